@@ -1,0 +1,20 @@
+# Settings shared by every target of the project's own code.
+#
+# Sources are UTF-8; narrow literals are compiled to code page 932 bytes, the
+# encoding every text of the program is handled in (see src/common/cp932.h).
+function(kurvane_target_options target)
+  target_compile_options(${target} PRIVATE
+    -Wall -Wextra -Wshadow -Wconversion
+    -finput-charset=UTF-8 -fexec-charset=CP932)
+  target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+endfunction()
+
+# One helper to add a GoogleTest suite: kurvane_add_test(name SOURCES... LIBS...)
+function(kurvane_add_test name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  kurvane_target_options(${name})
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gtest_main)
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
+    PROPERTIES ENVIRONMENT "KURVANE_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
+endfunction()

@@ -1,0 +1,67 @@
+// The extraction pass: one data file in, one text file out.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+#include "engine/extraction_settings.h"
+
+namespace kurvane {
+
+// Why an extraction did not happen or did not complete. The engine never
+// prints; front ends turn this into a message (or, in the dialog, silence).
+enum class ExtractError {
+    none,
+    name_too_long,    // the part of the name before its first '.' exceeds 251 bytes
+    output_is_input,  // the output would be the input file itself
+    open_input,       // the input cannot be opened (errno in sys_errno)
+    not_regular,      // the input is a directory or another non-regular file
+    read_input,       // reading the input failed (errno in sys_errno)
+    create_output,    // the output cannot be created (errno in sys_errno)
+    write_output,     // writing or closing the output failed (errno in sys_errno)
+    no_memory,        // the working buffers cannot be allocated
+};
+
+struct ExtractStatus {
+    ExtractError error = ExtractError::none;
+    int sys_errno = 0;
+    std::uint64_t bytes_in = 0;   // data bytes scanned
+    std::uint64_t bytes_out = 0;  // text bytes written
+    bool ok() const { return error == ExtractError::none; }
+};
+
+// A short English description of an error, for front ends that print one.
+const char* describe(ExtractError error);
+
+// Output name of a bare file name: the name up to its first '.', then ".txt"
+// ("a.b.dat" gives "a.txt", ".dat" gives ".txt", "abc" gives "abc.txt").
+// Returns false when the part before the first '.' is longer than 251 bytes.
+bool output_name_for(std::string_view name, std::string& output);
+
+// The same rule applied to the last component of a path, keeping its
+// directory ("dir/a.b.dat" gives "dir/a.txt").
+bool output_path_for(std::string_view path, std::string& output);
+
+// Extracts input_path into output_path (a file created or truncated) under
+// the given record. Refuses, before anything is opened for writing, an
+// output that is the input itself and an input that is not a regular file.
+ExtractStatus extract_to_path(const char* input_path, const char* output_path,
+                              const ExtractionSettings& settings);
+
+// Extracts input_path into an already open binary stream (standard output).
+ExtractStatus extract_to_stream(const char* input_path, std::FILE* output,
+                                const ExtractionSettings& settings);
+
+// The dialog's operation: extracts the bare name `name` beside itself under
+// g_settings. Returns 1 when the output file has been written, 0 otherwise.
+int extract_file(const char* name);
+
+// The exempt-string rule for a run shorter than min_length: when one of the
+// exempt strings (lowest index first) occurs in run[0..length), the run
+// becomes exactly that string, length is updated, and 1 is returned;
+// otherwise 0 and the run is unchanged. run has room for 1024 bytes.
+int match_exempt(const ExtractionSettings& settings, unsigned char* run, std::size_t& length);
+
+}  // namespace kurvane

@@ -1,0 +1,7 @@
+#include "engine/extraction_settings.h"
+
+namespace kurvane {
+
+ExtractionSettings g_settings;
+
+}  // namespace kurvane

@@ -1,0 +1,50 @@
+// setting.dat: the extension field's text and the whole ExtractionSettings
+// record in one flat little-endian binary file.
+#pragma once
+
+#include <cstddef>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/extraction_settings.h"
+
+namespace kurvane {
+
+inline constexpr const char* settings_file_name = "setting.dat";
+inline constexpr std::size_t settings_text_buffer = 256;  // text + terminator
+inline constexpr std::size_t settings_layout_size = 230;  // bytes after the terminator
+
+// The extension field of the main dialog, as the settings store sees it:
+// code page 932 bytes in and out. The Win32 dialog, the command line and the
+// tests each provide one.
+class ExtensionField {
+public:
+    virtual ~ExtensionField() = default;
+    virtual std::string text() const = 0;
+    virtual void set_text(std::string_view text) = 0;
+};
+
+// Pure codec. encode_settings cuts the text to 255 bytes and returns exactly
+// L + 231 bytes.
+std::vector<unsigned char> encode_settings(std::string_view extension,
+                                           const ExtractionSettings& settings);
+
+// Decodes a whole file's bytes over `settings` and `extension` as the loader
+// does, including short files: fields not reached keep their previous value
+// (tables not reached become zero). Never reads outside `bytes`.
+void decode_settings(std::span<const unsigned char> bytes, std::string& extension,
+                     ExtractionSettings& settings);
+
+// Loads `path` into `settings` and the field: 1 when there is no such file or
+// it was read, 0 when it exists but cannot be opened or read.
+int load_settings(ExtensionField& field, ExtractionSettings& settings,
+                  const char* path = settings_file_name);
+
+// Saves the field's text and `settings` to `path`, replacing the file only
+// once the new content is completely written. 1 on success, 0 otherwise.
+int save_settings(const ExtensionField& field, const ExtractionSettings& settings,
+                  const char* path = settings_file_name);
+
+}  // namespace kurvane

@@ -1,0 +1,58 @@
+// The main dialog's commands, written over four small views so that they run
+// the same under Win32, on the command line and in tests.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "settings/settings_file.h"
+
+namespace kurvane {
+
+// The ordered file list with at most one selected entry (code page 932 names).
+class FileListView {
+public:
+    virtual ~FileListView() = default;
+    virtual int count() const = 0;
+    virtual void insert_at(int index, std::string_view name) = 0;
+    virtual void delete_at(int index) = 0;  // later entries move up by one
+    virtual std::string text_at(int index) const = 0;
+    virtual int selection() const = 0;  // -1 when nothing is selected
+};
+
+// A modal message with one OK button (code page 932 text and caption).
+class MessageView {
+public:
+    virtual ~MessageView() = default;
+    virtual void show(std::string_view text, std::string_view caption) = 0;
+};
+
+// The wildcard search of the working directory: * stands for any run of
+// characters, ? for one. Calls `found` once per matching bare name, in the
+// order the platform yields them; returns false when nothing matched or the
+// search failed.
+class FileSearchView {
+public:
+    virtual ~FileSearchView() = default;
+    virtual bool search(std::string_view pattern,
+                        const std::function<void(std::string_view name)>& found) = 0;
+};
+
+struct MainDialogViews {
+    FileListView& list;
+    ExtensionField& extension;
+    MessageView& messages;
+    FileSearchView& files;
+    // The extraction of one listed name; extract_file in the program.
+    std::function<int(const char* name)> extract;
+};
+
+int search_files(MainDialogViews& views);
+int fill_file_list(MainDialogViews& views, const char* pattern);
+int delete_selected_file(MainDialogViews& views);
+// Walks the list top to bottom and shows the completion message when the list
+// was not empty.
+int extract_all_files(MainDialogViews& views);
+
+}  // namespace kurvane

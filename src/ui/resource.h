@@ -1,0 +1,36 @@
+// Dialog and control IDs: named once here, included by the resource script
+// and by the C++ code. Plain macros so the resource compiler can read them.
+#pragma once
+
+#define IDD_MAIN_DIALOG 101
+#define IDD_SETTINGS_DIALOG 103
+
+// Main dialog
+#define IDC_FILE_LIST 1000
+#define IDC_DELETE 1007
+#define IDC_EXTRACT 1008
+#define IDC_SETTINGS 1009
+#define IDC_SEARCH 1010
+#define IDC_EXIT 1012
+#define IDC_EXTENSION 1037
+
+// Settings dialog
+#define IDC_MIN_LENGTH 1025
+#define IDC_AUTO_NEWLINE 1026
+#define IDC_XOR_VALUE 1027
+#define IDC_HALF_DIGITS 1029
+#define IDC_HALF_LOWER 1030
+#define IDC_HALF_UPPER 1031
+#define IDC_HALF_KATAKANA 1032
+#define IDC_HALF_SYMBOLS 1033
+#define IDC_FULL_HIRAGANA 1035
+#define IDC_FULL_KATAKANA 1037
+#define IDC_FULL_UPPER 1038
+#define IDC_FULL_LOWER 1039
+#define IDC_FULL_KANJI 1040
+#define IDC_FULL_DIGITS 1041
+#define IDC_FULL_CYRILLIC 1042
+#define IDC_FULL_GREEK 1043
+#define IDC_FULL_SYMBOLS 1044
+#define IDC_EXCLUDED_FIRST 2000  // 2000..2011, one per excluded pair
+#define IDC_EXEMPT_FIRST 2012    // 2012..2017, one per exempt string
