@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# Runs every test: the native suites, the same suites under AddressSanitizer and
+# UndefinedBehaviorSanitizer, each fuzzer for a bounded time, and the Windows
+# program end to end under Wine.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+. scripts/deps.sh
+kurvane_ensure_packages $native_packages $sanitizer_packages $windows_packages
+
+fuzz_seconds=${KURVANE_FUZZ_SECONDS:-60}
+step() { printf '\n==== %s\n' "$*"; }
+
+step "native build and tests"
+cmake --preset default
+cmake --build --preset default -j2
+ctest --preset default -j2
+
+step "sanitizer build and tests (ASan + UBSan)"
+cmake --preset asan
+cmake --build --preset asan -j2
+ctest --preset asan -j2
+
+step "fuzzers, ${fuzz_seconds} s each"
+for fuzzer in build/asan/fuzz/fuzz_*; do
+  [ -x "$fuzzer" ] || continue
+  name=$(basename "$fuzzer")
+  corpus=build/asan/fuzz-corpus/$name
+  mkdir -p "$corpus"
+  seeds=fuzz/corpus/${name#fuzz_}
+  log=build/asan/$name.log
+  status=0
+  "$fuzzer" -max_total_time="$fuzz_seconds" -print_final_stats=1 \
+    -artifact_prefix=build/asan/"$name"- "$corpus" "$seeds" >"$log" 2>&1 || status=$?
+  grep -E 'stat::number_of_executed_units|stat::peak_rss_mb' "$log" | sed "s/^/$name: /"
+  if [ "$status" -ne 0 ]; then
+    tail -n 40 "$log"
+    echo "$name: finding (exit $status); the input is saved under build/asan/$name-*"
+    exit 1
+  fi
+done
+
+step "Windows program under Wine"
+bash tests/wine/run.sh
+
+echo
+echo "all tests passed"
