@@ -1,0 +1,242 @@
+#include "settings/settings_file.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+#include <random>
+#include <system_error>
+#include <type_traits>
+
+namespace kurvane {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::size_t text_max = settings_text_buffer - 1;  // 255 bytes and a zero
+constexpr std::size_t word_size = 4;
+constexpr std::size_t flag_count = 14;
+constexpr std::size_t scalar_count = 3;
+// The longest prefix of a file the loader can use: 255 bytes of text, the
+// terminator and the settings. Anything after it is never looked at.
+constexpr std::size_t file_max = settings_text_buffer + settings_layout_size;
+
+static_assert((scalar_count + flag_count) * word_size + sizeof(ExtractionSettings::excluded_pairs) +
+                      sizeof(ExtractionSettings::exempt_strings) ==
+                  settings_layout_size,
+              "the file layout after the text must stay 230 bytes");
+
+// The fields after the text's terminator, in file order: the three scalars,
+// the two tables whole, then the fourteen class flags in the record's order.
+// Encoder and decoder both walk this one list so they cannot disagree.
+template <class Settings, class Word, class Table>
+void visit_layout(Settings& s, Word&& word, Table&& table) {
+    word(s.auto_newline);
+    word(s.min_length);
+    word(s.xor_value);
+    table(&s.excluded_pairs[0][0], sizeof s.excluded_pairs);
+    table(&s.exempt_strings[0][0], sizeof s.exempt_strings);
+    word(s.half_digits);
+    word(s.half_upper);
+    word(s.half_lower);
+    word(s.half_katakana);
+    word(s.half_symbols);
+    word(s.full_hiragana);
+    word(s.full_katakana);
+    word(s.full_kanji);
+    word(s.full_digits);
+    word(s.full_upper);
+    word(s.full_lower);
+    word(s.full_cyrillic);
+    word(s.full_greek);
+    word(s.full_symbols);
+}
+
+// The text as the dialog's 256-byte buffer would hold it: up to its first
+// zero byte (a std::string may carry one, the edit control cannot) and at
+// most 255 bytes. A zero inside the saved text would end it early on load and
+// shift every field after it.
+std::string_view savable_text(std::string_view text) {
+    text = text.substr(0, text.find('\0'));
+    return text.substr(0, text_max);
+}
+
+// Closes on every path; close() reports whether buffered data reached the file.
+class File {
+public:
+    File(const char* path, const char* mode) : f_(std::fopen(path, mode)) {}
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
+    ~File() {
+        if (f_ != nullptr) std::fclose(f_);
+    }
+    explicit operator bool() const { return f_ != nullptr; }
+    std::FILE* get() const { return f_; }
+    bool close() {
+        std::FILE* f = f_;
+        f_ = nullptr;
+        return std::fclose(f) == 0;
+    }
+
+private:
+    std::FILE* f_;
+};
+
+// A name beside `target` for the new content. Random so that two processes
+// saving in the same directory at once never write into one temporary file.
+std::string temporary_name(const std::string& target, unsigned attempt) {
+    // <chrono> is avoided: GCC 12's C++20 <chrono> holds a literal that
+    // code page 932 cannot represent.
+    std::uint64_t seed = static_cast<std::uint64_t>(std::time(nullptr)) ^
+                         static_cast<std::uint64_t>(std::clock());
+    try {
+        std::random_device device;
+        seed ^= (std::uint64_t{device()} << 32) ^ device();
+    } catch (...) {
+        // No entropy source: the clock alone still varies between calls.
+    }
+    seed += attempt * 0x9E3779B97F4A7C15ull;
+    char suffix[32];
+    std::snprintf(suffix, sizeof suffix, ".%08x.tmp",
+                  static_cast<unsigned>((seed ^ (seed >> 32)) & 0xFFFFFFFFu));
+    return target + suffix;
+}
+
+bool write_whole(const std::string& path, std::span<const unsigned char> bytes) {
+    File file(path.c_str(), "wb");
+    if (!file) return false;
+    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file.get()) == bytes.size() &&
+                         std::fflush(file.get()) == 0;
+    return file.close() && written;
+}
+
+}  // namespace
+
+std::vector<unsigned char> encode_settings(std::string_view extension,
+                                           const ExtractionSettings& settings) {
+    const std::string_view text = savable_text(extension);
+    std::vector<unsigned char> out;
+    out.reserve(text.size() + 1 + settings_layout_size);
+    out.insert(out.end(), text.begin(), text.end());
+    out.push_back(0);
+    visit_layout(
+        settings,
+        [&out](auto word) {
+            // Little-endian whatever the host: the file is shared by both builds.
+            const auto bits = static_cast<std::uint32_t>(word);
+            for (std::size_t i = 0; i < word_size; ++i)
+                out.push_back(static_cast<unsigned char>((bits >> (8 * i)) & 0xFFu));
+        },
+        [&out](const unsigned char* table, std::size_t size) { out.insert(out.end(), table, table + size); });
+    return out;
+}
+
+// How the text is found:
+// - A zero within the first 256 bytes ends it; the settings start after it.
+// - 256 bytes without a zero: the first 255 are the text and the 256th byte
+//   stands where the terminator would be, so the settings are read from
+//   offset 256 exactly as for a saved 255-byte text. The text buffer is never
+//   overrun and a file with a damaged terminator still loads its settings.
+// - The file ends within 255 bytes without a zero (an empty file included):
+//   all of it is the text, and no setting is reached.
+// Every field is then read as far as the file goes: a word reached in part
+// takes the bytes present as its low-order bytes and keeps the rest of its
+// value, a word not reached keeps its value, and the tables are cleared first
+// so that what the file does not reach stays empty.
+// Values are taken as they are, with no range check, and table entries are
+// kept byte for byte even without a zero inside their width: every reader of
+// the tables (the classifier, the exempt rule, the settings dialog) stops at
+// the entry's width, and keeping the bytes lets a load and a save return the
+// file unchanged.
+void decode_settings(std::span<const unsigned char> bytes, std::string& extension,
+                     ExtractionSettings& settings) {
+    const auto window = bytes.first(std::min(bytes.size(), settings_text_buffer));
+    const auto zero = std::find(window.begin(), window.end(), static_cast<unsigned char>(0));
+    std::size_t text_size;
+    std::size_t pos;
+    if (zero != window.end()) {
+        text_size = static_cast<std::size_t>(zero - window.begin());
+        pos = text_size + 1;
+    } else if (bytes.size() >= settings_text_buffer) {
+        text_size = text_max;
+        pos = settings_text_buffer;
+    } else {
+        text_size = bytes.size();
+        pos = bytes.size();
+    }
+    extension.assign(reinterpret_cast<const char*>(bytes.data()), text_size);
+
+    visit_layout(
+        settings,
+        [&](auto& word) {
+            auto bits = static_cast<std::uint32_t>(word);
+            for (std::size_t i = 0; i < word_size && pos < bytes.size(); ++i, ++pos) {
+                const unsigned shift = static_cast<unsigned>(8 * i);
+                bits = (bits & ~(std::uint32_t{0xFFu} << shift)) |
+                       (static_cast<std::uint32_t>(bytes[pos]) << shift);
+            }
+            word = static_cast<std::remove_reference_t<decltype(word)>>(bits);
+        },
+        [&](unsigned char* table, std::size_t size) {
+            std::fill(table, table + size, static_cast<unsigned char>(0));
+            const std::size_t n = std::min(size, bytes.size() - pos);
+            std::copy_n(bytes.begin() + static_cast<std::ptrdiff_t>(pos), n, table);
+            pos += n;
+        });
+}
+
+int load_settings(ExtensionField& field, ExtractionSettings& settings, const char* path) {
+    field.set_text({});
+
+    // "Exists" means the name is there at all, a dangling link included; only
+    // a regular file (possibly behind a link) is opened. A directory, a
+    // device or a pipe of that name, or a name that cannot be examined,
+    // counts as present but unreadable.
+    std::error_code ec;
+    const fs::file_status link = fs::symlink_status(path, ec);
+    if (link.type() == fs::file_type::not_found) return 1;
+    if (ec || fs::status(path, ec).type() != fs::file_type::regular) return 0;
+
+    File file(path, "rb");
+    if (!file) return 0;
+    // The whole usable prefix is read before anything is applied, so a read
+    // error leaves the record as it was.
+    std::array<unsigned char, file_max> buffer;
+    const std::size_t size = std::fread(buffer.data(), 1, buffer.size(), file.get());
+    if (std::ferror(file.get()) != 0) return 0;
+    file.close();
+
+    std::string text;
+    decode_settings(std::span(buffer).first(size), text, settings);
+    field.set_text(text);
+    return 1;
+}
+
+// The new content goes to a temporary file beside the target, which replaces
+// the target only once it is completely written and closed; on any failure
+// the temporary file is removed and the previous file stays as it was.
+// std::filesystem::rename replaces an existing file on POSIX (rename) and on
+// Windows (MoveFileExW with MOVEFILE_REPLACE_EXISTING).
+int save_settings(const ExtensionField& field, const ExtractionSettings& settings, const char* path) {
+    const std::vector<unsigned char> bytes = encode_settings(field.text(), settings);
+    const std::string target = path;
+
+    constexpr unsigned attempts = 8;
+    for (unsigned attempt = 0; attempt < attempts; ++attempt) {
+        const std::string temporary = temporary_name(target, attempt);
+        std::error_code ec;
+        if (fs::symlink_status(temporary, ec).type() != fs::file_type::not_found) continue;
+
+        if (write_whole(temporary, bytes)) {
+            fs::rename(temporary, target, ec);
+            if (!ec) return 1;
+        }
+        fs::remove(temporary, ec);
+        return 0;
+    }
+    return 0;
+}
+
+}  // namespace kurvane

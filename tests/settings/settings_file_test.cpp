@@ -1,0 +1,433 @@
+#include "settings/settings_file.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace kurvane {
+namespace {
+
+namespace fs = std::filesystem;
+using S = ExtractionSettings;
+using Bytes = std::vector<unsigned char>;
+
+// The file layout after the text's terminator, written out independently of
+// the code under test: offset of each word, and where the two tables lie.
+template <auto Member>
+std::uint32_t get_word(const S& s) {
+    return static_cast<std::uint32_t>(s.*Member);
+}
+template <auto Member>
+void set_word(S& s, std::uint32_t v) {
+    s.*Member = static_cast<std::remove_cvref_t<decltype(s.*Member)>>(v);
+}
+struct WordField {
+    const char* name;
+    std::size_t offset;
+    std::uint32_t (*get)(const S&);
+    void (*set)(S&, std::uint32_t);
+};
+#define WORD(field, offset) WordField{#field, offset, &get_word<&S::field>, &set_word<&S::field>}
+const WordField scalars[] = {WORD(auto_newline, 0), WORD(min_length, 4), WORD(xor_value, 8)};
+// The flags in the record's order, which is the file's order.
+const WordField flags[] = {
+    WORD(half_digits, 174),   WORD(half_upper, 178),    WORD(half_lower, 182),
+    WORD(half_katakana, 186), WORD(half_symbols, 190),  WORD(full_hiragana, 194),
+    WORD(full_katakana, 198), WORD(full_kanji, 202),    WORD(full_digits, 206),
+    WORD(full_upper, 210),    WORD(full_lower, 214),    WORD(full_cyrillic, 218),
+    WORD(full_greek, 222),    WORD(full_symbols, 226)};
+#undef WORD
+constexpr std::size_t excluded_offset = 12;
+constexpr std::size_t excluded_size = 36;
+constexpr std::size_t exempt_offset = 48;
+constexpr std::size_t exempt_size = 126;
+
+unsigned char* excluded(S& s) { return &s.excluded_pairs[0][0]; }
+unsigned char* exempt(S& s) { return &s.exempt_strings[0][0]; }
+const unsigned char* excluded(const S& s) { return &s.excluded_pairs[0][0]; }
+const unsigned char* exempt(const S& s) { return &s.exempt_strings[0][0]; }
+
+std::vector<const WordField*> all_words() {
+    std::vector<const WordField*> out;
+    for (const auto& w : scalars) out.push_back(&w);
+    for (const auto& w : flags) out.push_back(&w);
+    return out;
+}
+
+// Every field of a record, for comparisons whose failure shows the difference.
+std::string describe(const S& s) {
+    std::string out;
+    char buf[64];
+    for (const WordField* w : all_words()) {
+        std::snprintf(buf, sizeof buf, "%s=0x%08x\n", w->name, w->get(s));
+        out += buf;
+    }
+    auto hex = [&out](const char* name, const unsigned char* p, std::size_t n) {
+        out += name;
+        out += '=';
+        for (std::size_t i = 0; i < n; ++i) {
+            char b[4];
+            std::snprintf(b, sizeof b, "%02x", p[i]);
+            out += b;
+        }
+        out += '\n';
+    };
+    hex("excluded_pairs", excluded(s), excluded_size);
+    hex("exempt_strings", exempt(s), exempt_size);
+    return out;
+}
+
+// Two records with a distinct non-zero value in every byte of every field, so
+// that a field taken from the wrong place or not kept shows.
+S distinctive(unsigned char base) {
+    S s;
+    std::uint32_t k = 0;
+    for (const WordField* w : all_words()) {
+        const auto b = static_cast<std::uint32_t>(base + 4 * k++);
+        w->set(s, b | (b + 1) << 8 | (b + 2) << 16 | (b + 3) << 24);
+    }
+    for (std::size_t i = 0; i < excluded_size; ++i) excluded(s)[i] = static_cast<unsigned char>(base + 100 + i);
+    for (std::size_t i = 0; i < exempt_size; ++i) exempt(s)[i] = static_cast<unsigned char>(base + 1 + i);
+    return s;
+}
+
+std::uint32_t word_at(const Bytes& b, std::size_t at) {
+    return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<std::uint32_t>(b[at + 3]) << 24;
+}
+
+// The extension field as the settings store sees it, with a log of every text
+// the store put into it.
+class FakeField : public ExtensionField {
+public:
+    explicit FakeField(std::string initial = {}) : text_(std::move(initial)) {}
+    std::string text() const override { return text_; }
+    void set_text(std::string_view text) override {
+        text_ = text;
+        log.emplace_back(text);
+    }
+    std::vector<std::string> log;
+
+private:
+    std::string text_;
+};
+
+TEST(settings_codec, defaults_with_empty_and_dat_text_give_the_documented_bytes) {
+    const S defaults;
+    const Bytes empty = encode_settings("", defaults);
+    ASSERT_EQ(empty.size(), 231u);
+    EXPECT_EQ(empty[0], 0);
+
+    Bytes expected = {'d', 'a', 't', 0, 1, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0};
+    expected.insert(expected.end(), 162, 0);
+    for (int i = 0; i < 5; ++i) expected.insert(expected.end(), {0, 0, 0, 0});
+    for (int i = 0; i < 9; ++i) expected.insert(expected.end(), {1, 0, 0, 0});
+    EXPECT_EQ(encode_settings("dat", defaults), expected);
+    EXPECT_TRUE(std::equal(empty.begin() + 1, empty.end(), expected.begin() + 4));
+}
+
+TEST(settings_codec, every_word_has_its_own_little_endian_place) {
+    // One field at a time, so that two swapped flags cannot pass.
+    for (const WordField* w : all_words()) {
+        S s;
+        for (const WordField* other : all_words()) other->set(s, 0);
+        w->set(s, 0x04030201u);
+        const Bytes b = encode_settings("ab", s);
+        ASSERT_EQ(b.size(), 233u);
+        for (const WordField* other : all_words())
+            EXPECT_EQ(word_at(b, 3 + other->offset), other == w ? 0x04030201u : 0u)
+                << "set " << w->name << ", read " << other->name;
+        EXPECT_EQ(b[3 + w->offset], 0x01) << w->name;
+    }
+}
+
+TEST(settings_codec, tables_are_stored_whole_between_scalars_and_flags) {
+    S s = distinctive(0x10);
+    s.excluded_pairs[0][0] = 0x82;  // entry with bytes after its zero
+    s.excluded_pairs[0][1] = 0;
+    s.exempt_strings[5][0] = 0;
+    const Bytes b = encode_settings("x", s);
+    EXPECT_TRUE(std::equal(excluded(s), excluded(s) + excluded_size, b.begin() + 2 + excluded_offset));
+    EXPECT_TRUE(std::equal(exempt(s), exempt(s) + exempt_size, b.begin() + 2 + exempt_offset));
+}
+
+TEST(settings_codec, text_is_saved_up_to_255_bytes_and_up_to_a_zero) {
+    const S s;
+    const std::string long_text(300, 'e');
+    const Bytes b = encode_settings(long_text, s);
+    ASSERT_EQ(b.size(), 255u + 231u);
+    EXPECT_EQ(b[254], 'e');
+    EXPECT_EQ(b[255], 0);
+
+    std::string back;
+    S loaded;
+    decode_settings(b, back, loaded);
+    EXPECT_EQ(back, long_text.substr(0, 255));
+
+    // A zero inside the text would end it on load and shift every field.
+    const Bytes cut = encode_settings(std::string("ab\0cd", 5), s);
+    EXPECT_EQ(cut, encode_settings("ab", s));
+}
+
+TEST(settings_codec, round_trip_keeps_every_byte) {
+    S s = distinctive(0x21);
+    s.excluded_pairs[3][0] = 0;  // empty entry that still carries bytes
+    s.exempt_strings[2][4] = 0;  // text with bytes after its zero
+    const std::string text = "\x83\x65\x83\x58\x83\x67";  // テスト in code page 932
+    const Bytes b = encode_settings(text, s);
+
+    std::string back = "old";
+    S loaded = distinctive(0x90);
+    decode_settings(b, back, loaded);
+    EXPECT_EQ(back, text);
+    EXPECT_EQ(describe(loaded), describe(s));
+    EXPECT_EQ(encode_settings(back, loaded), b);
+}
+
+TEST(settings_codec, random_records_survive_a_round_trip) {
+    std::mt19937 rng(12345);
+    std::uniform_int_distribution<int> byte(0, 255);
+    std::uniform_int_distribution<int> nonzero(1, 255);
+    std::uniform_int_distribution<std::size_t> length(0, 255);
+    for (int round = 0; round < 500; ++round) {
+        S s;
+        for (const WordField* w : all_words()) w->set(s, static_cast<std::uint32_t>(rng()));
+        for (std::size_t i = 0; i < excluded_size; ++i) excluded(s)[i] = static_cast<unsigned char>(byte(rng));
+        for (std::size_t i = 0; i < exempt_size; ++i) exempt(s)[i] = static_cast<unsigned char>(byte(rng));
+        std::string text(length(rng), '\0');
+        for (char& c : text) c = static_cast<char>(nonzero(rng));
+
+        std::string back;
+        S loaded = distinctive(0x33);
+        decode_settings(encode_settings(text, s), back, loaded);
+        ASSERT_EQ(back, text) << "round " << round;
+        ASSERT_EQ(describe(loaded), describe(s)) << "round " << round;
+    }
+}
+
+// What a file cut after `cut` bytes must leave in a record that held `before`:
+// a word takes the bytes present as its low-order bytes, a table is cleared
+// and takes what is present.
+S expected_after_cut(const S& file, const S& before, std::size_t cut) {
+    S out = before;
+    for (const WordField* w : all_words()) {
+        std::uint32_t v = w->get(before);
+        for (std::size_t i = 0; i < 4; ++i)
+            if (w->offset + i < cut) {
+                const std::uint32_t mask = 0xFFu << (8 * i);
+                v = (v & ~mask) | (w->get(file) & mask);
+            }
+        w->set(out, v);
+    }
+    for (std::size_t i = 0; i < excluded_size; ++i)
+        excluded(out)[i] = excluded_offset + i < cut ? excluded(file)[i] : 0;
+    for (std::size_t i = 0; i < exempt_size; ++i)
+        exempt(out)[i] = exempt_offset + i < cut ? exempt(file)[i] : 0;
+    return out;
+}
+
+TEST(settings_codec, short_file_fills_only_what_it_reaches) {
+    const S file_record = distinctive(0x41);
+    const S before = distinctive(0xA1);
+    const std::string text = "dat";
+    const Bytes full = encode_settings(text, file_record);
+    for (std::size_t size = 1; size <= full.size(); ++size) {
+        std::string back = "old";
+        S loaded = before;
+        decode_settings(std::span(full).first(size), back, loaded);
+        const std::size_t after_text = size > text.size() ? size - text.size() - 1 : 0;
+        // Ending inside the text: the text is what is there, and no setting is reached.
+        EXPECT_EQ(back, text.substr(0, size)) << "size " << size;
+        ASSERT_EQ(describe(loaded), describe(expected_after_cut(file_record, before, after_text)))
+            << "size " << size;
+    }
+}
+
+TEST(settings_codec, trailing_bytes_are_ignored) {
+    const S s = distinctive(0x51);
+    Bytes b = encode_settings("dat", s);
+    b.insert(b.end(), 100, 0xEE);
+    std::string back;
+    S loaded;
+    decode_settings(b, back, loaded);
+    EXPECT_EQ(back, "dat");
+    EXPECT_EQ(describe(loaded), describe(s));
+}
+
+TEST(settings_codec, values_are_loaded_without_range_checks) {
+    for (const std::uint32_t min_length : {0u, 1000u}) {
+        S s;
+        s.min_length = min_length;
+        s.xor_value = 300;
+        s.full_kanji = 7;
+        std::string back;
+        S loaded;
+        decode_settings(encode_settings("dat", s), back, loaded);
+        EXPECT_EQ(loaded.min_length, min_length);
+        EXPECT_EQ(loaded.xor_value, 300u);
+        EXPECT_EQ(loaded.full_kanji, 7);
+    }
+}
+
+TEST(settings_codec, file_without_a_zero_in_its_first_256_bytes) {
+    const S file_record = distinctive(0x61);
+    const S before = distinctive(0xB1);
+
+    // 256 bytes or more: 255 bytes of text, the 256th byte stands for the
+    // terminator and the settings follow it as after a saved 255-byte text.
+    Bytes b(256, 'a');
+    const Bytes layout = encode_settings("", file_record);
+    b.insert(b.end(), layout.begin() + 1, layout.end());
+    std::string back;
+    S loaded = before;
+    decode_settings(b, back, loaded);
+    EXPECT_EQ(back, std::string(255, 'a'));
+    EXPECT_EQ(describe(loaded), describe(file_record));
+
+    // Exactly 256 bytes: the text, and nothing reached after it.
+    loaded = before;
+    decode_settings(std::span(b).first(256), back, loaded);
+    EXPECT_EQ(back, std::string(255, 'a'));
+    EXPECT_EQ(describe(loaded), describe(expected_after_cut(file_record, before, 0)));
+
+    // Ending before any zero (255 bytes, 1 byte, nothing): all of it is text.
+    for (const std::size_t size : {std::size_t{255}, std::size_t{1}, std::size_t{0}}) {
+        loaded = before;
+        back = "old";
+        decode_settings(std::span(b).first(size), back, loaded);
+        EXPECT_EQ(back, std::string(size, 'a')) << "size " << size;
+        EXPECT_EQ(describe(loaded), describe(expected_after_cut(file_record, before, 0))) << "size " << size;
+    }
+}
+
+// Each file test works in a scratch directory of its own, removed afterwards.
+class settings_file : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        dir_ = fs::temp_directory_path() /
+               ("kurvane-settings-" + std::to_string(::getpid()) + "-" + info->name());
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+    }
+    void TearDown() override {
+        std::error_code ec;
+        fs::remove_all(dir_, ec);
+    }
+    std::string path(const char* name = "setting.dat") const { return (dir_ / name).string(); }
+    std::vector<std::string> names() const {
+        std::vector<std::string> out;
+        for (const auto& e : fs::directory_iterator(dir_)) out.push_back(e.path().filename().string());
+        std::sort(out.begin(), out.end());
+        return out;
+    }
+    static Bytes read(const std::string& p) {
+        std::ifstream in(p, std::ios::binary);
+        return Bytes(std::istreambuf_iterator<char>(in), {});
+    }
+    static void write(const std::string& p, const Bytes& b) {
+        std::ofstream out(p, std::ios::binary);
+        out.write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
+    }
+    fs::path dir_;
+};
+
+TEST_F(settings_file, no_file_keeps_defaults_and_empties_the_field) {
+    // The default name is relative to the working directory.
+    const fs::path old_cwd = fs::current_path();
+    fs::current_path(dir_);
+    FakeField field("dat");
+    S s;
+    const int result = load_settings(field, s);
+    fs::current_path(old_cwd);
+
+    EXPECT_EQ(result, 1);
+    EXPECT_EQ(field.log, std::vector<std::string>{""});
+    EXPECT_EQ(describe(s), describe(S{}));
+}
+
+TEST_F(settings_file, name_that_cannot_be_read_returns_0_and_keeps_the_record) {
+    const S before = distinctive(0x71);
+    fs::create_directory(path());
+    FakeField field("dat");
+    S s = before;
+    EXPECT_EQ(load_settings(field, s, path().c_str()), 0);
+    EXPECT_EQ(field.log, std::vector<std::string>{""});
+    EXPECT_EQ(describe(s), describe(before));
+
+    // A link to nothing is there by name but cannot be opened.
+    fs::create_symlink(path("missing"), path("link.dat"));
+    EXPECT_EQ(load_settings(field, s, path("link.dat").c_str()), 0);
+    EXPECT_EQ(describe(s), describe(before));
+}
+
+TEST_F(settings_file, save_then_load_gives_back_text_and_record) {
+    S s = distinctive(0x12);
+    s.exempt_strings[0][3] = 0;
+    FakeField out("\x83\x65\x83\x58\x83\x67");
+    ASSERT_EQ(save_settings(out, s, path().c_str()), 1);
+    EXPECT_EQ(read(path()), encode_settings(out.text(), s));
+    EXPECT_EQ(names(), std::vector<std::string>{"setting.dat"});
+
+    FakeField in("old");
+    S loaded;
+    EXPECT_EQ(load_settings(in, loaded, path().c_str()), 1);
+    EXPECT_EQ(in.log, (std::vector<std::string>{"", out.text()}));
+    EXPECT_EQ(describe(loaded), describe(s));
+}
+
+TEST_F(settings_file, save_replaces_a_longer_file_whole) {
+    write(path(), Bytes(1000, 0xAB));
+    FakeField field("dat");
+    ASSERT_EQ(save_settings(field, S{}, path().c_str()), 1);
+    EXPECT_EQ(read(path()), encode_settings("dat", S{}));
+    EXPECT_EQ(names(), std::vector<std::string>{"setting.dat"});
+}
+
+TEST_F(settings_file, failed_save_returns_0_and_leaves_the_old_file) {
+    FakeField field("new");
+    // Inside a directory that does not exist: nothing can be created.
+    EXPECT_EQ(save_settings(field, S{}, path("absent/setting.dat").c_str()), 0);
+    EXPECT_TRUE(names().empty());
+
+    // A directory in the way of the target: the new content cannot replace it.
+    fs::create_directory(path());
+    EXPECT_EQ(save_settings(field, S{}, path().c_str()), 0);
+    EXPECT_TRUE(fs::is_directory(path()));
+    EXPECT_EQ(names(), std::vector<std::string>{"setting.dat"});
+}
+
+TEST_F(settings_file, save_that_runs_out_of_space_keeps_the_old_file) {
+    const Bytes old = encode_settings("old", distinctive(0x31));
+    write(path(), old);
+
+    // A file size limit below the new file's size makes the write fail the
+    // way a full disk does.
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto previous_handler = signal(SIGXFSZ, SIG_IGN);
+    rlimit small = saved;
+    small.rlim_cur = 100;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    FakeField field("new");
+    const int result = save_settings(field, S{}, path().c_str());
+    setrlimit(RLIMIT_FSIZE, &saved);
+    signal(SIGXFSZ, previous_handler);
+
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(read(path()), old);
+    EXPECT_EQ(names(), std::vector<std::string>{"setting.dat"});
+}
+
+}  // namespace
+}  // namespace kurvane
