@@ -48,11 +48,22 @@ struct MainDialogViews {
     std::function<int(const char* name)> extract;
 };
 
+// Each command shows why it refuses, with a message, and then returns 0.
+// Empties the list, then searches for "*." and the first 11 bytes of the
+// extension; 1 once the search ran, whatever it found.
 int search_files(MainDialogViews& views);
+// Appends the names matching `pattern`; 0, after a message, when none does.
 int fill_file_list(MainDialogViews& views, const char* pattern);
+// Removes the selected entry from the list (the file itself is untouched).
 int delete_selected_file(MainDialogViews& views);
-// Walks the list top to bottom and shows the completion message when the list
-// was not empty.
+// Walks the list top to bottom, calling views.extract once per listed name
+// (its result is not examined), then shows the completion message and
+// returns 1; on an empty list shows why and returns 0.
 int extract_all_files(MainDialogViews& views);
+
+// True when the output file of `name` would be `name` itself (base.txt, with
+// ASCII case ignored as the Windows file system ignores it); the extract
+// command passes such names over so that no input is truncated.
+bool is_own_output(std::string_view name);
 
 }  // namespace kurvane

@@ -1,0 +1,144 @@
+#include "ui/main_dialog.h"
+
+#include <cstddef>
+#include <cstdio>
+#include <string>
+
+#include "engine/extract.h"
+#include "ui/messages.h"
+#include "ui/text_cut.h"
+
+namespace kurvane {
+
+namespace {
+
+// Only the first 11 bytes of the extension field take part in a search (the
+// whole text is still what the settings file saves).
+constexpr std::size_t extension_max_bytes = 11;
+// "*." + extension + terminator.
+constexpr std::size_t pattern_buffer_size = 2 + extension_max_bytes + 1;
+// The longest pattern, then the not-found text (its terminator included).
+constexpr std::size_t not_found_buffer_size =
+    pattern_buffer_size - 1 + sizeof(text::not_found_format) - sizeof("%s") + 1;
+static_assert(pattern_buffer_size == 14);
+static_assert(not_found_buffer_size == 46);
+
+constexpr char ascii_lower(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// Equal when only ASCII letters differ in case; every other byte, a byte of a
+// double-byte character included, must match exactly.
+bool equals_ascii_nocase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (ascii_lower(a[i]) != ascii_lower(b[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+void clear_list(FileListView& list) {
+    const int n = list.count();
+    for (int i = 0; i < n; ++i) {
+        list.delete_at(0);
+    }
+}
+
+}  // namespace
+
+int search_files(MainDialogViews& views) {
+    // The list goes first, so that a refused search leaves it empty too.
+    clear_list(views.list);
+
+    // The bound is 11 bytes. When byte 11 would be the lead byte of a
+    // double-byte character whose trail byte lies beyond it, that lone lead
+    // byte is dropped: a pattern never ends in half a character.
+    const std::string field = views.extension.text();
+    const std::string_view extension(field.data(),
+                                     cp932_cut_length(field, extension_max_bytes));
+
+    if (extension.empty()) {
+        views.messages.show(text::no_extension, text::caption_oops);
+        return 0;
+    }
+    if (equals_ascii_nocase(extension, "txt")) {
+        views.messages.show(text::txt_refused, text::caption_oops);
+        return 0;
+    }
+
+    const std::string extension_text(extension);
+    char pattern[pattern_buffer_size];
+    std::snprintf(pattern, sizeof pattern, text::search_pattern_format, extension_text.c_str());
+    fill_file_list(views, pattern);
+    return 1;
+}
+
+int fill_file_list(MainDialogViews& views, const char* pattern) {
+    // Names go in exactly as the search yields them, in its order, with
+    // nothing filtered. A platform name is at most 259 bytes (MAX_PATH less
+    // the terminator on Windows, NAME_MAX elsewhere), and the list holds
+    // whole strings, so no name is ever cut.
+    int position = views.list.count();
+    const bool found = views.files.search(pattern, [&](std::string_view name) {
+        views.list.insert_at(position, name);
+        ++position;
+    });
+    if (!found) {
+        // A pattern longer than search_files ever builds is cut here to fit
+        // the buffer; snprintf never writes past it.
+        char message[not_found_buffer_size];
+        std::snprintf(message, sizeof message, text::not_found_format, pattern);
+        views.messages.show(message, text::caption_oops);
+        return 0;
+    }
+    return 1;
+}
+
+int delete_selected_file(MainDialogViews& views) {
+    const int n = views.list.count();
+    if (n == 0) {
+        views.messages.show(text::nothing_to_delete, text::caption_oops);
+        return 0;
+    }
+    const int selected = views.list.selection();
+    if (selected < 0 || selected >= n) {
+        views.messages.show(text::nothing_selected, text::caption_report);
+        return 0;
+    }
+    // Deleting the selected entry leaves nothing selected in the list.
+    views.list.delete_at(selected);
+    return 1;
+}
+
+bool is_own_output(std::string_view name) {
+    std::string output;
+    return output_name_for(name, output) && equals_ascii_nocase(output, name);
+}
+
+int extract_all_files(MainDialogViews& views) {
+    const int n = views.list.count();
+    if (n == 0) {
+        views.messages.show(text::nothing_to_extract, text::caption_oops);
+        return 0;
+    }
+    for (int i = 0; i < n; ++i) {
+        const std::string name = views.list.text_at(i);
+        // base.txt (brought in by an extension such as * or t?t) would be
+        // truncated by opening its own output; pass it over. Directories,
+        // "." and ".." are refused by the extraction itself.
+        if (is_own_output(name)) {
+            continue;
+        }
+        // A failed extraction shows nothing; the walk goes on.
+        views.extract(name.c_str());
+    }
+    // Shown whatever the single extractions gave.
+    views.messages.show(text::extract_done, text::caption_done);
+    return 1;
+}
+
+}  // namespace kurvane

@@ -1,0 +1,26 @@
+// Every text the main dialog shows, named once so that the Win32 dialog, the
+// command line and the tests use the same bytes. Literals are code page 932
+// (see cp932.h); the two formats are printf formats.
+#pragma once
+
+#include "cp932.h"
+
+namespace kurvane::text {
+
+inline constexpr char caption_oops[] = "おおっと";
+inline constexpr char caption_report[] = "結果報告";
+inline constexpr char caption_done[] = "終了";
+
+inline constexpr char no_extension[] = "検索する拡張子が入力されていない。";
+inline constexpr char txt_refused[] = "拡張子がtxtはこちらの都合上無理です。";
+inline constexpr char nothing_to_delete[] = "削除するファイルがありません。";
+inline constexpr char nothing_selected[] = "選択されていません。";
+inline constexpr char nothing_to_extract[] = "変換するファイルがありません。";
+inline constexpr char extract_done[] = "変換が終了しました。";
+
+// The search pattern made from the extension, and the message shown when the
+// search finds nothing (the pattern, then the text).
+inline constexpr char search_pattern_format[] = "*.%s";
+inline constexpr char not_found_format[] = "%sファイルは発見できませんでした。";
+
+}  // namespace kurvane::text

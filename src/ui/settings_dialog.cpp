@@ -1,0 +1,140 @@
+#include "ui/settings_dialog.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <optional>
+#include <string>
+
+#include "ui/resource.h"
+#include "ui/text_cut.h"
+
+namespace kurvane {
+
+namespace {
+
+constexpr std::uint32_t min_length_low = 1;
+constexpr std::uint32_t min_length_high = 20;
+constexpr std::uint32_t min_length_default = 1;
+constexpr std::uint32_t xor_value_high = 255;
+constexpr std::uint32_t xor_value_default = 0;
+// The text of an excluded pair: the sequence's two bytes, no more.
+constexpr std::size_t excluded_pair_max = excluded_pair_width - 1;
+
+// Every switch of the record beside its check box; all of them are shown
+// checked when non-zero and stored as 1 or 0.
+struct SwitchControl {
+    int id;
+    std::int32_t ExtractionSettings::*field;
+};
+
+constexpr SwitchControl switch_controls[] = {
+    {IDC_AUTO_NEWLINE, &ExtractionSettings::auto_newline},
+    {IDC_HALF_DIGITS, &ExtractionSettings::half_digits},
+    {IDC_HALF_UPPER, &ExtractionSettings::half_upper},
+    {IDC_HALF_LOWER, &ExtractionSettings::half_lower},
+    {IDC_HALF_KATAKANA, &ExtractionSettings::half_katakana},
+    {IDC_HALF_SYMBOLS, &ExtractionSettings::half_symbols},
+    {IDC_FULL_HIRAGANA, &ExtractionSettings::full_hiragana},
+    {IDC_FULL_KATAKANA, &ExtractionSettings::full_katakana},
+    {IDC_FULL_KANJI, &ExtractionSettings::full_kanji},
+    {IDC_FULL_DIGITS, &ExtractionSettings::full_digits},
+    {IDC_FULL_UPPER, &ExtractionSettings::full_upper},
+    {IDC_FULL_LOWER, &ExtractionSettings::full_lower},
+    {IDC_FULL_CYRILLIC, &ExtractionSettings::full_cyrillic},
+    {IDC_FULL_GREEK, &ExtractionSettings::full_greek},
+    {IDC_FULL_SYMBOLS, &ExtractionSettings::full_symbols},
+};
+
+bool is_blank(char c) { return c == ' ' || c == '\t'; }
+
+// The number a numeric edit holds. Accepted: optional blanks (space or tab),
+// one or more decimal digits, optional blanks, and a value that fits 32 bits
+// unsigned. Everything else is no number: an empty or blank text, a sign,
+// hexadecimal such as ff, letters before, inside or after the digits, and a
+// value above 4294967295.
+std::optional<std::uint32_t> parse_unsigned(std::string_view text) {
+    std::size_t i = 0;
+    while (i < text.size() && is_blank(text[i])) {
+        ++i;
+    }
+    const std::size_t digits_begin = i;
+    std::uint64_t value = 0;
+    while (i < text.size() && text[i] >= '0' && text[i] <= '9') {
+        value = value * 10 + static_cast<std::uint64_t>(text[i] - '0');
+        if (value > UINT32_MAX) {
+            return std::nullopt;
+        }
+        ++i;
+    }
+    if (i == digits_begin) {
+        return std::nullopt;
+    }
+    while (i < text.size() && is_blank(text[i])) {
+        ++i;
+    }
+    if (i != text.size()) {
+        return std::nullopt;
+    }
+    return static_cast<std::uint32_t>(value);
+}
+
+// An entry's text: its bytes up to the first zero, never more than max_bytes,
+// so an entry loaded without a terminator is not read past its width.
+std::string_view entry_text(const unsigned char* entry, std::size_t max_bytes) {
+    const char* bytes = reinterpret_cast<const char*>(entry);
+    const void* zero = std::memchr(bytes, 0, max_bytes);
+    return {bytes, zero ? static_cast<std::size_t>(static_cast<const char*>(zero) - bytes) : max_bytes};
+}
+
+// Stores at most max_bytes of `text` in an entry of max_bytes + 1 bytes,
+// zero-filled behind it. A double-byte character that would be split by the
+// limit is dropped whole (see cp932_cut_length): an excluded pair or exempt
+// string ending in a lone lead byte would match half a character.
+void store_entry(std::string_view text, unsigned char* entry, std::size_t max_bytes) {
+    std::memset(entry, 0, max_bytes + 1);
+    std::memcpy(entry, text.data(), cp932_cut_length(text, max_bytes));
+}
+
+}  // namespace
+
+void show_settings(const ExtractionSettings& settings, SettingsControls& controls) {
+    for (const SwitchControl& control : switch_controls) {
+        controls.set_checked(control.id, settings.*control.field != 0);
+    }
+    // Shown as they are, even when a loaded file put them out of range.
+    controls.set_text(IDC_XOR_VALUE, std::to_string(settings.xor_value));
+    controls.set_text(IDC_MIN_LENGTH, std::to_string(settings.min_length));
+    for (std::size_t i = 0; i < excluded_pair_count; ++i) {
+        controls.set_text(IDC_EXCLUDED_FIRST + static_cast<int>(i),
+                          entry_text(settings.excluded_pairs[i], excluded_pair_max));
+    }
+    for (std::size_t i = 0; i < exempt_string_count; ++i) {
+        controls.set_text(IDC_EXEMPT_FIRST + static_cast<int>(i),
+                          entry_text(settings.exempt_strings[i], exempt_string_max));
+    }
+}
+
+void apply_settings(const SettingsControls& controls, ExtractionSettings& settings) {
+    for (const SwitchControl& control : switch_controls) {
+        settings.*control.field = controls.checked(control.id) ? 1 : 0;
+    }
+
+    const std::optional<std::uint32_t> min_length = parse_unsigned(controls.text(IDC_MIN_LENGTH));
+    settings.min_length = (min_length && *min_length >= min_length_low && *min_length <= min_length_high)
+                              ? *min_length
+                              : min_length_default;
+    const std::optional<std::uint32_t> xor_value = parse_unsigned(controls.text(IDC_XOR_VALUE));
+    settings.xor_value = (xor_value && *xor_value <= xor_value_high) ? *xor_value : xor_value_default;
+
+    for (std::size_t i = 0; i < excluded_pair_count; ++i) {
+        store_entry(controls.text(IDC_EXCLUDED_FIRST + static_cast<int>(i)),
+                    settings.excluded_pairs[i], excluded_pair_max);
+    }
+    for (std::size_t i = 0; i < exempt_string_count; ++i) {
+        store_entry(controls.text(IDC_EXEMPT_FIRST + static_cast<int>(i)),
+                    settings.exempt_strings[i], exempt_string_max);
+    }
+}
+
+}  // namespace kurvane
