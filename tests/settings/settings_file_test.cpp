@@ -103,7 +103,9 @@ S distinctive(unsigned char base) {
 }
 
 std::uint32_t word_at(const Bytes& b, std::size_t at) {
-    return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<std::uint32_t>(b[at + 3]) << 24;
+    std::uint32_t v = 0;
+    for (std::size_t i = 0; i < 4; ++i) v |= std::uint32_t{b[at + i]} << (8 * i);
+    return v;
 }
 
 // The extension field as the settings store sees it, with a log of every text
