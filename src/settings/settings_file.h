@@ -26,8 +26,8 @@ public:
     virtual void set_text(std::string_view text) = 0;
 };
 
-// Pure codec. encode_settings cuts the text to 255 bytes and returns exactly
-// L + 231 bytes.
+// Pure codec. encode_settings cuts the text at a zero byte and to 255 bytes
+// and returns exactly L + 231 bytes.
 std::vector<unsigned char> encode_settings(std::string_view extension,
                                            const ExtractionSettings& settings);
 
@@ -38,7 +38,9 @@ void decode_settings(std::span<const unsigned char> bytes, std::string& extensio
                      ExtractionSettings& settings);
 
 // Loads `path` into `settings` and the field: 1 when there is no such file or
-// it was read, 0 when it exists but cannot be opened or read.
+// it was read, 0 when the name exists but is not a regular file that can be
+// opened and read; then the record is untouched. The field is emptied first
+// and holds the stored text after a successful load.
 int load_settings(ExtensionField& field, ExtractionSettings& settings,
                   const char* path = settings_file_name);
 
