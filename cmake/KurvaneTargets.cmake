@@ -1,11 +1,12 @@
 # Settings shared by every target of the project's own code.
 #
 # Sources are UTF-8; narrow literals are compiled to code page 932 bytes, the
-# encoding every text of the program is handled in (see src/common/cp932.h).
+# encoding every text of the program is handled in (see src/cp932.h).
 function(kurvane_target_options target)
-  # Clang (the sanitizer and fuzzer build) knows no execution character set
-  # but UTF-8; there cp932.h's static_assert stops every unit whose literals
-  # must be code page 932, and units without such literals still build.
+  # Clang knows no execution character set but UTF-8. It builds only the
+  # fuzzers (engine and settings code, which hold no Japanese literals); a unit
+  # that needs code page 932 literals includes cp932.h, whose static_assert
+  # stops such a build.
   target_compile_options(${target} PRIVATE
     -Wall -Wextra -Wshadow -Wconversion
     -finput-charset=UTF-8 $<$<CXX_COMPILER_ID:GNU>:-fexec-charset=CP932>)

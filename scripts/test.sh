@@ -21,20 +21,22 @@ cmake --build --preset asan -j2
 ctest --preset asan -j2
 
 step "fuzzers, ${fuzz_seconds} s each"
-for fuzzer in build/asan/fuzz/fuzz_*; do
-  [ -x "$fuzzer" ] || continue
-  name=$(basename "$fuzzer")
-  corpus=build/asan/fuzz-corpus/$name
+cmake --preset fuzz
+fuzzers=$(sed -n 's/^add_executable(\(kurvane_fuzz_[a-z_]*\).*/\1/p' fuzz/CMakeLists.txt)
+cmake --build --preset fuzz -j2 --target $fuzzers
+for name in $fuzzers; do
+  fuzzer=build/fuzz/fuzz/$name
+  corpus=build/fuzz/corpus/$name
   mkdir -p "$corpus"
-  seeds=fuzz/corpus/${name#fuzz_}
-  log=build/asan/$name.log
+  seeds=fuzz/corpus/${name#kurvane_fuzz_}
+  log=build/fuzz/$name.log
   status=0
   "$fuzzer" -max_total_time="$fuzz_seconds" -print_final_stats=1 \
-    -artifact_prefix=build/asan/"$name"- "$corpus" "$seeds" >"$log" 2>&1 || status=$?
+    -artifact_prefix=build/fuzz/"$name"- "$corpus" "$seeds" >"$log" 2>&1 || status=$?
   grep -E 'stat::number_of_executed_units|stat::peak_rss_mb' "$log" | sed "s/^/$name: /"
   if [ "$status" -ne 0 ]; then
     tail -n 40 "$log"
-    echo "$name: finding (exit $status); the input is saved under build/asan/$name-*"
+    echo "$name: finding (exit $status); the input is saved under build/fuzz/$name-*"
     exit 1
   fi
 done
