@@ -1,0 +1,378 @@
+// Runs the real kurvane binary in a scratch directory and compares the files
+// it writes byte for byte.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "settings/settings_file.h"
+
+#ifndef KURVANE_CLI_BINARY
+#error "KURVANE_CLI_BINARY must name the kurvane binary"
+#endif
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string utf8(const char8_t* text) { return reinterpret_cast<const char*>(text); }
+
+// Data with the hiragana "あいう" (code page 932) between zero bytes, and the
+// text file it gives under the built-in settings.
+const std::string hiragana_data("\0\0\x82\xa0\x82\xa2\x82\xa4\0\0", 10);
+const std::string hiragana_text("\x82\xa0\x82\xa2\x82\xa4\r\n");
+// Upper-case letters and one hiragana: the letters are text only when
+// half_upper is on.
+const std::string mixed_data("\0ABC\0\x82\xa0\0", 8);
+const std::string mixed_text_default("\x82\xa0\r\n");
+const std::string mixed_text_upper("ABC\r\n\x82\xa0\r\n");
+
+struct Result {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string read_file(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void write_file(const fs::path& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+class cli_binary : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string templ = (fs::temp_directory_path() / "kurvane-cli-XXXXXX").string();
+        ASSERT_NE(mkdtemp(templ.data()), nullptr);
+        root_ = templ;
+        work_ = root_ / "work";
+        fs::create_directory(work_);
+    }
+    void TearDown() override {
+        std::error_code ec;
+        fs::permissions(root_, fs::perms::owner_all, fs::perm_options::add, ec);
+        fs::remove_all(root_, ec);
+    }
+
+    // Runs kurvane in the work directory under `locale`; standard output goes
+    // to `stdout_path` when given (e.g. /dev/full), else it is captured.
+    Result run(const std::vector<std::string>& args, const char* locale = "C.UTF-8",
+               const char* stdout_path = nullptr) {
+        const fs::path out_path = stdout_path ? fs::path(stdout_path) : root_ / "stdout";
+        const fs::path err_path = root_ / "stderr";
+        std::vector<char*> argv{const_cast<char*>(KURVANE_CLI_BINARY)};
+        for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+        argv.push_back(nullptr);
+        const std::string lc_all = std::string("LC_ALL=") + locale;
+        char* envp[] = {const_cast<char*>(lc_all.c_str()), const_cast<char*>("PATH=/usr/bin:/bin"), nullptr};
+
+        const pid_t pid = fork();
+        if (pid == 0) {
+            const int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 || chdir(work_.c_str()) != 0) _exit(126);
+            execve(argv[0], argv.data(), envp);
+            _exit(127);
+        }
+        Result result;
+        int wait_status = 0;
+        if (pid < 0 || waitpid(pid, &wait_status, 0) != pid) {
+            ADD_FAILURE() << "cannot run " << KURVANE_CLI_BINARY << ": " << std::strerror(errno);
+            return result;
+        }
+        result.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
+        if (!stdout_path) result.out = read_file(out_path);
+        result.err = read_file(err_path);
+        return result;
+    }
+
+    fs::path at(const char* name) const { return work_ / name; }
+    std::string file(const char* name) const { return read_file(work_ / name); }
+    void put(const char* name, const std::string& bytes) const { write_file(work_ / name, bytes); }
+
+    fs::path root_, work_;
+};
+
+// Prints what the program said on failure.
+#define EXPECT_RUN(result, expected_status) \
+    EXPECT_EQ((result).status, expected_status) << "stdout: " << (result).out << "\nstderr: " << (result).err
+
+TEST_F(cli_binary, extracts_each_file_beside_itself) {
+    put("a.dat", hiragana_data);
+    fs::create_directory(at("dir"));
+    put("dir/a.b.dat", mixed_data);
+    const Result r = run({"a.dat", "dir/a.b.dat"});
+    EXPECT_RUN(r, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(file("a.txt"), hiragana_text);
+    EXPECT_EQ(file("dir/a.txt"), mixed_text_default);
+    EXPECT_FALSE(fs::exists(at("dir/a.b.txt")));
+    EXPECT_EQ(file("a.dat"), hiragana_data);
+}
+
+TEST_F(cli_binary, output_option_writes_the_named_file_or_standard_output) {
+    put("a.dat", hiragana_data);
+    Result r = run({"-o", "out.bin", "a.dat"});
+    EXPECT_RUN(r, 0);
+    EXPECT_EQ(file("out.bin"), hiragana_text);
+    EXPECT_FALSE(fs::exists(at("a.txt")));
+
+    r = run({"--output=-", "a.dat"});
+    EXPECT_RUN(r, 0);
+    EXPECT_EQ(r.out, hiragana_text);  // binary: CR LF as written, nothing added
+    EXPECT_EQ(r.err, "");
+    EXPECT_FALSE(fs::exists(at("a.txt")));
+}
+
+TEST_F(cli_binary, output_option_needs_exactly_one_file) {
+    put("a.dat", hiragana_data);
+    put("b.dat", hiragana_data);
+    const Result r = run({"-o", "out.txt", "a.dat", "b.dat"});
+    EXPECT_RUN(r, 2);
+    EXPECT_NE(r.err.find("Try 'kurvane --help'"), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(at("out.txt")));
+    EXPECT_FALSE(fs::exists(at("a.txt")));
+}
+
+TEST_F(cli_binary, an_output_that_is_the_input_is_refused_and_the_input_kept) {
+    put("a.dat", hiragana_data);
+    for (const char* output : {"a.dat", "./a.dat"}) {
+        const Result r = run({"-o", output, "a.dat"});
+        EXPECT_RUN(r, 1) << " output=" << output;
+        EXPECT_TRUE(r.err.starts_with("kurvane: a.dat: ")) << r.err;
+        EXPECT_EQ(file("a.dat"), hiragana_data) << " output=" << output;
+    }
+}
+
+TEST_F(cli_binary, failures_are_reported_in_order_and_the_other_files_done) {
+    // Enough files for the two workers to share them, the failures between
+    // good ones. File i holds i + 1 hiragana, so a mixed-up output shows.
+    const auto run_of = [](int i) {
+        std::string run;
+        for (int k = 0; k <= i; ++k) run += "\x82\xa0";
+        return run;
+    };
+    std::vector<std::string> args;
+    for (int i = 0; i < 8; ++i) {
+        const std::string name = "f" + std::to_string(i) + ".dat";
+        write_file(work_ / name, std::string(1, '\0') + run_of(i) + std::string(1, '\0'));
+        args.push_back(name);
+        if (i == 2) args.push_back("missing.dat");
+        if (i == 5) args.push_back("sub");
+    }
+    fs::create_directory(at("sub"));
+    const Result r = run(args);
+    EXPECT_RUN(r, 1);
+    std::istringstream lines(r.err);
+    std::string first, second, rest;
+    std::getline(lines, first);
+    std::getline(lines, second);
+    std::getline(lines, rest, '\0');
+    EXPECT_TRUE(first.starts_with("kurvane: missing.dat: ")) << r.err;
+    EXPECT_TRUE(first.ends_with(": No such file or directory")) << r.err;
+    EXPECT_TRUE(second.starts_with("kurvane: sub: ")) << r.err;
+    EXPECT_EQ(rest, "") << r.err;
+    for (int i = 0; i < 8; ++i) {
+        const std::string name = "f" + std::to_string(i) + ".txt";
+        EXPECT_EQ(read_file(work_ / name), run_of(i) + "\r\n") << name;
+    }
+    EXPECT_FALSE(fs::exists(at("missing.txt")));
+    EXPECT_FALSE(fs::exists(at("sub.txt")));
+}
+
+TEST_F(cli_binary, the_later_of_two_files_with_one_output_wins) {
+    put("a.dat", hiragana_data);
+    put("a.b.dat", mixed_data);
+    Result r = run({"a.dat", "a.b.dat"});
+    EXPECT_RUN(r, 0);
+    EXPECT_EQ(file("a.txt"), mixed_text_default);
+    r = run({"a.b.dat", "./a.dat"});
+    EXPECT_RUN(r, 0);
+    EXPECT_EQ(file("a.txt"), hiragana_text);
+}
+
+TEST_F(cli_binary, write_errors_are_failures) {
+    put("a.dat", hiragana_data);
+    Result r = run({"-o", "/dev/full", "a.dat"});
+    EXPECT_RUN(r, 1);
+    EXPECT_TRUE(r.err.starts_with("kurvane: /dev/full: ")) << r.err;
+    EXPECT_TRUE(r.err.ends_with(": No space left on device\n")) << r.err;
+
+    r = run({"-o", "-", "a.dat"}, "C.UTF-8", "/dev/full");
+    EXPECT_RUN(r, 1);
+    EXPECT_TRUE(r.err.ends_with(": No space left on device\n")) << r.err;
+
+    r = run({"--version"}, "C.UTF-8", "/dev/full");
+    EXPECT_RUN(r, 1);
+}
+
+TEST_F(cli_binary, an_output_that_cannot_be_created_is_a_failure) {
+    put("a.dat", hiragana_data);
+    const Result r = run({"-o", "no-such-dir/a.txt", "a.dat"});
+    EXPECT_RUN(r, 1);
+    EXPECT_TRUE(r.err.starts_with("kurvane: no-such-dir/a.txt: ")) << r.err;
+    EXPECT_TRUE(r.err.ends_with(": No such file or directory\n")) << r.err;
+}
+
+TEST_F(cli_binary, settings_come_from_setting_dat_or_the_named_file) {
+    kurvane::ExtractionSettings upper;
+    upper.half_upper = 1;
+    const std::vector<unsigned char> upper_bytes = kurvane::encode_settings("dat", upper);
+    put("setting.dat", std::string(upper_bytes.begin(), upper_bytes.end()));
+    put("m.dat", mixed_data);
+
+    Result r = run({"m.dat"});
+    EXPECT_RUN(r, 0);
+    EXPECT_EQ(file("m.txt"), mixed_text_upper);
+
+    // -s replaces setting.dat; here a file holding the defaults.
+    const std::vector<unsigned char> default_bytes = kurvane::encode_settings("", {});
+    write_file(root_ / "defaults.dat", std::string(default_bytes.begin(), default_bytes.end()));
+    r = run({"-s", (root_ / "defaults.dat").string(), "m.dat"});
+    EXPECT_RUN(r, 0);
+    EXPECT_EQ(file("m.txt"), mixed_text_default);
+
+    // The settings file itself is never written.
+    EXPECT_EQ(file("setting.dat"), std::string(upper_bytes.begin(), upper_bytes.end()));
+}
+
+TEST_F(cli_binary, unreadable_settings_stop_before_anything_is_extracted) {
+    put("m.dat", mixed_data);
+    Result r = run({"-s", "missing.dat", "m.dat"});
+    EXPECT_RUN(r, 2);
+    EXPECT_EQ(r.err, "kurvane: cannot read settings missing.dat: No such file or directory\n");
+    EXPECT_FALSE(fs::exists(at("m.txt")));
+
+    fs::create_directory(at("setting.dat"));
+    r = run({"m.dat"});
+    EXPECT_RUN(r, 2);
+    EXPECT_EQ(r.err, "kurvane: cannot read settings setting.dat: Is a directory\n");
+    EXPECT_FALSE(fs::exists(at("m.txt")));
+
+    r = run({"-e", "dat"});
+    EXPECT_RUN(r, 2);
+    EXPECT_FALSE(fs::exists(at("m.txt")));
+}
+
+TEST_F(cli_binary, ext_search_extracts_every_listed_file) {
+    put("a.dat", hiragana_data);
+    put("B.DAT", mixed_data);
+    put("c.bin", hiragana_data);
+    fs::create_directory(at("d.dat"));  // listed, passed over silently
+    const Result r = run({"-e", "dat"});
+    EXPECT_RUN(r, 0);
+    EXPECT_EQ(r.err, utf8(u8"kurvane: 変換が終了しました。\n"));
+    EXPECT_EQ(file("a.txt"), hiragana_text);
+    EXPECT_EQ(file("B.txt"), mixed_text_default);
+    EXPECT_FALSE(fs::exists(at("c.txt")));
+    EXPECT_FALSE(fs::exists(at("d.txt")));
+}
+
+TEST_F(cli_binary, ext_search_refusals_are_printed_in_the_terminal_encoding) {
+    put("a.txt", "keep");
+    const std::string txt_refused = utf8(u8"kurvane: 拡張子がtxtはこちらの都合上無理です。\n");
+    // A plain C locale cannot show the texts; UTF-8 is used then.
+    for (const char* locale : {"C.UTF-8", "C"}) {
+        for (const char* ext : {"txt", "TXT", "Txt"}) {
+            const Result r = run({"-e", ext}, locale);
+            EXPECT_RUN(r, 1) << " ext=" << ext << " locale=" << locale;
+            EXPECT_EQ(r.err, txt_refused) << " ext=" << ext << " locale=" << locale;
+        }
+    }
+    Result r = run({"--ext="});
+    EXPECT_RUN(r, 1);
+    EXPECT_EQ(r.err, utf8(u8"kurvane: 検索する拡張子が入力されていない。\n"));
+
+    r = run({"-e", "xyz"});
+    EXPECT_RUN(r, 1);
+    EXPECT_EQ(r.err, utf8(u8"kurvane: *.xyzファイルは発見できませんでした。\n"));
+
+    // The pattern is the user's own bytes and is printed as typed.
+    r = run({"-e", utf8(u8"あ")});
+    EXPECT_RUN(r, 1);
+    EXPECT_EQ(r.err, utf8(u8"kurvane: *.あファイルは発見できませんでした。\n"));
+    EXPECT_EQ(file("a.txt"), "keep");
+}
+
+TEST_F(cli_binary, ext_search_with_wildcards_never_destroys_a_text_file) {
+    put("keep.txt", "keep this");
+    put("b.dat", hiragana_data);
+    fs::create_directory(at("sub"));
+    Result r = run({"-e", "*"});
+    EXPECT_RUN(r, 0);
+    EXPECT_EQ(r.err, utf8(u8"kurvane: 変換が終了しました。\n"));
+    EXPECT_EQ(file("keep.txt"), "keep this");
+    EXPECT_EQ(file("b.txt"), hiragana_text);
+
+    // a.dat's own output is a.txt: it is replaced by a.dat's text, never
+    // truncated by being opened as its own output.
+    put("a.dat", mixed_data);
+    put("a.txt", "old");
+    r = run({"-e", "*"});
+    EXPECT_RUN(r, 0);
+    EXPECT_EQ(file("a.txt"), mixed_text_default);
+    EXPECT_EQ(file("keep.txt"), "keep this");
+}
+
+TEST_F(cli_binary, ext_search_reports_a_file_it_cannot_read) {
+    put("a.dat", hiragana_data);
+    put("b.dat", hiragana_data);
+    fs::permissions(at("a.dat"), fs::perms::none);
+    if (std::ifstream(at("a.dat")).good()) GTEST_SKIP() << "running with privileges that ignore permissions";
+    const Result r = run({"-e", "dat"});
+    EXPECT_RUN(r, 1);
+    std::istringstream lines(r.err);
+    std::string first, rest;
+    std::getline(lines, first);
+    std::getline(lines, rest, '\0');
+    EXPECT_TRUE(first.starts_with("kurvane: a.dat: ")) << r.err;
+    EXPECT_TRUE(first.ends_with(": Permission denied")) << r.err;
+    EXPECT_EQ(rest, utf8(u8"kurvane: 変換が終了しました。\n"));
+    EXPECT_EQ(file("b.txt"), hiragana_text);
+}
+
+TEST_F(cli_binary, ext_cannot_be_combined_with_files_or_output) {
+    put("a.dat", hiragana_data);
+    EXPECT_RUN(run({"-e", "dat", "a.dat"}), 2);
+    EXPECT_RUN(run({"-e", "dat", "-o", "x.txt"}), 2);
+    EXPECT_FALSE(fs::exists(at("a.txt")));
+    EXPECT_FALSE(fs::exists(at("x.txt")));
+}
+
+TEST_F(cli_binary, version_help_and_usage_errors) {
+    Result r = run({"--version"});
+    EXPECT_RUN(r, 0);
+    EXPECT_EQ(r.out, "kurvane 0.8.4\n");
+
+    r = run({"--help"});
+    EXPECT_RUN(r, 0);
+    EXPECT_TRUE(r.out.starts_with("Usage: kurvane [OPTION]... FILE...\n")) << r.out;
+    EXPECT_EQ(r.err, "");
+
+    r = run({"--frobnicate", "a.dat"});
+    EXPECT_RUN(r, 2);
+    EXPECT_EQ(r.err, "kurvane: unrecognized option '--frobnicate'\nTry 'kurvane --help' for more information.\n");
+
+    r = run({"a.dat", "-o"});
+    EXPECT_RUN(r, 2);
+    EXPECT_EQ(r.err, "kurvane: option requires an argument -- 'o'\nTry 'kurvane --help' for more information.\n");
+
+    r = run({});
+    EXPECT_RUN(r, 2);
+}
+
+}  // namespace
