@@ -1,0 +1,220 @@
+#include "engine/extract.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <system_error>
+
+#include "engine/extract_pass.h"
+#include "engine/file_names.h"
+
+namespace kurvane {
+namespace {
+
+// The output name buffer of the dialog's pass holds 256 bytes: the part before
+// the first '.' plus ".txt" and a terminator.
+constexpr std::size_t max_base_length = 251;
+
+struct FileCloser {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+};
+using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+
+int errno_or(int fallback) { return errno != 0 ? errno : fallback; }
+
+class FileSource final : public detail::ByteSource {
+public:
+    explicit FileSource(std::FILE* f) : file_(f) {}
+    std::size_t read(unsigned char* dst, std::size_t n) override {
+        errno = 0;
+        const std::size_t got = std::fread(dst, 1, n, file_);
+        if (got < n && std::ferror(file_)) error_ = errno_or(EIO);
+        return got;
+    }
+    int error() const override { return error_; }
+
+private:
+    std::FILE* file_;
+    int error_ = 0;
+};
+
+class FileSink final : public detail::ByteSink {
+public:
+    explicit FileSink(std::FILE* f) : file_(f) {}
+    bool write(const unsigned char* data, std::size_t n) override {
+        errno = 0;
+        if (std::fwrite(data, 1, n, file_) == n) return true;
+        error_ = errno_or(EIO);
+        return false;
+    }
+    int error() const override { return error_; }
+
+private:
+    std::FILE* file_;
+    int error_ = 0;
+};
+
+ExtractStatus failure(ExtractError error, int sys_errno = 0) {
+    ExtractStatus status;
+    status.error = error;
+    status.sys_errno = sys_errno;
+    return status;
+}
+
+// A path that exists but is not a regular file (a directory, a device, a
+// pipe) is refused before anything is opened: reading a directory fails late
+// and a pipe would block the open.
+bool exists_but_not_regular(const char* path) {
+    std::error_code ec;
+    const auto st = std::filesystem::status(path, ec);
+    return !ec && std::filesystem::exists(st) && !std::filesystem::is_regular_file(st);
+}
+
+#ifdef _WIN32
+unsigned char ascii_lower(unsigned char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c - 'A' + 'a') : c;
+}
+
+// Windows file names ignore ASCII case; trail bytes of double-byte characters
+// are compared as they are, since 0x41-0x5A there are not letters.
+bool same_name_ignoring_case(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t k = 0; k < a.size(); ++k) {
+        const auto x = static_cast<unsigned char>(a[k]);
+        const auto y = static_cast<unsigned char>(b[k]);
+        if (detail::is_cp932_lead(x)) {
+            if (x != y || k + 1 >= a.size() || a[k + 1] != b[k + 1]) return false;
+            ++k;
+        } else if (ascii_lower(x) != ascii_lower(y)) {
+            return false;
+        }
+    }
+    return true;
+}
+#endif
+
+// True when opening output_path for writing would truncate the input.
+bool output_is_input(const char* input_path, const char* output_path) {
+#ifdef _WIN32
+    if (same_name_ignoring_case(input_path, output_path)) return true;
+#endif
+    std::error_code ec;
+    if (!std::filesystem::exists(output_path, ec)) return false;
+    return std::filesystem::equivalent(input_path, output_path, ec) && !ec;
+}
+
+// Opens the input after refusing a non-regular one; on success `in` holds it.
+ExtractStatus open_input(const char* input_path, FilePtr& in) {
+    if (exists_but_not_regular(input_path)) return failure(ExtractError::not_regular);
+    errno = 0;
+    in.reset(std::fopen(input_path, "rb"));
+    if (!in) return failure(ExtractError::open_input, errno_or(ENOENT));
+    // The pass reads in large pieces; a stream buffer would only add a copy.
+    std::setvbuf(in.get(), nullptr, _IONBF, 0);
+    return {};
+}
+
+ExtractStatus run_files(std::FILE* in, std::FILE* out, const ExtractionSettings& settings) {
+    FileSource source(in);
+    FileSink sink(out);
+    return detail::run_pass(source, sink, settings);
+}
+
+}  // namespace
+
+namespace detail {
+
+std::size_t last_component_start(std::string_view path, bool backslash_too) {
+    std::size_t start = 0;
+    for (std::size_t k = 0; k < path.size(); ++k) {
+        const auto c = static_cast<unsigned char>(path[k]);
+        if (backslash_too && is_cp932_lead(c)) {
+            ++k;  // the trail byte may be 0x5C
+        } else if (c == '/' || (backslash_too && c == '\\')) {
+            start = k + 1;
+        }
+    }
+    return start;
+}
+
+}  // namespace detail
+
+const char* describe(ExtractError error) {
+    switch (error) {
+    case ExtractError::none: return "success";
+    case ExtractError::name_too_long: return "name before the first '.' is longer than 251 bytes";
+    case ExtractError::output_is_input: return "output file would be the input file itself";
+    case ExtractError::open_input: return "cannot open input";
+    case ExtractError::not_regular: return "not a regular file";
+    case ExtractError::read_input: return "read error";
+    case ExtractError::create_output: return "cannot create output";
+    case ExtractError::write_output: return "write error";
+    case ExtractError::no_memory: return "out of memory";
+    }
+    return "unknown error";
+}
+
+bool output_name_for(std::string_view name, std::string& output) {
+    const std::string_view base = name.substr(0, name.find('.'));
+    if (base.size() > max_base_length) return false;
+    output.assign(base);
+    output += ".txt";
+    return true;
+}
+
+bool output_path_for(std::string_view path, std::string& output) {
+#ifdef _WIN32
+    const std::size_t start = detail::last_component_start(path, true);
+#else
+    const std::size_t start = detail::last_component_start(path, false);
+#endif
+    std::string name;
+    if (!output_name_for(path.substr(start), name)) return false;
+    output.assign(path.substr(0, start));
+    output += name;
+    return true;
+}
+
+ExtractStatus extract_to_path(const char* input_path, const char* output_path,
+                              const ExtractionSettings& settings) {
+    FilePtr in;
+    if (ExtractStatus st = open_input(input_path, in); !st.ok()) return st;
+    if (output_is_input(input_path, output_path)) return failure(ExtractError::output_is_input);
+
+    errno = 0;
+    FilePtr out(std::fopen(output_path, "wb"));
+    if (!out) return failure(ExtractError::create_output, errno_or(EACCES));
+
+    ExtractStatus status = run_files(in.get(), out.get(), settings);
+    // Buffered data reaches the file only at close; a failing close is a
+    // failed write (a full disk shows here).
+    errno = 0;
+    const int closed = std::fclose(out.release());
+    if (closed != 0 && status.ok()) {
+        status.error = ExtractError::write_output;
+        status.sys_errno = errno_or(EIO);
+    }
+    return status;
+}
+
+ExtractStatus extract_to_stream(const char* input_path, std::FILE* output,
+                                const ExtractionSettings& settings) {
+    FilePtr in;
+    if (ExtractStatus st = open_input(input_path, in); !st.ok()) return st;
+    ExtractStatus status = run_files(in.get(), output, settings);
+    errno = 0;
+    if (std::fflush(output) != 0 && status.ok()) {
+        status.error = ExtractError::write_output;
+        status.sys_errno = errno_or(EIO);
+    }
+    return status;
+}
+
+int extract_file(const char* name) {
+    std::string output;
+    if (!output_name_for(name, output)) return 0;
+    return extract_to_path(name, output.c_str(), g_settings).ok() ? 1 : 0;
+}
+
+}  // namespace kurvane

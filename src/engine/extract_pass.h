@@ -1,0 +1,44 @@
+// The extraction pass proper, between a byte source and a byte sink. The
+// file front ends in extract.cpp wrap streams into these; tests and the fuzzer
+// run the pass over memory with small pieces to exercise piece boundaries.
+#pragma once
+
+#include <cstddef>
+
+#include "engine/extract.h"
+#include "engine/extraction_settings.h"
+
+namespace kurvane::detail {
+
+class ByteSource {
+public:
+    virtual ~ByteSource() = default;
+    // Reads up to n bytes into dst. Returns fewer than n only at the end of
+    // the data or on an error; error() then tells which (an errno value).
+    virtual std::size_t read(unsigned char* dst, std::size_t n) = 0;
+    virtual int error() const = 0;
+};
+
+class ByteSink {
+public:
+    virtual ~ByteSink() = default;
+    // Writes all n bytes or returns false; error() then holds an errno value.
+    virtual bool write(const unsigned char* data, std::size_t n) = 0;
+    virtual int error() const = 0;
+};
+
+inline constexpr std::size_t default_piece_size = std::size_t{4} << 20;
+inline constexpr std::size_t default_output_buffer_size = std::size_t{1} << 20;
+
+struct PassOptions {
+    std::size_t piece_size = default_piece_size;  // input bytes read and scanned at a time
+    std::size_t output_buffer_size = default_output_buffer_size;
+};
+
+// Scans everything `input` yields and writes the accepted runs to `output`.
+// The output does not depend on the piece size. Reports read_input,
+// write_output (the sink failed) or no_memory; the sink is not closed.
+ExtractStatus run_pass(ByteSource& input, ByteSink& output, const ExtractionSettings& settings,
+                       const PassOptions& options = {});
+
+}  // namespace kurvane::detail

@@ -1,0 +1,359 @@
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
+#include <random>
+#include <string>
+
+#include "engine/extract.h"
+#include "pass_test_util.h"
+#include "reference_extract.h"
+
+namespace kurvane {
+namespace {
+
+using namespace std::string_literals;
+using test::Bytes;
+using test::bytes;
+using test::hex;
+
+const Bytes crlf = {0x0D, 0x0A};
+
+Bytes cat(std::initializer_list<Bytes> parts) {
+    Bytes all;
+    for (const Bytes& p : parts) all.insert(all.end(), p.begin(), p.end());
+    return all;
+}
+
+Bytes repeat(std::string_view text, std::size_t times) {
+    Bytes all;
+    for (std::size_t k = 0; k < times; ++k) all.insert(all.end(), text.begin(), text.end());
+    return all;
+}
+
+ExtractionSettings upper_letters(std::uint32_t min_length = 1) {
+    ExtractionSettings s;
+    s.half_upper = 1;
+    s.min_length = min_length;
+    return s;
+}
+
+void set_exempt(ExtractionSettings& s, std::size_t k, std::string_view text) {
+    std::memset(s.exempt_strings[k], 0, exempt_string_width);
+    std::memcpy(s.exempt_strings[k], text.data(), std::min(text.size(), exempt_string_width));
+}
+
+void set_excluded(ExtractionSettings& s, std::size_t k, unsigned char b0, unsigned char b1) {
+    s.excluded_pairs[k][0] = b0;
+    s.excluded_pairs[k][1] = b1;
+}
+
+// Hand-written expectations hold for the reference pass and for the real
+// pass at every piece size: one byte, sizes that split double-byte
+// characters and long runs, and the default.
+void expect_output(const Bytes& data, const ExtractionSettings& s, const Bytes& want) {
+    EXPECT_EQ(test::reference_extract(data, s), want)
+        << "reference, input " << hex(data) << "\n want " << hex(want);
+    for (std::size_t piece : {std::size_t{1}, std::size_t{2}, std::size_t{3}, std::size_t{7},
+                              std::size_t{1000}, std::size_t{1001}, detail::default_piece_size}) {
+        const Bytes got = test::run_pass_on(data, s, piece, 4096);
+        EXPECT_EQ(got, want) << "piece " << piece << ", input " << hex(data) << "\n got  "
+                             << hex(got) << "\n want " << hex(want);
+    }
+}
+
+TEST(extract_pass, runs_become_lines) {
+    const ExtractionSettings defaults;
+    expect_output({}, defaults, {});
+    // Nothing under the defaults: single-byte classes are off.
+    expect_output(bytes("\0\0ABC 123\x7f\x85\x40"s), defaults, {});
+    expect_output(bytes("\0あいう\0"s), defaults, cat({bytes("あいう"), crlf}));
+    // Runs at the very start and the very end, and a run broken by one non-text byte.
+    expect_output(bytes("漢字\0\0カナ。\x01ｱ全角"s), defaults,
+                  cat({bytes("漢字"), crlf, bytes("カナ。"), crlf, bytes("全角"), crlf}));
+    ExtractionSettings no_break;
+    no_break.auto_newline = 0;
+    expect_output(bytes("あ\0い\0う"s), no_break, bytes("あいう"));
+}
+
+TEST(extract_pass, lengths_are_bytes_and_compared_unsigned) {
+    ExtractionSettings s = upper_letters(4);
+    s.full_hiragana = 1;
+    // Two double-byte characters are 4 bytes; three letters are 3.
+    expect_output(bytes("\0ああ\0ABC\0ABCD"s), s, cat({bytes("ああ"), crlf, bytes("ABCD"), crlf}));
+    s.min_length = 0xFFFFFFFFu;  // as loaded from a file: nothing is long enough
+    expect_output(bytes("ABCDEFGH"), s, {});
+    s.min_length = 0;
+    // min_length 0 writes empty runs too: here a run made only of an excluded pair.
+    set_excluded(s, 0, 0x82, 0xA0);
+    expect_output(bytes("\0あ\0A"s), s, cat({crlf, bytes("A"), crlf}));
+    s.auto_newline = 0;
+    expect_output(bytes("\0あ\0A"s), s, bytes("A"));
+}
+
+TEST(extract_pass, excluded_pairs_vanish_without_breaking_the_run) {
+    ExtractionSettings s = upper_letters();
+    s.full_symbols = 1;
+    set_excluded(s, 3, 0x81, 0x40);  // the double-byte space
+    expect_output(bytes("\0A　B\0"s), s, cat({bytes("AB"), crlf}));
+    // Only excluded pairs: an empty run, not written when min_length is 1.
+    expect_output(bytes("\0　　\0C"s), s, cat({bytes("C"), crlf}));
+    // An excluded pair is taken two bytes at a time even where a character would
+    // start at its second byte.
+    set_excluded(s, 4, 'X', 'Y');
+    expect_output(bytes("AXYZ"), s, cat({bytes("AZ"), crlf}));
+}
+
+TEST(extract_pass, exempt_strings_rescue_short_runs) {
+    ExtractionSettings s = upper_letters(20);
+    set_exempt(s, 0, "ABC");
+    // The run becomes exactly the exempt string.
+    expect_output(bytes("\0XYABCZ\0"s), s, cat({bytes("ABC"), crlf}));
+    // The lowest index wins, not the first occurrence in the run.
+    set_exempt(s, 0, "CD");
+    set_exempt(s, 1, "AB");
+    expect_output(bytes("ABCD"), s, cat({bytes("CD"), crlf}));
+    // A long enough run is written whole even though it holds an exempt string.
+    s.min_length = 4;
+    expect_output(bytes("ABCD"), s, cat({bytes("ABCD"), crlf}));
+    // Offsets are one byte apart: a pattern may start on a trail byte.
+    ExtractionSettings jp;
+    jp.min_length = 20;
+    set_exempt(jp, 2, "\xA0\x82");
+    expect_output(bytes("\0あい\0"s), jp, cat({bytes("\xA0\x82"), crlf}));
+    // A pattern longer than the run never matches.
+    set_exempt(jp, 2, "あいう");
+    expect_output(bytes("\0あい\0"s), jp, {});
+    // A loaded entry with no zero in its 21 bytes counts its first 20.
+    ExtractionSettings full = upper_letters(100);
+    std::memcpy(full.exempt_strings[0], "ABCDEFGHIJKLMNOPQRSTU", 21);
+    expect_output(bytes("\0ABCDEFGHIJKLMNOPQRST\0"s), full,
+                  cat({bytes("ABCDEFGHIJKLMNOPQRST"), crlf}));
+}
+
+TEST(extract_pass, long_run_is_written_in_pieces) {
+    const ExtractionSettings defaults;
+    // 2,000 bytes: a piece of 1,002 with no line break, then 998 passing the test.
+    const Bytes kanji = repeat("漢", 1000);
+    expect_output(kanji, defaults, cat({kanji, crlf}));
+    ExtractionSettings strict;
+    strict.min_length = 999;  // the 998-byte rest is dropped
+    expect_output(kanji, strict, Bytes(kanji.begin(), kanji.begin() + 1002));
+    ExtractionSettings zero;
+    zero.min_length = 0;  // the empty run after a piece writes a line break
+    expect_output(kanji, zero,
+                  cat({Bytes(kanji.begin(), kanji.begin() + 1002), crlf,
+                       Bytes(kanji.begin() + 1002, kanji.end()), crlf}));
+
+    // 1,001 letters end as a piece; the next run continues the same line.
+    const ExtractionSettings s = upper_letters(2);
+    expect_output(cat({repeat("A", 1001), bytes("\0XY"s)}), s,
+                  cat({repeat("A", 1001), bytes("XY"), crlf}));
+    // Exactly 1,000 bytes is still an ordinary run.
+    expect_output(cat({repeat("A", 1000), bytes("\0XY"s)}), s,
+                  cat({repeat("A", 1000), crlf, bytes("XY"), crlf}));
+    // A double-byte character at byte 1,000 makes a piece of 1,002 and is not split.
+    ExtractionSettings both = upper_letters();
+    both.full_hiragana = 1;
+    expect_output(cat({repeat("A", 1000), bytes("あ\0B"s)}), both,
+                  cat({repeat("A", 1000), bytes("あB"), crlf}));
+    // After a piece the next byte starts a new run at once when it is text.
+    expect_output(cat({repeat("A", 1003), bytes("\0"s)}), both,
+                  cat({repeat("A", 1003), crlf}));
+    // An excluded pair adds nothing to the length.
+    ExtractionSettings ex = upper_letters();
+    set_excluded(ex, 0, 'Q', 'Q');
+    expect_output(cat({repeat("A", 1000), bytes("QQB\0C"s)}), ex,
+                  cat({repeat("A", 1000), bytes("BC"), crlf}));
+}
+
+TEST(extract_pass, end_of_data) {
+    const ExtractionSettings defaults;
+    // A lead byte as the last byte ends the run before it and is not written.
+    expect_output(bytes("\0あ\x82"s), defaults, cat({bytes("あ"), crlf}));
+    expect_output(bytes("\x82"), defaults, {});
+    // An excluded single character meets the first padding byte, the pass
+    // steps past the end, and the run ends there.
+    ExtractionSettings s = upper_letters();
+    set_excluded(s, 0, 'Z', 0);
+    expect_output(bytes("ABZ"), s, cat({bytes("AB"), crlf}));
+    expect_output(bytes("Z"), s, {});
+    expect_output(bytes("AZB"), s, cat({bytes("AZB"), crlf}));
+    // The XOR step leaves the padding zero: 0x22 ^ 0xA0 is the lead 0x82, and
+    // were the padding XORed too it would read as 0x82 0xA0.
+    ExtractionSettings x;
+    x.xor_value = 0xA0;
+    expect_output(bytes("\x22"), x, {});
+    expect_output(bytes("\x22\xA0\x22"), x, {});
+}
+
+TEST(extract_pass, xor_uses_the_low_byte_on_data_only) {
+    const Bytes plain = bytes("\0ひらがな\x01カタカナ漢字\x02\x82"s);
+    ExtractionSettings s;
+    const Bytes want = test::reference_extract(plain, s);
+    ASSERT_EQ(want, cat({bytes("ひらがな"), crlf, bytes("カタカナ漢字"), crlf}));
+    for (std::uint32_t value : {0x55u, 0x1FFu, 0x12345678u}) {
+        Bytes stored = plain;
+        for (auto& b : stored) b = static_cast<unsigned char>(b ^ (value & 0xFF));
+        s.xor_value = value;
+        expect_output(stored, s, want);
+    }
+    s.xor_value = 0x100;  // low byte 0: no change
+    expect_output(plain, s, want);
+}
+
+// Random settings and inputs built from the pieces that matter (text of every
+// class, lead bytes, zeros, excluded pairs, exempt strings, long runs), run
+// with random piece and output-buffer sizes against the reference.
+class RandomCase {
+public:
+    explicit RandomCase(std::uint32_t seed) : rng_(seed) {}
+
+    ExtractionSettings settings() {
+        ExtractionSettings s;
+        for (auto* f : {&s.half_digits, &s.half_upper, &s.half_lower, &s.half_katakana,
+                        &s.half_symbols, &s.full_hiragana, &s.full_katakana, &s.full_kanji,
+                        &s.full_digits, &s.full_upper, &s.full_lower, &s.full_cyrillic,
+                        &s.full_greek, &s.full_symbols})
+            *f = pick(3) == 0 ? 0 : static_cast<std::int32_t>(rng_());
+        const std::uint32_t lengths[] = {0, 1, 1, 2, 3, 4, 7, 20, 999, 1001, 0xFFFFFFFF};
+        s.min_length = lengths[pick(std::size(lengths))];
+        s.auto_newline = pick(4) == 0 ? 0 : 1;
+        s.xor_value = pick(3) == 0 ? static_cast<std::uint32_t>(rng_()) : 0;
+        for (auto& e : s.excluded_pairs) {
+            if (pick(3) != 0) continue;
+            const unsigned char* src = byte_pool(pick(4));
+            e[0] = src[0];
+            e[1] = pick(4) == 0 ? static_cast<unsigned char>(0) : src[1];
+        }
+        for (auto& e : s.exempt_strings) {
+            if (pick(2) != 0) continue;
+            const std::size_t n = 1 + pick(21);
+            for (std::size_t k = 0; k < n; ++k) e[k] = byte_pool(pick(4))[pick(2)];
+        }
+        return s;
+    }
+
+    Bytes data() {
+        Bytes d;
+        const std::size_t parts = pick(40);
+        for (std::size_t p = 0; p < parts; ++p) {
+            switch (pick(8)) {
+            case 0: append_random(d, 1 + pick(40)); break;
+            case 1: d.insert(d.end(), 1 + pick(20), 0); break;
+            case 2: append_ascii(d, 1 + pick(30)); break;
+            case 3:
+            case 4: append_sjis(d, 1 + pick(30)); break;
+            case 5: append_sjis(d, 400 + pick(700)); break;  // crosses the 1,000-byte rule
+            case 6: d.push_back(static_cast<unsigned char>(0x81 + pick(0x1F))); break;
+            default: d.insert(d.end(), byte_pool(0), byte_pool(0) + 2); break;
+            }
+        }
+        return d;
+    }
+
+    std::size_t pick(std::size_t n) { return rng_() % n; }
+
+private:
+    // A few bytes that the settings and the data share, so that excluded
+    // pairs and exempt strings actually occur.
+    const unsigned char* byte_pool(std::size_t k) {
+        static const unsigned char pool[][2] = {
+            {0x82, 0xA0}, {'A', 'B'}, {0x81, 0x40}, {0xB1, 0x20}};
+        return pool[k % 4];
+    }
+    void append_random(Bytes& d, std::size_t n) {
+        for (std::size_t k = 0; k < n; ++k) d.push_back(static_cast<unsigned char>(rng_()));
+    }
+    void append_ascii(Bytes& d, std::size_t n) {
+        for (std::size_t k = 0; k < n; ++k) d.push_back(static_cast<unsigned char>(0x20 + pick(0x5F)));
+    }
+    void append_sjis(Bytes& d, std::size_t n) {
+        static const unsigned char leads[] = {0x81, 0x82, 0x83, 0x84, 0x88, 0x93, 0x98,
+                                              0xE0, 0xEA, 0xEE, 0xFA, 0xFC, 0x85, 0xF0};
+        for (std::size_t k = 0; k < n; ++k) {
+            if (pick(30) == 0) {
+                d.push_back(static_cast<unsigned char>(0x41 + pick(26)));
+                continue;
+            }
+            d.push_back(leads[pick(std::size(leads))]);
+            d.push_back(static_cast<unsigned char>(0x40 + pick(0xBD)));
+        }
+    }
+    std::mt19937 rng_;
+};
+
+TEST(extract_pass, matches_the_reference_on_random_inputs) {
+    for (std::uint32_t seed = 1; seed <= 1500; ++seed) {
+        RandomCase rc(seed);
+        const ExtractionSettings s = rc.settings();
+        const Bytes data = rc.data();
+        const Bytes want = test::reference_extract(data, s);
+        const std::size_t piece = rc.pick(3) == 0 ? 1 + rc.pick(4) : 1 + rc.pick(3000);
+        const std::size_t out_buffer = 1 + rc.pick(5000);
+        const Bytes got = test::run_pass_on(data, s, piece, out_buffer);
+        ASSERT_EQ(got, want) << "seed " << seed << " piece " << piece << " output buffer "
+                             << out_buffer << " input " << hex(data);
+    }
+}
+
+TEST(extract_pass, matches_the_reference_on_a_large_input) {
+    // Large enough for several default-size output flushes and vector-skip blocks.
+    RandomCase rc(99);
+    Bytes data;
+    while (data.size() < (std::size_t{3} << 20)) {
+        const Bytes part = rc.data();
+        data.insert(data.end(), part.begin(), part.end());
+    }
+    ExtractionSettings s;
+    s.half_katakana = 1;
+    const Bytes want = test::reference_extract(data, s);
+    EXPECT_EQ(test::run_pass_on(data, s), want);
+    EXPECT_EQ(test::run_pass_on(data, s, 65537, 3000), want);
+}
+
+TEST(extract_pass, read_and_write_failures_are_reported) {
+    const Bytes data = cat({repeat("漢", 3000), bytes("\0かな\0"s)});
+    const ExtractionSettings defaults;
+    {
+        test::MemorySource source(data, 5000, EIO);
+        test::MemorySink sink;
+        const ExtractStatus st = detail::run_pass(source, sink, defaults, {1024, 4096});
+        EXPECT_EQ(st.error, ExtractError::read_input);
+        EXPECT_EQ(st.sys_errno, EIO);
+    }
+    {
+        test::MemorySource source(data);
+        test::MemorySink sink(100);
+        const ExtractStatus st = detail::run_pass(source, sink, defaults, {1024, 4096});
+        EXPECT_EQ(st.error, ExtractError::write_output);
+        EXPECT_EQ(st.sys_errno, ENOSPC);
+    }
+    {
+        test::MemorySource source(data);
+        test::MemorySink sink;
+        const ExtractStatus st = detail::run_pass(source, sink, defaults, {1024, 4096});
+        EXPECT_TRUE(st.ok());
+        EXPECT_EQ(st.bytes_in, data.size());
+        EXPECT_EQ(st.bytes_out, sink.bytes.size());
+        EXPECT_EQ(sink.bytes, test::reference_extract(data, defaults));
+    }
+}
+
+TEST(extract_pass, match_exempt_rewrites_the_run) {
+    ExtractionSettings s;
+    set_exempt(s, 4, "CD");
+    unsigned char run[1024] = "ABCDE";
+    std::size_t length = 5;
+    EXPECT_EQ(match_exempt(s, run, length), 1);
+    EXPECT_EQ(length, 2u);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(run), length), "CD");
+    unsigned char other[1024] = "XYZ";
+    length = 3;
+    EXPECT_EQ(match_exempt(s, other, length), 0);
+    EXPECT_EQ(length, 3u);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(other)), "XYZ");
+}
+
+}  // namespace
+}  // namespace kurvane

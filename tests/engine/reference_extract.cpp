@@ -1,0 +1,82 @@
+#include "reference_extract.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+
+#include "engine/classifier.h"
+
+namespace kurvane::test {
+namespace {
+
+bool reference_match_exempt(const ExtractionSettings& settings, unsigned char* run,
+                            std::size_t& n) {
+    for (int k = 0; k < 6; ++k) {
+        const unsigned char* pattern = settings.exempt_strings[k];
+        std::int64_t length = 0;
+        while (length < 20 && pattern[length] != 0) ++length;
+        if (length == 0) continue;
+        for (std::int64_t j = 0; j < static_cast<std::int64_t>(n) - length + 1; ++j) {
+            if (std::memcmp(run + j, pattern, static_cast<std::size_t>(length)) == 0) {
+                std::memcpy(run, pattern, static_cast<std::size_t>(length));
+                n = static_cast<std::size_t>(length);
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+std::vector<unsigned char> reference_extract(std::span<const unsigned char> data,
+                                             const ExtractionSettings& settings) {
+    const std::size_t size = data.size();
+    std::vector<unsigned char> buffer(data.begin(), data.end());
+    buffer.resize(size + 16, 0);
+    if (settings.xor_value != 0) {
+        for (std::size_t k = 0; k < size; ++k)
+            buffer[k] = static_cast<unsigned char>(buffer[k] ^ (settings.xor_value & 0xFF));
+    }
+
+    std::vector<unsigned char> out;
+    auto write = [&out](const unsigned char* p, std::size_t n) { out.insert(out.end(), p, p + n); };
+    auto classify = [&](std::size_t i) { return classify_pair(settings, buffer[i], buffer[i + 1]); };
+
+    unsigned char run[1024];
+    std::size_t n = 0;
+    std::size_t i = 0;
+    while (i < size) {
+        if (classify(i) == CharClass::None) {
+            ++i;
+            continue;
+        }
+        for (;;) {
+            const CharClass c = classify(i);
+            if (c == CharClass::None) break;
+            if (c == CharClass::Single) {
+                run[n++] = buffer[i];
+                i += 1;
+            } else if (c == CharClass::Double) {
+                run[n++] = buffer[i];
+                run[n++] = buffer[i + 1];
+                i += 2;
+            } else {
+                i += 2;
+            }
+            if (n > 1000) {
+                write(run, n);
+                n = 0;
+                break;
+            }
+        }
+        if (n >= settings.min_length || reference_match_exempt(settings, run, n)) {
+            write(run, n);
+            if (settings.auto_newline != 0) write(reinterpret_cast<const unsigned char*>("\r\n"), 2);
+        }
+        n = 0;
+    }
+    return out;
+}
+
+}  // namespace kurvane::test
