@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -192,6 +193,19 @@ TEST_F(cli_binary, failures_are_reported_in_order_and_the_other_files_done) {
     }
     EXPECT_FALSE(fs::exists(at("missing.txt")));
     EXPECT_FALSE(fs::exists(at("sub.txt")));
+}
+
+TEST_F(cli_binary, a_name_too_long_for_its_output_name_is_a_failure) {
+    // 251 bytes before the first '.' still fit the output name; 252 do not.
+    const std::string fits = std::string(251, 'a') + ".dat";
+    const std::string too_long = std::string(252, 'b') + ".dat";
+    write_file(work_ / fits, hiragana_data);
+    write_file(work_ / too_long, hiragana_data);
+    const Result r = run({too_long, fits});
+    EXPECT_RUN(r, 1);
+    EXPECT_TRUE(r.err.starts_with("kurvane: " + too_long + ": ")) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    EXPECT_EQ(read_file(work_ / (std::string(251, 'a') + ".txt")), hiragana_text);
 }
 
 TEST_F(cli_binary, the_later_of_two_files_with_one_output_wins) {
