@@ -1,0 +1,261 @@
+// Copying the settings record to the dialog's controls and back, against a
+// fake control set that remembers check states and texts by ID.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <map>
+#include <string>
+
+#include "ui/resource.h"
+#include "ui/settings_dialog.h"
+
+namespace kurvane {
+namespace {
+
+struct FakeControls final : SettingsControls {
+    std::map<int, bool> checks;
+    std::map<int, std::string> texts;
+    bool checked(int id) const override {
+        const auto it = checks.find(id);
+        return it != checks.end() && it->second;
+    }
+    void set_checked(int id, bool on) override { checks[id] = on; }
+    std::string text(int id) const override {
+        const auto it = texts.find(id);
+        return it == texts.end() ? std::string() : it->second;
+    }
+    void set_text(int id, std::string_view text) override { texts[id] = text; }
+};
+
+// The check boxes with the field each one stands for, as the dialog's
+// template labels them.
+struct Switch {
+    int id;
+    const char* name;
+    std::int32_t ExtractionSettings::*field;
+    bool double_byte;
+};
+const Switch switches[] = {
+    {IDC_HALF_DIGITS, "half_digits", &ExtractionSettings::half_digits, false},
+    {IDC_HALF_LOWER, "half_lower", &ExtractionSettings::half_lower, false},
+    {IDC_HALF_UPPER, "half_upper", &ExtractionSettings::half_upper, false},
+    {IDC_HALF_KATAKANA, "half_katakana", &ExtractionSettings::half_katakana, false},
+    {IDC_HALF_SYMBOLS, "half_symbols", &ExtractionSettings::half_symbols, false},
+    {IDC_FULL_HIRAGANA, "full_hiragana", &ExtractionSettings::full_hiragana, true},
+    {IDC_FULL_KATAKANA, "full_katakana", &ExtractionSettings::full_katakana, true},
+    {IDC_FULL_KANJI, "full_kanji", &ExtractionSettings::full_kanji, true},
+    {IDC_FULL_DIGITS, "full_digits", &ExtractionSettings::full_digits, true},
+    {IDC_FULL_UPPER, "full_upper", &ExtractionSettings::full_upper, true},
+    {IDC_FULL_LOWER, "full_lower", &ExtractionSettings::full_lower, true},
+    {IDC_FULL_CYRILLIC, "full_cyrillic", &ExtractionSettings::full_cyrillic, true},
+    {IDC_FULL_GREEK, "full_greek", &ExtractionSettings::full_greek, true},
+    {IDC_FULL_SYMBOLS, "full_symbols", &ExtractionSettings::full_symbols, true},
+};
+
+// Every switch off, so that one switched on stands out.
+ExtractionSettings all_off() {
+    ExtractionSettings s;
+    s.auto_newline = 0;
+    for (const Switch& sw : switches) {
+        s.*sw.field = 0;
+    }
+    return s;
+}
+
+std::string entry_bytes(const unsigned char* entry, std::size_t width) {
+    return {reinterpret_cast<const char*>(entry), width};
+}
+
+TEST(settings_dialog, defaults_are_shown) {
+    FakeControls c;
+    show_settings(ExtractionSettings{}, c);
+    EXPECT_TRUE(c.checked(IDC_AUTO_NEWLINE));
+    EXPECT_EQ(c.text(IDC_MIN_LENGTH), "1");
+    EXPECT_EQ(c.text(IDC_XOR_VALUE), "0");
+    for (const Switch& sw : switches) {
+        EXPECT_EQ(c.checked(sw.id), sw.double_byte) << sw.name;
+    }
+    // 2000..2011 the excluded pairs, 2012..2017 the exempt strings.
+    for (int i = 0; i < 18; ++i) {
+        ASSERT_TRUE(c.texts.count(IDC_EXCLUDED_FIRST + i)) << "edit " << IDC_EXCLUDED_FIRST + i;
+        EXPECT_EQ(c.text(IDC_EXCLUDED_FIRST + i), "") << "edit " << IDC_EXCLUDED_FIRST + i;
+    }
+    EXPECT_EQ(c.checks.size(), 15u);
+    EXPECT_EQ(c.texts.size(), 20u);
+}
+
+TEST(settings_dialog, each_check_box_maps_to_its_own_flag) {
+    for (const Switch& sw : switches) {
+        // Control to record: only this flag becomes 1.
+        FakeControls c;
+        show_settings(all_off(), c);
+        c.set_checked(sw.id, true);
+        ExtractionSettings s;
+        apply_settings(c, s);
+        EXPECT_EQ(s.auto_newline, 0) << sw.name;
+        for (const Switch& other : switches) {
+            EXPECT_EQ(s.*other.field, other.id == sw.id ? 1 : 0) << sw.name << " checked, " << other.name;
+        }
+
+        // Record to control: any non-zero value checks only this box.
+        ExtractionSettings one = all_off();
+        one.*sw.field = 7;
+        FakeControls shown;
+        show_settings(one, shown);
+        for (const Switch& other : switches) {
+            EXPECT_EQ(shown.checked(other.id), other.id == sw.id) << sw.name << " set, " << other.name;
+        }
+    }
+    FakeControls c;
+    show_settings(all_off(), c);
+    EXPECT_FALSE(c.checked(IDC_AUTO_NEWLINE));
+    c.set_checked(IDC_AUTO_NEWLINE, true);
+    ExtractionSettings s = all_off();
+    apply_settings(c, s);
+    EXPECT_EQ(s.auto_newline, 1);
+}
+
+TEST(settings_dialog, numbers_are_range_checked_on_apply) {
+    const struct {
+        const char* text;
+        std::uint32_t min_length;
+        std::uint32_t xor_value;
+    } cases[] = {
+        {"0", 1, 0},
+        {"1", 1, 1},
+        {"20", 20, 20},
+        {"21", 1, 21},
+        {"255", 1, 255},
+        {"256", 1, 0},
+        {"", 1, 0},
+        {"abc", 1, 0},
+        {"ff", 1, 0},
+        {" 7\t", 7, 7},     // blanks around the digits are accepted
+        {"+7", 1, 0},       // no sign
+        {"-1", 1, 0},
+        {"7x", 1, 0},       // nothing after the digits
+        {"1 2", 1, 0},
+        {"0x10", 1, 0},
+        {"4294967301", 1, 0},  // 2^32 + 5: refused, not wrapped to 5
+    };
+    for (const auto& tc : cases) {
+        FakeControls c;
+        show_settings(ExtractionSettings{}, c);
+        c.set_text(IDC_MIN_LENGTH, tc.text);
+        c.set_text(IDC_XOR_VALUE, tc.text);
+        ExtractionSettings s;
+        s.min_length = 99;
+        s.xor_value = 99;
+        apply_settings(c, s);
+        EXPECT_EQ(s.min_length, tc.min_length) << "text=\"" << tc.text << "\"";
+        EXPECT_EQ(s.xor_value, tc.xor_value) << "text=\"" << tc.text << "\"";
+    }
+}
+
+TEST(settings_dialog, loaded_values_are_shown_as_they_are) {
+    ExtractionSettings loaded;
+    loaded.min_length = 0;
+    loaded.xor_value = 300;
+    FakeControls c;
+    show_settings(loaded, c);
+    EXPECT_EQ(c.text(IDC_MIN_LENGTH), "0");
+    EXPECT_EQ(c.text(IDC_XOR_VALUE), "300");
+    // OK without touching anything applies the ranges.
+    apply_settings(c, loaded);
+    EXPECT_EQ(loaded.min_length, 1u);
+    EXPECT_EQ(loaded.xor_value, 0u);
+    show_settings(loaded, c);
+    EXPECT_EQ(c.text(IDC_MIN_LENGTH), "1");
+
+    // Entries without a zero within their width: never read past it, even
+    // though the next entry follows directly in memory.
+    std::memset(loaded.excluded_pairs, 'p', sizeof loaded.excluded_pairs);
+    std::memset(loaded.exempt_strings, 'x', sizeof loaded.exempt_strings);
+    show_settings(loaded, c);
+    EXPECT_EQ(c.text(IDC_EXCLUDED_FIRST), "pp");
+    EXPECT_EQ(c.text(IDC_EXEMPT_FIRST), std::string(20, 'x'));
+    EXPECT_EQ(c.text(IDC_EXEMPT_FIRST + 5), std::string(20, 'x'));
+}
+
+TEST(settings_dialog, each_entry_has_its_own_edit) {
+    ExtractionSettings s;
+    for (std::size_t k = 0; k < 12; ++k) {
+        s.excluded_pairs[k][0] = static_cast<unsigned char>('A' + k);
+    }
+    for (std::size_t k = 0; k < 6; ++k) {
+        s.exempt_strings[k][0] = 's';
+        s.exempt_strings[k][1] = static_cast<unsigned char>('0' + k);
+    }
+    FakeControls c;
+    show_settings(s, c);
+    for (int k = 0; k < 12; ++k) {
+        EXPECT_EQ(c.text(IDC_EXCLUDED_FIRST + k), std::string(1, static_cast<char>('A' + k))) << "entry " << k;
+    }
+    for (int k = 0; k < 6; ++k) {
+        EXPECT_EQ(c.text(IDC_EXEMPT_FIRST + k), "s" + std::to_string(k)) << "entry " << k;
+    }
+    ExtractionSettings back;
+    apply_settings(c, back);
+    EXPECT_EQ(std::memcmp(back.excluded_pairs, s.excluded_pairs, sizeof s.excluded_pairs), 0);
+    EXPECT_EQ(std::memcmp(back.exempt_strings, s.exempt_strings, sizeof s.exempt_strings), 0);
+}
+
+TEST(settings_dialog, texts_are_cut_to_their_entries) {
+    const std::string z(1, '\0');
+    const struct {
+        std::string text;
+        std::string excluded;  // the entry's 3 bytes
+    } pairs[] = {
+        {"abc", "ab" + z},
+        {"a", "a" + z + z},
+        {"", z + z + z},
+        {"あ", "\x82\xA0" + z},
+        {"あい", "\x82\xA0" + z},
+        // The limit falls inside the second character: it is dropped whole.
+        {"aあ", "a" + z + z},
+    };
+    for (std::size_t i = 0; i < std::size(pairs); ++i) {
+        FakeControls c;
+        show_settings(ExtractionSettings{}, c);
+        // Each entry gets its own text, so a mix-up of entries shows.
+        for (int k = 0; k < 12; ++k) {
+            c.set_text(IDC_EXCLUDED_FIRST + k, k == static_cast<int>(i) ? pairs[i].text : "");
+        }
+        ExtractionSettings s;
+        std::memset(s.excluded_pairs, 0xEE, sizeof s.excluded_pairs);
+        apply_settings(c, s);
+        for (std::size_t k = 0; k < 12; ++k) {
+            EXPECT_EQ(entry_bytes(s.excluded_pairs[k], 3), k == i ? pairs[i].excluded : z + z + z)
+                << "text=\"" << pairs[i].text << "\" in edit " << IDC_EXCLUDED_FIRST + static_cast<int>(i)
+                << ", entry " << k;
+        }
+    }
+
+    const std::string twenty = "abcdefghijklmnopqrst";
+    const struct {
+        std::string text;
+        std::string stored;  // up to the first zero
+    } exempts[] = {
+        {twenty + "uvwxy", twenty},
+        {twenty, twenty},
+        {"", ""},
+        {"あいうえおかきくけこ", "あいうえおかきくけこ"},
+        // Byte 20 would be the lead byte of あ: the character is dropped.
+        {twenty.substr(0, 19) + "あ", twenty.substr(0, 19)},
+    };
+    for (std::size_t i = 0; i < std::size(exempts); ++i) {
+        const int slot = static_cast<int>(i % 6);
+        FakeControls c;
+        show_settings(ExtractionSettings{}, c);
+        c.set_text(IDC_EXEMPT_FIRST + slot, exempts[i].text);
+        ExtractionSettings s;
+        std::memset(s.exempt_strings, 0xEE, sizeof s.exempt_strings);
+        apply_settings(c, s);
+        const std::string expected = exempts[i].stored + std::string(21 - exempts[i].stored.size(), '\0');
+        EXPECT_EQ(entry_bytes(s.exempt_strings[slot], 21), expected)
+            << "text=\"" << exempts[i].text << "\" in slot " << slot;
+    }
+}
+
+}  // namespace
+}  // namespace kurvane
