@@ -5,6 +5,11 @@
 #define IDD_MAIN_DIALOG 101
 #define IDD_SETTINGS_DIALOG 103
 
+// Labels and group boxes that the code never addresses.
+#ifndef IDC_STATIC
+#define IDC_STATIC (-1)
+#endif
+
 // Main dialog
 #define IDC_FILE_LIST 1000
 #define IDC_DELETE 1007

@@ -1,0 +1,76 @@
+// Win32 controls behind the dialog logic's views. Each adapter is built on the
+// stack from the dialog's window for the message being handled, and holds no
+// state of its own besides that window.
+#pragma once
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+#include <string>
+
+#include "settings/settings_file.h"
+#include "ui/main_dialog.h"
+#include "ui/settings_dialog.h"
+
+namespace kurvane::win32 {
+
+// The whole text of a dialog item, as code page 932 bytes.
+std::string dialog_item_text(HWND dialog, int id);
+
+class ListBoxView final : public FileListView {
+public:
+    explicit ListBoxView(HWND list) : list_(list) {}
+    int count() const override;
+    void insert_at(int index, std::string_view name) override;
+    void delete_at(int index) override;
+    std::string text_at(int index) const override;
+    int selection() const override;
+
+private:
+    HWND list_;
+};
+
+class EditExtensionField final : public ExtensionField {
+public:
+    EditExtensionField(HWND dialog, int id) : dialog_(dialog), id_(id) {}
+    std::string text() const override { return dialog_item_text(dialog_, id_); }
+    void set_text(std::string_view text) override;
+
+private:
+    HWND dialog_;
+    int id_;
+};
+
+class MessageBoxView final : public MessageView {
+public:
+    explicit MessageBoxView(HWND owner) : owner_(owner) {}
+    void show(std::string_view text, std::string_view caption) override;
+
+private:
+    HWND owner_;
+};
+
+class FindFileSearch final : public FileSearchView {
+public:
+    bool search(std::string_view pattern,
+                const std::function<void(std::string_view name)>& found) override;
+};
+
+class DialogSettingsControls final : public SettingsControls {
+public:
+    explicit DialogSettingsControls(HWND dialog) : dialog_(dialog) {}
+    bool checked(int id) const override;
+    void set_checked(int id, bool on) override;
+    std::string text(int id) const override { return dialog_item_text(dialog_, id); }
+    void set_text(int id, std::string_view text) override;
+
+private:
+    HWND dialog_;
+};
+
+}  // namespace kurvane::win32
