@@ -1,0 +1,120 @@
+# Sourced by the scripts that run kurvane.exe under Wine (tests/wine/run.sh,
+# scripts/screenshots.sh, scripts/run-dialogs.sh). Gives:
+#   kurvane_wine_setup [extra packages]  packages, the ja_JP.UTF-8 locale, the
+#                                        environment (code page 932 in Wine)
+#   kurvane_xvfb_start <dir>             a private X display (sets DISPLAY)
+#   kurvane_wine_prefix <dir>            a throw-away Wine prefix with Japanese
+#                                        fonts, booted under DISPLAY
+#   kurvane_wine_stop                    ends the prefix's wineserver and Xvfb
+#   kurvane_wine_build <build dir>       configures and builds the MinGW targets
+# shellcheck shell=bash
+
+kurvane_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+# shellcheck source=scripts/deps.sh
+. "$kurvane_root/scripts/deps.sh"
+
+kurvane_xvfb_pid=
+kurvane_wine_ready=
+
+kurvane_wine_setup() {
+  kurvane_ensure_packages $windows_packages "$@"
+  # Wine takes its ANSI code page from the glibc locale: without ja_JP.UTF-8
+  # GetACP() is 1252 and Japanese file names and texts break.
+  if ! locale -a 2>/dev/null | grep -qix 'ja_JP.utf-\?8'; then
+    if [ "$(id -u)" -ne 0 ]; then
+      echo "kurvane: the ja_JP.UTF-8 locale is missing; as root run: localedef -i ja_JP -f UTF-8 ja_JP.UTF-8" >&2
+      exit 1
+    fi
+    echo "kurvane: generating the ja_JP.UTF-8 locale" >&2
+    localedef -i ja_JP -f UTF-8 ja_JP.UTF-8
+  fi
+  export LANG=ja_JP.UTF-8
+  unset LC_ALL LC_CTYPE LC_MESSAGES LC_COLLATE
+  export WINEARCH=win64
+  export WINEDEBUG=${KURVANE_WINEDEBUG:--all}
+  # No Mono or Gecko installer prompts in a fresh prefix.
+  export WINEDLLOVERRIDES="mscoree,mshtml="
+}
+
+# Starts Xvfb on a display it picks itself (-displayfd), so that parallel runs
+# never collide.
+kurvane_xvfb_start() {
+  local dir=$1 number= i
+  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$dir/xvfb-display" 2>"$dir/xvfb.log" &
+  kurvane_xvfb_pid=$!
+  for i in $(seq 100); do
+    number=$(cat "$dir/xvfb-display" 2>/dev/null || true)
+    [ -n "$number" ] && break
+    kill -0 "$kurvane_xvfb_pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  if [ -z "$number" ]; then
+    echo "kurvane: Xvfb did not start:" >&2
+    cat "$dir/xvfb.log" >&2
+    return 1
+  fi
+  export DISPLAY=":$number"
+}
+
+# The registry settings of the prefix, as a UTF-16 .reg file:
+# - no window manager runs, so windows must be unmanaged, or every hide and
+#   destroy waits two seconds for one;
+# - the dialogs' font and the message boxes' fallback map to IPA fonts.
+kurvane_wine_registry() {
+  printf '\xff\xfe'
+  iconv -f UTF-8 -t UTF-16LE <<'EOF'
+Windows Registry Editor Version 5.00
+
+[HKEY_CURRENT_USER\Software\Wine\X11 Driver]
+"Managed"="N"
+
+[HKEY_LOCAL_MACHINE\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes]
+"ＭＳ Ｐゴシック"="IPAPGothic"
+"MS PGothic"="IPAPGothic"
+"ＭＳ ゴシック"="IPAGothic"
+"MS Gothic"="IPAGothic"
+"MS UI Gothic"="IPAPGothic"
+
+EOF
+}
+
+# Creates and boots a prefix under the current DISPLAY, then waits for the
+# boot's background processes: a program started while they still run may
+# never get its dialog. Wine's own messages go to wineboot.log beside the prefix.
+kurvane_wine_prefix() {
+  export WINEPREFIX=$1
+  local log=$1.wineboot.log
+  mkdir -p "$WINEPREFIX"
+  kurvane_wine_ready=1
+  wineboot --init >"$log" 2>&1
+  wineserver -w
+  kurvane_wine_registry >"$WINEPREFIX/drive_c/kurvane.reg"
+  wine regedit /S 'C:\kurvane.reg' >>"$log" 2>&1
+  # Without marlett the close box shows an "r".
+  cp /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
+  wineserver -w
+}
+
+kurvane_wine_stop() {
+  if [ -n "$kurvane_wine_ready" ]; then
+    wineserver -k 2>/dev/null || true
+    kurvane_wine_ready=
+  fi
+  if [ -n "$kurvane_xvfb_pid" ]; then
+    kill "$kurvane_xvfb_pid" 2>/dev/null || true
+    wait "$kurvane_xvfb_pid" 2>/dev/null || true
+    kurvane_xvfb_pid=
+  fi
+}
+
+kurvane_wine_build() {
+  local build=$1
+  if [ ! -f "$build/CMakeCache.txt" ]; then
+    mkdir -p "$build"
+    cmake --preset mingw -B "$build" >"$build/configure.log" 2>&1 || {
+      cat "$build/configure.log" >&2
+      return 1
+    }
+  fi
+  cmake --build "$build" -j2 --target kurvane_gui kurvane_wine_driver
+}

@@ -1,0 +1,221 @@
+#!/usr/bin/env bash
+# End-to-end test of the Windows program: builds kurvane.exe and the test
+# driver with MinGW, checks the executable's imports and resources, then runs
+# the real dialogs under Wine (private X display, throw-away prefix, code page
+# 932) scenario by scenario in scratch directories, and compares the files
+# they leave (the .txt outputs, setting.dat) byte for byte.
+#
+#   bash tests/wine/run.sh
+#
+# KURVANE_MINGW_BUILD  build directory (default build/mingw); built unless
+#                      KURVANE_WINE_NO_BUILD=1
+# KURVANE_WINE_KEEP=1  keep the scratch directory (kept anyway on failure)
+# KURVANE_WINEDEBUG    WINEDEBUG for the run (default -all)
+set -euo pipefail
+root=$(cd "$(dirname "$0")/../.." && pwd)
+cd "$root"
+# shellcheck source=scripts/wine-env.sh
+. scripts/wine-env.sh
+
+build=${KURVANE_MINGW_BUILD:-$root/build/mingw}
+case $build in /*) ;; *) build=$root/$build ;; esac
+# Seconds since the start, one decimal (bash's clock; no external tools).
+now_us() { local t=${EPOCHREALTIME/[.,]/}; echo "${t#0}"; }
+seconds_since() { local d=$(($(now_us) - $1)); printf '%d.%d' $((d / 1000000)) $((d / 100000 % 10)); }
+started=$(now_us)
+
+kurvane_wine_setup
+if [ "${KURVANE_WINE_NO_BUILD:-}" != 1 ]; then
+  kurvane_wine_build "$build" >/dev/null
+fi
+exe=$build/src/app/kurvane.exe
+driver=$build/tests/wine/kurvane_wine_driver.exe
+for f in "$exe" "$driver"; do
+  [ -f "$f" ] || { echo "kurvane: $f is missing" >&2; exit 1; }
+done
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/kurvane-wine.XXXXXX")
+failures=0
+cleanup() {
+  kurvane_wine_stop
+  if [ "$failures" -eq 0 ] && [ "${KURVANE_WINE_KEEP:-}" != 1 ]; then
+    rm -rf "$work"
+  else
+    echo "scratch directory kept: $work"
+  fi
+}
+trap cleanup EXIT
+
+fail() {
+  echo "FAIL: $*"
+  failures=$((failures + 1))
+}
+
+# ---- the executable: imports and resources
+
+check_executable() {
+  local headers dlls rc
+  headers=$(x86_64-w64-mingw32-objdump -p "$exe")
+  dlls=$(sed -n 's/^\tDLL Name: //p' <<<"$headers" | tr 'a-z' 'A-Z' | sort)
+  [ -n "$dlls" ] || fail "kurvane.exe: no imports found"
+  for dll in $dlls; do
+    case $dll in
+      KERNEL32.DLL | USER32.DLL | MSVCRT.DLL | GDI32.DLL | ADVAPI32.DLL | COMCTL32.DLL) ;;
+      *) fail "kurvane.exe imports $dll (not a system DLL)" ;;
+    esac
+  done
+  grep -q 'Subsystem.*(Windows GUI)' <<<"$headers" ||
+    fail "kurvane.exe is not a GUI program"
+
+  rc=$(x86_64-w64-mingw32-windres -i "$exe" -O rc)
+  expect_rc() {
+    [ "$(grep -cF -- "$1" <<<"$rc")" -eq "$2" ] || fail "resources: expected $2 x '$1'"
+  }
+  expect_rc '101 DIALOGEX 0, 0, 138, 175' 1
+  expect_rc '103 DIALOGEX 0, 0, 243, 267' 1
+  expect_rc 'CAPTION "Kurvane ver0.84"' 1
+  expect_rc 'LANGUAGE 17, 1' 1
+  expect_rc '1 24 /* RT_MANIFEST */' 1
+  expect_rc 'BLOCK "041104B0"' 1
+  expect_rc 'VALUE "Translation", 0x411, 1200' 1
+  expect_rc 'VALUE "FileVersion", "0, 8, 4, 0"' 1
+  expect_rc 'VALUE "ProductVersion", "0, 8, 4, 0"' 1
+  expect_rc 'FILEVERSION 0, 8, 4, 0' 1
+  expect_rc 'STYLE 0x80c808c0' 2
+}
+
+# ---- expected bytes
+
+zeros() { head -c "$1" /dev/zero; }
+
+# One table entry: printf-escaped bytes, padded with zeros to the width.
+entry() { { printf "$2"; zeros "$1"; } | head -c "$1"; }
+
+le32() {
+  printf "\\x$(printf %02x $(($1 & 255)))\\x$(printf %02x $((($1 >> 8) & 255)))"
+  printf '\0\0'
+}
+
+# setting.dat: text auto_newline min_length xor_value excluded_pairs[0]
+# exempt_strings[0] half-flags (5 digits) full-flags (9 digits); the other
+# table entries are empty.
+settings_bytes() {
+  local flags=$7$8 i
+  printf '%s\0' "$1"
+  le32 "$2"; le32 "$3"; le32 "$4"
+  entry 3 "$5"; zeros 33
+  entry 21 "$6"; zeros 105
+  for ((i = 0; i < 14; i++)); do le32 "${flags:i:1}"; done
+}
+
+expect_bytes() {  # file, printf format of the expected bytes
+  local file=$1
+  printf "$2" >"$work/expected"
+  if [ ! -f "$file" ]; then
+    fail "${file#"$work"/} is missing"
+  elif ! cmp -s "$file" "$work/expected"; then
+    fail "${file#"$work"/} differs: got $(od -An -tx1 "$file" | tr -s ' \n' ' '), expected $(od -An -tx1 "$work/expected" | tr -s ' \n' ' ')"
+  fi
+}
+
+expect_settings_file() {  # file, then the fields of settings_bytes
+  local file=$1
+  shift
+  settings_bytes "$@" >"$work/expected.dat"
+  if [ ! -f "$file" ]; then
+    fail "${file#"$work"/} is missing"
+  elif ! cmp -s "$file" "$work/expected.dat"; then
+    fail "${file#"$work"/} differs: got $(od -An -tx1 "$file" | tr -s ' \n' ' '), expected $(od -An -tx1 "$work/expected.dat" | tr -s ' \n' ' ')"
+  fi
+}
+
+expect_listing() {  # directory, then every name it must hold
+  local dir=$1 got want
+  shift
+  got=$(cd "$dir" && LC_ALL=C ls -A | tr '\n' ' ')
+  want=$(printf '%s\n' "$@" | LC_ALL=C sort | tr '\n' ' ')
+  [ "$got" = "$want" ] || fail "${dir#"$work"/} holds: $got; expected: $want"
+}
+
+# ---- scenarios
+
+exe_windows="Z:${exe//\//\\}"
+
+run_driver() {  # scenario, directory
+  local status=0
+  (cd "$2" && timeout 120 wine "$driver" "$1" "$exe_windows") || status=$?
+  [ "$status" -eq 0 ] || fail "driver scenario $1 (exit $status)"
+}
+
+scenario_main() {
+  local dir=$work/main
+  mkdir -p "$dir/d.dat"
+  printf '\0\x82\xa0\x82\xa2\x82\xa4\0ABC\0' >"$dir/a.dat"
+  printf '\x8a\xbf\x8e\x9a' >"$dir/b.dat"
+  printf '\x82\xa0' >"$dir/c.bin"
+  printf '\x82\xa0\x83\x65' >"$dir/テスト.dat"
+  run_driver main "$dir"
+  expect_bytes "$dir/a.txt" '\x82\xa0\x82\xa2\x82\xa4\r\n'
+  expect_bytes "$dir/テスト.txt" '\x82\xa0\x83\x65\r\n'
+  # b.dat was taken off the list, d.dat is a directory, c.bin never listed.
+  expect_listing "$dir" a.dat a.txt b.dat c.bin d.dat setting.dat テスト.dat テスト.txt
+  [ -d "$dir/d.dat" ] || fail "main/d.dat is no longer a directory"
+  expect_settings_file "$dir/setting.dat" dat 1 1 0 '' '' 00000 111111111
+}
+
+scenario_star() {
+  local dir=$work/star
+  mkdir -p "$dir/sub"
+  printf 'xx\x82\xa0yy' >"$dir/a.txt"
+  printf '\x83\x41' >"$dir/b.dat"
+  run_driver star "$dir"
+  expect_bytes "$dir/a.txt" 'xx\x82\xa0yy'
+  expect_bytes "$dir/b.txt" '\x83\x41\r\n'
+  expect_listing "$dir" a.txt b.dat b.txt setting.dat sub
+  expect_settings_file "$dir/setting.dat" '*' 1 1 0 '' '' 00000 111111111
+}
+
+scenario_settings_and_restart() {
+  local dir=$work/settings
+  mkdir -p "$dir"
+  printf 'AB\0C\0\x82\xa0\x82\xa2\x82\xa4\0XYZ\0' >"$dir/x.dat"
+  # The same bytes XORed with 0x55.
+  printf '\x14\x17\x55\x16\x55\xd7\xf5\xd7\xf7\xd7\xf1\x55\x0d\x0c\x0f\x55' >"$dir/y.xor"
+
+  run_driver settings "$dir"
+  # Minimum 2, upper-case letters on, い excluded.
+  expect_bytes "$dir/x.txt" 'AB\r\n\x82\xa0\x82\xa4\r\nXYZ\r\n'
+  expect_listing "$dir" setting.dat x.dat x.txt y.xor
+  expect_settings_file "$dir/setting.dat" abcdefghijklmn 1 2 0 '\x82\xa2' ABCDEFGHIJKLMNOPQRST 01000 111111111
+
+  run_driver restart "$dir"
+  # The same settings, line breaks off, XOR 0x55.
+  expect_bytes "$dir/y.txt" 'AB\x82\xa0\x82\xa4XYZ'
+  expect_bytes "$dir/x.txt" 'AB\r\n\x82\xa0\x82\xa4\r\nXYZ\r\n'
+  expect_listing "$dir" setting.dat x.dat x.txt y.txt y.xor
+  expect_settings_file "$dir/setting.dat" xor 0 2 85 '\x82\xa2' ABCDEFGHIJKLMNOPQRST 01000 111111111
+}
+
+step() {
+  local t0
+  t0=$(now_us)
+  printf '%-30s\n' "$1"
+  shift
+  "$@"
+  printf '  %s s\n' "$(seconds_since "$t0")"
+}
+
+before=$failures
+check_executable
+[ "$failures" -eq "$before" ] && echo "executable and resources   ok"
+
+step "X display and Wine prefix" eval 'kurvane_xvfb_start "$work" && kurvane_wine_prefix "$work/prefix"'
+step "scenario main" scenario_main
+step "scenario star" scenario_star
+step "scenarios settings, restart" scenario_settings_and_restart
+
+if [ "$failures" -ne 0 ]; then
+  echo "wine end-to-end: $failures failure(s), $(seconds_since "$started") s"
+  exit 1
+fi
+echo "wine end-to-end: all passed, $(seconds_since "$started") s"
