@@ -159,38 +159,51 @@ TEST_F(cli_binary, an_output_that_is_the_input_is_refused_and_the_input_kept) {
     }
 }
 
+// File i holds i + 1 hiragana between zero bytes, so a mixed-up output shows.
+std::string hiragana_run(int i) {
+    std::string run;
+    for (int k = 0; k <= i; ++k) run += "\x82\xa0";
+    return run;
+}
+
 TEST_F(cli_binary, failures_are_reported_in_order_and_the_other_files_done) {
-    // Enough files for the two workers to share them, the failures between
-    // good ones. File i holds i + 1 hiragana, so a mixed-up output shows.
-    const auto run_of = [](int i) {
-        std::string run;
-        for (int k = 0; k <= i; ++k) run += "\x82\xa0";
-        return run;
-    };
+    // Enough files for the two workers to share them. Outputs blocked by a
+    // directory fail only once extraction has begun, so the files still
+    // count as independent and the workers run.
     std::vector<std::string> args;
     for (int i = 0; i < 8; ++i) {
         const std::string name = "f" + std::to_string(i) + ".dat";
-        write_file(work_ / name, std::string(1, '\0') + run_of(i) + std::string(1, '\0'));
+        write_file(work_ / name, std::string(1, '\0') + hiragana_run(i) + std::string(1, '\0'));
         args.push_back(name);
-        if (i == 2) args.push_back("missing.dat");
-        if (i == 5) args.push_back("sub");
     }
-    fs::create_directory(at("sub"));
-    const Result r = run(args);
+    fs::create_directory(at("f2.txt"));
+    fs::create_directory(at("f5.txt"));
+    Result r = run(args);
     EXPECT_RUN(r, 1);
     std::istringstream lines(r.err);
     std::string first, second, rest;
     std::getline(lines, first);
     std::getline(lines, second);
     std::getline(lines, rest, '\0');
-    EXPECT_TRUE(first.starts_with("kurvane: missing.dat: ")) << r.err;
-    EXPECT_TRUE(first.ends_with(": No such file or directory")) << r.err;
-    EXPECT_TRUE(second.starts_with("kurvane: sub: ")) << r.err;
+    EXPECT_TRUE(first.starts_with("kurvane: f2.txt: ")) << r.err;
+    EXPECT_TRUE(first.ends_with(": Is a directory")) << r.err;
+    EXPECT_TRUE(second.starts_with("kurvane: f5.txt: ")) << r.err;
     EXPECT_EQ(rest, "") << r.err;
     for (int i = 0; i < 8; ++i) {
+        if (i == 2 || i == 5) continue;
         const std::string name = "f" + std::to_string(i) + ".txt";
-        EXPECT_EQ(read_file(work_ / name), run_of(i) + "\r\n") << name;
+        EXPECT_EQ(read_file(work_ / name), hiragana_run(i) + "\r\n") << name;
     }
+
+    // A missing file and a directory among the files.
+    fs::create_directory(at("sub"));
+    r = run({"missing.dat", "f0.dat", "sub", "f1.dat"});
+    EXPECT_RUN(r, 1);
+    EXPECT_TRUE(r.err.starts_with("kurvane: missing.dat: ")) << r.err;
+    const std::size_t line_end = r.err.find('\n');
+    EXPECT_EQ(r.err.substr(line_end - std::strlen(": No such file or directory"), std::strlen(": No such file or directory")),
+              ": No such file or directory") << r.err;
+    EXPECT_EQ(r.err.substr(line_end + 1), "kurvane: sub: not a regular file\n");
     EXPECT_FALSE(fs::exists(at("missing.txt")));
     EXPECT_FALSE(fs::exists(at("sub.txt")));
 }
