@@ -61,14 +61,15 @@ kurvane_xvfb_start() {
 #   destroy waits two seconds for one;
 # - the dialogs' font and the message boxes' fallback map to IPA fonts.
 kurvane_wine_registry() {
+  local managed=$1
   printf '\xff\xfe'
-  iconv -f UTF-8 -t UTF-16LE <<'EOF'
+  iconv -f UTF-8 -t UTF-16LE <<EOF
 Windows Registry Editor Version 5.00
 
-[HKEY_CURRENT_USER\Software\Wine\X11 Driver]
-"Managed"="N"
+[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]
+"Managed"="$managed"
 
-[HKEY_LOCAL_MACHINE\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes]
+[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\\FontSubstitutes]
 "ＭＳ Ｐゴシック"="IPAPGothic"
 "MS PGothic"="IPAPGothic"
 "ＭＳ ゴシック"="IPAGothic"
@@ -80,15 +81,16 @@ EOF
 
 # Creates and boots a prefix under the current DISPLAY, then waits for the
 # boot's background processes: a program started while they still run may
-# never get its dialog. Wine's own messages go to wineboot.log beside the prefix.
+# never get its dialog. Wine's own messages go to wineboot.log beside the
+# prefix. The second argument is Y for a desktop with a window manager.
 kurvane_wine_prefix() {
   export WINEPREFIX=$1
-  local log=$1.wineboot.log
+  local log=$1.wineboot.log managed=${2:-N}
   mkdir -p "$WINEPREFIX"
   kurvane_wine_ready=1
   wineboot --init >"$log" 2>&1
   wineserver -w
-  kurvane_wine_registry >"$WINEPREFIX/drive_c/kurvane.reg"
+  kurvane_wine_registry "$managed" >"$WINEPREFIX/drive_c/kurvane.reg"
   wine regedit /S 'C:\kurvane.reg' >>"$log" 2>&1
   # Without marlett the close box shows an "r".
   cp /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/"

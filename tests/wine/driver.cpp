@@ -587,11 +587,46 @@ void scenario_restart(const char* exe) {
     wait_exit();
 }
 
+// Not a test: holds each window open for scripts/screenshots.sh. Prints
+// "shot <name> <x> <y> <width> <height>" for a window, then waits until the
+// file "shot-taken" appears in the working directory and removes it.
+void hold_for_shot(const char* name, HWND window) {
+    sync(window);
+    RECT r{};
+    GetWindowRect(window, &r);
+    char line[128];
+    std::snprintf(line, sizeof line, "shot %s %ld %ld %ld %ld", name, r.left, r.top,
+                  r.right - r.left, r.bottom - r.top);
+    say(line);
+    if (!wait_until(60000, [] { return DeleteFileA("shot-taken") != 0; }))
+        fail(std::string("no screenshot of ") + name);
+}
+
+void scenario_screens(const char* exe) {
+    start(exe);
+    search("dat");
+    SendMessageW(main_list(), LB_SETCURSEL, 0, 0);
+    hold_for_shot("main", g_child.main);
+
+    HWND settings = open_settings();
+    hold_for_shot("settings", settings);
+    close_settings(settings, IDCANCEL);
+
+    PostMessageA(g_child.main, WM_COMMAND, click_of(IDC_EXTRACT), 0);
+    HWND box = wait_dialog("終了", timeout_ms, g_child.main);
+    hold_for_shot("message", box);
+    PostMessageA(box, WM_COMMAND, IDOK, 0);
+    wait_gone(box, "the message box");
+
+    PostMessageA(g_child.main, WM_COMMAND, click_of(IDC_EXIT), 0);
+    wait_exit();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     if (argc != 3) {
-        std::fprintf(stderr, "usage: kurvane_wine_driver main|star|settings|restart <kurvane.exe>\n");
+        std::fprintf(stderr, "usage: kurvane_wine_driver main|star|settings|restart|screens <kurvane.exe>\n");
         return 2;
     }
     g_scenario = argv[1];
@@ -604,6 +639,7 @@ int main(int argc, char** argv) {
         {"star", scenario_star},
         {"settings", scenario_settings},
         {"restart", scenario_restart},
+        {"screens", scenario_screens},
     };
     const auto found = scenarios.find(g_scenario);
     if (found == scenarios.end()) {

@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# Starts the Windows program kurvane.exe under Wine on your X display, working
+# in a directory of your choice: the files it lists, setting.dat and the .txt
+# outputs are that directory's. Builds the program first when needed.
+#
+#   bash scripts/run-dialogs.sh [directory]    (default: the current directory)
+#
+# The Wine prefix (Japanese fonts, code page 932) is made once and kept in
+# build/wine-prefix, or in KURVANE_WINEPREFIX. KURVANE_MINGW_BUILD selects the
+# MinGW build directory (default build/mingw).
+set -euo pipefail
+dir=${1:-.}
+if [ ! -d "$dir" ]; then
+  echo "kurvane: $dir is not a directory" >&2
+  exit 1
+fi
+dir=$(cd "$dir" && pwd)
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+# shellcheck source=scripts/wine-env.sh
+. scripts/wine-env.sh
+
+if [ -z "${DISPLAY:-}" ]; then
+  echo "kurvane: no X display (DISPLAY is not set); the dialogs need one" >&2
+  exit 1
+fi
+build=${KURVANE_MINGW_BUILD:-$root/build/mingw}
+case $build in /*) ;; *) build=$root/$build ;; esac
+prefix=${KURVANE_WINEPREFIX:-$root/build/wine-prefix}
+
+kurvane_wine_setup
+kurvane_wine_build "$build" >/dev/null
+if [ -f "$prefix/system.reg" ]; then
+  export WINEPREFIX=$prefix
+else
+  echo "kurvane: preparing the Wine prefix $prefix" >&2
+  # Windows managed by your window manager.
+  kurvane_wine_prefix "$prefix" Y
+fi
+
+cd "$dir"
+exec wine "$build/src/app/kurvane.exe"
