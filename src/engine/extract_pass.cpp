@@ -29,7 +29,9 @@ constexpr std::size_t run_capacity = 1024;
 // an excluded pair at the last data byte a run steps two bytes past the end
 // and reads the pair there (zero, zero: None, which ends it); the vector skip
 // loads 16 bytes from any position before the end; a short run is copied as
-// one 16-byte block from wherever it starts (at most two bytes past the end).
+// one 16-byte block from wherever it starts (at most two bytes past the end);
+// the double-byte stride reads the pairs at 16 positions from a position
+// before the end.
 constexpr std::size_t padding = 32;
 constexpr std::size_t copy_block = 16;
 // Bytes of the previous piece carried into the next: the scan of a piece that
@@ -38,6 +40,7 @@ constexpr std::size_t carry_room = 16;
 
 constexpr unsigned char none = static_cast<unsigned char>(CharClass::None);
 constexpr unsigned char excluded = static_cast<unsigned char>(CharClass::Excluded);
+constexpr unsigned char double_byte = static_cast<unsigned char>(CharClass::Double);
 
 // Collects output and hands it to the sink in large blocks.
 class OutputBuffer {
@@ -101,7 +104,15 @@ public:
     Scanner(const ScanTable& table, const ExtractionSettings& settings, OutputBuffer& out)
         : pairs_(table.pair_class.data()), table_(table), out_(out),
           min_length_(settings.min_length), line_break_(settings.auto_newline != 0),
-          exempt_(settings) {}
+          exempt_(settings) {
+#ifdef KURVANE_SSE2
+        ranges_ = table.range_count;
+        for (std::size_t r = 0; r < ranges_ && r < ScanTable::max_ranges; ++r) {
+            first_[r] = _mm_set1_epi8(static_cast<char>(table.range_first[r]));
+            width_[r] = _mm_set1_epi8(static_cast<char>(table.range_last[r] - table.range_first[r]));
+        }
+#endif
+    }
 
     // Scans the piece b[0, size) (followed by `padding` zero bytes). When
     // `last` is false, the piece's last byte is not examined and the run in
@@ -118,60 +129,92 @@ public:
             i = run(b, 0, run_end);
             if (in_run_) return i;
         }
+#ifdef KURVANE_SSE2
+        switch (ranges_) {
+        case 0: return scan_vector<0>(b, i, end, run_end);
+        case 1: return scan_vector<1>(b, i, end, run_end);
+        case 2: return scan_vector<2>(b, i, end, run_end);
+        case 3: return scan_vector<3>(b, i, end, run_end);
+        case 4: return scan_vector<4>(b, i, end, run_end);
+        case 5: return scan_vector<5>(b, i, end, run_end);
+        case 6: return scan_vector<6>(b, i, end, run_end);
+        case 7: return scan_vector<7>(b, i, end, run_end);
+        case 8: return scan_vector<8>(b, i, end, run_end);
+        default: break;
+        }
+#endif
+        return scan_bytes(b, i, end, run_end);
+    }
+
+private:
+    unsigned pair_at(const unsigned char* p) const { return pairs_[ScanTable::index(p[0], p[1])]; }
+
+    // The scan outside runs: positions in [i, end) whose pair is None are
+    // skipped, a run starts at any other. Returns where the next piece must
+    // resume: end, or further when a run went past it.
+    std::size_t scan_bytes(const unsigned char* b, std::size_t i, std::size_t end,
+                           std::size_t run_end) {
+        const unsigned char* can_start = table_.can_start.data();
         while (i < end) {
-            i = find_start(b, i, end);
-            if (i >= end) break;
+            if (!can_start[b[i]] || pair_at(b + i) == none) {
+                ++i;
+                continue;
+            }
             i = run(b, i, run_end);
             if (in_run_) return i;
         }
         return i;
     }
 
-private:
-    unsigned pair_at(const unsigned char* p) const {
-        return pairs_[static_cast<std::size_t>(p[0]) << 8 | p[1]];
-    }
-
-    // The first position in [i, end) whose pair is not None, or end.
-    std::size_t find_start(const unsigned char* b, std::size_t i, std::size_t end) const {
 #ifdef KURVANE_SSE2
-        if (table_.range_count <= ScanTable::max_ranges) {
-            __m128i first[ScanTable::max_ranges];
-            __m128i width[ScanTable::max_ranges];
-            const std::size_t ranges = table_.range_count;
-            for (std::size_t r = 0; r < ranges; ++r) {
-                first[r] = _mm_set1_epi8(static_cast<char>(table_.range_first[r]));
-                width[r] = _mm_set1_epi8(
-                    static_cast<char>(table_.range_last[r] - table_.range_first[r]));
+    // The same, testing sixteen bytes at a time against the ranges of lead
+    // bytes that can start a character. The range count is a template
+    // argument so the tests unroll and stay in registers. In binary data a
+    // candidate turns up every few bytes, so the block's candidate mask is
+    // kept across the short runs that start inside it.
+    template <std::size_t N>
+    std::size_t scan_vector(const unsigned char* b, std::size_t i, std::size_t end,
+                            std::size_t run_end) {
+        __m128i first[N + 1];
+        __m128i width[N + 1];
+        for (std::size_t r = 0; r < N; ++r) {
+            first[r] = first_[r];
+            width[r] = width_[r];
+        }
+        const __m128i zero = _mm_setzero_si128();
+        std::size_t resume = end;
+        while (i < end) {
+            const std::size_t base = i;
+            // Loads up to 15 bytes past end: data or the zero padding.
+            const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + base));
+            __m128i hit = zero;
+            for (std::size_t r = 0; r < N; ++r) {
+                // x - first <= width (unsigned) <=> the saturating difference is 0.
+                const __m128i above = _mm_subs_epu8(_mm_sub_epi8(x, first[r]), width[r]);
+                hit = _mm_or_si128(hit, _mm_cmpeq_epi8(above, zero));
             }
-            const __m128i zero = _mm_setzero_si128();
-            while (i < end) {
-                // Loads up to 15 bytes past end: data or the zero padding.
-                const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i));
-                __m128i hit = zero;
-                for (std::size_t r = 0; r < ranges; ++r) {
-                    // x - first <= width (unsigned) <=> saturating difference is 0.
-                    const __m128i above = _mm_subs_epu8(_mm_sub_epi8(x, first[r]), width[r]);
-                    hit = _mm_or_si128(hit, _mm_cmpeq_epi8(above, zero));
-                }
-                auto mask = static_cast<unsigned>(_mm_movemask_epi8(hit));
-                while (mask != 0) {
-                    const std::size_t p = i + static_cast<std::size_t>(std::countr_zero(mask));
-                    if (p >= end) return end;
-                    if (pair_at(b + p) != none) return p;
+            auto mask = static_cast<unsigned>(_mm_movemask_epi8(hit));
+            i = base + 16;
+            while (mask != 0) {
+                const std::size_t p = base + static_cast<std::size_t>(std::countr_zero(mask));
+                if (p >= end) return resume;
+                if (pair_at(b + p) == none) {
                     mask &= mask - 1;
+                    continue;
                 }
-                i += 16;
+                const std::size_t after = run(b, p, run_end);
+                if (in_run_) return after;
+                resume = std::max(end, after);
+                if (after >= base + 16) {
+                    i = after;
+                    break;
+                }
+                mask &= ~0u << (after - base);  // after > p: drops p and what the run took
             }
-            return end;
         }
-#endif
-        const unsigned char* can_start = table_.can_start.data();
-        for (; i < end; ++i) {
-            if (can_start[b[i]] && pair_at(b + i) != none) return i;
-        }
-        return end;
+        return resume;
     }
+#endif
 
     // Runs from i, which holds text (or resumes a suspended run at 0).
     // Accepted bytes stay in the piece as the segment [seg, i) as long as
@@ -182,7 +225,16 @@ private:
         std::size_t seg = i;
         // The run holds more than piece_limit bytes once i passes piece_at.
         std::size_t piece_at = seg + (piece_limit - fill_);
+        unsigned doubles_in_a_row = 0;
         for (;;) {
+            if (doubles_in_a_row >= 2) {
+                i = double_stride(b, i, piece_at);
+                if (i > piece_at) {
+                    write_piece(b + seg, i - seg);
+                    return i;
+                }
+                doubles_in_a_row = 0;
+            }
             if (i >= end) {
                 spill(b + seg, i - seg);
                 in_run_ = true;
@@ -205,6 +257,31 @@ private:
                 write_piece(b + seg, i - seg);
                 return i;
             }
+            doubles_in_a_row = c == double_byte ? doubles_in_a_row + 1 : 0;
+        }
+    }
+
+    // Japanese text is long stretches of double-byte characters, and each
+    // step of the one-character loop waits for two dependent loads. This
+    // looks up the next eight even offsets at once and moves on by sixteen
+    // bytes while all eight are double-byte characters; the next position
+    // does not wait for the lookups, so successive strides overlap. Returns
+    // the position after the leading double-byte characters, or, when one
+    // takes the run past piece_at, the position after that character. No
+    // pair with a zero byte is Double, so the zero padding stops it before
+    // the piece's last byte, whose trail may still be unread.
+    std::size_t double_stride(const unsigned char* b, std::size_t i, std::size_t piece_at) const {
+        for (;;) {
+            const auto is_double = [this, b, i](unsigned k) {
+                return unsigned{pair_at(b + i + 2 * k) == double_byte} << k;
+            };
+            const unsigned doubles = is_double(0) | is_double(1) | is_double(2) | is_double(3) |
+                                     is_double(4) | is_double(5) | is_double(6) | is_double(7);
+            const std::size_t taken =
+                doubles == 0xFF ? 8 : static_cast<std::size_t>(std::countr_one(doubles));
+            if (i + 2 * taken > piece_at) return i + 2 * ((piece_at - i) / 2 + 1);
+            if (taken < 8) return i + 2 * taken;
+            i += 16;
         }
     }
 
@@ -248,6 +325,11 @@ private:
     unsigned char run_[run_capacity] = {};
     std::size_t fill_ = 0;
     bool in_run_ = false;
+#ifdef KURVANE_SSE2
+    std::size_t ranges_ = 0;
+    __m128i first_[ScanTable::max_ranges] = {};
+    __m128i width_[ScanTable::max_ranges] = {};
+#endif
 };
 
 void apply_xor(unsigned char* data, std::size_t n, unsigned char key) {

@@ -12,9 +12,10 @@
 namespace kurvane::detail {
 
 struct ScanTable {
-    // CharClass of the pair (lead, trail) at index lead << 8 | trail, the
-    // excluded pairs folded in. The values double as the number of bytes a
-    // Single or Double character takes.
+    // CharClass of the pair (lead, trail) at index trail << 8 | lead, the
+    // excluded pairs folded in: the index is the little-endian 16-bit word at
+    // the position, one load on the usual targets. The values double as the
+    // number of bytes a Single or Double character takes.
     std::array<unsigned char, 65536> pair_class;
     // Non-zero for a lead byte that starts a character or an excluded pair
     // with at least one trail. 0x00 never does.
@@ -27,8 +28,10 @@ struct ScanTable {
     std::array<unsigned char, max_ranges> range_first;
     std::array<unsigned char, max_ranges> range_last;
 
+    static std::size_t index(unsigned lead, unsigned trail) { return trail << 8 | lead; }
+
     CharClass at(unsigned char lead, unsigned char trail) const {
-        return static_cast<CharClass>(pair_class[static_cast<std::size_t>(lead) << 8 | trail]);
+        return static_cast<CharClass>(pair_class[index(lead, trail)]);
     }
 };
 
