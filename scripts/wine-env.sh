@@ -111,6 +111,7 @@ kurvane_wine_stop() {
 
 kurvane_wine_build() {
   local build=$1
+  kurvane_ensure_packages cmake make
   if [ ! -f "$build/CMakeCache.txt" ]; then
     mkdir -p "$build"
     cmake --preset mingw -B "$build" >"$build/configure.log" 2>&1 || {

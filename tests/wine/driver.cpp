@@ -276,20 +276,27 @@ void command_expect_box(HWND dialog, int id, std::string_view text, const char* 
     wait_until(timeout_ms, [&] { return !(seen_text = item_text(box, message_text_id)).empty(); });
     expect_text(what + ": message caption", window_text(box), caption);
     expect_text(what + ": message text", seen_text, text);
-    if (GetWindow(box, GW_OWNER) != dialog) fail(what + ": the message box is not owned by the dialog");
+    if (GetWindow(box, GW_OWNER) != dialog)
+        fail(what + ": the message box is not owned by the dialog");
     PostMessageA(box, WM_COMMAND, IDOK, 0);
     wait_gone(box, what + ": the message box");
     sync(dialog);
 }
 
-// Presses a key where the keyboard focus is, as the dialog manager sees it.
-void press_key(HWND dialog, WPARAM key) {
+// The control of `dialog` that has the keyboard focus, or null.
+HWND focus_in(HWND dialog) {
     GUITHREADINFO info{};
     info.cbSize = sizeof info;
-    HWND target = dialog;
     if (GetGUIThreadInfo(g_child.process.dwThreadId, &info) && info.hwndFocus &&
         (info.hwndFocus == dialog || IsChild(dialog, info.hwndFocus)))
-        target = info.hwndFocus;
+        return info.hwndFocus;
+    return nullptr;
+}
+
+// Presses a key where the keyboard focus is, as the dialog manager sees it.
+void press_key(HWND dialog, WPARAM key) {
+    HWND target = focus_in(dialog);
+    if (!target) target = dialog;
     PostMessageA(target, WM_KEYDOWN, key, 1);
     PostMessageA(target, WM_KEYUP, key, static_cast<LPARAM>(0xC0000001u));
 }
@@ -338,7 +345,8 @@ void expect_list(const char* pattern, std::vector<std::string> expected) {
     const std::vector<std::string> seen = list_entries(main_list());
     const std::vector<std::string> order = search_order(pattern);
     if (seen != order)
-        fail("list " + joined(seen) + " is not the search order " + joined(order) + " of " + pattern);
+        fail("list " + joined(seen) + " is not the search order " + joined(order) + " of " +
+             pattern);
     std::vector<std::string> sorted_seen = seen;
     std::sort(sorted_seen.begin(), sorted_seen.end());
     std::sort(expected.begin(), expected.end());
@@ -416,7 +424,8 @@ SettingsSeen default_settings() {
 }
 
 void expect_settings(HWND settings, const SettingsSeen& expected, const std::string& when) {
-    expect_text(when + ": minimum length", item_text(settings, IDC_MIN_LENGTH), expected.min_length);
+    expect_text(when + ": minimum length", item_text(settings, IDC_MIN_LENGTH),
+                expected.min_length);
     expect_text(when + ": XOR value", item_text(settings, IDC_XOR_VALUE), expected.xor_value);
     if (is_checked(settings, IDC_AUTO_NEWLINE) != expected.auto_newline)
         fail(when + ": line-break switch");
@@ -434,6 +443,16 @@ void scenario_main(const char* exe) {
     start(exe);
     expect_text("extension field at start", item_text(g_child.main, IDC_EXTENSION), "");
     expect_exact_list({});
+    // The focus starts on the first tab stop, the file list.
+    if (focus_in(g_child.main) != main_list()) fail("the file list does not have the focus");
+    const auto style = static_cast<DWORD>(GetWindowLongPtrA(g_child.main, GWL_STYLE));
+    constexpr DWORD frame = WS_SYSMENU | WS_CAPTION | DS_MODALFRAME;
+    if ((style & frame) != frame || (style & (WS_MINIMIZEBOX | WS_MAXIMIZEBOX)) != 0)
+        fail("main dialog style " + std::to_string(style));
+    // One selection at most; inserted entries keep their place.
+    const auto list_style = static_cast<DWORD>(GetWindowLongPtrA(main_list(), GWL_STYLE));
+    if ((list_style & (LBS_MULTIPLESEL | LBS_EXTENDEDSEL)) != 0)
+        fail("the list allows several selections");
 
     command_expect_box(g_child.main, IDC_DELETE, "削除するファイルがありません。", oops);
     command_expect_box(g_child.main, IDC_EXTRACT, "変換するファイルがありません。", oops);
@@ -499,6 +518,8 @@ void scenario_settings(const char* exe) {
 
     HWND settings = open_settings();
     expect_settings(settings, expected, "defaults");
+    if (focus_in(settings) != item(settings, IDC_MIN_LENGTH))
+        fail("the minimum length does not have the focus");
     set_item_text(settings, IDC_MIN_LENGTH, "21");
     set_item_text(settings, IDC_XOR_VALUE, "256");
     close_settings(settings, IDOK);
@@ -626,7 +647,8 @@ void scenario_screens(const char* exe) {
 
 int main(int argc, char** argv) {
     if (argc != 3) {
-        std::fprintf(stderr, "usage: kurvane_wine_driver main|star|settings|restart|screens <kurvane.exe>\n");
+        std::fprintf(stderr,
+                     "usage: kurvane_wine_driver main|star|settings|restart|screens <kurvane.exe>\n");
         return 2;
     }
     g_scenario = argv[1];

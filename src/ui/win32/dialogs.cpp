@@ -34,7 +34,8 @@ void exit_main_dialog(HWND dialog) {
 
 void open_settings_dialog(HWND owner) {
     const auto instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrA(owner, GWLP_HINSTANCE));
-    DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_SETTINGS_DIALOG), owner, settings_dialog_proc, 0);
+    DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_SETTINGS_DIALOG), owner, settings_dialog_proc,
+                    0);
 }
 
 // Runs one of the main dialog's commands; false for IDs it does not handle
