@@ -182,7 +182,8 @@ private:
             width[r] = width_[r];
         }
         const __m128i zero = _mm_setzero_si128();
-        std::size_t resume = end;
+        // A resumed run may already have gone past end.
+        std::size_t resume = std::max(i, end);
         while (i < end) {
             const std::size_t base = i;
             // Loads up to 15 bytes past end: data or the zero padding.

@@ -144,6 +144,13 @@ TEST(extract_pass, long_run_is_written_in_pieces) {
     expect_output(kanji, zero,
                   cat({Bytes(kanji.begin(), kanji.begin() + 1002), crlf,
                        Bytes(kanji.begin() + 1002, kanji.end()), crlf}));
+    // The same at an odd offset: with small pieces the 1,002nd byte is then
+    // the last of a piece, and the scan must resume after it, not on it (the
+    // trail byte of 漢, 0xBF, would read as a single-byte katakana).
+    zero.half_katakana = 1;
+    expect_output(cat({bytes("\0"s), kanji}), zero,
+                  cat({Bytes(kanji.begin(), kanji.begin() + 1002), crlf,
+                       Bytes(kanji.begin() + 1002, kanji.end()), crlf}));
 
     // 1,001 letters end as a piece; the next run continues the same line.
     const ExtractionSettings s = upper_letters(2);
