@@ -44,7 +44,7 @@ while read -r word name x y width height; do
   if [ "$word" = shot ]; then
     # Repainting runs in the program's own time: take pictures until two
     # in a row are the same.
-    for try in $(seq 50); do
+    for _ in $(seq 50); do
       import -display "$DISPLAY" -window root -crop "${width}x${height}+${x}+${y}" +repage \
         "$work/new.png"
       if [ -f "$work/last.png" ] && cmp -s "$work/new.png" "$work/last.png"; then

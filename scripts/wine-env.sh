@@ -20,7 +20,9 @@ kurvane_wine_setup() {
   kurvane_ensure_packages $windows_packages "$@"
   # Wine takes its ANSI code page from the glibc locale: without ja_JP.UTF-8
   # GetACP() is 1252 and Japanese file names and texts break.
-  if ! locale -a 2>/dev/null | grep -qix 'ja_JP.utf-\?8'; then
+  local locales
+  locales=$(locale -a 2>/dev/null || true)
+  if ! grep -qix 'ja_JP.utf-\?8' <<<"$locales"; then
     if [ "$(id -u)" -ne 0 ]; then
       echo "kurvane: the ja_JP.UTF-8 locale is missing; as root run: localedef -i ja_JP -f UTF-8 ja_JP.UTF-8" >&2
       exit 1
@@ -39,10 +41,10 @@ kurvane_wine_setup() {
 # Starts Xvfb on a display it picks itself (-displayfd), so that parallel runs
 # never collide.
 kurvane_xvfb_start() {
-  local dir=$1 number= i
+  local dir=$1 number='' _
   Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$dir/xvfb-display" 2>"$dir/xvfb.log" &
   kurvane_xvfb_pid=$!
-  for i in $(seq 100); do
+  for _ in $(seq 100); do
     number=$(cat "$dir/xvfb-display" 2>/dev/null || true)
     [ -n "$number" ] && break
     kill -0 "$kurvane_xvfb_pid" 2>/dev/null || break
