@@ -27,12 +27,12 @@ constexpr std::size_t run_capacity = 1024;
 // Padding contract of the piece buffer: every piece's data is followed by
 // `padding` zero bytes. The pair lookup reads one byte past a position; after
 // an excluded pair at the last data byte a run steps two bytes past the end
-// and reads the pair there (zero, zero: None, which ends it); the vector skip
-// loads 16 bytes from any position before the end; a short run is copied as
+// and reads the pair there (zero, zero: None, which ends it); the vector scan
+// loads 64 bytes from any position before the end; a short run is copied as
 // one 16-byte block from wherever it starts (at most two bytes past the end);
-// the double-byte stride reads the pairs at 16 positions from a position
-// before the end.
-constexpr std::size_t padding = 32;
+// the double-byte stride reads the pairs at 8 even offsets from a position
+// at most two bytes past the end.
+constexpr std::size_t padding = 80;
 constexpr std::size_t copy_block = 16;
 // Bytes of the previous piece carried into the next: the scan of a piece that
 // is not the last stops before its last byte, whose trail is still unread.
@@ -50,8 +50,9 @@ public:
     // flush only after writing.
     static constexpr std::size_t slack = run_capacity + copy_block + 16;
 
-    OutputBuffer(ByteSink& sink, std::size_t capacity)
+    OutputBuffer(ByteSink& sink, std::size_t capacity, bool line_break)
         : sink_(sink), capacity_(std::max<std::size_t>(capacity, 1)),
+          line_break_bytes_(line_break ? 2 : 0),
           buffer_(new (std::nothrow) unsigned char[capacity_ + slack]) {}
 
     bool allocated() const { return buffer_ != nullptr; }
@@ -77,6 +78,19 @@ public:
         if (fill_ >= capacity_) flush();
     }
 
+    // Appends the n <= 2 bytes at src and the line break, if asked, when
+    // `keep` holds; otherwise nothing. Without a branch on `keep`: the bytes
+    // are stored either way and only counted when kept. copy_block bytes of
+    // src must be readable.
+    void append_short(const unsigned char* src, std::size_t n, bool keep) {
+        unsigned char* dst = buffer_.get() + fill_;
+        std::memcpy(dst, src, copy_block);
+        dst[n] = '\r';
+        dst[n + 1] = '\n';
+        fill_ += keep ? n + line_break_bytes_ : 0;
+        if (fill_ >= capacity_) flush();
+    }
+
     bool flush() {
         if (fill_ > 0 && !failed_) {
             if (sink_.write(buffer_.get(), fill_))
@@ -91,6 +105,7 @@ public:
 private:
     ByteSink& sink_;
     std::size_t capacity_;
+    std::size_t line_break_bytes_;
     std::unique_ptr<unsigned char[]> buffer_;
     std::size_t fill_ = 0;
     std::uint64_t written_ = 0;
@@ -104,7 +119,11 @@ public:
     Scanner(const ScanTable& table, const ExtractionSettings& settings, OutputBuffer& out)
         : pairs_(table.pair_class.data()), table_(table), out_(out),
           min_length_(settings.min_length), line_break_(settings.auto_newline != 0),
-          exempt_(settings) {
+          exempt_(settings),
+          // The short path decides a run's fate by its length alone; with
+          // exempt strings or min_length 0 (which writes empty runs) every
+          // run takes the general path.
+          one_char_runs_(!exempt_.any && min_length_ != 0) {
 #ifdef KURVANE_SSE2
         ranges_ = table.range_count;
         for (std::size_t r = 0; r < ranges_ && r < ScanTable::max_ranges; ++r) {
@@ -167,11 +186,11 @@ private:
     }
 
 #ifdef KURVANE_SSE2
-    // The same, testing sixteen bytes at a time against the ranges of lead
-    // bytes that can start a character. The range count is a template
-    // argument so the tests unroll and stay in registers. In binary data a
-    // candidate turns up every few bytes, so the block's candidate mask is
-    // kept across the short runs that start inside it.
+    // The same, testing 64 bytes at a time against the ranges of lead bytes
+    // that can start a character. The range count is a template argument so
+    // the tests unroll and stay in registers. In binary data a candidate
+    // turns up every few bytes, so the block's candidate mask is kept across
+    // the short runs that start inside it.
     template <std::size_t N>
     std::size_t scan_vector(const unsigned char* b, std::size_t i, std::size_t end,
                             std::size_t run_end) {
@@ -181,36 +200,64 @@ private:
             first[r] = first_[r];
             width[r] = width_[r];
         }
-        const __m128i zero = _mm_setzero_si128();
-        // A resumed run may already have gone past end.
-        std::size_t resume = std::max(i, end);
-        while (i < end) {
-            const std::size_t base = i;
-            // Loads up to 15 bytes past end: data or the zero padding.
-            const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + base));
+        const auto candidates = [&first, &width](const unsigned char* p) -> std::uint64_t {
+            const __m128i zero = _mm_setzero_si128();
+            const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
             __m128i hit = zero;
             for (std::size_t r = 0; r < N; ++r) {
                 // x - first <= width (unsigned) <=> the saturating difference is 0.
                 const __m128i above = _mm_subs_epu8(_mm_sub_epi8(x, first[r]), width[r]);
                 hit = _mm_or_si128(hit, _mm_cmpeq_epi8(above, zero));
             }
-            auto mask = static_cast<unsigned>(_mm_movemask_epi8(hit));
-            i = base + 16;
+            return static_cast<unsigned>(_mm_movemask_epi8(hit));
+        };
+        // A resumed run may already have gone past end.
+        std::size_t resume = std::max(i, end);
+        std::size_t skip_to = 0;
+        while (i < end) {
+            const std::size_t base = i;
+            // Loads up to 63 bytes past end: data or the zero padding.
+            std::uint64_t mask = candidates(b + base) | candidates(b + base + 16) << 16 |
+                                 candidates(b + base + 32) << 32 |
+                                 candidates(b + base + 48) << 48;
+            i = base + 64;
             while (mask != 0) {
                 const std::size_t p = base + static_cast<std::size_t>(std::countr_zero(mask));
                 if (p >= end) return resume;
-                if (pair_at(b + p) == none) {
+                if (p < skip_to) {
+                    mask &= mask - 1;
+                    continue;
+                }
+                // Most runs in binary data are one character long, and which
+                // candidates start one is a coin toss for the branch
+                // predictor. So a candidate that is not text (c0 None) and a
+                // one-character run take the same path, without branching on
+                // which it was: a None candidate "writes" nothing.
+                const unsigned c0 = pair_at(b + p);
+                const std::size_t q = p + c0;
+                const unsigned c1 = pair_at(b + q);  // c0 None: q == p, c1 None
+                if (one_char_runs_ & (c0 != excluded) & (c1 == none) & (q < run_end)) {
+                    out_.append_short(b + p, c0, c0 >= min_length_);
+                    mask &= mask - 1;
+                    // The trail of a double-byte character starts nothing.
+                    // Testing that on the next candidate keeps the mask
+                    // free of a dependency on this lookup.
+                    skip_to = q;
+                    continue;
+                }
+                if (c0 == none) {
                     mask &= mask - 1;
                     continue;
                 }
                 const std::size_t after = run(b, p, run_end);
                 if (in_run_) return after;
                 resume = std::max(end, after);
-                if (after >= base + 16) {
+                if (after >= base + 64) {
                     i = after;
                     break;
                 }
-                mask &= ~0u << (after - base);  // after > p: drops p and what the run took
+                // after > p: drops p and what the run took.
+                mask &= ~std::uint64_t{0} << (after - base);
             }
         }
         return resume;
@@ -228,7 +275,7 @@ private:
         std::size_t piece_at = seg + (piece_limit - fill_);
         unsigned doubles_in_a_row = 0;
         for (;;) {
-            if (doubles_in_a_row >= 2) {
+            if (doubles_in_a_row >= 1) {
                 i = double_stride(b, i, piece_at);
                 if (i > piece_at) {
                     write_piece(b + seg, i - seg);
@@ -321,6 +368,7 @@ private:
     const std::uint32_t min_length_;
     const bool line_break_;
     const ExemptPatterns exempt_;
+    const bool one_char_runs_;
     // Zero-initialised so the fixed-size copy of a short run never reads
     // indeterminate bytes.
     unsigned char run_[run_capacity] = {};
@@ -347,7 +395,7 @@ ExtractStatus run_pass(ByteSource& input, ByteSink& output, const ExtractionSett
     std::unique_ptr<ScanTable> table(new (std::nothrow) ScanTable);
     std::unique_ptr<unsigned char[]> piece(
         new (std::nothrow) unsigned char[carry_room + piece_size + padding]);
-    OutputBuffer out(output, options.output_buffer_size);
+    OutputBuffer out(output, options.output_buffer_size, settings.auto_newline != 0);
     if (!table || !piece || !out.allocated()) {
         status.error = ExtractError::no_memory;
         return status;
