@@ -186,6 +186,8 @@ ExtractStatus extract_to_path(const char* input_path, const char* output_path,
     FilePtr out(std::fopen(output_path, "wb"));
     if (!out) return failure(ExtractError::create_output, errno_or(EACCES));
 
+    // The pass hands over large blocks; a stream buffer would only add a copy.
+    std::setvbuf(out.get(), nullptr, _IONBF, 0);
     ExtractStatus status = run_files(in.get(), out.get(), settings);
     // Buffered data reaches the file only at close; a failing close is a
     // failed write (a full disk shows here).

@@ -125,10 +125,27 @@ public:
           // run takes the general path.
           one_char_runs_(!exempt_.any && min_length_ != 0) {
 #ifdef KURVANE_SSE2
+        // Ranges a few bytes apart are tested as one: the bytes between them
+        // become candidates whose pair lookup says None, which costs less
+        // than a range test on every block (the defaults need three, not five).
+        constexpr unsigned max_gap = 4;
         ranges_ = table.range_count;
-        for (std::size_t r = 0; r < ranges_ && r < ScanTable::max_ranges; ++r) {
-            first_[r] = _mm_set1_epi8(static_cast<char>(table.range_first[r]));
-            width_[r] = _mm_set1_epi8(static_cast<char>(table.range_last[r] - table.range_first[r]));
+        if (ranges_ <= ScanTable::max_ranges) {
+            std::size_t merged = 0;
+            unsigned first = 0;
+            unsigned last = 0;
+            for (std::size_t r = 0; r < ranges_; ++r) {
+                if (merged > 0 && table.range_first[r] - last <= max_gap) {
+                    last = table.range_last[r];
+                } else {
+                    if (merged > 0) set_range(merged - 1, first, last);
+                    first = table.range_first[r];
+                    last = table.range_last[r];
+                    ++merged;
+                }
+            }
+            if (merged > 0) set_range(merged - 1, first, last);
+            ranges_ = merged;
         }
 #endif
     }
@@ -166,6 +183,13 @@ public:
     }
 
 private:
+#ifdef KURVANE_SSE2
+    void set_range(std::size_t r, unsigned first, unsigned last) {
+        first_[r] = _mm_set1_epi8(static_cast<char>(first));
+        width_[r] = _mm_set1_epi8(static_cast<char>(last - first));
+    }
+#endif
+
     unsigned pair_at(const unsigned char* p) const { return pairs_[ScanTable::index(p[0], p[1])]; }
 
     // The scan outside runs: positions in [i, end) whose pair is None are
