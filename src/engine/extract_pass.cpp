@@ -297,15 +297,15 @@ private:
         std::size_t seg = i;
         // The run holds more than piece_limit bytes once i passes piece_at.
         std::size_t piece_at = seg + (piece_limit - fill_);
-        unsigned doubles_in_a_row = 0;
+        bool after_double = false;
         for (;;) {
-            if (doubles_in_a_row >= 1) {
+            if (after_double) {
+                // In Japanese text more double-byte characters follow.
                 i = double_stride(b, i, piece_at);
                 if (i > piece_at) {
                     write_piece(b + seg, i - seg);
                     return i;
                 }
-                doubles_in_a_row = 0;
             }
             if (i >= end) {
                 spill(b + seg, i - seg);
@@ -329,7 +329,7 @@ private:
                 write_piece(b + seg, i - seg);
                 return i;
             }
-            doubles_in_a_row = c == double_byte ? doubles_in_a_row + 1 : 0;
+            after_double = c == double_byte;
         }
     }
 
