@@ -1,18 +1,18 @@
 #include "engine/scan_table.h"
 
-#include <algorithm>
-#include <cstring>
-
 #include "engine/char_ranges.h"
 
 namespace kurvane::detail {
 
 void build_scan_table(const ExtractionSettings& settings, ScanTable& table) {
     auto& pairs = table.pair_class;
-    const auto set = [&pairs](unsigned lead, unsigned trail, CharClass c) {
+    auto& starts = table.can_start;
+    const auto set = [&](unsigned lead, unsigned trail, CharClass c) {
         pairs[ScanTable::index(lead, trail)] = static_cast<unsigned char>(c);
+        starts[lead] = 1;
     };
     pairs.fill(static_cast<unsigned char>(CharClass::None));
+    starts.fill(0);
     for (const auto& r : single_ranges()) {
         if (!flag_on(settings, r.flag)) continue;
         for (unsigned lead = r.first; lead <= r.last; ++lead)
@@ -31,11 +31,7 @@ void build_scan_table(const ExtractionSettings& settings, ScanTable& table) {
 
     table.range_count = 0;
     for (unsigned lead = 0; lead < 256; ++lead) {
-        bool starts = false;
-        for (unsigned trail = 0; trail < 256 && !starts; ++trail)
-            starts = pairs[ScanTable::index(lead, trail)] != 0;
-        table.can_start[lead] = starts ? 1 : 0;
-        if (!starts) continue;
+        if (!starts[lead]) continue;
         const auto byte = static_cast<unsigned char>(lead);
         if (table.range_count > 0 && table.range_count <= ScanTable::max_ranges &&
             table.range_last[table.range_count - 1] + 1u == lead) {
