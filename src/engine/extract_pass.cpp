@@ -417,6 +417,8 @@ ExtractStatus run_pass(ByteSource& input, ByteSink& output, const ExtractionSett
     const std::size_t piece_size = std::max<std::size_t>(options.piece_size, 1);
 
     std::unique_ptr<ScanTable> table(new (std::nothrow) ScanTable);
+    // Room for the carried byte, a piece, and the zero padding that every
+    // scan relies on (the contract is stated at `padding`).
     std::unique_ptr<unsigned char[]> piece(
         new (std::nothrow) unsigned char[carry_room + piece_size + padding]);
     OutputBuffer out(output, options.output_buffer_size, settings.auto_newline != 0);
