@@ -50,9 +50,8 @@ public:
     // flush only after writing.
     static constexpr std::size_t slack = run_capacity + copy_block + 16;
 
-    OutputBuffer(ByteSink& sink, std::size_t capacity, bool line_break)
+    OutputBuffer(ByteSink& sink, std::size_t capacity)
         : sink_(sink), capacity_(std::max<std::size_t>(capacity, 1)),
-          line_break_bytes_(line_break ? 2 : 0),
           buffer_(new (std::nothrow) unsigned char[capacity_ + slack]) {}
 
     bool allocated() const { return buffer_ != nullptr; }
@@ -78,17 +77,15 @@ public:
         if (fill_ >= capacity_) flush();
     }
 
-    // Appends the n <= 2 bytes at src and the line break, if asked, when
-    // `keep` holds; otherwise nothing. Without a branch on `keep`: the bytes
-    // are stored either way and only counted when kept. copy_block bytes of
-    // src must be readable.
-    void append_short(const unsigned char* src, std::size_t n, bool keep) {
-        unsigned char* dst = buffer_.get() + fill_;
-        std::memcpy(dst, src, copy_block);
-        dst[n] = '\r';
-        dst[n + 1] = '\n';
-        fill_ += keep ? n + line_break_bytes_ : 0;
-        if (fill_ >= capacity_) flush();
+    // The write position, for the short-run loop of the scanner, which keeps
+    // it in a register: a byte stored through a member pointer could alias
+    // any member, so every store would reload them. Writes through the
+    // cursor may go up to `slack` bytes past limit(); set_cursor() hands the
+    // position back before anything else appends or flushes.
+    unsigned char* cursor() const { return buffer_.get() + fill_; }
+    const unsigned char* limit() const { return buffer_.get() + capacity_; }
+    void set_cursor(const unsigned char* p) {
+        fill_ = static_cast<std::size_t>(p - buffer_.get());
     }
 
     bool flush() {
@@ -105,7 +102,6 @@ public:
 private:
     ByteSink& sink_;
     std::size_t capacity_;
-    std::size_t line_break_bytes_;
     std::unique_ptr<unsigned char[]> buffer_;
     std::size_t fill_ = 0;
     std::uint64_t written_ = 0;
@@ -235,6 +231,18 @@ private:
             }
             return static_cast<unsigned>(_mm_movemask_epi8(hit));
         };
+        // Members the loop reads, held in locals: the output bytes stored in
+        // the loop could alias the members but not these.
+        const unsigned char* const pairs = pairs_;
+        const auto pair_at = [pairs](const unsigned char* p) -> unsigned {
+            return pairs[ScanTable::index(p[0], p[1])];
+        };
+        const bool one_char_runs = one_char_runs_;
+        const std::uint32_t min_length = min_length_;
+        const std::size_t line_break = line_break_ ? 2 : 0;
+        unsigned char* o = out_.cursor();
+        const unsigned char* o_limit = out_.limit();
+
         // A resumed run may already have gone past end.
         std::size_t resume = std::max(i, end);
         std::size_t skip_to = 0;
@@ -247,7 +255,10 @@ private:
             i = base + 64;
             while (mask != 0) {
                 const std::size_t p = base + static_cast<std::size_t>(std::countr_zero(mask));
-                if (p >= end) return resume;
+                if (p >= end) {
+                    out_.set_cursor(o);
+                    return resume;
+                }
                 if (p < skip_to) {
                     mask &= mask - 1;
                     continue;
@@ -256,12 +267,21 @@ private:
                 // candidates start one is a coin toss for the branch
                 // predictor. So a candidate that is not text (c0 None) and a
                 // one-character run take the same path, without branching on
-                // which it was: a None candidate "writes" nothing.
+                // which it was: the bytes and the line break are stored
+                // either way and counted only for a run that is kept.
                 const unsigned c0 = pair_at(b + p);
                 const std::size_t q = p + c0;
                 const unsigned c1 = pair_at(b + q);  // c0 None: q == p, c1 None
-                if (one_char_runs_ & (c0 != excluded) & (c1 == none) & (q < run_end)) {
-                    out_.append_short(b + p, c0, c0 >= min_length_);
+                if (one_char_runs & (c0 != excluded) & (c1 == none) & (q < run_end)) {
+                    std::memcpy(o, b + p, copy_block);
+                    o[c0] = '\r';
+                    o[c0 + 1] = '\n';
+                    o += c0 >= min_length ? c0 + line_break : 0;
+                    if (o >= o_limit) {
+                        out_.set_cursor(o);
+                        out_.flush();
+                        o = out_.cursor();
+                    }
                     mask &= mask - 1;
                     // The trail of a double-byte character starts nothing.
                     // Testing that on the next candidate keeps the mask
@@ -273,7 +293,9 @@ private:
                     mask &= mask - 1;
                     continue;
                 }
+                out_.set_cursor(o);
                 const std::size_t after = run(b, p, run_end);
+                o = out_.cursor();
                 if (in_run_) return after;
                 resume = std::max(end, after);
                 if (after >= base + 64) {
@@ -284,6 +306,7 @@ private:
                 mask &= ~std::uint64_t{0} << (after - base);
             }
         }
+        out_.set_cursor(o);
         return resume;
     }
 #endif
@@ -421,7 +444,7 @@ ExtractStatus run_pass(ByteSource& input, ByteSink& output, const ExtractionSett
     // scan relies on (the contract is stated at `padding`).
     std::unique_ptr<unsigned char[]> piece(
         new (std::nothrow) unsigned char[carry_room + piece_size + padding]);
-    OutputBuffer out(output, options.output_buffer_size, settings.auto_newline != 0);
+    OutputBuffer out(output, options.output_buffer_size);
     if (!table || !piece || !out.allocated()) {
         status.error = ExtractError::no_memory;
         return status;
