@@ -9,16 +9,29 @@ kurvane_ensure_packages $native_packages $sanitizer_packages $windows_packages
 
 fuzz_seconds=${KURVANE_FUZZ_SECONDS:-60}
 step() { printf '\n==== %s\n' "$*"; }
+logs=$(mktemp -d)
+trap 'rm -rf "$logs"' EXIT
+passed=0
+skipped=0
+# Runs ctest for a preset and adds its counts to the totals.
+run_ctest() {
+  ctest --preset "$1" -j2 | tee "$logs/ctest-$1.log"
+  local total skip
+  total=$(sed -n 's/.*tests failed out of \([0-9]*\)$/\1/p' "$logs/ctest-$1.log")
+  skip=$(grep -c '(Skipped)$' "$logs/ctest-$1.log" || true)
+  passed=$((passed + total - skip))
+  skipped=$((skipped + skip))
+}
 
 step "native build and tests"
 cmake --preset default
 cmake --build --preset default -j2
-ctest --preset default -j2
+run_ctest default
 
 step "sanitizer build and tests (ASan + UBSan)"
 cmake --preset asan
 cmake --build --preset asan -j2
-ctest --preset asan -j2
+run_ctest asan
 
 step "fuzzers, ${fuzz_seconds} s each"
 cmake --preset fuzz
@@ -39,10 +52,12 @@ for name in $fuzzers; do
     echo "$name: finding (exit $status); the input is saved under build/fuzz/$name-*"
     exit 1
   fi
+  passed=$((passed + 1))
 done
 
 step "Windows program under Wine"
-bash tests/wine/run.sh
+bash tests/wine/run.sh | tee "$logs/wine.log"
+passed=$((passed + $(grep -c '^ok \[' "$logs/wine.log")))
 
 echo
-echo "all tests passed"
+echo "tests: $passed passed, 0 failed, $skipped skipped"
