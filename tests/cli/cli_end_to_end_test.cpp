@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "settings/settings_file.h"
+#include "support/scratch_dir.h"
 
 #ifndef KURVANE_CLI_BINARY
 #error "KURVANE_CLI_BINARY must name the kurvane binary"
@@ -44,29 +45,12 @@ struct Result {
     std::string err;
 };
 
-std::string read_file(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void write_file(const fs::path& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-}
+using kurvane::test::read_bytes;
+using kurvane::test::write_bytes;
 
 class cli_binary : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::string templ = (fs::temp_directory_path() / "kurvane-cli-XXXXXX").string();
-        ASSERT_NE(mkdtemp(templ.data()), nullptr);
-        root_ = templ;
-        work_ = root_ / "work";
-        fs::create_directory(work_);
-    }
-    void TearDown() override {
-        std::error_code ec;
-        fs::permissions(root_, fs::perms::owner_all, fs::perm_options::add, ec);
-        fs::remove_all(root_, ec);
-    }
+    void SetUp() override { fs::create_directory(work_); }
 
     // Runs kurvane in the work directory under `locale`; standard output goes
     // to `stdout_path` when given (e.g. /dev/full), else it is captured.
@@ -95,16 +79,18 @@ protected:
             return result;
         }
         result.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
-        if (!stdout_path) result.out = read_file(out_path);
-        result.err = read_file(err_path);
+        if (!stdout_path) result.out = read_bytes(out_path);
+        result.err = read_bytes(err_path);
         return result;
     }
 
     fs::path at(const char* name) const { return work_ / name; }
-    std::string file(const char* name) const { return read_file(work_ / name); }
-    void put(const char* name, const std::string& bytes) const { write_file(work_ / name, bytes); }
+    std::string file(const char* name) const { return read_bytes(work_ / name); }
+    void put(const char* name, const std::string& bytes) const { write_bytes(work_ / name, bytes); }
 
-    fs::path root_, work_;
+    kurvane::test::ScratchDir scratch_{"kurvane-cli"};
+    const fs::path& root_ = scratch_.path();
+    const fs::path work_ = root_ / "work";
 };
 
 // Prints what the program said on failure.
@@ -173,7 +159,7 @@ TEST_F(cli_binary, failures_are_reported_in_order_and_the_other_files_done) {
     std::vector<std::string> args;
     for (int i = 0; i < 8; ++i) {
         const std::string name = "f" + std::to_string(i) + ".dat";
-        write_file(work_ / name, std::string(1, '\0') + hiragana_run(i) + std::string(1, '\0'));
+        write_bytes(work_ / name, std::string(1, '\0') + hiragana_run(i) + std::string(1, '\0'));
         args.push_back(name);
     }
     fs::create_directory(at("f2.txt"));
@@ -192,7 +178,7 @@ TEST_F(cli_binary, failures_are_reported_in_order_and_the_other_files_done) {
     for (int i = 0; i < 8; ++i) {
         if (i == 2 || i == 5) continue;
         const std::string name = "f" + std::to_string(i) + ".txt";
-        EXPECT_EQ(read_file(work_ / name), hiragana_run(i) + "\r\n") << name;
+        EXPECT_EQ(read_bytes(work_ / name), hiragana_run(i) + "\r\n") << name;
     }
 
     // A missing file and a directory among the files.
@@ -212,13 +198,13 @@ TEST_F(cli_binary, a_name_too_long_for_its_output_name_is_a_failure) {
     // 251 bytes before the first '.' still fit the output name; 252 do not.
     const std::string fits = std::string(251, 'a') + ".dat";
     const std::string too_long = std::string(252, 'b') + ".dat";
-    write_file(work_ / fits, hiragana_data);
-    write_file(work_ / too_long, hiragana_data);
+    write_bytes(work_ / fits, hiragana_data);
+    write_bytes(work_ / too_long, hiragana_data);
     const Result r = run({too_long, fits});
     EXPECT_RUN(r, 1);
     EXPECT_TRUE(r.err.starts_with("kurvane: " + too_long + ": ")) << r.err;
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
-    EXPECT_EQ(read_file(work_ / (std::string(251, 'a') + ".txt")), hiragana_text);
+    EXPECT_EQ(read_bytes(work_ / (std::string(251, 'a') + ".txt")), hiragana_text);
 }
 
 TEST_F(cli_binary, the_later_of_two_files_with_one_output_wins) {
@@ -268,7 +254,7 @@ TEST_F(cli_binary, settings_come_from_setting_dat_or_the_named_file) {
 
     // -s replaces setting.dat; here a file holding the defaults.
     const std::vector<unsigned char> default_bytes = kurvane::encode_settings("", {});
-    write_file(root_ / "defaults.dat", std::string(default_bytes.begin(), default_bytes.end()));
+    write_bytes(root_ / "defaults.dat", std::string(default_bytes.begin(), default_bytes.end()));
     r = run({"-s", (root_ / "defaults.dat").string(), "m.dat"});
     EXPECT_RUN(r, 0);
     EXPECT_EQ(file("m.txt"), mixed_text_default);

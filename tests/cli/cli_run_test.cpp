@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "app/terminal_text.h"
+#include "support/scratch_dir.h"
 
 namespace kurvane::cli {
 namespace {
@@ -79,22 +80,14 @@ TEST(failure_line, names_the_output_only_for_output_failures) {
 class file_jobs : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string templ = (fs::temp_directory_path() / "kurvane-jobs-XXXXXX").string();
-        ASSERT_NE(mkdtemp(templ.data()), nullptr);
-        dir_ = templ;
-        old_cwd_ = fs::current_path();
-        fs::current_path(dir_);
         for (const char* name : {"a.dat", "b.dat", "A.DAT", "c"}) std::ofstream(name) << "x";
         fs::create_directory("sub");
-    }
-    void TearDown() override {
-        fs::current_path(old_cwd_);
-        fs::remove_all(dir_);
     }
 
     static bool independent(std::vector<FileJob> jobs) { return jobs_are_independent(jobs); }
 
-    fs::path dir_, old_cwd_;
+    kurvane::test::ScratchDir scratch_{"kurvane-jobs", kurvane::test::ScratchDir::Enter::yes};
+    const fs::path& dir_ = scratch_.path();
 };
 
 TEST_F(file_jobs, distinct_files_may_run_together) {

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "support/scratch_dir.h"
+
 namespace kurvane::cli {
 namespace {
 
@@ -110,13 +112,6 @@ TEST(name_order, case_insensitive_then_bytewise) {
 
 class posix_file_search : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::string templ = (fs::temp_directory_path() / "kurvane-search-XXXXXX").string();
-        ASSERT_NE(mkdtemp(templ.data()), nullptr);
-        dir_ = templ;
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-
     void touch(const char* name) { std::ofstream(dir_ / name) << "x"; }
 
     std::vector<std::string> run(PosixFileSearch& search, const char* pattern, bool& found) {
@@ -125,7 +120,8 @@ protected:
         return names;
     }
 
-    fs::path dir_;
+    kurvane::test::ScratchDir scratch_{"kurvane-search"};
+    const fs::path& dir_ = scratch_.path();
 };
 
 TEST_F(posix_file_search, lists_matching_entries_directories_included_in_name_order) {

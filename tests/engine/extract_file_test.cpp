@@ -13,6 +13,7 @@
 #include "engine/extract.h"
 #include "engine/file_names.h"
 #include "pass_test_util.h"
+#include "support/scratch_dir.h"
 
 namespace kurvane {
 namespace {
@@ -20,65 +21,48 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::string_literals;
 
-std::string read_all(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void write_all(const fs::path& path, const std::string& content) {
-    std::ofstream(path, std::ios::binary) << content;
-}
+using test::read_bytes;
+using test::write_bytes;
 
 // Each test runs in a fresh directory that is also the working directory,
 // since extract_file takes bare names.
 class extract_file_test : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "kurvane-engine-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        dir_ = pattern;
-        previous_ = fs::current_path();
-        fs::current_path(dir_);
-        saved_ = g_settings;
-    }
-    void TearDown() override {
-        g_settings = saved_;
-        fs::current_path(previous_);
-        fs::remove_all(dir_);
-    }
+    void SetUp() override { saved_ = g_settings; }
+    void TearDown() override { g_settings = saved_; }
     std::size_t entries() const {
         return static_cast<std::size_t>(std::distance(fs::directory_iterator(dir_), {}));
     }
 
-    fs::path dir_;
-    fs::path previous_;
+    test::ScratchDir scratch_{"kurvane-engine", test::ScratchDir::Enter::yes};
+    const fs::path& dir_ = scratch_.path();
     ExtractionSettings saved_;
 };
 
 using extract_file = extract_file_test;
 
 TEST_F(extract_file, writes_the_text_beside_the_input) {
-    write_all("a.dat", "\0\0あいう\0\x01漢字"s);
+    write_bytes("a.dat", "\0\0あいう\0\x01漢字"s);
     EXPECT_EQ(kurvane::extract_file("a.dat"), 1);
-    EXPECT_EQ(read_all("a.txt"), "あいう\r\n漢字\r\n");
+    EXPECT_EQ(read_bytes("a.txt"), "あいう\r\n漢字\r\n");
     // a.b.dat also writes a.txt; the later extraction wins.
-    write_all("a.b.dat", "カナ");
+    write_bytes("a.b.dat", "カナ");
     EXPECT_EQ(kurvane::extract_file("a.b.dat"), 1);
-    EXPECT_EQ(read_all("a.txt"), "カナ\r\n");
+    EXPECT_EQ(read_bytes("a.txt"), "カナ\r\n");
     // No '.' at all: the whole name and ".txt"; a leading '.' gives ".txt".
-    write_all("noext", "ひ");
+    write_bytes("noext", "ひ");
     EXPECT_EQ(kurvane::extract_file("noext"), 1);
-    EXPECT_EQ(read_all("noext.txt"), "ひ\r\n");
-    write_all(".dat", "");
+    EXPECT_EQ(read_bytes("noext.txt"), "ひ\r\n");
+    write_bytes(".dat", "");
     EXPECT_EQ(kurvane::extract_file(".dat"), 1);
     EXPECT_TRUE(fs::exists(".txt"));
     EXPECT_EQ(fs::file_size(".txt"), 0u);
     // The pass reads the global record at each call.
     g_settings.half_upper = 1;
     g_settings.auto_newline = 0;
-    write_all("b.dat", "AB\0CD"s);
+    write_bytes("b.dat", "AB\0CD"s);
     EXPECT_EQ(kurvane::extract_file("b.dat"), 1);
-    EXPECT_EQ(read_all("b.txt"), "ABCD");
+    EXPECT_EQ(read_bytes("b.txt"), "ABCD");
 }
 
 TEST_F(extract_file, output_names) {
@@ -102,10 +86,10 @@ TEST_F(extract_file, output_names) {
     EXPECT_EQ(detail::last_component_start("a/b\\c", false), 2u);
 
     // A 251-byte base works end to end; a 252-byte one creates nothing.
-    write_all(std::string(251, 'x') + ".d", "あ");
+    write_bytes(std::string(251, 'x') + ".d", "あ");
     EXPECT_EQ(kurvane::extract_file((std::string(251, 'x') + ".d").c_str()), 1);
-    EXPECT_EQ(read_all(std::string(251, 'x') + ".txt"), "あ\r\n");
-    write_all(std::string(252, 'y') + ".d", "あ");
+    EXPECT_EQ(read_bytes(std::string(251, 'x') + ".txt"), "あ\r\n");
+    write_bytes(std::string(252, 'y') + ".d", "あ");
     const std::size_t before = entries();
     EXPECT_EQ(kurvane::extract_file((std::string(252, 'y') + ".d").c_str()), 0);
     EXPECT_EQ(entries(), before);
@@ -113,15 +97,15 @@ TEST_F(extract_file, output_names) {
 
 TEST_F(extract_file, never_overwrites_its_input) {
     const std::string content = "\0ぜったい消さない\0"s;
-    write_all("a.txt", content);
+    write_bytes("a.txt", content);
     EXPECT_EQ(kurvane::extract_file("a.txt"), 0);
-    EXPECT_EQ(read_all("a.txt"), content);
+    EXPECT_EQ(read_bytes("a.txt"), content);
     // The same file under another name (a hard link) is caught too.
-    write_all("c.dat", content);
+    write_bytes("c.dat", content);
     fs::create_hard_link("c.dat", "c.txt");
     const ExtractStatus st = extract_to_path("c.dat", "c.txt", g_settings);
     EXPECT_EQ(st.error, ExtractError::output_is_input);
-    EXPECT_EQ(read_all("c.dat"), content);
+    EXPECT_EQ(read_bytes("c.dat"), content);
 }
 
 TEST_F(extract_file, refuses_what_it_cannot_read_without_creating_output) {
@@ -142,7 +126,7 @@ TEST_F(extract_file, refuses_what_it_cannot_read_without_creating_output) {
 }
 
 TEST_F(extract_file, reports_output_and_read_failures) {
-    write_all("o.dat", "\0あいう\0"s);
+    write_bytes("o.dat", "\0あいう\0"s);
     fs::create_directory("o.txt");  // the output cannot be created
     EXPECT_EQ(kurvane::extract_file("o.dat"), 0);
     EXPECT_EQ(extract_to_path("o.dat", "o.txt", g_settings).error, ExtractError::create_output);
@@ -155,7 +139,7 @@ TEST_F(extract_file, reports_output_and_read_failures) {
         EXPECT_EQ(small.sys_errno, ENOSPC);
         std::string big;
         for (int k = 0; k < 400000; ++k) big += "漢字\n";
-        write_all("big.dat", big);
+        write_bytes("big.dat", big);
         const ExtractStatus large = extract_to_path("big.dat", "/dev/full", g_settings);
         EXPECT_EQ(large.error, ExtractError::write_output);
         EXPECT_EQ(large.sys_errno, ENOSPC);
@@ -169,7 +153,7 @@ TEST_F(extract_file, reports_output_and_read_failures) {
 }
 
 TEST_F(extract_file, stream_output_gets_the_same_bytes) {
-    write_all("s.dat", "\0あい\0う"s);
+    write_bytes("s.dat", "\0あい\0う"s);
     std::FILE* out = std::tmpfile();
     ASSERT_NE(out, nullptr);
     EXPECT_TRUE(extract_to_stream("s.dat", out, g_settings).ok());
@@ -203,7 +187,7 @@ TEST_F(extract_file, handles_files_larger_than_4_gib) {
     const ExtractStatus st = extract_to_path("huge.dat", "huge.txt", ExtractionSettings{});
     ASSERT_TRUE(st.ok()) << describe(st.error);
     EXPECT_EQ(st.bytes_in, static_cast<std::uint64_t>(size));
-    EXPECT_EQ(read_all("huge.txt"), "漢字\r\nひらがな\r\n末\r\n");
+    EXPECT_EQ(read_bytes("huge.txt"), "漢字\r\nひらがな\r\n末\r\n");
 }
 
 }  // namespace

@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "support/scratch_dir.h"
+
 namespace kurvane {
 namespace {
 
@@ -294,17 +296,6 @@ TEST(settings_codec, file_without_a_zero_in_its_first_256_bytes) {
 // Each file test works in a scratch directory of its own, removed afterwards.
 class settings_file : public ::testing::Test {
 protected:
-    void SetUp() override {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        dir_ = fs::temp_directory_path() /
-               ("kurvane-settings-" + std::to_string(::getpid()) + "-" + info->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-    }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(dir_, ec);
-    }
     std::string path(const char* name = "setting.dat") const { return (dir_ / name).string(); }
     std::vector<std::string> names() const {
         std::vector<std::string> out;
@@ -320,7 +311,8 @@ protected:
         std::ofstream out(p, std::ios::binary);
         out.write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
     }
-    fs::path dir_;
+    kurvane::test::ScratchDir scratch_{"kurvane-settings"};
+    const fs::path& dir_ = scratch_.path();
 };
 
 TEST_F(settings_file, no_file_keeps_defaults_and_empties_the_field) {
