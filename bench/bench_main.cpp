@@ -1,14 +1,16 @@
-// kurvane_bench: the extraction pass against GNU strings on generated corpora.
+// kurvane_bench: the kurvane program against GNU strings on generated corpora.
 //
-//   kurvane_bench [--size BYTES] [--runs N] [--no-micro | --micro-only]
-//                 [Google Benchmark options]
+//   kurvane_bench [--size BYTES] [--runs N] [--kurvane PATH] [--dir DIR]
+//                 [--no-micro | --micro-only] [Google Benchmark options]
 //
-// Generates a mixed and a text-heavy corpus in a temporary directory, warms
-// the page cache, then rotates runs of the pass (extract_to_path with the
-// default settings, in a child process; output to a file and to /dev/null)
-// and of `strings -a -n 4` (output to /dev/null) and prints median
-// throughput, the median ratios and the pass's peak resident memory. Then
-// runs the in-memory micro benchmarks.
+// Generates a mixed and a text-heavy corpus in a new directory (under DIR, by
+// default the temporary directory), warms the page cache, then alternates
+// runs of `kurvane FILE -o OUT` (default settings: no setting.dat in the
+// working directory) and of `strings -a -n 4 FILE > OUT`, both writing a new
+// file in that directory and both writing to /dev/null. Prints median
+// throughput, median ratios of the paired runs and the peak resident memory
+// of the kurvane process. Then runs the in-memory micro benchmarks of the
+// extraction pass.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -20,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -39,15 +42,25 @@ struct ChildRun {
     bool ok = false;
 };
 
-// Runs argv to completion; times it from fork to exit and takes its peak RSS.
-ChildRun run_child(const std::vector<std::string>& args) {
+// Runs args (args[0] looked up in PATH when it has no '/') in `dir` with
+// standard output sent to `stdout_path` (created new; "" leaves it alone),
+// times it from fork to exit and takes its peak RSS from wait4.
+ChildRun run_child(const std::vector<std::string>& args, const fs::path& dir,
+                   const std::string& stdout_path = {}) {
     std::vector<char*> argv;
     for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
+    std::fflush(nullptr);
     const auto start = std::chrono::steady_clock::now();
     const pid_t pid = fork();
     if (pid == 0) {
-        execv(argv[0], argv.data());
+        if (chdir(dir.c_str()) != 0) _exit(126);
+        if (!stdout_path.empty()) {
+            const int fd = open(stdout_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            if (fd < 0 || dup2(fd, STDOUT_FILENO) < 0) _exit(126);
+            close(fd);
+        }
+        execvp(argv[0], argv.data());
         _exit(127);
     }
     ChildRun run;
@@ -76,64 +89,76 @@ void read_through(const fs::path& path) {
     std::fclose(f);
 }
 
+// The four timed commands of one round.
+enum Job { kurvane_file, strings_file, kurvane_null, strings_null, job_count };
+
 // One corpus: generate, warm, alternate, report.
-bool compare_with_strings(const std::string& self, const fs::path& dir, CorpusKind kind,
+bool compare_with_strings(const std::string& program, const fs::path& dir, CorpusKind kind,
                           const char* label, unsigned long long size, int runs) {
     const fs::path input = dir / (std::string(label) + ".dat");
-    const fs::path output = dir / (std::string(label) + ".txt");
+    const fs::path kurvane_out = dir / (std::string(label) + "-kurvane.txt");
+    const fs::path strings_out = dir / (std::string(label) + "-strings.txt");
     if (!kurvane::bench::write_corpus(kind, size, input.c_str())) {
         std::fprintf(stderr, "kurvane_bench: cannot write %s\n", input.c_str());
         return false;
     }
     read_through(input);
 
-    const std::vector<std::string> pass = {self, "--pass", input.string(), output.string()};
-    // The same pass with its output discarded, as strings' output is.
-    const std::vector<std::string> pass_null = {self, "--pass", input.string(), "/dev/null"};
-    const std::vector<std::string> strings = {
-        "/bin/sh", "-c", "exec strings -a -n 4 \"$1\" > /dev/null", "sh", input.string()};
-    run_child(pass);  // warm-up: the output file and the binary's pages
-    std::vector<double> file_mbs, null_mbs, strings_mbs, file_ratios, null_ratios;
+    const std::vector<std::string> to_file = {program, input.string(), "-o", kurvane_out.string()};
+    const std::vector<std::string> to_null = {program, input.string(), "-o", "/dev/null"};
+    const std::vector<std::string> strings = {"strings", "-a", "-n", "4", input.string()};
+    const auto run_job = [&](int job) {
+        switch (job) {
+        case kurvane_file:
+            // Each output is created, not truncated: truncating the previous
+            // run's output would wait for the disk to write it back.
+            fs::remove(kurvane_out);
+            return run_child(to_file, dir);
+        case strings_file: fs::remove(strings_out); return run_child(strings, dir, strings_out);
+        case kurvane_null: return run_child(to_null, dir);
+        default: return run_child(strings, dir, "/dev/null");
+        }
+    };
+    // Warm-up: the binaries' pages and the file system's metadata.
+    for (int job = 0; job < job_count; ++job) run_job(job);
+
+    std::vector<double> mbs[job_count], file_ratios, null_ratios;
     long peak_kib = 0;
     const double mb = static_cast<double>(size) / 1e6;
     for (int r = 0; r < runs; ++r) {
-        // Rotate the order, so drift in machine load hits all three.
-        ChildRun a, n, s;
-        for (int k = 0; k < 3; ++k) {
-            switch ((r + k) % 3) {
-            case 0:
-                // A first extraction: the output is created, not truncated.
-                // Truncating the previous run's output would wait for the
-                // disk to finish writing it back, which times the disk.
-                fs::remove(output);
-                a = run_child(pass);
-                break;
-            case 1: n = run_child(pass_null); break;
-            default: s = run_child(strings); break;
+        // Rotate the order, so drift in machine load hits all four.
+        ChildRun result[job_count];
+        for (int k = 0; k < job_count; ++k) {
+            const int job = (r + k) % job_count;
+            result[job] = run_job(job);
+            if (!result[job].ok) {
+                std::fprintf(stderr, "kurvane_bench: a %s run failed\n",
+                             job == kurvane_file || job == kurvane_null ? "kurvane" : "strings");
+                return false;
             }
         }
-        if (!a.ok || !n.ok || !s.ok) {
-            std::fprintf(stderr, "kurvane_bench: a %s run failed\n", s.ok ? "pass" : "strings");
-            return false;
-        }
-        file_mbs.push_back(mb / a.seconds);
-        null_mbs.push_back(mb / n.seconds);
-        strings_mbs.push_back(mb / s.seconds);
-        file_ratios.push_back(s.seconds / a.seconds);
-        null_ratios.push_back(s.seconds / n.seconds);
-        peak_kib = std::max({peak_kib, a.max_rss_kib, n.max_rss_kib});
+        for (int job = 0; job < job_count; ++job) mbs[job].push_back(mb / result[job].seconds);
+        file_ratios.push_back(result[strings_file].seconds / result[kurvane_file].seconds);
+        null_ratios.push_back(result[strings_null].seconds / result[kurvane_null].seconds);
+        peak_kib = std::max({peak_kib, result[kurvane_file].max_rss_kib,
+                             result[kurvane_null].max_rss_kib});
     }
     std::error_code ec;
-    const auto out_size = fs::file_size(output, ec);
-    std::printf("%-5s %5.0f MiB | pass to file %6.1f MB/s (%4.2fx) | pass to /dev/null %6.1f MB/s "
-                "(%4.2fx) | strings %5.1f MB/s | peak RSS %4.1f MiB | output %.1f MiB\n",
-                label, static_cast<double>(size) / 1048576.0, median(file_mbs), median(file_ratios),
-                median(null_mbs), median(null_ratios), median(strings_mbs),
+    const auto kurvane_size = fs::file_size(kurvane_out, ec);
+    const auto strings_size = fs::file_size(strings_out, ec);
+    std::printf("%-5s %4.0f MiB  to file:      kurvane %6.1f MB/s  strings %5.1f MB/s  ratio %5.2fx\n"
+                "                to /dev/null: kurvane %6.1f MB/s  strings %5.1f MB/s  ratio %5.2fx\n"
+                "                kurvane peak RSS %.1f MiB; output kurvane %.1f MiB, strings %.1f MiB\n",
+                label, static_cast<double>(size) / 1048576.0, median(mbs[kurvane_file]),
+                median(mbs[strings_file]), median(file_ratios), median(mbs[kurvane_null]),
+                median(mbs[strings_null]), median(null_ratios),
                 static_cast<double>(peak_kib) / 1024.0,
-                static_cast<double>(ec ? 0 : out_size) / 1048576.0);
+                static_cast<double>(kurvane_size) / 1048576.0,
+                static_cast<double>(strings_size) / 1048576.0);
     std::fflush(stdout);
     fs::remove(input, ec);
-    fs::remove(output, ec);
+    fs::remove(kurvane_out, ec);
+    fs::remove(strings_out, ec);
     return true;
 }
 
@@ -189,25 +214,43 @@ void pass_on_empty_input(benchmark::State& state) {
 }
 BENCHMARK(pass_on_empty_input)->Unit(benchmark::kMicrosecond);
 
-bool compare_with_strings_in_temp_dir(unsigned long long size, int runs);
+bool compare_in_new_dir(const std::string& program, const fs::path& parent,
+                        unsigned long long size, int runs);
+
+// The kurvane program: the path the build gave, else the one beside this
+// program (build/bench and build/src/app).
+std::string find_kurvane() {
+    std::error_code ec;
+#ifdef KURVANE_CLI_PATH
+    if (fs::is_regular_file(KURVANE_CLI_PATH, ec)) return KURVANE_CLI_PATH;
+#endif
+    const fs::path self = fs::read_symlink("/proc/self/exe", ec);
+    for (const fs::path& p : {self.parent_path() / "kurvane",
+                              self.parent_path().parent_path() / "src" / "app" / "kurvane"}) {
+        if (fs::is_regular_file(p, ec)) return p.string();
+    }
+    return {};
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 4 && std::strcmp(argv[1], "--pass") == 0) {
-        const auto status = kurvane::extract_to_path(argv[2], argv[3], kurvane::ExtractionSettings{});
-        return status.ok() ? 0 : 1;
-    }
     unsigned long long size = 256ull << 20;
-    int runs = 5;
+    int runs = 7;
     bool micro = true;
     bool compare = true;
+    std::string program;
+    fs::path parent;
     std::vector<char*> rest = {argv[0]};
     for (int k = 1; k < argc; ++k) {
         if (std::strcmp(argv[k], "--size") == 0 && k + 1 < argc)
             size = std::strtoull(argv[++k], nullptr, 10);
         else if (std::strcmp(argv[k], "--runs") == 0 && k + 1 < argc)
             runs = std::max(1, std::atoi(argv[++k]));
+        else if (std::strcmp(argv[k], "--kurvane") == 0 && k + 1 < argc)
+            program = argv[++k];
+        else if (std::strcmp(argv[k], "--dir") == 0 && k + 1 < argc)
+            parent = argv[++k];
         else if (std::strcmp(argv[k], "--no-micro") == 0)
             micro = false;
         else if (std::strcmp(argv[k], "--micro-only") == 0)
@@ -216,7 +259,18 @@ int main(int argc, char** argv) {
             rest.push_back(argv[k]);
     }
 
-    if (compare && !compare_with_strings_in_temp_dir(size, runs)) return 1;
+    if (compare) {
+        if (program.empty()) program = find_kurvane();
+        if (program.empty()) {
+            std::fprintf(stderr, "kurvane_bench: kurvane program not found; give --kurvane PATH\n");
+            return 1;
+        }
+        std::error_code ec;
+        // The children run in the corpus directory.
+        program = fs::absolute(program, ec).string();
+        if (parent.empty()) parent = fs::temp_directory_path(ec);
+        if (!compare_in_new_dir(program, parent, size, runs)) return 1;
+    }
     if (micro) {
         int rest_argc = static_cast<int>(rest.size());
         benchmark::Initialize(&rest_argc, rest.data());
@@ -228,20 +282,20 @@ int main(int argc, char** argv) {
 
 namespace {
 
-bool compare_with_strings_in_temp_dir(unsigned long long size, int runs) {
-    std::string pattern = (fs::temp_directory_path() / "kurvane-bench-XXXXXX").string();
+bool compare_in_new_dir(const std::string& program, const fs::path& parent,
+                        unsigned long long size, int runs) {
+    std::string pattern = (parent / "kurvane-bench-XXXXXX").string();
     if (mkdtemp(pattern.data()) == nullptr) {
         std::perror("kurvane_bench: mkdtemp");
         return false;
     }
     const fs::path dir = pattern;
-    const std::string self = fs::read_symlink("/proc/self/exe").string();
-    std::printf("extraction pass (extract_to_path, default settings; to a new file, and to "
-                "/dev/null) vs strings -a -n 4 (to /dev/null);\nmedians of %d rotating runs, "
-                "(ratio) = pass speed / strings speed, MB = 10^6 bytes\n",
-                runs);
-    const bool ok = compare_with_strings(self, dir, CorpusKind::mixed, "mixed", size, runs) &&
-                    compare_with_strings(self, dir, CorpusKind::text, "text", size, runs);
+    std::printf("%s FILE -o OUT  vs  strings -a -n 4 FILE > OUT, default settings, in %s;\n"
+                "each output file new, paired runs in rotating order, medians of %d;\n"
+                "ratio = strings time / kurvane time in the same round, MB = 10^6 bytes\n",
+                program.c_str(), dir.c_str(), runs);
+    const bool ok = compare_with_strings(program, dir, CorpusKind::mixed, "mixed", size, runs) &&
+                    compare_with_strings(program, dir, CorpusKind::text, "text", size, runs);
     std::error_code ec;
     fs::remove_all(dir, ec);
     return ok;
