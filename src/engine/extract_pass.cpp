@@ -22,18 +22,20 @@ namespace {
 // A run that holds more than this many bytes is written out at once, without
 // a line break, and the scan goes on with an empty run.
 constexpr std::size_t piece_limit = 1000;
-constexpr std::size_t run_capacity = 1024;
+constexpr std::size_t run_capacity = 1024;  // a multiple of the 32-byte copy
 
 // Padding contract of the piece buffer: every piece's data is followed by
 // `padding` zero bytes. The pair lookup reads one byte past a position; after
 // an excluded pair at the last data byte a run steps two bytes past the end
 // and reads the pair there (zero, zero: None, which ends it); the vector scan
 // loads 64 bytes from any position before the end; a short run is copied as
-// one 16-byte block from wherever it starts (at most two bytes past the end);
-// the double-byte stride reads the pairs at 8 even offsets from a position
+// one 16-byte block from wherever it starts (at most two bytes past the end),
+// a longer one in 32-byte blocks (up to 31 bytes past its end, which is at
+// most two bytes past the end of the data); the double-byte stride reads the pairs at 8 even offsets from a position
 // at most two bytes past the end.
 constexpr std::size_t padding = 80;
 constexpr std::size_t copy_block = 16;
+static_assert(run_capacity % (2 * copy_block) == 0);
 // Bytes of the previous piece carried into the next: the scan of a piece that
 // is not the last stops before its last byte, whose trail is still unread.
 constexpr std::size_t carry_room = 16;
@@ -45,9 +47,9 @@ constexpr unsigned char double_byte = static_cast<unsigned char>(CharClass::Doub
 // Collects output and hands it to the sink in large blocks.
 class OutputBuffer {
 public:
-    // Each append writes at most run_capacity + 2 bytes and may store
-    // copy_block bytes at its start; the slack lets append() test for a
-    // flush only after writing.
+    // Each append stores at most run_capacity + 2 bytes (its bytes rounded
+    // up to whole blocks, then the line break); the slack lets append() test
+    // for a flush only after writing.
     static constexpr std::size_t slack = run_capacity + copy_block + 16;
 
     OutputBuffer(ByteSink& sink, std::size_t capacity)
@@ -58,16 +60,21 @@ public:
     bool failed() const { return failed_; }
     std::uint64_t written() const { return written_; }
 
-    // Appends n <= run_capacity bytes and, if asked, the line break. When n
-    // is at most copy_block, copy_block bytes of src must be readable.
+    // Appends n <= run_capacity bytes and, if asked, the line break. The
+    // bytes of src up to n rounded up to copy_block (n <= copy_block) or to
+    // 2 * copy_block (longer) must be readable.
     void append(const unsigned char* src, std::size_t n, bool line_break) {
         unsigned char* dst = buffer_.get() + fill_;
         // A fixed-size copy is one vector move; most runs in binary data are
         // a few bytes long, where a variable-length memcpy costs more than the run.
-        if (n <= copy_block)
+        if (n <= copy_block) {
             std::memcpy(dst, src, copy_block);
-        else
-            std::memcpy(dst, src, n);
+        } else {
+            // Longer runs are a few dozen bytes in text: whole blocks beat a
+            // call to a variable-length copy.
+            for (std::size_t k = 0; k < n; k += 2 * copy_block)
+                std::memcpy(dst + k, src + k, 2 * copy_block);
+        }
         if (line_break) {
             dst[n] = '\r';
             dst[n + 1] = '\n';
