@@ -300,10 +300,37 @@ private:
                     mask &= mask - 1;
                     continue;
                 }
-                out_.set_cursor(o);
-                const std::size_t after = run(b, p, run_end);
-                o = out_.cursor();
-                if (in_run_) return after;
+                std::size_t after;
+                // Most longer runs are double-byte characters up to a byte
+                // that is not text, and run() would take them the same way.
+                // Anything else (a single-byte character or an excluded pair
+                // after them, the piece limit, the end of the piece) goes to
+                // run() from the start.
+                std::size_t stop = 0;
+                if (one_char_runs & (c0 == double_byte) & (c1 == double_byte)) {
+                    stop = double_stride(pairs, b, q, p + piece_limit);
+                    if (stop > p + piece_limit || stop >= run_end || pair_at(b + stop) != none)
+                        stop = 0;
+                }
+                if (stop != 0) {
+                    const std::size_t n = stop - p;
+                    for (std::size_t k = 0; k < n; k += 2 * copy_block)
+                        std::memcpy(o + k, b + p + k, 2 * copy_block);
+                    o[n] = '\r';
+                    o[n + 1] = '\n';
+                    o += n >= min_length ? n + line_break : 0;
+                    if (o >= o_limit) {
+                        out_.set_cursor(o);
+                        out_.flush();
+                        o = out_.cursor();
+                    }
+                    after = stop;
+                } else {
+                    out_.set_cursor(o);
+                    after = run(b, p, run_end);
+                    o = out_.cursor();
+                    if (in_run_) return after;
+                }
                 resume = std::max(end, after);
                 if (after >= base + 64) {
                     i = after;
@@ -331,7 +358,7 @@ private:
         for (;;) {
             if (after_double) {
                 // In Japanese text more double-byte characters follow.
-                i = double_stride(b, i, piece_at);
+                i = double_stride(pairs_, b, i, piece_at);
                 if (i > piece_at) {
                     write_piece(b + seg, i - seg);
                     return i;
@@ -372,10 +399,12 @@ private:
     // takes the run past piece_at, the position after that character. No
     // pair with a zero byte is Double, so the zero padding stops it before
     // the piece's last byte, whose trail may still be unread.
-    std::size_t double_stride(const unsigned char* b, std::size_t i, std::size_t piece_at) const {
+    static std::size_t double_stride(const unsigned char* pairs, const unsigned char* b,
+                                     std::size_t i, std::size_t piece_at) {
         for (;;) {
-            const auto is_double = [this, b, i](unsigned k) {
-                return unsigned{pair_at(b + i + 2 * k) == double_byte} << k;
+            const auto is_double = [pairs, b, i](unsigned k) {
+                const unsigned char* p = b + i + 2 * k;
+                return unsigned{pairs[ScanTable::index(p[0], p[1])] == double_byte} << k;
             };
             const unsigned doubles = is_double(0) | is_double(1) | is_double(2) | is_double(3) |
                                      is_double(4) | is_double(5) | is_double(6) | is_double(7);
