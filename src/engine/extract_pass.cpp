@@ -305,12 +305,12 @@ private:
                 // that is not text, and run() would take them the same way.
                 // Anything else (a single-byte character or an excluded pair
                 // after them, the piece limit, the end of the piece) goes to
-                // run() from the start.
+                // run() from the start. The lookups start again at p, so
+                // they need not wait for c0 and c1.
                 std::size_t stop = 0;
-                if (one_char_runs & (c0 == double_byte) & (c1 == double_byte)) {
-                    stop = double_stride(pairs, b, q, p + piece_limit);
-                    if (stop > p + piece_limit || stop >= run_end || pair_at(b + stop) != none)
-                        stop = 0;
+                if (one_char_runs) {
+                    stop = double_run(pairs, b, p, p + piece_limit);
+                    if (stop < p + 4 || stop >= run_end) stop = 0;
                 }
                 if (stop != 0) {
                     const std::size_t n = stop - p;
@@ -412,6 +412,30 @@ private:
                 doubles == 0xFF ? 8 : static_cast<std::size_t>(std::countr_one(doubles));
             if (i + 2 * taken > piece_at) return i + 2 * ((piece_at - i) / 2 + 1);
             if (taken < 8) return i + 2 * taken;
+            i += 16;
+        }
+    }
+
+    // For the block scan: the position after the double-byte characters
+    // from i when it is at most limit and the pair there is None; otherwise
+    // 0. The class of the pair that stops the stride is known from the
+    // stride's own lookups, so no further lookup waits for the stride.
+    static std::size_t double_run(const unsigned char* pairs, const unsigned char* b,
+                                  std::size_t i, std::size_t limit) {
+        for (;;) {
+            const auto at = [pairs, b, i](unsigned k) -> unsigned {
+                const unsigned char* p = b + i + 2 * k;
+                return pairs[ScanTable::index(p[0], p[1])];
+            };
+            const unsigned c[8] = {at(0), at(1), at(2), at(3), at(4), at(5), at(6), at(7)};
+            const unsigned doubles =
+                unsigned{c[0] == double_byte} | unsigned{c[1] == double_byte} << 1 |
+                unsigned{c[2] == double_byte} << 2 | unsigned{c[3] == double_byte} << 3 |
+                unsigned{c[4] == double_byte} << 4 | unsigned{c[5] == double_byte} << 5 |
+                unsigned{c[6] == double_byte} << 6 | unsigned{c[7] == double_byte} << 7;
+            const auto taken = static_cast<std::size_t>(std::countr_one(doubles));
+            if (i + 2 * taken > limit) return 0;
+            if (taken < 8) return c[taken] == none ? i + 2 * taken : 0;
             i += 16;
         }
     }
