@@ -249,6 +249,19 @@ private:
         const std::size_t line_break = line_break_ ? 2 : 0;
         unsigned char* o = out_.cursor();
         const unsigned char* o_limit = out_.limit();
+        // The run's n bytes are already stored at o. The line break is stored
+        // behind them whatever happens, and the cursor moves past them only
+        // for a run that is kept.
+        const auto end_run = [&](std::size_t n) {
+            o[n] = '\r';
+            o[n + 1] = '\n';
+            o += n >= min_length ? n + line_break : 0;
+            if (o >= o_limit) {
+                out_.set_cursor(o);
+                out_.flush();
+                o = out_.cursor();
+            }
+        };
 
         // A resumed run may already have gone past end.
         std::size_t resume = std::max(i, end);
@@ -281,14 +294,7 @@ private:
                 const unsigned c1 = pair_at(b + q);  // c0 None: q == p, c1 None
                 if (one_char_runs & (c0 != excluded) & (c1 == none) & (q < run_end)) {
                     std::memcpy(o, b + p, copy_block);
-                    o[c0] = '\r';
-                    o[c0 + 1] = '\n';
-                    o += c0 >= min_length ? c0 + line_break : 0;
-                    if (o >= o_limit) {
-                        out_.set_cursor(o);
-                        out_.flush();
-                        o = out_.cursor();
-                    }
+                    end_run(c0);
                     mask &= mask - 1;
                     // The trail of a double-byte character starts nothing.
                     // Testing that on the next candidate keeps the mask
@@ -316,14 +322,7 @@ private:
                     const std::size_t n = stop - p;
                     for (std::size_t k = 0; k < n; k += 2 * copy_block)
                         std::memcpy(o + k, b + p + k, 2 * copy_block);
-                    o[n] = '\r';
-                    o[n + 1] = '\n';
-                    o += n >= min_length ? n + line_break : 0;
-                    if (o >= o_limit) {
-                        out_.set_cursor(o);
-                        out_.flush();
-                        o = out_.cursor();
-                    }
+                    end_run(n);
                     after = stop;
                 } else {
                     out_.set_cursor(o);
