@@ -255,7 +255,11 @@ int main(int argc, char** argv) {
             micro = false;
         else if (std::strcmp(argv[k], "--micro-only") == 0)
             compare = false;
-        else
+        else if (std::strcmp(argv[k], "--help") == 0 || std::strcmp(argv[k], "-h") == 0) {
+            std::printf("usage: kurvane_bench [--size BYTES] [--runs N] [--kurvane PATH] [--dir DIR]\n"
+                        "                     [--no-micro | --micro-only] [Google Benchmark options]\n");
+            return 0;
+        } else
             rest.push_back(argv[k]);
     }
 
