@@ -8,6 +8,7 @@
 
 #include "engine/extract_pass.h"
 #include "engine/file_names.h"
+#include "engine/overlapped_io.h"
 
 namespace kurvane {
 namespace {
@@ -118,7 +119,27 @@ ExtractStatus open_input(const char* input_path, FilePtr& in) {
 ExtractStatus run_files(std::FILE* in, std::FILE* out, const ExtractionSettings& settings) {
     FileSource source(in);
     FileSink sink(out);
+#if KURVANE_ENGINE_THREADS
+    // The next piece is read and the last output block written while the
+    // scan goes on. Each helper is used only if it started; one that did not
+    // has touched nothing, so its side runs on this thread.
+    detail::PrefetchSource ahead(source, detail::default_piece_size);
+    detail::WriteBehindSink behind(sink, detail::default_output_buffer_size);
+    const bool reading_ahead = ahead.start();
+    const bool writing_behind = behind.start();
+    detail::ByteSource& input = reading_ahead ? static_cast<detail::ByteSource&>(ahead) : source;
+    detail::ByteSink& output = writing_behind ? static_cast<detail::ByteSink&>(behind) : sink;
+    ExtractStatus status = detail::run_pass(input, output, settings);
+    // The pass counts a block as written once the helper has it; the last
+    // one may still fail.
+    if (writing_behind && !behind.finish() && status.ok()) {
+        status.error = ExtractError::write_output;
+        status.sys_errno = behind.error();
+    }
+    return status;
+#else
     return detail::run_pass(source, sink, settings);
+#endif
 }
 
 }  // namespace

@@ -88,7 +88,8 @@ public:
     // it in a register: a byte stored through a member pointer could alias
     // any member, so every store would reload them. Writes through the
     // cursor may go up to `slack` bytes past limit(); set_cursor() hands the
-    // position back before anything else appends or flushes.
+    // position back before anything else appends or flushes. A flush may
+    // trade the buffer for another, so both are fetched again after one.
     unsigned char* cursor() const { return buffer_.get() + fill_; }
     const unsigned char* limit() const { return buffer_.get() + capacity_; }
     void set_cursor(const unsigned char* p) {
@@ -97,7 +98,7 @@ public:
 
     bool flush() {
         if (fill_ > 0 && !failed_) {
-            if (sink_.write(buffer_.get(), fill_))
+            if (sink_.write_buffer(buffer_, capacity_ + slack, fill_))
                 written_ += fill_;
             else
                 failed_ = true;
@@ -260,6 +261,7 @@ private:
                 out_.set_cursor(o);
                 out_.flush();
                 o = out_.cursor();
+                o_limit = out_.limit();
             }
         };
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 
 #include "engine/extract.h"
 #include "engine/extraction_settings.h"
@@ -25,6 +26,14 @@ public:
     // Writes all n bytes or returns false; error() then holds an errno value.
     virtual bool write(const unsigned char* data, std::size_t n) = 0;
     virtual int error() const = 0;
+    // Writes the first n bytes of `buffer`, which holds `size` bytes, like
+    // write(). A sink that writes later may keep the buffer and leave in
+    // `buffer` another one of the same size for the caller to fill next.
+    virtual bool write_buffer(std::unique_ptr<unsigned char[]>& buffer, std::size_t size,
+                              std::size_t n) {
+        static_cast<void>(size);
+        return write(buffer.get(), n);
+    }
 };
 
 inline constexpr std::size_t default_piece_size = std::size_t{4} << 20;

@@ -1,0 +1,111 @@
+// Reading ahead and writing behind on a helper thread, so that the file
+// front ends overlap the kernel's copies with the scan. Both wrap another
+// source or sink and keep its contract: the same bytes in the same order,
+// and the same errno values for a failed read or write.
+#pragma once
+
+#include <version>  // defines _GLIBCXX_HAS_GTHREADS where std::thread exists
+
+#include <cstddef>
+#include <memory>
+
+#include "engine/extract_pass.h"
+
+// MinGW's win32 thread model has no std::thread; there the file front ends
+// read and write on the calling thread.
+#if defined(__GLIBCXX__) && !defined(_GLIBCXX_HAS_GTHREADS)
+#define KURVANE_ENGINE_THREADS 0
+#else
+#define KURVANE_ENGINE_THREADS 1
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+#endif
+
+#if KURVANE_ENGINE_THREADS
+namespace kurvane::detail {
+
+// Reads `block` bytes at a time from the inner source on a helper thread: the
+// next block is read while the caller works on the one it took. A read error
+// shows only once the caller has taken every byte read before it.
+class PrefetchSource final : public ByteSource {
+public:
+    PrefetchSource(ByteSource& inner, std::size_t block);
+    ~PrefetchSource() override;
+    PrefetchSource(const PrefetchSource&) = delete;
+    PrefetchSource& operator=(const PrefetchSource&) = delete;
+
+    // Starts the helper thread; false when no memory or thread is to be had,
+    // and then nothing has been read from the inner source.
+    bool start();
+    std::size_t read(unsigned char* dst, std::size_t n) override;
+    int error() const override { return error_; }
+
+private:
+    void fetch_loop();
+
+    ByteSource& inner_;
+    const std::size_t block_;
+    std::unique_ptr<unsigned char[]> buffer_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    // Guarded by mutex_: the buffer holds a block the caller has not used up
+    // (the helper writes the buffer only while this is false).
+    bool full_ = false;
+    bool stop_ = false;
+    std::size_t fetched_ = 0;
+    int fetch_error_ = 0;
+    // The caller's side.
+    std::size_t taken_ = 0;
+    bool ended_ = false;
+    int error_ = 0;
+    std::thread thread_;
+};
+
+// Lets a helper thread pass each write to the inner sink while the caller
+// goes on: write_buffer() takes the caller's buffer and gives back the one
+// written before, write() copies the data. A write reports the failure of
+// the one before it, and finish() that of the last: the caller must call
+// finish() before it counts the output as written.
+class WriteBehindSink final : public ByteSink {
+public:
+    WriteBehindSink(ByteSink& inner, std::size_t capacity);
+    ~WriteBehindSink() override;
+    WriteBehindSink(const WriteBehindSink&) = delete;
+    WriteBehindSink& operator=(const WriteBehindSink&) = delete;
+
+    // Starts the helper thread; false when no memory or thread is to be had.
+    bool start();
+    bool write(const unsigned char* data, std::size_t n) override;
+    bool write_buffer(std::unique_ptr<unsigned char[]>& buffer, std::size_t size,
+                      std::size_t n) override;
+    int error() const override { return error_; }
+    // Waits for the write in progress; false when any write failed.
+    bool finish();
+
+private:
+    void write_loop();
+
+    // Waits until the helper is idle; false (and error() set) after a failure.
+    bool wait_idle(std::unique_lock<std::mutex>& lock);
+    bool write_here(std::unique_lock<std::mutex>& lock, const unsigned char* data, std::size_t n);
+    void hand_over(std::unique_lock<std::mutex>& lock, std::size_t n);
+
+    ByteSink& inner_;
+    std::size_t capacity_;
+    std::unique_ptr<unsigned char[]> buffer_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    // Guarded by mutex_: the buffer holds `pending_size_` bytes not yet
+    // written (the caller fills the buffer only while this is false).
+    bool pending_ = false;
+    bool stop_ = false;
+    std::size_t pending_size_ = 0;
+    bool failed_ = false;
+    int failed_errno_ = 0;
+    int error_ = 0;  // the caller's side
+    std::thread thread_;
+};
+
+}  // namespace kurvane::detail
+#endif
