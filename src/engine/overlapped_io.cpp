@@ -3,15 +3,10 @@
 #if KURVANE_ENGINE_THREADS
 #include <algorithm>
 #include <cstring>
-#include <new>
-#include <system_error>
 
 namespace kurvane::detail {
 
-PrefetchSource::PrefetchSource(ByteSource& inner, std::size_t block)
-    : inner_(inner), block_(std::max<std::size_t>(block, 1)) {}
-
-PrefetchSource::~PrefetchSource() {
+void HelperThread::stop_helper() {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         stop_ = true;
@@ -20,15 +15,11 @@ PrefetchSource::~PrefetchSource() {
     if (thread_.joinable()) thread_.join();
 }
 
+PrefetchSource::PrefetchSource(ByteSource& inner, std::size_t block)
+    : inner_(inner), block_(std::max<std::size_t>(block, 1)) {}
+
 bool PrefetchSource::start() {
-    buffer_.reset(new (std::nothrow) unsigned char[block_]);
-    if (!buffer_) return false;
-    try {
-        thread_ = std::thread(&PrefetchSource::fetch_loop, this);
-    } catch (const std::system_error&) {
-        return false;
-    }
-    return true;
+    return start_helper(block_, [this] { fetch_loop(); });
 }
 
 void PrefetchSource::fetch_loop() {
@@ -85,24 +76,8 @@ std::size_t PrefetchSource::read(unsigned char* dst, std::size_t n) {
 WriteBehindSink::WriteBehindSink(ByteSink& inner, std::size_t capacity)
     : inner_(inner), capacity_(std::max<std::size_t>(capacity, 1)) {}
 
-WriteBehindSink::~WriteBehindSink() {
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        stop_ = true;
-    }
-    changed_.notify_all();
-    if (thread_.joinable()) thread_.join();
-}
-
 bool WriteBehindSink::start() {
-    buffer_.reset(new (std::nothrow) unsigned char[capacity_]);
-    if (!buffer_) return false;
-    try {
-        thread_ = std::thread(&WriteBehindSink::write_loop, this);
-    } catch (const std::system_error&) {
-        return false;
-    }
-    return true;
+    return start_helper(capacity_, [this] { write_loop(); });
 }
 
 void WriteBehindSink::write_loop() {
