@@ -1,12 +1,14 @@
 // Extraction pass fuzzer: the input is an ExtractionSettings record (any bit
-// pattern, as a loaded setting.dat may hold), two bytes choosing the piece and
-// output-buffer sizes, then the data. The streaming pass must give exactly
-// the bytes of the whole-file reference pass; any difference aborts.
+// pattern, as a loaded setting.dat may hold), three bytes choosing the piece
+// size, the output-buffer size and the kind of sink, then the data. The
+// streaming pass must give exactly the bytes of the whole-file reference
+// pass; any difference aborts.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <span>
 
 #include "engine/extract_pass.h"
@@ -15,22 +17,31 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     constexpr std::size_t record = sizeof(kurvane::ExtractionSettings);
-    if (size < record + 2) return 0;
+    constexpr std::size_t choices = 3;
+    if (size < record + choices) return 0;
     kurvane::ExtractionSettings settings;
     std::memcpy(&settings, data, record);
     // Small pieces put piece boundaries everywhere; a small output buffer
-    // flushes often.
-    const std::size_t piece = 1 + data[record] % 67;
-    const std::size_t output_buffer = 1 + std::size_t{data[record + 1]} * 23;
-    const std::span<const unsigned char> input(data + record + 2, size - record - 2);
+    // flushes often, and a sink that trades buffers catches a pass that goes
+    // on writing against the one it handed over.
+    const std::uint8_t* const choice = data + record;
+    const std::size_t piece = 1 + choice[0] % 67;
+    const std::size_t output_buffer = 1 + std::size_t{choice[1]} * 23;
+    const kurvane::test::SinkKind kinds[] = {kurvane::test::SinkKind::keeps,
+                                             kurvane::test::SinkKind::trades,
+                                             kurvane::test::SinkKind::overlapped};
+    const kurvane::test::SinkKind sink = kinds[choice[2] % std::size(kinds)];
+    const std::span<const unsigned char> input(data + record + choices, size - record - choices);
 
     const auto want = kurvane::test::reference_extract(input, settings);
-    const auto streamed = kurvane::test::run_pass_on(input, settings, piece, output_buffer);
+    kurvane::ExtractStatus status;
+    const auto streamed = kurvane::test::run_pass_through(
+        sink, input, settings, {piece, output_buffer}, 4096, &status);
     // One piece holding the whole input, as with the default piece size.
     const auto whole = kurvane::test::run_pass_on(input, settings, std::size_t{1} << 16, std::size_t{1} << 16);
-    if (streamed != want || whole != want) {
-        std::fprintf(stderr, "mismatch: piece %zu, output buffer %zu\n  want %s\n  streamed %s\n  whole %s\n",
-                     piece, output_buffer, kurvane::test::hex(want).c_str(),
+    if (!status.ok() || streamed != want || whole != want) {
+        std::fprintf(stderr, "mismatch: sink %s, piece %zu, output buffer %zu\n  want %s\n  streamed %s\n  whole %s\n",
+                     kurvane::test::name_of(sink), piece, output_buffer, kurvane::test::hex(want).c_str(),
                      kurvane::test::hex(streamed).c_str(), kurvane::test::hex(whole).c_str());
         std::abort();
     }

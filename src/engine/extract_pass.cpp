@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cassert>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -22,83 +23,146 @@ namespace {
 // A run that holds more than this many bytes is written out at once, without
 // a line break, and the scan goes on with an empty run.
 constexpr std::size_t piece_limit = 1000;
-constexpr std::size_t run_capacity = 1024;  // a multiple of the 32-byte copy
+constexpr std::size_t max_char = 2;  // bytes of the longest character
+// The character that takes a run past piece_limit may be a double-byte one,
+// so this is the most bytes any run or piece holds.
+constexpr std::size_t max_piece = piece_limit + max_char;
+constexpr std::size_t line_break_size = 2;  // CR LF
+
+// Runs are copied in fixed-size blocks: one short_copy block for a run of at
+// most that many bytes, long_copy blocks for a longer one. A copy reads and
+// stores copy_extent(n) bytes, more than the run's n.
+constexpr std::size_t short_copy = 16;
+constexpr std::size_t long_copy = 32;
+constexpr std::size_t round_up(std::size_t n, std::size_t m) { return (n + m - 1) / m * m; }
+constexpr std::size_t copy_extent(std::size_t n) {
+    return n <= short_copy ? short_copy : round_up(n, long_copy);
+}
+
+inline void copy_run(unsigned char* dst, const unsigned char* src, std::size_t n) {
+    // A fixed-size copy is one vector move; most runs in binary data are a
+    // few bytes long, where a variable-length memcpy costs more than the run.
+    if (n <= short_copy) {
+        std::memcpy(dst, src, short_copy);
+        return;
+    }
+    // Longer runs are a few dozen bytes in text: whole blocks beat a call to
+    // a variable-length copy.
+    for (std::size_t k = 0; k < n; k += long_copy) std::memcpy(dst + k, src + k, long_copy);
+}
+
+// The run buffer holds a run spilled out of the input and is read back by
+// copy_run, so it has room for the copy of the longest run. match_exempt
+// promises its callers the same room.
+constexpr std::size_t run_capacity = copy_extent(max_piece);
+static_assert(run_capacity == 1024);
+
+// The most bytes one append stores from the write position: the copy of the
+// run, or the run and the line break behind it. A run of one character in
+// the block scan stores one short copy and the line break within it.
+constexpr std::size_t max_store = std::max(copy_extent(max_piece), max_piece + line_break_size);
+static_assert(copy_extent(max_char) >= max_char + line_break_size);
+
+// The block scan tests vector_block bytes at once from any position before
+// the end of the data.
+constexpr std::size_t vector_block = 64;
+// The double-byte strides look up stride_pairs pairs at once, from a
+// position at most at the end of the data (after a double-byte character).
+constexpr std::size_t stride_pairs = 8;
+// A run steps past the data only over an excluded pair at its last byte.
+// The block scan's one-character test reads the pair at the class value
+// from a candidate (3 for Excluded), one byte further than run() steps.
+constexpr std::size_t past_end_step = static_cast<std::size_t>(CharClass::Excluded);
 
 // Padding contract of the piece buffer: every piece's data is followed by
-// `padding` zero bytes. The pair lookup reads one byte past a position; after
-// an excluded pair at the last data byte a run steps two bytes past the end
-// and reads the pair there (zero, zero: None, which ends it); the vector scan
-// loads 64 bytes from any position before the end; a short run is copied as
-// one 16-byte block from wherever it starts (at most two bytes past the end),
-// a longer one in 32-byte blocks (up to 31 bytes past its end, which is at
-// most two bytes past the end of the data); the double-byte stride reads the pairs at 8 even offsets from a position
-// at most two bytes past the end.
-constexpr std::size_t padding = 80;
-constexpr std::size_t copy_block = 16;
-static_assert(run_capacity % (2 * copy_block) == 0);
-// Bytes of the previous piece carried into the next: the scan of a piece that
-// is not the last stops before its last byte, whose trail is still unread.
-constexpr std::size_t carry_room = 16;
+// `padding` zero bytes, as many as the farthest read past the data needs.
+// Zeros end every run (no pair with a zero byte is text, an excluded pair
+// with lead 0 never matches), so the scan never takes padding as data.
+constexpr std::size_t padding = std::max({
+    vector_block - 1,           // a block loaded from the last data byte
+    long_copy - 1,              // the last block of a long run that ends with the data
+    short_copy + 1,             // an empty run copied from after an excluded last pair
+    2 * stride_pairs,           // a stride from the end of the data
+    past_end_step + max_char,   // the pair read past the end
+});
+
+// Bytes of the previous piece carried into the next: the scan of a piece
+// that is not the last stops before its last byte, whose trail is unread,
+// or after it when a character or an excluded pair took it.
+constexpr std::size_t max_carry = max_char - 1;
 
 constexpr unsigned char none = static_cast<unsigned char>(CharClass::None);
 constexpr unsigned char excluded = static_cast<unsigned char>(CharClass::Excluded);
 constexpr unsigned char double_byte = static_cast<unsigned char>(CharClass::Double);
 
+// The block scan's write position in the output buffer and the limit of the
+// buffer it points into, as one value: a flush may trade the buffer for
+// another, and whatever fetches the position again gets the limit of the
+// same buffer with it.
+struct OutputCursor {
+    unsigned char* pos;
+    const unsigned char* limit;
+    // At the limit or past it the buffer must be flushed before the next store.
+    bool full() const { return pos >= limit; }
+};
+
 // Collects output and hands it to the sink in large blocks.
 class OutputBuffer {
 public:
-    // Each append stores at most run_capacity + 2 bytes (its bytes rounded
-    // up to whole blocks, then the line break); the slack lets append() test
-    // for a flush only after writing.
-    static constexpr std::size_t slack = run_capacity + copy_block + 16;
+    // Every store starts before the limit (a full buffer is flushed first)
+    // and reaches at most max_store bytes further.
+    static constexpr std::size_t slack = max_store;
 
     OutputBuffer(ByteSink& sink, std::size_t capacity)
         : sink_(sink), capacity_(std::max<std::size_t>(capacity, 1)),
-          buffer_(new (std::nothrow) unsigned char[capacity_ + slack]) {}
+          buffer_(new (std::nothrow) unsigned char[size()]) {}
 
+    // The size of each buffer: the capacity and the slack behind it.
+    std::size_t size() const { return capacity_ + slack; }
     bool allocated() const { return buffer_ != nullptr; }
     bool failed() const { return failed_; }
     std::uint64_t written() const { return written_; }
 
-    // Appends n <= run_capacity bytes and, if asked, the line break. The
-    // bytes of src up to n rounded up to copy_block (n <= copy_block) or to
-    // 2 * copy_block (longer) must be readable.
+    // Appends n <= max_piece bytes and, if asked, the line break. The
+    // copy_extent(n) bytes from src must be readable.
     void append(const unsigned char* src, std::size_t n, bool line_break) {
+        assert(n <= max_piece && fill_ < capacity_);
         unsigned char* dst = buffer_.get() + fill_;
-        // A fixed-size copy is one vector move; most runs in binary data are
-        // a few bytes long, where a variable-length memcpy costs more than the run.
-        if (n <= copy_block) {
-            std::memcpy(dst, src, copy_block);
-        } else {
-            // Longer runs are a few dozen bytes in text: whole blocks beat a
-            // call to a variable-length copy.
-            for (std::size_t k = 0; k < n; k += 2 * copy_block)
-                std::memcpy(dst + k, src + k, 2 * copy_block);
-        }
+        copy_run(dst, src, n);
         if (line_break) {
             dst[n] = '\r';
             dst[n + 1] = '\n';
-            n += 2;
+            n += line_break_size;
         }
         fill_ += n;
         if (fill_ >= capacity_) flush();
     }
 
-    // The write position, for the short-run loop of the scanner, which keeps
-    // it in a register: a byte stored through a member pointer could alias
-    // any member, so every store would reload them. Writes through the
-    // cursor may go up to `slack` bytes past limit(); set_cursor() hands the
-    // position back before anything else appends or flushes. A flush may
-    // trade the buffer for another, so both are fetched again after one.
-    unsigned char* cursor() const { return buffer_.get() + fill_; }
-    const unsigned char* limit() const { return buffer_.get() + capacity_; }
-    void set_cursor(const unsigned char* p) {
-        fill_ = static_cast<std::size_t>(p - buffer_.get());
+    // The write position, for the block scan, which keeps it in registers:
+    // a byte stored through a member pointer could alias any member, so
+    // every store would reload them. Stores through the cursor follow the
+    // contract of append(); set_cursor() hands the position back before
+    // anything else appends or flushes, and cursor() is fetched again after.
+    OutputCursor cursor() const {
+        unsigned char* const start = buffer_.get();
+        return {start + fill_, start + capacity_};
+    }
+    void set_cursor(OutputCursor c) {
+        assert(c.limit == buffer_.get() + capacity_ && c.pos >= buffer_.get() &&
+               c.pos <= buffer_.get() + capacity_ + max_store);
+        fill_ = static_cast<std::size_t>(c.pos - buffer_.get());
+    }
+    // Hands the cursor back, flushes and fetches it again, from the new
+    // buffer if the sink traded it.
+    void flush(OutputCursor& c) {
+        set_cursor(c);
+        flush();
+        c = cursor();
     }
 
     bool flush() {
         if (fill_ > 0 && !failed_) {
-            if (sink_.write_buffer(buffer_, capacity_ + slack, fill_))
+            if (sink_.write_buffer(buffer_, size(), fill_))
                 written_ += fill_;
             else
                 failed_ = true;
@@ -248,21 +312,15 @@ private:
         const bool one_char_runs = one_char_runs_;
         const std::uint32_t min_length = min_length_;
         const std::size_t line_break = line_break_ ? 2 : 0;
-        unsigned char* o = out_.cursor();
-        const unsigned char* o_limit = out_.limit();
+        OutputCursor o = out_.cursor();
         // The run's n bytes are already stored at o. The line break is stored
         // behind them whatever happens, and the cursor moves past them only
         // for a run that is kept.
         const auto end_run = [&](std::size_t n) {
-            o[n] = '\r';
-            o[n + 1] = '\n';
-            o += n >= min_length ? n + line_break : 0;
-            if (o >= o_limit) {
-                out_.set_cursor(o);
-                out_.flush();
-                o = out_.cursor();
-                o_limit = out_.limit();
-            }
+            o.pos[n] = '\r';
+            o.pos[n + 1] = '\n';
+            o.pos += n >= min_length ? n + line_break : 0;
+            if (o.full()) out_.flush(o);
         };
 
         // A resumed run may already have gone past end.
@@ -270,11 +328,12 @@ private:
         std::size_t skip_to = 0;
         while (i < end) {
             const std::size_t base = i;
-            // Loads up to 63 bytes past end: data or the zero padding.
+            // Loads up to vector_block - 1 bytes past end: data or the zero padding.
+            static_assert(vector_block == 64);  // one bit of the mask per byte
             std::uint64_t mask = candidates(b + base) | candidates(b + base + 16) << 16 |
                                  candidates(b + base + 32) << 32 |
                                  candidates(b + base + 48) << 48;
-            i = base + 64;
+            i = base + vector_block;
             while (mask != 0) {
                 const std::size_t p = base + static_cast<std::size_t>(std::countr_zero(mask));
                 if (p >= end) {
@@ -295,7 +354,7 @@ private:
                 const std::size_t q = p + c0;
                 const unsigned c1 = pair_at(b + q);  // c0 None: q == p, c1 None
                 if (one_char_runs & (c0 != excluded) & (c1 == none) & (q < run_end)) {
-                    std::memcpy(o, b + p, copy_block);
+                    copy_run(o.pos, b + p, max_char);
                     end_run(c0);
                     mask &= mask - 1;
                     // The trail of a double-byte character starts nothing.
@@ -322,18 +381,19 @@ private:
                 }
                 if (stop != 0) {
                     const std::size_t n = stop - p;
-                    for (std::size_t k = 0; k < n; k += 2 * copy_block)
-                        std::memcpy(o + k, b + p + k, 2 * copy_block);
+                    copy_run(o.pos, b + p, n);
                     end_run(n);
                     after = stop;
                 } else {
+                    // run() appends and may flush, which may trade the
+                    // buffer: the cursor is handed back and fetched anew.
                     out_.set_cursor(o);
                     after = run(b, p, run_end);
-                    o = out_.cursor();
                     if (in_run_) return after;
+                    o = out_.cursor();
                 }
                 resume = std::max(end, after);
-                if (after >= base + 64) {
+                if (after >= base + vector_block) {
                     i = after;
                     break;
                 }
@@ -402,6 +462,7 @@ private:
     // the piece's last byte, whose trail may still be unread.
     static std::size_t double_stride(const unsigned char* pairs, const unsigned char* b,
                                      std::size_t i, std::size_t piece_at) {
+        static_assert(stride_pairs == 8);  // the eight lookups below
         for (;;) {
             const auto is_double = [pairs, b, i](unsigned k) {
                 const unsigned char* p = b + i + 2 * k;
@@ -423,6 +484,7 @@ private:
     // stride's own lookups, so no further lookup waits for the stride.
     static std::size_t double_run(const unsigned char* pairs, const unsigned char* b,
                                   std::size_t i, std::size_t limit) {
+        static_assert(stride_pairs == 8);  // the eight lookups below
         for (;;) {
             const auto at = [pairs, b, i](unsigned k) -> unsigned {
                 const unsigned char* p = b + i + 2 * k;
@@ -501,10 +563,10 @@ ExtractStatus run_pass(ByteSource& input, ByteSink& output, const ExtractionSett
     const std::size_t piece_size = std::max<std::size_t>(options.piece_size, 1);
 
     std::unique_ptr<ScanTable> table(new (std::nothrow) ScanTable);
-    // Room for the carried byte, a piece, and the zero padding that every
+    // Room for the carried bytes, a piece, and the zero padding that every
     // scan relies on (the contract is stated at `padding`).
     std::unique_ptr<unsigned char[]> piece(
-        new (std::nothrow) unsigned char[carry_room + piece_size + padding]);
+        new (std::nothrow) unsigned char[max_carry + piece_size + padding]);
     OutputBuffer out(output, options.output_buffer_size);
     if (!table || !piece || !out.allocated()) {
         status.error = ExtractError::no_memory;
@@ -530,11 +592,12 @@ ExtractStatus run_pass(ByteSource& input, ByteSink& output, const ExtractionSett
         status.bytes_in += got;
         const bool last = got < piece_size;
         const std::size_t size = carry + got;
-        std::memset(b + size, 0, padding);  // the padding contract, see above
+        std::memset(b + size, 0, padding);  // the padding contract
         if (key != 0) apply_xor(b + carry, got, key);
 
         const std::size_t resume = scanner->scan(b, size, last);
         if (last || out.failed()) break;
+        assert(resume <= size && size - resume <= max_carry);
         carry = size - resume;
         std::memmove(b, b + resume, carry);
     }

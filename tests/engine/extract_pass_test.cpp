@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <algorithm>
 #include <random>
 #include <string>
 
@@ -317,6 +318,98 @@ TEST(extract_pass, matches_the_reference_on_a_large_input) {
     const Bytes want = test::reference_extract(data, s);
     EXPECT_EQ(test::run_pass_on(data, s), want);
     EXPECT_EQ(test::run_pass_on(data, s, 65537, 3000), want);
+}
+
+// Every path of the scan, met at every offset against piece and output
+// buffer boundaries: short and long runs of each class, runs of 999 to 1,003
+// bytes around the piece rule, double-byte runs up to 5,000 bytes, runs
+// that mix the two widths, excluded pairs and exempt strings inside runs,
+// and a lead byte as the last byte of the input.
+Bytes boundary_input() {
+    std::mt19937 rng(11);
+    Bytes d;
+    const auto gap = [&] {
+        d.push_back(0);
+        for (std::size_t k = rng() % 5; k > 0; --k) d.push_back(static_cast<unsigned char>(rng()));
+        d.push_back(0);
+    };
+    const auto add = [&](const Bytes& part) {
+        d.insert(d.end(), part.begin(), part.end());
+        gap();
+    };
+    add(bytes("あいう"));
+    add(bytes("ABC def 123 !?"));
+    add(bytes("ｱｲｳｴｵ"));
+    for (std::size_t n : {999, 1000, 1001, 1002, 1003, 2003}) add(repeat("A", n));
+    for (std::size_t n : {499, 500, 501, 502, 1000, 2500}) add(repeat("漢", n));
+    add(cat({repeat("か", 300), bytes("x"), repeat("字", 400), bytes("ｱ"), repeat("Z", 450)}));
+    add(cat({repeat("A", 998), bytes("　B"), repeat("ア", 600), bytes("QQ"), repeat("b", 30)}));
+    add(cat({bytes("xyABCz"), bytes("\0"s), bytes("えあいお"), bytes("\0"s), bytes("QQQQ")}));
+    for (int k = 0; k < 40; ++k) add(repeat("ん", 1 + rng() % 12));
+    d.push_back(0x82);  // a lead byte with no trail
+    return d;
+}
+
+struct SettingsShape {
+    const char* name;
+    ExtractionSettings settings;
+};
+
+std::vector<SettingsShape> boundary_shapes() {
+    std::vector<SettingsShape> shapes;
+    shapes.push_back({"defaults", ExtractionSettings{}});
+    ExtractionSettings half;
+    half.half_digits = half.half_upper = half.half_lower = half.half_katakana =
+        half.half_symbols = 1;
+    shapes.push_back({"half-width on", half});
+    ExtractionSettings zero = half;  // empty runs are written too
+    zero.min_length = 0;
+    set_excluded(zero, 0, 'Q', 'Q');
+    shapes.push_back({"min_length 0, excluded pair", zero});
+    ExtractionSettings joined = half;
+    joined.auto_newline = 0;
+    joined.min_length = 3;
+    shapes.push_back({"no line break", joined});
+    ExtractionSettings rules = half;
+    rules.min_length = 8;
+    set_excluded(rules, 0, 0x81, 0x40);
+    set_excluded(rules, 5, 'Q', 'Q');
+    set_exempt(rules, 0, "ABC");
+    set_exempt(rules, 3, "あい");
+    shapes.push_back({"excluded pairs and exempt strings", rules});
+    ExtractionSettings xored = rules;
+    xored.xor_value = 0x5A;
+    shapes.push_back({"xor", xored});
+    return shapes;
+}
+
+TEST(extract_pass, every_boundary_through_every_sink_matches_the_reference) {
+    const Bytes plain = boundary_input();
+    const std::size_t pieces[] = {1, 2, 3, 63, 64, 65, 999, 1000, 1001, 1003, 4096,
+                                  detail::default_piece_size};
+    // Output buffers from one byte up past the longest store behind the end.
+    const std::size_t outputs[] = {1, 2, 3, 4, 5, 15, 16, 17, 31, 32, 33, 1000, 1002, 1025, 4096};
+    for (const SettingsShape& shape : boundary_shapes()) {
+        Bytes data = plain;
+        for (auto& c : data) c = static_cast<unsigned char>(c ^ (shape.settings.xor_value & 0xFF));
+        const Bytes want = test::reference_extract(data, shape.settings);
+        for (test::SinkKind sink :
+             {test::SinkKind::keeps, test::SinkKind::trades, test::SinkKind::overlapped}) {
+            for (std::size_t piece : pieces) {
+                for (std::size_t output : outputs) {
+                    ExtractStatus st;
+                    const Bytes got =
+                        test::run_pass_through(sink, data, shape.settings, {piece, output},
+                                               1 + (piece * 7 + output) % 5000, &st);
+                    const auto diff = std::mismatch(got.begin(), got.end(), want.begin(), want.end());
+                    ASSERT_TRUE(st.ok() && got == want)
+                        << shape.name << ", sink " << test::name_of(sink) << ", piece " << piece
+                        << ", output buffer " << output << ": " << got.size() << " bytes, want "
+                        << want.size() << ", first difference at " << (diff.first - got.begin());
+                }
+            }
+        }
+    }
 }
 
 TEST(extract_pass, read_and_write_failures_are_reported) {
