@@ -12,6 +12,20 @@
 #include "engine/exempt.h"
 #include "engine/scan_table.h"
 
+#if defined(__SANITIZE_ADDRESS__)  // GCC
+#define KURVANE_ASAN 1
+#elif defined(__has_feature)       // Clang
+#if __has_feature(address_sanitizer)
+#define KURVANE_ASAN 1
+#endif
+#endif
+#ifdef KURVANE_ASAN
+#include <sanitizer/asan_interface.h>
+#else
+#define ASAN_POISON_MEMORY_REGION(addr, size) static_cast<void>(0)
+#define ASAN_UNPOISON_MEMORY_REGION(addr, size) static_cast<void>(0)
+#endif
+
 #if defined(__SSE2__) || defined(_M_X64)
 #include <emmintrin.h>
 #define KURVANE_SSE2 1
@@ -110,8 +124,8 @@ struct OutputCursor {
 class OutputBuffer {
 public:
     // Every store starts before the limit (a full buffer is flushed first)
-    // and reaches at most max_store bytes further.
-    static constexpr std::size_t slack = max_store;
+    // and takes at most max_store bytes, so it ends at most this far past it.
+    static constexpr std::size_t slack = max_store - 1;
 
     OutputBuffer(ByteSink& sink, std::size_t capacity)
         : sink_(sink), capacity_(std::max<std::size_t>(capacity, 1)),
@@ -149,7 +163,7 @@ public:
     }
     void set_cursor(OutputCursor c) {
         assert(c.limit == buffer_.get() + capacity_ && c.pos >= buffer_.get() &&
-               c.pos <= buffer_.get() + capacity_ + max_store);
+               c.pos < buffer_.get() + capacity_ + max_store);
         fill_ = static_cast<std::size_t>(c.pos - buffer_.get());
     }
     // Hands the cursor back, flushes and fetches it again, from the new
@@ -551,6 +565,17 @@ private:
 #endif
 };
 
+// Under AddressSanitizer the piece buffer past the current piece's padding
+// is poisoned: the last piece is shorter than the buffer, and a read beyond
+// the padding contract is reported there too, not only at the buffer's end.
+void fence_piece(unsigned char* buffer, std::size_t in_use, std::size_t capacity) {
+    ASAN_UNPOISON_MEMORY_REGION(buffer, capacity);
+    ASAN_POISON_MEMORY_REGION(buffer + in_use, capacity - in_use);
+    static_cast<void>(buffer);
+    static_cast<void>(in_use);
+    static_cast<void>(capacity);
+}
+
 void apply_xor(unsigned char* data, std::size_t n, unsigned char key) {
     for (std::size_t k = 0; k < n; ++k) data[k] = static_cast<unsigned char>(data[k] ^ key);
 }
@@ -565,8 +590,8 @@ ExtractStatus run_pass(ByteSource& input, ByteSink& output, const ExtractionSett
     std::unique_ptr<ScanTable> table(new (std::nothrow) ScanTable);
     // Room for the carried bytes, a piece, and the zero padding that every
     // scan relies on (the contract is stated at `padding`).
-    std::unique_ptr<unsigned char[]> piece(
-        new (std::nothrow) unsigned char[max_carry + piece_size + padding]);
+    const std::size_t piece_capacity = max_carry + piece_size + padding;
+    std::unique_ptr<unsigned char[]> piece(new (std::nothrow) unsigned char[piece_capacity]);
     OutputBuffer out(output, options.output_buffer_size);
     if (!table || !piece || !out.allocated()) {
         status.error = ExtractError::no_memory;
@@ -583,6 +608,7 @@ ExtractStatus run_pass(ByteSource& input, ByteSink& output, const ExtractionSett
     unsigned char* const b = piece.get();
     std::size_t carry = 0;
     for (;;) {
+        fence_piece(b, piece_capacity, piece_capacity);
         const std::size_t got = input.read(b + carry, piece_size);
         if (got < piece_size && input.error() != 0) {
             status.error = ExtractError::read_input;
@@ -593,6 +619,7 @@ ExtractStatus run_pass(ByteSource& input, ByteSink& output, const ExtractionSett
         const bool last = got < piece_size;
         const std::size_t size = carry + got;
         std::memset(b + size, 0, padding);  // the padding contract
+        fence_piece(b, size + padding, piece_capacity);
         if (key != 0) apply_xor(b + carry, got, key);
 
         const std::size_t resume = scanner->scan(b, size, last);
