@@ -299,9 +299,10 @@ TEST(extract_pass, matches_the_reference_on_random_inputs) {
         const Bytes want = test::reference_extract(data, s);
         const std::size_t piece = rc.pick(3) == 0 ? 1 + rc.pick(4) : 1 + rc.pick(3000);
         const std::size_t out_buffer = 1 + rc.pick(5000);
-        const Bytes got = test::run_pass_on(data, s, piece, out_buffer);
-        ASSERT_EQ(got, want) << "seed " << seed << " piece " << piece << " output buffer "
-                             << out_buffer << " input " << hex(data);
+        const auto sink = static_cast<test::SinkKind>(seed % 3);
+        const Bytes got = test::run_pass_through(sink, data, s, {piece, out_buffer}, 1 + piece % 97);
+        ASSERT_EQ(got, want) << "seed " << seed << " sink " << test::name_of(sink) << " piece "
+                             << piece << " output buffer " << out_buffer << " input " << hex(data);
     }
 }
 
