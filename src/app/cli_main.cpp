@@ -1,15 +1,66 @@
 // Entry point of the kurvane command.
 #include <clocale>
+#include <csignal>
 #include <cstdio>
 #include <span>
 
 #include "app/cli_options.h"
 #include "app/cli_run.h"
+#include "engine/file_replacement.h"
 
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
+#include <windows.h>
+#else
+#include <unistd.h>
 #endif
+
+namespace {
+
+// The signals that end the program, each of which must take no half-written
+// temporary file with it.
+constexpr int stopping_signals[] = {
+    SIGINT, SIGTERM,
+#ifdef SIGHUP
+    SIGHUP,
+#endif
+};
+
+void remove_temporary_file(const char* path) {
+#ifdef _WIN32
+    std::remove(path);
+#else
+    ::unlink(path);  // async-signal-safe, unlike remove()
+#endif
+}
+
+void stop_on_signal(int signal_number) {
+    kurvane::stop_writing_files(remove_temporary_file);
+#ifdef _WIN32
+    // Console Ctrl-C runs this on a thread of its own while the extraction
+    // goes on, and a file that is open cannot be removed: the extraction
+    // stops at its next read or write and removes its own temporary file.
+    constexpr int wait_ms = 10;
+    constexpr int wait_limit_ms = 5000;
+    for (int waited = 0; waited < wait_limit_ms && kurvane::temporary_files_pending(); waited += wait_ms) {
+        Sleep(wait_ms);
+    }
+#endif
+    // Then the signal does what it would have done without this handler.
+    std::signal(signal_number, SIG_DFL);
+    std::raise(signal_number);
+}
+
+// A signal the program was started with ignored (nohup, a background job)
+// stays ignored.
+void handle_stopping_signals() {
+    for (const int signal_number : stopping_signals) {
+        if (std::signal(signal_number, stop_on_signal) == SIG_IGN) std::signal(signal_number, SIG_IGN);
+    }
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     // The locale decides the encoding the Japanese messages are printed in.
@@ -22,5 +73,6 @@ int main(int argc, char** argv) {
         _setmode(_fileno(stdout), _O_BINARY);
     }
 #endif
+    handle_stopping_signals();
     return kurvane::cli::run(options, stdout, stderr);
 }

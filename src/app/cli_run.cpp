@@ -10,6 +10,7 @@
 
 #include "app/posix_file_search.h"
 #include "app/terminal_text.h"
+#include "engine/file_replacement.h"
 #include "settings/settings_file.h"
 #include "ui/main_dialog.h"
 #include "version.h"
@@ -27,6 +28,9 @@ namespace kurvane::cli {
 namespace {
 
 constexpr unsigned max_workers = 2;
+// Each worker writes one temporary file at a time; the signal handler must be
+// able to find every one of them.
+static_assert(max_workers <= tracked_temporary_files);
 
 void print_line(std::FILE* err, std::string_view line) {
     std::fprintf(err, "%s: %.*s\n", program_name, static_cast<int>(line.size()), line.data());

@@ -8,6 +8,7 @@
 
 #include "engine/extract_pass.h"
 #include "engine/file_names.h"
+#include "engine/file_replacement.h"
 #include "engine/overlapped_io.h"
 
 namespace kurvane {
@@ -28,6 +29,12 @@ class FileSource final : public detail::ByteSource {
 public:
     explicit FileSource(std::FILE* f) : file_(f) {}
     std::size_t read(unsigned char* dst, std::size_t n) override {
+        // A program stopping on a signal ends the extraction here (see
+        // stop_writing_files).
+        if (stop_requested()) {
+            error_ = EINTR;
+            return 0;
+        }
         errno = 0;
         const std::size_t got = std::fread(dst, 1, n, file_);
         if (got < n && std::ferror(file_)) error_ = errno_or(EIO);
@@ -44,6 +51,10 @@ class FileSink final : public detail::ByteSink {
 public:
     explicit FileSink(std::FILE* f) : file_(f) {}
     bool write(const unsigned char* data, std::size_t n) override {
+        if (stop_requested()) {
+            error_ = EINTR;
+            return false;
+        }
         errno = 0;
         if (std::fwrite(data, 1, n, file_) == n) return true;
         error_ = errno_or(EIO);
@@ -142,6 +153,90 @@ ExtractStatus run_files(std::FILE* in, std::FILE* out, const ExtractionSettings&
 #endif
 }
 
+// A failure of the output after a pass that itself succeeded.
+void fail_write(ExtractStatus& status, int sys_errno) {
+    if (!status.ok()) return;
+    status.error = ExtractError::write_output;
+    status.sys_errno = sys_errno;
+}
+
+#ifdef _WIN32
+// CON, PRN, AUX, NUL, COM1-COM9 and LPT1-LPT9, with any extension, name
+// devices in every directory; std::filesystem reports them as absent.
+bool is_device_name(std::string_view path) {
+    std::string_view name = path.substr(detail::last_component_start(path, true));
+    name = name.substr(0, name.find('.'));
+    std::string lower;
+    for (const char c : name) lower += static_cast<char>(ascii_lower(static_cast<unsigned char>(c)));
+    if (lower == "con" || lower == "prn" || lower == "aux" || lower == "nul") return true;
+    return lower.size() == 4 && (lower.starts_with("com") || lower.starts_with("lpt")) &&
+           lower[3] >= '1' && lower[3] <= '9';
+}
+#endif
+
+// The file an output path ends at: symbolic links are followed, the last one
+// possibly to a name that does not exist yet, so an output reached through a
+// link is replaced where it lies and the link kept, as writing through it
+// did. A chain too long to follow is left for the open to report.
+std::string link_target(const char* output_path) {
+    namespace fs = std::filesystem;
+    constexpr int max_links = 40;  // what Linux follows in one lookup
+    fs::path path = output_path;
+    for (int k = 0; k < max_links; ++k) {
+        std::error_code ec;
+        if (!fs::is_symlink(fs::symlink_status(path, ec)) || ec) return k == 0 ? output_path : path.string();
+        const fs::path link = fs::read_symlink(path, ec);
+        if (ec) return output_path;
+        path = link.is_absolute() ? link : path.parent_path() / link;
+    }
+    return output_path;
+}
+
+// An output that exists and is not a regular file (/dev/null, a pipe, a
+// terminal) is written where it is: there is no file to replace. A
+// directory is too, and fails to open as it always did.
+bool written_in_place(const std::string& target) {
+#ifdef _WIN32
+    if (is_device_name(target)) return true;
+#endif
+    return exists_but_not_regular(target.c_str());
+}
+
+ExtractStatus extract_in_place(std::FILE* in, const char* output_path, const ExtractionSettings& settings) {
+    errno = 0;
+    FilePtr out(std::fopen(output_path, "wb"));
+    if (!out) return failure(ExtractError::create_output, errno_or(EACCES));
+    // The pass hands over large blocks; a stream buffer would only add a copy.
+    std::setvbuf(out.get(), nullptr, _IONBF, 0);
+    ExtractStatus status = run_files(in, out.get(), settings);
+    // A failing close is a failed write (a full disk shows here).
+    errno = 0;
+    if (std::fclose(out.release()) != 0) fail_write(status, errno_or(EIO));
+    return status;
+}
+
+// The text goes to a temporary file beside the target, which replaces it
+// only once complete and closed. On any failure the temporary file is
+// removed and a previous output stays exactly as it was; two runs writing
+// one output at once each replace it whole, the last one winning.
+ExtractStatus extract_replacing(std::FILE* in, const std::string& target, const ExtractionSettings& settings) {
+    // An existing output that may not be written stays refused, as it was
+    // when it was opened in place (a rename would need only the directory).
+    errno = 0;
+    if (std::FILE* existing = std::fopen(target.c_str(), "r+b")) {
+        std::fclose(existing);
+    } else if (errno != ENOENT) {
+        return failure(ExtractError::create_output, errno_or(EACCES));
+    }
+    FileReplacement out;
+    if (const int error = out.open(target); error != 0) return failure(ExtractError::create_output, error);
+    std::setvbuf(out.stream(), nullptr, _IONBF, 0);
+    ExtractStatus status = run_files(in, out.stream(), settings);
+    if (!status.ok()) return status;  // out removes its temporary file
+    if (const int error = out.commit(); error != 0) fail_write(status, error);
+    return status;
+}
+
 }  // namespace
 
 namespace detail {
@@ -203,22 +298,9 @@ ExtractStatus extract_to_path(const char* input_path, const char* output_path,
     if (ExtractStatus st = open_input(input_path, in); !st.ok()) return st;
     if (output_is_input(input_path, output_path)) return failure(ExtractError::output_is_input);
 
-    errno = 0;
-    FilePtr out(std::fopen(output_path, "wb"));
-    if (!out) return failure(ExtractError::create_output, errno_or(EACCES));
-
-    // The pass hands over large blocks; a stream buffer would only add a copy.
-    std::setvbuf(out.get(), nullptr, _IONBF, 0);
-    ExtractStatus status = run_files(in.get(), out.get(), settings);
-    // Buffered data reaches the file only at close; a failing close is a
-    // failed write (a full disk shows here).
-    errno = 0;
-    const int closed = std::fclose(out.release());
-    if (closed != 0 && status.ok()) {
-        status.error = ExtractError::write_output;
-        status.sys_errno = errno_or(EIO);
-    }
-    return status;
+    const std::string target = link_target(output_path);
+    if (written_in_place(target)) return extract_in_place(in.get(), output_path, settings);
+    return extract_replacing(in.get(), target, settings);
 }
 
 ExtractStatus extract_to_stream(const char* input_path, std::FILE* output,
@@ -227,10 +309,7 @@ ExtractStatus extract_to_stream(const char* input_path, std::FILE* output,
     if (ExtractStatus st = open_input(input_path, in); !st.ok()) return st;
     ExtractStatus status = run_files(in.get(), output, settings);
     errno = 0;
-    if (std::fflush(output) != 0 && status.ok()) {
-        status.error = ExtractError::write_output;
-        status.sys_errno = errno_or(EIO);
-    }
+    if (std::fflush(output) != 0) fail_write(status, errno_or(EIO));
     return status;
 }
 

@@ -44,9 +44,13 @@ bool output_name_for(std::string_view name, std::string& output);
 // directory ("dir/a.b.dat" gives "dir/a.txt").
 bool output_path_for(std::string_view path, std::string& output);
 
-// Extracts input_path into output_path (a file created or truncated) under
-// the given record. Refuses, before anything is opened for writing, an
-// output that is the input itself and an input that is not a regular file.
+// Extracts input_path into output_path under the given record. Refuses,
+// before anything is created, an output that is the input itself and an
+// input that is not a regular file. A regular (or new) output file is
+// replaced whole: the text goes to a temporary file beside it that is renamed
+// over it once complete, and on any failure the previous file stays as it
+// was. An output that exists and is not a regular file (/dev/null, a pipe)
+// is written in place.
 ExtractStatus extract_to_path(const char* input_path, const char* output_path,
                               const ExtractionSettings& settings);
 

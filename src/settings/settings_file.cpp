@@ -4,11 +4,11 @@
 #include <array>
 #include <cstdint>
 #include <cstdio>
-#include <ctime>
 #include <filesystem>
-#include <random>
 #include <system_error>
 #include <type_traits>
+
+#include "engine/file_replacement.h"
 
 namespace kurvane {
 namespace {
@@ -83,34 +83,6 @@ public:
 private:
     std::FILE* f_;
 };
-
-// A name beside `target` for the new content. Random so that two processes
-// saving in the same directory at once never write into one temporary file.
-std::string temporary_name(const std::string& target, unsigned attempt) {
-    // <chrono> is avoided: GCC 12's C++20 <chrono> holds a literal that
-    // code page 932 cannot represent.
-    std::uint64_t seed = static_cast<std::uint64_t>(std::time(nullptr)) ^
-                         static_cast<std::uint64_t>(std::clock());
-    try {
-        std::random_device device;
-        seed ^= (std::uint64_t{device()} << 32) ^ device();
-    } catch (...) {
-        // No entropy source: the clock alone still varies between calls.
-    }
-    seed += attempt * 0x9E3779B97F4A7C15ull;
-    char suffix[32];
-    std::snprintf(suffix, sizeof suffix, ".%08x.tmp",
-                  static_cast<unsigned>((seed ^ (seed >> 32)) & 0xFFFFFFFFu));
-    return target + suffix;
-}
-
-bool write_whole(const std::string& path, std::span<const unsigned char> bytes) {
-    File file(path.c_str(), "wb");
-    if (!file) return false;
-    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file.get()) == bytes.size() &&
-                         std::fflush(file.get()) == 0;
-    return file.close() && written;
-}
 
 }  // namespace
 
@@ -214,29 +186,14 @@ int load_settings(ExtensionField& field, ExtractionSettings& settings, const cha
     return 1;
 }
 
-// The new content goes to a temporary file beside the target, which replaces
-// the target only once it is completely written and closed; on any failure
+// The whole file is replaced at once (see FileReplacement): on any failure
 // the temporary file is removed and the previous file stays as it was.
-// std::filesystem::rename replaces an existing file on POSIX (rename) and on
-// Windows (MoveFileExW with MOVEFILE_REPLACE_EXISTING).
 int save_settings(const ExtensionField& field, const ExtractionSettings& settings, const char* path) {
     const std::vector<unsigned char> bytes = encode_settings(field.text(), settings);
-    const std::string target = path;
-
-    constexpr unsigned attempts = 8;
-    for (unsigned attempt = 0; attempt < attempts; ++attempt) {
-        const std::string temporary = temporary_name(target, attempt);
-        std::error_code ec;
-        if (fs::symlink_status(temporary, ec).type() != fs::file_type::not_found) continue;
-
-        if (write_whole(temporary, bytes)) {
-            fs::rename(temporary, target, ec);
-            if (!ec) return 1;
-        }
-        fs::remove(temporary, ec);
-        return 0;
-    }
-    return 0;
+    FileReplacement file;
+    if (file.open(path) != 0) return 0;
+    if (std::fwrite(bytes.data(), 1, bytes.size(), file.stream()) != bytes.size()) return 0;
+    return file.commit() == 0 ? 1 : 0;
 }
 
 }  // namespace kurvane

@@ -2,6 +2,7 @@
 // it writes byte for byte.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -12,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -41,6 +43,7 @@ const std::string mixed_text_upper("ABC\r\n\x82\xa0\r\n");
 
 struct Result {
     int status = -1;
+    int signal = 0;  // the signal that ended the program, if one did
     std::string out;
     std::string err;
 };
@@ -56,32 +59,63 @@ protected:
     // to `stdout_path` when given (e.g. /dev/full), else it is captured.
     Result run(const std::vector<std::string>& args, const char* locale = "C.UTF-8",
                const char* stdout_path = nullptr) {
-        const fs::path out_path = stdout_path ? fs::path(stdout_path) : root_ / "stdout";
-        const fs::path err_path = root_ / "stderr";
+        return finish(start(args, locale, stdout_path));
+    }
+
+    struct Child {
+        pid_t pid = -1;
+        fs::path out_path;
+        fs::path err_path;
+        bool capture_out = true;
+    };
+
+    // Starts kurvane as run() does without waiting for it; `tag` keeps the
+    // captured streams of programs running at once apart. With a `gate` (the
+    // reading end of a pipe), the program starts only once it has read a byte
+    // from it, so that several can be let go at the same moment.
+    Child start(const std::vector<std::string>& args, const char* locale = "C.UTF-8",
+                const char* stdout_path = nullptr, const std::string& tag = "", int gate = -1) {
+        Child child;
+        child.capture_out = stdout_path == nullptr;
+        child.out_path = stdout_path ? fs::path(stdout_path) : root_ / ("stdout" + tag);
+        child.err_path = root_ / ("stderr" + tag);
         std::vector<char*> argv{const_cast<char*>(KURVANE_CLI_BINARY)};
         for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
         argv.push_back(nullptr);
         const std::string lc_all = std::string("LC_ALL=") + locale;
         char* envp[] = {const_cast<char*>(lc_all.c_str()), const_cast<char*>("PATH=/usr/bin:/bin"), nullptr};
 
-        const pid_t pid = fork();
-        if (pid == 0) {
-            const int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        child.pid = fork();
+        if (child.pid == 0) {
+            const int out = open(child.out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            const int err = open(child.err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
             if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 || chdir(work_.c_str()) != 0) _exit(126);
+            char none;
+            if (gate >= 0 && read(gate, &none, 1) != 1) _exit(126);
             execve(argv[0], argv.data(), envp);
             _exit(127);
         }
+        return child;
+    }
+
+    Result finish(const Child& child) {
         Result result;
         int wait_status = 0;
-        if (pid < 0 || waitpid(pid, &wait_status, 0) != pid) {
+        if (child.pid < 0 || waitpid(child.pid, &wait_status, 0) != child.pid) {
             ADD_FAILURE() << "cannot run " << KURVANE_CLI_BINARY << ": " << std::strerror(errno);
             return result;
         }
         result.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
-        if (!stdout_path) result.out = read_bytes(out_path);
-        result.err = read_bytes(err_path);
+        if (WIFSIGNALED(wait_status)) result.signal = WTERMSIG(wait_status);
+        if (child.capture_out) result.out = read_bytes(child.out_path);
+        result.err = read_bytes(child.err_path);
         return result;
+    }
+
+    std::set<std::string> names() const {
+        std::set<std::string> out;
+        for (const auto& entry : fs::directory_iterator(work_)) out.insert(entry.path().filename().string());
+        return out;
     }
 
     fs::path at(const char* name) const { return work_ / name; }
@@ -239,6 +273,74 @@ TEST_F(cli_binary, an_output_that_cannot_be_created_is_a_failure) {
     EXPECT_RUN(r, 1);
     EXPECT_TRUE(r.err.starts_with("kurvane: no-such-dir/a.txt: ")) << r.err;
     EXPECT_TRUE(r.err.ends_with(": No such file or directory\n")) << r.err;
+}
+
+// `blocks` runs of `run_bytes` bytes of one double-byte character (between
+// zero bytes), and the text they give.
+struct LargeInput {
+    std::string data;
+    std::string text;
+};
+LargeInput large_input(const char* character, std::size_t run_bytes, std::size_t blocks) {
+    std::string run;
+    while (run.size() < run_bytes) run += character;
+    LargeInput input;
+    input.data.reserve(blocks * (run.size() + 1));
+    input.text.reserve(blocks * (run.size() + 2));
+    for (std::size_t k = 0; k < blocks; ++k) {
+        input.data += run;
+        input.data += '\0';
+        input.text += run;
+        input.text += "\r\n";
+    }
+    return input;
+}
+
+// A run stopped by a signal while it writes leaves the previous output as it
+// was and no temporary file, and dies of that signal; one that finished
+// before the signal has written the whole output.
+TEST_F(cli_binary, a_stopped_run_leaves_the_previous_output) {
+    const LargeInput input = large_input("\x8a\xbf", 1000, 40000);  // 漢, 40 MB
+    put("big.dat", input.data);
+    const std::string previous = "previous\r\n";
+    for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+        put("big.txt", previous);
+        const std::set<std::string> before = names();
+        const Child child = start({"big.dat"});
+        // Signalled as soon as its temporary file is there (or after 30 ms).
+        for (int waited = 0; waited < 30 && names() == before; ++waited) usleep(1000);
+        kill(child.pid, signal_number);
+        const Result r = finish(child);
+        if (r.signal != 0) {
+            EXPECT_EQ(r.signal, signal_number) << r.err;
+            EXPECT_TRUE(file("big.txt") == previous) << "signal " << signal_number;
+        } else {
+            EXPECT_RUN(r, 0) << " signal " << signal_number;
+            EXPECT_TRUE(file("big.txt") == input.text) << "signal " << signal_number;
+        }
+        EXPECT_EQ(names(), before) << "signal " << signal_number;
+    }
+}
+
+// Two runs writing one output at once: it is replaced whole by one of them.
+TEST_F(cli_binary, runs_writing_one_output_at_once_leave_one_whole_output) {
+    const LargeInput kanji = large_input("\x8a\xbf", 1000, 24000);    // 漢
+    const LargeInput hiragana = large_input("\x82\xa0", 600, 30000);  // あ
+    put("k.dat", kanji.data);
+    put("h.dat", hiragana.data);
+    put("same.txt", "previous\r\n");
+    int gate[2];
+    ASSERT_EQ(pipe2(gate, O_CLOEXEC), 0);
+    const Child first = start({"-o", "same.txt", "k.dat"}, "C.UTF-8", nullptr, "1", gate[0]);
+    const Child second = start({"-o", "same.txt", "h.dat"}, "C.UTF-8", nullptr, "2", gate[0]);
+    EXPECT_EQ(write(gate[1], "go", 2), 2);  // a byte for each
+    close(gate[1]);
+    close(gate[0]);
+    EXPECT_RUN(finish(first), 0);
+    EXPECT_RUN(finish(second), 0);
+    const std::string text = file("same.txt");
+    EXPECT_TRUE(text == kanji.text || text == hiragana.text) << text.size() << " bytes";
+    EXPECT_EQ(names(), (std::set<std::string>{"h.dat", "k.dat", "same.txt"}));
 }
 
 TEST_F(cli_binary, settings_come_from_setting_dat_or_the_named_file) {

@@ -8,7 +8,13 @@
 #include <string>
 
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
+
+#include <set>
 
 #include "engine/extract.h"
 #include "engine/file_names.h"
@@ -32,6 +38,11 @@ protected:
     void TearDown() override { g_settings = saved_; }
     std::size_t entries() const {
         return static_cast<std::size_t>(std::distance(fs::directory_iterator(dir_), {}));
+    }
+    std::set<std::string> names() const {
+        std::set<std::string> out;
+        for (const auto& entry : fs::directory_iterator(dir_)) out.insert(entry.path().filename().string());
+        return out;
     }
 
     test::ScratchDir scratch_{"kurvane-engine", test::ScratchDir::Enter::yes};
@@ -150,6 +161,107 @@ TEST_F(extract_file, reports_output_and_read_failures) {
         EXPECT_EQ(st.error, ExtractError::read_input);
         EXPECT_NE(st.sys_errno, 0);
     }
+}
+
+// Whatever stops an extraction, a previous output stays byte for byte and no
+// temporary file is left beside it; a complete one replaces it.
+TEST_F(extract_file, an_output_is_replaced_whole_or_not_at_all) {
+    const std::string previous = "前の出力\r\n";
+    write_bytes("text.dat", "\0あいう\0"s);
+    std::string big;
+    for (int k = 0; k < 400000; ++k) big += "漢字\n";
+    write_bytes("big.dat", big);
+    fs::create_symlink("out.txt", "link.txt");
+    constexpr rlim_t no_limit = 0;
+
+    struct Case {
+        const char* what;
+        const char* input;
+        const char* output;
+        ExtractError error;
+        int sys_errno;          // 0: any
+        rlim_t file_size_limit; // makes writes past it fail like a full disk
+    };
+    const Case cases[] = {
+        {"complete", "text.dat", "out.txt", ExtractError::none, 0, no_limit},
+        // Through a link the file it names is replaced and the link kept.
+        {"through a link", "text.dat", "link.txt", ExtractError::none, 0, no_limit},
+        {"input missing", "missing.dat", "out.txt", ExtractError::open_input, ENOENT, no_limit},
+        {"output is the input", "out.txt", "link.txt", ExtractError::output_is_input, 0, no_limit},
+        // The first blocks are written before the limit is reached.
+        {"write fails part-way", "big.dat", "out.txt", ExtractError::write_output, EFBIG, 64 * 1024},
+        // /proc/self/mem is a regular file whose read fails at offset 0.
+        {"read fails", "/proc/self/mem", "out.txt", ExtractError::read_input, 0, no_limit},
+    };
+    for (const Case& c : cases) {
+        if (c.input[0] == '/' && !fs::is_regular_file(c.input)) continue;
+        write_bytes("out.txt", previous);
+        // A private output stays private when it is replaced.
+        const fs::perms private_file = fs::perms::owner_read | fs::perms::owner_write;
+        fs::permissions("out.txt", private_file);
+        const std::set<std::string> before = names();
+
+        rlimit saved{};
+        ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+        const auto previous_handler = signal(SIGXFSZ, SIG_IGN);
+        if (c.file_size_limit != no_limit) {
+            rlimit small = saved;
+            small.rlim_cur = c.file_size_limit;
+            ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+        }
+        const ExtractStatus st = extract_to_path(c.input, c.output, g_settings);
+        setrlimit(RLIMIT_FSIZE, &saved);
+        signal(SIGXFSZ, previous_handler);
+
+        EXPECT_EQ(st.error, c.error) << c.what << ": " << describe(st.error);
+        if (c.sys_errno != 0) {
+            EXPECT_EQ(st.sys_errno, c.sys_errno) << c.what;
+        }
+        EXPECT_EQ(read_bytes("out.txt"), st.ok() ? "あいう\r\n" : previous) << c.what;
+        EXPECT_EQ(names(), before) << c.what;
+        EXPECT_TRUE(fs::is_symlink("link.txt")) << c.what;
+        EXPECT_EQ(fs::status("out.txt").permissions(), private_file) << c.what;
+    }
+}
+
+// An output that is not a regular file is written where it is: there is no
+// file to replace, and a rename would put a file in place of the device.
+TEST_F(extract_file, other_outputs_are_written_in_place) {
+    write_bytes("text.dat", "\0あいう\0"s);
+    // A null device of the test's own where it may make one (as root, so that
+    // a faulty replacement cannot take the system's), else /dev/null, whose
+    // directory an unprivileged run cannot rename into.
+    std::string device;
+    if (::mknod("null.txt", S_IFCHR | 0666, makedev(1, 3)) == 0) {
+        if (std::FILE* f = std::fopen("null.txt", "wb")) {
+            std::fclose(f);
+            device = "null.txt";
+        } else {
+            fs::remove("null.txt");  // a file system that refuses devices
+        }
+    } else if (::geteuid() != 0) {
+        device = "/dev/null";
+    }
+    ASSERT_EQ(::mkfifo("pipe.txt", 0600), 0);
+    const std::set<std::string> before = names();
+
+    if (!device.empty()) {
+        const ExtractStatus st = extract_to_path("text.dat", device.c_str(), g_settings);
+        EXPECT_TRUE(st.ok()) << device << ": " << describe(st.error);
+        EXPECT_TRUE(fs::is_character_file(device)) << device;
+    }
+    // The reading end is open before the extraction, so the writer does not
+    // wait, and the text fits the pipe's buffer.
+    const int fd = ::open("pipe.txt", O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(fd, 0);
+    const ExtractStatus st = extract_to_path("text.dat", "pipe.txt", g_settings);
+    char buffer[64];
+    const ssize_t got = ::read(fd, buffer, sizeof buffer);
+    ::close(fd);
+    EXPECT_TRUE(st.ok()) << describe(st.error);
+    EXPECT_EQ(std::string(buffer, got > 0 ? static_cast<std::size_t>(got) : 0), "あいう\r\n");
+    EXPECT_TRUE(fs::is_fifo("pipe.txt"));
+    EXPECT_EQ(names(), before);
 }
 
 TEST_F(extract_file, stream_output_gets_the_same_bytes) {
