@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -35,6 +36,32 @@ constexpr std::string_view commands[] = {
 constexpr std::string_view files[] = {"data/map01.bin", "bgm/town.ogg", "se/door.wav",
                                       "img/face_allen.png", "script/ev_0123.txt"};
 
+// The long-runs corpus: single-byte words of script source and half-width
+// katakana labels.
+constexpr std::string_view script_words[] = {
+    "if", "flag[", "]", "==", "goto", "label_", "call", "msg(", ")", ";", "HP", "MP", "Lv",
+    "+=", "-", "x", "y", "\"", "'", "{", "}", "return", "Attack", "Defense", "#", ",", ".",
+    "?", "!", " ", " ", "  "};
+constexpr std::string_view halfwidth_words[] = {"ｱｲﾃﾑ", "ﾎﾟｰｼｮﾝ", "ｺﾞｰﾙﾄﾞ", "ｾｰﾌﾞ", "ﾛｰﾄﾞ",
+                                                "ｽﾃｰﾀｽ", "ﾏｯﾌﾟ", "ｲﾍﾞﾝﾄ", "ｼｽﾃﾑ", "ﾒﾆｭｰ",
+                                                "｢", "｣", "､", "｡"};
+// Its settings' tables, which its data is made to hit: the double-byte space,
+// the two characters of a line-break escape and the middle dot are excluded;
+// answers and labels shorter than the minimum length are exempt.
+constexpr std::string_view long_runs_excluded[] = {"　", "\\n", "・"};
+constexpr std::string_view long_runs_exempt[] = {"はい", "いいえ", "ＯＫ", "HP", "ｾｰﾌﾞ"};
+constexpr std::uint32_t long_runs_min_length = 8;
+
+static_assert(std::size(long_runs_excluded) <= excluded_pair_count &&
+              std::size(long_runs_exempt) <= exempt_string_count);
+static_assert([] {
+    for (std::string_view pair : long_runs_excluded)
+        if (pair.size() != 2) return false;
+    for (std::string_view text : long_runs_exempt)
+        if (text.empty() || text.size() > exempt_string_max) return false;
+    return true;
+}());
+
 void append(std::vector<unsigned char>& out, std::string_view text) {
     out.insert(out.end(), text.begin(), text.end());
 }
@@ -51,9 +78,36 @@ void append_le(std::vector<unsigned char>& out, std::uint64_t value, int bytes) 
 }  // namespace
 
 std::optional<CorpusKind> corpus_kind_from_name(std::string_view name) {
-    if (name == "mixed") return CorpusKind::mixed;
-    if (name == "text") return CorpusKind::text;
+    for (CorpusKind kind : all_corpus_kinds)
+        if (name == corpus_kind_name(kind)) return kind;
     return std::nullopt;
+}
+
+std::string_view corpus_kind_name(CorpusKind kind) {
+    switch (kind) {
+    case CorpusKind::mixed: return "mixed";
+    case CorpusKind::text: return "text";
+    case CorpusKind::binary: return "binary";
+    case CorpusKind::long_runs: return "long-runs";
+    }
+    return "?";
+}
+
+ExtractionSettings corpus_settings(CorpusKind kind) {
+    ExtractionSettings settings;
+    if (kind != CorpusKind::long_runs) return settings;
+    settings.min_length = long_runs_min_length;
+    settings.half_digits = 1;
+    settings.half_upper = 1;
+    settings.half_lower = 1;
+    settings.half_katakana = 1;
+    settings.half_symbols = 1;
+    for (std::size_t k = 0; k < std::size(long_runs_excluded); ++k)
+        std::memcpy(settings.excluded_pairs[k], long_runs_excluded[k].data(), 2);
+    for (std::size_t k = 0; k < std::size(long_runs_exempt); ++k)
+        std::memcpy(settings.exempt_strings[k], long_runs_exempt[k].data(),
+                    long_runs_exempt[k].size());
+    return settings;
 }
 
 CorpusGenerator::CorpusGenerator(CorpusKind kind, std::uint64_t seed)
@@ -72,19 +126,38 @@ void CorpusGenerator::next_block(std::vector<unsigned char>& out) {
     block_start_ = before;
     // Chances per mille, chosen so that by bytes the mixed corpus is about a
     // third compressed blobs, a fifth padding, a quarter record tables and
-    // a fifth text; the text corpus is about nine tenths text.
+    // a fifth text; the text corpus is about nine tenths text; the binary
+    // corpus is under a hundredth text. The long-runs corpus is about a
+    // third each double-byte, single-byte and mixed runs, with a few label
+    // and record tables between them.
     const std::size_t roll = below(1000);
-    if (kind_ == CorpusKind::mixed) {
+    switch (kind_) {
+    case CorpusKind::mixed:
         if (roll < 80) random_blob(out);
         else if (roll < 270) zero_padding(out);
         else if (roll < 600) record_table(out);
         else if (roll < 840) message_table(out);
         else script_text(out);
-    } else {
+        break;
+    case CorpusKind::text:
         if (roll < 460) message_table(out);
         else if (roll < 920) script_text(out);
         else if (roll < 980) record_table(out);
         else zero_padding(out);
+        break;
+    case CorpusKind::binary:
+        if (roll < 400) random_blob(out);
+        else if (roll < 650) zero_padding(out);
+        else if (roll < 990) record_table(out);
+        else message_table(out);
+        break;
+    case CorpusKind::long_runs:
+        if (roll < 300) double_byte_run(out);
+        else if (roll < 550) single_byte_run(out);
+        else if (roll < 800) mixed_width_run(out);
+        else if (roll < 930) label_table(out);
+        else record_table(out);
+        break;
     }
     emitted_ += out.size() - before;
 }
@@ -180,6 +253,112 @@ void CorpusGenerator::script_text(std::vector<unsigned char>& out) {
             break;
         }
         append(out, "\r\n");
+    }
+}
+
+// The long-runs pieces. Run lengths of 500 to 5,000 bytes straddle the
+// pass's 1,000-byte piece limit several times over; a run is cut to its
+// drawn length wherever that falls, so half of the double-byte runs end in a
+// lead byte without its trail.
+
+void CorpusGenerator::separator(std::vector<unsigned char>& out) {
+    // Bytes that are text under no settings and never the trail of a
+    // double-byte character, so the run before ends where it was cut.
+    constexpr unsigned char bytes[] = {0x00, 0x00, 0x00, 0x01, 0x0A, 0x0D, 0x1F, 0x7F, 0xFD, 0xFF};
+    const std::size_t n = 1 + below(8);
+    for (std::size_t k = 0; k < n; ++k) out.push_back(bytes[below(std::size(bytes))]);
+}
+
+void CorpusGenerator::double_byte_run(std::vector<unsigned char>& out) {
+    // A chapter of dialogue with no line breaks; double-byte spaces and
+    // middle dots (both excluded) between and inside its sentences.
+    const std::size_t length = 500 + below(4501);
+    const std::size_t start = out.size();
+    while (out.size() - start < length) {
+        sentence(out);
+        if (below(3) == 0) append(out, "　");
+        if (below(6) == 0) {
+            append(out, pick(nouns, below(1000)));
+            append(out, "・");
+            append(out, pick(nouns, below(1000)));
+        }
+    }
+    out.resize(start + length);
+    separator(out);
+}
+
+void CorpusGenerator::single_byte_run(std::vector<unsigned char>& out) {
+    // Script source and half-width katakana labels on one line, with the
+    // excluded two-character escape \n in it.
+    const std::size_t length = 300 + below(4701);
+    const std::size_t start = out.size();
+    while (out.size() - start < length) {
+        const std::size_t roll = below(10);
+        if (roll < 5) append(out, pick(script_words, below(1000)));
+        else if (roll < 8) append(out, pick(halfwidth_words, below(1000)));
+        else if (roll < 9) append(out, "\\n");
+        else append(out, std::to_string(below(100000)));
+    }
+    out.resize(start + length);
+    separator(out);
+}
+
+void CorpusGenerator::mixed_width_run(std::vector<unsigned char>& out) {
+    // Single- and double-byte characters interleaved, so pieces end on both
+    // parities; the exempt strings and excluded pairs occur inside.
+    const std::size_t length = 500 + below(4501);
+    const std::size_t start = out.size();
+    while (out.size() - start < length) {
+        switch (below(8)) {
+        case 0: append(out, pick(script_words, below(1000))); break;
+        case 1: append(out, pick(halfwidth_words, below(1000))); break;
+        case 2: append(out, pick(nouns, below(1000))); break;
+        case 3: append(out, pick(particles, below(1000))); break;
+        case 4: append(out, pick(endings, below(1000))); break;
+        case 5: append(out, std::to_string(below(10000))); break;
+        case 6: append(out, pick(long_runs_exempt, below(1000))); break;
+        default: append(out, pick(long_runs_excluded, below(1000))); break;
+        }
+    }
+    out.resize(start + length);
+    separator(out);
+}
+
+void CorpusGenerator::label_table(std::vector<unsigned char>& out) {
+    // uint32 count, then zero-terminated menu labels padded to 4 bytes: the
+    // exempt strings alone, inside a short label, split by an excluded pair;
+    // plain labels below, at and just over the minimum length.
+    const std::size_t count = 8 + below(56);
+    append_le(out, count, 4);
+    for (std::size_t k = 0; k < count; ++k) {
+        const std::string_view exempt = pick(long_runs_exempt, below(1000));
+        switch (below(6)) {
+        case 0: append(out, exempt); break;
+        case 1:
+            out.push_back('*');
+            append(out, exempt);
+            break;
+        case 2:
+            // Every exempt string starts with one double-byte or two
+            // single-byte characters.
+            append(out, exempt.substr(0, 2));
+            append(out, pick(long_runs_excluded, below(1000)));
+            append(out, exempt.substr(2));
+            break;
+        case 3: append(out, pick(nouns, below(1000))); break;
+        case 4: {
+            const std::size_t n = long_runs_min_length - 1 + below(3);
+            for (std::size_t c = 0; c < n; ++c)
+                out.push_back(static_cast<unsigned char>('A' + below(26)));
+            break;
+        }
+        default:
+            append(out, pick(halfwidth_words, below(1000)));
+            append(out, pick(particles, below(1000)));
+            break;
+        }
+        out.push_back(0);
+        while (out.size() % 4 != 0) out.push_back(0);
     }
 }
 

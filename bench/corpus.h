@@ -1,6 +1,7 @@
-// Generated input that looks like game data files, for the benchmark and for
-// sample files: compressed (random) blobs, zero padding, little-endian record
-// tables, message tables of Shift-JIS strings and ASCII script text.
+// Generated input that looks like game data files, for the benchmark, the
+// large-input tests and sample files: compressed (random) blobs, zero
+// padding, little-endian record tables, message tables of Shift-JIS strings,
+// ASCII script text and long runs of text.
 #pragma once
 
 #include <cstdint>
@@ -8,14 +9,30 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/extraction_settings.h"
+
 namespace kurvane::bench {
 
 enum class CorpusKind {
-    mixed,  // an archive of assets: mostly binary, a sixth text
-    text,   // scenario and message files: mostly text between small headers
+    mixed,      // an archive of assets: mostly binary, a sixth text
+    text,       // scenario and message files: mostly text between small headers
+    binary,     // compressed blobs, record tables and padding; hardly any text
+    long_runs,  // text runs of hundreds to thousands of bytes: double-byte,
+                // single-byte and both mixed, and short labels; see corpus_settings
 };
 
+inline constexpr CorpusKind all_corpus_kinds[] = {CorpusKind::mixed, CorpusKind::text,
+                                                  CorpusKind::binary, CorpusKind::long_runs};
+
+// "mixed", "text", "binary", "long-runs".
 std::optional<CorpusKind> corpus_kind_from_name(std::string_view name);
+std::string_view corpus_kind_name(CorpusKind kind);
+
+// The settings a kind is meant to be extracted with: the built-in defaults,
+// except for long_runs, whose data is shaped around its own settings (the
+// single-byte classes on, excluded pairs and exempt strings that occur in the
+// data, a minimum length the exempt strings fall below).
+ExtractionSettings corpus_settings(CorpusKind kind);
 
 // Produces the corpus a block at a time; the same kind and seed always give
 // the same bytes.
@@ -35,6 +52,11 @@ private:
     void message_table(std::vector<unsigned char>& out);
     void script_text(std::vector<unsigned char>& out);
     void sentence(std::vector<unsigned char>& out);
+    void double_byte_run(std::vector<unsigned char>& out);
+    void single_byte_run(std::vector<unsigned char>& out);
+    void mixed_width_run(std::vector<unsigned char>& out);
+    void label_table(std::vector<unsigned char>& out);
+    void separator(std::vector<unsigned char>& out);
 
     CorpusKind kind_;
     std::uint64_t state_;
