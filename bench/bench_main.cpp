@@ -1,28 +1,40 @@
 // kurvane_bench: the kurvane program against GNU strings on generated corpora.
 //
-//   kurvane_bench [--size BYTES] [--runs N] [--kurvane PATH] [--dir DIR]
+//   kurvane_bench [--size BYTES[K|M|G]] [--runs N] [--kurvane PATH] [--dir DIR]
 //                 [--no-micro | --micro-only] [Google Benchmark options]
 //
-// Generates a mixed and a text-heavy corpus in a new directory (under DIR, by
-// default the temporary directory), warms the page cache, then alternates
-// runs of `kurvane FILE -o OUT` (default settings: no setting.dat in the
-// working directory) and of `strings -a -n 4 FILE > OUT`, both writing a new
-// file in that directory and both writing to /dev/null. Prints median
-// throughput, median ratios of the paired runs and the peak resident memory
-// of the kurvane process. Then runs the in-memory micro benchmarks of the
-// extraction pass.
+// Generates a mixed, a text-heavy and a long-run corpus in a new directory
+// (under DIR, by default the temporary directory), warms the page cache, then
+// alternates runs of `kurvane FILE -o OUT` and of `strings -a -n 4 FILE > OUT`,
+// both writing a new file in that directory and both writing to /dev/null.
+// kurvane runs with the corpus's settings: the defaults (no setting.dat in the
+// working directory), or a settings file passed with -s for a corpus made for
+// other settings. Prints median throughput, median ratios of the paired runs
+// and the peak resident memory of the kurvane process. Then runs the
+// in-memory micro benchmarks of the extraction pass.
+//
+// A figure is printed only for output that was checked: every run's exit
+// status, and every file kurvane writes against the plain reference pass over
+// the whole corpus. A corpus with a failed check gets the failure instead of
+// its figures, and the program then exits with status 1.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <map>
+#include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
 #include <fcntl.h>
+#include <malloc.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -30,21 +42,44 @@
 #include "corpus.h"
 #include "engine/extract.h"
 #include "engine/extract_pass.h"
+#include "reference_extract.h"
+#include "settings/settings_file.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using kurvane::ExtractionSettings;
 using kurvane::bench::CorpusKind;
+
+// The corpora timed against strings, in this order.
+constexpr CorpusKind compared_kinds[] = {CorpusKind::mixed, CorpusKind::text,
+                                         CorpusKind::long_runs};
 
 struct ChildRun {
     double seconds = 0;
     long max_rss_kib = 0;
-    bool ok = false;
+    int status = -1;  // as wait4 reports it; -1 when the child was not started or not reaped
 };
+
+bool succeeded(const ChildRun& run) {
+    return run.status != -1 && WIFEXITED(run.status) && WEXITSTATUS(run.status) == 0;
+}
+
+std::string describe_status(int status) {
+    if (status == -1) return "could not be started or waited for";
+    if (WIFSIGNALED(status)) {
+        const int sig = WTERMSIG(status);
+        return "killed by signal " + std::to_string(sig) + " (" + strsignal(sig) + ")";
+    }
+    if (WIFEXITED(status)) return "exit status " + std::to_string(WEXITSTATUS(status));
+    return "wait status " + std::to_string(status);
+}
 
 // Runs args (args[0] looked up in PATH when it has no '/') in `dir` with
 // standard output sent to `stdout_path` (created new; "" leaves it alone),
-// times it from fork to exit and takes its peak RSS from wait4.
+// times it from fork to exit and takes its peak RSS from wait4. The child's
+// peak RSS counts the anonymous memory this process holds at the fork, so
+// nothing large may be held here while the timed commands run.
 ChildRun run_child(const std::vector<std::string>& args, const fs::path& dir,
                    const std::string& stdout_path = {}) {
     std::vector<char*> argv;
@@ -70,7 +105,7 @@ ChildRun run_child(const std::vector<std::string>& args, const fs::path& dir,
     if (wait4(pid, &status, 0, &usage) != pid) return run;
     run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     run.max_rss_kib = usage.ru_maxrss;
-    run.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    run.status = status;
     return run;
 }
 
@@ -80,32 +115,158 @@ double median(std::vector<double> v) {
     return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
 }
 
+using FilePtr = std::unique_ptr<std::FILE, decltype(&std::fclose)>;
+
+FilePtr open_file(const fs::path& path, const char* mode) {
+    return FilePtr(std::fopen(path.c_str(), mode), &std::fclose);
+}
+
+std::string cannot(const char* what, const fs::path& path, int error) {
+    return std::string("cannot ") + what + " " + path.string() + ": " + std::strerror(error);
+}
+
+constexpr std::size_t io_chunk = std::size_t{4} << 20;
+
 void read_through(const fs::path& path) {
-    std::FILE* f = std::fopen(path.c_str(), "rb");
+    const FilePtr f = open_file(path, "rb");
     if (!f) return;
-    std::vector<char> buffer(std::size_t{4} << 20);
-    while (std::fread(buffer.data(), 1, buffer.size(), f) == buffer.size()) {
+    std::vector<char> buffer(io_chunk);
+    while (std::fread(buffer.data(), 1, buffer.size(), f.get()) == buffer.size()) {
     }
-    std::fclose(f);
+}
+
+// Empty on success, else what went wrong.
+std::string read_file(const fs::path& path, std::vector<unsigned char>& out) {
+    std::error_code ec;
+    const auto size = fs::file_size(path, ec);
+    if (ec) return cannot("read", path, ec.value());
+    out.resize(static_cast<std::size_t>(size));
+    const FilePtr f = open_file(path, "rb");
+    if (!f) return cannot("open", path, errno);
+    if (std::fread(out.data(), 1, out.size(), f.get()) != out.size()) {
+        return cannot("read", path, std::ferror(f.get()) ? errno : EIO);
+    }
+    return {};
+}
+
+std::string write_file(const fs::path& path, std::span<const unsigned char> bytes) {
+    FilePtr f = open_file(path, "wb");
+    if (!f) return cannot("create", path, errno);
+    if (std::fwrite(bytes.data(), 1, bytes.size(), f.get()) != bytes.size() ||
+        std::fclose(f.release()) != 0) {
+        return cannot("write", path, errno);
+    }
+    return {};
+}
+
+std::string differs_at(std::uint64_t offset, std::uint64_t output_size,
+                       std::uint64_t reference_size) {
+    return "output differs from the reference at byte " + std::to_string(offset) + " (output " +
+           std::to_string(output_size) + " bytes, reference " + std::to_string(reference_size) +
+           " bytes)";
+}
+
+// Empty when `output` holds the same bytes as `reference`; otherwise the
+// first differing offset and both lengths.
+std::string compare_with_reference(const fs::path& output, const fs::path& reference) {
+    const FilePtr a = open_file(output, "rb");
+    if (!a) return cannot("open", output, errno);
+    const FilePtr b = open_file(reference, "rb");
+    if (!b) return cannot("open", reference, errno);
+    std::vector<unsigned char> x(io_chunk), y(io_chunk);
+    std::uint64_t offset = 0;
+    for (;;) {
+        const std::size_t n = std::fread(x.data(), 1, io_chunk, a.get());
+        const std::size_t m = std::fread(y.data(), 1, io_chunk, b.get());
+        if (std::ferror(a.get())) return cannot("read", output, errno);
+        if (std::ferror(b.get())) return cannot("read", reference, errno);
+        const std::size_t common = std::min(n, m);
+        const auto at = std::mismatch(x.begin(), x.begin() + static_cast<std::ptrdiff_t>(common),
+                                      y.begin());
+        const auto same = static_cast<std::size_t>(at.first - x.begin());
+        if (same != common || n != m) {
+            std::error_code ec;
+            return differs_at(offset + same, fs::file_size(output, ec),
+                              fs::file_size(reference, ec));
+        }
+        if (n < io_chunk) return {};
+        offset += n;
+    }
+}
+
+// The plain whole-buffer pass over `input`, written to `reference`. The
+// corpus and the result are large and freed before any timed command is
+// forked; malloc_trim hands back what the allocator would otherwise keep.
+std::string write_reference(const fs::path& input, const ExtractionSettings& settings,
+                            const fs::path& reference) {
+    std::string error;
+    {
+        std::vector<unsigned char> data;
+        error = read_file(input, data);
+        if (error.empty()) {
+            error = write_file(reference, kurvane::test::reference_extract(data, settings));
+        }
+    }
+    malloc_trim(0);
+    return error;
+}
+
+std::vector<unsigned char> encoded_settings(const ExtractionSettings& settings) {
+    return kurvane::encode_settings({}, settings);
 }
 
 // The four timed commands of one round.
 enum Job { kurvane_file, strings_file, kurvane_null, strings_null, job_count };
 
-// One corpus: generate, warm, alternate, report.
+constexpr const char* job_names[job_count] = {"kurvane to file", "strings to file",
+                                              "kurvane to /dev/null", "strings to /dev/null"};
+
+// One corpus: generate, compute the reference, warm, alternate, check every
+// run, report. False when any check failed; the failure is printed in place
+// of the figures.
 bool compare_with_strings(const std::string& program, const fs::path& dir, CorpusKind kind,
-                          const char* label, unsigned long long size, int runs) {
-    const fs::path input = dir / (std::string(label) + ".dat");
-    const fs::path kurvane_out = dir / (std::string(label) + "-kurvane.txt");
-    const fs::path strings_out = dir / (std::string(label) + "-strings.txt");
-    if (!kurvane::bench::write_corpus(kind, size, input.c_str())) {
-        std::fprintf(stderr, "kurvane_bench: cannot write %s\n", input.c_str());
+                          unsigned long long size, int runs) {
+    const std::string label(kurvane::bench::corpus_kind_name(kind));
+    const double mib = static_cast<double>(size) / 1048576.0;
+    const fs::path input = dir / (label + ".dat");
+    const fs::path kurvane_out = dir / (label + "-kurvane.txt");
+    const fs::path strings_out = dir / (label + "-strings.txt");
+    const fs::path reference = dir / (label + "-reference.txt");
+    const fs::path settings_path = dir / (label + "-setting.dat");
+    // Each corpus's files go when it is done, so at most one set takes disk space.
+    const auto remove_files = [&] {
+        std::error_code ec;
+        for (const auto& path : {input, kurvane_out, strings_out, reference, settings_path}) {
+            fs::remove(path, ec);
+        }
+    };
+    const auto fail = [&](const std::string& what) {
+        std::printf("%-9s %4.0f MiB  FAILED, no figures: %s\n", label.c_str(), mib, what.c_str());
+        std::fflush(stdout);
+        remove_files();
         return false;
+    };
+    if (!kurvane::bench::write_corpus(kind, size, input.c_str())) {
+        return fail("cannot write " + input.string());
+    }
+    const ExtractionSettings settings = kurvane::bench::corpus_settings(kind);
+    const auto settings_bytes = encoded_settings(settings);
+    const bool own_settings = settings_bytes != encoded_settings(ExtractionSettings{});
+    if (own_settings) {
+        if (const auto error = write_file(settings_path, settings_bytes); !error.empty()) {
+            return fail(error);
+        }
+    }
+    if (const auto error = write_reference(input, settings, reference); !error.empty()) {
+        return fail(error);
     }
     read_through(input);
 
-    const std::vector<std::string> to_file = {program, input.string(), "-o", kurvane_out.string()};
-    const std::vector<std::string> to_null = {program, input.string(), "-o", "/dev/null"};
+    std::vector<std::string> to_file = {program};
+    if (own_settings) to_file.insert(to_file.end(), {"-s", settings_path.string()});
+    std::vector<std::string> to_null = to_file;
+    to_file.insert(to_file.end(), {input.string(), "-o", kurvane_out.string()});
+    to_null.insert(to_null.end(), {input.string(), "-o", "/dev/null"});
     const std::vector<std::string> strings = {"strings", "-a", "-n", "4", input.string()};
     const auto run_job = [&](int job) {
         switch (job) {
@@ -119,8 +280,26 @@ bool compare_with_strings(const std::string& program, const fs::path& dir, Corpu
         default: return run_child(strings, dir, "/dev/null");
         }
     };
-    // Warm-up: the binaries' pages and the file system's metadata.
-    for (int job = 0; job < job_count; ++job) run_job(job);
+    // Runs a job and checks its status and, for kurvane's output file, the
+    // content (after the clock has stopped). Empty when it passed.
+    const auto run_checked = [&](int job, ChildRun& result) -> std::string {
+        result = run_job(job);
+        if (!succeeded(result)) return describe_status(result.status);
+        if (job == kurvane_file) return compare_with_reference(kurvane_out, reference);
+        return {};
+    };
+    const auto run_failed = [&](int job, const std::string& when, const std::string& what) {
+        return fail(std::string(job_names[job]) + ", " + when + ": " + what);
+    };
+
+    // Warm-up: the binaries' pages and the file system's metadata. Not timed,
+    // but checked like the rest.
+    for (int job = 0; job < job_count; ++job) {
+        ChildRun result;
+        if (const auto error = run_checked(job, result); !error.empty()) {
+            return run_failed(job, "warm-up run", error);
+        }
+    }
 
     std::vector<double> mbs[job_count], file_ratios, null_ratios;
     long peak_kib = 0;
@@ -130,11 +309,10 @@ bool compare_with_strings(const std::string& program, const fs::path& dir, Corpu
         ChildRun result[job_count];
         for (int k = 0; k < job_count; ++k) {
             const int job = (r + k) % job_count;
-            result[job] = run_job(job);
-            if (!result[job].ok) {
-                std::fprintf(stderr, "kurvane_bench: a %s run failed\n",
-                             job == kurvane_file || job == kurvane_null ? "kurvane" : "strings");
-                return false;
+            if (const auto error = run_checked(job, result[job]); !error.empty()) {
+                const std::string when =
+                    "run " + std::to_string(r + 1) + " of " + std::to_string(runs);
+                return run_failed(job, when, error);
             }
         }
         for (int job = 0; job < job_count; ++job) mbs[job].push_back(mb / result[job].seconds);
@@ -146,19 +324,18 @@ bool compare_with_strings(const std::string& program, const fs::path& dir, Corpu
     std::error_code ec;
     const auto kurvane_size = fs::file_size(kurvane_out, ec);
     const auto strings_size = fs::file_size(strings_out, ec);
-    std::printf("%-5s %4.0f MiB  to file:      kurvane %6.1f MB/s  strings %5.1f MB/s  ratio %5.2fx\n"
-                "                to /dev/null: kurvane %6.1f MB/s  strings %5.1f MB/s  ratio %5.2fx\n"
-                "                kurvane peak RSS %.1f MiB; output kurvane %.1f MiB, strings %.1f MiB\n",
-                label, static_cast<double>(size) / 1048576.0, median(mbs[kurvane_file]),
-                median(mbs[strings_file]), median(file_ratios), median(mbs[kurvane_null]),
-                median(mbs[strings_null]), median(null_ratios),
-                static_cast<double>(peak_kib) / 1024.0,
+    const std::string settings_note =
+        own_settings ? "; -s " + settings_path.filename().string() : "";
+    std::printf("%-9s %4.0f MiB  to file:      kurvane %6.1f MB/s  strings %5.1f MB/s  ratio %5.2fx\n"
+                "                    to /dev/null: kurvane %6.1f MB/s  strings %5.1f MB/s  ratio %5.2fx\n"
+                "                    kurvane peak RSS %.1f MiB; output kurvane %.1f MiB, strings %.1f MiB%s\n",
+                label.c_str(), mib, median(mbs[kurvane_file]), median(mbs[strings_file]),
+                median(file_ratios), median(mbs[kurvane_null]), median(mbs[strings_null]),
+                median(null_ratios), static_cast<double>(peak_kib) / 1024.0,
                 static_cast<double>(kurvane_size) / 1048576.0,
-                static_cast<double>(strings_size) / 1048576.0);
+                static_cast<double>(strings_size) / 1048576.0, settings_note.c_str());
     std::fflush(stdout);
-    fs::remove(input, ec);
-    fs::remove(kurvane_out, ec);
-    fs::remove(strings_out, ec);
+    remove_files();
     return true;
 }
 
@@ -186,26 +363,79 @@ public:
     int error() const override { return 0; }
 };
 
+class VectorSink final : public kurvane::detail::ByteSink {
+public:
+    bool write(const unsigned char* data, std::size_t n) override {
+        bytes.insert(bytes.end(), data, data + n);
+        return true;
+    }
+    int error() const override { return 0; }
+    std::vector<unsigned char> bytes;
+};
+
+// Set when a micro benchmark was skipped because its pass failed its check.
+bool micro_check_failed = false;
+
+// Runs the pass once over `data` and compares its output with the reference
+// pass. Empty when they agree, else what differs.
+std::string check_pass(const std::vector<unsigned char>& data, const ExtractionSettings& settings) {
+    VectorSource source(data);
+    VectorSink sink;
+    const auto status = kurvane::detail::run_pass(source, sink, settings);
+    if (!status.ok()) return std::string("the pass failed: ") + kurvane::describe(status.error);
+    const auto expected = kurvane::test::reference_extract(data, settings);
+    if (sink.bytes == expected) return {};
+    const auto at =
+        std::mismatch(sink.bytes.begin(), sink.bytes.end(), expected.begin(), expected.end());
+    return differs_at(static_cast<std::uint64_t>(at.first - sink.bytes.begin()), sink.bytes.size(),
+                      expected.size());
+}
+
+// Skips the benchmark, before its timed loop, when its pass failed the check.
+void skip_unless_checked(benchmark::State& state, const std::string& check_failure) {
+    if (check_failure.empty()) return;
+    micro_check_failed = true;
+    state.SkipWithError(check_failure.c_str());
+}
+
+// A micro benchmark's input, its settings and the result of check_pass on it.
+struct MicroCorpus {
+    std::vector<unsigned char> data;
+    ExtractionSettings settings;
+    std::string check_failure;
+};
+
+const MicroCorpus& micro_corpus(CorpusKind kind) {
+    static std::map<CorpusKind, MicroCorpus> made;
+    if (const auto it = made.find(kind); it != made.end()) return it->second;
+    MicroCorpus corpus;
+    corpus.data = kurvane::bench::make_corpus(kind, 32u << 20);
+    corpus.settings = kurvane::bench::corpus_settings(kind);
+    corpus.check_failure = check_pass(corpus.data, corpus.settings);
+    return made.emplace(kind, std::move(corpus)).first->second;
+}
+
 void pass_in_memory(benchmark::State& state, CorpusKind kind) {
-    static const auto mixed = kurvane::bench::make_corpus(CorpusKind::mixed, 32u << 20);
-    static const auto text = kurvane::bench::make_corpus(CorpusKind::text, 32u << 20);
-    const auto& data = kind == CorpusKind::mixed ? mixed : text;
-    const kurvane::ExtractionSettings settings;
+    const MicroCorpus& corpus = micro_corpus(kind);
+    skip_unless_checked(state, corpus.check_failure);
     for (auto _ : state) {
-        VectorSource source(data);
+        VectorSource source(corpus.data);
         DiscardSink sink;
-        benchmark::DoNotOptimize(kurvane::detail::run_pass(source, sink, settings));
+        benchmark::DoNotOptimize(kurvane::detail::run_pass(source, sink, corpus.settings));
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
-                            static_cast<std::int64_t>(data.size()));
+                            static_cast<std::int64_t>(corpus.data.size()));
 }
 BENCHMARK_CAPTURE(pass_in_memory, mixed, CorpusKind::mixed)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(pass_in_memory, text, CorpusKind::text)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(pass_in_memory, long_runs, CorpusKind::long_runs)->Unit(benchmark::kMillisecond);
 
 void pass_on_empty_input(benchmark::State& state) {
     // Fixed cost per file: buffers and the 64 KiB table.
     const std::vector<unsigned char> none;
-    const kurvane::ExtractionSettings settings;
+    const ExtractionSettings settings;
+    static const std::string check_failure = check_pass(none, settings);
+    skip_unless_checked(state, check_failure);
     for (auto _ : state) {
         VectorSource source(none);
         DiscardSink sink;
@@ -214,8 +444,8 @@ void pass_on_empty_input(benchmark::State& state) {
 }
 BENCHMARK(pass_on_empty_input)->Unit(benchmark::kMicrosecond);
 
-bool compare_in_new_dir(const std::string& program, const fs::path& parent,
-                        unsigned long long size, int runs);
+int compare_in_new_dir(const std::string& program, const fs::path& parent,
+                       unsigned long long size, int runs);
 
 // The kurvane program: the path the build gave, else the one beside this
 // program (build/bench and build/src/app).
@@ -232,6 +462,27 @@ std::string find_kurvane() {
     return {};
 }
 
+// BYTES with an optional K, M or G suffix (binary multiples); false on
+// anything else.
+bool parse_size(const char* text, unsigned long long& size) {
+    char* end = nullptr;
+    errno = 0;
+    const unsigned long long value = std::strtoull(text, &end, 10);
+    if (end == text || errno != 0) return false;
+    int shift = 0;
+    switch (*end) {
+    case '\0': break;
+    case 'K': shift = 10; break;
+    case 'M': shift = 20; break;
+    case 'G': shift = 30; break;
+    default: return false;
+    }
+    if (shift != 0 && end[1] != '\0') return false;
+    if (value > (~0ull >> shift)) return false;
+    size = value << shift;
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -243,9 +494,12 @@ int main(int argc, char** argv) {
     fs::path parent;
     std::vector<char*> rest = {argv[0]};
     for (int k = 1; k < argc; ++k) {
-        if (std::strcmp(argv[k], "--size") == 0 && k + 1 < argc)
-            size = std::strtoull(argv[++k], nullptr, 10);
-        else if (std::strcmp(argv[k], "--runs") == 0 && k + 1 < argc)
+        if (std::strcmp(argv[k], "--size") == 0 && k + 1 < argc) {
+            if (!parse_size(argv[++k], size)) {
+                std::fprintf(stderr, "kurvane_bench: invalid size '%s'\n", argv[k]);
+                return 2;
+            }
+        } else if (std::strcmp(argv[k], "--runs") == 0 && k + 1 < argc)
             runs = std::max(1, std::atoi(argv[++k]));
         else if (std::strcmp(argv[k], "--kurvane") == 0 && k + 1 < argc)
             program = argv[++k];
@@ -256,13 +510,14 @@ int main(int argc, char** argv) {
         else if (std::strcmp(argv[k], "--micro-only") == 0)
             compare = false;
         else if (std::strcmp(argv[k], "--help") == 0 || std::strcmp(argv[k], "-h") == 0) {
-            std::printf("usage: kurvane_bench [--size BYTES] [--runs N] [--kurvane PATH] [--dir DIR]\n"
+            std::printf("usage: kurvane_bench [--size BYTES[K|M|G]] [--runs N] [--kurvane PATH] [--dir DIR]\n"
                         "                     [--no-micro | --micro-only] [Google Benchmark options]\n");
             return 0;
         } else
             rest.push_back(argv[k]);
     }
 
+    int failed = 0;
     if (compare) {
         if (program.empty()) program = find_kurvane();
         if (program.empty()) {
@@ -273,7 +528,8 @@ int main(int argc, char** argv) {
         // The children run in the corpus directory.
         program = fs::absolute(program, ec).string();
         if (parent.empty()) parent = fs::temp_directory_path(ec);
-        if (!compare_in_new_dir(program, parent, size, runs)) return 1;
+        failed = compare_in_new_dir(program, parent, size, runs);
+        if (failed < 0) return 1;
     }
     if (micro) {
         int rest_argc = static_cast<int>(rest.size());
@@ -281,28 +537,41 @@ int main(int argc, char** argv) {
         benchmark::RunSpecifiedBenchmarks();
         benchmark::Shutdown();
     }
-    return 0;
+    if (failed > 0) {
+        std::fprintf(stderr, "kurvane_bench: %d of %zu corpora failed their checks\n", failed,
+                     std::size(compared_kinds));
+    }
+    if (micro_check_failed) {
+        std::fprintf(stderr, "kurvane_bench: a micro benchmark's pass failed its check\n");
+    }
+    return failed > 0 || micro_check_failed ? 1 : 0;
 }
 
 namespace {
 
-bool compare_in_new_dir(const std::string& program, const fs::path& parent,
-                        unsigned long long size, int runs) {
+// The number of corpora that failed, or -1 when the directory could not be made.
+int compare_in_new_dir(const std::string& program, const fs::path& parent,
+                       unsigned long long size, int runs) {
     std::string pattern = (parent / "kurvane-bench-XXXXXX").string();
     if (mkdtemp(pattern.data()) == nullptr) {
         std::perror("kurvane_bench: mkdtemp");
-        return false;
+        return -1;
     }
     const fs::path dir = pattern;
-    std::printf("%s FILE -o OUT  vs  strings -a -n 4 FILE > OUT, default settings, in %s;\n"
+    std::printf("%s [-s SETTINGS] FILE -o OUT  vs  strings -a -n 4 FILE > OUT, in %s;\n"
+                "kurvane with the defaults, or -s for a corpus made for other settings;\n"
                 "each output file new, paired runs in rotating order, medians of %d;\n"
-                "ratio = strings time / kurvane time in the same round, MB = 10^6 bytes\n",
+                "ratio = strings time / kurvane time in the same round, MB = 10^6 bytes;\n"
+                "checked: every run's exit status, and kurvane's output file after every run\n"
+                "against the reference pass (runs to /dev/null and strings: exit status only)\n",
                 program.c_str(), dir.c_str(), runs);
-    const bool ok = compare_with_strings(program, dir, CorpusKind::mixed, "mixed", size, runs) &&
-                    compare_with_strings(program, dir, CorpusKind::text, "text", size, runs);
+    int failed = 0;
+    for (const CorpusKind kind : compared_kinds) {
+        if (!compare_with_strings(program, dir, kind, size, runs)) ++failed;
+    }
     std::error_code ec;
     fs::remove_all(dir, ec);
-    return ok;
+    return failed;
 }
 
 }  // namespace
