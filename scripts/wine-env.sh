@@ -121,5 +121,5 @@ kurvane_wine_build() {
       return 1
     }
   fi
-  cmake --build "$build" -j2 --target kurvane_gui kurvane_wine_driver
+  cmake --build "$build" -j2 --target kurvane_gui kurvane-cli kurvane_wine_driver
 }

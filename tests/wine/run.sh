@@ -3,12 +3,18 @@
 # driver with MinGW, checks the executable's imports and resources, then runs
 # the real dialogs under Wine (private X display, throw-away prefix, code page
 # 932) scenario by scenario in scratch directories, and compares the files
-# they leave (the .txt outputs, setting.dat) byte for byte.
+# they leave (the .txt outputs, setting.dat) byte for byte. Last, it runs
+# kurvane-cli.exe on 64 MiB generated inputs and compares its output with the
+# native kurvane's.
 #
 #   bash tests/wine/run.sh
 #
 # KURVANE_MINGW_BUILD  build directory (default build/mingw); built unless
 #                      KURVANE_WINE_NO_BUILD=1
+# KURVANE_NATIVE_BUILD the native build whose kurvane and kurvane_make_corpus
+#                      give the large inputs and the expected output (default
+#                      build/default, which scripts/test.sh has just built);
+#                      built unless KURVANE_WINE_NO_BUILD=1
 # KURVANE_WINE_KEEP=1  keep the scratch directory (kept anyway on failure)
 # KURVANE_WINEDEBUG    WINEDEBUG for the run (default -all)
 set -euo pipefail
@@ -19,6 +25,8 @@ cd "$root"
 
 build=${KURVANE_MINGW_BUILD:-$root/build/mingw}
 case $build in /*) ;; *) build=$root/$build ;; esac
+native=${KURVANE_NATIVE_BUILD:-$root/build/default}
+case $native in /*) ;; *) native=$root/$native ;; esac
 # Seconds since the start, one decimal (bash's clock; no external tools).
 now_us() { local t=${EPOCHREALTIME/[.,]/}; echo "${t#0}"; }
 seconds_since() { local d=$(($(now_us) - $1)); printf '%d.%d' $((d / 1000000)) $((d / 100000 % 10)); }
@@ -27,10 +35,18 @@ started=$(now_us)
 kurvane_wine_setup
 if [ "${KURVANE_WINE_NO_BUILD:-}" != 1 ]; then
   kurvane_wine_build "$build" >/dev/null
+  kurvane_ensure_packages $native_packages
+  if [ ! -f "$native/CMakeCache.txt" ]; then
+    cmake --preset default -B "$native" >/dev/null
+  fi
+  cmake --build "$native" -j2 --target kurvane kurvane_make_corpus >/dev/null
 fi
 exe=$build/src/app/kurvane.exe
+cli=$build/src/app/kurvane-cli.exe
 driver=$build/tests/wine/kurvane_wine_driver.exe
-for f in "$exe" "$driver"; do
+native_cli=$native/src/app/kurvane
+make_corpus=$native/bench/kurvane_make_corpus
+for f in "$exe" "$cli" "$driver" "$native_cli" "$make_corpus"; do
   [ -f "$f" ] || { echo "kurvane: $f is missing" >&2; exit 1; }
 done
 
@@ -196,6 +212,36 @@ scenario_settings_and_restart() {
   expect_settings_file "$dir/setting.dat" xor 0 2 85 '\x82\xa2' ABCDEFGHIJKLMNOPQRST 01000 111111111
 }
 
+# ---- large inputs through kurvane-cli.exe
+
+# 64 MiB of a corpus kind under the settings it is made for: kurvane-cli.exe
+# under Wine must write the bytes the native kurvane writes. The single-
+# threaded Windows file front end and the 4 MiB pieces and 1 MiB output
+# blocks of the pass all come into play.
+large_input() {  # corpus kind
+  local kind=$1 dir=$work/large-$1 status=0 problem=
+  mkdir -p "$dir"
+  "$make_corpus" --settings "$dir/setting.dat" "$kind" 64M "$dir/input.dat"
+  "$native_cli" -s "$dir/setting.dat" -o "$dir/native.txt" "$dir/input.dat" || status=$?
+  if [ "$status" -ne 0 ]; then
+    problem="native kurvane exit $status"
+  else
+    (cd "$dir" && timeout 300 wine "$cli" -s setting.dat -o windows.txt input.dat) || status=$?
+    if [ "$status" -ne 0 ]; then
+      problem="kurvane-cli.exe exit $status"
+    elif ! cmp "$dir/native.txt" "$dir/windows.txt"; then
+      problem="kurvane-cli.exe wrote $(stat -c %s "$dir/windows.txt") bytes, kurvane $(stat -c %s "$dir/native.txt"), not the same"
+    fi
+  fi
+  if [ -n "$problem" ]; then
+    echo "FAIL [large $kind]: $problem"
+    failures=$((failures + 1))
+  else
+    echo "ok [large $kind]"
+    rm -rf "$dir"
+  fi
+}
+
 step() {
   local t0
   t0=$(now_us)
@@ -213,6 +259,8 @@ step "X display and Wine prefix" eval 'kurvane_xvfb_start "$work" && kurvane_win
 step "scenario main" scenario_main
 step "scenario star" scenario_star
 step "scenarios settings, restart" scenario_settings_and_restart
+step "large inputs, text" large_input text
+step "large inputs, long runs" large_input long-runs
 
 if [ "$failures" -ne 0 ]; then
   echo "wine end-to-end: $failures failure(s), $(seconds_since "$started") s"
