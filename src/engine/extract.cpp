@@ -74,9 +74,17 @@ ExtractStatus failure(ExtractError error, int sys_errno = 0) {
     return status;
 }
 
-// A path that exists but is not a regular file (a directory, a device, a
-// pipe) is refused before anything is opened: reading a directory fails late
-// and a pipe would block the open.
+bool is_directory(const char* path) {
+    std::error_code ec;
+    return std::filesystem::is_directory(path, ec) && !ec;
+}
+
+bool is_regular(const char* path) {
+    std::error_code ec;
+    return std::filesystem::is_regular_file(path, ec) && !ec;
+}
+
+// A path that exists but is not a regular file (a directory, a device, a pipe).
 bool exists_but_not_regular(const char* path) {
     std::error_code ec;
     const auto st = std::filesystem::status(path, ec);
@@ -116,9 +124,11 @@ bool output_is_input(const char* input_path, const char* output_path) {
     return std::filesystem::equivalent(input_path, output_path, ec) && !ec;
 }
 
-// Opens the input after refusing a non-regular one; on success `in` holds it.
+// Opens the input after refusing a directory (reading one fails late, after
+// the output was created); on success `in` holds it. Anything else that
+// opens for reading (a pipe, a FIFO, a device) is read as a stream to its end.
 ExtractStatus open_input(const char* input_path, FilePtr& in) {
-    if (exists_but_not_regular(input_path)) return failure(ExtractError::not_regular);
+    if (is_directory(input_path)) return failure(ExtractError::not_regular);
     errno = 0;
     in.reset(std::fopen(input_path, "rb"));
     if (!in) return failure(ExtractError::open_input, errno_or(ENOENT));
@@ -127,9 +137,13 @@ ExtractStatus open_input(const char* input_path, FilePtr& in) {
     return {};
 }
 
-ExtractStatus run_files(std::FILE* in, std::FILE* out, const ExtractionSettings& settings) {
+ExtractStatus run_files(std::FILE* in, std::FILE* out, const ExtractionSettings& settings,
+                        const ExtractOptions& options) {
     FileSource source(in);
     FileSink sink(out);
+    detail::PassOptions pass;
+    pass.format = &options.format;
+    pass.progress = &options.progress;
 #if KURVANE_ENGINE_THREADS
     // The next piece is read and the last output block written while the
     // scan goes on. Each helper is used only if it started; one that did not
@@ -140,7 +154,7 @@ ExtractStatus run_files(std::FILE* in, std::FILE* out, const ExtractionSettings&
     const bool writing_behind = behind.start();
     detail::ByteSource& input = reading_ahead ? static_cast<detail::ByteSource&>(ahead) : source;
     detail::ByteSink& output = writing_behind ? static_cast<detail::ByteSink&>(behind) : sink;
-    ExtractStatus status = detail::run_pass(input, output, settings);
+    ExtractStatus status = detail::run_pass(input, output, settings, pass);
     // The pass counts a block as written once the helper has it; the last
     // one may still fail.
     if (writing_behind && !behind.finish() && status.ok()) {
@@ -149,7 +163,7 @@ ExtractStatus run_files(std::FILE* in, std::FILE* out, const ExtractionSettings&
     }
     return status;
 #else
-    return detail::run_pass(source, sink, settings);
+    return detail::run_pass(source, sink, settings, pass);
 #endif
 }
 
@@ -202,13 +216,14 @@ bool written_in_place(const std::string& target) {
     return exists_but_not_regular(target.c_str());
 }
 
-ExtractStatus extract_in_place(std::FILE* in, const char* output_path, const ExtractionSettings& settings) {
+ExtractStatus extract_in_place(std::FILE* in, const char* output_path, const ExtractionSettings& settings,
+                               const ExtractOptions& options) {
     errno = 0;
     FilePtr out(std::fopen(output_path, "wb"));
     if (!out) return failure(ExtractError::create_output, errno_or(EACCES));
     // The pass hands over large blocks; a stream buffer would only add a copy.
     std::setvbuf(out.get(), nullptr, _IONBF, 0);
-    ExtractStatus status = run_files(in, out.get(), settings);
+    ExtractStatus status = run_files(in, out.get(), settings, options);
     // A failing close is a failed write (a full disk shows here).
     errno = 0;
     if (std::fclose(out.release()) != 0) fail_write(status, errno_or(EIO));
@@ -219,7 +234,8 @@ ExtractStatus extract_in_place(std::FILE* in, const char* output_path, const Ext
 // only once complete and closed. On any failure the temporary file is
 // removed and a previous output stays exactly as it was; two runs writing
 // one output at once each replace it whole, the last one winning.
-ExtractStatus extract_replacing(std::FILE* in, const std::string& target, const ExtractionSettings& settings) {
+ExtractStatus extract_replacing(std::FILE* in, const std::string& target, const ExtractionSettings& settings,
+                                const ExtractOptions& options) {
     // An existing output that may not be written stays refused, as it was
     // when it was opened in place (a rename would need only the directory).
     errno = 0;
@@ -231,7 +247,7 @@ ExtractStatus extract_replacing(std::FILE* in, const std::string& target, const 
     FileReplacement out;
     if (const int error = out.open(target); error != 0) return failure(ExtractError::create_output, error);
     std::setvbuf(out.stream(), nullptr, _IONBF, 0);
-    ExtractStatus status = run_files(in, out.stream(), settings);
+    ExtractStatus status = run_files(in, out.stream(), settings, options);
     if (!status.ok()) return status;  // out removes its temporary file
     if (const int error = out.commit(); error != 0) fail_write(status, error);
     return status;
@@ -262,7 +278,7 @@ const char* describe(ExtractError error) {
     case ExtractError::name_too_long: return "name before the first '.' is longer than 251 bytes";
     case ExtractError::output_is_input: return "output file would be the input file itself";
     case ExtractError::open_input: return "cannot open input";
-    case ExtractError::not_regular: return "not a regular file";
+    case ExtractError::not_regular: return "is a directory";
     case ExtractError::read_input: return "read error";
     case ExtractError::create_output: return "cannot create output";
     case ExtractError::write_output: return "write error";
@@ -293,21 +309,29 @@ bool output_path_for(std::string_view path, std::string& output) {
 }
 
 ExtractStatus extract_to_path(const char* input_path, const char* output_path,
-                              const ExtractionSettings& settings) {
+                              const ExtractionSettings& settings, const ExtractOptions& options) {
     FilePtr in;
     if (ExtractStatus st = open_input(input_path, in); !st.ok()) return st;
-    if (output_is_input(input_path, output_path)) return failure(ExtractError::output_is_input);
+    // Only a regular input is lost when the output is opened over it; a
+    // device or a pipe read and written (/dev/null to /dev/null) is not.
+    if (is_regular(input_path) && output_is_input(input_path, output_path))
+        return failure(ExtractError::output_is_input);
 
     const std::string target = link_target(output_path);
-    if (written_in_place(target)) return extract_in_place(in.get(), output_path, settings);
-    return extract_replacing(in.get(), target, settings);
+    if (written_in_place(target)) return extract_in_place(in.get(), output_path, settings, options);
+    return extract_replacing(in.get(), target, settings, options);
 }
 
 ExtractStatus extract_to_stream(const char* input_path, std::FILE* output,
-                                const ExtractionSettings& settings) {
+                                const ExtractionSettings& settings, const ExtractOptions& options) {
     FilePtr in;
     if (ExtractStatus st = open_input(input_path, in); !st.ok()) return st;
-    ExtractStatus status = run_files(in.get(), output, settings);
+    return extract_stream(in.get(), output, settings, options);
+}
+
+ExtractStatus extract_stream(std::FILE* input, std::FILE* output, const ExtractionSettings& settings,
+                             const ExtractOptions& options) {
+    ExtractStatus status = run_files(input, output, settings, options);
     errno = 0;
     if (std::fflush(output) != 0) fail_write(status, errno_or(EIO));
     return status;
@@ -316,6 +340,10 @@ ExtractStatus extract_to_stream(const char* input_path, std::FILE* output,
 int extract_file(const char* name) {
     std::string output;
     if (!output_name_for(name, output)) return 0;
+    // The dialog converts the files of a directory listing: a FIFO or a
+    // device that happens to match the pattern would block it, so only
+    // regular files are read here.
+    if (exists_but_not_regular(name)) return 0;
     return extract_to_path(name, output.c_str(), g_settings).ok() ? 1 : 0;
 }
 

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "engine/extraction_settings.h"
+#include "engine/output_format.h"
 
 namespace kurvane {
 
@@ -17,7 +18,7 @@ enum class ExtractError {
     name_too_long,    // the part of the name before its first '.' exceeds 251 bytes
     output_is_input,  // the output would be the input file itself
     open_input,       // the input cannot be opened (errno in sys_errno)
-    not_regular,      // the input is a directory or another non-regular file
+    not_regular,      // the input is a directory
     read_input,       // reading the input failed (errno in sys_errno)
     create_output,    // the output cannot be created (errno in sys_errno)
     write_output,     // writing or closing the output failed (errno in sys_errno)
@@ -44,19 +45,27 @@ bool output_name_for(std::string_view name, std::string& output);
 // directory ("dir/a.b.dat" gives "dir/a.txt").
 bool output_path_for(std::string_view path, std::string& output);
 
-// Extracts input_path into output_path under the given record. Refuses,
+// Extracts input_path into output_path under the given record, written as
+// options.format says (the plain format takes the fast pass). Refuses,
 // before anything is created, an output that is the input itself and an
-// input that is not a regular file. A regular (or new) output file is
-// replaced whole: the text goes to a temporary file beside it that is renamed
-// over it once complete, and on any failure the previous file stays as it
-// was. An output that exists and is not a regular file (/dev/null, a pipe)
-// is written in place.
+// input that is a directory; any other input that opens for reading (a
+// pipe, a FIFO, a character device) is read as a stream to its end. A
+// regular (or new) output file is replaced whole: the text goes to a
+// temporary file beside it that is renamed over it once complete, and on any
+// failure the previous file stays as it was. An output that exists and is
+// not a regular file (/dev/null, a pipe) is written in place.
 ExtractStatus extract_to_path(const char* input_path, const char* output_path,
-                              const ExtractionSettings& settings);
+                              const ExtractionSettings& settings, const ExtractOptions& options = {});
 
 // Extracts input_path into an already open binary stream (standard output).
 ExtractStatus extract_to_stream(const char* input_path, std::FILE* output,
-                                const ExtractionSettings& settings);
+                                const ExtractionSettings& settings, const ExtractOptions& options = {});
+
+// Extracts an already open stream (standard input, a pipe), read to its
+// end, into an already open stream. Both must be in binary mode (on Windows
+// the caller sets that for the standard streams). Neither is closed.
+ExtractStatus extract_stream(std::FILE* input, std::FILE* output, const ExtractionSettings& settings,
+                             const ExtractOptions& options = {});
 
 // The dialog's operation: extracts the bare name `name` beside itself under
 // g_settings. Returns 1 when the output file has been written, 0 otherwise.

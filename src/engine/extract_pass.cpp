@@ -6,11 +6,15 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <new>
+#include <string>
+#include <type_traits>
 
 #include "engine/exempt.h"
 #include "engine/scan_table.h"
+#include "engine/text_encoding.h"
 
 #if defined(__SANITIZE_ADDRESS__)  // GCC
 #define KURVANE_ASAN 1
@@ -120,22 +124,53 @@ struct OutputCursor {
     bool full() const { return pos >= limit; }
 };
 
-// Collects output and hands it to the sink in large blocks.
-class OutputBuffer {
+// A buffer of `capacity` bytes and `slack` more behind it, handed to the
+// sink whole each time it fills: what both kinds of output share.
+class BlockBuffer {
+public:
+    BlockBuffer(ByteSink& sink, std::size_t capacity, std::size_t slack)
+        : sink_(sink), capacity_(std::max<std::size_t>(capacity, 1)), slack_(slack),
+          buffer_(new (std::nothrow) unsigned char[size()]) {}
+
+    // The size of each buffer: the capacity and the slack behind it.
+    std::size_t size() const { return capacity_ + slack_; }
+    bool allocated() const { return buffer_ != nullptr; }
+    bool failed() const { return failed_; }
+    std::uint64_t written() const { return written_; }
+
+    // Hands the filled part to the sink, which may trade the buffer for
+    // another of the same size.
+    bool flush() {
+        if (fill_ > 0 && !failed_) {
+            if (sink_.write_buffer(buffer_, size(), fill_))
+                written_ += fill_;
+            else
+                failed_ = true;
+        }
+        fill_ = 0;
+        return !failed_;
+    }
+
+protected:
+    ByteSink& sink_;
+    const std::size_t capacity_;
+    const std::size_t slack_;
+    std::unique_ptr<unsigned char[]> buffer_;
+    std::size_t fill_ = 0;
+
+private:
+    std::uint64_t written_ = 0;
+    bool failed_ = false;
+};
+
+// Collects the plain output and hands it to the sink in large blocks.
+class OutputBuffer : public BlockBuffer {
 public:
     // Every store starts before the limit (a full buffer is flushed first)
     // and takes at most max_store bytes, so it ends at most this far past it.
     static constexpr std::size_t slack = max_store - 1;
 
-    OutputBuffer(ByteSink& sink, std::size_t capacity)
-        : sink_(sink), capacity_(std::max<std::size_t>(capacity, 1)),
-          buffer_(new (std::nothrow) unsigned char[size()]) {}
-
-    // The size of each buffer: the capacity and the slack behind it.
-    std::size_t size() const { return capacity_ + slack; }
-    bool allocated() const { return buffer_ != nullptr; }
-    bool failed() const { return failed_; }
-    std::uint64_t written() const { return written_; }
+    OutputBuffer(ByteSink& sink, std::size_t capacity) : BlockBuffer(sink, capacity, slack) {}
 
     // Appends n <= max_piece bytes and, if asked, the line break. The
     // copy_extent(n) bytes from src must be readable.
@@ -168,37 +203,114 @@ public:
     }
     // Hands the cursor back, flushes and fetches it again, from the new
     // buffer if the sink traded it.
+    using BlockBuffer::flush;
     void flush(OutputCursor& c) {
         set_cursor(c);
         flush();
         c = cursor();
     }
+};
 
-    bool flush() {
-        if (fill_ > 0 && !failed_) {
-            if (sink_.write_buffer(buffer_, size(), fill_))
-                written_ += fill_;
-            else
-                failed_ = true;
+// Collects output like OutputBuffer for a format that is not plain: each
+// run's bytes are converted to the format's encoding, the line break is the
+// format's, and a prefix (file name, input offset of the line's first run)
+// goes before each line. The scanner tells it where each run starts.
+class FormattedOutput : public BlockBuffer {
+public:
+    // Every store starts before the capacity (a full buffer is flushed
+    // first): a converted piece and a line break fit in the slack behind it.
+    static constexpr std::size_t slack = utf8_per_cp932_byte * run_capacity + line_break_size;
+    static_assert(max_piece <= run_capacity);  // a piece of a long run is one append
+
+    FormattedOutput(ByteSink& sink, std::size_t capacity, const OutputFormat& format, bool lines)
+        : BlockBuffer(sink, capacity, slack), radix_(format.radix),
+          utf8_(format.encoding == TextEncoding::utf8),
+          eol_(format.eol == LineEnd::lf ? "\n" : "\r\n"), lines_(lines),
+          prefix_due_(lines) {
+        if (!format.file_name.empty()) name_prefix_ = format.file_name + ": ";
+    }
+
+    // A run starts at this input offset. A line's prefix names the first run
+    // written on it. With line breaks off there are no lines: then every run
+    // written gets a prefix of its own.
+    void begin_run(std::uint64_t offset) {
+        run_start_ = offset;
+        if (!lines_) prefix_due_ = true;
+    }
+
+    // Bytes of a run (whole characters) or of an exempt string (any bytes
+    // the settings hold), n <= run_capacity, and the line break if asked.
+    void append(const unsigned char* src, std::size_t n, bool line_break) {
+        assert(n <= run_capacity && fill_ < capacity_);
+        if (prefix_due_) {
+            prefix_due_ = false;
+            write_prefix();
         }
-        fill_ = 0;
-        return !failed_;
+        unsigned char* dst = buffer_.get() + fill_;
+        if (utf8_) {
+            n = cp932_to_utf8(src, n, dst);
+        } else {
+            std::memcpy(dst, src, n);
+        }
+        if (line_break) {
+            for (const char* e = eol_; *e != 0; ++e) dst[n++] = static_cast<unsigned char>(*e);
+            prefix_due_ = true;
+        }
+        fill_ += n;
+        if (fill_ >= capacity_) flush();
     }
 
 private:
-    ByteSink& sink_;
-    std::size_t capacity_;
-    std::unique_ptr<unsigned char[]> buffer_;
-    std::size_t fill_ = 0;
-    std::uint64_t written_ = 0;
-    bool failed_ = false;
+    // The name and ": ", then the offset right-aligned in 7 columns and a
+    // space; both as given, neither converted.
+    void write_prefix() {
+        put(reinterpret_cast<const unsigned char*>(name_prefix_.data()), name_prefix_.size());
+        if (radix_ == OffsetRadix::none) return;
+        const unsigned base = radix_ == OffsetRadix::octal ? 8 : radix_ == OffsetRadix::hex ? 16 : 10;
+        constexpr std::size_t width = 7;
+        unsigned char text[32];  // 22 octal digits at most, then the space
+        std::size_t k = sizeof text;
+        text[--k] = ' ';
+        std::uint64_t v = run_start_;
+        do {
+            text[--k] = static_cast<unsigned char>("0123456789abcdef"[v % base]);
+            v /= base;
+        } while (v != 0);
+        while (sizeof text - k < width + 1) text[--k] = ' ';
+        put(text + k, sizeof text - k);
+    }
+
+    // Any number of bytes, a buffer at a time (a file name may be long).
+    void put(const unsigned char* p, std::size_t n) {
+        while (n > 0) {
+            const std::size_t take = std::min(n, capacity_ - fill_);
+            std::memcpy(buffer_.get() + fill_, p, take);
+            fill_ += take;
+            p += take;
+            n -= take;
+            if (fill_ >= capacity_) flush();
+        }
+    }
+
+    OffsetRadix radix_;
+    bool utf8_;
+    const char* eol_;
+    bool lines_;
+    bool prefix_due_;
+    std::string name_prefix_;
+    std::uint64_t run_start_ = 0;
 };
 
 // Walks pieces of the input and keeps the state of a run that crosses from
 // one piece into the next. Positions are indices into the current piece.
+// Over OutputBuffer it is the fast pass; over FormattedOutput it takes the
+// byte scan only and reports where each run starts.
+template <class Output>
 class Scanner {
+    static constexpr bool formatted = std::is_same_v<Output, FormattedOutput>;
+
 public:
-    Scanner(const ScanTable& table, const ExtractionSettings& settings, OutputBuffer& out)
+    Scanner(const ScanTable& table, const ExtractionSettings& settings, Output& out)
         : pairs_(table.pair_class.data()), table_(table), out_(out),
           min_length_(settings.min_length), line_break_(settings.auto_newline != 0),
           exempt_(settings),
@@ -232,6 +344,9 @@ public:
 #endif
     }
 
+    // The input offset of the next piece's first byte (carried bytes included).
+    void set_base(std::uint64_t base) { base_ = base; }
+
     // Scans the piece b[0, size) (followed by `padding` zero bytes). When
     // `last` is false, the piece's last byte is not examined and the run in
     // progress, if any, is suspended; returns the position where the next
@@ -248,7 +363,7 @@ public:
             if (in_run_) return i;
         }
 #ifdef KURVANE_SSE2
-        switch (ranges_) {
+        if constexpr (!formatted) switch (ranges_) {
         case 0: return scan_vector<0>(b, i, end, run_end);
         case 1: return scan_vector<1>(b, i, end, run_end);
         case 2: return scan_vector<2>(b, i, end, run_end);
@@ -285,6 +400,7 @@ private:
                 ++i;
                 continue;
             }
+            if constexpr (formatted) out_.begin_run(base_ + i);
             i = run(b, i, run_end);
             if (in_run_) return i;
         }
@@ -548,7 +664,7 @@ private:
 
     const unsigned char* pairs_;
     const ScanTable& table_;
-    OutputBuffer& out_;
+    Output& out_;
     const std::uint32_t min_length_;
     const bool line_break_;
     const ExemptPatterns exempt_;
@@ -558,6 +674,7 @@ private:
     unsigned char run_[run_capacity] = {};
     std::size_t fill_ = 0;
     bool in_run_ = false;
+    std::uint64_t base_ = 0;
 #ifdef KURVANE_SSE2
     std::size_t ranges_ = 0;
     __m128i first_[ScanTable::max_ranges] = {};
@@ -580,25 +697,25 @@ void apply_xor(unsigned char* data, std::size_t n, unsigned char key) {
     for (std::size_t k = 0; k < n; ++k) data[k] = static_cast<unsigned char>(data[k] ^ key);
 }
 
-}  // namespace
-
-ExtractStatus run_pass(ByteSource& input, ByteSink& output, const ExtractionSettings& settings,
-                       const PassOptions& options) {
+template <class Output>
+ExtractStatus scan_input(ByteSource& input, ByteSink& output, Output& out,
+                         const ExtractionSettings& settings, const PassOptions& options) {
     ExtractStatus status;
     const std::size_t piece_size = std::max<std::size_t>(options.piece_size, 1);
+    const std::function<void(std::uint64_t)>* progress =
+        options.progress != nullptr && *options.progress ? options.progress : nullptr;
 
     std::unique_ptr<ScanTable> table(new (std::nothrow) ScanTable);
     // Room for the carried bytes, a piece, and the zero padding that every
     // scan relies on (the contract is stated at `padding`).
     const std::size_t piece_capacity = max_carry + piece_size + padding;
     std::unique_ptr<unsigned char[]> piece(new (std::nothrow) unsigned char[piece_capacity]);
-    OutputBuffer out(output, options.output_buffer_size);
     if (!table || !piece || !out.allocated()) {
         status.error = ExtractError::no_memory;
         return status;
     }
     build_scan_table(settings, *table);
-    std::unique_ptr<Scanner> scanner(new (std::nothrow) Scanner(*table, settings, out));
+    std::unique_ptr<Scanner<Output>> scanner(new (std::nothrow) Scanner<Output>(*table, settings, out));
     if (!scanner) {
         status.error = ExtractError::no_memory;
         return status;
@@ -622,8 +739,10 @@ ExtractStatus run_pass(ByteSource& input, ByteSink& output, const ExtractionSett
         fence_piece(b, size + padding, piece_capacity);
         if (key != 0) apply_xor(b + carry, got, key);
 
+        scanner->set_base(status.bytes_in - size);
         const std::size_t resume = scanner->scan(b, size, last);
         if (last || out.failed()) break;
+        if (progress != nullptr) (*progress)(status.bytes_in);
         assert(resume <= size && size - resume <= max_carry);
         carry = size - resume;
         std::memmove(b, b + resume, carry);
@@ -633,7 +752,21 @@ ExtractStatus run_pass(ByteSource& input, ByteSink& output, const ExtractionSett
         status.sys_errno = output.error();
     }
     status.bytes_out = out.written();
+    if (progress != nullptr) (*progress)(status.bytes_in);
     return status;
+}
+
+}  // namespace
+
+ExtractStatus run_pass(ByteSource& input, ByteSink& output, const ExtractionSettings& settings,
+                       const PassOptions& options) {
+    if (options.format != nullptr && !options.format->plain()) {
+        FormattedOutput out(output, options.output_buffer_size, *options.format,
+                            settings.auto_newline != 0);
+        return scan_input(input, output, out, settings, options);
+    }
+    OutputBuffer out(output, options.output_buffer_size);
+    return scan_input(input, output, out, settings, options);
 }
 
 }  // namespace kurvane::detail

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <functional>
 #include <memory>
 
 #include "engine/extract.h"
@@ -42,6 +44,13 @@ inline constexpr std::size_t default_output_buffer_size = std::size_t{1} << 20;
 struct PassOptions {
     std::size_t piece_size = default_piece_size;  // input bytes read and scanned at a time
     std::size_t output_buffer_size = default_output_buffer_size;
+    // Null or plain: the runs are written as they are, by the fast scan.
+    // Otherwise each run is converted and lines are prefixed as the format
+    // says, on a slower path that writes the same runs.
+    const OutputFormat* format = nullptr;
+    // Null or empty: nothing. Otherwise called after each piece and once at
+    // the end with the input bytes read so far.
+    const std::function<void(std::uint64_t)>* progress = nullptr;
 };
 
 // Scans everything `input` yields and writes the accepted runs to `output`.

@@ -14,7 +14,10 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <set>
+#include <thread>
+#include <vector>
 
 #include "engine/extract.h"
 #include "engine/file_names.h"
@@ -130,10 +133,84 @@ TEST_F(extract_file, refuses_what_it_cannot_read_without_creating_output) {
     EXPECT_EQ(missing.error, ExtractError::open_input);
     EXPECT_EQ(missing.sys_errno, ENOENT);
     EXPECT_FALSE(fs::exists("missing.txt"));
+}
 
-    // A device is not a regular file either (and /dev/zero would never end).
-    EXPECT_EQ(extract_to_path("/dev/zero", "z.txt", g_settings).error, ExtractError::not_regular);
-    EXPECT_FALSE(fs::exists("z.txt"));
+// Writes `data` to fd on a thread of its own and closes it, so a reader
+// that needs more than a pipe's buffer can take it.
+std::thread feed(int fd, const std::string& data) {
+    return std::thread([fd, &data] {
+        for (std::size_t at = 0; at < data.size();) {
+            const ssize_t n = ::write(fd, data.data() + at, data.size() - at);
+            if (n <= 0) break;
+            at += static_cast<std::size_t>(n);
+        }
+        ::close(fd);
+    });
+}
+
+// Inputs that are not regular files are read to their end as streams: a
+// FIFO by name, an open pipe, a device. The dialog, which converts what a
+// directory listing names, still takes regular files only.
+TEST_F(extract_file, reads_fifos_pipes_and_devices_as_streams) {
+    // More than one 4 MiB piece and far more than a pipe holds.
+    std::string data;
+    std::string plain;
+    std::string formatted;
+    for (std::size_t k = 0; k < 500000; ++k) {
+        char offset[32];
+        std::snprintf(offset, sizeof offset, "%7zx ", 10 * k + 1);
+        data += "\0漢字かな\x01"s;
+        plain += "漢字かな\r\n";
+        formatted += offset;
+        formatted += reinterpret_cast<const char*>(u8"漢字かな\n");
+    }
+    ExtractOptions options;
+    options.format.encoding = TextEncoding::utf8;
+    options.format.eol = LineEnd::lf;
+    options.format.radix = OffsetRadix::hex;
+    std::vector<std::uint64_t> progress;
+    options.progress = [&progress](std::uint64_t n) { progress.push_back(n); };
+
+    ASSERT_EQ(::mkfifo("in.dat", 0600), 0);
+    EXPECT_EQ(kurvane::extract_file("in.dat"), 0);  // does not wait for a writer
+    EXPECT_FALSE(fs::exists("in.txt"));
+    std::thread writer([&data] {
+        const int fd = ::open("in.dat", O_WRONLY);
+        if (fd >= 0) feed(fd, data).join();
+    });
+    const ExtractStatus fifo = extract_to_path("in.dat", "in.txt", g_settings, options);
+    writer.join();
+    EXPECT_TRUE(fifo.ok()) << describe(fifo.error);
+    EXPECT_EQ(fifo.bytes_in, data.size());
+    EXPECT_TRUE(read_bytes("in.txt") == formatted) << "FIFO, formatted";
+    EXPECT_GE(progress.size(), 2u);
+    EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
+    EXPECT_EQ(progress.empty() ? 0 : progress.back(), data.size());
+
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    std::FILE* in = ::fdopen(fds[0], "rb");
+    std::FILE* out = std::tmpfile();
+    ASSERT_TRUE(in != nullptr && out != nullptr);
+    std::thread pipe_writer = feed(fds[1], data);
+    const ExtractStatus piped = extract_stream(in, out, g_settings);
+    pipe_writer.join();
+    std::fclose(in);
+    EXPECT_TRUE(piped.ok()) << describe(piped.error);
+    std::rewind(out);
+    std::string got(plain.size() + 1, '\0');
+    got.resize(std::fread(got.data(), 1, got.size(), out));
+    std::fclose(out);
+    EXPECT_TRUE(got == plain) << "pipe, plain: " << got.size() << " bytes, want " << plain.size();
+
+    // A device is read to its end too.
+    const ExtractStatus empty = extract_to_path("/dev/null", "null.txt", g_settings);
+    EXPECT_TRUE(empty.ok()) << describe(empty.error);
+    EXPECT_TRUE(fs::is_regular_file("null.txt") && fs::file_size("null.txt") == 0);
+    std::FILE* sink = std::tmpfile();
+    ASSERT_NE(sink, nullptr);
+    EXPECT_TRUE(extract_to_stream("/dev/null", sink, g_settings).ok());
+    std::fclose(sink);
 }
 
 TEST_F(extract_file, reports_output_and_read_failures) {

@@ -1,12 +1,15 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cinttypes>
+#include <cstdio>
 #include <cstring>
 #include <algorithm>
 #include <random>
 #include <string>
 
 #include "engine/extract.h"
+#include "engine/text_encoding.h"
 #include "pass_test_util.h"
 #include "reference_extract.h"
 
@@ -413,31 +416,143 @@ TEST(extract_pass, every_boundary_through_every_sink_matches_the_reference) {
     }
 }
 
+// The output of a format, built from the reference pass's writes: each
+// line (each run written, without line breaks) starts with the name and the
+// offset of its first run, printed by printf.
+Bytes formatted_reference(const std::vector<test::ReferenceWrite>& writes, const OutputFormat& f,
+                          bool lines) {
+    Bytes out;
+    bool prefix_due = lines;
+    std::uint64_t last_start = UINT64_MAX;
+    for (const test::ReferenceWrite& w : writes) {
+        if (!lines && w.start != last_start) prefix_due = true;
+        last_start = w.start;
+        if (prefix_due) {
+            if (!f.file_name.empty()) out.insert(out.end(), f.file_name.begin(), f.file_name.end());
+            if (!f.file_name.empty()) out.insert(out.end(), {':', ' '});
+            char text[32] = "";
+            if (f.radix == OffsetRadix::decimal) std::snprintf(text, sizeof text, "%7" PRIu64 " ", w.start);
+            if (f.radix == OffsetRadix::octal) std::snprintf(text, sizeof text, "%7" PRIo64 " ", w.start);
+            if (f.radix == OffsetRadix::hex) std::snprintf(text, sizeof text, "%7" PRIx64 " ", w.start);
+            out.insert(out.end(), text, text + std::strlen(text));
+            prefix_due = false;
+        }
+        if (f.encoding == TextEncoding::utf8) {
+            Bytes utf8(3 * w.bytes.size() + 1);
+            utf8.resize(detail::cp932_to_utf8(w.bytes.data(), w.bytes.size(), utf8.data()));
+            out.insert(out.end(), utf8.begin(), utf8.end());
+        } else {
+            out.insert(out.end(), w.bytes.begin(), w.bytes.end());
+        }
+        if (w.line_break) {
+            if (f.eol == LineEnd::crlf) out.push_back('\r');
+            out.push_back('\n');
+            prefix_due = true;
+        }
+    }
+    return out;
+}
+
+std::vector<OutputFormat> test_formats() {
+    std::vector<OutputFormat> formats(5);
+    formats[0].encoding = TextEncoding::utf8;
+    formats[1].eol = LineEnd::lf;
+    formats[2].radix = OffsetRadix::hex;
+    formats[3].radix = OffsetRadix::decimal;
+    formats[3].file_name = "a.dat";
+    formats[4].encoding = TextEncoding::utf8;
+    formats[4].eol = LineEnd::lf;
+    formats[4].radix = OffsetRadix::octal;
+    formats[4].file_name = "データ/" + std::string(1500, 'n');  // longer than most output buffers
+    return formats;
+}
+
+// A format other than the plain one takes another scan; its runs must be the
+// plain pass's runs, byte for byte, at every boundary, with each line's
+// offset that of the input byte where its first run starts.
+TEST(extract_pass, formatted_output_at_every_boundary_matches_the_reference) {
+    const Bytes plain = boundary_input();
+    const std::size_t pieces[] = {1, 3, 64, 1001, detail::default_piece_size};
+    const std::size_t outputs[] = {1, 17, 1025};
+    // The helper threads hand over every piece: only with the larger ones.
+    const test::SinkKind sinks[] = {test::SinkKind::keeps, test::SinkKind::trades,
+                                    test::SinkKind::overlapped};
+    for (const SettingsShape& shape : boundary_shapes()) {
+        Bytes data = plain;
+        for (auto& c : data) c = static_cast<unsigned char>(c ^ (shape.settings.xor_value & 0xFF));
+        std::vector<test::ReferenceWrite> writes;
+        test::reference_extract(data, shape.settings, &writes);
+        const std::vector<OutputFormat> formats = test_formats();
+        for (std::size_t f = 0; f < formats.size(); ++f) {
+            const OutputFormat& format = formats[f];
+            const Bytes want = formatted_reference(writes, format, shape.settings.auto_newline != 0);
+            for (std::size_t p = 0; p < std::size(pieces); ++p) {
+                for (std::size_t o = 0; o < std::size(outputs); ++o) {
+                    const test::SinkKind sink = sinks[(p + o) % (pieces[p] < 1000 ? 2 : 3)];
+                    detail::PassOptions options{pieces[p], outputs[o]};
+                    options.format = &format;
+                    ExtractStatus st;
+                    const Bytes got = test::run_pass_through(sink, data, shape.settings, options,
+                                                             1 + (p * 7 + o) % 5000, &st);
+                    const auto diff = std::mismatch(got.begin(), got.end(), want.begin(), want.end());
+                    ASSERT_TRUE(st.ok() && got == want && st.bytes_out == got.size())
+                        << shape.name << ", format " << f
+                        << " (utf8 " << (format.encoding == TextEncoding::utf8) << ", radix "
+                        << static_cast<int>(format.radix) << "), sink " << test::name_of(sink)
+                        << ", piece " << pieces[p] << ", output buffer " << outputs[o] << ": "
+                        << got.size() << " bytes, want " << want.size()
+                        << ", first difference at " << (diff.first - got.begin());
+                }
+            }
+        }
+    }
+}
+
+// Both scans report a failing source or sink, and count what they read and
+// wrote; progress follows the pieces read and ends at the input's size.
 TEST(extract_pass, read_and_write_failures_are_reported) {
     const Bytes data = cat({repeat("漢", 3000), bytes("\0かな\0"s)});
     const ExtractionSettings defaults;
-    {
-        test::MemorySource source(data, 5000, EIO);
-        test::MemorySink sink;
-        const ExtractStatus st = detail::run_pass(source, sink, defaults, {1024, 4096});
-        EXPECT_EQ(st.error, ExtractError::read_input);
-        EXPECT_EQ(st.sys_errno, EIO);
-    }
-    {
-        test::MemorySource source(data);
-        test::MemorySink sink(100);
-        const ExtractStatus st = detail::run_pass(source, sink, defaults, {1024, 4096});
-        EXPECT_EQ(st.error, ExtractError::write_output);
-        EXPECT_EQ(st.sys_errno, ENOSPC);
-    }
-    {
-        test::MemorySource source(data);
-        test::MemorySink sink;
-        const ExtractStatus st = detail::run_pass(source, sink, defaults, {1024, 4096});
-        EXPECT_TRUE(st.ok());
-        EXPECT_EQ(st.bytes_in, data.size());
-        EXPECT_EQ(st.bytes_out, sink.bytes.size());
-        EXPECT_EQ(sink.bytes, test::reference_extract(data, defaults));
+    OutputFormat formatted;
+    formatted.radix = OffsetRadix::hex;
+    const OutputFormat* const formats[] = {nullptr, &formatted};
+    for (const OutputFormat* format : formats) {
+        SCOPED_TRACE(format == nullptr ? "plain" : "formatted");
+        detail::PassOptions options{1024, 4096};
+        options.format = format;
+        {
+            test::MemorySource source(data, 5000, EIO);
+            test::MemorySink sink;
+            const ExtractStatus st = detail::run_pass(source, sink, defaults, options);
+            EXPECT_EQ(st.error, ExtractError::read_input);
+            EXPECT_EQ(st.sys_errno, EIO);
+        }
+        {
+            test::MemorySource source(data);
+            test::MemorySink sink(100);
+            const ExtractStatus st = detail::run_pass(source, sink, defaults, options);
+            EXPECT_EQ(st.error, ExtractError::write_output);
+            EXPECT_EQ(st.sys_errno, ENOSPC);
+        }
+        {
+            std::vector<std::uint64_t> seen;
+            const std::function<void(std::uint64_t)> progress = [&seen](std::uint64_t n) {
+                seen.push_back(n);
+            };
+            options.progress = &progress;
+            test::MemorySource source(data);
+            test::MemorySink sink;
+            const ExtractStatus st = detail::run_pass(source, sink, defaults, options);
+            EXPECT_TRUE(st.ok());
+            EXPECT_EQ(st.bytes_in, data.size());
+            EXPECT_EQ(st.bytes_out, sink.bytes.size());
+            if (format == nullptr) {
+                EXPECT_EQ(sink.bytes, test::reference_extract(data, defaults));
+            }
+            EXPECT_EQ(seen.size(), data.size() / 1024 + 1);
+            EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
+            EXPECT_EQ(seen.empty() ? 0 : seen.back(), data.size());
+        }
     }
 }
 

@@ -30,7 +30,8 @@ bool reference_match_exempt(const ExtractionSettings& settings, unsigned char* r
 }  // namespace
 
 std::vector<unsigned char> reference_extract(std::span<const unsigned char> data,
-                                             const ExtractionSettings& settings) {
+                                             const ExtractionSettings& settings,
+                                             std::vector<ReferenceWrite>* writes) {
     const std::size_t size = data.size();
     std::vector<unsigned char> buffer(data.begin(), data.end());
     buffer.resize(size + 16, 0);
@@ -40,7 +41,12 @@ std::vector<unsigned char> reference_extract(std::span<const unsigned char> data
     }
 
     std::vector<unsigned char> out;
-    auto write = [&out](const unsigned char* p, std::size_t n) { out.insert(out.end(), p, p + n); };
+    std::size_t start = 0;
+    auto write = [&](const unsigned char* p, std::size_t n, bool line_break) {
+        out.insert(out.end(), p, p + n);
+        if (line_break) out.insert(out.end(), {'\r', '\n'});
+        if (writes != nullptr) writes->push_back({start, {p, p + n}, line_break});
+    };
     auto classify = [&](std::size_t i) { return classify_pair(settings, buffer[i], buffer[i + 1]); };
 
     unsigned char run[1024];
@@ -51,6 +57,7 @@ std::vector<unsigned char> reference_extract(std::span<const unsigned char> data
             ++i;
             continue;
         }
+        start = i;
         for (;;) {
             const CharClass c = classify(i);
             if (c == CharClass::None) break;
@@ -65,14 +72,13 @@ std::vector<unsigned char> reference_extract(std::span<const unsigned char> data
                 i += 2;
             }
             if (n > 1000) {
-                write(run, n);
+                write(run, n, false);
                 n = 0;
                 break;
             }
         }
         if (n >= settings.min_length || reference_match_exempt(settings, run, n)) {
-            write(run, n);
-            if (settings.auto_newline != 0) write(reinterpret_cast<const unsigned char*>("\r\n"), 2);
+            write(run, n, settings.auto_newline != 0);
         }
         n = 0;
     }

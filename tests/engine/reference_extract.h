@@ -5,6 +5,7 @@
 // and the fuzzer compare the two byte for byte.
 #pragma once
 
+#include <cstdint>
 #include <span>
 #include <vector>
 
@@ -12,7 +13,19 @@
 
 namespace kurvane::test {
 
+// One write of the pass: bytes of the run that starts at input offset
+// `start` (where its first character or excluded pair lies), and whether the
+// line break follows them. A run over 1000 bytes is written in pieces, each
+// a write of its own; the scan goes on with a new run after each piece.
+struct ReferenceWrite {
+    std::uint64_t start;
+    std::vector<unsigned char> bytes;
+    bool line_break;
+};
+
+// The output; with `writes`, also the writes that make it up, in order.
 std::vector<unsigned char> reference_extract(std::span<const unsigned char> data,
-                                             const ExtractionSettings& settings);
+                                             const ExtractionSettings& settings,
+                                             std::vector<ReferenceWrite>* writes = nullptr);
 
 }  // namespace kurvane::test
