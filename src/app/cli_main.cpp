@@ -66,13 +66,16 @@ int main(int argc, char** argv) {
     // The locale decides the encoding the Japanese messages are printed in.
     std::setlocale(LC_ALL, "");
     const std::span<const char* const> args(argv + 1, static_cast<std::size_t>(argc > 0 ? argc - 1 : 0));
-    const kurvane::cli::Options options = kurvane::cli::parse_options(args);
+    const kurvane::cli::Language language = kurvane::cli::message_language();
+    const kurvane::cli::Options options = kurvane::cli::parse_options(args, language);
 #ifdef _WIN32
-    // Extracted text on standard output must keep its CR LF bytes as they are.
-    if (options.output && *options.output == kurvane::cli::standard_output_name) {
+    // Extracted text on standard output must keep its CR LF bytes as they
+    // are, and data read from standard input every byte.
+    if (options.action == kurvane::cli::Action::extract_files) {
         _setmode(_fileno(stdout), _O_BINARY);
+        _setmode(_fileno(stdin), _O_BINARY);
     }
 #endif
     handle_stopping_signals();
-    return kurvane::cli::run(options, stdout, stderr);
+    return kurvane::cli::run(options, stdout, stderr, language);
 }

@@ -1,12 +1,64 @@
 #include "app/cli_options.h"
 
-#include <array>
+#include <charconv>
+#include <cstring>
 #include <string_view>
+#include <type_traits>
+
+#include "app/terminal_text.h"
+#include "engine/file_names.h"
 
 namespace kurvane::cli {
+
+const std::array<CharacterClass, class_count> character_classes{{
+    {"half-digit", &ExtractionSettings::half_digits},
+    {"half-upper", &ExtractionSettings::half_upper},
+    {"half-lower", &ExtractionSettings::half_lower},
+    {"half-kana", &ExtractionSettings::half_katakana},
+    {"half-symbol", &ExtractionSettings::half_symbols},
+    {"hiragana", &ExtractionSettings::full_hiragana},
+    {"katakana", &ExtractionSettings::full_katakana},
+    {"kanji", &ExtractionSettings::full_kanji},
+    {"full-digit", &ExtractionSettings::full_digits},
+    {"full-upper", &ExtractionSettings::full_upper},
+    {"full-lower", &ExtractionSettings::full_lower},
+    {"cyrillic", &ExtractionSettings::full_cyrillic},
+    {"greek", &ExtractionSettings::full_greek},
+    {"full-symbol", &ExtractionSettings::full_symbols},
+}};
+
 namespace {
 
-enum class Key { help, version, output, settings, ext };
+constexpr ClassSet half_classes = 0x1F;  // the first five
+constexpr ClassSet all_classes = (ClassSet{1} << class_count) - 1;
+constexpr ClassSet half_kana_class = 1u << 3;
+
+struct ClassGroup {
+    std::string_view name;
+    ClassSet classes;
+};
+constexpr ClassGroup class_groups[] = {
+    {"ascii", half_classes & ~half_kana_class},
+    {"half", half_classes},
+    {"full", all_classes & ~half_classes},
+    {"all", all_classes},
+    {"none", 0},
+};
+
+std::optional<ClassSet> class_named(std::string_view name) {
+    for (std::size_t i = 0; i < class_count; ++i) {
+        if (name == character_classes[i].name) return ClassSet{1} << i;
+    }
+    for (const ClassGroup& group : class_groups) {
+        if (name == group.name) return group.classes;
+    }
+    return std::nullopt;
+}
+
+enum class Key {
+    help, version, output, output_dir, settings, ext, min_length, xor_value, classes, exclude, keep,
+    newline, no_newline, defaults, show_settings, save_settings, encoding, eol, radix, print_file_name, quiet,
+};
 
 struct OptionEntry {
     Key key;
@@ -15,13 +67,29 @@ struct OptionEntry {
     bool takes_argument;
 };
 
-constexpr std::array<OptionEntry, 5> option_table{{
+constexpr OptionEntry option_table[] = {
     {Key::help, 'h', "help", false},
     {Key::version, 0, "version", false},
     {Key::output, 'o', "output", true},
+    {Key::output_dir, 'd', "output-dir", true},
     {Key::settings, 's', "settings", true},
     {Key::ext, 'e', "ext", true},
-}};
+    {Key::min_length, 'n', "min-length", true},
+    {Key::xor_value, 'x', "xor", true},
+    {Key::classes, 'c', "classes", true},
+    {Key::exclude, 0, "exclude", true},
+    {Key::keep, 0, "keep", true},
+    {Key::newline, 0, "newline", false},
+    {Key::no_newline, 0, "no-newline", false},
+    {Key::defaults, 0, "defaults", false},
+    {Key::show_settings, 0, "show-settings", false},
+    {Key::save_settings, 0, "save-settings", true},
+    {Key::encoding, 0, "encoding", true},
+    {Key::eol, 0, "eol", true},
+    {Key::radix, 't', "radix", true},
+    {Key::print_file_name, 'f', "print-file-name", false},
+    {Key::quiet, 'q', "quiet", false},
+};
 
 const OptionEntry* find_short(char c) {
     for (const OptionEntry& entry : option_table) {
@@ -30,69 +98,187 @@ const OptionEntry* find_short(char c) {
     return nullptr;
 }
 
-// An exact name wins; otherwise a prefix must select exactly one option.
+// An exact name wins; otherwise the options the prefix selects must be one,
+// or one whose name every other selected name begins with.
 const OptionEntry* find_long(std::string_view name, bool& ambiguous) {
     ambiguous = false;
-    const OptionEntry* found = nullptr;
+    std::vector<const OptionEntry*> found;
     for (const OptionEntry& entry : option_table) {
         if (entry.long_name == name) return &entry;
-        if (!name.empty() && entry.long_name.starts_with(name)) {
-            if (found != nullptr) ambiguous = true;
-            found = &entry;
+        if (!name.empty() && entry.long_name.starts_with(name)) found.push_back(&entry);
+    }
+    for (const OptionEntry* candidate : found) {
+        bool heads_all = true;
+        for (const OptionEntry* other : found) heads_all = heads_all && other->long_name.starts_with(candidate->long_name);
+        if (heads_all) return candidate;
+    }
+    ambiguous = !found.empty();
+    return nullptr;
+}
+
+// A whole decimal number, or with `hex_prefix_allowed` a 0x hex one.
+std::optional<std::uint64_t> parse_number(std::string_view text, bool hex_prefix_allowed) {
+    int base = 10;
+    if (hex_prefix_allowed && (text.starts_with("0x") || text.starts_with("0X"))) {
+        text.remove_prefix(2);
+        base = 16;
+    }
+    std::uint64_t value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, base);
+    if (text.empty() || error != std::errc() || end != text.data() + text.size()) return std::nullopt;
+    return value;
+}
+
+class Parser {
+public:
+    explicit Parser(Language language) : language_(language) {}
+
+    Options parse(std::span<const char* const> args);
+
+private:
+    // Applies one option with its argument. Returns true when the parse
+    // ends here: help, version, or an error (set in options_.error).
+    bool apply(Key key, std::string_view name, const std::string& argument);
+    bool fail(const Message& message, std::initializer_list<std::string_view> args = {}) {
+        options_.action = Action::usage_error;
+        options_.error = format_message(language_, message, args);
+        return true;
+    }
+    bool set_classes(std::string_view list);
+    bool add_exclude(const std::string& argument);
+    bool add_keep(const std::string& argument);
+    void check_combination();
+
+    Language language_;
+    Options options_;
+};
+
+bool Parser::set_classes(std::string_view list) {
+    std::vector<ClassStep> steps;
+    bool replaces = false;
+    while (true) {
+        const std::size_t comma = list.find(',');
+        std::string_view item = list.substr(0, comma);
+        bool add = true;
+        const bool relative = item.starts_with('+') || item.starts_with('-');
+        if (relative) {
+            add = item.front() == '+';
+            item.remove_prefix(1);
+        }
+        replaces = replaces || !relative;
+        const std::optional<ClassSet> classes = class_named(item);
+        if (!classes) return fail(msg::unknown_class, {item});
+        steps.push_back({add, *classes});
+        if (comma == std::string_view::npos) break;
+        list.remove_prefix(comma + 1);
+    }
+    // A plain name anywhere in the list means the list is the whole set.
+    if (replaces) options_.changes.class_steps.push_back({false, all_classes});
+    options_.changes.class_steps.insert(options_.changes.class_steps.end(), steps.begin(), steps.end());
+    return false;
+}
+
+bool Parser::add_exclude(const std::string& argument) {
+    auto& excluded = options_.changes.excluded;
+    if (!excluded) excluded.emplace();
+    if (excluded->size() == excluded_pair_count) return fail(msg::too_many_excludes);
+    std::string bytes;
+    if ((argument.starts_with("0x") || argument.starts_with("0X")) && argument.size() == 6) {
+        const std::optional<std::uint64_t> value = parse_number(argument, true);
+        if (!value) return fail(msg::exclude_not_one_character, {argument});
+        bytes = {static_cast<char>(*value >> 8), static_cast<char>(*value & 0xFF)};
+    } else {
+        if (!terminal_to_cp932(argument, bytes)) return fail(msg::not_convertible, {"--exclude", argument});
+        if (bytes.size() != 2 || !detail::is_cp932_lead(static_cast<unsigned char>(bytes[0]))) {
+            return fail(msg::exclude_not_one_character, {argument});
         }
     }
-    return ambiguous ? nullptr : found;
+    if (bytes[0] == '\0' || bytes[1] == '\0') return fail(msg::exclude_zero_byte, {argument});
+    excluded->push_back({static_cast<unsigned char>(bytes[0]), static_cast<unsigned char>(bytes[1])});
+    return false;
 }
 
-Options usage_error(std::string message) {
-    Options failed;
-    failed.action = Action::usage_error;
-    failed.error = std::move(message);
-    return failed;
+bool Parser::add_keep(const std::string& argument) {
+    auto& kept = options_.changes.kept;
+    if (!kept) kept.emplace();
+    if (kept->size() == exempt_string_count) return fail(msg::too_many_keeps);
+    std::string bytes;
+    if (!terminal_to_cp932(argument, bytes)) return fail(msg::not_convertible, {"--keep", argument});
+    if (bytes.empty()) return fail(msg::keep_empty);
+    if (bytes.size() > exempt_string_max) return fail(msg::keep_too_long, {argument, std::to_string(bytes.size())});
+    kept->push_back(std::move(bytes));
+    return false;
 }
 
-// Applies one option with its argument; returns true when the parse ends here
-// (help and version).
-bool apply(Options& options, Key key, std::string argument) {
+bool Parser::apply(Key key, std::string_view name, const std::string& argument) {
+    Options& o = options_;
+    auto choose = [&](auto& field, std::initializer_list<std::pair<std::string_view, int>> choices) {
+        for (const auto& [word, value] : choices) {
+            if (argument == word) {
+                field = static_cast<std::remove_reference_t<decltype(field)>>(value);
+                return false;
+            }
+        }
+        return fail(msg::invalid_argument, {name, argument});
+    };
     switch (key) {
-    case Key::help:
-        options.action = Action::help;
-        return true;
-    case Key::version:
-        options.action = Action::version;
-        return true;
-    case Key::output:
-        options.output = std::move(argument);
+    case Key::help: o.action = Action::help; return true;
+    case Key::version: o.action = Action::version; return true;
+    case Key::output: o.output = argument; return false;
+    case Key::output_dir: o.output_dir = argument; return false;
+    case Key::settings: o.settings_path = argument; return false;
+    case Key::ext: o.extension = argument; return false;
+    case Key::min_length: {
+        const std::optional<std::uint64_t> n = parse_number(argument, false);
+        if (!n || *n < 1 || *n > UINT32_MAX) return fail(msg::min_length_range, {argument});
+        o.changes.min_length = static_cast<std::uint32_t>(*n);
         return false;
-    case Key::settings:
-        options.settings_path = std::move(argument);
+    }
+    case Key::xor_value: {
+        const std::optional<std::uint64_t> n = parse_number(argument, true);
+        if (!n || *n > 255) return fail(msg::xor_range, {argument});
+        o.changes.xor_value = static_cast<std::uint32_t>(*n);
         return false;
-    case Key::ext:
-        options.extension = std::move(argument);
-        return false;
+    }
+    case Key::classes: return set_classes(argument);
+    case Key::exclude: return add_exclude(argument);
+    case Key::keep: return add_keep(argument);
+    case Key::newline: o.changes.newline = true; return false;
+    case Key::no_newline: o.changes.newline = false; return false;
+    case Key::defaults: o.changes.defaults = true; return false;
+    case Key::show_settings: o.show_settings = true; return false;
+    case Key::save_settings: o.save_settings_path = argument; return false;
+    case Key::encoding:
+        return choose(o.format.encoding, {{"cp932", int(TextEncoding::cp932)}, {"utf-8", int(TextEncoding::utf8)}});
+    case Key::eol: return choose(o.format.eol, {{"crlf", int(LineEnd::crlf)}, {"lf", int(LineEnd::lf)}});
+    case Key::radix:
+        return choose(o.format.radix, {{"d", int(OffsetRadix::decimal)},
+                                       {"o", int(OffsetRadix::octal)},
+                                       {"x", int(OffsetRadix::hex)}});
+    case Key::print_file_name: o.print_file_name = true; return false;
+    case Key::quiet: o.quiet = true; return false;
     }
     return false;
 }
 
-// Checks the combinations once every argument has been read.
-Options check_combination(Options options) {
-    if (options.extension) {
-        if (!options.files.empty()) return usage_error("--ext takes no FILE operands");
-        if (options.output) return usage_error("--ext cannot be combined with --output");
-        options.action = Action::search_ext;
-        return options;
+void Parser::check_combination() {
+    Options& o = options_;
+    if (o.output && o.output_dir) {
+        fail(msg::output_dir_with_output);
+    } else if (o.extension) {
+        if (!o.files.empty()) {
+            fail(msg::ext_with_files);
+        } else if (o.output) {
+            fail(msg::ext_with_output);
+        } else {
+            o.action = Action::search_ext;
+        }
+    } else if (o.output && *o.output != standard_output_name && o.files.size() > 1) {
+        fail(msg::output_needs_one_file);
     }
-    if (options.files.empty()) return usage_error("missing file operand");
-    if (options.output && options.files.size() != 1) {
-        return usage_error("--output needs exactly one FILE");
-    }
-    return options;
 }
 
-}  // namespace
-
-Options parse_options(std::span<const char* const> args) {
-    Options options;
+Options Parser::parse(std::span<const char* const> args) {
     std::size_t i = 0;
     // The argument of an option that takes one: the rest of the word when it
     // is not empty, else the next argument.
@@ -106,10 +292,16 @@ Options parse_options(std::span<const char* const> args) {
         return true;
     };
 
+    // Ends the parse with a usage error.
+    auto failed = [&](const Message& message, std::initializer_list<std::string_view> message_args) {
+        fail(message, message_args);
+        return options_;
+    };
+
     for (; i < args.size(); ++i) {
         const std::string_view word = args[i];
         if (word == "--") {
-            for (++i; i < args.size(); ++i) options.files.emplace_back(args[i]);
+            for (++i; i < args.size(); ++i) options_.files.emplace_back(args[i]);
             break;
         }
         if (word.starts_with("--")) {
@@ -118,64 +310,193 @@ Options parse_options(std::span<const char* const> args) {
             const std::string_view name = body.substr(0, equals);
             bool ambiguous = false;
             const OptionEntry* entry = find_long(name, ambiguous);
-            if (ambiguous) return usage_error("option '" + std::string(word) + "' is ambiguous");
-            if (entry == nullptr) return usage_error("unrecognized option '" + std::string(word) + "'");
+            if (ambiguous) return failed(msg::ambiguous_option, {word});
+            if (entry == nullptr) return failed(msg::unrecognized_option, {word});
             const std::string full = "--" + std::string(entry->long_name);
             std::string argument;
             if (entry->takes_argument) {
                 if (equals != std::string_view::npos) {
                     argument = std::string(body.substr(equals + 1));
                 } else if (!take_argument({}, argument)) {
-                    return usage_error("option '" + full + "' requires an argument");
+                    return failed(msg::long_needs_argument, {full});
                 }
             } else if (equals != std::string_view::npos) {
-                return usage_error("option '" + full + "' doesn't allow an argument");
+                return failed(msg::no_argument_allowed, {full});
             }
-            if (apply(options, entry->key, std::move(argument))) return options;
+            if (apply(entry->key, full, argument)) return options_;
             continue;
         }
         if (word.size() < 2 || word[0] != '-') {  // an operand; "-" alone is one too
-            options.files.emplace_back(word);
+            options_.files.emplace_back(word);
             continue;
         }
         for (std::size_t k = 1; k < word.size(); ++k) {
             const OptionEntry* entry = find_short(word[k]);
-            if (entry == nullptr) {
-                return usage_error(std::string("invalid option -- '") + word[k] + "'");
-            }
+            const std::string_view letter = word.substr(k, 1);
+            if (entry == nullptr) return failed(msg::invalid_option, {letter});
             std::string argument;
             if (entry->takes_argument) {
                 if (!take_argument(word.substr(k + 1), argument)) {
-                    return usage_error(std::string("option requires an argument -- '") + word[k] + "'");
+                    return failed(msg::short_needs_argument, {letter});
                 }
                 k = word.size();  // the rest of the word was the argument
             }
-            if (apply(options, entry->key, std::move(argument))) return options;
+            if (apply(entry->key, "--" + std::string(entry->long_name), argument)) return options_;
         }
     }
-    return check_combination(std::move(options));
+    check_combination();
+    return options_;
 }
 
-const char* usage_text() {
-    return "Usage: kurvane [OPTION]... FILE...\n"
+}  // namespace
+
+ClassSet classes_of(const ExtractionSettings& settings) {
+    ClassSet set = 0;
+    for (std::size_t i = 0; i < class_count; ++i) {
+        if (settings.*character_classes[i].flag != 0) set |= ClassSet{1} << i;
+    }
+    return set;
+}
+
+void apply_changes(const SettingChanges& changes, ExtractionSettings& settings) {
+    if (changes.min_length) settings.min_length = *changes.min_length;
+    if (changes.xor_value) settings.xor_value = *changes.xor_value;
+    if (changes.newline) settings.auto_newline = *changes.newline ? 1 : 0;
+    ClassSet set = classes_of(settings);
+    for (const ClassStep& step : changes.class_steps) set = step.add ? set | step.classes : set & ~step.classes;
+    for (std::size_t i = 0; i < class_count; ++i) {
+        const bool on = (set >> i & 1) != 0;
+        std::int32_t& flag = settings.*character_classes[i].flag;
+        if ((flag != 0) != on) flag = on ? 1 : 0;
+    }
+    if (changes.excluded) {
+        std::memset(settings.excluded_pairs, 0, sizeof settings.excluded_pairs);
+        for (std::size_t k = 0; k < changes.excluded->size(); ++k) {
+            settings.excluded_pairs[k][0] = (*changes.excluded)[k][0];
+            settings.excluded_pairs[k][1] = (*changes.excluded)[k][1];
+        }
+    }
+    if (changes.kept) {
+        std::memset(settings.exempt_strings, 0, sizeof settings.exempt_strings);
+        for (std::size_t k = 0; k < changes.kept->size(); ++k) {
+            const std::string& text = (*changes.kept)[k];
+            std::memcpy(settings.exempt_strings[k], text.data(), text.size());
+        }
+    }
+}
+
+Options parse_options(std::span<const char* const> args, Language language) {
+    return Parser(language).parse(args);
+}
+
+std::string usage_text(Language language) {
+    if (language == Language::japanese) {
+        return cp932_to_terminal(
+            "使い方: kurvane [オプション]... [FILE]...\n"
+            "  または: kurvane -e EXT [オプション]...\n"
+            "各 FILE から Shift-JIS（コードページ 932）の文字列を抜き出し、その横の\n"
+            "テキストファイルに書き出します。名前は最初の '.' までに \".txt\" を付けたもの\n"
+            "です（dir/a.b.dat なら dir/a.txt）。ファイルが自分自身の出力になることは\n"
+            "ありません。FILE が - のとき、または FILE がないときは標準入力を読んで\n"
+            "標準出力に書きます。\n"
+            "\n"
+            "出力先:\n"
+            "  -o, --output=PATH      PATH に書き出す（'-' は標準出力）。'-' 以外は FILE が\n"
+            "                         1 つのときだけ。'-' なら複数の FILE を順に書く\n"
+            "  -d, --output-dir=DIR   いつもの名前で DIR の中に書き出す\n"
+            "  -e, --ext=EXT          作業ディレクトリの *.EXT に一致するファイルをすべて\n"
+            "                         抜き出す（ワイルドカード * と ?、大文字小文字は無視）\n"
+            "  -q, --quiet            進み具合を表示しない\n"
+            "\n"
+            "設定（設定ファイルの値より優先）:\n"
+            "  -s, --settings=PATH    setting.dat の代わりに PATH から設定を読む\n"
+            "      --defaults         設定ファイルを読まず、組み込みの既定値を使う\n"
+            "  -n, --min-length=N     N バイト以上の文字列だけを書く（N は 1 以上）\n"
+            "  -x, --xor=N            データを N（0～255、10進数か 0x の16進数）で XOR する\n"
+            "  -c, --classes=LIST     文字として扱う文字種（カンマ区切り）。+NAME と -NAME は\n"
+            "                         設定ファイルの文字種に加える・から除く。名前:\n"
+            "                         half-digit half-upper half-lower half-kana half-symbol\n"
+            "                         hiragana katakana kanji full-digit full-upper full-lower\n"
+            "                         cyrillic greek full-symbol; まとめて: ascii（half-kana 以外\n"
+            "                         の半角）half full all none\n"
+            "      --exclude=TEXT     取り除く全角文字 1 文字か 2 バイトの 0xHHHH（12 個まで）\n"
+            "      --keep=TEXT        短くても残す文字列（6 個まで、932 で 20 バイトまで）\n"
+            "                         --exclude と --keep は設定ファイルの一覧を置き換える\n"
+            "      --newline, --no-newline  文字列ごとに改行する・しない\n"
+            "      --show-settings    有効な設定を表示して終了する\n"
+            "      --save-settings=PATH  有効な設定を setting.dat の形式で PATH に保存する\n"
+            "                         （FILE がなければそこで終了）\n"
+            "\n"
+            "出力形式:\n"
+            "      --encoding=ENC     cp932（既定）または utf-8 で書く\n"
+            "      --eol=EOL          行末を crlf（既定）または lf にする\n"
+            "  -t, --radix=R          各行の前に入力中の位置を付ける（d 10進、o 8進、x 16進）\n"
+            "  -f, --print-file-name  各行の前に入力ファイルの名前と ': ' を付ける\n"
+            "\n"
+            "  -h, --help             この使い方を表示して終了する\n"
+            "      --version          バージョンを表示して終了する\n"
+            "\n"
+            "-s も --defaults もなければ、作業ディレクトリに setting.dat があればそれを\n"
+            "読み、なければ組み込みの既定値を使います。設定ファイルに書くのは\n"
+            "--save-settings だけです。\n"
+            "\n"
+            "終了ステータス: すべて抜き出せたら 0、失敗があれば 1、使い方の誤り・\n"
+            "読めない設定ファイル・出力先の重なりは 2。\n");
+    }
+    return "Usage: kurvane [OPTION]... [FILE]...\n"
            "  or:  kurvane -e EXT [OPTION]...\n"
            "Write the Shift-JIS (code page 932) text found in each FILE to a text file\n"
            "beside it: the file name up to its first '.', then \".txt\" (dir/a.b.dat\n"
-           "gives dir/a.txt). A file is never its own output.\n"
+           "gives dir/a.txt). A file is never its own output. With FILE '-', or no\n"
+           "FILE, read standard input and write standard output.\n"
            "\n"
-           "  -o, --output=PATH    write to PATH instead ('-' for standard output);\n"
-           "                       only with exactly one FILE\n"
-           "  -s, --settings=PATH  read the settings from PATH instead of setting.dat\n"
-           "  -e, --ext=EXT        extract every file of the working directory whose\n"
-           "                       name matches *.EXT (wildcards * and ?, case ignored)\n"
-           "  -h, --help           display this help and exit\n"
-           "      --version        output version information and exit\n"
+           "Where the text goes:\n"
+           "  -o, --output=PATH      write to PATH instead ('-' for standard output);\n"
+           "                         other than '-' only with exactly one FILE; with '-'\n"
+           "                         several FILEs are written in order\n"
+           "  -d, --output-dir=DIR   write the outputs into DIR under their usual names\n"
+           "  -e, --ext=EXT          extract every file of the working directory whose\n"
+           "                         name matches *.EXT (wildcards * and ?, case ignored)\n"
+           "  -q, --quiet            show no progress line\n"
            "\n"
-           "Without -s, setting.dat in the working directory is read when it exists;\n"
-           "otherwise the built-in defaults apply. Settings are never written.\n"
+           "Settings (these override the settings file):\n"
+           "  -s, --settings=PATH    read the settings from PATH instead of setting.dat\n"
+           "      --defaults         read no settings file; start from the defaults\n"
+           "  -n, --min-length=N     write only runs of at least N bytes (N >= 1)\n"
+           "  -x, --xor=N            XOR the data with N (0 to 255, decimal or 0x hex)\n"
+           "  -c, --classes=LIST     the character classes that count as text, comma\n"
+           "                         separated; +NAME and -NAME add to or remove from the\n"
+           "                         settings file's classes. Names: half-digit\n"
+           "                         half-upper half-lower half-kana half-symbol hiragana\n"
+           "                         katakana kanji full-digit full-upper full-lower\n"
+           "                         cyrillic greek full-symbol; groups: ascii (the\n"
+           "                         single-byte classes but half-kana) half full all none\n"
+           "      --exclude=TEXT     drop this double-byte character, or two bytes\n"
+           "                         written 0xHHHH, from the text (up to 12 times)\n"
+           "      --keep=TEXT        keep this string even in short runs (up to 6 times,\n"
+           "                         each at most 20 bytes in code page 932)\n"
+           "                         --exclude and --keep replace the settings file's lists\n"
+           "      --newline, --no-newline  end each run with a line break, or not\n"
+           "      --show-settings    print the settings in effect and exit\n"
+           "      --save-settings=PATH  save the settings in effect to PATH as a\n"
+           "                         setting.dat; exit there when no FILE is named\n"
+           "\n"
+           "Output format:\n"
+           "      --encoding=ENC     write cp932 (the default) or utf-8\n"
+           "      --eol=EOL          end lines with crlf (the default) or lf\n"
+           "  -t, --radix=R          start each line with its offset in the input:\n"
+           "                         d decimal, o octal, x hex\n"
+           "  -f, --print-file-name  start each line with the input's name and ': '\n"
+           "\n"
+           "  -h, --help             display this help and exit\n"
+           "      --version          output version information and exit\n"
+           "\n"
+           "Without -s or --defaults, setting.dat in the working directory is read when\n"
+           "it exists; otherwise the built-in defaults apply. Only --save-settings\n"
+           "writes a settings file.\n"
            "\n"
            "Exit status: 0 when every file was extracted, 1 when any failed,\n"
-           "2 for a usage error or an unreadable settings file.\n";
+           "2 for a usage error, an unreadable settings file or clashing outputs.\n";
 }
 
 }  // namespace kurvane::cli

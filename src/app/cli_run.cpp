@@ -2,14 +2,18 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <optional>
 #include <vector>
 #include <version>  // defines _GLIBCXX_HAS_GTHREADS where std::thread exists
 
 #include "app/posix_file_search.h"
+#include "app/progress_line.h"
 #include "app/terminal_text.h"
+#include "engine/file_names.h"
 #include "engine/file_replacement.h"
 #include "settings/settings_file.h"
 #include "ui/main_dialog.h"
@@ -47,37 +51,49 @@ std::string with_cause(std::string line, int sys_errno) {
 // Writes and flushes `out`; false (errno set) when anything written to it was lost.
 bool finish_stream(std::FILE* out) { return std::fflush(out) == 0 && !std::ferror(out); }
 
-int print_text(const char* text, std::FILE* out, std::FILE* err) {
-    std::fputs(text, out);
+int print_text(const std::string& text, std::FILE* out, std::FILE* err, Language language) {
+    std::fputs(text.c_str(), out);
     if (finish_stream(out)) return exit_success;
-    print_line(err, with_cause("write error", errno));
+    print_line(err, with_cause(format_message(language, msg::write_error), errno));
     return exit_failure;
 }
 
+// The extension field of a settings file, kept to be saved again.
+class TextField : public ExtensionField {
+public:
+    explicit TextField(std::string text = {}) : text_(std::move(text)) {}
+    std::string text() const override { return text_; }
+    void set_text(std::string_view text) override { text_ = std::string(text); }
+
+private:
+    std::string text_;
+};
+
 // Loads the settings file named by -s, or setting.dat of the working
-// directory when it exists, into g_settings. A file named by -s must exist.
-int load_cli_settings(const Options& options, std::FILE* err) {
+// directory when it exists, into g_settings and `field`. A file named by -s
+// must exist. `source` is set to the file read, if any.
+int load_cli_settings(const Options& options, TextField& field, std::string& source, std::FILE* err,
+                      Language language) {
     const char* path = options.settings_path ? options.settings_path->c_str() : settings_file_name;
     struct stat info;
+    const std::string cannot_read = format_message(language, msg::cannot_read_settings, {path});
     if (options.settings_path && stat(path, &info) != 0) {
-        print_line(err, with_cause(std::string("cannot read settings ") + path, errno));
+        print_line(err, with_cause(cannot_read, errno));
         return exit_usage;
     }
-    class IgnoredField : public ExtensionField {  // the saved extension is not used here
-    public:
-        std::string text() const override { return {}; }
-        void set_text(std::string_view) override {}
-    } field;
-    if (load_settings(field, g_settings, path) != 0) return exit_success;
+    if (load_settings(field, g_settings, path) != 0) {
+        if (stat(path, &info) == 0) source = path;
+        return exit_success;
+    }
     // The loader says only that the file is there and cannot be read; find
     // out why for the message.
-    std::string line = std::string("cannot read settings ") + path;
+    std::string line = cannot_read;
     if (stat(path, &info) != 0) {
         line = with_cause(std::move(line), errno);
     } else if (S_ISDIR(info.st_mode)) {
         line = with_cause(std::move(line), EISDIR);
     } else if (!S_ISREG(info.st_mode)) {
-        line += ": not a regular file";
+        line += ": " + format_message(language, msg::not_regular_file);
     }
     print_line(err, line);
     return exit_usage;
@@ -85,12 +101,12 @@ int load_cli_settings(const Options& options, std::FILE* err) {
 
 // Runs the jobs on up to two threads when they are independent, else in
 // order on this thread; the results are indexed like the jobs.
-std::vector<ExtractStatus> extract_jobs(const std::vector<FileJob>& jobs) {
+std::vector<ExtractStatus> extract_jobs(const std::vector<FileJob>& jobs, const std::vector<ExtractOptions>& how) {
     std::vector<ExtractStatus> results(jobs.size());
     std::atomic<std::size_t> next{0};
     auto work = [&] {
         for (std::size_t i; (i = next.fetch_add(1)) < jobs.size();) {
-            results[i] = extract_to_path(jobs[i].input.c_str(), jobs[i].output.c_str(), g_settings);
+            results[i] = extract_to_path(jobs[i].input.c_str(), jobs[i].output.c_str(), g_settings, how[i]);
         }
     };
 #if KURVANE_CLI_THREADS
@@ -110,43 +126,144 @@ std::vector<ExtractStatus> extract_jobs(const std::vector<FileJob>& jobs) {
     return results;
 }
 
-int extract_named_files(const Options& options, std::FILE* out, std::FILE* err) {
-    if (options.output && *options.output == standard_output_name) {
-        const std::string& input = options.files.front();
-        ExtractStatus status = extract_to_stream(input.c_str(), out, g_settings);
-        if (status.ok() && !finish_stream(out)) {
-            status.error = ExtractError::write_output;
-            status.sys_errno = errno;
-        }
-        if (status.ok()) return exit_success;
-        print_line(err, failure_line(input, "standard output", status));
-        return exit_failure;
+// Where the text of `input` goes: "" for standard output, else a path.
+// False when the input's name is too long for an output name.
+bool output_for(const Options& options, const std::string& input, std::string& output) {
+    const bool to_path = options.output && *options.output != standard_output_name;
+    if (input == standard_input_name || (options.output && !to_path)) {
+        output = to_path ? *options.output : std::string();
+        return true;
     }
+    if (to_path) {
+        output = *options.output;
+        return true;
+    }
+    if (!output_path_for(input, output)) return false;
+    if (options.output_dir) {
+#ifdef _WIN32
+        constexpr bool backslash_too = true;
+#else
+        constexpr bool backslash_too = false;
+#endif
+        std::string name = output.substr(detail::last_component_start(output, backslash_too));
+        output = *options.output_dir;
+        if (!output.empty() && output.back() != '/' && !(backslash_too && output.back() == '\\')) output += '/';
+        output += name;
+    }
+    return true;
+}
 
+// The size of a regular file; none for standard input, a pipe or a device,
+// whose length is known only at its end.
+std::optional<std::uint64_t> input_size(const std::string& path) {
+    struct stat info;
+    if (path == standard_input_name || stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return {};
+    return static_cast<std::uint64_t>(info.st_size);
+}
+
+// Standard input into a named output. On POSIX the input is reopened by name
+// so that the output gets the usual replace-when-complete treatment and the
+// check that it is not the input.
+ExtractStatus extract_standard_input(std::FILE* in, const std::string& output, const ExtractOptions& how) {
+#ifndef _WIN32
+    if (in == stdin) return extract_to_path("/dev/stdin", output.c_str(), g_settings, how);
+#endif
+    ExtractStatus status;
+    std::FILE* file = std::fopen(output.c_str(), "wb");
+    if (file == nullptr) {
+        status.error = ExtractError::create_output;
+        status.sys_errno = errno;
+        return status;
+    }
+    status = extract_stream(in, file, g_settings, how);
+    if (std::fclose(file) != 0 && status.ok()) {
+        status.error = ExtractError::write_output;
+        status.sys_errno = errno;
+    }
+    return status;
+}
+
+int extract_named_files(const Options& options, std::FILE* in, std::FILE* out, std::FILE* err,
+                        Language language) {
+    const std::vector<std::string> inputs =
+        options.files.empty() ? std::vector<std::string>{standard_input_name} : options.files;
     std::vector<FileJob> jobs;
-    std::vector<ExtractStatus> refused(options.files.size());
-    for (std::size_t i = 0; i < options.files.size(); ++i) {
-        FileJob job{options.files[i], {}};
-        if (options.output) {
-            job.output = *options.output;
-        } else if (!output_path_for(job.input, job.output)) {
-            refused[i].error = ExtractError::name_too_long;
-        }
+    std::vector<ExtractStatus> refused(inputs.size());
+    std::vector<FileJob> to_files;  // the jobs with an output path, for the clash check
+    bool any_to_stream = false;
+    for (std::size_t i = 0; i < inputs.size(); ++i) {
+        FileJob job{inputs[i], {}};
+        if (!output_for(options, job.input, job.output)) refused[i].error = ExtractError::name_too_long;
+        if (refused[i].ok() && !job.output.empty()) to_files.push_back(job);
+        any_to_stream = any_to_stream || job.output.empty() || job.input == standard_input_name;
         jobs.push_back(std::move(job));
     }
-    // A name too long for an output name is reported in its place among the
-    // others; it takes no part in the extraction.
-    std::vector<FileJob> runnable;
-    for (std::size_t i = 0; i < jobs.size(); ++i) {
-        if (refused[i].ok()) runnable.push_back(jobs[i]);
+    if (const std::string clash = clashing_outputs(to_files, language); !clash.empty()) {
+        print_line(err, clash);
+        return exit_usage;
     }
-    const std::vector<ExtractStatus> done = extract_jobs(runnable);
+
+    std::uint64_t total = 0;
+    bool total_known = true;
+    for (const std::string& input : inputs) {
+        const std::optional<std::uint64_t> size = input_size(input);
+        total_known = total_known && size.has_value();
+        total += size.value_or(0);
+    }
+    ProgressLine progress(err, !options.quiet && is_terminal(err), total_known ? total : 0, language);
+    std::vector<ExtractOptions> how(jobs.size());
+    for (std::size_t i = 0; i < jobs.size(); ++i) {
+        how[i].format = options.format;
+        if (options.print_file_name) {
+            how[i].format.file_name = jobs[i].input == standard_input_name ? standard_input_label : jobs[i].input;
+        }
+        how[i].progress = progress.for_input();
+    }
+
+    std::vector<ExtractStatus> results(jobs.size());
+    if (any_to_stream) {
+        // Standard output takes the texts in order, so everything runs in order.
+        for (std::size_t i = 0; i < jobs.size(); ++i) {
+            if (!refused[i].ok()) continue;
+            const FileJob& job = jobs[i];
+            ExtractStatus& status = results[i];
+            if (!job.output.empty()) {
+                status = job.input == standard_input_name ? extract_standard_input(in, job.output, how[i])
+                                                          : extract_to_path(job.input.c_str(), job.output.c_str(),
+                                                                            g_settings, how[i]);
+                continue;
+            }
+            status = job.input == standard_input_name ? extract_stream(in, out, g_settings, how[i])
+                                                      : extract_to_stream(job.input.c_str(), out, g_settings, how[i]);
+            if (status.ok() && !finish_stream(out)) {
+                status.error = ExtractError::write_output;
+                status.sys_errno = errno;
+            }
+        }
+    } else {
+        // A name too long for an output name is reported in its place among
+        // the others; it takes no part in the extraction.
+        std::vector<FileJob> runnable;
+        std::vector<ExtractOptions> runnable_how;
+        for (std::size_t i = 0; i < jobs.size(); ++i) {
+            if (!refused[i].ok()) continue;
+            runnable.push_back(jobs[i]);
+            runnable_how.push_back(how[i]);
+        }
+        const std::vector<ExtractStatus> done = extract_jobs(runnable, runnable_how);
+        for (std::size_t i = 0, k = 0; i < jobs.size(); ++i) {
+            if (refused[i].ok()) results[i] = done[k++];
+        }
+    }
+    progress.finish();
 
     int status = exit_success;
-    for (std::size_t i = 0, k = 0; i < jobs.size(); ++i) {
-        const ExtractStatus& result = refused[i].ok() ? done[k++] : refused[i];
+    const std::string standard_output = format_message(language, msg::standard_output);
+    for (std::size_t i = 0; i < jobs.size(); ++i) {
+        const ExtractStatus& result = refused[i].ok() ? results[i] : refused[i];
         if (result.ok()) continue;
-        print_line(err, failure_line(jobs[i].input, jobs[i].output, result));
+        print_line(err, failure_line(jobs[i].input, jobs[i].output.empty() ? standard_output : jobs[i].output,
+                                     result, language));
         status = exit_failure;
     }
     return status;
@@ -167,23 +284,15 @@ private:
     std::vector<std::string> names_;
 };
 
-class TextField : public ExtensionField {
-public:
-    explicit TextField(std::string text) : text_(std::move(text)) {}
-    std::string text() const override { return text_; }
-    void set_text(std::string_view text) override { text_ = std::string(text); }
-
-private:
-    std::string text_;
-};
-
 // Prints each message on its own line. The not-found message begins with
 // the search pattern, which holds the user's bytes rather than code page 932
 // text: that part is printed as it is and only the rest is converted.
 class TerminalMessages : public MessageView {
 public:
-    TerminalMessages(const PosixFileSearch& search, std::FILE* err) : search_(search), err_(err) {}
+    TerminalMessages(const PosixFileSearch& search, ProgressLine& progress, std::FILE* err)
+        : search_(search), progress_(progress), err_(err) {}
     void show(std::string_view text, std::string_view) override {
+        progress_.finish();
         const std::string& pattern = search_.last_pattern();
         std::string line;
         if (!pattern.empty() && text.starts_with(pattern)) {
@@ -196,22 +305,26 @@ public:
 
 private:
     const PosixFileSearch& search_;
+    ProgressLine& progress_;
     std::FILE* err_;
 };
 
-int search_and_extract(const std::string& extension, std::FILE* err) {
+int search_and_extract(const Options& options, std::FILE* err, Language language) {
     VectorFileList list;
-    TextField field(extension);
+    TextField field(*options.extension);
     PosixFileSearch search;
-    TerminalMessages messages(search, err);
+    ProgressLine progress(err, !options.quiet && is_terminal(err), 0, language);
+    TerminalMessages messages(search, progress, err);
     bool failed = false;
     auto extract = [&](const char* name) -> int {
         ExtractStatus status;
         std::string output;
-        if (!output_path_for(name, output)) {
+        if (!output_for(options, name, output)) {
             status.error = ExtractError::name_too_long;
         } else {
-            status = extract_to_path(name, output.c_str(), g_settings);
+            ExtractOptions how{options.format, progress.for_input()};
+            if (options.print_file_name) how.format.file_name = name;
+            status = extract_to_path(name, output.c_str(), g_settings, how);
         }
         if (status.ok()) return 1;
         // A listed directory, "." and "..", and a name that is its own output
@@ -219,7 +332,8 @@ int search_and_extract(const std::string& extension, std::FILE* err) {
         if (status.error == ExtractError::not_regular || status.error == ExtractError::output_is_input) {
             return 0;
         }
-        print_line(err, failure_line(name, output, status));
+        progress.finish();
+        print_line(err, failure_line(name, output, status, language));
         failed = true;
         return 0;
     };
@@ -231,34 +345,175 @@ int search_and_extract(const std::string& extension, std::FILE* err) {
     return failed ? exit_failure : exit_success;
 }
 
+void append_setting(std::string& text, std::string_view name, std::string_view value) {
+    text += name;
+    text += '=';
+    text += value;
+    text += '\n';
+}
+
 }  // namespace
 
-std::string failure_line(std::string_view input, std::string_view output, const ExtractStatus& status) {
+std::string settings_text(const ExtractionSettings& settings, std::string_view extension_cp932,
+                          std::string_view source) {
+    std::string text;
+    append_setting(text, "settings-file", source.empty() ? "(defaults)" : source);
+    append_setting(text, "extension", cp932_to_terminal(extension_cp932));
+    append_setting(text, "min-length", std::to_string(settings.min_length));
+    append_setting(text, "xor", std::to_string(settings.xor_value));
+    std::string classes;
+    for (const CharacterClass& c : character_classes) {
+        if (settings.*c.flag == 0) continue;
+        if (!classes.empty()) classes += ',';
+        classes += c.name;
+    }
+    append_setting(text, "classes", classes.empty() ? "none" : classes);
+    append_setting(text, "newline", settings.auto_newline != 0 ? "yes" : "no");
+    for (const auto& pair : settings.excluded_pairs) {
+        if (pair[0] == 0) continue;
+        char hex[16];
+        std::snprintf(hex, sizeof hex, "0x%02X%02X ", pair[0], pair[1]);
+        append_setting(text, "exclude", hex + cp932_to_terminal({reinterpret_cast<const char*>(pair), 2}));
+    }
+    for (const auto& entry : settings.exempt_strings) {
+        const auto* bytes = reinterpret_cast<const char*>(entry);
+        const std::size_t length = std::find(bytes, bytes + exempt_string_width, '\0') - bytes;
+        if (length > 0) append_setting(text, "keep", cp932_to_terminal({bytes, length}));
+    }
+    return text;
+}
+
+std::string failure_line(std::string_view input, std::string_view output, const ExtractStatus& status,
+                         Language language) {
     const bool output_failed =
         status.error == ExtractError::create_output || status.error == ExtractError::write_output;
     std::string line(output_failed ? output : input);
     line += ": ";
-    line += describe(status.error);
+    line += describe_error(language, status.error);
     return with_cause(std::move(line), status.sys_errno);
 }
 
-int run(const Options& options, std::FILE* out, std::FILE* err) {
+int run(const Options& options, std::FILE* out, std::FILE* err, Language language, std::FILE* in) {
     switch (options.action) {
     case Action::usage_error:
         print_line(err, options.error);
-        std::fprintf(err, "Try '%s --help' for more information.\n", program_name);
+        std::fprintf(err, "%s\n", format_message(language, msg::try_help, {program_name}).c_str());
         return exit_usage;
     case Action::help:
-        return print_text(usage_text(), out, err);
+        return print_text(usage_text(language), out, err, language);
     case Action::version:
-        return print_text("kurvane " KURVANE_VERSION_TEXT "\n", out, err);
+        return print_text("kurvane " KURVANE_VERSION_TEXT "\n", out, err, language);
     case Action::extract_files:
     case Action::search_ext:
         break;
     }
-    if (const int status = load_cli_settings(options, err); status != exit_success) return status;
-    if (options.action == Action::search_ext) return search_and_extract(*options.extension, err);
-    return extract_named_files(options, out, err);
+    TextField extension;
+    std::string source;
+    if (!options.changes.defaults) {
+        if (const int status = load_cli_settings(options, extension, source, err, language); status != exit_success) {
+            return status;
+        }
+    }
+    apply_changes(options.changes, g_settings);
+    if (options.show_settings) return print_text(settings_text(g_settings, extension.text(), source), out, err, language);
+    if (options.save_settings_path) {
+        errno = 0;
+        if (save_settings(extension, g_settings, options.save_settings_path->c_str()) == 0) {
+            print_line(err, with_cause(format_message(language, msg::cannot_save_settings,
+                                                      {*options.save_settings_path}), errno));
+            return exit_failure;
+        }
+        if (options.action == Action::extract_files && options.files.empty()) return exit_success;
+    }
+    if (options.action == Action::search_ext) return search_and_extract(options, err, language);
+    return extract_named_files(options, in, out, err, language);
+}
+
+#ifndef _WIN32
+
+namespace {
+
+// A path's file, or where it would be created: the identity of the file when
+// it exists, else that of its directory and its name.
+struct Place {
+    struct Id {
+        dev_t dev = 0;
+        ino_t ino = 0;
+        bool operator==(const Id&) const = default;
+    };
+    bool exists = false;
+    Id file;
+    bool directory_known = false;
+    Id directory;
+    std::string name;
+    std::string path;
+
+    explicit Place(const std::string& p) : path(p) {
+        struct stat info;
+        if (stat(p.c_str(), &info) == 0) {
+            exists = true;
+            file = {info.st_dev, info.st_ino};
+            return;
+        }
+        const std::size_t slash = p.rfind('/');
+        const std::string dir = slash == std::string::npos ? "." : p.substr(0, slash + 1);
+        name = p.substr(slash == std::string::npos ? 0 : slash + 1);
+        if (stat(dir.c_str(), &info) == 0) {
+            directory_known = true;
+            directory = {info.st_dev, info.st_ino};
+        }
+    }
+
+    bool same_as(const Place& other) const {
+        if (exists || other.exists) return exists && other.exists && file == other.file;
+        if (directory_known && other.directory_known) return directory == other.directory && name == other.name;
+        return path == other.path;
+    }
+};
+
+}  // namespace
+
+#else
+
+namespace {
+
+// Without file identities: the spelling, with case and separators folded as
+// Windows file systems do.
+struct Place {
+    std::string folded;
+    explicit Place(const std::string& p) : folded(p) {
+        for (char& c : folded) {
+            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+            if (c == '\\') c = '/';
+        }
+    }
+    bool same_as(const Place& other) const { return folded == other.folded; }
+};
+
+}  // namespace
+
+#endif
+
+std::string clashing_outputs(std::span<const FileJob> jobs, Language language) {
+    std::vector<Place> inputs, outputs;
+    for (const FileJob& job : jobs) {
+        inputs.emplace_back(job.input == standard_input_name ? std::string() : job.input);
+        outputs.emplace_back(job.output);
+    }
+    for (std::size_t i = 0; i < jobs.size(); ++i) {
+        for (std::size_t k = 0; k < jobs.size(); ++k) {
+            if (k == i) continue;
+            // An overwritten input is the graver loss; it is named first.
+            if (jobs[k].input != standard_input_name && outputs[i].same_as(inputs[k])) {
+                return format_message(language, msg::output_is_other_input,
+                                      {jobs[i].input, jobs[i].output, jobs[k].input});
+            }
+            if (k > i && outputs[i].same_as(outputs[k])) {
+                return format_message(language, msg::same_output, {jobs[i].input, jobs[k].input, jobs[k].output});
+            }
+        }
+    }
+    return {};
 }
 
 #ifndef _WIN32

@@ -21,8 +21,18 @@ inline constexpr int exit_usage = 2;    // bad options or an unreadable settings
 inline constexpr const char* program_name = "kurvane";
 
 // Runs the command: results go to `out` (help, version, -o -), messages to
-// `err`. Returns the exit status.
-int run(const Options& options, std::FILE* out, std::FILE* err);
+// `err` in `language`; FILE "-" reads `in`. Returns the exit status.
+int run(const Options& options, std::FILE* out, std::FILE* err, Language language = Language::english,
+        std::FILE* in = stdin);
+
+// The settings in effect, one "name=value" line each, texts in the
+// terminal's encoding (what --show-settings prints). `source` names the
+// settings file read, or is empty for the defaults.
+std::string settings_text(const ExtractionSettings& settings, std::string_view extension_cp932,
+                          std::string_view source);
+
+// The name -f gives standard input.
+inline constexpr const char* standard_input_label = "{standard input}";
 
 // One input and the path its text goes to.
 struct FileJob {
@@ -41,6 +51,13 @@ bool jobs_are_independent(std::span<const FileJob> jobs);
 // The line that reports a failed extraction, without the line break:
 // "kurvane: a.dat: <what failed>: <system error text>". Failures of the
 // output name the output, all others the input.
-std::string failure_line(std::string_view input, std::string_view output, const ExtractStatus& status);
+std::string failure_line(std::string_view input, std::string_view output, const ExtractStatus& status,
+                         Language language = Language::english);
+
+// The first pair of jobs that must not run in one command, as the usage
+// error that refuses them: two outputs that are one file, or an output that
+// is another job's input (an output that is its own input is left to the
+// extraction, which refuses it). Empty when there is none.
+std::string clashing_outputs(std::span<const FileJob> jobs, Language language = Language::english);
 
 }  // namespace kurvane::cli

@@ -59,6 +59,31 @@ std::string cp932_to_terminal(std::string_view cp932) {
     return convert_cp932_to(cp932, terminal_codeset().c_str());
 }
 
+bool terminal_to_cp932(std::string_view text, std::string& cp932) {
+    cp932.clear();
+    const iconv_t cd = iconv_open("CP932", terminal_codeset().c_str());
+    if (cd == reinterpret_cast<iconv_t>(-1)) return false;
+    char buffer[256];
+    char* in = const_cast<char*>(text.data());  // iconv does not write through it
+    std::size_t in_left = text.size();
+    bool ok = true;
+    while (ok) {
+        char* next = buffer;
+        std::size_t out_left = sizeof buffer;
+        // A null input flushes the shift state once the text is used up.
+        const std::size_t done = in_left > 0 ? iconv(cd, &in, &in_left, &next, &out_left)
+                                             : iconv(cd, nullptr, nullptr, &next, &out_left);
+        cp932.append(buffer, static_cast<std::size_t>(next - buffer));
+        if (done == static_cast<std::size_t>(-1)) {
+            ok = errno == E2BIG;
+        } else if (in_left == 0 && next == buffer) {
+            break;
+        }
+    }
+    iconv_close(cd);
+    return ok;
+}
+
 #else  // _WIN32: the console shows code page 932 as it is
 
 std::string convert_cp932_to(std::string_view cp932, const char*) { return std::string(cp932); }
@@ -66,6 +91,11 @@ std::string convert_cp932_to(std::string_view cp932, const char*) { return std::
 std::string terminal_codeset() { return "CP932"; }
 
 std::string cp932_to_terminal(std::string_view cp932) { return std::string(cp932); }
+
+bool terminal_to_cp932(std::string_view text, std::string& cp932) {
+    cp932.assign(text);
+    return true;
+}
 
 #endif
 

@@ -23,4 +23,9 @@ std::string terminal_codeset();
 // in code page 932 and the bytes are returned unchanged.
 std::string cp932_to_terminal(std::string_view cp932);
 
+// Converts text typed in the terminal's encoding to code page 932. Returns
+// false, leaving `cp932` unspecified, when any part of it has no code page
+// 932 form or is not valid in the terminal's encoding.
+bool terminal_to_cp932(std::string_view text, std::string& cp932);
+
 }  // namespace kurvane::cli

@@ -53,7 +53,10 @@ using kurvane::test::write_bytes;
 
 class cli_binary : public ::testing::Test {
 protected:
-    void SetUp() override { fs::create_directory(work_); }
+    void SetUp() override {
+        fs::create_directory(work_);
+        write_bytes(stdin_path_, "");
+    }
 
     // Runs kurvane in the work directory under `locale`; standard output goes
     // to `stdout_path` when given (e.g. /dev/full), else it is captured.
@@ -82,14 +85,20 @@ protected:
         std::vector<char*> argv{const_cast<char*>(KURVANE_CLI_BINARY)};
         for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
         argv.push_back(nullptr);
-        const std::string lc_all = std::string("LC_ALL=") + locale;
+        // A locale with '=' is a whole variable (LANG=...); otherwise LC_ALL's value.
+        const std::string lc_all = std::strchr(locale, '=') ? std::string(locale) : std::string("LC_ALL=") + locale;
         char* envp[] = {const_cast<char*>(lc_all.c_str()), const_cast<char*>("PATH=/usr/bin:/bin"), nullptr};
+        const std::string input = stdin_path_.string();
 
         child.pid = fork();
         if (child.pid == 0) {
             const int out = open(child.out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
             const int err = open(child.err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 || chdir(work_.c_str()) != 0) _exit(126);
+            const int in = open(input.c_str(), O_RDONLY);
+            if (out < 0 || err < 0 || in < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 || dup2(in, 0) < 0 ||
+                chdir(work_.c_str()) != 0) {
+                _exit(126);
+            }
             char none;
             if (gate >= 0 && read(gate, &none, 1) != 1) _exit(126);
             execve(argv[0], argv.data(), envp);
@@ -125,6 +134,7 @@ protected:
     kurvane::test::ScratchDir scratch_{"kurvane-cli"};
     const fs::path& root_ = scratch_.path();
     const fs::path work_ = root_ / "work";
+    fs::path stdin_path_ = root_ / "stdin";  // what the program reads as standard input
 };
 
 // Prints what the program said on failure.
@@ -223,7 +233,7 @@ TEST_F(cli_binary, failures_are_reported_in_order_and_the_other_files_done) {
     const std::size_t line_end = r.err.find('\n');
     EXPECT_EQ(r.err.substr(line_end - std::strlen(": No such file or directory"), std::strlen(": No such file or directory")),
               ": No such file or directory") << r.err;
-    EXPECT_EQ(r.err.substr(line_end + 1), "kurvane: sub: not a regular file\n");
+    EXPECT_EQ(r.err.substr(line_end + 1), "kurvane: sub: is a directory\n");
     EXPECT_FALSE(fs::exists(at("missing.txt")));
     EXPECT_FALSE(fs::exists(at("sub.txt")));
 }
@@ -241,15 +251,80 @@ TEST_F(cli_binary, a_name_too_long_for_its_output_name_is_a_failure) {
     EXPECT_EQ(read_bytes(work_ / (std::string(251, 'a') + ".txt")), hiragana_text);
 }
 
-TEST_F(cli_binary, the_later_of_two_files_with_one_output_wins) {
+TEST_F(cli_binary, inputs_whose_outputs_clash_are_refused_before_anything_is_written) {
     put("a.dat", hiragana_data);
     put("a.b.dat", mixed_data);
-    Result r = run({"a.dat", "a.b.dat"});
+    fs::create_directory(at("dir"));
+    put("dir/a.dat", mixed_data);
+    fs::create_directory(at("out"));
+    struct Case {
+        std::vector<std::string> args;
+        std::string message;
+    };
+    const Case cases[] = {
+        {{"a.dat", "a.b.dat"}, "kurvane: a.dat and a.b.dat would both be written to a.txt; nothing was extracted\n"},
+        {{"a.dat", "./a.dat"}, "kurvane: a.dat and ./a.dat would both be written to ./a.txt; nothing was extracted\n"},
+        {{"-d", "out", "a.dat", "dir/a.dat"},
+         "kurvane: a.dat and dir/a.dat would both be written to out/a.txt; nothing was extracted\n"},
+        {{"-d", ".", "dir/a.dat", "a.b.dat"},
+         "kurvane: dir/a.dat and a.b.dat would both be written to ./a.txt; nothing was extracted\n"},
+    };
+    for (const Case& c : cases) {
+        const Result r = run(c.args);
+        EXPECT_RUN(r, 2);
+        EXPECT_EQ(r.err, c.message);
+        EXPECT_EQ(names(), (std::set<std::string>{"a.b.dat", "a.dat", "dir", "out"}));
+        EXPECT_TRUE(fs::is_empty(at("out")));
+    }
+    // An output that is another input of the command is refused the same way.
+    put("a.txt", "keep");
+    const Result r = run({"a.dat", "a.txt"});
+    EXPECT_RUN(r, 2);
+    EXPECT_EQ(r.err, "kurvane: a.dat would be written to a.txt, which is the input a.txt; nothing was extracted\n");
+    EXPECT_EQ(file("a.txt"), "keep");
+}
+
+TEST_F(cli_binary, standard_input_and_several_files_to_standard_output) {
+    put("a.dat", hiragana_data);
+    put("m.dat", mixed_data);
+    write_bytes(stdin_path_, mixed_data);
+    for (const auto& args : std::vector<std::vector<std::string>>{{}, {"-"}, {"-o", "-", "/dev/stdin"}}) {
+        const Result r = run(args);
+        EXPECT_RUN(r, 0);
+        EXPECT_EQ(r.out, mixed_text_default) << args.size() << " arguments";
+    }
+    // In order, standard input where it stands among the files.
+    Result r = run({"-o", "-", "m.dat", "-", "a.dat"});
     EXPECT_RUN(r, 0);
-    EXPECT_EQ(file("a.txt"), mixed_text_default);
-    r = run({"a.b.dat", "./a.dat"});
+    EXPECT_EQ(r.out, mixed_text_default + mixed_text_default + hiragana_text);
+    EXPECT_EQ(names(), (std::set<std::string>{"a.dat", "m.dat"}));
+
+    // A failed file among them is reported and the others still written.
+    r = run({"-o", "-", "missing.dat", "a.dat"});
+    EXPECT_RUN(r, 1);
+    EXPECT_EQ(r.out, hiragana_text);
+    EXPECT_TRUE(r.err.starts_with("kurvane: missing.dat: ")) << r.err;
+
+    // The name -f gives standard input, and standard input into a named file.
+    r = run({"-f", "-c", "+ascii", "-"});
     EXPECT_RUN(r, 0);
-    EXPECT_EQ(file("a.txt"), hiragana_text);
+    EXPECT_EQ(r.out, "{standard input}: ABC\r\n{standard input}: \x82\xa0\r\n");
+    r = run({"-o", "in.txt"});
+    EXPECT_RUN(r, 0);
+    EXPECT_EQ(file("in.txt"), mixed_text_default);
+}
+
+TEST_F(cli_binary, output_dir_takes_the_outputs_under_their_usual_names) {
+    put("a.dat", hiragana_data);
+    fs::create_directory(at("dir"));
+    put("dir/m.b.dat", mixed_data);
+    fs::create_directory(at("out"));
+    const Result r = run({"--output-dir=out", "a.dat", "dir/m.b.dat"});
+    EXPECT_RUN(r, 0);
+    EXPECT_EQ(file("out/a.txt"), hiragana_text);
+    EXPECT_EQ(file("out/m.txt"), mixed_text_default);
+    EXPECT_FALSE(fs::exists(at("a.txt")));
+    EXPECT_FALSE(fs::exists(at("dir/m.txt")));
 }
 
 TEST_F(cli_binary, write_errors_are_failures) {
@@ -475,7 +550,7 @@ TEST_F(cli_binary, version_help_and_usage_errors) {
 
     r = run({"--help"});
     EXPECT_RUN(r, 0);
-    EXPECT_TRUE(r.out.starts_with("Usage: kurvane [OPTION]... FILE...\n")) << r.out;
+    EXPECT_TRUE(r.out.starts_with("Usage: kurvane [OPTION]... [FILE]...\n")) << r.out;
     EXPECT_EQ(r.err, "");
 
     r = run({"--frobnicate", "a.dat"});
@@ -486,8 +561,78 @@ TEST_F(cli_binary, version_help_and_usage_errors) {
     EXPECT_RUN(r, 2);
     EXPECT_EQ(r.err, "kurvane: option requires an argument -- 'o'\nTry 'kurvane --help' for more information.\n");
 
+    // No FILE reads standard input, here empty.
     r = run({});
-    EXPECT_RUN(r, 2);
+    EXPECT_RUN(r, 0);
+    EXPECT_EQ(r.out, "");
+}
+
+TEST_F(cli_binary, setting_options_override_the_file_and_save_a_file_the_program_reads) {
+    kurvane::ExtractionSettings upper;
+    upper.half_upper = 1;
+    const std::vector<unsigned char> upper_bytes = kurvane::encode_settings("dat", upper);
+    put("setting.dat", std::string(upper_bytes.begin(), upper_bytes.end()));
+    put("m.dat", mixed_data);
+
+    Result r = run({"-o", "-", "-n", "3", "m.dat"});  // あ is 2 bytes: too short now
+    EXPECT_RUN(r, 0);
+    EXPECT_EQ(r.out, "ABC\r\n");
+    r = run({"-o", "-", "--defaults", "m.dat"});
+    EXPECT_RUN(r, 0);
+    EXPECT_EQ(r.out, mixed_text_default);
+    r = run({"-o", "-", "-c", "-half-upper", "--no-newline", "m.dat"});
+    EXPECT_RUN(r, 0);
+    EXPECT_EQ(r.out, "\x82\xa0");
+
+    r = run({"--save-settings=saved.dat", "-n", "3", "-x", "0x20", "-c", "+hiragana,-kanji", "--exclude=0x8140",
+             "--keep=" + utf8(u8"漢字")});
+    EXPECT_RUN(r, 0);
+    EXPECT_EQ(r.out + r.err, "");
+    std::string extension;
+    kurvane::ExtractionSettings saved;
+    const std::string bytes = file("saved.dat");
+    kurvane::decode_settings({reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size()}, extension, saved);
+    EXPECT_EQ(bytes.size(), std::size_t{3 + 231});
+    EXPECT_EQ(extension, "dat");  // kept from the file that was read
+    EXPECT_EQ(saved.min_length, 3u);
+    EXPECT_EQ(saved.xor_value, 0x20u);
+    EXPECT_EQ(saved.half_upper, 1);
+    EXPECT_EQ(saved.full_kanji, 0);
+    EXPECT_EQ(saved.excluded_pairs[0][0], 0x81);
+    EXPECT_EQ(saved.excluded_pairs[0][1], 0x40);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(saved.exempt_strings[0])), "\x8a\xbf\x8e\x9a");
+
+    r = run({"-s", "saved.dat", "--show-settings"});
+    EXPECT_RUN(r, 0);
+    EXPECT_EQ(r.out, utf8(u8"settings-file=saved.dat\nextension=dat\nmin-length=3\nxor=32\n"
+                          u8"classes=half-upper,hiragana,katakana,full-digit,full-upper,full-lower,cyrillic,greek,full-symbol\n"
+                          u8"newline=yes\nexclude=0x8140 　\nkeep=漢字\n"));
+    EXPECT_FALSE(fs::exists(at("m.txt")));
+    EXPECT_EQ(file("setting.dat"), std::string(upper_bytes.begin(), upper_bytes.end()));
+}
+
+TEST_F(cli_binary, messages_follow_the_locale) {
+    put("a.dat", hiragana_data);
+    put("a.b.dat", hiragana_data);
+    struct Case {
+        std::vector<std::string> args;
+        const char* locale;
+        std::string err;
+    };
+    const Case cases[] = {
+        {{"--frob"}, "LANG=C", "kurvane: unrecognized option '--frob'\nTry 'kurvane --help' for more information.\n"},
+        {{"--frob"}, "LANG=ja_JP.UTF-8",
+         utf8(u8"kurvane: 認識できないオプションです: '--frob'\n詳しくは 'kurvane --help' を実行してください。\n")},
+        {{"a.dat", "a.b.dat"}, "LC_ALL=ja_JP.UTF-8",
+         utf8(u8"kurvane: a.dat と a.b.dat はどちらも a.txt に書き出されることになります。何も抜き出していません\n")},
+        {{"missing.dat"}, "LANG=ja_JP.UTF-8", utf8(u8"kurvane: missing.dat: 入力ファイルを開けません: ")},
+    };
+    for (const Case& c : cases) {
+        const Result r = run(c.args, c.locale);
+        EXPECT_TRUE(r.err.starts_with(c.err)) << c.locale << "\n" << r.err;
+    }
+    const Result help = run({"--help"}, "LANG=ja_JP.UTF-8");
+    EXPECT_TRUE(help.out.starts_with(utf8(u8"使い方: kurvane"))) << help.out;
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -85,8 +87,8 @@ TEST(cli_options, errors_name_the_offending_option) {
         const char* error;
     };
     const Case cases[] = {
-        {{"-x", "a.dat"}, "invalid option -- 'x'"},
-        {{"-ox", "-q"}, "invalid option -- 'q'"},
+        {{"-y", "a.dat"}, "invalid option -- 'y'"},
+        {{"-ox", "-z"}, "invalid option -- 'z'"},
         {{"--frob", "a.dat"}, "unrecognized option '--frob'"},
         {{"--output-file=x", "a.dat"}, "unrecognized option '--output-file=x'"},
         {{"a.dat", "-o"}, "option requires an argument -- 'o'"},
@@ -94,10 +96,9 @@ TEST(cli_options, errors_name_the_offending_option) {
         {{"a.dat", "--set"}, "option '--settings' requires an argument"},
         {{"--help=yes"}, "option '--help' doesn't allow an argument"},
         {{"--=x"}, "unrecognized option '--=x'"},
-        {{}, "missing file operand"},
-        {{"-s", "setting.dat"}, "missing file operand"},
-        {{"-o", "x.txt"}, "missing file operand"},
         {{"-o", "x.txt", "a.dat", "b.dat"}, "--output needs exactly one FILE"},
+        {{"-o", "x.txt", "-d", "out", "a.dat"}, "--output-dir cannot be combined with --output"},
+        {{"--e=x"}, "option '--e=x' is ambiguous"},
         {{"-e", "dat", "a.dat"}, "--ext takes no FILE operands"},
         {{"-e", "dat", "-o", "x.txt"}, "--ext cannot be combined with --output"},
     };
@@ -106,6 +107,190 @@ TEST(cli_options, errors_name_the_offending_option) {
         EXPECT_EQ(options.action, Action::usage_error) << joined(c.words);
         EXPECT_EQ(options.error, c.error) << joined(c.words);
     }
+}
+
+TEST(cli_options, no_file_means_standard_input) {
+    for (const auto& words : std::vector<Words>{{}, {"-s", "setting.dat"}, {"-o", "x.txt"}}) {
+        const Options options = parse(words);
+        EXPECT_EQ(options.action, Action::extract_files) << joined(words) << ": " << options.error;
+        EXPECT_TRUE(options.files.empty()) << joined(words);
+    }
+}
+
+// The parts of Options that the setting and output options fill, as one line.
+std::string summary(const Options& o) {
+    std::string text;
+    auto add = [&](const std::string& part) { text += (text.empty() ? "" : " ") + part; };
+    if (o.changes.defaults) add("defaults");
+    if (o.changes.min_length) add("n=" + std::to_string(*o.changes.min_length));
+    if (o.changes.xor_value) add("x=" + std::to_string(*o.changes.xor_value));
+    for (const ClassStep& step : o.changes.class_steps) {
+        char part[16];
+        std::snprintf(part, sizeof part, "%c%04x", step.add ? '+' : '-', step.classes);
+        add(part);
+    }
+    if (o.changes.newline) add(*o.changes.newline ? "newline" : "no-newline");
+    if (o.changes.excluded) {
+        std::string part = "exclude=";
+        for (const auto& pair : *o.changes.excluded) {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "%02x%02x,", pair[0], pair[1]);
+            part += hex;
+        }
+        add(part);
+    }
+    if (o.changes.kept) {
+        std::string part = "keep=";
+        for (const std::string& kept : *o.changes.kept) {
+            for (const char c : kept) {
+                char hex[4];
+                std::snprintf(hex, sizeof hex, "%02x", static_cast<unsigned char>(c));
+                part += hex;
+            }
+            part += ',';
+        }
+        add(part);
+    }
+    if (o.format.encoding == TextEncoding::utf8) add("utf-8");
+    if (o.format.eol == LineEnd::lf) add("lf");
+    if (o.format.radix != OffsetRadix::none) add("radix=" + std::to_string(static_cast<int>(o.format.radix)));
+    if (o.print_file_name) add("f");
+    if (o.quiet) add("q");
+    if (o.output_dir) add("d=" + *o.output_dir);
+    if (o.show_settings) add("show");
+    if (o.save_settings_path) add("save=" + *o.save_settings_path);
+    return text;
+}
+
+TEST(cli_options, setting_and_format_options_sweep) {
+    struct Case {
+        Words words;
+        const char* expected;  // summary(), or the error when it starts with "!"
+    };
+    // Class bits: half-digit 0x1, half-upper 0x2, half-lower 0x4, half-kana
+    // 0x8, half-symbol 0x10, then the double-byte classes from 0x20 to 0x2000.
+    const Case cases[] = {
+        {{"-n", "10"}, "n=10"},
+        {{"-n10", "--min-length=4294967295"}, "n=4294967295"},
+        {{"-n", "0"}, "!--min-length must be a whole number from 1 to 4294967295: '0'"},
+        {{"-n", "4294967296"}, "!--min-length must be a whole number from 1 to 4294967295: '4294967296'"},
+        {{"--min-length=-3"}, "!--min-length must be a whole number from 1 to 4294967295: '-3'"},
+        {{"-n", "1x"}, "!--min-length must be a whole number from 1 to 4294967295: '1x'"},
+        {{"-n", ""}, "!--min-length must be a whole number from 1 to 4294967295: ''"},
+        {{"-x", "255"}, "x=255"},
+        {{"--xor=0xA5"}, "x=165"},
+        {{"-x0X0f"}, "x=15"},
+        {{"-x", "0"}, "x=0"},
+        {{"-x", "256"}, "!--xor must be 0 to 255 (decimal or 0x hex): '256'"},
+        {{"-x", "0x100"}, "!--xor must be 0 to 255 (decimal or 0x hex): '0x100'"},
+        {{"-x", "0x"}, "!--xor must be 0 to 255 (decimal or 0x hex): '0x'"},
+        // A plain list clears the set first; +/- items work on what came before.
+        {{"-c", "kanji"}, "-3fff +0080"},
+        {{"-c", "+ascii"}, "+0017"},
+        {{"--classes=all,-half-kana"}, "-3fff +3fff -0008"},
+        {{"-c", "-full,+half"}, "-3fe0 +001f"},
+        {{"-c", "none"}, "-3fff +0000"},
+        {{"-c", "+kanji", "-c", "hiragana"}, "+0080 -3fff +0020"},
+        {{"-c", "kanji,"}, "!unknown character class ''"},
+        {{"-c", "Kanji"}, "!unknown character class 'Kanji'"},
+        {{"-c", "+"}, "!unknown character class ''"},
+        {{"--no-newline"}, "no-newline"},
+        {{"--no-newline", "--newline"}, "newline"},
+        {{"--defaults"}, "defaults"},
+        // あ is 82 a0 and 漢 8a bf in code page 932.
+        {{"--exclude=\xe3\x81\x82", "--exclude", "0x8ABF"}, "exclude=82a0,8abf,"},
+        {{"--exclude=0x815c"}, "exclude=815c,"},
+        {{"--exclude=a"}, "!--exclude takes one double-byte character or two bytes written 0xHHHH: 'a'"},
+        {{"--exclude=\xe3\x81\x82\xe3\x81\x82"},
+         "!--exclude takes one double-byte character or two bytes written 0xHHHH: '\xe3\x81\x82\xe3\x81\x82'"},
+        {{"--exclude=0x82"}, "!--exclude takes one double-byte character or two bytes written 0xHHHH: '0x82'"},
+        {{"--exclude=0x82zz"}, "!--exclude takes one double-byte character or two bytes written 0xHHHH: '0x82zz'"},
+        {{"--exclude=0x0041"}, "!--exclude cannot hold a zero byte: '0x0041'"},
+        {{"--exclude=\xe2\x82\xac"}, "!--exclude '\xe2\x82\xac' cannot be converted to code page 932"},  // €
+        {{"--exclude=\xff"}, "!--exclude '\xff' cannot be converted to code page 932"},
+        {{"--keep=ABC", "--keep=\xe6\xbc\xa2"}, "keep=414243,8abf,"},
+        {{"--keep=12345678901234567890"}, "keep=3132333435363738393031323334353637383930,"},
+        {{"--keep=123456789012345678901"},
+         "!--keep text '123456789012345678901' is 21 bytes in code page 932; at most 20 fit"},
+        {{"--keep="}, "!--keep needs a non-empty text"},
+        {{"--encoding=utf-8", "--eol=lf", "-t", "x", "-f", "-q"}, "utf-8 lf radix=3 f q"},
+        {{"--encoding=cp932", "--eol=crlf", "-td"}, "radix=1"},
+        {{"--radix=o"}, "radix=2"},
+        {{"--encoding=utf8"}, "!invalid argument 'utf8' for '--encoding'"},
+        {{"-t", "h"}, "!invalid argument 'h' for '--radix'"},
+        {{"--eol=cr"}, "!invalid argument 'cr' for '--eol'"},
+        {{"-d", "out", "--show-settings", "--save-settings=s.dat"}, "d=out show save=s.dat"},
+        {{"--out=x", "--output-d=y"}, "!--output-dir cannot be combined with --output"},
+        {{"--newl"}, "newline"},  // a prefix of one option only
+        {{"--show"}, "show"},
+        {{"--s"}, "!option '--s' is ambiguous"},
+    };
+    for (const Case& c : cases) {
+        Words words = c.words;
+        words.push_back("a.dat");
+        const Options options = parse(words);
+        if (c.expected[0] == '!') {
+            EXPECT_EQ(options.action, Action::usage_error) << joined(words);
+            EXPECT_EQ(options.error, c.expected + 1) << joined(words);
+        } else {
+            EXPECT_EQ(options.action, Action::extract_files) << joined(words) << ": " << options.error;
+            EXPECT_EQ(summary(options), c.expected) << joined(words);
+        }
+    }
+}
+
+TEST(cli_options, too_many_table_entries_are_refused) {
+    Words words;
+    for (int i = 0; i < 13; ++i) words.push_back("--exclude=0x8140");
+    EXPECT_EQ(parse(words).error, "--exclude can be given at most 12 times");
+    words.pop_back();
+    EXPECT_EQ(parse(words).action, Action::extract_files) << parse(words).error;
+    words.assign(7, "--keep=a");
+    EXPECT_EQ(parse(words).error, "--keep can be given at most 6 times");
+    words.pop_back();
+    EXPECT_EQ(parse(words).action, Action::extract_files) << parse(words).error;
+}
+
+TEST(cli_options, changes_apply_over_the_loaded_record) {
+    ExtractionSettings loaded;  // the defaults: every double-byte class on
+    loaded.full_kanji = 7;      // any non-zero value is on, and stays as it was
+    loaded.excluded_pairs[11][0] = 0x81;
+    loaded.exempt_strings[5][0] = 'z';
+    SettingChanges changes;
+    changes.min_length = 5;
+    changes.xor_value = 0x20;
+    changes.newline = false;
+    changes.class_steps = {{true, 0x17}, {false, 0x20}};  // +ascii -hiragana
+    changes.excluded = {{0x82, 0xa0}};
+    changes.kept = {"ab"};
+    ExtractionSettings s = loaded;
+    apply_changes(changes, s);
+    EXPECT_EQ(s.min_length, 5u);
+    EXPECT_EQ(s.xor_value, 0x20u);
+    EXPECT_EQ(s.auto_newline, 0);
+    EXPECT_EQ(classes_of(s), 0x3fdfu ^ 0x8u) << std::hex << classes_of(s);
+    EXPECT_EQ(s.full_kanji, 7);
+    EXPECT_EQ(s.full_hiragana, 0);
+    EXPECT_EQ(s.half_digits, 1);
+    EXPECT_EQ(s.excluded_pairs[0][0], 0x82);
+    EXPECT_EQ(s.excluded_pairs[0][1], 0xa0);
+    EXPECT_EQ(s.excluded_pairs[11][0], 0) << "a given list replaces the table";
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(s.exempt_strings[0])), "ab");
+    EXPECT_EQ(s.exempt_strings[5][0], 0);
+
+    // Nothing given: the record is unchanged byte for byte.
+    s = loaded;
+    apply_changes({}, s);
+    EXPECT_EQ(std::memcmp(&s, &loaded, sizeof s), 0);
+}
+
+TEST(cli_options, messages_follow_the_language) {
+    const Words words{"--frob"};
+    EXPECT_EQ(parse_options(words, Language::english).error, "unrecognized option '--frob'");
+    const std::string japanese = parse_options(words, Language::japanese).error;
+    EXPECT_NE(japanese, "unrecognized option '--frob'");
+    EXPECT_NE(japanese.find("'--frob'"), std::string::npos) << japanese;
+    EXPECT_NE(usage_text(Language::japanese), usage_text(Language::english));
 }
 
 }  // namespace

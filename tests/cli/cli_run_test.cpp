@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "app/progress_line.h"
 #include "app/terminal_text.h"
 #include "support/scratch_dir.h"
 
@@ -54,6 +55,84 @@ TEST(terminal_text, plain_c_locale_falls_back_to_utf8) {
         EXPECT_EQ(terminal_codeset(), "UTF-8");
     }
     std::setlocale(LC_ALL, saved.c_str());
+}
+
+TEST(terminal_text, terminal_text_converts_to_code_page_932_or_refuses) {
+    // Run under the C locale, where the terminal's encoding counts as UTF-8.
+    struct Case {
+        std::string text;
+        bool ok;
+        std::string cp932;
+    };
+    const Case cases[] = {
+        {utf8(u8"あ漢"), true, "\x82\xa0\x8a\xbf"},
+        {"ab", true, "ab"},
+        {"", true, ""},
+        {utf8(u8"\uff5e"), true, "\x81\x60"},  // the full-width tilde Windows maps
+        {utf8(u8"€"), false, ""},               // no code page 932 form
+        {"a\xff", false, ""},                   // not UTF-8
+        {"\xe3\x81", false, ""},               // a cut-off character
+    };
+    for (const Case& c : cases) {
+        std::string cp932;
+        EXPECT_EQ(terminal_to_cp932(c.text, cp932), c.ok) << "text=" << c.text;
+        if (c.ok) {
+            EXPECT_EQ(cp932, c.cp932) << "text=" << c.text;
+        }
+    }
+}
+
+TEST(messages, language_follows_the_first_locale_variable_set) {
+    struct Case {
+        const char* lc_all;
+        const char* lc_messages;
+        const char* lang;
+        Language expected;
+    };
+    const Case cases[] = {
+        {nullptr, nullptr, "ja_JP.UTF-8", Language::japanese},
+        {"", "", "ja", Language::japanese},                   // empty counts as unset
+        {"C", nullptr, "ja_JP.UTF-8", Language::english},     // LC_ALL wins
+        {nullptr, "en_US.UTF-8", "ja_JP.UTF-8", Language::english},
+        {nullptr, "ja_JP.eucJP", "C", Language::japanese},
+        {nullptr, nullptr, nullptr, Language::english},
+        {nullptr, nullptr, "jv_ID", Language::english},
+    };
+    for (const Case& c : cases) {
+        static const Case* current;
+        current = &c;
+        const Language language = message_language([](const char* name) -> const char* {
+            if (std::strcmp(name, "LC_ALL") == 0) return current->lc_all;
+            if (std::strcmp(name, "LC_MESSAGES") == 0) return current->lc_messages;
+            if (std::strcmp(name, "LANG") == 0) return current->lang;
+            return nullptr;
+        });
+        EXPECT_EQ(language, c.expected) << "LC_ALL=" << (c.lc_all ? c.lc_all : "(unset)")
+                                        << " LC_MESSAGES=" << (c.lc_messages ? c.lc_messages : "(unset)")
+                                        << " LANG=" << (c.lang ? c.lang : "(unset)");
+    }
+}
+
+TEST(messages, arguments_are_inserted_as_given_in_either_language) {
+    const Message message{"{1} then {0}, {2}{x}", "{0}と{1}"};
+    // The arguments are not converted: a UTF-8 name stays UTF-8.
+    const std::string e_acute = "\xc3\xa9";  // é in UTF-8
+    EXPECT_EQ(format_message(Language::english, message, {"a", e_acute}), e_acute + " then a, {2}{x}");
+    EXPECT_EQ(format_message(Language::japanese, message, {utf8(u8"あ"), "b"}), utf8(u8"あとb"));
+    EXPECT_EQ(describe_error(Language::english, ExtractError::open_input), describe(ExtractError::open_input));
+    EXPECT_NE(describe_error(Language::japanese, ExtractError::open_input), describe(ExtractError::open_input));
+}
+
+TEST(progress_line, shows_done_total_speed_and_time_left) {
+    EXPECT_EQ(byte_count_text(1023), "1023 B");
+    EXPECT_EQ(byte_count_text(1024), "1.0 KiB");
+    EXPECT_EQ(byte_count_text(3 * 1024 * 1024 + 512 * 1024), "3.5 MiB");
+    // 10 MiB of 40 MiB in 2 s: 5 MiB/s, 6 s left.
+    EXPECT_EQ(progress_text(Language::english, 10 << 20, 40 << 20, 2.0), "10.0 MiB of 40.0 MiB  5.0 MiB/s  0:06 left");
+    EXPECT_EQ(progress_text(Language::english, 10 << 20, 0, 2.0), "10.0 MiB  5.0 MiB/s");  // total unknown
+    EXPECT_EQ(progress_text(Language::english, 1 << 20, 3601ull << 20, 1.0), "1.0 MiB of 3.5 GiB  1.0 MiB/s  1:00:00 left");
+    // A file that grew past the size it had at the start: no time left to show.
+    EXPECT_EQ(progress_text(Language::english, 2048, 1024, 1.0), "2.0 KiB  2.0 KiB/s");
 }
 
 TEST(failure_line, names_the_output_only_for_output_failures) {
@@ -122,6 +201,35 @@ TEST_F(file_jobs, what_cannot_be_established_is_a_conflict) {
     // An output behind a link, even a dangling one, may lead anywhere.
     ASSERT_EQ(symlink("elsewhere.txt", "a.txt"), 0) << std::strerror(errno);
     EXPECT_FALSE(independent({{"a.dat", "a.txt"}, {"b.dat", "b.txt"}}));
+}
+
+TEST_F(file_jobs, outputs_that_clash_are_named_with_both_inputs) {
+    std::ofstream("old.txt") << "x";
+    ASSERT_EQ(link("old.txt", "hard.txt"), 0) << std::strerror(errno);
+    struct Case {
+        std::vector<FileJob> jobs;
+        std::string expected;  // empty: no clash
+    };
+    const Case cases[] = {
+        {{{"a.dat", "a.txt"}, {"b.dat", "b.txt"}}, ""},
+        {{{"a.dat", "a.txt"}, {"a.b.dat", "a.txt"}}, "a.dat and a.b.dat would both be written to a.txt; nothing was extracted"},
+        {{{"a.dat", "a.txt"}, {"b.dat", "b.txt"}, {"sub/../a.dat", "./a.txt"}},
+         "a.dat and sub/../a.dat would both be written to ./a.txt; nothing was extracted"},
+        {{{"a.dat", "old.txt"}, {"b.dat", "hard.txt"}}, "a.dat and b.dat would both be written to hard.txt; nothing was extracted"},
+        // Names that differ in case are different files here.
+        {{{"a.dat", "a.txt"}, {"A.DAT", "A.txt"}}, ""},
+        // An output that is another input.
+        {{{"a.dat", "b.dat"}, {"b.dat", "c.txt"}},
+         "a.dat would be written to b.dat, which is the input b.dat; nothing was extracted"},
+        {{{"c", "x.txt"}, {"b.dat", "./c"}}, "b.dat would be written to ./c, which is the input c; nothing was extracted"},
+        // Its own input is left to the extraction to refuse.
+        {{{"a.dat", "a.dat"}}, ""},
+    };
+    for (const Case& c : cases) {
+        std::string jobs;
+        for (const FileJob& job : c.jobs) jobs += " " + job.input + "->" + job.output;
+        EXPECT_EQ(clashing_outputs(c.jobs), c.expected) << "jobs:" << jobs;
+    }
 }
 
 }  // namespace
