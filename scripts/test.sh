@@ -15,7 +15,7 @@ passed=0
 skipped=0
 # Runs ctest for a preset and adds its counts to the totals.
 run_ctest() {
-  ctest --preset "$1" -j2 | tee "$logs/ctest-$1.log"
+  ctest --preset "$1" -j2 --timeout 300 | tee "$logs/ctest-$1.log"
   local total skip
   total=$(sed -n 's/.*tests failed out of \([0-9]*\)$/\1/p' "$logs/ctest-$1.log")
   skip=$(grep -c '(Skipped)$' "$logs/ctest-$1.log" || true)

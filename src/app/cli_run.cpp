@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <optional>
 #include <vector>
 #include <version>  // defines _GLIBCXX_HAS_GTHREADS where std::thread exists
@@ -319,16 +320,23 @@ int search_and_extract(const Options& options, std::FILE* err, Language language
     auto extract = [&](const char* name) -> int {
         ExtractStatus status;
         std::string output;
+        std::error_code ec;
+        const auto type = std::filesystem::status(name, ec).type();
         if (!output_for(options, name, output)) {
             status.error = ExtractError::name_too_long;
+        } else if (!ec && type != std::filesystem::file_type::regular) {
+            // A FIFO or a device that matches the pattern would block the
+            // walk; the dialog reads only regular files too.
+            status.error = ExtractError::not_regular;
         } else {
             ExtractOptions how{options.format, progress.for_input()};
             if (options.print_file_name) how.format.file_name = name;
             status = extract_to_path(name, output.c_str(), g_settings, how);
         }
         if (status.ok()) return 1;
-        // A listed directory, "." and "..", and a name that is its own output
-        // (a.txt listed by a wildcard) are passed over as the dialog does.
+        // A listed directory, FIFO or device, "." and "..", and a name that is
+        // its own output (a.txt listed by a wildcard) are passed over as the
+        // dialog does.
         if (status.error == ExtractError::not_regular || status.error == ExtractError::output_is_input) {
             return 0;
         }

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -463,6 +464,8 @@ TEST_F(cli_binary, ext_search_extracts_every_listed_file) {
     put("B.DAT", mixed_data);
     put("c.bin", hiragana_data);
     fs::create_directory(at("d.dat"));  // listed, passed over silently
+    // A FIFO that nobody writes to: reading it would block the walk forever.
+    ASSERT_EQ(mkfifo(at("f.dat").c_str(), 0600), 0);
     const Result r = run({"-e", "dat"});
     EXPECT_RUN(r, 0);
     EXPECT_EQ(r.err, utf8(u8"kurvane: 変換が終了しました。\n"));
@@ -470,6 +473,7 @@ TEST_F(cli_binary, ext_search_extracts_every_listed_file) {
     EXPECT_EQ(file("B.txt"), mixed_text_default);
     EXPECT_FALSE(fs::exists(at("c.txt")));
     EXPECT_FALSE(fs::exists(at("d.txt")));
+    EXPECT_FALSE(fs::exists(at("f.txt")));
 }
 
 TEST_F(cli_binary, ext_search_refusals_are_printed_in_the_terminal_encoding) {
