@@ -1,6 +1,7 @@
 // Runs the real kurvane binary in a scratch directory and compares the files
 // it writes byte for byte.
 #include <fcntl.h>
+#include <iconv.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -640,3 +641,142 @@ TEST_F(cli_binary, messages_follow_the_locale) {
 }
 
 }  // namespace
+namespace {
+
+// Data with text of every class among random bytes: hiragana, kanji,
+// katakana, full-width symbols (the double-byte space among them), ASCII
+// words with the escape \n, half-width katakana, and the strings はい and
+// HP that the cases below keep.
+std::string varied_data() {
+    const char* const parts[] = {
+        "\x82\xa0\x82\xa2\x82\xa4\x82\xa6",  // あいうえ
+        "\x8a\xbf\x8e\x9a\x95\xb6\x8f\x91",  // 漢字文書
+        "\x83\x4a\x83\x5e\x83\x4a\x83\x69",  // カタカナ
+        "\x81\x40\x81\x41\x81\x42",          // 　、。
+        "HP 100\\n score", "\xb1\xb2\xb3\xb4", "\x82\xcd\x82\xa2",  // ｱｲｳｴ, はい
+        "A\x82\xa0" "B", "\x81\x40\x8a\xbf\x81\x40", "HP",
+    };
+    std::string data;
+    std::uint32_t state = 12345;
+    const auto next = [&state] { return state = state * 1664525u + 1013904223u; };
+    while (data.size() < (std::size_t{1} << 20)) {
+        const std::uint32_t roll = next() >> 24;
+        if (roll < 100) {
+            for (std::uint32_t k = (next() >> 28) + 1; k > 0; --k) data += static_cast<char>(next() >> 24);
+        } else {
+            for (std::uint32_t k = (next() >> 29) + 1; k > 0; --k) data += parts[(next() >> 16) % std::size(parts)];
+            if (roll & 1) data += '\0';
+        }
+    }
+    return data;
+}
+
+// Code page 932 to UTF-8 with the system's converter, independent of the
+// program's own table.
+std::string iconv_utf8(const std::string& cp932) {
+    iconv_t cd = iconv_open("UTF-8", "CP932");
+    if (cd == reinterpret_cast<iconv_t>(-1)) return "iconv_open failed";
+    std::string out(cp932.size() * 3 + 16, '\0');
+    char* in = const_cast<char*>(cp932.data());
+    std::size_t in_left = cp932.size();
+    char* dst = out.data();
+    std::size_t out_left = out.size();
+    const std::size_t done = iconv(cd, &in, &in_left, &dst, &out_left);
+    iconv_close(cd);
+    if (done == static_cast<std::size_t>(-1)) return "iconv failed";
+    out.resize(out.size() - out_left);
+    return out;
+}
+
+std::string crlf_to_lf(std::string text) {
+    std::string out;
+    for (std::size_t k = 0; k < text.size(); ++k)
+        if (!(text[k] == '\r' && k + 1 < text.size() && text[k + 1] == '\n')) out += text[k];
+    return out;
+}
+
+}  // namespace
+
+// Each setting given as options gives exactly the output of the same record
+// loaded from a setting.dat.
+TEST_F(cli_binary, setting_options_equal_the_same_record_from_a_file) {
+    const std::string data = varied_data();
+    std::string xored = data;
+    for (char& c : xored) c = static_cast<char>(c ^ 0x5A);
+    put("plain.dat", data);
+    put("xored.dat", xored);
+    const auto with = [](auto change) {
+        kurvane::ExtractionSettings s;
+        change(s);
+        return s;
+    };
+    struct Case {
+        std::vector<std::string> options;
+        const char* input;
+        kurvane::ExtractionSettings record;
+    };
+    const Case cases[] = {
+        {{"-n", "8"}, "plain.dat", with([](auto& s) { s.min_length = 8; })},
+        {{"-c", "+ascii"}, "plain.dat",
+         with([](auto& s) { s.half_digits = s.half_upper = s.half_lower = s.half_symbols = 1; })},
+        {{"-c", "kanji,half-kana", "--no-newline"}, "plain.dat", with([](auto& s) {
+             s.full_hiragana = s.full_katakana = s.full_digits = s.full_upper = s.full_lower = 0;
+             s.full_cyrillic = s.full_greek = s.full_symbols = 0;
+             s.half_katakana = 1;
+             s.auto_newline = 0;
+         })},
+        {{"-x", "0x5A", "-n", "4"}, "xored.dat", with([](auto& s) {
+             s.xor_value = 0x5A;
+             s.min_length = 4;
+         })},
+        {{"-c", "all", "-n", "12", "--keep=" + utf8(u8"はい"), "--keep=HP"}, "plain.dat", with([](auto& s) {
+             s.half_digits = s.half_upper = s.half_lower = s.half_katakana = s.half_symbols = 1;
+             s.min_length = 12;
+             std::memcpy(s.exempt_strings[0], "\x82\xcd\x82\xa2", 4);
+             std::memcpy(s.exempt_strings[1], "HP", 2);
+         })},
+        {{"-c", "+ascii", "--exclude=" + utf8(u8"　"), "--exclude=0x5C6E"}, "plain.dat", with([](auto& s) {
+             s.half_digits = s.half_upper = s.half_lower = s.half_symbols = 1;
+             s.excluded_pairs[0][0] = 0x81;
+             s.excluded_pairs[0][1] = 0x40;
+             s.excluded_pairs[1][0] = 0x5C;
+             s.excluded_pairs[1][1] = 0x6E;
+         })},
+    };
+    const Result defaults = run({"--defaults", "-o", "-", "plain.dat"});
+    for (const Case& c : cases) {
+        const std::vector<unsigned char> record = kurvane::encode_settings("", c.record);
+        put("record.dat", std::string(record.begin(), record.end()));
+        std::vector<std::string> args = {"--defaults", "-o", "-", c.input};
+        args.insert(args.begin() + 1, c.options.begin(), c.options.end());
+        const Result by_options = run(args);
+        const Result by_file = run({"-s", "record.dat", "-o", "-", c.input});
+        const std::string what = ::testing::PrintToString(c.options);
+        EXPECT_RUN(by_options, 0) << what;
+        EXPECT_RUN(by_file, 0) << what;
+        EXPECT_FALSE(by_file.out.empty()) << what;
+        EXPECT_NE(by_file.out, defaults.out) << what << ": the case changes nothing";
+        EXPECT_TRUE(by_options.out == by_file.out)
+            << what << ": " << by_options.out.size() << " bytes by options, " << by_file.out.size()
+            << " from the file";
+    }
+}
+
+// The UTF-8 output is the system converter's reading of the default output.
+TEST_F(cli_binary, utf8_output_equals_iconv_of_the_default_output) {
+    put("v.dat", varied_data());
+    for (const std::vector<std::string>& classes : {std::vector<std::string>{}, {"-c", "all"}}) {
+        std::vector<std::string> plain = {"--defaults", "-o", "-", "v.dat"};
+        plain.insert(plain.end(), classes.begin(), classes.end());
+        std::vector<std::string> utf8_args = plain;
+        utf8_args.insert(utf8_args.end(), {"--encoding=utf-8", "--eol=lf"});
+        const Result cp932 = run(plain);
+        const Result converted = run(utf8_args);
+        EXPECT_RUN(cp932, 0);
+        EXPECT_RUN(converted, 0);
+        EXPECT_FALSE(cp932.out.empty());
+        EXPECT_TRUE(converted.out == iconv_utf8(crlf_to_lf(cp932.out)))
+            << ::testing::PrintToString(classes) << ": " << converted.out.size() << " bytes, iconv gives "
+            << iconv_utf8(crlf_to_lf(cp932.out)).size();
+    }
+}
