@@ -349,8 +349,11 @@ int search_and_extract(const Options& options, std::FILE* err, Language language
     // A refused extension or an empty result ends the command here: there is
     // nothing to extract, and the refusal has been printed.
     if (search_files(views) == 0 || list.count() == 0) return exit_failure;
-    if (extract_all_files(views) == 0) return exit_failure;
-    return failed ? exit_failure : exit_success;
+    // A name passed over because an earlier one wrote its output counts as
+    // a file not extracted.
+    int passed_over = 0;
+    if (extract_all_files(views, &passed_over) == 0) return exit_failure;
+    return failed || passed_over > 0 ? exit_failure : exit_success;
 }
 
 void append_setting(std::string& text, std::string_view name, std::string_view value) {

@@ -2,9 +2,12 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <set>
 #include <string>
+#include <vector>
 
 #include "engine/extract.h"
+#include "engine/file_names.h"
 #include "ui/messages.h"
 #include "ui/text_cut.h"
 
@@ -25,6 +28,24 @@ static_assert(not_found_buffer_size == 46);
 
 constexpr char ascii_lower(char c) {
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// The name as the file system compares it. On Windows ASCII letters are
+// folded to lower case and the bytes of double-byte characters kept as they
+// are (a trail byte may fall in the letter range); elsewhere names differing
+// in case are different files.
+std::string file_name_key(std::string_view name) {
+    std::string key(name);
+#ifdef _WIN32
+    for (std::size_t i = 0; i < key.size(); ++i) {
+        if (detail::is_cp932_lead(static_cast<unsigned char>(key[i]))) {
+            ++i;
+        } else {
+            key[i] = ascii_lower(key[i]);
+        }
+    }
+#endif
+    return key;
 }
 
 // Equal when only ASCII letters differ in case; every other byte, a byte of a
@@ -119,12 +140,17 @@ bool is_own_output(std::string_view name) {
     return output_name_for(name, output) && equals_ascii_nocase(output, name);
 }
 
-int extract_all_files(MainDialogViews& views) {
+int extract_all_files(MainDialogViews& views, int* passed_over) {
     const int n = views.list.count();
     if (n == 0) {
         views.messages.show(text::nothing_to_extract, text::caption_oops);
         return 0;
     }
+    // Outputs this walk has written, as file-system keys: a later name with
+    // the same output (save.1.dat and save.2.dat both give save.txt) would
+    // overwrite an earlier file's text, so it is passed over and named.
+    std::set<std::string> written;
+    std::vector<std::string> clashes;
     for (int i = 0; i < n; ++i) {
         const std::string name = views.list.text_at(i);
         // base.txt (brought in by an extension such as * or t?t) would be
@@ -133,9 +159,29 @@ int extract_all_files(MainDialogViews& views) {
         if (is_own_output(name)) {
             continue;
         }
+        std::string output;
+        const bool named = output_name_for(name, output);
+        if (named && written.contains(file_name_key(output))) {
+            clashes.push_back(name + " \x81\xa8 " + output);  // name → output
+            continue;
+        }
         // A failed extraction shows nothing; the walk goes on.
-        views.extract(name.c_str());
+        if (views.extract(name.c_str()) == 1 && named) written.insert(file_name_key(output));
     }
+    if (!clashes.empty()) {
+        std::string report = text::clash_intro;
+        constexpr std::size_t shown = 10;  // a message box has room for a few lines
+        for (std::size_t k = 0; k < clashes.size() && k < shown; ++k) report += "\n" + clashes[k];
+        if (clashes.size() > shown) {
+            char more[64];
+            std::snprintf(more, sizeof more, text::clash_more_format,
+                          static_cast<int>(clashes.size() - shown));
+            report += "\n";
+            report += more;
+        }
+        views.messages.show(report, text::caption_report);
+    }
+    if (passed_over != nullptr) *passed_over = static_cast<int>(clashes.size());
     // Shown whatever the single extractions gave.
     views.messages.show(text::extract_done, text::caption_done);
     return 1;

@@ -56,10 +56,12 @@ int search_files(MainDialogViews& views);
 int fill_file_list(MainDialogViews& views, const char* pattern);
 // Removes the selected entry from the list (the file itself is untouched).
 int delete_selected_file(MainDialogViews& views);
-// Walks the list top to bottom, calling views.extract once per listed name
-// (its result is not examined), then shows the completion message and
-// returns 1; on an empty list shows why and returns 0.
-int extract_all_files(MainDialogViews& views);
+// Walks the list top to bottom, calling views.extract once per listed name,
+// then shows the completion message and returns 1; on an empty list shows
+// why and returns 0. A name whose output an earlier name of the same walk
+// has written is passed over, and before the completion message one message
+// names each such file; `passed_over`, when given, receives their count.
+int extract_all_files(MainDialogViews& views, int* passed_over = nullptr);
 
 // True when the output file of `name` would be `name` itself (base.txt, with
 // ASCII case ignored as the Windows file system ignores it); the extract

@@ -17,6 +17,12 @@ inline constexpr char nothing_to_delete[] = "削除するファイルがあり�
 inline constexpr char nothing_selected[] = "選択されていません。";
 inline constexpr char nothing_to_extract[] = "変換するファイルがありません。";
 inline constexpr char extract_done[] = "変換が終了しました。";
+// Before the completion message when names of one walk share an output: the
+// intro, then one line per passed-over name ("save.2.dat → save.txt"), and
+// the count of those not shown.
+inline constexpr char clash_intro[] =
+    "次のファイルは、先に変換したファイルと出力ファイル名が同じになるため変換しませんでした。";
+inline constexpr char clash_more_format[] = "ほか %d 件";
 
 // The search pattern made from the extension, and the message shown when the
 // search finds nothing (the pattern, then the text).

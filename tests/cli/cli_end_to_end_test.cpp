@@ -477,6 +477,16 @@ TEST_F(cli_binary, ext_search_extracts_every_listed_file) {
     EXPECT_FALSE(fs::exists(at("f.txt")));
 }
 
+TEST_F(cli_binary, ext_search_never_overwrites_an_output_of_the_same_walk) {
+    put("save.1.dat", hiragana_data);
+    put("save.2.dat", mixed_data);
+    const Result r = run({"-e", "dat"});
+    EXPECT_RUN(r, 1);
+    EXPECT_EQ(file("save.txt"), hiragana_text);  // the first file's text is kept
+    EXPECT_NE(r.err.find(utf8(u8"save.2.dat → save.txt")), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(utf8(u8"変換が終了しました。")), std::string::npos) << r.err;
+}
+
 TEST_F(cli_binary, ext_search_refusals_are_printed_in_the_terminal_encoding) {
     put("a.txt", "keep");
     const std::string txt_refused = utf8(u8"kurvane: 拡張子がtxtはこちらの都合上無理です。\n");

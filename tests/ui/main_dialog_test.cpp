@@ -2,6 +2,7 @@
 // operation, search, message and extraction goes into one log in call order.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -73,9 +74,10 @@ struct Dialog {
     FakeField field;
     FakeMessages messages{log};
     FakeSearch search{log};
+    std::vector<std::string> failing;  // names whose extraction fails
     MainDialogViews views{list, field, messages, search, [this](const char* name) {
                               log.push_back(std::string("extract ") + name);
-                              return 1;
+                              return std::find(failing.begin(), failing.end(), name) == failing.end() ? 1 : 0;
                           }};
 
     // Starts from a list holding `names`, with an empty log.
@@ -202,6 +204,34 @@ TEST(main_dialog, extract_never_passes_a_name_that_is_its_own_output) {
     // none of them overwrites its input.
     EXPECT_EQ(d.log, (Log{"extract b.dat", "extract e.b.txt", "extract f.txt.dat", "extract txt",
                           message(text::extract_done, text::caption_done)}));
+}
+
+TEST(main_dialog, a_walk_never_overwrites_an_output_it_wrote) {
+    Dialog d;
+    // save.1.dat writes save.txt first; save.2.dat and save.dat would
+    // overwrite it. fail.dat wrote nothing, so fail.b.dat may write fail.txt.
+    // Save.dat is another file here (names differ in case off Windows).
+    d.listing({"save.1.dat", "save.2.dat", "fail.dat", "fail.b.dat", "save.dat", "Save.dat"});
+    d.failing = {"fail.dat"};
+    int passed_over = -1;
+    EXPECT_EQ(extract_all_files(d.views, &passed_over), 1);
+    EXPECT_EQ(passed_over, 2);
+    const std::string report = std::string(text::clash_intro) + "\nsave.2.dat \x81\xa8 save.txt" +
+                               "\nsave.dat \x81\xa8 save.txt";
+    EXPECT_EQ(d.log, (Log{"extract save.1.dat", "extract fail.dat", "extract fail.b.dat", "extract Save.dat",
+                          message(report.c_str(), text::caption_report),
+                          message(text::extract_done, text::caption_done)}));
+
+    // A long list names the first ten and counts the rest.
+    std::vector<std::string> names;
+    for (int k = 0; k < 14; ++k) names.push_back("x." + std::to_string(k) + ".dat");
+    d.listing(names);
+    d.failing.clear();
+    EXPECT_EQ(extract_all_files(d.views, &passed_over), 1);
+    EXPECT_EQ(passed_over, 13);
+    const std::string shown = d.log.at(d.log.size() - 2);
+    EXPECT_NE(shown.find("x.10.dat \x81\xa8 x.txt\n" + std::string("ほか 3 件")), std::string::npos) << shown;
+    EXPECT_EQ(shown.find("x.11.dat"), std::string::npos) << shown;
 }
 
 }  // namespace
