@@ -1,9 +1,13 @@
 #include "app/cli_options.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstring>
+#include <iterator>
 #include <string_view>
 #include <type_traits>
+
+#include <getopt.h>
 
 #include "app/terminal_text.h"
 #include "engine/file_names.h"
@@ -91,29 +95,41 @@ constexpr OptionEntry option_table[] = {
     {Key::quiet, 'q', "quiet", false},
 };
 
-const OptionEntry* find_short(char c) {
+const OptionEntry* find_short(int c) {
     for (const OptionEntry& entry : option_table) {
         if (entry.short_name != 0 && entry.short_name == c) return &entry;
     }
     return nullptr;
 }
 
-// An exact name wins; otherwise the options the prefix selects must be one,
-// or one whose name every other selected name begins with.
-const OptionEntry* find_long(std::string_view name, bool& ambiguous) {
-    ambiguous = false;
-    std::vector<const OptionEntry*> found;
-    for (const OptionEntry& entry : option_table) {
-        if (entry.long_name == name) return &entry;
-        if (!name.empty() && entry.long_name.starts_with(name)) found.push_back(&entry);
+// getopt_long reports a long option by the value 256 + its index in
+// option_table, so that a value never collides with a short option letter
+// (and optopt tells a long option's error from a short one's).
+constexpr int long_value_base = 256;
+
+// What getopt_long is given: the short letters ("-" first, so that operands
+// come back in order as 1 whatever POSIXLY_CORRECT says), and the long options.
+struct GetoptTables {
+    std::string short_options = "-";
+    std::vector<option> long_options;
+
+    GetoptTables() {
+        for (std::size_t i = 0; i < std::size(option_table); ++i) {
+            const OptionEntry& entry = option_table[i];
+            if (entry.short_name != 0) {
+                short_options += entry.short_name;
+                if (entry.takes_argument) short_options += ':';
+            }
+            long_options.push_back({entry.long_name.data(), entry.takes_argument ? required_argument : no_argument,
+                                    nullptr, long_value_base + static_cast<int>(i)});
+        }
+        long_options.push_back({nullptr, 0, nullptr, 0});
     }
-    for (const OptionEntry* candidate : found) {
-        bool heads_all = true;
-        for (const OptionEntry* other : found) heads_all = heads_all && other->long_name.starts_with(candidate->long_name);
-        if (heads_all) return candidate;
-    }
-    ambiguous = !found.empty();
-    return nullptr;
+};
+
+const GetoptTables& getopt_tables() {
+    static const GetoptTables tables;
+    return tables;
 }
 
 // A whole decimal number, or with `hex_prefix_allowed` a 0x hex one.
@@ -279,71 +295,60 @@ void Parser::check_combination() {
 }
 
 Options Parser::parse(std::span<const char* const> args) {
-    std::size_t i = 0;
-    // The argument of an option that takes one: the rest of the word when it
-    // is not empty, else the next argument.
-    auto take_argument = [&](std::string_view rest, std::string& argument) {
-        if (!rest.empty()) {
-            argument = std::string(rest);
-            return true;
-        }
-        if (i + 1 >= args.size()) return false;
-        argument = args[++i];
-        return true;
-    };
+    // getopt_long takes the words as non-const and may reorder them, so it
+    // gets copies; the program name in front is a placeholder it skips.
+    std::vector<std::string> words{"kurvane"};
+    words.insert(words.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
+    const int argc = static_cast<int>(words.size());
 
-    // Ends the parse with a usage error.
-    auto failed = [&](const Message& message, std::initializer_list<std::string_view> message_args) {
-        fail(message, message_args);
-        return options_;
-    };
-
-    for (; i < args.size(); ++i) {
-        const std::string_view word = args[i];
-        if (word == "--") {
-            for (++i; i < args.size(); ++i) options_.files.emplace_back(args[i]);
-            break;
-        }
-        if (word.starts_with("--")) {
-            const std::string_view body = word.substr(2);
-            const std::size_t equals = body.find('=');
-            const std::string_view name = body.substr(0, equals);
-            bool ambiguous = false;
-            const OptionEntry* entry = find_long(name, ambiguous);
-            if (ambiguous) return failed(msg::ambiguous_option, {word});
-            if (entry == nullptr) return failed(msg::unrecognized_option, {word});
-            const std::string full = "--" + std::string(entry->long_name);
-            std::string argument;
-            if (entry->takes_argument) {
-                if (equals != std::string_view::npos) {
-                    argument = std::string(body.substr(equals + 1));
-                } else if (!take_argument({}, argument)) {
-                    return failed(msg::long_needs_argument, {full});
-                }
-            } else if (equals != std::string_view::npos) {
-                return failed(msg::no_argument_allowed, {full});
-            }
-            if (apply(entry->key, full, argument)) return options_;
+    const GetoptTables& tables = getopt_tables();
+    opterr = 0;  // the messages below replace its own
+    optind = 0;  // starts a fresh scan: glibc and mingw-w64 both reinitialise on 0
+    while (true) {
+        const int c = getopt_long(argc, argv.data(), tables.short_options.c_str(), tables.long_options.data(), nullptr);
+        if (c == -1) break;
+        if (c == 1) {  // an operand, "-" alone among them
+            options_.files.emplace_back(optarg);
             continue;
         }
-        if (word.size() < 2 || word[0] != '-') {  // an operand; "-" alone is one too
-            options_.files.emplace_back(word);
-            continue;
-        }
-        for (std::size_t k = 1; k < word.size(); ++k) {
-            const OptionEntry* entry = find_short(word[k]);
-            const std::string_view letter = word.substr(k, 1);
-            if (entry == nullptr) return failed(msg::invalid_option, {letter});
-            std::string argument;
-            if (entry->takes_argument) {
-                if (!take_argument(word.substr(k + 1), argument)) {
-                    return failed(msg::short_needs_argument, {letter});
+        if (c == '?') {
+            // Every error returns '?'; optopt and the word tell which it was.
+            if (optopt >= long_value_base) {
+                const OptionEntry& entry = option_table[optopt - long_value_base];
+                const std::string full = "--" + std::string(entry.long_name);
+                fail(entry.takes_argument ? msg::long_needs_argument : msg::no_argument_allowed, {full});
+            } else if (optopt != 0) {
+                const OptionEntry* entry = find_short(optopt);
+                const std::string letter(1, static_cast<char>(optopt));
+                fail(entry != nullptr && entry->takes_argument ? msg::short_needs_argument : msg::invalid_option,
+                     {letter});
+            } else {
+                // A long option getopt_long found no single option for: a
+                // name that begins some option's name was ambiguous.
+                const std::string_view word = argv[optind - 1];
+                std::string_view name = word.substr(std::min<std::size_t>(word.size(), 2));  // after "--"
+                name = name.substr(0, name.find('='));
+                bool begins_one = false;
+                for (const OptionEntry& entry : option_table) {
+                    begins_one = begins_one || entry.long_name.starts_with(name);
                 }
-                k = word.size();  // the rest of the word was the argument
+                fail(begins_one ? msg::ambiguous_option : msg::unrecognized_option, {word});
             }
-            if (apply(entry->key, "--" + std::string(entry->long_name), argument)) return options_;
+            return options_;
         }
+        const OptionEntry* entry = c >= long_value_base ? &option_table[c - long_value_base] : find_short(c);
+        if (entry == nullptr) {  // not expected: every value returned is in the table
+            fail(msg::invalid_option, {std::string(1, static_cast<char>(c))});
+            return options_;
+        }
+        const std::string argument = entry->takes_argument && optarg != nullptr ? std::string(optarg) : std::string();
+        if (apply(entry->key, "--" + std::string(entry->long_name), argument)) return options_;
     }
+    // What follows "--" is operands.
+    for (int i = optind; i < argc; ++i) options_.files.emplace_back(argv[i]);
     check_combination();
     return options_;
 }
@@ -408,21 +413,23 @@ std::string usage_text(Language language) {
             "                         抜き出す（ワイルドカード * と ?、大文字小文字は無視）\n"
             "  -q, --quiet            進み具合を表示しない\n"
             "\n"
-            "設定（設定ファイルの値より優先）:\n"
+            "設定（設定ファイルの値より優先。既定値は設定ファイルがないときの値）:\n"
             "  -s, --settings=PATH    setting.dat の代わりに PATH から設定を読む\n"
             "      --defaults         設定ファイルを読まず、組み込みの既定値を使う\n"
-            "  -n, --min-length=N     N バイト以上の文字列だけを書く（N は 1 以上）\n"
+            "  -n, --min-length=N     N バイト以上の文字列だけを書く（N は 1 以上、既定は 1）\n"
             "  -x, --xor=N            データを N（0～255、10進数か 0x の16進数）で XOR する\n"
+            "                         （既定は 0 で XOR しない）\n"
             "  -c, --classes=LIST     文字として扱う文字種（カンマ区切り）。+NAME と -NAME は\n"
             "                         設定ファイルの文字種に加える・から除く。名前:\n"
             "                         half-digit half-upper half-lower half-kana half-symbol\n"
             "                         hiragana katakana kanji full-digit full-upper full-lower\n"
             "                         cyrillic greek full-symbol; まとめて: ascii（half-kana 以外\n"
-            "                         の半角）half full all none\n"
+            "                         の半角）half full all none。既定は full\n"
             "      --exclude=TEXT     取り除く全角文字 1 文字か 2 バイトの 0xHHHH（12 個まで）\n"
             "      --keep=TEXT        短くても残す文字列（6 個まで、932 で 20 バイトまで）\n"
             "                         --exclude と --keep は設定ファイルの一覧を置き換える\n"
-            "      --newline, --no-newline  文字列ごとに改行する・しない\n"
+            "      --newline          文字列ごとに改行する（既定）\n"
+            "      --no-newline       文字列ごとには改行しない\n"
             "      --show-settings    有効な設定を表示して終了する\n"
             "      --save-settings=PATH  有効な設定を setting.dat の形式で PATH に保存する\n"
             "                         （FILE がなければそこで終了）\n"
@@ -431,6 +438,7 @@ std::string usage_text(Language language) {
             "      --encoding=ENC     cp932（既定）または utf-8 で書く\n"
             "      --eol=EOL          行末を crlf（既定）または lf にする\n"
             "  -t, --radix=R          各行の前に入力中の位置を付ける（d 10進、o 8進、x 16進）\n"
+            "                         既定では付けない\n"
             "  -f, --print-file-name  各行の前に入力ファイルの名前と ': ' を付ける\n"
             "\n"
             "  -h, --help             この使い方を表示して終了する\n"
@@ -459,24 +467,28 @@ std::string usage_text(Language language) {
            "                         name matches *.EXT (wildcards * and ?, case ignored)\n"
            "  -q, --quiet            show no progress line\n"
            "\n"
-           "Settings (these override the settings file):\n"
+           "Settings (these override the settings file; defaults are the built-in ones):\n"
            "  -s, --settings=PATH    read the settings from PATH instead of setting.dat\n"
            "      --defaults         read no settings file; start from the defaults\n"
-           "  -n, --min-length=N     write only runs of at least N bytes (N >= 1)\n"
-           "  -x, --xor=N            XOR the data with N (0 to 255, decimal or 0x hex)\n"
+           "  -n, --min-length=N     write only runs of at least N bytes (N >= 1;\n"
+           "                         default 1)\n"
+           "  -x, --xor=N            XOR the data with N (0 to 255, decimal or 0x hex;\n"
+           "                         default 0, no XOR)\n"
            "  -c, --classes=LIST     the character classes that count as text, comma\n"
            "                         separated; +NAME and -NAME add to or remove from the\n"
            "                         settings file's classes. Names: half-digit\n"
            "                         half-upper half-lower half-kana half-symbol hiragana\n"
            "                         katakana kanji full-digit full-upper full-lower\n"
            "                         cyrillic greek full-symbol; groups: ascii (the\n"
-           "                         single-byte classes but half-kana) half full all none\n"
+           "                         single-byte classes but half-kana) half full all none;\n"
+           "                         default full\n"
            "      --exclude=TEXT     drop this double-byte character, or two bytes\n"
            "                         written 0xHHHH, from the text (up to 12 times)\n"
            "      --keep=TEXT        keep this string even in short runs (up to 6 times,\n"
            "                         each at most 20 bytes in code page 932)\n"
            "                         --exclude and --keep replace the settings file's lists\n"
-           "      --newline, --no-newline  end each run with a line break, or not\n"
+           "      --newline          end each run with a line break (the default)\n"
+           "      --no-newline       do not end each run with a line break\n"
            "      --show-settings    print the settings in effect and exit\n"
            "      --save-settings=PATH  save the settings in effect to PATH as a\n"
            "                         setting.dat; exit there when no FILE is named\n"
@@ -485,7 +497,7 @@ std::string usage_text(Language language) {
            "      --encoding=ENC     write cp932 (the default) or utf-8\n"
            "      --eol=EOL          end lines with crlf (the default) or lf\n"
            "  -t, --radix=R          start each line with its offset in the input:\n"
-           "                         d decimal, o octal, x hex\n"
+           "                         d decimal, o octal, x hex (default: no offset)\n"
            "  -f, --print-file-name  start each line with the input's name and ': '\n"
            "\n"
            "  -h, --help             display this help and exit\n"

@@ -1,9 +1,9 @@
-// Command-line options of the kurvane front end, parsed GNU style: short
-// options may be bundled (-hs x) or carry their argument attached (-oPATH),
-// long options take it after '=' or as the next argument, unambiguous
-// prefixes of long options are accepted (a prefix of both --output and
-// --output-dir means --output, the one whose whole name the others begin
-// with), options and operands may be mixed, and "--" ends the options.
+// Command-line options of the kurvane front end, parsed with getopt_long:
+// short options may be bundled (-hs x) or carry their argument attached
+// (-oPATH), long options take it after '=' or as the next argument, a prefix
+// of a long option is accepted when it begins no other option's name (so
+// --out, which begins --output-dir too, is ambiguous), options and operands
+// may be mixed, and "--" ends the options.
 #pragma once
 
 #include <array>
@@ -82,6 +82,7 @@ struct Options {
 };
 
 // Parses the arguments after the program name; messages are in `language`.
+// It uses getopt_long's global state, so calls must not overlap.
 // Help and version end the parse where they stand; the first error found
 // ends it with usage_error. Combinations are checked once all arguments are
 // read: -e with FILE operands or with -o, -o other than "-" with other than

@@ -26,7 +26,6 @@ TEST(cli_options, every_spelling_of_an_option_argument_is_taken) {
              {"-oout.txt", "a.dat"},
              {"--output=out.txt", "a.dat"},
              {"--output", "out.txt", "a.dat"},
-             {"--out=out.txt", "a.dat"},         // an unambiguous prefix
              {"a.dat", "-o", "out.txt"},         // operands and options mixed
          }) {
         const Options options = parse(words);
@@ -50,15 +49,19 @@ TEST(cli_options, short_options_bundle_and_the_argument_ends_the_bundle) {
 }
 
 TEST(cli_options, operands_keep_their_order_and_double_dash_ends_the_options) {
-    Options options = parse({"b.dat", "-s", "set.dat", "a.dat", "--", "-o", "--help", "-"});
+    Options options = parse({"b.dat", "-", "-s", "set.dat", "a.dat", "--", "-o", "--help", "-"});
     EXPECT_EQ(options.action, Action::extract_files) << options.error;
-    EXPECT_EQ(options.files, (std::vector<std::string>{"b.dat", "a.dat", "-o", "--help", "-"}));
+    EXPECT_EQ(options.files, (std::vector<std::string>{"b.dat", "-", "a.dat", "-o", "--help", "-"}));
     EXPECT_FALSE(options.output.has_value());
 
     // An argument that looks like an option is still the option's argument.
     options = parse({"-o", "-h", "a.dat"});
     EXPECT_EQ(options.action, Action::extract_files) << options.error;
     EXPECT_EQ(options.output.value_or("<none>"), "-h");
+
+    options = parse({"-o", "--", "a.dat"});
+    EXPECT_EQ(options.output.value_or("<none>"), "--");
+    EXPECT_EQ(options.files, std::vector<std::string>{"a.dat"});
 
     options = parse({"-o", "-", "a.dat"});
     EXPECT_EQ(options.output.value_or("<none>"), standard_output_name);
@@ -95,10 +98,14 @@ TEST(cli_options, errors_name_the_offending_option) {
         {{"a.dat", "--settings"}, "option '--settings' requires an argument"},
         {{"a.dat", "--set"}, "option '--settings' requires an argument"},
         {{"--help=yes"}, "option '--help' doesn't allow an argument"},
-        {{"--=x"}, "unrecognized option '--=x'"},
+        {{"a.dat", "--output"}, "option '--output' requires an argument"},
+        {{"--no-n=x"}, "option '--no-newline' doesn't allow an argument"},
+        {{"--=x"}, "option '--=x' is ambiguous"},  // the empty name begins every option's
         {{"-o", "x.txt", "a.dat", "b.dat"}, "--output needs exactly one FILE"},
         {{"-o", "x.txt", "-d", "out", "a.dat"}, "--output-dir cannot be combined with --output"},
         {{"--e=x"}, "option '--e=x' is ambiguous"},
+        // A prefix of --output is one of --output-dir too, and the two differ.
+        {{"--out=x", "a.dat"}, "option '--out=x' is ambiguous"},
         {{"-e", "dat", "a.dat"}, "--ext takes no FILE operands"},
         {{"-e", "dat", "-o", "x.txt"}, "--ext cannot be combined with --output"},
     };
@@ -194,6 +201,7 @@ TEST(cli_options, setting_and_format_options_sweep) {
         {{"-c", "kanji,"}, "!unknown character class ''"},
         {{"-c", "Kanji"}, "!unknown character class 'Kanji'"},
         {{"-c", "+"}, "!unknown character class ''"},
+        {{"-yq"}, "!invalid option -- 'y'"},  // the next parse starts afresh, without this q
         {{"--no-newline"}, "no-newline"},
         {{"--no-newline", "--newline"}, "newline"},
         {{"--defaults"}, "defaults"},
@@ -220,7 +228,8 @@ TEST(cli_options, setting_and_format_options_sweep) {
         {{"-t", "h"}, "!invalid argument 'h' for '--radix'"},
         {{"--eol=cr"}, "!invalid argument 'cr' for '--eol'"},
         {{"-d", "out", "--show-settings", "--save-settings=s.dat"}, "d=out show save=s.dat"},
-        {{"--out=x", "--output-d=y"}, "!--output-dir cannot be combined with --output"},
+        {{"--output=x", "--output-d=y"}, "!--output-dir cannot be combined with --output"},
+        {{"--save", "s.dat"}, "save=s.dat"},
         {{"--newl"}, "newline"},  // a prefix of one option only
         {{"--show"}, "show"},
         {{"--s"}, "!option '--s' is ambiguous"},
