@@ -1,8 +1,8 @@
 // Extraction pass fuzzer: the input is an ExtractionSettings record (any bit
 // pattern, as a loaded setting.dat may hold), three bytes choosing the piece
-// size, the output-buffer size and the kind of sink, then the data. The
-// streaming pass must give exactly the bytes of the whole-file reference
-// pass; any difference aborts.
+// size, the output-buffer size, and the kind of sink with the output format,
+// then the data. The streaming pass must give exactly the bytes of the
+// whole-file reference pass, formatted as asked; any difference aborts.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -10,6 +10,7 @@
 #include <cstring>
 #include <iterator>
 #include <span>
+#include <vector>
 
 #include "engine/extract_pass.h"
 #include "pass_test_util.h"
@@ -31,17 +32,39 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                              kurvane::test::SinkKind::trades,
                                              kurvane::test::SinkKind::overlapped};
     const kurvane::test::SinkKind sink = kinds[choice[2] % std::size(kinds)];
+    // The same byte picks the output format: the plain one (the block scan)
+    // or one of the formats that take the annotated byte scan.
+    kurvane::OutputFormat format;
+    switch (choice[2] / std::size(kinds) % 5) {
+    case 1: format.encoding = kurvane::TextEncoding::utf8; break;
+    case 2: format.radix = kurvane::OffsetRadix::hex; break;
+    case 3:
+        format.eol = kurvane::LineEnd::lf;
+        format.radix = kurvane::OffsetRadix::octal;
+        format.file_name = "f";
+        break;
+    case 4:
+        format.encoding = kurvane::TextEncoding::utf8;
+        format.radix = kurvane::OffsetRadix::decimal;
+        break;
+    default: break;
+    }
     const std::span<const unsigned char> input(data + record + choices, size - record - choices);
 
-    const auto want = kurvane::test::reference_extract(input, settings);
+    std::vector<kurvane::test::ReferenceWrite> writes;
+    const auto plain = kurvane::test::reference_extract(input, settings, &writes);
+    const auto want = format.plain() ? plain
+                                     : kurvane::test::formatted_reference(writes, format, settings.auto_newline != 0);
     kurvane::ExtractStatus status;
-    const auto streamed = kurvane::test::run_pass_through(
-        sink, input, settings, {piece, output_buffer}, 4096, &status);
+    kurvane::detail::PassOptions options{piece, output_buffer};
+    options.format = &format;
+    const auto streamed = kurvane::test::run_pass_through(sink, input, settings, options, 4096, &status);
     // One piece holding the whole input, as with the default piece size.
     const auto whole = kurvane::test::run_pass_on(input, settings, std::size_t{1} << 16, std::size_t{1} << 16);
-    if (!status.ok() || streamed != want || whole != want) {
-        std::fprintf(stderr, "mismatch: sink %s, piece %zu, output buffer %zu\n  want %s\n  streamed %s\n  whole %s\n",
-                     kurvane::test::name_of(sink), piece, output_buffer, kurvane::test::hex(want).c_str(),
+    if (!status.ok() || streamed != want || whole != plain) {
+        std::fprintf(stderr, "mismatch: sink %s, format %u, piece %zu, output buffer %zu\n  want %s\n  streamed %s\n  whole %s\n",
+                     kurvane::test::name_of(sink), static_cast<unsigned>(choice[2] / std::size(kinds) % 5),
+                     piece, output_buffer, kurvane::test::hex(want).c_str(),
                      kurvane::test::hex(streamed).c_str(), kurvane::test::hex(whole).c_str());
         std::abort();
     }

@@ -416,43 +416,6 @@ TEST(extract_pass, every_boundary_through_every_sink_matches_the_reference) {
     }
 }
 
-// The output of a format, built from the reference pass's writes: each
-// line (each run written, without line breaks) starts with the name and the
-// offset of its first run, printed by printf.
-Bytes formatted_reference(const std::vector<test::ReferenceWrite>& writes, const OutputFormat& f,
-                          bool lines) {
-    Bytes out;
-    bool prefix_due = lines;
-    std::uint64_t last_start = UINT64_MAX;
-    for (const test::ReferenceWrite& w : writes) {
-        if (!lines && w.start != last_start) prefix_due = true;
-        last_start = w.start;
-        if (prefix_due) {
-            if (!f.file_name.empty()) out.insert(out.end(), f.file_name.begin(), f.file_name.end());
-            if (!f.file_name.empty()) out.insert(out.end(), {':', ' '});
-            char text[32] = "";
-            if (f.radix == OffsetRadix::decimal) std::snprintf(text, sizeof text, "%7" PRIu64 " ", w.start);
-            if (f.radix == OffsetRadix::octal) std::snprintf(text, sizeof text, "%7" PRIo64 " ", w.start);
-            if (f.radix == OffsetRadix::hex) std::snprintf(text, sizeof text, "%7" PRIx64 " ", w.start);
-            out.insert(out.end(), text, text + std::strlen(text));
-            prefix_due = false;
-        }
-        if (f.encoding == TextEncoding::utf8) {
-            Bytes utf8(3 * w.bytes.size() + 1);
-            utf8.resize(detail::cp932_to_utf8(w.bytes.data(), w.bytes.size(), utf8.data()));
-            out.insert(out.end(), utf8.begin(), utf8.end());
-        } else {
-            out.insert(out.end(), w.bytes.begin(), w.bytes.end());
-        }
-        if (w.line_break) {
-            if (f.eol == LineEnd::crlf) out.push_back('\r');
-            out.push_back('\n');
-            prefix_due = true;
-        }
-    }
-    return out;
-}
-
 std::vector<OutputFormat> test_formats() {
     std::vector<OutputFormat> formats(5);
     formats[0].encoding = TextEncoding::utf8;
@@ -485,7 +448,7 @@ TEST(extract_pass, formatted_output_at_every_boundary_matches_the_reference) {
         const std::vector<OutputFormat> formats = test_formats();
         for (std::size_t f = 0; f < formats.size(); ++f) {
             const OutputFormat& format = formats[f];
-            const Bytes want = formatted_reference(writes, format, shape.settings.auto_newline != 0);
+            const Bytes want = test::formatted_reference(writes, format, shape.settings.auto_newline != 0);
             for (std::size_t p = 0; p < std::size(pieces); ++p) {
                 for (std::size_t o = 0; o < std::size(outputs); ++o) {
                     const test::SinkKind sink = sinks[(p + o) % (pieces[p] < 1000 ? 2 : 3)];

@@ -1,10 +1,13 @@
 #include "reference_extract.h"
 
 #include <algorithm>
+#include <cinttypes>
+#include <cstdio>
 #include <cstdint>
 #include <cstring>
 
 #include "engine/classifier.h"
+#include "engine/text_encoding.h"
 
 namespace kurvane::test {
 namespace {
@@ -84,5 +87,40 @@ std::vector<unsigned char> reference_extract(std::span<const unsigned char> data
     }
     return out;
 }
+
+std::vector<unsigned char> formatted_reference(const std::vector<ReferenceWrite>& writes,
+                                               const OutputFormat& f, bool lines) {
+    std::vector<unsigned char> out;
+    bool prefix_due = lines;
+    std::uint64_t last_start = UINT64_MAX;
+    for (const ReferenceWrite& w : writes) {
+        if (!lines && w.start != last_start) prefix_due = true;
+        last_start = w.start;
+        if (prefix_due) {
+            if (!f.file_name.empty()) out.insert(out.end(), f.file_name.begin(), f.file_name.end());
+            if (!f.file_name.empty()) out.insert(out.end(), {':', ' '});
+            char text[32] = "";
+            if (f.radix == OffsetRadix::decimal) std::snprintf(text, sizeof text, "%7" PRIu64 " ", w.start);
+            if (f.radix == OffsetRadix::octal) std::snprintf(text, sizeof text, "%7" PRIo64 " ", w.start);
+            if (f.radix == OffsetRadix::hex) std::snprintf(text, sizeof text, "%7" PRIx64 " ", w.start);
+            out.insert(out.end(), text, text + std::strlen(text));
+            prefix_due = false;
+        }
+        if (f.encoding == TextEncoding::utf8) {
+            std::vector<unsigned char> utf8(3 * w.bytes.size() + 1);
+            utf8.resize(detail::cp932_to_utf8(w.bytes.data(), w.bytes.size(), utf8.data()));
+            out.insert(out.end(), utf8.begin(), utf8.end());
+        } else {
+            out.insert(out.end(), w.bytes.begin(), w.bytes.end());
+        }
+        if (w.line_break) {
+            if (f.eol == LineEnd::crlf) out.push_back('\r');
+            out.push_back('\n');
+            prefix_due = true;
+        }
+    }
+    return out;
+}
+
 
 }  // namespace kurvane::test

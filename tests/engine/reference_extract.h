@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "engine/extraction_settings.h"
+#include "engine/output_format.h"
 
 namespace kurvane::test {
 
@@ -27,5 +28,11 @@ struct ReferenceWrite {
 std::vector<unsigned char> reference_extract(std::span<const unsigned char> data,
                                              const ExtractionSettings& settings,
                                              std::vector<ReferenceWrite>* writes = nullptr);
+
+// The output of a format, built from the reference pass's writes: each
+// line (with line breaks off, each run written) starts with the name and the
+// offset of its first run, printed by printf.
+std::vector<unsigned char> formatted_reference(const std::vector<ReferenceWrite>& writes,
+                                               const OutputFormat& format, bool lines);
 
 }  // namespace kurvane::test
