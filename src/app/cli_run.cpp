@@ -492,12 +492,7 @@ namespace {
 // Windows file systems do.
 struct Place {
     std::string folded;
-    explicit Place(const std::string& p) : folded(p) {
-        for (char& c : folded) {
-            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-            if (c == '\\') c = '/';
-        }
-    }
+    explicit Place(const std::string& p) : folded(detail::windows_path_key(p)) {}
     bool same_as(const Place& other) const { return folded == other.folded; }
 };
 

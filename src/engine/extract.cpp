@@ -91,33 +91,11 @@ bool exists_but_not_regular(const char* path) {
     return !ec && std::filesystem::exists(st) && !std::filesystem::is_regular_file(st);
 }
 
-#ifdef _WIN32
-unsigned char ascii_lower(unsigned char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c - 'A' + 'a') : c;
-}
-
-// Windows file names ignore ASCII case; trail bytes of double-byte characters
-// are compared as they are, since 0x41-0x5A there are not letters.
-bool same_name_ignoring_case(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t k = 0; k < a.size(); ++k) {
-        const auto x = static_cast<unsigned char>(a[k]);
-        const auto y = static_cast<unsigned char>(b[k]);
-        if (detail::is_cp932_lead(x)) {
-            if (x != y || k + 1 >= a.size() || a[k + 1] != b[k + 1]) return false;
-            ++k;
-        } else if (ascii_lower(x) != ascii_lower(y)) {
-            return false;
-        }
-    }
-    return true;
-}
-#endif
 
 // True when opening output_path for writing would truncate the input.
 bool output_is_input(const char* input_path, const char* output_path) {
 #ifdef _WIN32
-    if (same_name_ignoring_case(input_path, output_path)) return true;
+    if (detail::windows_path_key(input_path) == detail::windows_path_key(output_path)) return true;
 #endif
     std::error_code ec;
     if (!std::filesystem::exists(output_path, ec)) return false;
@@ -180,8 +158,7 @@ void fail_write(ExtractStatus& status, int sys_errno) {
 bool is_device_name(std::string_view path) {
     std::string_view name = path.substr(detail::last_component_start(path, true));
     name = name.substr(0, name.find('.'));
-    std::string lower;
-    for (const char c : name) lower += static_cast<char>(ascii_lower(static_cast<unsigned char>(c)));
+    const std::string lower = detail::windows_path_key(name);
     if (lower == "con" || lower == "prn" || lower == "aux" || lower == "nul") return true;
     return lower.size() == 4 && (lower.starts_with("com") || lower.starts_with("lpt")) &&
            lower[3] >= '1' && lower[3] <= '9';
@@ -268,6 +245,21 @@ std::size_t last_component_start(std::string_view path, bool backslash_too) {
         }
     }
     return start;
+}
+
+std::string windows_path_key(std::string_view path) {
+    std::string key(path);
+    for (std::size_t k = 0; k < key.size(); ++k) {
+        const auto c = static_cast<unsigned char>(key[k]);
+        if (is_cp932_lead(c)) {
+            ++k;
+        } else if (c >= 'A' && c <= 'Z') {
+            key[k] = static_cast<char>(c - 'A' + 'a');
+        } else if (c == '\\') {
+            key[k] = '/';
+        }
+    }
+    return key;
 }
 
 }  // namespace detail

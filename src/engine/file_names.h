@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 #include <string_view>
 
 namespace kurvane::detail {
@@ -14,5 +15,10 @@ inline bool is_cp932_lead(unsigned char c) {
 // components; with `backslash_too` (Windows) '\\' does as well, except as
 // the trail byte of a code page 932 double-byte character (表 is 0x95 0x5C).
 std::size_t last_component_start(std::string_view path, bool backslash_too);
+
+// A path as Windows compares it: ASCII letters in lower case and '\\' as
+// '/', the two bytes of each double-byte character kept as they are (a trail
+// byte may fall in the letter range, or be 0x5C).
+std::string windows_path_key(std::string_view path);
 
 }  // namespace kurvane::detail

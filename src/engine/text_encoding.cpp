@@ -1,9 +1,9 @@
 #include "engine/text_encoding.h"
 
+#include "engine/file_names.h"
+
 namespace kurvane::detail {
 namespace {
-
-bool is_lead(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
 
 std::size_t put_utf8(char32_t u, unsigned char* dst) {
     if (u < 0x80) {
@@ -25,7 +25,7 @@ std::size_t put_utf8(char32_t u, unsigned char* dst) {
 }  // namespace
 
 char32_t cp932_double_char(unsigned char lead, unsigned char trail) {
-    if (!is_lead(lead) || trail < cp932_trail_first || trail >= cp932_trail_first + cp932_trail_count)
+    if (!is_cp932_lead(lead) || trail < cp932_trail_first || trail >= cp932_trail_first + cp932_trail_count)
         return 0;
     const std::size_t row = lead <= 0x9F ? lead - 0x81u : lead - 0xE0u + (0x9Fu - 0x81u + 1);
     return cp932_double_table[row][trail - cp932_trail_first];
@@ -40,7 +40,7 @@ std::size_t cp932_to_utf8(const unsigned char* src, std::size_t n, unsigned char
             u = c;
         } else if (c >= 0xA1 && c <= 0xDF) {
             u = 0xFF61 + (c - 0xA1u);  // half-width katakana and punctuation
-        } else if (is_lead(c) && k + 1 < n) {
+        } else if (is_cp932_lead(c) && k + 1 < n) {
             // A lead byte whose trail does not complete a character is
             // replaced alone; the trail is then read as a character itself.
             if (const char32_t d = cp932_double_char(c, src[k + 1]); d != 0) {

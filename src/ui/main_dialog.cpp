@@ -30,22 +30,14 @@ constexpr char ascii_lower(char c) {
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
-// The name as the file system compares it. On Windows ASCII letters are
-// folded to lower case and the bytes of double-byte characters kept as they
-// are (a trail byte may fall in the letter range); elsewhere names differing
-// in case are different files.
+// The name as the file system compares it: on Windows ASCII case is
+// ignored; elsewhere names differing in case are different files.
 std::string file_name_key(std::string_view name) {
-    std::string key(name);
 #ifdef _WIN32
-    for (std::size_t i = 0; i < key.size(); ++i) {
-        if (detail::is_cp932_lead(static_cast<unsigned char>(key[i]))) {
-            ++i;
-        } else {
-            key[i] = ascii_lower(key[i]);
-        }
-    }
+    return detail::windows_path_key(name);
+#else
+    return std::string(name);
 #endif
-    return key;
 }
 
 // Equal when only ASCII letters differ in case; every other byte, a byte of a
