@@ -329,14 +329,18 @@ ExtractStatus extract_stream(std::FILE* input, std::FILE* output, const Extracti
     return status;
 }
 
-int extract_file(const char* name) {
+int extract_file(const char* name) { return extract_file(name, {}); }
+
+int extract_file(const char* name, const std::function<void(std::uint64_t bytes_read)>& progress) {
     std::string output;
     if (!output_name_for(name, output)) return 0;
     // The dialog converts the files of a directory listing: a FIFO or a
     // device that happens to match the pattern would block it, so only
     // regular files are read here.
     if (exists_but_not_regular(name)) return 0;
-    return extract_to_path(name, output.c_str(), g_settings).ok() ? 1 : 0;
+    ExtractOptions options;
+    options.progress = progress;
+    return extract_to_path(name, output.c_str(), g_settings, options).ok() ? 1 : 0;
 }
 
 }  // namespace kurvane

@@ -70,6 +70,8 @@ ExtractStatus extract_stream(std::FILE* input, std::FILE* output, const Extracti
 // The dialog's operation: extracts the bare name `name` beside itself under
 // g_settings. Returns 1 when the output file has been written, 0 otherwise.
 int extract_file(const char* name);
+// The same, telling `progress` the input bytes read so far now and then.
+int extract_file(const char* name, const std::function<void(std::uint64_t bytes_read)>& progress);
 
 // The exempt-string rule for a run shorter than min_length: when one of the
 // exempt strings (lowest index first) occurs in run[0..length), the run

@@ -132,7 +132,7 @@ bool is_own_output(std::string_view name) {
     return output_name_for(name, output) && equals_ascii_nocase(output, name);
 }
 
-int extract_all_files(MainDialogViews& views, int* passed_over) {
+int extract_all_files(MainDialogViews& views, int* passed_over, WalkObserver* observer) {
     const int n = views.list.count();
     if (n == 0) {
         views.messages.show(text::nothing_to_extract, text::caption_oops);
@@ -143,8 +143,13 @@ int extract_all_files(MainDialogViews& views, int* passed_over) {
     // overwrite an earlier file's text, so it is passed over and named.
     std::set<std::string> written;
     std::vector<std::string> clashes;
+    // Asked between two files, never inside one, so an output is written
+    // whole; also after the last, as the messages would hold up a closing.
+    const auto stopped = [observer] { return observer != nullptr && observer->stop_requested(); };
     for (int i = 0; i < n; ++i) {
+        if (stopped()) return 0;
         const std::string name = views.list.text_at(i);
+        if (observer != nullptr) observer->file_started(i, n, name);
         // base.txt (brought in by an extension such as * or t?t) would be
         // truncated by opening its own output; pass it over. Directories,
         // "." and ".." are refused by the extraction itself.
@@ -160,6 +165,7 @@ int extract_all_files(MainDialogViews& views, int* passed_over) {
         // A failed extraction shows nothing; the walk goes on.
         if (views.extract(name.c_str()) == 1 && named) written.insert(file_name_key(output));
     }
+    if (stopped()) return 0;
     if (!clashes.empty()) {
         std::string report = text::clash_intro;
         constexpr std::size_t shown = 10;  // a message box has room for a few lines

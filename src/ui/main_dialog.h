@@ -48,6 +48,18 @@ struct MainDialogViews {
     std::function<int(const char* name)> extract;
 };
 
+// Follows an extract walk on the thread that runs it, and can end it early.
+class WalkObserver {
+public:
+    virtual ~WalkObserver() = default;
+    // Entry `index` (counted from 0) of `count` is taken up next; called for
+    // every entry, also for one that is then passed over.
+    virtual void file_started(int index, int count, std::string_view name) = 0;
+    // Asked before each entry. Once true the walk ends there: the file before
+    // has been written whole, the rest are left alone and no message is shown.
+    virtual bool stop_requested() = 0;
+};
+
 // Each command shows why it refuses, with a message, and then returns 0.
 // Empties the list, then searches for "*." and the first 11 bytes of the
 // extension; 1 once the search ran, whatever it found.
@@ -61,7 +73,10 @@ int delete_selected_file(MainDialogViews& views);
 // why and returns 0. A name whose output an earlier name of the same walk
 // has written is passed over, and before the completion message one message
 // names each such file; `passed_over`, when given, receives their count.
-int extract_all_files(MainDialogViews& views, int* passed_over = nullptr);
+// With an observer, the walk reports each entry to it and returns 0, without
+// any message, when it stops at the observer's request.
+int extract_all_files(MainDialogViews& views, int* passed_over = nullptr,
+                      WalkObserver* observer = nullptr);
 
 // True when the output file of `name` would be `name` itself (base.txt, with
 // ASCII case ignored as the Windows file system ignores it); the extract

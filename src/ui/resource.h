@@ -18,6 +18,10 @@
 #define IDC_SEARCH 1010
 #define IDC_EXIT 1012
 #define IDC_EXTENSION 1037
+// Created only while an extract walk runs: entry i of n, and how far the
+// current file is.
+#define IDC_WALK_COUNT 1050
+#define IDC_WALK_PROGRESS 1051
 
 // Settings dialog
 #define IDC_MIN_LENGTH 1025

@@ -234,5 +234,47 @@ TEST(main_dialog, a_walk_never_overwrites_an_output_it_wrote) {
     EXPECT_EQ(shown.find("x.11.dat"), std::string::npos) << shown;
 }
 
+// Logs each entry the walk takes up; a close of the window "arrives" while
+// entry `stop_at` is worked on (-1: before the walk, past the end: never).
+struct RecordingObserver final : WalkObserver {
+    Log& log;
+    int stop_at;
+    bool stop = false;
+    RecordingObserver(Log& l, int at) : log(l), stop_at(at), stop(at < 0) {}
+    void file_started(int index, int count, std::string_view name) override {
+        log.push_back("file " + std::to_string(index) + "/" + std::to_string(count) + " " + std::string(name));
+        stop = stop || index == stop_at;
+    }
+    bool stop_requested() override { return stop; }
+};
+
+TEST(main_dialog, a_stop_request_ends_the_walk_after_the_current_file) {
+    // a.2.dat is passed over (its output is a.1.dat's), so the clash report
+    // would come before the completion message.
+    const std::vector<std::string> names = {"a.1.dat", "a.2.dat", "b.dat"};
+    const int n = static_cast<int>(names.size());
+    for (int stop_at = -1; stop_at <= n; ++stop_at) {
+        Dialog d;
+        d.listing(names);
+        RecordingObserver observer(d.log, stop_at);
+        const int result = extract_all_files(d.views, nullptr, &observer);
+        Log expected;
+        for (int i = 0; i < n && i <= stop_at; ++i) {
+            expected.push_back("file " + std::to_string(i) + "/3 " + names[i]);
+            if (i != 1) expected.push_back("extract " + names[i]);
+        }
+        const bool stopped = stop_at < n;
+        if (!stopped) {
+            const std::string report = std::string(text::clash_intro) + "\na.2.dat \x81\xa8 a.txt";
+            expected.push_back(message(report.c_str(), text::caption_report));
+            expected.push_back(message(text::extract_done, text::caption_done));
+        }
+        // A stopped walk shows nothing, not even the clash report, and the
+        // files after the current one are never touched.
+        EXPECT_EQ(result, stopped ? 0 : 1) << "stop at " << stop_at;
+        EXPECT_EQ(d.log, expected) << "stop at " << stop_at;
+    }
+}
+
 }  // namespace
 }  // namespace kurvane
