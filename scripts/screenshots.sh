@@ -1,11 +1,15 @@
 #!/usr/bin/env bash
 # PNG pictures of kurvane.exe's windows as Wine draws them with the Japanese
 # fonts: the main dialog with a file list, the settings dialog and the
-# completion message. The test driver opens each window and holds it while
-# ImageMagick's import takes the picture from a private Xvfb display.
+# completion message, once on a Japanese system (ja_JP.UTF-8, code page 932)
+# and once on an English one with the Japanese fonts (en_US.UTF-8, code page
+# 1252), each in a prefix of its own. The test driver opens each window and
+# holds it while ImageMagick's import takes the picture from a private Xvfb
+# display.
 #
 #   bash scripts/screenshots.sh [output directory]   (default build/screenshots)
 #
+# Writes <output directory>/<locale>/{main,settings,message}.png.
 # KURVANE_MINGW_BUILD selects the MinGW build directory (default build/mingw).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -31,36 +35,51 @@ cleanup() {
 trap cleanup EXIT
 
 kurvane_xvfb_start "$work"
-kurvane_wine_prefix "$work/prefix"
 
 files=$work/files
 mkdir -p "$files"
 printf '\0\x82\xa0\x82\xa2\x82\xa4\0' >"$files/a.dat"
 printf '\x8a\xbf\x8e\x9a' >"$files/b.dat"
 printf '\x82\xa0' >"$files/テスト.dat"
+printf '\x82\xa0' >"$files/台本.dat"
+printf '\x82\xa0' >"$files/café.dat"
+
+# Takes the pictures the driver asks for into directory $1.
+take_shots() {
+  local to=$1 word name x y width height
+  while read -r word name x y width height; do
+    if [ "$word" = shot ]; then
+      # Repainting runs in the program's own time: take pictures until two
+      # in a row are the same.
+      for _ in $(seq 50); do
+        import -display "$DISPLAY" -window root -crop "${width}x${height}+${x}+${y}" +repage \
+          "$work/new.png"
+        if [ -f "$work/last.png" ] && cmp -s "$work/new.png" "$work/last.png"; then
+          break
+        fi
+        mv "$work/new.png" "$work/last.png"
+        sleep 0.1
+      done
+      [ -f "$work/new.png" ] || mv "$work/last.png" "$work/new.png"
+      mv "$work/new.png" "$to/$name.png"
+      rm -f "$work/last.png"
+      echo "$to/$name.png"
+      touch "$files/shot-taken"
+    else
+      echo "$word $name $x $y $width $height"
+    fi
+  done
+}
 
 status=0
-while read -r word name x y width height; do
-  if [ "$word" = shot ]; then
-    # Repainting runs in the program's own time: take pictures until two
-    # in a row are the same.
-    for _ in $(seq 50); do
-      import -display "$DISPLAY" -window root -crop "${width}x${height}+${x}+${y}" +repage \
-        "$work/new.png"
-      if [ -f "$work/last.png" ] && cmp -s "$work/new.png" "$work/last.png"; then
-        break
-      fi
-      mv "$work/new.png" "$work/last.png"
-      sleep 0.1
-    done
-    [ -f "$work/new.png" ] || mv "$work/last.png" "$work/new.png"
-    mv "$work/new.png" "$out/$name.png"
-    rm -f "$work/last.png"
-    echo "$out/$name.png"
-    touch "$files/shot-taken"
-  else
-    echo "$word $name $x $y $width $height"
-  fi
-done < <(cd "$files" && timeout 120 wine "$driver" screens "Z:${exe//\//\\}") || status=$?
-wait $! || status=$?
+for locale in $kurvane_wine_locales; do
+  kurvane_wine_locale "$locale"
+  kurvane_wine_prefix "$work/prefix-$locale"
+  mkdir -p "$out/$locale"
+  rm -f "$files"/*.txt "$files/setting.dat"
+  take_shots "$out/$locale" < <(cd "$files" && timeout 120 wine "$driver" screens \
+    "Z:${exe//\//\\}" "$(kurvane_wine_code_page "$locale")") || status=$?
+  wait $! || status=$?
+  kurvane_wine_server_stop
+done
 exit "$status"

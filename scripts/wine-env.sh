@@ -1,10 +1,14 @@
 # Sourced by the scripts that run kurvane.exe under Wine (tests/wine/run.sh,
 # scripts/screenshots.sh, scripts/run-dialogs.sh). Gives:
-#   kurvane_wine_setup [extra packages]  packages, the ja_JP.UTF-8 locale, the
-#                                        environment (code page 932 in Wine)
+#   kurvane_wine_setup [extra packages]  packages, the ja_JP.UTF-8 and
+#                                        en_US.UTF-8 locales, the environment
+#                                        (LANG=ja_JP.UTF-8: code page 932)
+#   kurvane_wine_locale <locale>         LANG for the next prefix and runs
+#   kurvane_wine_code_page <locale>      the ANSI code page Wine gives it
 #   kurvane_xvfb_start <dir>             a private X display (sets DISPLAY)
 #   kurvane_wine_prefix <dir>            a throw-away Wine prefix with Japanese
-#                                        fonts, booted under DISPLAY
+#                                        fonts, booted under DISPLAY and LANG
+#   kurvane_wine_server_stop             ends the current prefix's wineserver
 #   kurvane_wine_stop                    ends the prefix's wineserver and Xvfb
 #   kurvane_wine_build <build dir>       configures and builds the MinGW targets
 # shellcheck shell=bash
@@ -16,26 +20,44 @@ kurvane_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 kurvane_xvfb_pid=
 kurvane_wine_ready=
 
+# The locales the Wine runs use: a Japanese system (code page 932) and an
+# English one (code page 1252) with the Japanese fonts installed.
+kurvane_wine_locales="ja_JP.UTF-8 en_US.UTF-8"
+
 kurvane_wine_setup() {
   kurvane_ensure_packages $windows_packages "$@"
-  # Wine takes its ANSI code page from the glibc locale: without ja_JP.UTF-8
-  # GetACP() is 1252 and Japanese file names and texts break.
-  local locales
-  locales=$(locale -a 2>/dev/null || true)
-  if ! grep -qix 'ja_JP.utf-\?8' <<<"$locales"; then
-    if [ "$(id -u)" -ne 0 ]; then
-      echo "kurvane: the ja_JP.UTF-8 locale is missing; as root run: localedef -i ja_JP -f UTF-8 ja_JP.UTF-8" >&2
-      exit 1
+  # Wine takes its ANSI code page from the glibc locale: a missing locale
+  # gives 1252 whatever LANG says, and non-ASCII file names break.
+  local available locale
+  available=$(locale -a 2>/dev/null || true)
+  for locale in $kurvane_wine_locales; do
+    if ! grep -qix "${locale%%.*}.utf-\?8" <<<"$available"; then
+      if [ "$(id -u)" -ne 0 ]; then
+        echo "kurvane: the $locale locale is missing; as root run: localedef -i ${locale%%.*} -f UTF-8 $locale" >&2
+        exit 1
+      fi
+      echo "kurvane: generating the $locale locale" >&2
+      localedef -i "${locale%%.*}" -f UTF-8 "$locale"
     fi
-    echo "kurvane: generating the ja_JP.UTF-8 locale" >&2
-    localedef -i ja_JP -f UTF-8 ja_JP.UTF-8
-  fi
-  export LANG=ja_JP.UTF-8
-  unset LC_ALL LC_CTYPE LC_MESSAGES LC_COLLATE
+  done
+  kurvane_wine_locale ja_JP.UTF-8
   export WINEARCH=win64
   export WINEDEBUG=${KURVANE_WINEDEBUG:--all}
   # No Mono or Gecko installer prompts in a fresh prefix.
   export WINEDLLOVERRIDES="mscoree,mshtml="
+}
+
+kurvane_wine_locale() {
+  export LANG=$1
+  unset LC_ALL LC_CTYPE LC_MESSAGES LC_COLLATE
+}
+
+kurvane_wine_code_page() {
+  case $1 in
+    ja_JP.*) echo 932 ;;
+    en_US.*) echo 1252 ;;
+    *) echo "kurvane: no code page known for $1" >&2; return 1 ;;
+  esac
 }
 
 # Starts Xvfb on a display it picks itself (-displayfd), so that parallel runs
@@ -81,7 +103,8 @@ Windows Registry Editor Version 5.00
 EOF
 }
 
-# Creates and boots a prefix under the current DISPLAY, then waits for the
+# Creates and boots a prefix under the current DISPLAY and LANG (a prefix
+# keeps the code page it was booted with), then waits for the
 # boot's background processes: a program started while they still run may
 # never get its dialog. Wine's own messages go to wineboot.log beside the
 # prefix. The second argument is Y for a desktop with a window manager.
@@ -99,11 +122,15 @@ kurvane_wine_prefix() {
   wineserver -w
 }
 
-kurvane_wine_stop() {
+kurvane_wine_server_stop() {
   if [ -n "$kurvane_wine_ready" ]; then
     wineserver -k 2>/dev/null || true
     kurvane_wine_ready=
   fi
+}
+
+kurvane_wine_stop() {
+  kurvane_wine_server_stop
   if [ -n "$kurvane_xvfb_pid" ]; then
     kill "$kurvane_xvfb_pid" 2>/dev/null || true
     wait "$kurvane_xvfb_pid" 2>/dev/null || true

@@ -1,12 +1,16 @@
 // Drives kurvane.exe through its dialogs from a second process, the way a
 // user would, and checks what the dialogs show: captions, field texts, list
-// entries, message boxes (text, caption and owner), settings controls and the
-// exit code. Files are checked by the runner script afterwards.
+// entries, message boxes (text, caption and owner), settings controls, the
+// extract walk's progress and the exit code. Files are checked by the runner
+// script afterwards.
 //
-//   kurvane_wine_driver <scenario> <path of kurvane.exe>
+//   kurvane_wine_driver <scenario> <path of kurvane.exe> [ANSI code page]
 //
-// The program is started in the driver's working directory. Every wait polls
-// with a deadline; on any failure the driver prints what it saw and exits 1.
+// The program is started in the driver's working directory. Every text is
+// read back as UTF-16 and compared with the expected text, written here as
+// UTF-8 literals, so the checks mean the same under any system code page.
+// Every wait polls with a deadline; on any failure the driver prints what it
+// saw and exits 1.
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
@@ -14,17 +18,18 @@
 #define NOMINMAX
 #endif
 #include <windows.h>
+#include <commctrl.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <map>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "cp932.h"
 #include "ui/resource.h"
 
 namespace {
@@ -32,10 +37,11 @@ namespace {
 constexpr DWORD poll_ms = 20;
 constexpr DWORD start_timeout_ms = 30000;  // a cold wineserver may be slow
 constexpr DWORD timeout_ms = 10000;
+constexpr DWORD walk_timeout_ms = 120000;  // a walk over a few hundred MiB
+// During a walk the dialog must answer at least this fast.
+constexpr DWORD answer_limit_ms = 2000;
+constexpr int progress_steps = 1000;  // the walk's progress bar range
 
-constexpr char main_caption[] = "Kurvane ver0.84";
-constexpr char settings_caption[] = "設定";
-constexpr char oops[] = "おおっと";
 constexpr int message_text_id = 0xFFFF;  // the static holding a message box's text
 
 struct Child {
@@ -45,30 +51,37 @@ struct Child {
 Child g_child;
 std::string g_scenario;
 
-// ---- printing (the terminal side is UTF-8; the program's texts are CP932)
+// ---- texts: UTF-8 literals here, UTF-16 in the windows
 
-std::string utf8_of_cp932(std::string_view bytes) {
-    if (bytes.empty()) return {};
-    const int wide_length =
-        MultiByteToWideChar(932, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(wide_length), L'\0');
-    MultiByteToWideChar(932, 0, bytes.data(), static_cast<int>(bytes.size()), wide.data(),
-                        wide_length);
+std::wstring wide(std::u8string_view utf8) {
+    if (utf8.empty()) return {};
+    const auto* bytes = reinterpret_cast<const char*>(utf8.data());
     const int length =
-        WideCharToMultiByte(CP_UTF8, 0, wide.data(), wide_length, nullptr, 0, nullptr, nullptr);
-    std::string utf8(static_cast<std::size_t>(length), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, wide.data(), wide_length, utf8.data(), length, nullptr,
-                        nullptr);
-    return utf8;
+        MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes, static_cast<int>(utf8.size()),
+                            nullptr, 0);
+    std::wstring text(static_cast<std::size_t>(length), L'\0');
+    MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes, static_cast<int>(utf8.size()),
+                        text.data(), length);
+    return text;
 }
 
-// "text" [hex bytes], so that a wrong byte shows even where the glyph looks right.
-std::string shown(std::string_view cp932) {
-    std::string out = "\"" + utf8_of_cp932(cp932) + "\" [";
-    char hex[4];
-    for (std::size_t i = 0; i < cp932.size(); ++i) {
-        std::snprintf(hex, sizeof hex, i ? " %02x" : "%02x",
-                      static_cast<unsigned char>(cp932[i]));
+std::string utf8(std::wstring_view text) {
+    if (text.empty()) return {};
+    const int length = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                           nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<std::size_t>(length), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), length,
+                        nullptr, nullptr);
+    return out;
+}
+
+// "text" [UTF-16 code units], so that a wrong character shows even where the
+// glyph looks right (a ? from a lossy code page, a lone surrogate).
+std::string shown(std::wstring_view text) {
+    std::string out = "\"" + utf8(text) + "\" [";
+    char hex[8];
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        std::snprintf(hex, sizeof hex, i ? " %04x" : "%04x", static_cast<unsigned>(text[i]));
         out += hex;
     }
     return out + "]";
@@ -82,49 +95,48 @@ void say(const std::string& line) {
 
 // ---- reading windows of the other process
 
-std::string class_of(HWND window) {
-    char name[64] = {};
-    GetClassNameA(window, name, sizeof name);
+std::wstring class_of(HWND window) {
+    wchar_t name[64] = {};
+    GetClassNameW(window, name, 64);
     return name;
 }
 
 // WM_GETTEXT is sent (GetWindowText would not ask a control of another process).
-std::string window_text(HWND window) {
+std::wstring window_text(HWND window) {
     DWORD_PTR length = 0;
-    if (!SendMessageTimeoutA(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, timeout_ms,
+    if (!SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, timeout_ms,
                              &length))
-        return "<no answer>";
-    std::string text(length + 1, '\0');
+        return L"<no answer>";
+    std::wstring text(length + 1, L'\0');
     DWORD_PTR copied = 0;
-    if (!SendMessageTimeoutA(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()),
+    if (!SendMessageTimeoutW(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()),
                              SMTO_ABORTIFHUNG, timeout_ms, &copied))
-        return "<no answer>";
+        return L"<no answer>";
     text.resize(std::min<std::size_t>(copied, length));
     return text;
 }
 
-// Wine 8 hands LB_GETTEXT sent as A from another process back as UTF-16, so
-// entries are read as W and converted to code page 932 here.
-std::vector<std::string> list_entries(HWND list) {
-    std::vector<std::string> entries;
+std::vector<std::wstring> list_entries(HWND list) {
+    std::vector<std::wstring> entries;
     const LRESULT count = SendMessageW(list, LB_GETCOUNT, 0, 0);
     for (LRESULT i = 0; i < count; ++i) {
         const LRESULT length = SendMessageW(list, LB_GETTEXTLEN, static_cast<WPARAM>(i), 0);
-        std::wstring wide(static_cast<std::size_t>(std::max<LRESULT>(length, 0)) + 1, L'\0');
+        std::wstring entry(static_cast<std::size_t>(std::max<LRESULT>(length, 0)) + 1, L'\0');
         const LRESULT copied = SendMessageW(list, LB_GETTEXT, static_cast<WPARAM>(i),
-                                            reinterpret_cast<LPARAM>(wide.data()));
-        wide.resize(static_cast<std::size_t>(std::max<LRESULT>(copied, 0)));
-        std::string bytes(wide.size() * 2 + 1, '\0');
-        const int n = WideCharToMultiByte(932, 0, wide.data(), static_cast<int>(wide.size()),
-                                          bytes.data(), static_cast<int>(bytes.size()), nullptr,
-                                          nullptr);
-        bytes.resize(static_cast<std::size_t>(std::max(n, 0)));
-        entries.push_back(bytes);
+                                            reinterpret_cast<LPARAM>(entry.data()));
+        entry.resize(static_cast<std::size_t>(std::max<LRESULT>(copied, 0)));
+        entries.push_back(entry);
     }
     return entries;
 }
 
-std::string joined(const std::vector<std::string>& entries) {
+std::vector<std::wstring> wide_all(const std::vector<std::u8string_view>& texts) {
+    std::vector<std::wstring> out;
+    for (std::u8string_view text : texts) out.push_back(wide(text));
+    return out;
+}
+
+std::string joined(const std::vector<std::wstring>& entries) {
     std::string out = "{";
     for (const auto& entry : entries) out += (out.size() > 1 ? ", " : "") + shown(entry);
     return out + "}";
@@ -135,7 +147,7 @@ std::string joined(const std::vector<std::string>& entries) {
 std::vector<HWND> child_dialogs() {
     std::vector<HWND> found;
     HWND window = nullptr;
-    while ((window = FindWindowExA(nullptr, window, "#32770", nullptr)) != nullptr) {
+    while ((window = FindWindowExW(nullptr, window, L"#32770", nullptr)) != nullptr) {
         DWORD pid = 0;
         GetWindowThreadProcessId(window, &pid);
         if (pid == g_child.process.dwProcessId && IsWindowVisible(window)) found.push_back(window);
@@ -146,15 +158,16 @@ std::vector<HWND> child_dialogs() {
 void dump_window(HWND dialog) {
     say("  dialog " + shown(window_text(dialog)) + (IsWindowEnabled(dialog) ? "" : " (disabled)"));
     for (HWND item = GetWindow(dialog, GW_CHILD); item; item = GetWindow(item, GW_HWNDNEXT)) {
-        const std::string kind = class_of(item);
-        std::string line = "    " + kind + " " + std::to_string(GetDlgCtrlID(item)) + ": ";
-        if (_stricmp(kind.c_str(), "ListBox") == 0)
+        const std::wstring kind = class_of(item);
+        std::string line = "    " + utf8(kind) + " " + std::to_string(GetDlgCtrlID(item)) + ": ";
+        if (_wcsicmp(kind.c_str(), L"ListBox") == 0)
             line += joined(list_entries(item));
         else
             line += shown(window_text(item));
-        if (_stricmp(kind.c_str(), "Button") == 0 &&
+        if (_wcsicmp(kind.c_str(), L"Button") == 0 &&
             SendMessageW(item, BM_GETCHECK, 0, 0) == BST_CHECKED)
             line += " checked";
+        if (!IsWindowEnabled(item)) line += " (disabled)";
         say(line);
     }
 }
@@ -174,8 +187,9 @@ void dump_window(HWND dialog) {
     std::exit(1);
 }
 
-void expect_text(const std::string& what, std::string_view seen, std::string_view expected) {
-    if (seen != expected) fail(what + ": saw " + shown(seen) + ", expected " + shown(expected));
+void expect_text(const std::string& what, std::wstring_view seen, std::u8string_view expected) {
+    const std::wstring want = wide(expected);
+    if (seen != want) fail(what + ": saw " + shown(seen) + ", expected " + shown(want));
 }
 
 // ---- waiting
@@ -191,19 +205,20 @@ bool wait_until(DWORD limit_ms, Ready ready) {
 }
 
 // A visible dialog of the child with this caption, other than `besides`.
-HWND find_dialog(const char* caption, HWND besides = nullptr) {
+HWND find_dialog(std::u8string_view caption, HWND besides = nullptr) {
+    const std::wstring want = wide(caption);
     for (HWND dialog : child_dialogs())
-        if (dialog != besides && window_text(dialog) == caption) return dialog;
+        if (dialog != besides && window_text(dialog) == want) return dialog;
     return nullptr;
 }
 
-HWND wait_dialog(const char* caption, DWORD limit_ms = timeout_ms, HWND besides = nullptr) {
+HWND wait_dialog(std::u8string_view caption, DWORD limit_ms = timeout_ms, HWND besides = nullptr) {
     HWND found = nullptr;
     if (!wait_until(limit_ms, [&] { return (found = find_dialog(caption, besides)) != nullptr; }))
-        fail("no dialog with caption " + shown(caption) + " appeared");
+        fail("no dialog with caption " + shown(wide(caption)) + " appeared");
     DWORD_PTR ignored = 0;
-    if (!SendMessageTimeoutA(found, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, timeout_ms, &ignored))
-        fail("dialog " + shown(caption) + " does not answer");
+    if (!SendMessageTimeoutW(found, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, timeout_ms, &ignored))
+        fail("dialog " + shown(wide(caption)) + " does not answer");
     return found;
 }
 
@@ -215,7 +230,7 @@ void wait_gone(HWND window, const std::string& what) {
 // Returns once the dialog's thread has handled everything sent before.
 void sync(HWND dialog) {
     DWORD_PTR ignored = 0;
-    if (!SendMessageTimeoutA(dialog, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, timeout_ms, &ignored))
+    if (!SendMessageTimeoutW(dialog, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, timeout_ms, &ignored))
         fail("the dialog does not answer");
 }
 
@@ -227,12 +242,14 @@ HWND item(HWND dialog, int id) {
     return control;
 }
 
-std::string item_text(HWND dialog, int id) { return window_text(item(dialog, id)); }
+std::wstring item_text(HWND dialog, int id) { return window_text(item(dialog, id)); }
 
-void set_item_text(HWND dialog, int id, const char* text) {
+void set_item_text(HWND dialog, int id, std::u8string_view text) {
+    const std::wstring value = wide(text);
     DWORD_PTR ignored = 0;
-    if (!SendMessageTimeoutA(item(dialog, id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text),
-                             SMTO_ABORTIFHUNG, timeout_ms, &ignored))
+    if (!SendMessageTimeoutW(item(dialog, id), WM_SETTEXT, 0,
+                             reinterpret_cast<LPARAM>(value.c_str()), SMTO_ABORTIFHUNG, timeout_ms,
+                             &ignored))
         fail("cannot set the text of control " + std::to_string(id));
 }
 
@@ -249,7 +266,7 @@ WPARAM click_of(int id) { return MAKEWPARAM(static_cast<WORD>(id), BN_CLICKED); 
 // A command that opens no window: sent, so it has run when this returns.
 void command(HWND dialog, int id) {
     DWORD_PTR ignored = 0;
-    if (!SendMessageTimeoutA(dialog, WM_COMMAND, click_of(id),
+    if (!SendMessageTimeoutW(dialog, WM_COMMAND, click_of(id),
                              reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)), SMTO_ABORTIFHUNG,
                              timeout_ms, &ignored))
         fail("command " + std::to_string(id) + " did not return (a message box open?)");
@@ -258,29 +275,38 @@ void command(HWND dialog, int id) {
             fail("command " + std::to_string(id) + " left a window open");
 }
 
-// A command that must end in one message box with this text and caption,
-// owned by `dialog`. The box is dismissed with OK.
-void command_expect_box(HWND dialog, int id, std::string_view text, const char* caption) {
-    const std::string what = "command " + std::to_string(id);
-    if (!PostMessageA(dialog, WM_COMMAND, click_of(id),
+void post_command(HWND dialog, int id) {
+    if (!PostMessageW(dialog, WM_COMMAND, click_of(id),
                       reinterpret_cast<LPARAM>(GetDlgItem(dialog, id))))
-        fail("cannot post " + what);
+        fail("cannot post command " + std::to_string(id));
+}
+
+// Waits for one message box with this text and caption, owned by `dialog`,
+// and dismisses it with OK.
+void expect_box(HWND dialog, const std::string& what, std::u8string_view text,
+                std::u8string_view caption, DWORD limit_ms = timeout_ms) {
     HWND box = nullptr;
-    if (!wait_until(timeout_ms, [&] {
+    if (!wait_until(limit_ms, [&] {
             for (HWND seen : child_dialogs())
                 if (seen != dialog && seen != g_child.main) box = seen;
             return box != nullptr;
         }))
-        fail(what + ": no message box " + shown(text) + " appeared");
-    std::string seen_text;
+        fail(what + ": no message box " + shown(wide(text)) + " appeared");
+    std::wstring seen_text;
     wait_until(timeout_ms, [&] { return !(seen_text = item_text(box, message_text_id)).empty(); });
     expect_text(what + ": message caption", window_text(box), caption);
     expect_text(what + ": message text", seen_text, text);
     if (GetWindow(box, GW_OWNER) != dialog)
         fail(what + ": the message box is not owned by the dialog");
-    PostMessageA(box, WM_COMMAND, IDOK, 0);
+    PostMessageW(box, WM_COMMAND, IDOK, 0);
     wait_gone(box, what + ": the message box");
     sync(dialog);
+}
+
+// A command that must end in one message box with this text and caption.
+void command_expect_box(HWND dialog, int id, std::u8string_view text, std::u8string_view caption) {
+    post_command(dialog, id);
+    expect_box(dialog, "command " + std::to_string(id), text, caption);
 }
 
 // The control of `dialog` that has the keyboard focus, or null.
@@ -297,24 +323,43 @@ HWND focus_in(HWND dialog) {
 void press_key(HWND dialog, WPARAM key) {
     HWND target = focus_in(dialog);
     if (!target) target = dialog;
-    PostMessageA(target, WM_KEYDOWN, key, 1);
-    PostMessageA(target, WM_KEYUP, key, static_cast<LPARAM>(0xC0000001u));
+    PostMessageW(target, WM_KEYDOWN, key, 1);
+    PostMessageW(target, WM_KEYUP, key, static_cast<LPARAM>(0xC0000001u));
 }
 
 // ---- the program
 
-void start(const char* exe) {
-    STARTUPINFOA startup{};
+constexpr std::u8string_view main_caption = u8"Kurvane ver0.84";
+constexpr std::u8string_view settings_caption = u8"設定";
+constexpr std::u8string_view oops = u8"おおっと";
+constexpr std::u8string_view report = u8"結果報告";
+constexpr std::u8string_view done_caption = u8"終了";
+constexpr std::u8string_view extract_done = u8"変換が終了しました。";
+
+void start(const wchar_t* exe) {
+    STARTUPINFOW startup{};
     startup.cb = sizeof startup;
-    std::string command_line = std::string("\"") + exe + "\"";
-    if (!CreateProcessA(exe, command_line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &g_child.process))
-        fail(std::string("cannot start ") + exe + ", error " + std::to_string(GetLastError()));
+    std::wstring command_line = std::wstring(L"\"") + exe + L"\"";
+    // Right after a prefix boot Wine now and then fails a start with an
+    // internal error (1359); a later try works.
+    DWORD error = 0;
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        if (CreateProcessW(exe, command_line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                           &startup, &g_child.process)) {
+            error = 0;
+            break;
+        }
+        error = GetLastError();
+        if (error != ERROR_INTERNAL_ERROR) break;
+        Sleep(500);
+    }
+    if (error != 0)
+        fail("cannot start " + utf8(exe) + ", error " + std::to_string(error));
     g_child.main = wait_dialog(main_caption, start_timeout_ms);
 }
 
-void wait_exit() {
-    if (WaitForSingleObject(g_child.process.hProcess, timeout_ms) != WAIT_OBJECT_0)
+void wait_exit(DWORD limit_ms = timeout_ms) {
+    if (WaitForSingleObject(g_child.process.hProcess, limit_ms) != WAIT_OBJECT_0)
         fail("the program did not end");
     DWORD code = 1;
     GetExitCodeProcess(g_child.process.hProcess, &code);
@@ -328,56 +373,58 @@ HWND main_list() { return item(g_child.main, IDC_FILE_LIST); }
 
 // The names the platform's search yields for `pattern`, in its order: the
 // list must show exactly these, in this order.
-std::vector<std::string> search_order(const char* pattern) {
-    std::vector<std::string> names;
-    WIN32_FIND_DATAA entry{};
-    HANDLE search = FindFirstFileA(pattern, &entry);
+std::vector<std::wstring> search_order(std::u8string_view pattern) {
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW entry{};
+    HANDLE search = FindFirstFileW(wide(pattern).c_str(), &entry);
     if (search == INVALID_HANDLE_VALUE) return names;
     do names.emplace_back(entry.cFileName);
-    while (FindNextFileA(search, &entry));
+    while (FindNextFileW(search, &entry));
     FindClose(search);
     return names;
 }
 
 // The list equals the search's order for `pattern`, and holds exactly the
 // names expected (so that the check does not rest on the search alone).
-void expect_list(const char* pattern, std::vector<std::string> expected) {
-    const std::vector<std::string> seen = list_entries(main_list());
-    const std::vector<std::string> order = search_order(pattern);
+void expect_list(std::u8string_view pattern, const std::vector<std::u8string_view>& expected) {
+    const std::vector<std::wstring> seen = list_entries(main_list());
+    const std::vector<std::wstring> order = search_order(pattern);
     if (seen != order)
         fail("list " + joined(seen) + " is not the search order " + joined(order) + " of " +
-             pattern);
-    std::vector<std::string> sorted_seen = seen;
+             utf8(wide(pattern)));
+    std::vector<std::wstring> sorted_seen = seen;
+    std::vector<std::wstring> sorted_expected = wide_all(expected);
     std::sort(sorted_seen.begin(), sorted_seen.end());
-    std::sort(expected.begin(), expected.end());
-    if (sorted_seen != expected) fail("list " + joined(seen) + ", expected " + joined(expected));
+    std::sort(sorted_expected.begin(), sorted_expected.end());
+    if (sorted_seen != sorted_expected)
+        fail("list " + joined(seen) + ", expected " + joined(sorted_expected));
 }
 
-void expect_exact_list(const std::vector<std::string>& expected) {
-    const std::vector<std::string> seen = list_entries(main_list());
+void expect_exact_list(const std::vector<std::wstring>& expected) {
+    const std::vector<std::wstring> seen = list_entries(main_list());
     if (seen != expected) fail("list " + joined(seen) + ", expected " + joined(expected));
 }
 
-void select_entry(std::string_view name) {
-    const std::vector<std::string> seen = list_entries(main_list());
-    const auto at = std::find(seen.begin(), seen.end(), name);
-    if (at == seen.end()) fail("cannot select " + shown(name) + " in " + joined(seen));
+void select_entry(std::u8string_view name) {
+    const std::vector<std::wstring> seen = list_entries(main_list());
+    const auto at = std::find(seen.begin(), seen.end(), wide(name));
+    if (at == seen.end()) fail("cannot select " + shown(wide(name)) + " in " + joined(seen));
     SendMessageW(main_list(), LB_SETCURSEL, static_cast<WPARAM>(at - seen.begin()), 0);
 }
 
-void search(const char* extension) {
+void search(std::u8string_view extension) {
     set_item_text(g_child.main, IDC_EXTENSION, extension);
     command(g_child.main, IDC_SEARCH);
 }
 
-void search_refused(const char* extension, std::string_view text) {
+void search_refused(std::u8string_view extension, std::u8string_view text) {
     set_item_text(g_child.main, IDC_EXTENSION, extension);
     command_expect_box(g_child.main, IDC_SEARCH, text, oops);
     expect_exact_list({});
 }
 
 HWND open_settings() {
-    PostMessageA(g_child.main, WM_COMMAND, click_of(IDC_SETTINGS), 0);
+    PostMessageW(g_child.main, WM_COMMAND, click_of(IDC_SETTINGS), 0);
     HWND settings = wait_dialog(settings_caption, timeout_ms, g_child.main);
     if (GetWindow(settings, GW_OWNER) != g_child.main)
         fail("the settings dialog is not owned by the main dialog");
@@ -388,7 +435,7 @@ HWND open_settings() {
 // Ends the settings dialog with a command (IDOK, IDCANCEL) or, with a key,
 // through the dialog manager (Enter, Escape).
 void close_settings(HWND settings, int id) {
-    PostMessageA(settings, WM_COMMAND, click_of(id), 0);
+    PostMessageW(settings, WM_COMMAND, click_of(id), 0);
     wait_gone(settings, "the settings dialog");
     sync(g_child.main);
 }
@@ -400,10 +447,10 @@ void close_settings_by_key(HWND settings, WPARAM key) {
 }
 
 struct SettingsSeen {
-    std::string min_length, xor_value;
+    std::u8string min_length, xor_value;
     bool auto_newline;
     std::map<int, bool> classes;
-    std::map<int, std::string> texts;
+    std::map<int, std::u8string> texts;
 };
 
 constexpr int class_ids[] = {IDC_HALF_DIGITS,   IDC_HALF_LOWER,    IDC_HALF_UPPER,
@@ -416,10 +463,10 @@ constexpr int exempt_count = 6;
 
 // Values shown on opening: the defaults with some changes.
 SettingsSeen default_settings() {
-    SettingsSeen s{"1", "0", true, {}, {}};
+    SettingsSeen s{u8"1", u8"0", true, {}, {}};
     for (int id : class_ids) s.classes[id] = id >= IDC_FULL_HIRAGANA;
-    for (int i = 0; i < excluded_count; ++i) s.texts[IDC_EXCLUDED_FIRST + i] = "";
-    for (int i = 0; i < exempt_count; ++i) s.texts[IDC_EXEMPT_FIRST + i] = "";
+    for (int i = 0; i < excluded_count; ++i) s.texts[IDC_EXCLUDED_FIRST + i] = u8"";
+    for (int i = 0; i < exempt_count; ++i) s.texts[IDC_EXEMPT_FIRST + i] = u8"";
     return s;
 }
 
@@ -439,48 +486,49 @@ void expect_settings(HWND settings, const SettingsSeen& expected, const std::str
 
 // Fresh start; every refusal of search, delete and extract; search results,
 // deleting, Enter, extracting; the exit button.
-void scenario_main(const char* exe) {
+void scenario_main(const wchar_t* exe) {
     start(exe);
-    expect_text("extension field at start", item_text(g_child.main, IDC_EXTENSION), "");
+    expect_text("extension field at start", item_text(g_child.main, IDC_EXTENSION), u8"");
     expect_exact_list({});
     // The focus starts on the first tab stop, the file list.
     if (focus_in(g_child.main) != main_list()) fail("the file list does not have the focus");
-    const auto style = static_cast<DWORD>(GetWindowLongPtrA(g_child.main, GWL_STYLE));
+    const auto style = static_cast<DWORD>(GetWindowLongPtrW(g_child.main, GWL_STYLE));
     constexpr DWORD frame = WS_SYSMENU | WS_CAPTION | DS_MODALFRAME;
     if ((style & frame) != frame || (style & (WS_MINIMIZEBOX | WS_MAXIMIZEBOX)) != 0)
         fail("main dialog style " + std::to_string(style));
     // One selection at most; inserted entries keep their place.
-    const auto list_style = static_cast<DWORD>(GetWindowLongPtrA(main_list(), GWL_STYLE));
+    const auto list_style = static_cast<DWORD>(GetWindowLongPtrW(main_list(), GWL_STYLE));
     if ((list_style & (LBS_MULTIPLESEL | LBS_EXTENDEDSEL)) != 0)
         fail("the list allows several selections");
 
-    command_expect_box(g_child.main, IDC_DELETE, "削除するファイルがありません。", oops);
-    command_expect_box(g_child.main, IDC_EXTRACT, "変換するファイルがありません。", oops);
-    search_refused("", "検索する拡張子が入力されていない。");
+    command_expect_box(g_child.main, IDC_DELETE, u8"削除するファイルがありません。", oops);
+    command_expect_box(g_child.main, IDC_EXTRACT, u8"変換するファイルがありません。", oops);
+    search_refused(u8"", u8"検索する拡張子が入力されていない。");
 
-    const std::vector<std::string> dat_files = {"a.dat", "b.dat", "d.dat", "テスト.dat"};
-    search("dat");
-    expect_list("*.dat", dat_files);
+    const std::vector<std::u8string_view> dat_files = {u8"a.dat", u8"b.dat", u8"d.dat",
+                                                       u8"テスト.dat"};
+    search(u8"dat");
+    expect_list(u8"*.dat", dat_files);
     // A refused search still empties the list first.
-    search_refused("txt", "拡張子がtxtはこちらの都合上無理です。");
-    search("dat");
-    search_refused("TXT", "拡張子がtxtはこちらの都合上無理です。");
-    search_refused("xyz", "*.xyzファイルは発見できませんでした。");
+    search_refused(u8"txt", u8"拡張子がtxtはこちらの都合上無理です。");
+    search(u8"dat");
+    search_refused(u8"TXT", u8"拡張子がtxtはこちらの都合上無理です。");
+    search_refused(u8"xyz", u8"*.xyzファイルは発見できませんでした。");
     // Only the first 11 bytes take part in the search.
-    search_refused("abcdefghijklmn", "*.abcdefghijkファイルは発見できませんでした。");
+    search_refused(u8"abcdefghijklmn", u8"*.abcdefghijkファイルは発見できませんでした。");
 
-    search("dat");
-    search("dat");  // replaces the list, never adds to it
-    expect_list("*.dat", dat_files);
+    search(u8"dat");
+    search(u8"dat");  // replaces the list, never adds to it
+    expect_list(u8"*.dat", dat_files);
 
-    command_expect_box(g_child.main, IDC_DELETE, "選択されていません。", "結果報告");
-    select_entry("b.dat");
+    command_expect_box(g_child.main, IDC_DELETE, u8"選択されていません。", report);
+    select_entry(u8"b.dat");
     command(g_child.main, IDC_DELETE);
-    std::vector<std::string> rest = search_order("*.dat");
-    rest.erase(std::find(rest.begin(), rest.end(), "b.dat"));
+    std::vector<std::wstring> rest = search_order(u8"*.dat");
+    rest.erase(std::find(rest.begin(), rest.end(), L"b.dat"));
     expect_exact_list(rest);
     // The deletion left nothing selected.
-    command_expect_box(g_child.main, IDC_DELETE, "選択されていません。", "結果報告");
+    command_expect_box(g_child.main, IDC_DELETE, u8"選択されていません。", report);
 
     // Enter (command 1) does nothing. The posted selection behind it tells
     // when the key has been handled.
@@ -492,27 +540,27 @@ void scenario_main(const char* exe) {
     expect_exact_list(rest);
 
     // d.dat is a directory: passed over silently.
-    command_expect_box(g_child.main, IDC_EXTRACT, "変換が終了しました。", "終了");
+    command_expect_box(g_child.main, IDC_EXTRACT, extract_done, done_caption);
     expect_exact_list(rest);
 
-    PostMessageA(g_child.main, WM_COMMAND, click_of(IDC_EXIT), 0);
+    post_command(g_child.main, IDC_EXIT);
     wait_exit();
 }
 
 // An extension of * lists a.txt, whose extraction must leave it as it is;
 // Escape saves and ends the program.
-void scenario_star(const char* exe) {
+void scenario_star(const wchar_t* exe) {
     start(exe);
-    search("*");
-    expect_list("*.*", {".", "..", "a.txt", "b.dat", "sub"});
-    command_expect_box(g_child.main, IDC_EXTRACT, "変換が終了しました。", "終了");
+    search(u8"*");
+    expect_list(u8"*.*", {u8".", u8"..", u8"a.txt", u8"b.dat", u8"sub"});
+    command_expect_box(g_child.main, IDC_EXTRACT, extract_done, done_caption);
     press_key(g_child.main, VK_ESCAPE);
     wait_exit();
 }
 
 // The settings dialog: what it shows, the range checks, Cancel, Escape, OK
 // and Enter; the effect on the next extraction; Escape on the main dialog.
-void scenario_settings(const char* exe) {
+void scenario_settings(const wchar_t* exe) {
     start(exe);
     SettingsSeen expected = default_settings();
 
@@ -520,91 +568,239 @@ void scenario_settings(const char* exe) {
     expect_settings(settings, expected, "defaults");
     if (focus_in(settings) != item(settings, IDC_MIN_LENGTH))
         fail("the minimum length does not have the focus");
-    set_item_text(settings, IDC_MIN_LENGTH, "21");
-    set_item_text(settings, IDC_XOR_VALUE, "256");
+    set_item_text(settings, IDC_MIN_LENGTH, u8"21");
+    set_item_text(settings, IDC_XOR_VALUE, u8"256");
     close_settings(settings, IDOK);
 
     settings = open_settings();
-    expected.min_length = "1";
-    expected.xor_value = "0";
+    expected.min_length = u8"1";
+    expected.xor_value = u8"0";
     expect_settings(settings, expected, "after OK with 21 and 256");
-    set_item_text(settings, IDC_MIN_LENGTH, "20");
-    set_item_text(settings, IDC_XOR_VALUE, "255");
+    set_item_text(settings, IDC_MIN_LENGTH, u8"20");
+    set_item_text(settings, IDC_XOR_VALUE, u8"255");
     close_settings(settings, IDOK);
 
     settings = open_settings();
-    expected.min_length = "20";
-    expected.xor_value = "255";
+    expected.min_length = u8"20";
+    expected.xor_value = u8"255";
     expect_settings(settings, expected, "after OK with 20 and 255");
     // Cancel drops every change.
-    set_item_text(settings, IDC_MIN_LENGTH, "5");
-    set_item_text(settings, IDC_XOR_VALUE, "7");
+    set_item_text(settings, IDC_MIN_LENGTH, u8"5");
+    set_item_text(settings, IDC_XOR_VALUE, u8"7");
     set_checked(settings, IDC_AUTO_NEWLINE, false);
     set_checked(settings, IDC_HALF_DIGITS, true);
     set_checked(settings, IDC_FULL_HIRAGANA, false);
-    set_item_text(settings, IDC_EXCLUDED_FIRST, "ab");
-    set_item_text(settings, IDC_EXEMPT_FIRST + 5, "xyz");
+    set_item_text(settings, IDC_EXCLUDED_FIRST, u8"ab");
+    set_item_text(settings, IDC_EXEMPT_FIRST + 5, u8"xyz");
     close_settings(settings, IDCANCEL);
 
     settings = open_settings();
     expect_settings(settings, expected, "after Cancel");
-    set_item_text(settings, IDC_MIN_LENGTH, "3");
+    set_item_text(settings, IDC_MIN_LENGTH, u8"3");
     close_settings_by_key(settings, VK_ESCAPE);
 
     settings = open_settings();
     expect_settings(settings, expected, "after Escape");
     // Enter in the focused edit applies like OK.
-    set_item_text(settings, IDC_MIN_LENGTH, "2");
-    set_item_text(settings, IDC_XOR_VALUE, "0");
+    set_item_text(settings, IDC_MIN_LENGTH, u8"2");
+    set_item_text(settings, IDC_XOR_VALUE, u8"0");
     set_checked(settings, IDC_HALF_UPPER, true);
-    set_item_text(settings, IDC_EXCLUDED_FIRST, "い");
-    set_item_text(settings, IDC_EXEMPT_FIRST, "ABCDEFGHIJKLMNOPQRSTUVWXY");
+    set_item_text(settings, IDC_EXCLUDED_FIRST, u8"い");
+    set_item_text(settings, IDC_EXEMPT_FIRST, u8"ABCDEFGHIJKLMNOPQRSTUVWXY");
     close_settings_by_key(settings, VK_RETURN);
 
     settings = open_settings();
-    expected.min_length = "2";
-    expected.xor_value = "0";
+    expected.min_length = u8"2";
+    expected.xor_value = u8"0";
     expected.classes[IDC_HALF_UPPER] = true;
-    expected.texts[IDC_EXCLUDED_FIRST] = "い";
-    expected.texts[IDC_EXEMPT_FIRST] = "ABCDEFGHIJKLMNOPQRST";  // 20 bytes kept
+    expected.texts[IDC_EXCLUDED_FIRST] = u8"い";
+    expected.texts[IDC_EXEMPT_FIRST] = u8"ABCDEFGHIJKLMNOPQRST";  // 20 bytes kept
     expect_settings(settings, expected, "after Enter");
     close_settings(settings, IDCANCEL);
 
-    search("dat");
-    expect_list("*.dat", {"x.dat"});
-    command_expect_box(g_child.main, IDC_EXTRACT, "変換が終了しました。", "終了");
+    search(u8"dat");
+    expect_list(u8"*.dat", {u8"x.dat"});
+    command_expect_box(g_child.main, IDC_EXTRACT, extract_done, done_caption);
 
     // Saved whole, although a search would use 11 bytes of it.
-    set_item_text(g_child.main, IDC_EXTENSION, "abcdefghijklmn");
+    set_item_text(g_child.main, IDC_EXTENSION, u8"abcdefghijklmn");
     press_key(g_child.main, VK_ESCAPE);
     wait_exit();
 }
 
 // A restart in the directory left by the settings scenario: the saved
 // extension and settings come back, the list stays empty; the close box.
-void scenario_restart(const char* exe) {
+void scenario_restart(const wchar_t* exe) {
     start(exe);
     expect_text("extension field after restart", item_text(g_child.main, IDC_EXTENSION),
-                "abcdefghijklmn");
+                u8"abcdefghijklmn");
     expect_exact_list({});
 
     HWND settings = open_settings();
     SettingsSeen expected = default_settings();
-    expected.min_length = "2";
+    expected.min_length = u8"2";
     expected.classes[IDC_HALF_UPPER] = true;
-    expected.texts[IDC_EXCLUDED_FIRST] = "い";
-    expected.texts[IDC_EXEMPT_FIRST] = "ABCDEFGHIJKLMNOPQRST";
+    expected.texts[IDC_EXCLUDED_FIRST] = u8"い";
+    expected.texts[IDC_EXEMPT_FIRST] = u8"ABCDEFGHIJKLMNOPQRST";
     expect_settings(settings, expected, "after restart");
     // Line breaks off and XOR 0x55 for the next extraction.
     set_checked(settings, IDC_AUTO_NEWLINE, false);
-    set_item_text(settings, IDC_XOR_VALUE, "85");
+    set_item_text(settings, IDC_XOR_VALUE, u8"85");
     close_settings(settings, IDOK);
 
-    search("xor");
-    expect_list("*.xor", {"y.xor"});
-    command_expect_box(g_child.main, IDC_EXTRACT, "変換が終了しました。", "終了");
+    search(u8"xor");
+    expect_list(u8"*.xor", {u8"y.xor"});
+    command_expect_box(g_child.main, IDC_EXTRACT, extract_done, done_caption);
 
-    PostMessageA(g_child.main, WM_SYSCOMMAND, SC_CLOSE, 0);
+    PostMessageW(g_child.main, WM_SYSCOMMAND, SC_CLOSE, 0);
+    wait_exit();
+}
+
+// Names that no single code page holds, a 0x5C trail byte among them: each
+// is listed under its own name and extracted beside itself.
+void scenario_names(const wchar_t* exe) {
+    start(exe);
+    search(u8"dat");
+    expect_list(u8"*.dat", {u8"plain.dat", u8"台本.dat", u8"表示.dat", u8"café.dat",
+                            u8"한국어.dat", u8"絵文字😀.dat"});
+    command_expect_box(g_child.main, IDC_EXTRACT, extract_done, done_caption);
+    post_command(g_child.main, IDC_EXIT);
+    wait_exit();
+}
+
+// save.1.dat and save.2.dat share save.txt: the second is passed over and
+// named before the completion message.
+void scenario_clash(const wchar_t* exe) {
+    start(exe);
+    search(u8"dat");
+    expect_list(u8"*.dat", {u8"save.1.dat", u8"save.2.dat"});
+    post_command(g_child.main, IDC_EXTRACT);
+    expect_box(g_child.main, "the clash report",
+               u8"次のファイルは、先に変換したファイルと出力ファイル名が同じになるため"
+               u8"変換しませんでした。\nsave.2.dat → save.txt",
+               report);
+    expect_box(g_child.main, "the completion", extract_done, done_caption);
+    post_command(g_child.main, IDC_EXIT);
+    wait_exit();
+}
+
+// What the driver saw of the main dialog while a walk ran.
+struct WalkSeen {
+    std::set<int> positions;           // the progress bar's positions
+    std::set<std::wstring> counts;     // "i / n"
+    int repaints = 0;                  // invalidations that were painted
+    int polls = 0;
+    DWORD slowest_answer_ms = 0;
+};
+
+constexpr int walk_commands[] = {IDC_SEARCH, IDC_DELETE, IDC_EXTRACT, IDC_SETTINGS};
+
+// One look at the walking dialog: it must answer within the limit, paint
+// what was invalidated, and keep the other commands off while its progress
+// shows. Returns false once the walk's status is gone.
+bool look_at_walk(WalkSeen& seen, bool& invalidated) {
+    const ULONGLONG asked = GetTickCount64();
+    DWORD_PTR ignored = 0;
+    if (!SendMessageTimeoutW(g_child.main, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, answer_limit_ms,
+                             &ignored))
+        fail("the dialog did not answer within " + std::to_string(answer_limit_ms) +
+             " ms during the walk");
+    seen.slowest_answer_ms =
+        std::max(seen.slowest_answer_ms, static_cast<DWORD>(GetTickCount64() - asked));
+    ++seen.polls;
+    // Painted: the update region made below is empty again.
+    if (invalidated && !GetUpdateRect(g_child.main, nullptr, FALSE)) {
+        ++seen.repaints;
+        invalidated = false;
+    }
+    if (!invalidated) invalidated = InvalidateRect(g_child.main, nullptr, FALSE) != 0;
+
+    HWND bar = GetDlgItem(g_child.main, IDC_WALK_PROGRESS);
+    HWND count = GetDlgItem(g_child.main, IDC_WALK_COUNT);
+    if (!bar || !count) return false;
+    std::vector<int> enabled;
+    for (int id : walk_commands)
+        if (IsWindowEnabled(item(g_child.main, id))) enabled.push_back(id);
+    const auto position = static_cast<int>(SendMessageW(bar, PBM_GETPOS, 0, 0));
+    const std::wstring count_text = window_text(count);
+    // Still walking after the reads: what they saw belongs to the walk (the
+    // status goes before the commands come back).
+    if (!IsWindow(bar)) return false;
+    if (!enabled.empty()) fail("command " + std::to_string(enabled[0]) + " is enabled during the walk");
+    if (!IsWindowEnabled(item(g_child.main, IDC_EXIT))) fail("exit is disabled during the walk");
+    if (position < 0 || position > progress_steps) fail("progress " + std::to_string(position));
+    seen.positions.insert(position);
+    if (!count_text.empty()) seen.counts.insert(count_text);
+    return true;
+}
+
+void say_walk(const char* what, const WalkSeen& seen) {
+    std::string counts;
+    for (const auto& text : seen.counts) counts += " " + shown(text);
+    say("  " + std::string(what) + ": " + std::to_string(seen.polls) + " looks, " +
+        std::to_string(seen.positions.size()) + " progress positions, " +
+        std::to_string(seen.repaints) + " repaints, slowest answer " +
+        std::to_string(seen.slowest_answer_ms) + " ms, counts" + counts);
+}
+
+// The progress bar moved through the first file (big.bin, a few hundred MiB)
+// while the dialog answered, painted and kept its commands off.
+void expect_walk_seen(const WalkSeen& seen, const char* what) {
+    say_walk(what, seen);
+    const auto inside = std::count_if(seen.positions.begin(), seen.positions.end(),
+                                      [](int p) { return p > 0 && p < progress_steps; });
+    if (inside < 2) fail(std::string(what) + ": the progress did not move within the file");
+    if (!seen.counts.contains(L"1 / 2")) fail(std::string(what) + ": no \"1 / 2\" shown");
+    if (seen.repaints < 1) fail(std::string(what) + ": the dialog never repainted");
+}
+
+// A walk over a large file and a small one: the dialog stays responsive and
+// shows its progress; the completion comes once. Then a second walk that the
+// window's close box stops: the large file is finished, the small one is
+// left alone, no message comes, and the program ends.
+void scenario_walk(const wchar_t* exe) {
+    start(exe);
+    search(u8"bin");
+    expect_exact_list({L"big.bin", L"small.bin"});
+
+    post_command(g_child.main, IDC_EXTRACT);
+    if (!wait_until(timeout_ms, [] { return GetDlgItem(g_child.main, IDC_WALK_PROGRESS) != nullptr; }))
+        fail("the walk shows no progress");
+    WalkSeen seen;
+    bool invalidated = false;
+    while (look_at_walk(seen, invalidated)) {
+        if (child_dialogs().size() != 1) break;
+        Sleep(poll_ms);
+    }
+    expect_walk_seen(seen, "first walk");
+    expect_box(g_child.main, "the completion", extract_done, done_caption, walk_timeout_ms);
+    for (int id : walk_commands)
+        if (!IsWindowEnabled(item(g_child.main, id)))
+            fail("command " + std::to_string(id) + " is still disabled after the walk");
+
+    // The outputs go, so that the second walk's show what it wrote.
+    if (!DeleteFileW(L"big.txt") || !DeleteFileW(L"small.txt"))
+        fail("the first walk did not write big.txt and small.txt");
+    post_command(g_child.main, IDC_EXTRACT);
+    WalkSeen second;
+    invalidated = false;
+    if (!wait_until(timeout_ms, [&] {
+            return look_at_walk(second, invalidated) &&
+                   std::any_of(second.positions.begin(), second.positions.end(),
+                               [](int p) { return p > 0; });
+        }))
+        fail("the second walk shows no progress");
+    PostMessageW(g_child.main, WM_SYSCOMMAND, SC_CLOSE, 0);
+    sync(g_child.main);
+    // The close waits for big.bin; the window stays meanwhile, and no
+    // message comes before the program ends.
+    say_walk("second walk until the close", second);
+    if (!wait_until(walk_timeout_ms, [] {
+            for (HWND dialog : child_dialogs())
+                if (dialog != g_child.main) fail("a window opened after the close during a walk");
+            return WaitForSingleObject(g_child.process.hProcess, 0) == WAIT_OBJECT_0;
+        }))
+        fail("the program did not end after the close during a walk");
     wait_exit();
 }
 
@@ -619,13 +815,13 @@ void hold_for_shot(const char* name, HWND window) {
     std::snprintf(line, sizeof line, "shot %s %ld %ld %ld %ld", name, r.left, r.top,
                   r.right - r.left, r.bottom - r.top);
     say(line);
-    if (!wait_until(60000, [] { return DeleteFileA("shot-taken") != 0; }))
+    if (!wait_until(60000, [] { return DeleteFileW(L"shot-taken") != 0; }))
         fail(std::string("no screenshot of ") + name);
 }
 
-void scenario_screens(const char* exe) {
+void scenario_screens(const wchar_t* exe) {
     start(exe);
-    search("dat");
+    search(u8"dat");
     SendMessageW(main_list(), LB_SETCURSEL, 0, 0);
     hold_for_shot("main", g_child.main);
 
@@ -633,39 +829,40 @@ void scenario_screens(const char* exe) {
     hold_for_shot("settings", settings);
     close_settings(settings, IDCANCEL);
 
-    PostMessageA(g_child.main, WM_COMMAND, click_of(IDC_EXTRACT), 0);
-    HWND box = wait_dialog("終了", timeout_ms, g_child.main);
+    post_command(g_child.main, IDC_EXTRACT);
+    HWND box = wait_dialog(done_caption, timeout_ms, g_child.main);
     hold_for_shot("message", box);
-    PostMessageA(box, WM_COMMAND, IDOK, 0);
+    PostMessageW(box, WM_COMMAND, IDOK, 0);
     wait_gone(box, "the message box");
 
-    PostMessageA(g_child.main, WM_COMMAND, click_of(IDC_EXIT), 0);
+    post_command(g_child.main, IDC_EXIT);
     wait_exit();
 }
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    if (argc != 3) {
-        std::fprintf(stderr,
-                     "usage: kurvane_wine_driver main|star|settings|restart|screens <kurvane.exe>\n");
+int wmain(int argc, wchar_t** argv) {
+    if (argc != 3 && argc != 4) {
+        std::fprintf(stderr, "usage: kurvane_wine_driver "
+                             "main|star|settings|restart|names|clash|walk|screens "
+                             "<kurvane.exe> [ANSI code page]\n");
         return 2;
     }
-    g_scenario = argv[1];
-    if (GetACP() != 932)
-        fail("the ANSI code page is " + std::to_string(GetACP()) +
-             ", not 932 (LANG=ja_JP.UTF-8 with the locale generated?)");
+    g_scenario = utf8(argv[1]);
+    // The code page the system locale gives: 932 under ja_JP.UTF-8, 1252
+    // under en_US.UTF-8. A wrong one means the run is not what it says.
+    if (argc == 4 && GetACP() != static_cast<UINT>(_wtoi(argv[3])))
+        fail("the ANSI code page is " + std::to_string(GetACP()) + ", not " + utf8(argv[3]) +
+             " (is the locale generated?)");
 
-    const std::map<std::string, std::function<void(const char*)>> scenarios = {
-        {"main", scenario_main},
-        {"star", scenario_star},
-        {"settings", scenario_settings},
-        {"restart", scenario_restart},
-        {"screens", scenario_screens},
+    const std::map<std::string, std::function<void(const wchar_t*)>> scenarios = {
+        {"main", scenario_main},   {"star", scenario_star},   {"settings", scenario_settings},
+        {"restart", scenario_restart}, {"names", scenario_names}, {"clash", scenario_clash},
+        {"walk", scenario_walk},   {"screens", scenario_screens},
     };
     const auto found = scenarios.find(g_scenario);
     if (found == scenarios.end()) {
-        std::fprintf(stderr, "kurvane_wine_driver: no scenario %s\n", argv[1]);
+        std::fprintf(stderr, "kurvane_wine_driver: no scenario %s\n", g_scenario.c_str());
         return 2;
     }
     found->second(argv[2]);

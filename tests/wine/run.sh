@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # End-to-end test of the Windows program: builds kurvane.exe and the test
 # driver with MinGW, checks the executable's imports and resources, then runs
-# the real dialogs under Wine (private X display, throw-away prefix, code page
-# 932) scenario by scenario in scratch directories, and compares the files
-# they leave (the .txt outputs, setting.dat) byte for byte. Last, it runs
+# the real dialogs under Wine (private X display) scenario by scenario in
+# scratch directories, and compares the files they leave (the .txt outputs,
+# setting.dat) byte for byte. Every scenario runs twice: under ja_JP.UTF-8
+# (code page 932) and under en_US.UTF-8 (code page 1252), each in a throw-away
+# prefix of its own with the Japanese fonts. Last, in each locale, it runs
 # kurvane-cli.exe on 64 MiB generated inputs and compares its output with the
 # native kurvane's.
 #
@@ -15,6 +17,7 @@
 #                      give the large inputs and the expected output (default
 #                      build/default, which scripts/test.sh has just built);
 #                      built unless KURVANE_WINE_NO_BUILD=1
+# KURVANE_WINE_LOCALES the locales to run (default: ja_JP.UTF-8 en_US.UTF-8)
 # KURVANE_WINE_KEEP=1  keep the scratch directory (kept anyway on failure)
 # KURVANE_WINEDEBUG    WINEDEBUG for the run (default -all)
 set -euo pipefail
@@ -62,8 +65,9 @@ cleanup() {
 }
 trap cleanup EXIT
 
+locale_now=
 fail() {
-  echo "FAIL: $*"
+  echo "FAIL${locale_now:+ [$locale_now]}: $*"
   failures=$((failures + 1))
 }
 
@@ -159,12 +163,17 @@ exe_windows="Z:${exe//\//\\}"
 
 run_driver() {  # scenario, directory
   local status=0
-  (cd "$2" && timeout 120 wine "$driver" "$1" "$exe_windows") || status=$?
+  (cd "$2" && timeout 300 wine "$driver" "$1" "$exe_windows" "$(kurvane_wine_code_page "$LANG")") ||
+    status=$?
   [ "$status" -eq 0 ] || fail "driver scenario $1 (exit $status)"
 }
 
+# The scenarios of one locale work in $work/<locale>/<scenario>.
+scenario_dir() { echo "$work/$locale_now/$1"; }
+
 scenario_main() {
-  local dir=$work/main
+  local dir
+  dir=$(scenario_dir main)
   mkdir -p "$dir/d.dat"
   printf '\0\x82\xa0\x82\xa2\x82\xa4\0ABC\0' >"$dir/a.dat"
   printf '\x8a\xbf\x8e\x9a' >"$dir/b.dat"
@@ -180,7 +189,8 @@ scenario_main() {
 }
 
 scenario_star() {
-  local dir=$work/star
+  local dir
+  dir=$(scenario_dir star)
   mkdir -p "$dir/sub"
   printf 'xx\x82\xa0yy' >"$dir/a.txt"
   printf '\x83\x41' >"$dir/b.dat"
@@ -192,7 +202,8 @@ scenario_star() {
 }
 
 scenario_settings_and_restart() {
-  local dir=$work/settings
+  local dir
+  dir=$(scenario_dir settings)
   mkdir -p "$dir"
   printf 'AB\0C\0\x82\xa0\x82\xa2\x82\xa4\0XYZ\0' >"$dir/x.dat"
   # The same bytes XORed with 0x55.
@@ -212,6 +223,75 @@ scenario_settings_and_restart() {
   expect_settings_file "$dir/setting.dat" xor 0 2 85 '\x82\xa2' ABCDEFGHIJKLMNOPQRST 01000 111111111
 }
 
+# Names beyond any one code page, one with a 0x5C trail byte in code page
+# 932 (表): each is listed and extracted beside itself.
+scenario_names() {
+  local dir name i=0 listing=(setting.dat)
+  dir=$(scenario_dir names)
+  mkdir -p "$dir"
+  local names=(plain 台本 表示 café 한국어 絵文字😀)
+  # あ い う え お か, one per file, so that no output is another's.
+  local texts=('\x82\xa0' '\x82\xa2' '\x82\xa4' '\x82\xa6' '\x82\xa8' '\x82\xa9')
+  for name in "${names[@]}"; do
+    printf "\0${texts[i]}\0" >"$dir/$name.dat"
+    listing+=("$name.dat" "$name.txt")
+    i=$((i + 1))
+  done
+  run_driver names "$dir"
+  i=0
+  for name in "${names[@]}"; do
+    expect_bytes "$dir/$name.txt" "${texts[i]}\r\n"
+    i=$((i + 1))
+  done
+  expect_listing "$dir" "${listing[@]}"
+}
+
+# save.1.dat and save.2.dat both give save.txt: the first one's text stays.
+scenario_clash() {
+  local dir
+  dir=$(scenario_dir clash)
+  mkdir -p "$dir"
+  printf '\x82\xa0' >"$dir/save.1.dat"
+  printf '\x82\xa2' >"$dir/save.2.dat"
+  run_driver clash "$dir"
+  expect_bytes "$dir/save.txt" '\x82\xa0\r\n'
+  expect_listing "$dir" save.1.dat save.2.dat save.txt setting.dat
+}
+
+# A walk over a large generated file (and a small one after it; .bin, as
+# setting.dat must not be listed) under the
+# settings the corpus is made for; its output must be the native kurvane's.
+# The driver closes the window during a second walk: big.txt must still be
+# whole, small.txt never written, no temporary file left behind.
+walk_size=256M
+walk_input=
+scenario_walk() {
+  local dir
+  dir=$(scenario_dir walk)
+  mkdir -p "$dir"
+  if [ -z "$walk_input" ]; then
+    walk_input=$work/walk-input
+    mkdir -p "$walk_input"
+    "$make_corpus" --settings "$walk_input/setting.dat" mixed "$walk_size" "$walk_input/big.dat"
+    "$native_cli" -s "$walk_input/setting.dat" -o "$walk_input/big.txt" "$walk_input/big.dat" ||
+      { fail "native kurvane on the walk input"; return; }
+  fi
+  ln "$walk_input/big.dat" "$dir/big.bin"
+  cp "$walk_input/setting.dat" "$dir/setting.dat"
+  printf '\x82\xa0' >"$dir/small.bin"
+  run_driver walk "$dir"
+  if ! cmp -s "$dir/big.txt" "$walk_input/big.txt"; then
+    fail "walk/big.txt is not the native output ($(stat -c %s "$dir/big.txt" 2>/dev/null || echo no) bytes, expected $(stat -c %s "$walk_input/big.txt"))"
+  fi
+  expect_listing "$dir" big.bin big.txt setting.dat small.bin
+  # Saved at the close: the extension, then the settings as loaded.
+  if ! cmp -s <(printf 'bin\0'; tail -c 230 "$walk_input/setting.dat") "$dir/setting.dat"; then
+    fail "walk/setting.dat is not the extension bin and the corpus settings"
+  fi
+  # The next locale makes its own copy.
+  if [ "$failures" -eq 0 ]; then rm -f "$dir/big.bin" "$dir/big.txt"; fi
+}
+
 # ---- large inputs through kurvane-cli.exe
 
 # 64 MiB of a corpus kind under the settings it is made for: kurvane-cli.exe
@@ -219,7 +299,8 @@ scenario_settings_and_restart() {
 # threaded Windows file front end and the 4 MiB pieces and 1 MiB output
 # blocks of the pass all come into play.
 large_input() {  # corpus kind
-  local kind=$1 dir=$work/large-$1 status=0 problem=
+  local kind=$1 dir status=0 problem=
+  dir=$(scenario_dir "large-$1")
   mkdir -p "$dir"
   "$make_corpus" --settings "$dir/setting.dat" "$kind" 64M "$dir/input.dat"
   "$native_cli" -s "$dir/setting.dat" -o "$dir/native.txt" "$dir/input.dat" || status=$?
@@ -234,7 +315,7 @@ large_input() {  # corpus kind
     fi
   fi
   if [ -n "$problem" ]; then
-    echo "FAIL [large $kind]: $problem"
+    echo "FAIL [$locale_now] [large $kind]: $problem"
     failures=$((failures + 1))
   else
     echo "ok [large $kind]"
@@ -255,12 +336,23 @@ before=$failures
 check_executable
 [ "$failures" -eq "$before" ] && echo "executable and resources   ok"
 
-step "X display and Wine prefix" eval 'kurvane_xvfb_start "$work" && kurvane_wine_prefix "$work/prefix"'
-step "scenario main" scenario_main
-step "scenario star" scenario_star
-step "scenarios settings, restart" scenario_settings_and_restart
-step "large inputs, text" large_input text
-step "large inputs, long runs" large_input long-runs
+step "X display" kurvane_xvfb_start "$work"
+for locale_now in ${KURVANE_WINE_LOCALES:-ja_JP.UTF-8}; do
+  kurvane_wine_locale "$locale_now"
+  mkdir -p "$work/$locale_now"
+  echo "---- $locale_now (code page $(kurvane_wine_code_page "$locale_now"))"
+  step "Wine prefix" kurvane_wine_prefix "$work/$locale_now/prefix"
+  step "scenario main" scenario_main
+  step "scenario star" scenario_star
+  step "scenarios settings, restart" scenario_settings_and_restart
+  step "scenario clash" scenario_clash
+  step "scenario walk ($walk_size)" scenario_walk
+  step "large inputs, text" large_input text
+  step "large inputs, long runs" large_input long-runs
+  kurvane_wine_server_stop
+done
+locale_now=
+if [ -n "$walk_input" ] && [ "$failures" -eq 0 ]; then rm -rf "$walk_input"; fi
 
 if [ "$failures" -ne 0 ]; then
   echo "wine end-to-end: $failures failure(s), $(seconds_since "$started") s"
