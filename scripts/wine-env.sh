@@ -22,7 +22,8 @@ kurvane_wine_ready=
 
 # The locales the Wine runs use: a Japanese system (code page 932) and an
 # English one (code page 1252) with the Japanese fonts installed.
-kurvane_wine_locales="ja_JP.UTF-8 en_US.UTF-8"
+# KURVANE_WINE_LOCALES picks some of them.
+kurvane_wine_locales=${KURVANE_WINE_LOCALES:-"ja_JP.UTF-8 en_US.UTF-8"}
 
 kurvane_wine_setup() {
   kurvane_ensure_packages $windows_packages "$@"
