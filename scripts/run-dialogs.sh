@@ -6,7 +6,9 @@
 #   bash scripts/run-dialogs.sh [directory]    (default: the current directory)
 #
 # The Wine prefix (Japanese fonts, code page 932) is made once and kept in
-# build/wine-prefix, or in KURVANE_WINEPREFIX. KURVANE_MINGW_BUILD selects the
+# build/wine-prefix, or in KURVANE_WINEPREFIX. KURVANE_WINE_LOCALE=en_US.UTF-8
+# runs the program as on an English Windows (code page 1252) with the Japanese
+# fonts, in build/wine-prefix-en_US.UTF-8. KURVANE_MINGW_BUILD selects the
 # MinGW build directory (default build/mingw).
 set -euo pipefail
 dir=${1:-.}
@@ -26,9 +28,15 @@ if [ -z "${DISPLAY:-}" ]; then
 fi
 build=${KURVANE_MINGW_BUILD:-$root/build/mingw}
 case $build in /*) ;; *) build=$root/$build ;; esac
-prefix=${KURVANE_WINEPREFIX:-$root/build/wine-prefix}
+locale=${KURVANE_WINE_LOCALE:-ja_JP.UTF-8}
+# A prefix keeps the code page it was booted with: one per locale.
+default_prefix=$root/build/wine-prefix
+[ "$locale" = ja_JP.UTF-8 ] || default_prefix=$root/build/wine-prefix-$locale
+prefix=${KURVANE_WINEPREFIX:-$default_prefix}
 
 kurvane_wine_setup
+kurvane_wine_code_page "$locale" >/dev/null
+kurvane_wine_locale "$locale"
 kurvane_wine_build "$build" >/dev/null
 if [ -f "$prefix/system.reg" ]; then
   export WINEPREFIX=$prefix
