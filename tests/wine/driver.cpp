@@ -688,6 +688,8 @@ void scenario_clash(const wchar_t* exe) {
 struct WalkSeen {
     std::set<int> positions;           // the progress bar's positions
     std::set<std::wstring> counts;     // "i / n"
+    int position = -1;                 // at the last look
+    std::wstring count;
     int repaints = 0;                  // invalidations that were painted
     int polls = 0;
     DWORD slowest_answer_ms = 0;
@@ -731,6 +733,8 @@ bool look_at_walk(WalkSeen& seen, bool& invalidated) {
     if (position < 0 || position > progress_steps) fail("progress " + std::to_string(position));
     seen.positions.insert(position);
     if (!count_text.empty()) seen.counts.insert(count_text);
+    seen.position = position;
+    seen.count = count_text;
     return true;
 }
 
@@ -784,12 +788,12 @@ void scenario_walk(const wchar_t* exe) {
     post_command(g_child.main, IDC_EXTRACT);
     WalkSeen second;
     invalidated = false;
+    // Closed well inside big.bin, so that the close cannot come after it.
     if (!wait_until(timeout_ms, [&] {
-            return look_at_walk(second, invalidated) &&
-                   std::any_of(second.positions.begin(), second.positions.end(),
-                               [](int p) { return p > 0; });
+            return look_at_walk(second, invalidated) && second.count == L"1 / 2" &&
+                   second.position > 0 && second.position < progress_steps * 8 / 10;
         }))
-        fail("the second walk shows no progress");
+        fail("the second walk was never seen within big.bin");
     PostMessageW(g_child.main, WM_SYSCOMMAND, SC_CLOSE, 0);
     sync(g_child.main);
     // The close waits for big.bin; the window stays meanwhile, and no
