@@ -216,8 +216,8 @@ TEST(main_dialog, a_walk_never_overwrites_an_output_it_wrote) {
     int passed_over = -1;
     EXPECT_EQ(extract_all_files(d.views, &passed_over), 1);
     EXPECT_EQ(passed_over, 2);
-    const std::string report = std::string(text::clash_intro) + "\nsave.2.dat \x81\xa8 save.txt" +
-                               "\nsave.dat \x81\xa8 save.txt";
+    const std::string report = std::string(text::clash_intro) + "\nsave.2.dat → save.txt" +
+                               "\nsave.dat → save.txt";
     EXPECT_EQ(d.log, (Log{"extract save.1.dat", "extract fail.dat", "extract fail.b.dat", "extract Save.dat",
                           message(report.c_str(), text::caption_report),
                           message(text::extract_done, text::caption_done)}));
@@ -230,7 +230,7 @@ TEST(main_dialog, a_walk_never_overwrites_an_output_it_wrote) {
     EXPECT_EQ(extract_all_files(d.views, &passed_over), 1);
     EXPECT_EQ(passed_over, 13);
     const std::string shown = d.log.at(d.log.size() - 2);
-    EXPECT_NE(shown.find("x.10.dat \x81\xa8 x.txt\n" + std::string("ほか 3 件")), std::string::npos) << shown;
+    EXPECT_NE(shown.find("x.10.dat → x.txt\n" + std::string("ほか 3 件")), std::string::npos) << shown;
     EXPECT_EQ(shown.find("x.11.dat"), std::string::npos) << shown;
 }
 
