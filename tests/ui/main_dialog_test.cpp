@@ -123,6 +123,12 @@ TEST(main_dialog, search_pattern_is_built_from_the_first_11_bytes) {
         {"abcdefghiあ", "*.abcdefghiあ"},
         // ... one whose trail byte would be byte 12 is dropped, lead and all.
         {"abcdefghijあ", "*.abcdefghij"},
+        // Half-width katakana are one byte each (three in UTF-8).
+        {"ｱｲｳｴｵｶｷｸｹｺｻｼ", "*.ｱｲｳｴｵｶｷｸｹｺｻ"},
+        // Characters code page 932 lacks count their UTF-16 units.
+        {"abcdefghij한", "*.abcdefghij한"},
+        {"abcdefghij😀", "*.abcdefghij"},
+        {"café", "*.café"},
     };
     for (const auto& c : cases) {
         Dialog d;
@@ -160,10 +166,13 @@ TEST(main_dialog, search_that_finds_nothing_shows_the_pattern) {
     const std::string expected = std::string("*.xyz") + "ファイルは発見できませんでした。";
     EXPECT_EQ(d.log, (Log{"delete 0", "search *.xyz", message(expected.c_str(), text::caption_oops)}));
 
-    // The longest pattern the search builds fits the message whole.
-    d.listing({});
-    EXPECT_EQ(fill_file_list(d.views, "*.abcdefghijk"), 0);
-    EXPECT_EQ(d.log.back(), message("*.abcdefghijkファイルは発見できませんでした。", text::caption_oops));
+    // The longest patterns the search builds fit the message whole: 11
+    // bytes of ASCII, and 11 half-width katakana (33 bytes of UTF-8).
+    for (const std::string pattern : {"*.abcdefghijk", "*.ｱｲｳｴｵｶｷｸｹｺｻ", "*.한국어한국어한국어한국"}) {
+        d.listing({});
+        EXPECT_EQ(fill_file_list(d.views, pattern.c_str()), 0);
+        EXPECT_EQ(d.log.back(), message((pattern + "ファイルは発見できませんでした。").c_str(), text::caption_oops));
+    }
 }
 
 TEST(main_dialog, delete_removes_only_the_selected_entry) {
