@@ -1,6 +1,14 @@
 #!/usr/bin/env python3
 """Writes src/engine/cp932_table.cpp: code page 932 double-byte characters
-to Unicode, as Python's 'cp932' codec (the Microsoft mapping) decodes them.
+to Unicode, as Python's 'cp932' codec (the Microsoft mapping) decodes them,
+and the way back, sorted by code point.
+
+About 400 characters decode from two or three codes (NEC row 13, the NEC
+selection of IBM extensions at leads 0xED-0xEE, the IBM extensions at leads
+0xFA-0xFC). The way back picks the code Windows writes for them
+(WideCharToMultiByte with code page 932): a JIS X 0208 code first, then NEC
+row 13, then the IBM extensions; the NEC selection is never written. Python's
+encoder picks the NEC selection over the IBM extensions, so it is not used.
 
 Run from the repository root: python3 scripts/gen_cp932_table.py
 """
@@ -15,6 +23,31 @@ def decode(lead, trail):
     except UnicodeDecodeError:
         return 0
     return ord(text) if len(text) == 1 else 0
+
+
+def preference(code):
+    """Lower is preferred among codes of one character."""
+    lead = code >> 8
+    if lead == 0x87:
+        return 1
+    if 0xFA <= lead <= 0xFC:
+        return 2
+    if 0xED <= lead <= 0xEE:
+        return 3
+    return 0
+
+
+def encode_pairs():
+    best = {}
+    for lead in LEADS:
+        for trail in range(TRAIL_FIRST, TRAIL_LAST + 1):
+            u = decode(lead, trail)
+            if u == 0:
+                continue
+            code = lead << 8 | trail
+            if u not in best or (preference(code), code) < (preference(best[u]), best[u]):
+                best[u] = code
+    return sorted(best.items())
 
 
 def main():
@@ -32,7 +65,16 @@ def main():
         out.write("namespace kurvane::detail {\n\n")
         out.write("const std::uint16_t cp932_double_table[cp932_lead_rows][cp932_trail_count] = {\n")
         out.write("\n".join(rows))
-        out.write("\n};\n\n}  // namespace kurvane::detail\n")
+        out.write("\n};\n\n")
+        pairs = encode_pairs()
+        # Unsized here: a count that differs from the header's is a conflicting
+        # declaration, so the build stops.
+        out.write("const Cp932Encoding cp932_encode_table[] = {\n")
+        for k in range(0, len(pairs), 6):
+            out.write("    " + " ".join("{0x%04X, 0x%04X}," % p for p in pairs[k:k + 6]) + "\n")
+        out.write("};\n")
+        out.write("\n")
+        out.write("}  // namespace kurvane::detail\n")
 
 
 if __name__ == "__main__":

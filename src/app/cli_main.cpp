@@ -2,11 +2,16 @@
 #include <clocale>
 #include <csignal>
 #include <cstdio>
+#include <cwchar>
 #include <span>
+#include <string>
+#include <vector>
 
 #include "app/cli_options.h"
 #include "app/cli_run.h"
+#include "engine/file_names.h"
 #include "engine/file_replacement.h"
+#include "engine/text_encoding.h"
 
 #ifdef _WIN32
 #include <fcntl.h>
@@ -29,7 +34,7 @@ constexpr int stopping_signals[] = {
 
 void remove_temporary_file(const char* path) {
 #ifdef _WIN32
-    std::remove(path);
+    kurvane::detail::remove_file(path);  // the path is UTF-8
 #else
     ::unlink(path);  // async-signal-safe, unlike remove()
 #endif
@@ -60,12 +65,9 @@ void handle_stopping_signals() {
     }
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int run_program(std::span<const char* const> args) {
     // The locale decides the encoding the Japanese messages are printed in.
     std::setlocale(LC_ALL, "");
-    const std::span<const char* const> args(argv + 1, static_cast<std::size_t>(argc > 0 ? argc - 1 : 0));
     const kurvane::cli::Language language = kurvane::cli::message_language();
     const kurvane::cli::Options options = kurvane::cli::parse_options(args, language);
 #ifdef _WIN32
@@ -79,3 +81,24 @@ int main(int argc, char** argv) {
     handle_stopping_signals();
     return kurvane::cli::run(options, stdout, stderr, language);
 }
+
+}  // namespace
+
+#ifdef _WIN32
+// The arguments as UTF-16 (linked with -municode), so that every file name
+// arrives whole; the program takes them as UTF-8.
+int wmain(int argc, wchar_t** argv) {
+    std::vector<std::string> texts;
+    for (int i = 1; i < argc; ++i) {
+        texts.push_back(kurvane::detail::utf16_to_utf8(
+            std::u16string_view(reinterpret_cast<const char16_t*>(argv[i]), std::wcslen(argv[i]))));
+    }
+    std::vector<const char*> args;
+    for (const std::string& text : texts) args.push_back(text.c_str());
+    return run_program(args);
+}
+#else
+int main(int argc, char** argv) {
+    return run_program(std::span<const char* const>(argv + 1, static_cast<std::size_t>(argc > 0 ? argc - 1 : 0)));
+}
+#endif

@@ -27,7 +27,7 @@ Language message_language(const char* (*getenv)(const char*)) {
 std::string format_message(Language language, const Message& message,
                            std::initializer_list<std::string_view> args) {
     const std::string text =
-        language == Language::japanese ? cp932_to_terminal(message.japanese) : std::string(message.english);
+        language == Language::japanese ? utf8_to_terminal(message.japanese) : std::string(message.english);
     std::string out;
     for (std::size_t i = 0; i < text.size(); ++i) {
         // "{N}" with a single digit N that names an argument.
@@ -59,7 +59,7 @@ std::string describe_error(Language language, ExtractError error) {
     case ExtractError::write_output: text = "書き込みエラー"; break;
     case ExtractError::no_memory: text = "メモリが足りません"; break;
     }
-    return cp932_to_terminal(text);
+    return utf8_to_terminal(text);
 }
 
 }  // namespace kurvane::cli

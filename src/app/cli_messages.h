@@ -1,6 +1,6 @@
 // The command line's own messages in English and Japanese. The language
-// follows the locale's message category; Japanese texts are code page 932
-// literals (see cp932.h) and are converted for the terminal when printed.
+// follows the locale's message category; texts are UTF-8 literals (see
+// utf8_literals.h) and are converted for the terminal when printed.
 #pragma once
 
 #include <initializer_list>
@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "engine/extract.h"
+#include "utf8_literals.h"
 
 namespace kurvane::cli {
 
@@ -22,7 +23,7 @@ Language message_language(const char* (*getenv)(const char*) = nullptr);
 // in the terminal's encoding).
 struct Message {
     const char* english;
-    const char* japanese;  // code page 932
+    const char* japanese;
 };
 
 std::string format_message(Language language, const Message& message,

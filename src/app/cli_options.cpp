@@ -11,6 +11,7 @@
 
 #include "app/terminal_text.h"
 #include "engine/file_names.h"
+#include "engine/text_encoding.h"
 
 namespace kurvane::cli {
 
@@ -194,6 +195,14 @@ bool Parser::set_classes(std::string_view list) {
     return false;
 }
 
+// Text typed in the terminal as the code page 932 bytes the engine compares
+// with the data; false when it is not valid there or code page 932 lacks a
+// character of it.
+bool to_cp932(std::string_view argument, std::string& cp932) {
+    std::string utf8;
+    return terminal_to_utf8(argument, utf8) && detail::utf8_to_cp932(utf8, cp932);
+}
+
 bool Parser::add_exclude(const std::string& argument) {
     auto& excluded = options_.changes.excluded;
     if (!excluded) excluded.emplace();
@@ -204,7 +213,7 @@ bool Parser::add_exclude(const std::string& argument) {
         if (!value) return fail(msg::exclude_not_one_character, {argument});
         bytes = {static_cast<char>(*value >> 8), static_cast<char>(*value & 0xFF)};
     } else {
-        if (!terminal_to_cp932(argument, bytes)) return fail(msg::not_convertible, {"--exclude", argument});
+        if (!to_cp932(argument, bytes)) return fail(msg::not_convertible, {"--exclude", argument});
         if (bytes.size() != 2 || !detail::is_cp932_lead(static_cast<unsigned char>(bytes[0]))) {
             return fail(msg::exclude_not_one_character, {argument});
         }
@@ -219,7 +228,7 @@ bool Parser::add_keep(const std::string& argument) {
     if (!kept) kept.emplace();
     if (kept->size() == exempt_string_count) return fail(msg::too_many_keeps);
     std::string bytes;
-    if (!terminal_to_cp932(argument, bytes)) return fail(msg::not_convertible, {"--keep", argument});
+    if (!to_cp932(argument, bytes)) return fail(msg::not_convertible, {"--keep", argument});
     if (bytes.empty()) return fail(msg::keep_empty);
     if (bytes.size() > exempt_string_max) return fail(msg::keep_too_long, {argument, std::to_string(bytes.size())});
     kept->push_back(std::move(bytes));
@@ -396,7 +405,7 @@ Options parse_options(std::span<const char* const> args, Language language) {
 
 std::string usage_text(Language language) {
     if (language == Language::japanese) {
-        return cp932_to_terminal(
+        return utf8_to_terminal(
             "使い方: kurvane [オプション]... [FILE]...\n"
             "  または: kurvane -e EXT [オプション]...\n"
             "各 FILE から Shift-JIS（コードページ 932）の文字列を抜き出し、その横の\n"

@@ -16,6 +16,7 @@
 #include "app/terminal_text.h"
 #include "engine/file_names.h"
 #include "engine/file_replacement.h"
+#include "engine/text_encoding.h"
 #include "settings/settings_file.h"
 #include "ui/main_dialog.h"
 #include "version.h"
@@ -38,8 +39,24 @@ constexpr unsigned max_workers = 2;
 static_assert(max_workers <= tracked_temporary_files);
 
 void print_line(std::FILE* err, std::string_view line) {
-    std::fprintf(err, "%s: %.*s\n", program_name, static_cast<int>(line.size()), line.data());
+    std::string text = program_name;
+    text += ": ";
+    text += line;
+    text += '\n';
+    write_terminal(err, text);
 }
+
+// stat() over a UTF-8 path; on Windows stat() would take the name through
+// the ANSI code page.
+#ifdef _WIN32
+using FileInfo = struct _stat64;
+int stat_utf8(const std::string& path, FileInfo* info) {
+    return _wstat64(detail::path_from_utf8(path).c_str(), info);
+}
+#else
+using FileInfo = struct stat;
+int stat_utf8(const std::string& path, FileInfo* info) { return stat(path.c_str(), info); }
+#endif
 
 std::string with_cause(std::string line, int sys_errno) {
     if (sys_errno != 0) {
@@ -53,8 +70,8 @@ std::string with_cause(std::string line, int sys_errno) {
 bool finish_stream(std::FILE* out) { return std::fflush(out) == 0 && !std::ferror(out); }
 
 int print_text(const std::string& text, std::FILE* out, std::FILE* err, Language language) {
-    std::fputs(text.c_str(), out);
-    if (finish_stream(out)) return exit_success;
+    const bool written = write_terminal(out, text);
+    if (finish_stream(out) && written) return exit_success;
     print_line(err, with_cause(format_message(language, msg::write_error), errno));
     return exit_failure;
 }
@@ -75,21 +92,21 @@ private:
 // must exist. `source` is set to the file read, if any.
 int load_cli_settings(const Options& options, TextField& field, std::string& source, std::FILE* err,
                       Language language) {
-    const char* path = options.settings_path ? options.settings_path->c_str() : settings_file_name;
-    struct stat info;
+    const std::string path = options.settings_path ? *options.settings_path : settings_file_name;
+    FileInfo info;
     const std::string cannot_read = format_message(language, msg::cannot_read_settings, {path});
-    if (options.settings_path && stat(path, &info) != 0) {
+    if (options.settings_path && stat_utf8(path, &info) != 0) {
         print_line(err, with_cause(cannot_read, errno));
         return exit_usage;
     }
-    if (load_settings(field, g_settings, path) != 0) {
-        if (stat(path, &info) == 0) source = path;
+    if (load_settings(field, g_settings, path.c_str()) != 0) {
+        if (stat_utf8(path, &info) == 0) source = path;
         return exit_success;
     }
     // The loader says only that the file is there and cannot be read; find
     // out why for the message.
     std::string line = cannot_read;
-    if (stat(path, &info) != 0) {
+    if (stat_utf8(path, &info) != 0) {
         line = with_cause(std::move(line), errno);
     } else if (S_ISDIR(info.st_mode)) {
         line = with_cause(std::move(line), EISDIR);
@@ -157,8 +174,8 @@ bool output_for(const Options& options, const std::string& input, std::string& o
 // The size of a regular file; none for standard input, a pipe or a device,
 // whose length is known only at its end.
 std::optional<std::uint64_t> input_size(const std::string& path) {
-    struct stat info;
-    if (path == standard_input_name || stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return {};
+    FileInfo info;
+    if (path == standard_input_name || stat_utf8(path, &info) != 0 || !S_ISREG(info.st_mode)) return {};
     return static_cast<std::uint64_t>(info.st_size);
 }
 
@@ -170,7 +187,7 @@ ExtractStatus extract_standard_input(std::FILE* in, const std::string& output, c
     if (in == stdin) return extract_to_path("/dev/stdin", output.c_str(), g_settings, how);
 #endif
     ExtractStatus status;
-    std::FILE* file = std::fopen(output.c_str(), "wb");
+    std::FILE* file = detail::open_file(output, "wb");
     if (file == nullptr) {
         status.error = ExtractError::create_output;
         status.sys_errno = errno;
@@ -286,8 +303,9 @@ private:
 };
 
 // Prints each message on its own line. The not-found message begins with
-// the search pattern, which holds the user's bytes rather than code page 932
-// text: that part is printed as it is and only the rest is converted.
+// the search pattern, which holds the user's bytes as typed (the names of
+// the file system): that part is printed as it is and only the rest is
+// converted.
 class TerminalMessages : public MessageView {
 public:
     TerminalMessages(const PosixFileSearch& search, ProgressLine& progress, std::FILE* err)
@@ -300,7 +318,7 @@ public:
             line = pattern;
             text.remove_prefix(pattern.size());
         }
-        line += cp932_to_terminal(text);
+        line += utf8_to_terminal(text);
         print_line(err_, line);
     }
 
@@ -321,7 +339,7 @@ int search_and_extract(const Options& options, std::FILE* err, Language language
         ExtractStatus status;
         std::string output;
         std::error_code ec;
-        const auto type = std::filesystem::status(name, ec).type();
+        const auto type = std::filesystem::status(detail::path_from_utf8(name), ec).type();
         if (!output_for(options, name, output)) {
             status.error = ExtractError::name_too_long;
         } else if (!ec && type != std::filesystem::file_type::regular) {
@@ -365,11 +383,11 @@ void append_setting(std::string& text, std::string_view name, std::string_view v
 
 }  // namespace
 
-std::string settings_text(const ExtractionSettings& settings, std::string_view extension_cp932,
+std::string settings_text(const ExtractionSettings& settings, std::string_view extension,
                           std::string_view source) {
     std::string text;
     append_setting(text, "settings-file", source.empty() ? "(defaults)" : source);
-    append_setting(text, "extension", cp932_to_terminal(extension_cp932));
+    append_setting(text, "extension", utf8_to_terminal(extension));
     append_setting(text, "min-length", std::to_string(settings.min_length));
     append_setting(text, "xor", std::to_string(settings.xor_value));
     std::string classes;
@@ -384,12 +402,13 @@ std::string settings_text(const ExtractionSettings& settings, std::string_view e
         if (pair[0] == 0) continue;
         char hex[16];
         std::snprintf(hex, sizeof hex, "0x%02X%02X ", pair[0], pair[1]);
-        append_setting(text, "exclude", hex + cp932_to_terminal({reinterpret_cast<const char*>(pair), 2}));
+        append_setting(text, "exclude",
+                       hex + utf8_to_terminal(detail::cp932_to_utf8({reinterpret_cast<const char*>(pair), 2})));
     }
     for (const auto& entry : settings.exempt_strings) {
         const auto* bytes = reinterpret_cast<const char*>(entry);
         const std::size_t length = std::find(bytes, bytes + exempt_string_width, '\0') - bytes;
-        if (length > 0) append_setting(text, "keep", cp932_to_terminal({bytes, length}));
+        if (length > 0) append_setting(text, "keep", utf8_to_terminal(detail::cp932_to_utf8({bytes, length})));
     }
     return text;
 }
@@ -408,7 +427,7 @@ int run(const Options& options, std::FILE* out, std::FILE* err, Language languag
     switch (options.action) {
     case Action::usage_error:
         print_line(err, options.error);
-        std::fprintf(err, "%s\n", format_message(language, msg::try_help, {program_name}).c_str());
+        write_terminal(err, format_message(language, msg::try_help, {program_name}) + "\n");
         return exit_usage;
     case Action::help:
         return print_text(usage_text(language), out, err, language);

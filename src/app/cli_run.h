@@ -28,7 +28,7 @@ int run(const Options& options, std::FILE* out, std::FILE* err, Language languag
 // The settings in effect, one "name=value" line each, texts in the
 // terminal's encoding (what --show-settings prints). `source` names the
 // settings file read, or is empty for the defaults.
-std::string settings_text(const ExtractionSettings& settings, std::string_view extension_cp932,
+std::string settings_text(const ExtractionSettings& settings, std::string_view extension,
                           std::string_view source);
 
 // The name -f gives standard input.

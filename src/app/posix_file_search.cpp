@@ -3,8 +3,12 @@
 #include <dirent.h>
 
 #include <algorithm>
+#include <cwchar>
 #include <memory>
 #include <vector>
+
+#include "engine/file_names.h"
+#include "engine/text_encoding.h"
 
 namespace kurvane::cli {
 namespace {
@@ -66,9 +70,39 @@ bool same_char(std::string_view a, std::string_view b) {
     return a == b;
 }
 
+#ifdef _WIN32
+// The wide directory functions: the narrow ones give names in the ANSI code
+// page, which cannot hold every name.
+struct DirCloser {
+    void operator()(_WDIR* dir) const { _wclosedir(dir); }
+};
+using Dir = std::unique_ptr<_WDIR, DirCloser>;
+
+Dir open_dir(const std::string& utf8) { return Dir(_wopendir(detail::path_from_utf8(utf8).c_str())); }
+
+// The next entry's name as UTF-8, or false at the end.
+bool next_name(_WDIR* dir, std::string& name) {
+    const _wdirent* entry = _wreaddir(dir);
+    if (entry == nullptr) return false;
+    name = detail::utf16_to_utf8(
+        std::u16string_view(reinterpret_cast<const char16_t*>(entry->d_name), std::wcslen(entry->d_name)));
+    return true;
+}
+#else
 struct DirCloser {
     void operator()(DIR* dir) const { closedir(dir); }
 };
+using Dir = std::unique_ptr<DIR, DirCloser>;
+
+Dir open_dir(const std::string& path) { return Dir(opendir(path.c_str())); }
+
+bool next_name(DIR* dir, std::string& name) {
+    const dirent* entry = readdir(dir);
+    if (entry == nullptr) return false;
+    name = entry->d_name;
+    return true;
+}
+#endif
 
 }  // namespace
 
@@ -113,15 +147,16 @@ PosixFileSearch::PosixFileSearch(std::string directory, NameEncoding encoding)
 bool PosixFileSearch::search(std::string_view pattern,
                              const std::function<void(std::string_view name)>& found) {
     last_pattern_ = std::string(pattern);
-    const std::unique_ptr<DIR, DirCloser> dir(opendir(directory_.c_str()));
+    const Dir dir = open_dir(directory_);
     if (!dir) return false;
     std::vector<std::string> names;
-    while (const dirent* entry = readdir(dir.get())) {
-        if (wildcard_match(pattern, entry->d_name, encoding_)) names.emplace_back(entry->d_name);
+    std::string name;
+    while (next_name(dir.get(), name)) {
+        if (wildcard_match(pattern, name, encoding_)) names.push_back(name);
     }
     std::sort(names.begin(), names.end(),
               [](const std::string& a, const std::string& b) { return name_order_less(a, b); });
-    for (const std::string& name : names) found(name);
+    for (const std::string& listed : names) found(listed);
     return !names.empty();
 }
 

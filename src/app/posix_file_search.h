@@ -1,5 +1,5 @@
-// The dialog's wildcard file search done with opendir/readdir, for the
-// command line. It follows the Windows search where the program relies on
+// The dialog's wildcard file search done with opendir/readdir (their wide
+// forms on Windows, so that every name is found), for the command line. It follows the Windows search where the program relies on
 // it: * stands for any run of characters and ? for exactly one, ASCII letters
 // match without regard to case, every entry is a candidate (directories and
 // the "." and ".." entries included), and the names come back in one fixed
@@ -18,15 +18,12 @@ namespace kurvane::cli {
 // which bytes may be case-folded: a trail byte of a double-byte character
 // is never folded even when it lies in the ASCII letter range.
 enum class NameEncoding {
-    utf8,   // file names on Linux: a valid UTF-8 sequence is one character
-    cp932,  // file names from the Windows ANSI interfaces
+    utf8,   // the program's names (on Windows read as UTF-16 and converted):
+            // a valid UTF-8 sequence is one character
+    cp932,  // names as the Windows ANSI interfaces of a Japanese system give them
 };
 
-#ifdef _WIN32
-inline constexpr NameEncoding native_name_encoding = NameEncoding::cp932;
-#else
 inline constexpr NameEncoding native_name_encoding = NameEncoding::utf8;
-#endif
 
 bool wildcard_match(std::string_view pattern, std::string_view name,
                     NameEncoding encoding = native_name_encoding);

@@ -1,5 +1,7 @@
 #include "app/progress_line.h"
 
+#include "app/terminal_text.h"
+
 #include <memory>
 
 #ifdef _WIN32
@@ -98,7 +100,7 @@ void ProgressLine::add(std::uint64_t bytes) {
     std::string line = progress_text(language_, done, total_, static_cast<double>(now) / 1e9);
     const std::size_t width = line.size();
     if (width < shown_width_) line.append(shown_width_ - width, ' ');  // cover the longer line before
-    std::fprintf(err_, "\r%s", line.c_str());
+    write_terminal(err_, "\r" + line);
     std::fflush(err_);
     shown_width_ = width;
     printing_.store(false);
@@ -109,7 +111,10 @@ void ProgressLine::finish() {
     while (printing_.exchange(true)) {
     }
     if (shown_width_ > 0) {
-        std::fprintf(err_, "\r%s\r", std::string(shown_width_, ' ').c_str());
+        std::string blank(shown_width_ + 2, ' ');  // "\r", spaces over the line, "\r"
+        blank.front() = '\r';
+        blank.back() = '\r';
+        write_terminal(err_, blank);
         std::fflush(err_);
         shown_width_ = 0;
     }

@@ -1,5 +1,7 @@
 #include "app/terminal_text.h"
 
+#include "engine/text_encoding.h"
+
 #ifndef _WIN32
 #include <iconv.h>
 #include <langinfo.h>
@@ -7,22 +9,49 @@
 #include <cerrno>
 #include <clocale>
 #include <cstring>
+#else
+#include <io.h>
+#include <windows.h>
 #endif
 
 namespace kurvane::cli {
 
 #ifndef _WIN32
 
-std::string convert_cp932_to(std::string_view cp932, const char* to_codeset) {
+namespace {
+
+// Malformed UTF-8 as '?', so that iconv sees only whole characters.
+std::string well_formed(std::string_view utf8) {
+    std::string out;
+    out.reserve(utf8.size());
+    for (std::size_t pos = 0; pos < utf8.size();) {
+        const detail::Utf8Char c = detail::next_utf8(utf8, pos);
+        if (c.value == detail::replacement_char && c.length == 1) {
+            out += '?';
+        } else {
+            out.append(utf8.substr(pos, c.length));
+        }
+        pos += c.length;
+    }
+    return out;
+}
+
+bool is_utf8_codeset(std::string_view codeset) { return codeset == "UTF-8" || codeset == "utf8"; }
+
+}  // namespace
+
+std::string convert_utf8_to(std::string_view utf8, const char* to_codeset) {
+    const std::string text = well_formed(utf8);
+    if (is_utf8_codeset(to_codeset)) return text;
     const std::string target = std::string(to_codeset) + "//TRANSLIT";
-    const iconv_t cd = iconv_open(target.c_str(), "CP932");
-    if (cd == reinterpret_cast<iconv_t>(-1)) return std::string(cp932);
+    const iconv_t cd = iconv_open(target.c_str(), "UTF-8");
+    if (cd == reinterpret_cast<iconv_t>(-1)) return text;
 
     std::string out;
     char buffer[256];
     // iconv takes a non-const input pointer but does not write through it.
-    char* in = const_cast<char*>(cp932.data());
-    std::size_t in_left = cp932.size();
+    char* in = const_cast<char*>(text.data());
+    std::size_t in_left = text.size();
     while (in_left > 0) {
         char* next = buffer;
         std::size_t out_left = sizeof buffer;
@@ -30,11 +59,12 @@ std::string convert_cp932_to(std::string_view cp932, const char* to_codeset) {
         out.append(buffer, static_cast<std::size_t>(next - buffer));
         if (done != static_cast<std::size_t>(-1)) continue;
         if (errno == E2BIG) continue;  // the buffer was full: go round again
-        // EILSEQ or EINVAL: a byte that does not begin a valid character (or a
-        // lead byte at the very end). Show it as '?' and go on after it.
+        // EILSEQ: a character the target cannot show even transliterated.
+        // Show it as '?' and go on after it.
         out += '?';
-        ++in;
-        --in_left;
+        const std::size_t skip = detail::next_utf8({in, in_left}, 0).length;
+        in += skip;
+        in_left -= skip;
         iconv(cd, nullptr, nullptr, nullptr, nullptr);
     }
     char* next = buffer;
@@ -55,13 +85,18 @@ std::string terminal_codeset() {
     return codeset;
 }
 
-std::string cp932_to_terminal(std::string_view cp932) {
-    return convert_cp932_to(cp932, terminal_codeset().c_str());
+std::string utf8_to_terminal(std::string_view utf8) {
+    return convert_utf8_to(utf8, terminal_codeset().c_str());
 }
 
-bool terminal_to_cp932(std::string_view text, std::string& cp932) {
-    cp932.clear();
-    const iconv_t cd = iconv_open("CP932", terminal_codeset().c_str());
+bool terminal_to_utf8(std::string_view text, std::string& utf8) {
+    utf8.clear();
+    const std::string codeset = terminal_codeset();
+    if (is_utf8_codeset(codeset)) {
+        utf8.assign(text);
+        return well_formed(text) == text;
+    }
+    const iconv_t cd = iconv_open("UTF-8", codeset.c_str());
     if (cd == reinterpret_cast<iconv_t>(-1)) return false;
     char buffer[256];
     char* in = const_cast<char*>(text.data());  // iconv does not write through it
@@ -73,7 +108,7 @@ bool terminal_to_cp932(std::string_view text, std::string& cp932) {
         // A null input flushes the shift state once the text is used up.
         const std::size_t done = in_left > 0 ? iconv(cd, &in, &in_left, &next, &out_left)
                                              : iconv(cd, nullptr, nullptr, &next, &out_left);
-        cp932.append(buffer, static_cast<std::size_t>(next - buffer));
+        utf8.append(buffer, static_cast<std::size_t>(next - buffer));
         if (done == static_cast<std::size_t>(-1)) {
             ok = errno == E2BIG;
         } else if (in_left == 0 && next == buffer) {
@@ -84,17 +119,56 @@ bool terminal_to_cp932(std::string_view text, std::string& cp932) {
     return ok;
 }
 
-#else  // _WIN32: the console shows code page 932 as it is
+bool write_terminal(std::FILE* stream, std::string_view text) {
+    return std::fwrite(text.data(), 1, text.size(), stream) == text.size();
+}
 
-std::string convert_cp932_to(std::string_view cp932, const char*) { return std::string(cp932); }
+#else  // _WIN32: texts stay UTF-8 until write_terminal
 
-std::string terminal_codeset() { return "CP932"; }
+std::string convert_utf8_to(std::string_view utf8, const char*) { return std::string(utf8); }
 
-std::string cp932_to_terminal(std::string_view cp932) { return std::string(cp932); }
+std::string terminal_codeset() { return "UTF-8"; }
 
-bool terminal_to_cp932(std::string_view text, std::string& cp932) {
-    cp932.assign(text);
+std::string utf8_to_terminal(std::string_view utf8) { return std::string(utf8); }
+
+bool terminal_to_utf8(std::string_view text, std::string& utf8) {
+    // The arguments are read as UTF-16 and converted to UTF-8 by the entry point.
+    utf8.assign(text);
     return true;
+}
+
+namespace {
+
+std::wstring wide(std::string_view utf8) {
+    if (utf8.empty()) return {};
+    const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+    std::wstring out(static_cast<std::size_t>(n), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), out.data(), n);
+    return out;
+}
+
+}  // namespace
+
+bool write_terminal(std::FILE* stream, std::string_view text) {
+    const std::wstring utf16 = wide(text);
+    const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+    DWORD mode = 0;
+    if (handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode)) {
+        std::fflush(stream);  // what was written before comes first
+        DWORD written = 0;
+        return WriteConsoleW(handle, utf16.data(), static_cast<DWORD>(utf16.size()), &written, nullptr) != 0;
+    }
+    UINT code_page = GetConsoleOutputCP();
+    if (code_page == 0) code_page = GetACP();
+    std::string bytes;
+    if (!utf16.empty()) {
+        const int n = WideCharToMultiByte(code_page, 0, utf16.data(), static_cast<int>(utf16.size()), nullptr,
+                                          0, nullptr, nullptr);
+        bytes.resize(static_cast<std::size_t>(n));
+        WideCharToMultiByte(code_page, 0, utf16.data(), static_cast<int>(utf16.size()), bytes.data(), n,
+                            nullptr, nullptr);
+    }
+    return std::fwrite(bytes.data(), 1, bytes.size(), stream) == bytes.size();
 }
 
 #endif

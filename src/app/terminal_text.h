@@ -1,31 +1,40 @@
-// The program's texts are code page 932 bytes; a Linux terminal wants the
-// encoding of the user's locale. The conversion happens here, at the edge,
-// just before a text is printed.
+// The program's texts are UTF-8. A Linux terminal wants the encoding of the
+// user's locale, a Windows console UTF-16. The conversion happens here, at
+// the edge: texts are converted just before they are printed, and text typed
+// in the terminal just after it is read.
 #pragma once
 
+#include <cstdio>
 #include <string>
 #include <string_view>
 
 namespace kurvane::cli {
 
-// Converts code page 932 text to `to_codeset` (an iconv name). A byte that
-// is not valid code page 932, or a character the target cannot show, comes
-// out as '?'. When the conversion is not available at all the bytes are
-// returned unchanged.
-std::string convert_cp932_to(std::string_view cp932, const char* to_codeset);
+// Converts UTF-8 text to `to_codeset` (an iconv name). A byte that is not
+// well-formed UTF-8, or a character the target cannot show, comes out as '?'.
+// When the conversion is not available at all the bytes are returned
+// unchanged. On Windows the text is returned unchanged.
+std::string convert_utf8_to(std::string_view utf8, const char* to_codeset);
 
 // The encoding that terminal text is converted to: the codeset of the current
 // LC_CTYPE locale, or UTF-8 when the locale is C/POSIX (plain ASCII cannot
-// show the Japanese texts). Call after setlocale(LC_ALL, "").
+// show the Japanese texts). Call after setlocale(LC_ALL, ""). On Windows
+// "UTF-8": write_terminal does the conversion there.
 std::string terminal_codeset();
 
-// Code page 932 text as the terminal shows it. On Windows the console runs
-// in code page 932 and the bytes are returned unchanged.
-std::string cp932_to_terminal(std::string_view cp932);
+// UTF-8 text in the terminal's encoding, ready for write_terminal.
+std::string utf8_to_terminal(std::string_view utf8);
 
-// Converts text typed in the terminal's encoding to code page 932. Returns
-// false, leaving `cp932` unspecified, when any part of it has no code page
-// 932 form or is not valid in the terminal's encoding.
-bool terminal_to_cp932(std::string_view text, std::string& cp932);
+// Text typed in the terminal's encoding, as UTF-8. False, leaving `utf8`
+// unspecified, when it is not valid in that encoding.
+bool terminal_to_utf8(std::string_view text, std::string& utf8);
+
+// Writes terminal text to `stream`. On Windows a console gets it through
+// WriteConsoleW, so that every character shows whatever the console's code
+// page; a redirected stream gets the console's output code page (the ANSI
+// code page without a console), as other console programs write it, with
+// '?' for what that page lacks. Elsewhere the bytes are written as they are.
+// Returns false when the write failed.
+bool write_terminal(std::FILE* stream, std::string_view text);
 
 }  // namespace kurvane::cli

@@ -10,12 +10,16 @@
 #include "engine/file_names.h"
 #include "engine/file_replacement.h"
 #include "engine/overlapped_io.h"
+#include "engine/text_encoding.h"
 
 namespace kurvane {
 namespace {
 
 // The output name buffer of the dialog's pass holds 256 bytes: the part before
-// the first '.' plus ".txt" and a terminator.
+// the first '.' plus ".txt" and a terminator. The part is measured in code
+// page 932 bytes, as a Japanese system always did; a character that code page
+// lacks counts its UTF-16 units, so the output name stays within the 255
+// units a Windows file name may have.
 constexpr std::size_t max_base_length = 251;
 
 struct FileCloser {
@@ -74,20 +78,22 @@ ExtractStatus failure(ExtractError error, int sys_errno = 0) {
     return status;
 }
 
+using detail::path_from_utf8;
+
 bool is_directory(const char* path) {
     std::error_code ec;
-    return std::filesystem::is_directory(path, ec) && !ec;
+    return std::filesystem::is_directory(path_from_utf8(path), ec) && !ec;
 }
 
 bool is_regular(const char* path) {
     std::error_code ec;
-    return std::filesystem::is_regular_file(path, ec) && !ec;
+    return std::filesystem::is_regular_file(path_from_utf8(path), ec) && !ec;
 }
 
 // A path that exists but is not a regular file (a directory, a device, a pipe).
 bool exists_but_not_regular(const char* path) {
     std::error_code ec;
-    const auto st = std::filesystem::status(path, ec);
+    const auto st = std::filesystem::status(path_from_utf8(path), ec);
     return !ec && std::filesystem::exists(st) && !std::filesystem::is_regular_file(st);
 }
 
@@ -98,8 +104,9 @@ bool output_is_input(const char* input_path, const char* output_path) {
     if (detail::windows_path_key(input_path) == detail::windows_path_key(output_path)) return true;
 #endif
     std::error_code ec;
-    if (!std::filesystem::exists(output_path, ec)) return false;
-    return std::filesystem::equivalent(input_path, output_path, ec) && !ec;
+    const std::filesystem::path output = path_from_utf8(output_path);
+    if (!std::filesystem::exists(output, ec)) return false;
+    return std::filesystem::equivalent(path_from_utf8(input_path), output, ec) && !ec;
 }
 
 // Opens the input after refusing a directory (reading one fails late, after
@@ -108,7 +115,7 @@ bool output_is_input(const char* input_path, const char* output_path) {
 ExtractStatus open_input(const char* input_path, FilePtr& in) {
     if (is_directory(input_path)) return failure(ExtractError::not_regular);
     errno = 0;
-    in.reset(std::fopen(input_path, "rb"));
+    in.reset(detail::open_file(input_path, "rb"));
     if (!in) return failure(ExtractError::open_input, errno_or(ENOENT));
     // The pass reads in large pieces; a stream buffer would only add a copy.
     std::setvbuf(in.get(), nullptr, _IONBF, 0);
@@ -172,10 +179,11 @@ bool is_device_name(std::string_view path) {
 std::string link_target(const char* output_path) {
     namespace fs = std::filesystem;
     constexpr int max_links = 40;  // what Linux follows in one lookup
-    fs::path path = output_path;
+    fs::path path = path_from_utf8(output_path);
     for (int k = 0; k < max_links; ++k) {
         std::error_code ec;
-        if (!fs::is_symlink(fs::symlink_status(path, ec)) || ec) return k == 0 ? output_path : path.string();
+        if (!fs::is_symlink(fs::symlink_status(path, ec)) || ec)
+            return k == 0 ? output_path : detail::utf8_from_path(path);
         const fs::path link = fs::read_symlink(path, ec);
         if (ec) return output_path;
         path = link.is_absolute() ? link : path.parent_path() / link;
@@ -196,7 +204,7 @@ bool written_in_place(const std::string& target) {
 ExtractStatus extract_in_place(std::FILE* in, const char* output_path, const ExtractionSettings& settings,
                                const ExtractOptions& options) {
     errno = 0;
-    FilePtr out(std::fopen(output_path, "wb"));
+    FilePtr out(detail::open_file(output_path, "wb"));
     if (!out) return failure(ExtractError::create_output, errno_or(EACCES));
     // The pass hands over large blocks; a stream buffer would only add a copy.
     std::setvbuf(out.get(), nullptr, _IONBF, 0);
@@ -216,7 +224,7 @@ ExtractStatus extract_replacing(std::FILE* in, const std::string& target, const 
     // An existing output that may not be written stays refused, as it was
     // when it was opened in place (a rename would need only the directory).
     errno = 0;
-    if (std::FILE* existing = std::fopen(target.c_str(), "r+b")) {
+    if (std::FILE* existing = detail::open_file(target, "r+b")) {
         std::fclose(existing);
     } else if (errno != ENOENT) {
         return failure(ExtractError::create_output, errno_or(EACCES));
@@ -231,38 +239,6 @@ ExtractStatus extract_replacing(std::FILE* in, const std::string& target, const 
 }
 
 }  // namespace
-
-namespace detail {
-
-std::size_t last_component_start(std::string_view path, bool backslash_too) {
-    std::size_t start = 0;
-    for (std::size_t k = 0; k < path.size(); ++k) {
-        const auto c = static_cast<unsigned char>(path[k]);
-        if (backslash_too && is_cp932_lead(c)) {
-            ++k;  // the trail byte may be 0x5C
-        } else if (c == '/' || (backslash_too && c == '\\')) {
-            start = k + 1;
-        }
-    }
-    return start;
-}
-
-std::string windows_path_key(std::string_view path) {
-    std::string key(path);
-    for (std::size_t k = 0; k < key.size(); ++k) {
-        const auto c = static_cast<unsigned char>(key[k]);
-        if (is_cp932_lead(c)) {
-            ++k;
-        } else if (c >= 'A' && c <= 'Z') {
-            key[k] = static_cast<char>(c - 'A' + 'a');
-        } else if (c == '\\') {
-            key[k] = '/';
-        }
-    }
-    return key;
-}
-
-}  // namespace detail
 
 const char* describe(ExtractError error) {
     switch (error) {
@@ -281,7 +257,7 @@ const char* describe(ExtractError error) {
 
 bool output_name_for(std::string_view name, std::string& output) {
     const std::string_view base = name.substr(0, name.find('.'));
-    if (base.size() > max_base_length) return false;
+    if (detail::bound_width(base) > max_base_length) return false;
     output.assign(base);
     output += ".txt";
     return true;

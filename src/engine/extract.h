@@ -15,7 +15,7 @@ namespace kurvane {
 // prints; front ends turn this into a message (or, in the dialog, silence).
 enum class ExtractError {
     none,
-    name_too_long,    // the part of the name before its first '.' exceeds 251 bytes
+    name_too_long,    // the part of the name before its first '.' exceeds 251 bytes (see output_name_for)
     output_is_input,  // the output would be the input file itself
     open_input,       // the input cannot be opened (errno in sys_errno)
     not_regular,      // the input is a directory
@@ -36,15 +36,18 @@ struct ExtractStatus {
 // A short English description of an error, for front ends that print one.
 const char* describe(ExtractError error);
 
-// Output name of a bare file name: the name up to its first '.', then ".txt"
-// ("a.b.dat" gives "a.txt", ".dat" gives ".txt", "abc" gives "abc.txt").
-// Returns false when the part before the first '.' is longer than 251 bytes.
+// Output name of a bare UTF-8 file name: the name up to its first '.', then
+// ".txt" ("a.b.dat" gives "a.txt", ".dat" gives ".txt", "abc" gives
+// "abc.txt"). Returns false when the part before the first '.' is longer than
+// 251 bytes, counted in code page 932 bytes for the characters it has and in
+// UTF-16 units for the others (see detail::bound_width).
 bool output_name_for(std::string_view name, std::string& output);
 
 // The same rule applied to the last component of a path, keeping its
 // directory ("dir/a.b.dat" gives "dir/a.txt").
 bool output_path_for(std::string_view path, std::string& output);
 
+// Paths are UTF-8 (see engine/file_names.h).
 // Extracts input_path into output_path under the given record, written as
 // options.format says (the plain format takes the fast pass). Refuses,
 // before anything is created, an output that is the input itself and an
@@ -67,7 +70,7 @@ ExtractStatus extract_to_stream(const char* input_path, std::FILE* output,
 ExtractStatus extract_stream(std::FILE* input, std::FILE* output, const ExtractionSettings& settings,
                              const ExtractOptions& options = {});
 
-// The dialog's operation: extracts the bare name `name` beside itself under
+// The dialog's operation: extracts the bare UTF-8 name `name` beside itself under
 // g_settings. Returns 1 when the output file has been written, 0 otherwise.
 int extract_file(const char* name);
 // The same, telling `progress` the input bytes read so far now and then.

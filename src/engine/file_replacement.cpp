@@ -111,12 +111,12 @@ int FileReplacement::open(std::string_view target) {
     for (unsigned attempt = 0; attempt < attempts; ++attempt) {
         std::string temporary = temporary_name(target.substr(0, start), attempt);
         std::error_code ec;
-        if (fs::symlink_status(temporary, ec).type() != fs::file_type::not_found) continue;
+        if (fs::symlink_status(detail::path_from_utf8(temporary), ec).type() != fs::file_type::not_found) continue;
 
         const int slot = claim_slot(temporary);
         if (slot == -2) return EINTR;
         errno = 0;
-        file_ = std::fopen(temporary.c_str(), "wb");
+        file_ = detail::open_file(temporary, "wb");
         if (file_ == nullptr) {
             const int error = errno_or(EACCES);
             release_slot(slot);
@@ -126,8 +126,9 @@ int FileReplacement::open(std::string_view target) {
         slot_ = slot;
         // The new file takes the old one's permissions: replacing a private
         // file must not make it readable to others.
-        const fs::file_status old = fs::status(target_, ec);
-        if (!ec && fs::is_regular_file(old)) fs::permissions(temporary_, old.permissions(), ec);
+        const fs::file_status old = fs::status(detail::path_from_utf8(target_), ec);
+        if (!ec && fs::is_regular_file(old))
+            fs::permissions(detail::path_from_utf8(temporary_), old.permissions(), ec);
         return 0;
     }
     return EEXIST;
@@ -148,7 +149,7 @@ int FileReplacement::commit() {
     // std::filesystem::rename replaces an existing file on POSIX (rename)
     // and on Windows (MoveFileExW with MOVEFILE_REPLACE_EXISTING).
     std::error_code ec;
-    fs::rename(temporary_, target_, ec);
+    fs::rename(detail::path_from_utf8(temporary_), detail::path_from_utf8(target_), ec);
     if (ec) {
         discard();
         return errno_of(ec);
@@ -165,7 +166,7 @@ void FileReplacement::discard() noexcept {
         file_ = nullptr;
     }
     if (!temporary_.empty()) {
-        std::remove(temporary_.c_str());
+        detail::remove_file(temporary_);
         temporary_.clear();
     }
     // Left only once the file is gone, so a handler never misses it.

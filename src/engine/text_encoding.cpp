@@ -1,5 +1,7 @@
 #include "engine/text_encoding.h"
 
+#include <algorithm>
+
 #include "engine/file_names.h"
 
 namespace kurvane::detail {
@@ -22,6 +24,10 @@ std::size_t put_utf8(char32_t u, unsigned char* dst) {
     return 3;
 }
 
+constexpr char32_t half_katakana_first = 0xFF61;  // 0xA1 in code page 932
+constexpr unsigned char half_katakana_byte_first = 0xA1;
+constexpr unsigned char half_katakana_byte_last = 0xDF;
+
 }  // namespace
 
 char32_t cp932_double_char(unsigned char lead, unsigned char trail) {
@@ -38,8 +44,8 @@ std::size_t cp932_to_utf8(const unsigned char* src, std::size_t n, unsigned char
         char32_t u = replacement_char;
         if (c < 0x80) {
             u = c;
-        } else if (c >= 0xA1 && c <= 0xDF) {
-            u = 0xFF61 + (c - 0xA1u);  // half-width katakana and punctuation
+        } else if (c >= half_katakana_byte_first && c <= half_katakana_byte_last) {
+            u = half_katakana_first + (c - half_katakana_byte_first);
         } else if (is_cp932_lead(c) && k + 1 < n) {
             // A lead byte whose trail does not complete a character is
             // replaced alone; the trail is then read as a character itself.
@@ -51,6 +57,117 @@ std::size_t cp932_to_utf8(const unsigned char* src, std::size_t n, unsigned char
         out += put_utf8(u, dst + out);
     }
     return out;
+}
+
+std::string cp932_to_utf8(std::string_view cp932) {
+    std::string out(utf8_per_cp932_byte * cp932.size(), '\0');
+    out.resize(cp932_to_utf8(reinterpret_cast<const unsigned char*>(cp932.data()), cp932.size(),
+                             reinterpret_cast<unsigned char*>(out.data())));
+    return out;
+}
+
+int cp932_code(char32_t u) {
+    if (u < 0x80) return static_cast<int>(u);
+    if (u >= half_katakana_first && u <= half_katakana_first + (half_katakana_byte_last - half_katakana_byte_first))
+        return static_cast<int>(half_katakana_byte_first + (u - half_katakana_first));
+    if (u > 0xFFFF) return -1;
+    const Cp932Encoding* end = cp932_encode_table + cp932_encode_count;
+    const Cp932Encoding* hit = std::lower_bound(
+        cp932_encode_table, end, u, [](const Cp932Encoding& e, char32_t v) { return e.unicode < v; });
+    return hit != end && hit->unicode == u ? hit->code : -1;
+}
+
+Utf8Char next_utf8(std::string_view text, std::size_t pos) {
+    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[pos + k]); };
+    const unsigned char c = byte(0);
+    if (c < 0x80) return {c, 1};
+    std::size_t length;
+    char32_t value;
+    char32_t least;
+    if (c >= 0xC2 && c <= 0xDF) {
+        length = 2, value = c & 0x1Fu, least = 0x80;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+        length = 3, value = c & 0x0Fu, least = 0x800;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        length = 4, value = c & 0x07u, least = 0x10000;
+    } else {
+        return {replacement_char, 1};
+    }
+    if (text.size() - pos < length) return {replacement_char, 1};
+    for (std::size_t k = 1; k < length; ++k) {
+        if ((byte(k) & 0xC0u) != 0x80u) return {replacement_char, 1};
+        value = value << 6 | (byte(k) & 0x3Fu);
+    }
+    if (value < least || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return {replacement_char, 1};
+    return {value, length};
+}
+
+bool utf8_to_cp932(std::string_view utf8, std::string& cp932) {
+    cp932.clear();
+    cp932.reserve(utf8.size());
+    for (std::size_t pos = 0; pos < utf8.size();) {
+        const Utf8Char c = next_utf8(utf8, pos);
+        // A replacement character read from the text is refused like a
+        // malformed byte: code page 932 has neither.
+        const int code = cp932_code(c.value);
+        if (code < 0) return false;
+        if (code > 0xFF) cp932.push_back(static_cast<char>(code >> 8));
+        cp932.push_back(static_cast<char>(code & 0xFF));
+        pos += c.length;
+    }
+    return true;
+}
+
+std::string utf16_to_utf8(std::u16string_view utf16) {
+    std::string out;
+    out.reserve(utf16.size());
+    for (std::size_t k = 0; k < utf16.size(); ++k) {
+        char32_t u = utf16[k];
+        if (u >= 0xD800 && u <= 0xDBFF && k + 1 < utf16.size() && utf16[k + 1] >= 0xDC00 && utf16[k + 1] <= 0xDFFF) {
+            u = 0x10000 + ((u - 0xD800) << 10) + (utf16[k + 1] - 0xDC00u);
+            ++k;
+        } else if (u >= 0xD800 && u <= 0xDFFF) {
+            u = replacement_char;
+        }
+        if (u < 0x10000) {
+            unsigned char bytes[3];
+            out.append(reinterpret_cast<const char*>(bytes), put_utf8(u, bytes));
+        } else {
+            out += static_cast<char>(0xF0 | (u >> 18));
+            out += static_cast<char>(0x80 | ((u >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((u >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (u & 0x3F));
+        }
+    }
+    return out;
+}
+
+std::size_t bound_width(char32_t u) {
+    const int code = cp932_code(u);
+    if (code >= 0) return code > 0xFF ? 2 : 1;
+    return u > 0xFFFF ? 2 : 1;
+}
+
+std::size_t bound_width(std::string_view utf8) {
+    std::size_t width = 0;
+    for (std::size_t pos = 0; pos < utf8.size();) {
+        const Utf8Char c = next_utf8(utf8, pos);
+        width += bound_width(c.value);
+        pos += c.length;
+    }
+    return width;
+}
+
+std::size_t bounded_prefix(std::string_view utf8, std::size_t max_width) {
+    std::size_t width = 0;
+    std::size_t pos = 0;
+    while (pos < utf8.size()) {
+        const Utf8Char c = next_utf8(utf8, pos);
+        width += bound_width(c.value);
+        if (width > max_width) break;
+        pos += c.length;
+    }
+    return pos;
 }
 
 }  // namespace kurvane::detail

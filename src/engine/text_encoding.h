@@ -1,9 +1,12 @@
-// Code page 932 text to UTF-8, for output that a UTF-8 terminal or pipeline
-// reads. Portable: a generated table, no platform converter.
+// Code page 932 and UTF-8, both ways. UTF-8 is the program's own text form;
+// code page 932 is what data files, the extracted text and setting.dat hold.
+// Portable: generated tables, no platform converter.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <string_view>
 
 namespace kurvane::detail {
 
@@ -13,6 +16,16 @@ inline constexpr std::size_t cp932_lead_rows = 0x9F - 0x81 + 1 + 0xFC - 0xE0 + 1
 inline constexpr unsigned cp932_trail_first = 0x40;
 inline constexpr std::size_t cp932_trail_count = 0xFC - cp932_trail_first + 1;
 extern const std::uint16_t cp932_double_table[cp932_lead_rows][cp932_trail_count];
+
+// The way back for double-byte characters, sorted by code point. Where a
+// character has several codes, the one Windows writes (see
+// scripts/gen_cp932_table.py).
+struct Cp932Encoding {
+    std::uint16_t unicode;
+    std::uint16_t code;  // lead << 8 | trail
+};
+inline constexpr std::size_t cp932_encode_count = 9206;
+extern const Cp932Encoding cp932_encode_table[cp932_encode_count];
 
 inline constexpr char32_t replacement_char = 0xFFFD;
 
@@ -29,5 +42,52 @@ char32_t cp932_double_char(unsigned char lead, unsigned char trail);
 // that does not start a character of code page 932 (or a lead byte without
 // a valid trail) becomes U+FFFD. Half-width katakana stay half-width.
 std::size_t cp932_to_utf8(const unsigned char* src, std::size_t n, unsigned char* dst);
+
+// The same over strings.
+std::string cp932_to_utf8(std::string_view cp932);
+
+// The code page 932 code of a code point: 0x00-0xFF for a single byte,
+// lead << 8 | trail for a double-byte character, -1 when code page 932 has
+// no such character. Only exact mappings count (no "best fit": U+00A5 is
+// not written as 0x5C).
+int cp932_code(char32_t u);
+
+// One character of UTF-8 text at text[pos]: its code point and its length
+// in bytes. A byte that starts no well-formed character (a stray
+// continuation byte, an overlong or truncated form, a surrogate) is one
+// character of its own, U+FFFD.
+struct Utf8Char {
+    char32_t value;
+    std::size_t length;
+};
+Utf8Char next_utf8(std::string_view text, std::size_t pos);
+
+// UTF-8 to code page 932. False, with `cp932` unspecified, when the text is
+// not well-formed UTF-8 or holds a character code page 932 has no code for.
+bool utf8_to_cp932(std::string_view utf8, std::string& cp932);
+
+// UTF-16 (a Windows name or argument) to UTF-8. A surrogate without its
+// partner, which Windows names may hold, becomes U+FFFD.
+std::string utf16_to_utf8(std::u16string_view utf16);
+
+// How many bytes a character takes in the program's byte bounds: its code
+// page 932 length when it has one (1 or 2), otherwise its UTF-16 length (1,
+// or 2 beyond the Basic Multilingual Plane). A Japanese system's bounds count
+// code page 932 bytes; a character that code page holds no code for counts
+// as Windows counts it in a file name.
+std::size_t bound_width(char32_t u);
+
+// The bound width of a whole text.
+std::size_t bound_width(std::string_view utf8);
+
+// The most UTF-8 bytes per unit of bound width: a half-width katakana or a
+// Hangul syllable takes 3 bytes for a width of 1 (a kanji 3 for 2, an emoji 4
+// for 2).
+inline constexpr std::size_t utf8_per_bound_unit = 3;
+
+// The length in bytes of the longest prefix of `utf8` whose bound width is
+// at most max_width, never ending inside a character: a character that
+// would cross the bound is dropped whole.
+std::size_t bounded_prefix(std::string_view utf8, std::size_t max_width);
 
 }  // namespace kurvane::detail

@@ -8,7 +8,9 @@
 #include <system_error>
 #include <type_traits>
 
+#include "engine/file_names.h"
 #include "engine/file_replacement.h"
+#include "engine/text_encoding.h"
 
 namespace kurvane {
 namespace {
@@ -66,7 +68,7 @@ std::string_view savable_text(std::string_view text) {
 // Closes on every path; close() reports whether buffered data reached the file.
 class File {
 public:
-    File(const char* path, const char* mode) : f_(std::fopen(path, mode)) {}
+    File(const char* path, const char* mode) : f_(detail::open_file(path, mode)) {}
     File(const File&) = delete;
     File& operator=(const File&) = delete;
     ~File() {
@@ -86,9 +88,32 @@ private:
 
 }  // namespace
 
+// The extension as the file stores it: code page 932 bytes, as a Japanese
+// system has always written them. A text that code page cannot hold whole
+// (café, 한국어) keeps every character it can, and each character it cannot
+// becomes '?', the wildcard for one character: loaded again, the extension
+// still finds the files the typed one found (* and ? are how the search reads
+// it). Malformed UTF-8 becomes '?' the same way.
+std::string stored_extension(std::string_view utf8) {
+    std::string out;
+    for (std::size_t pos = 0; pos < utf8.size();) {
+        const detail::Utf8Char c = detail::next_utf8(utf8, pos);
+        const int code = detail::cp932_code(c.value);
+        if (code < 0) {
+            out.push_back('?');
+        } else {
+            if (code > 0xFF) out.push_back(static_cast<char>(code >> 8));
+            out.push_back(static_cast<char>(code & 0xFF));
+        }
+        pos += c.length;
+    }
+    return out;
+}
+
 std::vector<unsigned char> encode_settings(std::string_view extension,
                                            const ExtractionSettings& settings) {
-    const std::string_view text = savable_text(extension);
+    const std::string stored = stored_extension(extension);
+    const std::string_view text = savable_text(stored);
     std::vector<unsigned char> out;
     out.reserve(text.size() + 1 + settings_layout_size);
     out.insert(out.end(), text.begin(), text.end());
@@ -138,7 +163,8 @@ void decode_settings(std::span<const unsigned char> bytes, std::string& extensio
         text_size = bytes.size();
         pos = bytes.size();
     }
-    extension.assign(reinterpret_cast<const char*>(bytes.data()), text_size);
+    extension = detail::cp932_to_utf8(
+        std::string_view(reinterpret_cast<const char*>(bytes.data()), text_size));
 
     visit_layout(
         settings,
@@ -167,9 +193,10 @@ int load_settings(ExtensionField& field, ExtractionSettings& settings, const cha
     // device or a pipe of that name, or a name that cannot be examined,
     // counts as present but unreadable.
     std::error_code ec;
-    const fs::file_status link = fs::symlink_status(path, ec);
+    const fs::path file_path = detail::path_from_utf8(path);
+    const fs::file_status link = fs::symlink_status(file_path, ec);
     if (link.type() == fs::file_type::not_found) return 1;
-    if (ec || fs::status(path, ec).type() != fs::file_type::regular) return 0;
+    if (ec || fs::status(file_path, ec).type() != fs::file_type::regular) return 0;
 
     File file(path, "rb");
     if (!file) return 0;

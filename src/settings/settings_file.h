@@ -17,8 +17,8 @@ inline constexpr std::size_t settings_text_buffer = 256;  // text + terminator
 inline constexpr std::size_t settings_layout_size = 230;  // bytes after the terminator
 
 // The extension field of the main dialog, as the settings store sees it:
-// code page 932 bytes in and out. The Win32 dialog, the command line and the
-// tests each provide one.
+// UTF-8 text in and out (the file itself stores code page 932 bytes). The
+// Win32 dialog, the command line and the tests each provide one.
 class ExtensionField {
 public:
     virtual ~ExtensionField() = default;
@@ -26,8 +26,11 @@ public:
     virtual void set_text(std::string_view text) = 0;
 };
 
-// Pure codec. encode_settings cuts the text at a zero byte and to 255 bytes
-// and returns exactly L + 231 bytes.
+// Pure codec. The extension is UTF-8 on the caller's side and code page 932
+// in the bytes. encode_settings converts the text (a character code page 932
+// lacks is stored as '?'), cuts it at a zero byte and to 255 bytes and
+// returns exactly L + 231 bytes, L the stored length. decode_settings gives
+// the stored text as UTF-8 (a byte that starts no character as U+FFFD).
 std::vector<unsigned char> encode_settings(std::string_view extension,
                                            const ExtractionSettings& settings);
 
@@ -37,6 +40,7 @@ std::vector<unsigned char> encode_settings(std::string_view extension,
 void decode_settings(std::span<const unsigned char> bytes, std::string& extension,
                      ExtractionSettings& settings);
 
+// Paths are UTF-8.
 // Loads `path` into `settings` and the field: 1 when there is no such file or
 // it was read, 0 when the name exists but is not a regular file that can be
 // opened and read; then the record is untouched. The field is emptied first

@@ -8,23 +8,27 @@
 
 #include "engine/extract.h"
 #include "engine/file_names.h"
+#include "engine/text_encoding.h"
 #include "ui/messages.h"
-#include "ui/text_cut.h"
 
 namespace kurvane {
 
 namespace {
 
 // Only the first 11 bytes of the extension field take part in a search (the
-// whole text is still what the settings file saves).
+// whole text is still what the settings file saves). The bytes are those of
+// code page 932, as a Japanese system counts them; the text itself is UTF-8,
+// at most 3 bytes per counted byte.
 constexpr std::size_t extension_max_bytes = 11;
+constexpr std::size_t extension_max_utf8 = extension_max_bytes * detail::utf8_per_bound_unit;
 // "*." + extension + terminator.
-constexpr std::size_t pattern_buffer_size = 2 + extension_max_bytes + 1;
+constexpr std::size_t pattern_buffer_size = 2 + extension_max_utf8 + 1;
 // The longest pattern, then the not-found text (its terminator included).
 constexpr std::size_t not_found_buffer_size =
     pattern_buffer_size - 1 + sizeof(text::not_found_format) - sizeof("%s") + 1;
-static_assert(pattern_buffer_size == 14);
-static_assert(not_found_buffer_size == 46);
+static_assert(pattern_buffer_size == 36);
+static_assert(sizeof(text::not_found_format) == 51, "the UTF-8 bytes of %sファイルは発見できませんでした。");
+static_assert(not_found_buffer_size == 84);
 
 constexpr char ascii_lower(char c) {
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
@@ -67,12 +71,11 @@ int search_files(MainDialogViews& views) {
     // The list goes first, so that a refused search leaves it empty too.
     clear_list(views.list);
 
-    // The bound is 11 bytes. When byte 11 would be the lead byte of a
-    // double-byte character whose trail byte lies beyond it, that lone lead
-    // byte is dropped: a pattern never ends in half a character.
+    // The bound is 11 bytes. A double-byte character whose trail byte
+    // would be byte 12 is dropped whole: a pattern never ends in half a
+    // character.
     const std::string field = views.extension.text();
-    const std::string_view extension(field.data(),
-                                     cp932_cut_length(field, extension_max_bytes));
+    const std::string_view extension(field.data(), detail::bounded_prefix(field, extension_max_bytes));
 
     if (extension.empty()) {
         views.messages.show(text::no_extension, text::caption_oops);
@@ -159,7 +162,7 @@ int extract_all_files(MainDialogViews& views, int* passed_over, WalkObserver* ob
         std::string output;
         const bool named = output_name_for(name, output);
         if (named && written.contains(file_name_key(output))) {
-            clashes.push_back(name + " \x81\xa8 " + output);  // name → output
+            clashes.push_back(name + " → " + output);
             continue;
         }
         // A failed extraction shows nothing; the walk goes on.

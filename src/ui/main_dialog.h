@@ -10,7 +10,9 @@
 
 namespace kurvane {
 
-// The ordered file list with at most one selected entry (code page 932 names).
+// Every text crossing these views is UTF-8: names, the extension, messages.
+
+// The ordered file list with at most one selected entry.
 class FileListView {
 public:
     virtual ~FileListView() = default;
@@ -21,7 +23,7 @@ public:
     virtual int selection() const = 0;  // -1 when nothing is selected
 };
 
-// A modal message with one OK button (code page 932 text and caption).
+// A modal message with one OK button.
 class MessageView {
 public:
     virtual ~MessageView() = default;
@@ -62,7 +64,8 @@ public:
 
 // Each command shows why it refuses, with a message, and then returns 0.
 // Empties the list, then searches for "*." and the first 11 bytes of the
-// extension; 1 once the search ran, whatever it found.
+// extension, counted in code page 932 bytes (see detail::bounded_prefix); 1
+// once the search ran, whatever it found.
 int search_files(MainDialogViews& views);
 // Appends the names matching `pattern`; 0, after a message, when none does.
 int fill_file_list(MainDialogViews& views, const char* pattern);

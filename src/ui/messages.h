@@ -1,9 +1,9 @@
 // Every text the main dialog shows, named once so that the Win32 dialog, the
-// command line and the tests use the same bytes. Literals are code page 932
-// (see cp932.h); the two formats are printf formats.
+// command line and the tests use the same bytes. Literals are UTF-8 (see
+// utf8_literals.h); the two formats are printf formats.
 #pragma once
 
-#include "cp932.h"
+#include "utf8_literals.h"
 
 namespace kurvane::text {
 

@@ -6,8 +6,8 @@
 #include <optional>
 #include <string>
 
+#include "engine/text_encoding.h"
 #include "ui/resource.h"
-#include "ui/text_cut.h"
 
 namespace kurvane {
 
@@ -79,21 +79,28 @@ std::optional<std::uint32_t> parse_unsigned(std::string_view text) {
     return static_cast<std::uint32_t>(value);
 }
 
-// An entry's text: its bytes up to the first zero, never more than max_bytes,
-// so an entry loaded without a terminator is not read past its width.
-std::string_view entry_text(const unsigned char* entry, std::size_t max_bytes) {
+// An entry's text as UTF-8: its code page 932 bytes up to the first zero,
+// never more than max_bytes, so an entry loaded without a terminator is not
+// read past its width.
+std::string entry_text(const unsigned char* entry, std::size_t max_bytes) {
     const char* bytes = reinterpret_cast<const char*>(entry);
     const void* zero = std::memchr(bytes, 0, max_bytes);
-    return {bytes, zero ? static_cast<std::size_t>(static_cast<const char*>(zero) - bytes) : max_bytes};
+    return detail::cp932_to_utf8(
+        {bytes, zero ? static_cast<std::size_t>(static_cast<const char*>(zero) - bytes) : max_bytes});
 }
 
-// Stores at most max_bytes of `text` in an entry of max_bytes + 1 bytes,
-// zero-filled behind it. A double-byte character that would be split by the
-// limit is dropped whole (see cp932_cut_length): an excluded pair or exempt
-// string ending in a lone lead byte would match half a character.
+// Stores the UTF-8 `text` as code page 932 bytes, at most max_bytes of
+// them, in an entry of max_bytes + 1 bytes, zero-filled behind it; the data
+// the engine compares an entry with is code page 932. A double-byte
+// character that would be split by the limit is dropped whole: an excluded
+// pair or exempt string ending in a lone lead byte would match half a
+// character. A text holding a character code page 932 lacks can never occur
+// in such data, so its entry is left empty, which matches nothing either.
 void store_entry(std::string_view text, unsigned char* entry, std::size_t max_bytes) {
     std::memset(entry, 0, max_bytes + 1);
-    std::memcpy(entry, text.data(), cp932_cut_length(text, max_bytes));
+    std::string bytes;
+    if (!detail::utf8_to_cp932(text.substr(0, detail::bounded_prefix(text, max_bytes)), bytes)) return;
+    std::memcpy(entry, bytes.data(), bytes.size());  // bounded_prefix kept it within max_bytes
 }
 
 }  // namespace

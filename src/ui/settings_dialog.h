@@ -15,7 +15,7 @@ public:
     virtual ~SettingsControls() = default;
     virtual bool checked(int id) const = 0;
     virtual void set_checked(int id, bool on) = 0;
-    // Texts are code page 932 bytes. A numeric edit shows an unsigned decimal.
+    // Texts are UTF-8. A numeric edit shows an unsigned decimal.
     virtual std::string text(int id) const = 0;
     virtual void set_text(int id, std::string_view text) = 0;
 };

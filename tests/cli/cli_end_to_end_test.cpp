@@ -477,6 +477,24 @@ TEST_F(cli_binary, ext_search_extracts_every_listed_file) {
     EXPECT_FALSE(fs::exists(at("f.txt")));
 }
 
+TEST_F(cli_binary, ext_search_extracts_names_of_any_script_beside_themselves) {
+    const struct {
+        const char8_t* name;
+        const char8_t* output;
+    } cases[] = {
+        {u8"台本.dat", u8"台本.txt"},
+        {u8"表示.dat", u8"表示.txt"},  // 0x5C trail byte in code page 932
+        {u8"café.v2.dat", u8"café.txt"},
+        {u8"한국어.dat", u8"한국어.txt"},
+        {u8"セーブ😀.dat", u8"セーブ😀.txt"},
+    };
+    for (const auto& c : cases) put(utf8(c.name).c_str(), hiragana_data);
+    const Result r = run({"-e", "dat"});
+    EXPECT_RUN(r, 0);
+    EXPECT_EQ(r.err, utf8(u8"kurvane: 変換が終了しました。\n"));
+    for (const auto& c : cases) EXPECT_EQ(file(utf8(c.output).c_str()), hiragana_text) << utf8(c.name);
+}
+
 TEST_F(cli_binary, ext_search_never_overwrites_an_output_of_the_same_walk) {
     put("save.1.dat", hiragana_data);
     put("save.2.dat", mixed_data);

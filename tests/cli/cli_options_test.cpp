@@ -217,6 +217,9 @@ TEST(cli_options, setting_and_format_options_sweep) {
         {{"--exclude=\xe2\x82\xac"}, "!--exclude '\xe2\x82\xac' cannot be converted to code page 932"},  // €
         {{"--exclude=\xff"}, "!--exclude '\xff' cannot be converted to code page 932"},
         {{"--keep=ABC", "--keep=\xe6\xbc\xa2"}, "keep=414243,8abf,"},
+        // 表 ends in 0x5C; ⅰ has two codes, and Windows writes 0xFA40.
+        {{"--keep=\xe8\xa1\xa8\xe2\x85\xb0"}, "keep=955cfa40,"},
+        {{"--keep=caf\xc3\xa9"}, "!--keep 'caf\xc3\xa9' cannot be converted to code page 932"},
         {{"--keep=12345678901234567890"}, "keep=3132333435363738393031323334353637383930,"},
         {{"--keep=123456789012345678901"},
          "!--keep text '123456789012345678901' is 21 bytes in code page 932; at most 20 fit"},

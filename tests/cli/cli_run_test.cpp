@@ -23,61 +23,57 @@ namespace fs = std::filesystem;
 
 std::string utf8(const char8_t* text) { return reinterpret_cast<const char*>(text); }
 
-// Code page 932 bytes of "変換が終了しました。", written out so that this file
-// needs no code page 932 literals.
-constexpr char done_cp932[] = "\x95\xcf\x8a\xb7\x82\xaa\x8f\x49\x97\xb9\x82\xb5\x82\xdc\x82\xb5\x82\xbd\x81\x42";
-
-TEST(terminal_text, converts_code_page_932_to_the_target_encoding) {
-    EXPECT_EQ(convert_cp932_to(done_cp932, "UTF-8"), utf8(u8"変換が終了しました。"));
-    // 0x5C as a trail byte belongs to the kanji; as a lone byte it is the
-    // backslash (CP932 as Windows maps it).
-    EXPECT_EQ(convert_cp932_to("\x95\x5c\x5c", "UTF-8"), utf8(u8"表\\"));
-    EXPECT_EQ(convert_cp932_to("\x82\xa0", "EUC-JP"), "\xa4\xa2");
-    EXPECT_EQ(convert_cp932_to("", "UTF-8"), "");
-}
-
-TEST(terminal_text, bytes_that_are_not_code_page_932_become_question_marks) {
-    // A lead byte at the end, then an undefined lead row (0x85), in text.
-    EXPECT_EQ(convert_cp932_to("ab\x82", "UTF-8"), "ab?");
-    EXPECT_EQ(convert_cp932_to("\x82\xa0x\x82", "UTF-8"), utf8(u8"あx?"));
-    const std::string converted = convert_cp932_to("a\x85\x40z", "UTF-8");
-    EXPECT_EQ(converted.front(), 'a');
-    EXPECT_EQ(converted.back(), 'z');
-    EXPECT_NE(converted.find('?'), std::string::npos) << converted;
+TEST(terminal_text, converts_utf8_to_the_target_encoding) {
+    const struct {
+        std::string text;
+        const char* codeset;
+        std::string want;
+    } cases[] = {
+        {utf8(u8"変換が終了しました。"), "UTF-8", utf8(u8"変換が終了しました。")},
+        {utf8(u8"あ"), "EUC-JP", "\xa4\xa2"},
+        {utf8(u8"表\\"), "SHIFT_JIS", "\x95\x5c\x5c"},
+        {"", "EUC-JP", ""},
+        // Malformed UTF-8 (a cut-off character, a stray continuation byte)
+        // shows as '?', in every target.
+        {"ab\xe3\x81", "UTF-8", "ab??"},
+        {"a\x80z", "EUC-JP", "a?z"},
+        // A character the target lacks is transliterated or shown as '?'.
+        {utf8(u8"a한z"), "EUC-JP", "a?z"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(convert_utf8_to(c.text, c.codeset), c.want) << c.codeset << " " << c.text;
+    }
 }
 
 TEST(terminal_text, plain_c_locale_falls_back_to_utf8) {
     const std::string saved = std::setlocale(LC_ALL, nullptr);
     ASSERT_NE(std::setlocale(LC_ALL, "C"), nullptr);
     EXPECT_EQ(terminal_codeset(), "UTF-8");
-    EXPECT_EQ(cp932_to_terminal(done_cp932), utf8(u8"変換が終了しました。"));
+    EXPECT_EQ(utf8_to_terminal(utf8(u8"変換が終了しました。")), utf8(u8"変換が終了しました。"));
     if (std::setlocale(LC_ALL, "C.UTF-8") != nullptr) {
         EXPECT_EQ(terminal_codeset(), "UTF-8");
     }
     std::setlocale(LC_ALL, saved.c_str());
 }
 
-TEST(terminal_text, terminal_text_converts_to_code_page_932_or_refuses) {
+TEST(terminal_text, terminal_text_is_read_as_utf8_or_refused) {
     // Run under the C locale, where the terminal's encoding counts as UTF-8.
-    struct Case {
+    const struct {
         std::string text;
         bool ok;
-        std::string cp932;
+    } cases[] = {
+        {utf8(u8"あ漢"), true},
+        {"ab", true},
+        {"", true},
+        {utf8(u8"€한"), true},  // UTF-8 holds them; code page 932 is not asked here
+        {"a\xff", false},      // not UTF-8
+        {"\xe3\x81", false},  // a cut-off character
     };
-    const Case cases[] = {
-        {utf8(u8"あ漢"), true, "\x82\xa0\x8a\xbf"},
-        {"ab", true, "ab"},
-        {"", true, ""},
-        {utf8(u8"\uff5e"), true, "\x81\x60"},  // the full-width tilde Windows maps
-        {utf8(u8"€"), false, ""},               // no code page 932 form
-        {"a\xff", false, ""},                   // not UTF-8
-        {"\xe3\x81", false, ""},               // a cut-off character
-    };
-    for (const Case& c : cases) {
-        std::string cp932;
-        EXPECT_EQ(terminal_to_cp932(c.text, cp932), c.ok) << "text=" << c.text;
+    for (const auto& c : cases) {
+        std::string text;
+        EXPECT_EQ(terminal_to_utf8(c.text, text), c.ok) << "text=" << c.text;
         if (c.ok) {
-            EXPECT_EQ(cp932, c.cp932) << "text=" << c.text;
+            EXPECT_EQ(text, c.text);
         }
     }
 }

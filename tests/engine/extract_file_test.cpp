@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "cp932.h"  // Japanese literals here are data bytes in code page 932
 #include "engine/extract.h"
 #include "engine/file_names.h"
 #include "pass_test_util.h"
@@ -32,6 +33,9 @@ using namespace std::string_literals;
 
 using test::read_bytes;
 using test::write_bytes;
+
+// Names are UTF-8; the narrow literals of this file are code page 932 data.
+std::string utf8(const char8_t* text) { return reinterpret_cast<const char*>(text); }
 
 // Each test runs in a fresh directory that is also the working directory,
 // since extract_file takes bare names.
@@ -83,8 +87,8 @@ TEST_F(extract_file, output_names) {
     std::string out;
     EXPECT_TRUE(output_name_for("a.b.dat", out));
     EXPECT_EQ(out, "a.txt");
-    EXPECT_TRUE(output_name_for("表.dat", out));
-    EXPECT_EQ(out, "表.txt");
+    EXPECT_TRUE(output_name_for(utf8(u8"表.dat"), out));
+    EXPECT_EQ(out, utf8(u8"表.txt"));
     EXPECT_TRUE(output_name_for(std::string(251, 'x') + ".dat", out));
     EXPECT_EQ(out.size(), 255u);
     EXPECT_FALSE(output_name_for(std::string(252, 'x') + ".dat", out));
@@ -93,9 +97,9 @@ TEST_F(extract_file, output_names) {
     EXPECT_EQ(out, "dir.v2/sub/a.txt");
     EXPECT_TRUE(output_path_for("dir.v2/abc", out));
     EXPECT_EQ(out, "dir.v2/abc.txt");
-    // Windows separators: 表 is 0x95 0x5C, whose trail byte is not a separator.
-    EXPECT_EQ(detail::last_component_start("d\\表.dat", true), 2u);
-    EXPECT_EQ(detail::last_component_start("表\\a.dat", true), 3u);
+    // Paths are UTF-8: 表 is E8 A1 A8 there (0x95 0x5C only in code page 932).
+    EXPECT_EQ(detail::last_component_start(utf8(u8"d\\表.dat"), true), 2u);
+    EXPECT_EQ(detail::last_component_start(utf8(u8"表\\a.dat"), true), 4u);
     EXPECT_EQ(detail::last_component_start("a/b\\c", true), 4u);
     EXPECT_EQ(detail::last_component_start("a/b\\c", false), 2u);
 
@@ -107,6 +111,54 @@ TEST_F(extract_file, output_names) {
     const std::size_t before = entries();
     EXPECT_EQ(kurvane::extract_file((std::string(252, 'y') + ".d").c_str()), 0);
     EXPECT_EQ(entries(), before);
+}
+
+// Any name: each file is extracted beside itself under its own name, with
+// the output named by the first '.' of the Unicode name.
+TEST_F(extract_file, names_of_any_script) {
+    const struct {
+        std::string name;
+        std::string output;
+    } cases[] = {
+        {utf8(u8"台本.dat"), utf8(u8"台本.txt")},
+        {utf8(u8"表示.dat"), utf8(u8"表示.txt")},  // 0x5C trail byte in code page 932
+        {utf8(u8"café.v1.dat"), utf8(u8"café.txt")},
+        {utf8(u8"한국어.dat"), utf8(u8"한국어.txt")},
+        {utf8(u8"セーブ😀.dat"), utf8(u8"セーブ😀.txt")},
+    };
+    for (const auto& c : cases) {
+        write_bytes(c.name, "\0\0あいう\0"s);
+        EXPECT_EQ(kurvane::extract_file(c.name.c_str()), 1) << c.name;
+        EXPECT_EQ(read_bytes(c.output), "あいう\r\n") << c.name;
+    }
+    EXPECT_EQ(entries(), 2 * std::size(cases));
+
+    // The base-name bound: code page 932 bytes for what that code page holds
+    // (a kanji counts 2), UTF-16 units for the rest (an emoji counts 2).
+    const auto repeat = [](const std::string& unit, std::size_t n) {
+        std::string text;
+        for (std::size_t k = 0; k < n; ++k) text += unit;
+        return text;
+    };
+    const struct {
+        std::string base;
+        bool ok;
+    } bounds[] = {
+        {repeat(utf8(u8"漢"), 125) + "x", true},   // 251
+        {repeat(utf8(u8"漢"), 126), false},         // 252
+        {repeat(utf8(u8"ｱ"), 251), true},           // half-width: one byte each
+        {repeat(utf8(u8"한"), 251), true},          // 251 UTF-16 units
+        {repeat(utf8(u8"한"), 252), false},
+        {repeat(utf8(u8"😀"), 125) + "x", true},   // 251 units
+        {repeat(utf8(u8"😀"), 126), false},
+    };
+    for (const auto& b : bounds) {
+        std::string out;
+        EXPECT_EQ(output_name_for(b.base + ".dat", out), b.ok) << b.base;
+        if (b.ok) {
+            EXPECT_EQ(out, b.base + ".txt");
+        }
+    }
 }
 
 TEST_F(extract_file, never_overwrites_its_input) {

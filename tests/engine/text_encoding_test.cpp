@@ -15,6 +15,19 @@ namespace {
 using test::Bytes;
 using test::hex;
 
+std::string to_chars(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
+
+// One code point as UTF-8 bytes (the test's own encoder).
+Bytes to_utf8_char(char32_t u) {
+    if (u < 0x80) return {static_cast<unsigned char>(u)};
+    if (u < 0x800) return {static_cast<unsigned char>(0xC0 | (u >> 6)), static_cast<unsigned char>(0x80 | (u & 0x3F))};
+    if (u < 0x10000)
+        return {static_cast<unsigned char>(0xE0 | (u >> 12)), static_cast<unsigned char>(0x80 | ((u >> 6) & 0x3F)),
+                static_cast<unsigned char>(0x80 | (u & 0x3F))};
+    return {static_cast<unsigned char>(0xF0 | (u >> 18)), static_cast<unsigned char>(0x80 | ((u >> 12) & 0x3F)),
+            static_cast<unsigned char>(0x80 | ((u >> 6) & 0x3F)), static_cast<unsigned char>(0x80 | (u & 0x3F))};
+}
+
 Bytes to_utf8(const Bytes& cp932) {
     Bytes out(detail::utf8_per_cp932_byte * cp932.size());
     out.resize(detail::cp932_to_utf8(cp932.data(), cp932.size(), out.data()));
@@ -90,6 +103,164 @@ TEST(text_encoding, agrees_with_iconv_on_every_text_character) {
     EXPECT_GT(checked, 7000);
 }
 #endif
+
+#ifdef __linux__
+// The way back, against glibc's encoder, over every code point of the Basic
+// Multilingual Plane and a sample beyond it. glibc writes the code Windows
+// writes for a character with several codes (0xFA40 for U+2170, not 0xEEEF;
+// 0x81CA for U+FFE2, not 0xEEF9 or 0xFA54). It also writes a few characters
+// one way only (U+00A5 as 0x5C, which reads back as a backslash): where
+// glibc's bytes do not read back as the character, ours must refuse it.
+TEST(text_encoding, writes_what_iconv_writes_for_every_character) {
+    iconv_t cd = iconv_open("CP932", "UTF-32LE");
+    if (cd == reinterpret_cast<iconv_t>(-1)) GTEST_SKIP() << "iconv has no CP932";
+    int same = 0;
+    int one_way = 0;
+    int failures = 0;
+    for (char32_t u = 1; u < 0x20000 && failures < 10; u += u < 0x10000 ? 1 : 97) {
+        if (u >= 0xD800 && u <= 0xDFFF) continue;
+        unsigned char in[4] = {static_cast<unsigned char>(u), static_cast<unsigned char>(u >> 8),
+                               static_cast<unsigned char>(u >> 16), 0};
+        char out[8];
+        char* in_p = reinterpret_cast<char*>(in);
+        char* out_p = out;
+        std::size_t in_left = sizeof in;
+        std::size_t out_left = sizeof out;
+        iconv(cd, nullptr, nullptr, nullptr, nullptr);
+        const bool encoded = iconv(cd, &in_p, &in_left, &out_p, &out_left) != static_cast<std::size_t>(-1);
+        const Bytes theirs = encoded ? Bytes(out, out_p) : Bytes{};
+        // Taken only when it reads back as the same character.
+        Bytes want;
+        if (!theirs.empty() && to_utf8(theirs) == to_utf8_char(u)) {
+            want = theirs;
+            ++same;
+        } else if (!theirs.empty()) {
+            ++one_way;
+        }
+        const int code = detail::cp932_code(u);
+        Bytes ours;
+        if (code > 0xFF) ours.push_back(static_cast<unsigned char>(code >> 8));
+        if (code >= 0) ours.push_back(static_cast<unsigned char>(code & 0xFF));
+        if (ours != want) {
+            ADD_FAILURE() << "U+" << std::hex << static_cast<unsigned>(u) << " gave " << hex(ours)
+                          << ", iconv " << hex(theirs);
+            ++failures;
+        }
+    }
+    iconv_close(cd);
+    // Every character of the table (single bytes included) was checked.
+    EXPECT_EQ(same, static_cast<int>(detail::cp932_encode_count) + 0x7F + 63);
+    EXPECT_LT(one_way, 20);
+}
+#endif
+
+// Every character the classifier lets into a run reads back to the bytes it
+// came from, except the second and third codes of a character with several,
+// which come back as the code Windows writes: a JIS X 0208 code first, then
+// NEC row 13 (lead 0x87), then the IBM extensions (0xFA-0xFC), never the NEC
+// selection of them (0xED-0xEE).
+TEST(text_encoding, every_text_character_goes_back_to_its_windows_code) {
+    ExtractionSettings on;
+    for (auto flag : {&ExtractionSettings::half_digits, &ExtractionSettings::half_upper,
+                      &ExtractionSettings::half_lower, &ExtractionSettings::half_katakana,
+                      &ExtractionSettings::half_symbols})
+        on.*flag = 1;
+    const auto rank = [](unsigned code) {
+        const unsigned lead = code >> 8;
+        return lead == 0x87 ? 1 : (lead >= 0xFA ? 2 : (lead == 0xED || lead == 0xEE ? 3 : 0));
+    };
+    int same = 0;
+    int moved = 0;
+    for (unsigned lead = 1; lead < 256; ++lead) {
+        for (unsigned trail = 0; trail < 256; ++trail) {
+            const CharClass c = classify_pair(on, static_cast<unsigned char>(lead),
+                                              static_cast<unsigned char>(trail));
+            const bool single = c == CharClass::Single && trail == 0;
+            if (c != CharClass::Double && !single) continue;
+            const Bytes in = single ? Bytes{static_cast<unsigned char>(lead)}
+                                    : Bytes{static_cast<unsigned char>(lead), static_cast<unsigned char>(trail)};
+            const std::string utf8(to_chars(to_utf8(in)));
+            std::string back;
+            ASSERT_TRUE(detail::utf8_to_cp932(utf8, back)) << hex(in);
+            if (Bytes(back.begin(), back.end()) == in) {
+                ++same;
+                continue;
+            }
+            // Another code of the same character, ranked before this one.
+            ++moved;
+            const Bytes other(back.begin(), back.end());
+            ASSERT_EQ(other.size(), 2u) << hex(in);
+            EXPECT_EQ(to_utf8(other), to_utf8(in)) << hex(in) << " came back as " << hex(other);
+            const unsigned code = lead << 8 | trail;
+            const unsigned chosen = static_cast<unsigned>(other[0]) << 8 | other[1];
+            EXPECT_TRUE(rank(chosen) < rank(code) || (rank(chosen) == rank(code) && chosen < code))
+                << hex(in) << " came back as " << hex(other);
+        }
+    }
+    EXPECT_GT(same, 7000);
+    EXPECT_EQ(moved, 398);  // the codes beyond the first of the 396 shared characters, in text classes
+}
+
+TEST(text_encoding, utf8_text_converts_or_is_refused) {
+    const struct {
+        std::string utf8;
+        bool ok;
+        Bytes cp932;
+    } cases[] = {
+        {"", true, {}},
+        {"A\\~", true, {'A', 0x5C, 0x7E}},
+        {"\xe8\xa1\xa8\xef\xbd\xb1", true, {0x95, 0x5C, 0xB1}},  // 表ｱ
+        {"\xc2\xa5", false, {}},              // ¥: no exact code (0x5C is the backslash)
+        {"\xe2\x82\xac", false, {}},         // €
+        {"\xc3\xa9", false, {}},              // é
+        {"\xf0\x9f\x98\x80", false, {}},    // an emoji
+        {"\xef\xbf\xbd", false, {}},         // U+FFFD itself
+        {"a\xff", false, {}},                  // not UTF-8
+        {"\xe8\xa1", false, {}},              // a cut-off character
+        {"\xc0\xaf", false, {}},              // an overlong '/'
+        {"\xed\xa0\x80", false, {}},         // a surrogate
+    };
+    for (const auto& c : cases) {
+        std::string out;
+        EXPECT_EQ(detail::utf8_to_cp932(c.utf8, out), c.ok) << hex(Bytes(c.utf8.begin(), c.utf8.end()));
+        if (c.ok) {
+            EXPECT_EQ(Bytes(out.begin(), out.end()), c.cp932);
+        }
+    }
+}
+
+// The byte bounds of the dialogs: code page 932 bytes for what it holds,
+// UTF-16 units for the rest; a character crossing the bound is dropped whole.
+TEST(text_encoding, bounded_prefix_counts_code_page_932_bytes) {
+    const struct {
+        const char8_t* text;
+        std::size_t max;
+        std::size_t width;  // of the whole text
+        std::size_t kept;   // UTF-8 bytes
+    } cases[] = {
+        {u8"abcdefghiあ", 11, 11, 12},
+        {u8"abcdefghijあ", 11, 12, 10},
+        {u8"ｱｲｳ", 2, 3, 6},
+        {u8"表示", 3, 4, 3},
+        {u8"한국어", 2, 3, 6},
+        {u8"café", 4, 4, 5},
+        {u8"a😀", 2, 3, 1},
+        {u8"a😀", 3, 3, 5},
+    };
+    for (const auto& c : cases) {
+        const std::string text = reinterpret_cast<const char*>(c.text);
+        EXPECT_EQ(detail::bound_width(text), c.width) << text;
+        EXPECT_EQ(detail::bounded_prefix(text, c.max), c.kept) << text;
+    }
+}
+
+TEST(text_encoding, utf16_names_become_utf8) {
+    EXPECT_EQ(detail::utf16_to_utf8(u"台本.dat"), reinterpret_cast<const char*>(u8"台本.dat"));
+    EXPECT_EQ(detail::utf16_to_utf8(u"\U0001F600"), "\xf0\x9f\x98\x80");
+    // A surrogate without its partner, as a Windows name may hold.
+    EXPECT_EQ(detail::utf16_to_utf8(std::u16string(1, u'\xD800') + u"a"), "\xef\xbf\xbd" "a");
+    EXPECT_EQ(detail::utf16_to_utf8(std::u16string(1, u'\xDC00')), "\xef\xbf\xbd");
+}
 
 }  // namespace
 }  // namespace kurvane

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/text_encoding.h"
 #include "support/scratch_dir.h"
 
 namespace kurvane {
@@ -177,10 +178,12 @@ TEST(settings_codec, round_trip_keeps_every_byte) {
     S s = distinctive(0x21);
     s.excluded_pairs[3][0] = 0;  // empty entry that still carries bytes
     s.exempt_strings[2][4] = 0;  // text with bytes after its zero
-    const std::string text = "\x83\x65\x83\x58\x83\x67";  // テスト in code page 932
+    const std::string text = "テスト";
+    const std::string stored = "\x83\x65\x83\x58\x83\x67";  // テスト in code page 932
     const Bytes b = encode_settings(text, s);
+    EXPECT_EQ(std::string(b.begin(), b.begin() + static_cast<std::ptrdiff_t>(stored.size())), stored);
     // The tables stand whole between the scalars and the flags.
-    const auto layout = b.begin() + static_cast<std::ptrdiff_t>(text.size() + 1);
+    const auto layout = b.begin() + static_cast<std::ptrdiff_t>(stored.size() + 1);
     EXPECT_TRUE(std::equal(excluded(s), excluded(s) + excluded_size, layout + excluded_offset));
     EXPECT_TRUE(std::equal(exempt(s), exempt(s) + exempt_size, layout + exempt_offset));
 
@@ -192,25 +195,92 @@ TEST(settings_codec, round_trip_keeps_every_byte) {
     EXPECT_EQ(encode_settings(back, loaded), b);
 }
 
+// Every code page 932 character in the form Windows writes it: the bytes a
+// Japanese system has stored for a typed extension.
+std::vector<std::string> stored_characters() {
+    std::vector<std::string> out;
+    for (int c = 1; c < 0x80; ++c) out.push_back(std::string(1, static_cast<char>(c)));
+    for (int c = 0xA1; c <= 0xDF; ++c) out.push_back(std::string(1, static_cast<char>(c)));
+    for (unsigned lead = 0x81; lead <= 0xFC; ++lead) {
+        for (unsigned trail = 0x40; trail <= 0xFC; ++trail) {
+            const char32_t u = detail::cp932_double_char(static_cast<unsigned char>(lead),
+                                                         static_cast<unsigned char>(trail));
+            if (u != 0 && detail::cp932_code(u) == static_cast<int>(lead << 8 | trail))
+                out.push_back({static_cast<char>(lead), static_cast<char>(trail)});
+        }
+    }
+    return out;
+}
+
+// A file as a Japanese system wrote it reads back and saves again byte for
+// byte; the text in between is UTF-8.
 TEST(settings_codec, random_records_survive_a_round_trip) {
+    const std::vector<std::string> characters = stored_characters();
     std::mt19937 rng(12345);
     std::uniform_int_distribution<int> byte(0, 255);
-    std::uniform_int_distribution<int> nonzero(1, 255);
+    std::uniform_int_distribution<std::size_t> pick(0, characters.size() - 1);
     std::uniform_int_distribution<std::size_t> length(0, 255);
     for (int round = 0; round < 500; ++round) {
         S s;
         for (const WordField* w : all_words()) w->set(s, static_cast<std::uint32_t>(rng()));
         for (std::size_t i = 0; i < excluded_size; ++i) excluded(s)[i] = static_cast<unsigned char>(byte(rng));
         for (std::size_t i = 0; i < exempt_size; ++i) exempt(s)[i] = static_cast<unsigned char>(byte(rng));
-        std::string text(length(rng), '\0');
-        for (char& c : text) c = static_cast<char>(nonzero(rng));
+        const std::size_t n = length(rng);
+        std::string stored;
+        while (stored.size() < n) {
+            const std::string& c = characters[pick(rng)];
+            if (stored.size() + c.size() > n) break;
+            stored += c;
+        }
+        Bytes file(stored.begin(), stored.end());
+        file.push_back(0);
+        const Bytes rest = encode_settings("", s);
+        file.insert(file.end(), rest.begin() + 1, rest.end());
 
         std::string back;
         S loaded = distinctive(0x33);
-        decode_settings(encode_settings(text, s), back, loaded);
-        ASSERT_EQ(back, text) << "round " << round;
+        decode_settings(file, back, loaded);
         ASSERT_EQ(describe(loaded), describe(s)) << "round " << round;
+        ASSERT_EQ(encode_settings(back, loaded), file) << "round " << round << " text " << back;
     }
+}
+
+// The extension is UTF-8 to the program and code page 932 in the file. What
+// that code page lacks is stored as '?', the one-character wildcard, so that
+// the loaded extension still finds the same files.
+TEST(settings_codec, extension_is_stored_in_code_page_932) {
+    const struct {
+        std::string text;
+        std::string stored;
+        std::string loaded;
+    } cases[] = {
+        {"dat", "dat", "dat"},
+        {"台本", "\x91\xe4\x96\x7b", "台本"},
+        {"表", "\x95\x5c", "表"},                // trail byte 0x5C
+        {"ｱ", "\xb1", "ｱ"},                       // half-width katakana
+        {"ⅰ", "\xfa\x40", "ⅰ"},                // also 0xEEEF: Windows writes 0xFA40
+        {"纊", "\xfa\x5c", "纊"},                // also 0xED40
+        {"café", "caf?", "caf?"},
+        {"한국어", "???", "???"},
+        {"d😀t", "d?t", "d?t"},
+        {"a\xff" "b", "a?b", "a?b"},              // malformed UTF-8
+    };
+    for (const auto& c : cases) {
+        const Bytes b = encode_settings(c.text, S{});
+        ASSERT_EQ(b.size(), c.stored.size() + 1 + 230) << c.text;
+        EXPECT_EQ(std::string(b.begin(), b.begin() + static_cast<std::ptrdiff_t>(c.stored.size())), c.stored)
+            << c.text;
+        std::string back;
+        S loaded;
+        decode_settings(b, back, loaded);
+        EXPECT_EQ(back, c.loaded) << c.text;
+    }
+    // A stored byte that starts no character reads as U+FFFD.
+    std::string back;
+    S loaded;
+    const Bytes lone_lead = {'a', 0x82, 0};
+    decode_settings(lone_lead, back, loaded);
+    EXPECT_EQ(back, "a\uFFFD");
 }
 
 // What a file cut after `cut` bytes must leave in a record that held `before`:
@@ -347,9 +417,11 @@ TEST_F(settings_file, name_that_cannot_be_read_returns_0_and_keeps_the_record) {
 TEST_F(settings_file, save_then_load_gives_back_text_and_record) {
     S s = distinctive(0x12);
     s.exempt_strings[0][3] = 0;
-    FakeField out("\x83\x65\x83\x58\x83\x67");
+    FakeField out("テスト");
     ASSERT_EQ(save_settings(out, s, path().c_str()), 1);
     EXPECT_EQ(read(path()), encode_settings(out.text(), s));
+    const Bytes stored = {0x83, 0x65, 0x83, 0x58, 0x83, 0x67, 0};
+    EXPECT_TRUE(std::equal(stored.begin(), stored.end(), read(path()).begin()));
     EXPECT_EQ(names(), std::vector<std::string>{"setting.dat"});
 
     FakeField in("old");

@@ -123,6 +123,12 @@ TEST(main_dialog, search_pattern_is_built_from_the_first_11_bytes) {
         {"abcdefghiあ", "*.abcdefghiあ"},
         // ... one whose trail byte would be byte 12 is dropped, lead and all.
         {"abcdefghijあ", "*.abcdefghij"},
+        // Half-width katakana are one byte each (three in UTF-8).
+        {"ｱｲｳｴｵｶｷｸｹｺｻｼ", "*.ｱｲｳｴｵｶｷｸｹｺｻ"},
+        // Characters code page 932 lacks count their UTF-16 units.
+        {"abcdefghij한", "*.abcdefghij한"},
+        {"abcdefghij😀", "*.abcdefghij"},
+        {"café", "*.café"},
     };
     for (const auto& c : cases) {
         Dialog d;
@@ -160,10 +166,13 @@ TEST(main_dialog, search_that_finds_nothing_shows_the_pattern) {
     const std::string expected = std::string("*.xyz") + "ファイルは発見できませんでした。";
     EXPECT_EQ(d.log, (Log{"delete 0", "search *.xyz", message(expected.c_str(), text::caption_oops)}));
 
-    // The longest pattern the search builds fits the message whole.
-    d.listing({});
-    EXPECT_EQ(fill_file_list(d.views, "*.abcdefghijk"), 0);
-    EXPECT_EQ(d.log.back(), message("*.abcdefghijkファイルは発見できませんでした。", text::caption_oops));
+    // The longest patterns the search builds fit the message whole: 11
+    // bytes of ASCII, and 11 half-width katakana (33 bytes of UTF-8).
+    for (const std::string pattern : {"*.abcdefghijk", "*.ｱｲｳｴｵｶｷｸｹｺｻ", "*.한국어한국어한국어한국"}) {
+        d.listing({});
+        EXPECT_EQ(fill_file_list(d.views, pattern.c_str()), 0);
+        EXPECT_EQ(d.log.back(), message((pattern + "ファイルは発見できませんでした。").c_str(), text::caption_oops));
+    }
 }
 
 TEST(main_dialog, delete_removes_only_the_selected_entry) {
@@ -216,8 +225,8 @@ TEST(main_dialog, a_walk_never_overwrites_an_output_it_wrote) {
     int passed_over = -1;
     EXPECT_EQ(extract_all_files(d.views, &passed_over), 1);
     EXPECT_EQ(passed_over, 2);
-    const std::string report = std::string(text::clash_intro) + "\nsave.2.dat \x81\xa8 save.txt" +
-                               "\nsave.dat \x81\xa8 save.txt";
+    const std::string report = std::string(text::clash_intro) + "\nsave.2.dat → save.txt" +
+                               "\nsave.dat → save.txt";
     EXPECT_EQ(d.log, (Log{"extract save.1.dat", "extract fail.dat", "extract fail.b.dat", "extract Save.dat",
                           message(report.c_str(), text::caption_report),
                           message(text::extract_done, text::caption_done)}));
@@ -230,7 +239,7 @@ TEST(main_dialog, a_walk_never_overwrites_an_output_it_wrote) {
     EXPECT_EQ(extract_all_files(d.views, &passed_over), 1);
     EXPECT_EQ(passed_over, 13);
     const std::string shown = d.log.at(d.log.size() - 2);
-    EXPECT_NE(shown.find("x.10.dat \x81\xa8 x.txt\n" + std::string("ほか 3 件")), std::string::npos) << shown;
+    EXPECT_NE(shown.find("x.10.dat → x.txt\n" + std::string("ほか 3 件")), std::string::npos) << shown;
     EXPECT_EQ(shown.find("x.11.dat"), std::string::npos) << shown;
 }
 
@@ -265,7 +274,7 @@ TEST(main_dialog, a_stop_request_ends_the_walk_after_the_current_file) {
         }
         const bool stopped = stop_at < n;
         if (!stopped) {
-            const std::string report = std::string(text::clash_intro) + "\na.2.dat \x81\xa8 a.txt";
+            const std::string report = std::string(text::clash_intro) + "\na.2.dat → a.txt";
             expected.push_back(message(report.c_str(), text::caption_report));
             expected.push_back(message(text::extract_done, text::caption_done));
         }

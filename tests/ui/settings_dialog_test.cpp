@@ -175,6 +175,18 @@ TEST(settings_dialog, loaded_values_are_shown_as_they_are) {
     EXPECT_EQ(c.text(IDC_EXCLUDED_FIRST), "pp");
     EXPECT_EQ(c.text(IDC_EXEMPT_FIRST), std::string(20, 'x'));
     EXPECT_EQ(c.text(IDC_EXEMPT_FIRST + 5), std::string(20, 'x'));
+
+    // Code page 932 entries show as their characters and go back byte for byte.
+    ExtractionSettings japanese;
+    std::memcpy(japanese.excluded_pairs[0], "\x95\x5C", 3);
+    std::memcpy(japanese.exempt_strings[0], "\x83\x65\x83\x58\x83\x67", 7);
+    show_settings(japanese, c);
+    EXPECT_EQ(c.text(IDC_EXCLUDED_FIRST), "表");
+    EXPECT_EQ(c.text(IDC_EXEMPT_FIRST), "テスト");
+    ExtractionSettings back;
+    apply_settings(c, back);
+    EXPECT_EQ(std::memcmp(back.excluded_pairs, japanese.excluded_pairs, sizeof back.excluded_pairs), 0);
+    EXPECT_EQ(std::memcmp(back.exempt_strings, japanese.exempt_strings, sizeof back.exempt_strings), 0);
 }
 
 TEST(settings_dialog, each_entry_has_its_own_edit) {
@@ -211,8 +223,12 @@ TEST(settings_dialog, texts_are_cut_to_their_entries) {
         {"", z + z + z},
         {"あ", "\x82\xA0" + z},
         {"あい", "\x82\xA0" + z},
+        {"表", "\x95\x5C" + z},  // the trail byte is 0x5C
         // The limit falls inside the second character: it is dropped whole.
         {"aあ", "a" + z + z},
+        // No code page 932 data can hold these: the entry stays empty.
+        {"é", z + z + z},
+        {"😀", z + z + z},
     };
     for (std::size_t i = 0; i < std::size(pairs); ++i) {
         FakeControls c;
@@ -239,9 +255,12 @@ TEST(settings_dialog, texts_are_cut_to_their_entries) {
         {twenty + "uvwxy", twenty},
         {twenty, twenty},
         {"", ""},
-        {"あいうえおかきくけこ", "あいうえおかきくけこ"},
+        {"あいうえおかきくけこ", "\x82\xa0\x82\xa2\x82\xa4\x82\xa6\x82\xa8\x82\xa9\x82\xab\x82\xad\x82\xaf\x82\xb1"},
         // Byte 20 would be the lead byte of あ: the character is dropped.
         {twenty.substr(0, 19) + "あ", twenty.substr(0, 19)},
+        {"ｱｲ", "\xb1\xb2"},  // half-width katakana: one byte each
+        {"café", ""},
+        {twenty + "é", twenty},  // cut before the character code page 932 lacks
     };
     for (std::size_t i = 0; i < std::size(exempts); ++i) {
         const int slot = static_cast<int>(i % 6);

@@ -76,20 +76,11 @@ private:
     std::vector<std::pair<std::string, std::string>> held_;
 };
 
-// A list entry as the file system's wide name. The entries are the file
-// search's narrow names, in the ANSI code page.
-std::wstring wide_name(const std::string& name) {
-    const int length = MultiByteToWideChar(CP_ACP, 0, name.data(), static_cast<int>(name.size()),
-                                           nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(length), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, name.data(), static_cast<int>(name.size()), wide.data(), length);
-    return wide;
-}
-
-// 0 when the size cannot be read; the bar then stays at 0 until the file is done.
+// The size of a listed (UTF-8) name; 0 when it cannot be read, and the bar
+// then stays at 0 until the file is done.
 std::uint64_t file_size(const std::string& name) {
     WIN32_FILE_ATTRIBUTE_DATA data{};
-    if (!GetFileAttributesExW(wide_name(name).c_str(), GetFileExInfoStandard, &data)) return 0;
+    if (!GetFileAttributesExW(utf16_of(name).c_str(), GetFileExInfoStandard, &data)) return 0;
     return (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 

@@ -7,9 +7,6 @@ namespace kurvane::win32 {
 
 namespace {
 
-// The A functions want zero-terminated text; views hand over string_views.
-std::string terminated(std::string_view text) { return std::string(text); }
-
 struct FindCloser {
     void operator()(HANDLE handle) const { FindClose(handle); }
 };
@@ -17,60 +14,77 @@ using FindHandle = std::unique_ptr<std::remove_pointer_t<HANDLE>, FindCloser>;
 
 }  // namespace
 
-std::string dialog_item_text(HWND dialog, int id) {
-    // The length may overestimate for double-byte text; the copy's count is exact.
-    const int length = GetWindowTextLengthA(GetDlgItem(dialog, id));
-    std::string text(static_cast<std::size_t>(length) + 1, '\0');
-    const UINT copied = GetDlgItemTextA(dialog, id, text.data(), length + 1);
-    text.resize(copied);
+std::wstring utf16_of(std::string_view utf8) {
+    if (utf8.empty()) return {};
+    const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+    std::wstring text(static_cast<std::size_t>(n), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), text.data(), n);
     return text;
+}
+
+std::string utf8_of(std::wstring_view utf16) {
+    if (utf16.empty()) return {};
+    const int n = WideCharToMultiByte(CP_UTF8, 0, utf16.data(), static_cast<int>(utf16.size()), nullptr, 0,
+                                      nullptr, nullptr);
+    std::string text(static_cast<std::size_t>(n), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, utf16.data(), static_cast<int>(utf16.size()), text.data(), n, nullptr,
+                        nullptr);
+    return text;
+}
+
+std::string dialog_item_text(HWND dialog, int id) {
+    // The length may overestimate; the copy's count is exact.
+    const int length = GetWindowTextLengthW(GetDlgItem(dialog, id));
+    std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
+    const UINT copied = GetDlgItemTextW(dialog, id, text.data(), length + 1);
+    text.resize(copied);
+    return utf8_of(text);
 }
 
 int ListBoxView::count() const {
-    return static_cast<int>(SendMessageA(list_, LB_GETCOUNT, 0, 0));
+    return static_cast<int>(SendMessageW(list_, LB_GETCOUNT, 0, 0));
 }
 
 void ListBoxView::insert_at(int index, std::string_view name) {
-    const std::string text = terminated(name);
-    SendMessageA(list_, LB_INSERTSTRING, static_cast<WPARAM>(index),
-                 reinterpret_cast<LPARAM>(text.c_str()));
+    const std::wstring text = utf16_of(name);
+    SendMessageW(list_, LB_INSERTSTRING, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(text.c_str()));
 }
 
 void ListBoxView::delete_at(int index) {
-    SendMessageA(list_, LB_DELETESTRING, static_cast<WPARAM>(index), 0);
+    SendMessageW(list_, LB_DELETESTRING, static_cast<WPARAM>(index), 0);
 }
 
 std::string ListBoxView::text_at(int index) const {
-    const LRESULT length = SendMessageA(list_, LB_GETTEXTLEN, static_cast<WPARAM>(index), 0);
+    const LRESULT length = SendMessageW(list_, LB_GETTEXTLEN, static_cast<WPARAM>(index), 0);
     if (length == LB_ERR) return {};
-    std::string text(static_cast<std::size_t>(length) + 1, '\0');
-    const LRESULT copied = SendMessageA(list_, LB_GETTEXT, static_cast<WPARAM>(index),
+    std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
+    const LRESULT copied = SendMessageW(list_, LB_GETTEXT, static_cast<WPARAM>(index),
                                         reinterpret_cast<LPARAM>(text.data()));
     text.resize(copied == LB_ERR ? 0 : static_cast<std::size_t>(copied));
-    return text;
+    return utf8_of(text);
 }
 
 int ListBoxView::selection() const {
-    return static_cast<int>(SendMessageA(list_, LB_GETCURSEL, 0, 0));
+    return static_cast<int>(SendMessageW(list_, LB_GETCURSEL, 0, 0));
 }
 
 void EditExtensionField::set_text(std::string_view text) {
-    SetDlgItemTextA(dialog_, id_, terminated(text).c_str());
+    SetDlgItemTextW(dialog_, id_, utf16_of(text).c_str());
 }
 
 void MessageBoxView::show(std::string_view text, std::string_view caption) {
-    MessageBoxA(owner_, terminated(text).c_str(), terminated(caption).c_str(), MB_OK);
+    MessageBoxW(owner_, utf16_of(text).c_str(), utf16_of(caption).c_str(), MB_OK);
 }
 
 bool FindFileSearch::search(std::string_view pattern,
                             const std::function<void(std::string_view name)>& found) {
-    WIN32_FIND_DATAA entry{};
-    HANDLE first = FindFirstFileA(terminated(pattern).c_str(), &entry);
+    WIN32_FIND_DATAW entry{};
+    HANDLE first = FindFirstFileW(utf16_of(pattern).c_str(), &entry);
     if (first == INVALID_HANDLE_VALUE) return false;
     const FindHandle handle(first);
     do {
-        found(entry.cFileName);
-    } while (FindNextFileA(handle.get(), &entry));
+        found(utf8_of(entry.cFileName));
+    } while (FindNextFileW(handle.get(), &entry));
     return true;
 }
 
@@ -83,7 +97,7 @@ void DialogSettingsControls::set_checked(int id, bool on) {
 }
 
 void DialogSettingsControls::set_text(int id, std::string_view text) {
-    SetDlgItemTextA(dialog_, id, terminated(text).c_str());
+    SetDlgItemTextW(dialog_, id, utf16_of(text).c_str());
 }
 
 }  // namespace kurvane::win32

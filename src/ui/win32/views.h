@@ -12,6 +12,7 @@
 #include <windows.h>
 
 #include <string>
+#include <string_view>
 
 #include "settings/settings_file.h"
 #include "ui/main_dialog.h"
@@ -19,7 +20,13 @@
 
 namespace kurvane::win32 {
 
-// The whole text of a dialog item, as code page 932 bytes.
+// The views' texts are UTF-8; the controls are spoken to with the wide (W)
+// functions only, so that no text goes through the ANSI code page. These two
+// convert at that edge.
+std::wstring utf16_of(std::string_view utf8);
+std::string utf8_of(std::wstring_view utf16);
+
+// The whole text of a dialog item, as UTF-8.
 std::string dialog_item_text(HWND dialog, int id);
 
 class ListBoxView final : public FileListView {
