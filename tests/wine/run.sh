@@ -337,7 +337,7 @@ check_executable
 [ "$failures" -eq "$before" ] && echo "executable and resources   ok"
 
 step "X display" kurvane_xvfb_start "$work"
-for locale_now in ${KURVANE_WINE_LOCALES:-ja_JP.UTF-8}; do
+for locale_now in $kurvane_wine_locales; do
   kurvane_wine_locale "$locale_now"
   mkdir -p "$work/$locale_now"
   echo "---- $locale_now (code page $(kurvane_wine_code_page "$locale_now"))"
@@ -345,6 +345,7 @@ for locale_now in ${KURVANE_WINE_LOCALES:-ja_JP.UTF-8}; do
   step "scenario main" scenario_main
   step "scenario star" scenario_star
   step "scenarios settings, restart" scenario_settings_and_restart
+  step "scenario names" scenario_names
   step "scenario clash" scenario_clash
   step "scenario walk ($walk_size)" scenario_walk
   step "large inputs, text" large_input text
