@@ -44,8 +44,8 @@ std::string file_name_key(std::string_view name) {
 #endif
 }
 
-// Equal when only ASCII letters differ in case; every other byte, a byte of a
-// double-byte character included, must match exactly.
+// Equal when only ASCII letters differ in case; every other byte must match
+// exactly (no byte of a multi-byte UTF-8 character is an ASCII letter).
 bool equals_ascii_nocase(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) {
         return false;
