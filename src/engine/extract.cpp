@@ -10,6 +10,7 @@
 #include "engine/file_names.h"
 #include "engine/file_replacement.h"
 #include "engine/overlapped_io.h"
+#include "engine/parallel_pass.h"
 
 namespace kurvane {
 namespace {
@@ -122,6 +123,12 @@ ExtractStatus run_files(std::FILE* in, std::FILE* out, const ExtractionSettings&
     detail::PassOptions pass;
     pass.format = &options.format;
     pass.progress = &options.progress;
+    pass.threads = options.jobs;
+    // Several scanning threads: the calling thread reads and writes for them.
+    // Any other format is scanned on one thread, like one job.
+    if (detail::pass_threads(options.jobs) > 1 && options.format.plain())
+        return detail::run_pass(source, sink, settings, pass);
+    pass.threads = 1;
 #if KURVANE_ENGINE_THREADS
     // The next piece is read and the last output block written while the
     // scan goes on. Each helper is used only if it started; one that did not
