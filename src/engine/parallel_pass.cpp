@@ -72,8 +72,8 @@ namespace {
 // A block of a stretch's output, in the order written.
 struct Block {
     std::unique_ptr<unsigned char[]> data;
-    std::size_t size = 0;   // bytes of output in it
-    bool pooled = false;    // one of the pool's buffers, returned after writing
+    std::size_t size = 0;      // bytes of output in it
+    std::size_t capacity = 0;  // non-zero: a pool buffer of this size, returned after writing
 };
 
 // The output buffers the threads trade their full ones for, shared and
@@ -116,7 +116,7 @@ public:
         std::unique_ptr<unsigned char[]> copy(new (std::nothrow) unsigned char[n]);
         if (!copy) return fail();
         std::memcpy(copy.get(), data, n);
-        return keep({std::move(copy), n, false});
+        return keep({std::move(copy), n, 0});
     }
     // Keeps the full buffer and hands back one of the same size.
     bool write_buffer(std::unique_ptr<unsigned char[]>& buffer, std::size_t size,
@@ -125,7 +125,7 @@ public:
         if (!fresh) return fail();
         std::unique_ptr<unsigned char[]> full = std::move(buffer);
         buffer = std::move(fresh);
-        return keep({std::move(full), n, true});
+        return keep({std::move(full), n, size});
     }
     int error() const override { return ENOMEM; }
 
@@ -346,7 +346,12 @@ bool ParallelPass::write_next() {
     if (!ok && status_.ok()) status_.error = ExtractError::no_memory;
     for (Block& block : s.blocks) {
         if (ok && block.size > 0) {
-            if (output_.write(block.data.get(), block.size)) {
+            // A sink that writes later may take a pool buffer and give back
+            // another of its size, which goes to the pool in its place.
+            const bool written =
+                block.capacity != 0 ? output_.write_buffer(block.data, block.capacity, block.size)
+                                    : output_.write(block.data.get(), block.size);
+            if (written) {
                 status_.bytes_out += block.size;
             } else {
                 ok = false;
@@ -356,7 +361,7 @@ bool ParallelPass::write_next() {
                 }
             }
         }
-        if (block.pooled) pool_->give(std::move(block.data));
+        if (block.capacity != 0 && block.data) pool_->give(std::move(block.data));
     }
     s.blocks.clear();
     s.done = false;

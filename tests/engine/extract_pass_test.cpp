@@ -9,6 +9,7 @@
 #include <string>
 
 #include "engine/extract.h"
+#include "engine/parallel_pass.h"
 #include "engine/text_encoding.h"
 #include "pass_test_util.h"
 #include "reference_extract.h"
@@ -569,6 +570,50 @@ TEST(extract_pass, read_and_write_failures_are_reported) {
             EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
             EXPECT_EQ(seen.empty() ? 0 : seen.back(), data.size());
         }
+    }
+}
+
+// The bytes the threaded pass may cut the input at: the control bytes end
+// every run and are no trail under every class, each class alone or all on,
+// unless an excluded pair holds one, as a lead or as a trail.
+TEST(extract_pass, control_bytes_cut_the_input_unless_an_excluded_pair_holds_them) {
+    ExtractionSettings none;
+    for (auto* f : {&none.full_hiragana, &none.full_katakana, &none.full_kanji, &none.full_digits,
+                    &none.full_upper, &none.full_lower, &none.full_cyrillic, &none.full_greek,
+                    &none.full_symbols})
+        *f = 0;
+    std::vector<std::pair<ExtractionSettings, std::vector<unsigned>>> cases;  // settings, bytes held
+    ExtractionSettings all = none;
+    for (std::int32_t ExtractionSettings::*flag :
+         {&ExtractionSettings::half_digits, &ExtractionSettings::half_upper,
+          &ExtractionSettings::half_lower, &ExtractionSettings::half_katakana,
+          &ExtractionSettings::half_symbols, &ExtractionSettings::full_hiragana,
+          &ExtractionSettings::full_katakana, &ExtractionSettings::full_kanji,
+          &ExtractionSettings::full_digits, &ExtractionSettings::full_upper,
+          &ExtractionSettings::full_lower, &ExtractionSettings::full_cyrillic,
+          &ExtractionSettings::full_greek, &ExtractionSettings::full_symbols}) {
+        ExtractionSettings one = none;
+        one.*flag = 1;
+        all.*flag = 7;
+        cases.push_back({one, {}});
+    }
+    cases.push_back({all, {}});
+    ExtractionSettings held = all;
+    set_excluded(held, 0, 0x82, 0x05);  // 0x05 as a trail
+    set_excluded(held, 4, 0x07, 'A');   // 0x07 as a lead
+    set_excluded(held, 11, 'A', 0x00);  // the zero byte as a trail
+    cases.push_back({held, {0x00, 0x05, 0x07}});
+    for (const auto& [settings, taken] : cases) {
+        detail::ScanTable table;
+        detail::build_scan_table(settings, table);
+        std::array<bool, 256> split{};
+        detail::find_split_bytes(table, split);
+        for (unsigned b = 0; b < 0x20; ++b) {
+            const bool held_byte = std::find(taken.begin(), taken.end(), b) != taken.end();
+            EXPECT_EQ(split[b], !held_byte) << "byte " << b;
+        }
+        // A lead byte of the double-byte rows is never one.
+        EXPECT_FALSE(split[0x82] && settings.full_hiragana != 0);
     }
 }
 
