@@ -1,22 +1,27 @@
 // kurvane_bench: the kurvane program against GNU strings on generated corpora.
 //
 //   kurvane_bench [--size BYTES[K|M|G]] [--runs N] [--kurvane PATH] [--dir DIR]
+//                 [--wine KURVANE-CLI.EXE]
 //                 [--no-micro | --micro-only] [Google Benchmark options]
 //
 // Generates a mixed, a text-heavy and a long-run corpus in a new directory
 // (under DIR, by default the temporary directory), warms the page cache, then
-// alternates runs of `kurvane FILE -o OUT` and of `strings -a -n 4 FILE > OUT`,
-// both writing a new file in that directory and both writing to /dev/null.
-// kurvane runs with the corpus's settings: the defaults (no setting.dat in the
-// working directory), or a settings file passed with -s for a corpus made for
-// other settings. Prints median throughput, median ratios of the paired runs
+// alternates runs of `kurvane -j 1 FILE -o OUT` (one scanning thread),
+// `kurvane FILE -o OUT` (one per core), `strings -a -n 4 FILE > OUT` and
+// `cat FILE > /dev/null` (the machine's ceiling), each output a new file in
+// that directory. With --wine, `wine KURVANE-CLI.EXE FILE -o OUT` joins them
+// (in the Wine prefix and locale the environment gives). kurvane runs with
+// the corpus's settings: the defaults (no setting.dat in the working
+// directory), or a settings file passed with -s for a corpus made for other
+// settings. Prints median throughput, median ratios of the runs of one round
 // and the peak resident memory of the kurvane process. Then runs the
 // in-memory micro benchmarks of the extraction pass.
 //
 // A figure is printed only for output that was checked: every run's exit
-// status, and every file kurvane writes against the plain reference pass over
-// the whole corpus. A corpus with a failed check gets the failure instead of
-// its figures, and the program then exits with status 1.
+// status, and every file kurvane (or the Windows program) writes against the
+// plain reference pass over the whole corpus. A corpus with a failed check
+// gets the failure instead of its figures, and the program then exits with
+// status 1.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -215,28 +220,43 @@ std::vector<unsigned char> encoded_settings(const ExtractionSettings& settings) 
     return kurvane::encode_settings({}, settings);
 }
 
-// The four timed commands of one round.
-enum Job { kurvane_file, strings_file, kurvane_null, strings_null, job_count };
+// A timed command of one round. Its standard output goes to `stdout_path`
+// ("" leaves it alone); `output` is kurvane's output file, checked against
+// the reference after every run ("" checks the exit status only).
+struct TimedCommand {
+    std::string name;
+    std::vector<std::string> args;
+    std::string stdout_path;
+    fs::path output;
+};
 
-constexpr const char* job_names[job_count] = {"kurvane to file", "strings to file",
-                                              "kurvane to /dev/null", "strings to /dev/null"};
+// How a corpus is timed: the kurvane program, and kurvane-cli.exe under
+// Wine when given.
+struct Programs {
+    std::string kurvane;
+    std::string wine_cli;  // empty: no Wine runs
+};
 
 // One corpus: generate, compute the reference, warm, alternate, check every
 // run, report. False when any check failed; the failure is printed in place
 // of the figures.
-bool compare_with_strings(const std::string& program, const fs::path& dir, CorpusKind kind,
+bool compare_with_strings(const Programs& programs, const fs::path& dir, CorpusKind kind,
                           unsigned long long size, int runs) {
     const std::string label(kurvane::bench::corpus_kind_name(kind));
     const double mib = static_cast<double>(size) / 1048576.0;
-    const fs::path input = dir / (label + ".dat");
-    const fs::path kurvane_out = dir / (label + "-kurvane.txt");
+    const std::string input_name = label + ".dat";
+    const fs::path input = dir / input_name;
+    const fs::path one_out = dir / (label + "-j1.txt");
+    const fs::path all_out = dir / (label + "-kurvane.txt");
+    const fs::path wine_name = label + "-wine.txt";
     const fs::path strings_out = dir / (label + "-strings.txt");
     const fs::path reference = dir / (label + "-reference.txt");
     const fs::path settings_path = dir / (label + "-setting.dat");
     // Each corpus's files go when it is done, so at most one set takes disk space.
     const auto remove_files = [&] {
         std::error_code ec;
-        for (const auto& path : {input, kurvane_out, strings_out, reference, settings_path}) {
+        for (const auto& path :
+             {input, one_out, all_out, dir / wine_name, strings_out, reference, settings_path}) {
             fs::remove(path, ec);
         }
     };
@@ -262,76 +282,104 @@ bool compare_with_strings(const std::string& program, const fs::path& dir, Corpu
     }
     read_through(input);
 
-    std::vector<std::string> to_file = {program};
-    if (own_settings) to_file.insert(to_file.end(), {"-s", settings_path.string()});
-    std::vector<std::string> to_null = to_file;
-    to_file.insert(to_file.end(), {input.string(), "-o", kurvane_out.string()});
-    to_null.insert(to_null.end(), {input.string(), "-o", "/dev/null"});
-    const std::vector<std::string> strings = {"strings", "-a", "-n", "4", input.string()};
-    const auto run_job = [&](int job) {
-        switch (job) {
-        case kurvane_file:
-            // Each output is created, not truncated: truncating the previous
-            // run's output would wait for the disk to write it back.
-            fs::remove(kurvane_out);
-            return run_child(to_file, dir);
-        case strings_file: fs::remove(strings_out); return run_child(strings, dir, strings_out);
-        case kurvane_null: return run_child(to_null, dir);
-        default: return run_child(strings, dir, "/dev/null");
-        }
+    // kurvane [-j 1] [-s SETTINGS] FILE -o OUT; the Windows program gets
+    // names relative to the corpus directory, where every command runs.
+    const auto kurvane_args = [&](const std::string& program, const std::vector<std::string>& jobs,
+                                  const std::string& file, const std::string& out) {
+        std::vector<std::string> args = {program};
+        args.insert(args.end(), jobs.begin(), jobs.end());
+        if (own_settings) args.insert(args.end(), {"-s", settings_path.filename().string()});
+        args.insert(args.end(), {file, "-o", out});
+        return args;
     };
-    // Runs a job and checks its status and, for kurvane's output file, the
-    // content (after the clock has stopped). Empty when it passed.
-    const auto run_checked = [&](int job, ChildRun& result) -> std::string {
-        result = run_job(job);
+    std::vector<TimedCommand> commands = {
+        {"kurvane -j 1", kurvane_args(programs.kurvane, {"-j", "1"}, input, one_out), "", one_out},
+        {"kurvane", kurvane_args(programs.kurvane, {}, input, all_out), "", all_out},
+        {"strings -a -n 4", {"strings", "-a", "-n", "4", input.string()}, strings_out.string(), ""},
+        {"cat > /dev/null", {"cat", input.string()}, "/dev/null", ""},
+    };
+    enum { one_thread, all_threads, strings_job, cat_job, wine_job };
+    if (!programs.wine_cli.empty()) {
+        std::vector<std::string> args = kurvane_args(programs.wine_cli, {}, input_name, wine_name);
+        args.insert(args.begin(), "wine");
+        commands.push_back({"kurvane-cli.exe (Wine)", args, "", dir / wine_name});
+    }
+    const std::size_t count = commands.size();
+
+    // Runs a command and checks its status and, for kurvane's output file,
+    // the content (after the clock has stopped). Empty when it passed. Each
+    // output is created, not truncated: truncating the previous run's output
+    // would wait for the disk to write it back.
+    const auto run_checked = [&](const TimedCommand& command, ChildRun& result) -> std::string {
+        std::error_code ec;
+        if (!command.output.empty()) fs::remove(command.output, ec);
+        if (!command.stdout_path.empty() && command.stdout_path != "/dev/null")
+            fs::remove(command.stdout_path, ec);
+        result = run_child(command.args, dir, command.stdout_path);
         if (!succeeded(result)) return describe_status(result.status);
-        if (job == kurvane_file) return compare_with_reference(kurvane_out, reference);
+        if (!command.output.empty()) return compare_with_reference(command.output, reference);
         return {};
     };
-    const auto run_failed = [&](int job, const std::string& when, const std::string& what) {
-        return fail(std::string(job_names[job]) + ", " + when + ": " + what);
+    const auto run_failed = [&](const TimedCommand& command, const std::string& when,
+                                const std::string& what) {
+        return fail(command.name + ", " + when + ": " + what);
     };
 
-    // Warm-up: the binaries' pages and the file system's metadata. Not timed,
-    // but checked like the rest.
-    for (int job = 0; job < job_count; ++job) {
+    // Warm-up: the binaries' pages, the file system's metadata, Wine's
+    // server. Not timed, but checked like the rest.
+    for (const TimedCommand& command : commands) {
         ChildRun result;
-        if (const auto error = run_checked(job, result); !error.empty()) {
-            return run_failed(job, "warm-up run", error);
+        if (const auto error = run_checked(command, result); !error.empty()) {
+            return run_failed(command, "warm-up run", error);
         }
     }
 
-    std::vector<double> mbs[job_count], file_ratios, null_ratios;
+    std::vector<std::vector<double>> seconds(count);
     long peak_kib = 0;
-    const double mb = static_cast<double>(size) / 1e6;
     for (int r = 0; r < runs; ++r) {
-        // Rotate the order, so drift in machine load hits all four.
-        ChildRun result[job_count];
-        for (int k = 0; k < job_count; ++k) {
-            const int job = (r + k) % job_count;
-            if (const auto error = run_checked(job, result[job]); !error.empty()) {
+        // Rotate the order, so drift in machine load hits every command.
+        std::vector<ChildRun> result(count);
+        for (std::size_t k = 0; k < count; ++k) {
+            const std::size_t job = (static_cast<std::size_t>(r) + k) % count;
+            if (const auto error = run_checked(commands[job], result[job]); !error.empty()) {
                 const std::string when =
                     "run " + std::to_string(r + 1) + " of " + std::to_string(runs);
-                return run_failed(job, when, error);
+                return run_failed(commands[job], when, error);
             }
         }
-        for (int job = 0; job < job_count; ++job) mbs[job].push_back(mb / result[job].seconds);
-        file_ratios.push_back(result[strings_file].seconds / result[kurvane_file].seconds);
-        null_ratios.push_back(result[strings_null].seconds / result[kurvane_null].seconds);
-        peak_kib = std::max({peak_kib, result[kurvane_file].max_rss_kib,
-                             result[kurvane_null].max_rss_kib});
+        for (std::size_t job = 0; job < count; ++job) seconds[job].push_back(result[job].seconds);
+        peak_kib = std::max({peak_kib, result[one_thread].max_rss_kib,
+                             result[all_threads].max_rss_kib});
     }
+    // Medians of the times; a ratio is the median over the rounds of one
+    // command's time over another's in the same round.
+    const double mb = static_cast<double>(size) / 1e6;
+    const auto speed = [&](std::size_t job) { return mb / median(seconds[job]); };
+    const auto ratio = [&](std::size_t slower, std::size_t faster) {
+        std::vector<double> r;
+        for (int k = 0; k < runs; ++k) r.push_back(seconds[slower][k] / seconds[faster][k]);
+        return median(r);
+    };
     std::error_code ec;
-    const auto kurvane_size = fs::file_size(kurvane_out, ec);
+    const auto kurvane_size = fs::file_size(all_out, ec);
     const auto strings_size = fs::file_size(strings_out, ec);
     const std::string settings_note =
         own_settings ? "; -s " + settings_path.filename().string() : "";
-    std::printf("%-9s %4.0f MiB  to file:      kurvane %6.1f MB/s  strings %5.1f MB/s  ratio %5.2fx\n"
-                "                    to /dev/null: kurvane %6.1f MB/s  strings %5.1f MB/s  ratio %5.2fx\n"
-                "                    kurvane peak RSS %.1f MiB; output kurvane %.1f MiB, strings %.1f MiB%s\n",
-                label.c_str(), mib, median(mbs[kurvane_file]), median(mbs[strings_file]),
-                median(file_ratios), median(mbs[kurvane_null]), median(mbs[strings_null]),
-                median(null_ratios), static_cast<double>(peak_kib) / 1024.0,
+    std::printf("%-9s %4.0f MiB  kurvane -j 1 %7.1f MB/s   kurvane %7.1f MB/s   strings %6.1f MB/s"
+                "   cat %7.1f MB/s\n"
+                "                    kurvane = %5.2fx strings, %4.2fx -j 1, %3.0f%% of cat;"
+                " -j 1 = %5.2fx strings\n",
+                label.c_str(), mib, speed(one_thread), speed(all_threads), speed(strings_job),
+                speed(cat_job), ratio(strings_job, all_threads), ratio(one_thread, all_threads),
+                100.0 / ratio(all_threads, cat_job), ratio(strings_job, one_thread));
+    if (count > wine_job) {
+        std::printf("                    kurvane-cli.exe under Wine %7.1f MB/s = %4.2fx the native"
+                    " program's time\n",
+                    speed(wine_job), ratio(wine_job, all_threads));
+    }
+    std::printf("                    kurvane peak RSS %.1f MiB; output kurvane %.1f MiB, strings"
+                " %.1f MiB%s\n",
+                static_cast<double>(peak_kib) / 1024.0,
                 static_cast<double>(kurvane_size) / 1048576.0,
                 static_cast<double>(strings_size) / 1048576.0, settings_note.c_str());
     std::fflush(stdout);
@@ -415,20 +463,35 @@ const MicroCorpus& micro_corpus(CorpusKind kind) {
     return made.emplace(kind, std::move(corpus)).first->second;
 }
 
-void pass_in_memory(benchmark::State& state, CorpusKind kind) {
+// threads: 1 is the pass on this thread, 0 one scanning thread per core.
+void pass_in_memory(benchmark::State& state, CorpusKind kind, unsigned threads) {
     const MicroCorpus& corpus = micro_corpus(kind);
     skip_unless_checked(state, corpus.check_failure);
+    kurvane::detail::PassOptions options;
+    options.threads = threads;
+    if (threads != 1) {
+        // The threaded pass's output is checked once, like the one-thread pass's.
+        VectorSource source(corpus.data);
+        VectorSink sink;
+        const auto status = kurvane::detail::run_pass(source, sink, corpus.settings, options);
+        if (!status.ok() || sink.bytes != kurvane::test::reference_extract(corpus.data, corpus.settings))
+            skip_unless_checked(state, "the threaded pass differs from the reference");
+    }
     for (auto _ : state) {
         VectorSource source(corpus.data);
         DiscardSink sink;
-        benchmark::DoNotOptimize(kurvane::detail::run_pass(source, sink, corpus.settings));
+        benchmark::DoNotOptimize(kurvane::detail::run_pass(source, sink, corpus.settings, options));
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
                             static_cast<std::int64_t>(corpus.data.size()));
 }
-BENCHMARK_CAPTURE(pass_in_memory, mixed, CorpusKind::mixed)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(pass_in_memory, text, CorpusKind::text)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(pass_in_memory, long_runs, CorpusKind::long_runs)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(pass_in_memory, mixed, CorpusKind::mixed, 1)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(pass_in_memory, text, CorpusKind::text, 1)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(pass_in_memory, long_runs, CorpusKind::long_runs, 1)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(pass_in_memory, mixed_all_cores, CorpusKind::mixed, 0)
+    ->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(pass_in_memory, text_all_cores, CorpusKind::text, 0)
+    ->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void pass_on_empty_input(benchmark::State& state) {
     // Fixed cost per file: buffers and the 64 KiB table.
@@ -444,7 +507,7 @@ void pass_on_empty_input(benchmark::State& state) {
 }
 BENCHMARK(pass_on_empty_input)->Unit(benchmark::kMicrosecond);
 
-int compare_in_new_dir(const std::string& program, const fs::path& parent,
+int compare_in_new_dir(const Programs& programs, const fs::path& parent,
                        unsigned long long size, int runs);
 
 // The kurvane program: the path the build gave, else the one beside this
@@ -491,6 +554,7 @@ int main(int argc, char** argv) {
     bool micro = true;
     bool compare = true;
     std::string program;
+    std::string wine_cli;
     fs::path parent;
     std::vector<char*> rest = {argv[0]};
     for (int k = 1; k < argc; ++k) {
@@ -503,6 +567,8 @@ int main(int argc, char** argv) {
             runs = std::max(1, std::atoi(argv[++k]));
         else if (std::strcmp(argv[k], "--kurvane") == 0 && k + 1 < argc)
             program = argv[++k];
+        else if (std::strcmp(argv[k], "--wine") == 0 && k + 1 < argc)
+            wine_cli = argv[++k];
         else if (std::strcmp(argv[k], "--dir") == 0 && k + 1 < argc)
             parent = argv[++k];
         else if (std::strcmp(argv[k], "--no-micro") == 0)
@@ -511,6 +577,7 @@ int main(int argc, char** argv) {
             compare = false;
         else if (std::strcmp(argv[k], "--help") == 0 || std::strcmp(argv[k], "-h") == 0) {
             std::printf("usage: kurvane_bench [--size BYTES[K|M|G]] [--runs N] [--kurvane PATH] [--dir DIR]\n"
+                        "                     [--wine KURVANE-CLI.EXE]\n"
                         "                     [--no-micro | --micro-only] [Google Benchmark options]\n");
             return 0;
         } else
@@ -527,8 +594,9 @@ int main(int argc, char** argv) {
         std::error_code ec;
         // The children run in the corpus directory.
         program = fs::absolute(program, ec).string();
+        if (!wine_cli.empty()) wine_cli = fs::absolute(wine_cli, ec).string();
         if (parent.empty()) parent = fs::temp_directory_path(ec);
-        failed = compare_in_new_dir(program, parent, size, runs);
+        failed = compare_in_new_dir({program, wine_cli}, parent, size, runs);
         if (failed < 0) return 1;
     }
     if (micro) {
@@ -550,7 +618,7 @@ int main(int argc, char** argv) {
 namespace {
 
 // The number of corpora that failed, or -1 when the directory could not be made.
-int compare_in_new_dir(const std::string& program, const fs::path& parent,
+int compare_in_new_dir(const Programs& programs, const fs::path& parent,
                        unsigned long long size, int runs) {
     std::string pattern = (parent / "kurvane-bench-XXXXXX").string();
     if (mkdtemp(pattern.data()) == nullptr) {
@@ -558,16 +626,20 @@ int compare_in_new_dir(const std::string& program, const fs::path& parent,
         return -1;
     }
     const fs::path dir = pattern;
-    std::printf("%s [-s SETTINGS] FILE -o OUT  vs  strings -a -n 4 FILE > OUT, in %s;\n"
+    std::printf("%s [-j 1] [-s SETTINGS] FILE -o OUT,  strings -a -n 4 FILE > OUT,\n"
+                "cat FILE > /dev/null, in %s;\n"
                 "kurvane with the defaults, or -s for a corpus made for other settings;\n"
-                "each output file new, paired runs in rotating order, medians of %d;\n"
-                "ratio = strings time / kurvane time in the same round, MB = 10^6 bytes;\n"
-                "checked: every run's exit status, and kurvane's output file after every run\n"
-                "against the reference pass (runs to /dev/null and strings: exit status only)\n",
-                program.c_str(), dir.c_str(), runs);
+                "each output file new, runs in rotating order, medians of %d;\n"
+                "a ratio is the median over the rounds of the two commands' times, MB = 10^6 bytes;\n"
+                "checked: every run's exit status, and kurvane's output files after every run\n"
+                "against the reference pass (strings and cat: exit status only)\n",
+                programs.kurvane.c_str(), dir.c_str(), runs);
+    if (!programs.wine_cli.empty())
+        std::printf("and wine %s [-s SETTINGS] FILE -o OUT, checked like kurvane\n",
+                    programs.wine_cli.c_str());
     int failed = 0;
     for (const CorpusKind kind : compared_kinds) {
-        if (!compare_with_strings(program, dir, kind, size, runs)) ++failed;
+        if (!compare_with_strings(programs, dir, kind, size, runs)) ++failed;
     }
     std::error_code ec;
     fs::remove_all(dir, ec);

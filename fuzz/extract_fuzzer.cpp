@@ -1,7 +1,7 @@
 // Extraction pass fuzzer: the input is an ExtractionSettings record (any bit
 // pattern, as a loaded setting.dat may hold), three bytes choosing the piece
-// size, the output-buffer size, and the kind of sink with the output format,
-// then the data. The streaming pass must give exactly the bytes of the
+// size with the thread count, the output-buffer size, and the kind of sink
+// with the output format, then the data. The streaming pass must give exactly the bytes of the
 // whole-file reference pass, formatted as asked; any difference aborts.
 #include <cstddef>
 #include <cstdint>
@@ -27,6 +27,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // on writing against the one it handed over.
     const std::uint8_t* const choice = data + record;
     const std::size_t piece = 1 + choice[0] % 67;
+    // Several threads take stretches of at most `piece` bytes each.
+    const unsigned thread_counts[] = {1, 2, 3, 8};
+    const unsigned threads = thread_counts[choice[0] / 67 % std::size(thread_counts)];
     const std::size_t output_buffer = 1 + std::size_t{choice[1]} * 23;
     const kurvane::test::SinkKind kinds[] = {kurvane::test::SinkKind::keeps,
                                              kurvane::test::SinkKind::trades,
@@ -58,13 +61,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     kurvane::ExtractStatus status;
     kurvane::detail::PassOptions options{piece, output_buffer};
     options.format = &format;
+    options.threads = threads;
     const auto streamed = kurvane::test::run_pass_through(sink, input, settings, options, 4096, &status);
     // One piece holding the whole input, as with the default piece size.
     const auto whole = kurvane::test::run_pass_on(input, settings, std::size_t{1} << 16, std::size_t{1} << 16);
     if (!status.ok() || streamed != want || whole != plain) {
-        std::fprintf(stderr, "mismatch: sink %s, format %u, piece %zu, output buffer %zu\n  want %s\n  streamed %s\n  whole %s\n",
+        std::fprintf(stderr, "mismatch: sink %s, format %u, threads %u, piece %zu, output buffer %zu\n  want %s\n  streamed %s\n  whole %s\n",
                      kurvane::test::name_of(sink), static_cast<unsigned>(choice[2] / std::size(kinds) % 5),
-                     piece, output_buffer, kurvane::test::hex(want).c_str(),
+                     threads, piece, output_buffer, kurvane::test::hex(want).c_str(),
                      kurvane::test::hex(streamed).c_str(), kurvane::test::hex(whole).c_str());
         std::abort();
     }

@@ -4,7 +4,7 @@
 
 native_packages="cmake make g++ libgtest-dev libbenchmark-dev binutils groff-base"
 sanitizer_packages="clang libclang-rt-14-dev"
-windows_packages="g++-mingw-w64-x86-64-win32 wine wine64 fonts-wine xvfb xauth fonts-ipafont-gothic locales"
+windows_packages="g++-mingw-w64-x86-64-posix wine wine64 fonts-wine xvfb xauth fonts-ipafont-gothic locales"
 
 kurvane_ensure_packages() {
   local missing=() pkg

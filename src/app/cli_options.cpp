@@ -63,6 +63,7 @@ std::optional<ClassSet> class_named(std::string_view name) {
 enum class Key {
     help, version, output, output_dir, settings, ext, min_length, xor_value, classes, exclude, keep,
     newline, no_newline, defaults, show_settings, save_settings, encoding, eol, radix, print_file_name, quiet,
+    jobs,
 };
 
 struct OptionEntry {
@@ -94,6 +95,7 @@ constexpr OptionEntry option_table[] = {
     {Key::radix, 't', "radix", true},
     {Key::print_file_name, 'f', "print-file-name", false},
     {Key::quiet, 'q', "quiet", false},
+    {Key::jobs, 'j', "jobs", true},
 };
 
 const OptionEntry* find_short(int c) {
@@ -282,6 +284,12 @@ bool Parser::apply(Key key, std::string_view name, const std::string& argument) 
                                        {"x", int(OffsetRadix::hex)}});
     case Key::print_file_name: o.print_file_name = true; return false;
     case Key::quiet: o.quiet = true; return false;
+    case Key::jobs: {
+        const std::optional<std::uint64_t> n = parse_number(argument, false);
+        if (!n || *n < 1 || *n > UINT32_MAX) return fail(msg::invalid_argument, {name, argument});
+        o.jobs = static_cast<unsigned>(*n);
+        return false;
+    }
     }
     return false;
 }
@@ -421,6 +429,8 @@ std::string usage_text(Language language) {
             "  -e, --ext=EXT          作業ディレクトリの *.EXT に一致するファイルをすべて\n"
             "                         抜き出す（ワイルドカード * と ?、大文字小文字は無視）\n"
             "  -q, --quiet            進み具合を表示しない\n"
+            "  -j, --jobs=N           1 つのファイルを N 個までのスレッドで読む（既定は\n"
+            "                         CPU コアの数、1 なら 1 スレッド）\n"
             "\n"
             "設定（設定ファイルの値より優先。既定値は設定ファイルがないときの値）:\n"
             "  -s, --settings=PATH    setting.dat の代わりに PATH から設定を読む\n"
@@ -475,6 +485,8 @@ std::string usage_text(Language language) {
            "  -e, --ext=EXT          extract every file of the working directory whose\n"
            "                         name matches *.EXT (wildcards * and ?, case ignored)\n"
            "  -q, --quiet            show no progress line\n"
+           "  -j, --jobs=N           scan each file on at most N threads (default: one\n"
+           "                         per core; 1 scans on one thread)\n"
            "\n"
            "Settings (these override the settings file; defaults are the built-in ones):\n"
            "  -s, --settings=PATH    read the settings from PATH instead of setting.dat\n"

@@ -76,6 +76,7 @@ struct Options {
     OutputFormat format;                       // file_name stays empty; see print_file_name
     bool print_file_name = false;              // -f
     bool quiet = false;                        // -q
+    unsigned jobs = 0;                         // -j; 0 is one per core
     bool show_settings = false;
     std::optional<std::string> save_settings_path;
     std::string error;                         // the cause of a usage error, one line

@@ -236,6 +236,7 @@ int extract_named_files(const Options& options, std::FILE* in, std::FILE* out, s
             how[i].format.file_name = jobs[i].input == standard_input_name ? standard_input_label : jobs[i].input;
         }
         how[i].progress = progress.for_input();
+        how[i].jobs = options.jobs;
     }
 
     std::vector<ExtractStatus> results(jobs.size());
@@ -349,6 +350,7 @@ int search_and_extract(const Options& options, std::FILE* err, Language language
         } else {
             ExtractOptions how{options.format, progress.for_input()};
             if (options.print_file_name) how.format.file_name = name;
+            how.jobs = options.jobs;
             status = extract_to_path(name, output.c_str(), g_settings, how);
         }
         if (status.ok()) return 1;

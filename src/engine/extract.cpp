@@ -10,6 +10,7 @@
 #include "engine/file_names.h"
 #include "engine/file_replacement.h"
 #include "engine/overlapped_io.h"
+#include "engine/parallel_pass.h"
 #include "engine/text_encoding.h"
 
 namespace kurvane {
@@ -129,7 +130,22 @@ ExtractStatus run_files(std::FILE* in, std::FILE* out, const ExtractionSettings&
     detail::PassOptions pass;
     pass.format = &options.format;
     pass.progress = &options.progress;
+    pass.threads = options.jobs;
 #if KURVANE_ENGINE_THREADS
+    // Several scanning threads: the calling thread reads and cuts the input
+    // for them and hands their output, in order, to a helper that writes it.
+    // Any other format is scanned on one thread, like one job.
+    if (detail::pass_threads(options.jobs) > 1 && options.format.plain()) {
+        detail::WriteBehindSink behind(sink, detail::default_output_buffer_size);
+        if (!behind.start()) return detail::run_pass(source, sink, settings, pass);
+        ExtractStatus status = detail::run_pass(source, behind, settings, pass);
+        if (!behind.finish() && status.ok()) {
+            status.error = ExtractError::write_output;
+            status.sys_errno = behind.error();
+        }
+        return status;
+    }
+    pass.threads = 1;
     // The next piece is read and the last output block written while the
     // scan goes on. Each helper is used only if it started; one that did not
     // has touched nothing, so its side runs on this thread.

@@ -13,6 +13,7 @@
 #include <type_traits>
 
 #include "engine/exempt.h"
+#include "engine/parallel_pass.h"
 #include "engine/scan_table.h"
 #include "engine/text_encoding.h"
 
@@ -108,6 +109,8 @@ constexpr std::size_t padding = std::max({
 // that is not the last stops before its last byte, whose trail is unread,
 // or after it when a character or an excluded pair took it.
 constexpr std::size_t max_carry = max_char - 1;
+// The piece buffers of other drivers are laid out by the public constants.
+static_assert(max_carry == piece_headroom && padding == piece_padding);
 
 constexpr unsigned char none = static_cast<unsigned char>(CharClass::None);
 constexpr unsigned char excluded = static_cast<unsigned char>(CharClass::Excluded);
@@ -697,6 +700,23 @@ void apply_xor(unsigned char* data, std::size_t n, unsigned char key) {
     for (std::size_t k = 0; k < n; ++k) data[k] = static_cast<unsigned char>(data[k] ^ key);
 }
 
+// Prepares and scans one piece b[0, carry + got) of a buffer of `room`
+// bytes: the padding contract, the XOR of the fresh bytes, the scan. Returns
+// the count of bytes at the end the next piece starts with.
+template <class Output>
+std::size_t scan_piece(Scanner<Output>& scanner, unsigned char* b, std::size_t carry,
+                       std::size_t got, bool last, std::size_t room, unsigned char key) {
+    const std::size_t size = carry + got;
+    assert(size + padding <= room);
+    std::memset(b + size, 0, padding);
+    fence_piece(b, size + padding, room);
+    if (key != 0) apply_xor(b + carry, got, key);
+    const std::size_t resume = scanner.scan(b, size, last);
+    if (last) return 0;
+    assert(resume <= size && size - resume <= max_carry);
+    return size - resume;
+}
+
 template <class Output>
 ExtractStatus scan_input(ByteSource& input, ByteSink& output, Output& out,
                          const ExtractionSettings& settings, const PassOptions& options) {
@@ -735,17 +755,12 @@ ExtractStatus scan_input(ByteSource& input, ByteSink& output, Output& out,
         status.bytes_in += got;
         const bool last = got < piece_size;
         const std::size_t size = carry + got;
-        std::memset(b + size, 0, padding);  // the padding contract
-        fence_piece(b, size + padding, piece_capacity);
-        if (key != 0) apply_xor(b + carry, got, key);
-
         scanner->set_base(status.bytes_in - size);
-        const std::size_t resume = scanner->scan(b, size, last);
+        const std::size_t left = scan_piece(*scanner, b, carry, got, last, piece_capacity, key);
         if (last || out.failed()) break;
         if (progress != nullptr) (*progress)(status.bytes_in);
-        assert(resume <= size && size - resume <= max_carry);
-        carry = size - resume;
-        std::memmove(b, b + resume, carry);
+        carry = left;
+        std::memmove(b, b + size - left, carry);
     }
     if (!out.flush() && status.ok()) {
         status.error = ExtractError::write_output;
@@ -756,11 +771,45 @@ ExtractStatus scan_input(ByteSource& input, ByteSink& output, Output& out,
     return status;
 }
 
+class FastPieceScanner final : public PieceScanner {
+public:
+    FastPieceScanner(const ScanTable& table, const ExtractionSettings& settings, ByteSink& sink,
+                     std::size_t output_buffer_size)
+        : out_(sink, output_buffer_size), scanner_(table, settings, out_),
+          key_(static_cast<unsigned char>(settings.xor_value & 0xFFu)) {}
+
+    bool allocated() const { return out_.allocated(); }
+    std::size_t scan(unsigned char* b, std::size_t carry, std::size_t got, bool last,
+                     std::size_t room) override {
+        const std::size_t left = scan_piece(scanner_, b, carry, got, last, room, key_);
+        // The buffer is the driver's again, to be filled whole.
+        fence_piece(b, room, room);
+        return left;
+    }
+    bool flush() override { return out_.flush(); }
+
+private:
+    OutputBuffer out_;
+    Scanner<OutputBuffer> scanner_;
+    unsigned char key_;
+};
+
 }  // namespace
+
+std::unique_ptr<PieceScanner> PieceScanner::create(const ScanTable& table,
+                                                   const ExtractionSettings& settings,
+                                                   ByteSink& sink, std::size_t output_buffer_size) {
+    std::unique_ptr<FastPieceScanner> scanner(
+        new (std::nothrow) FastPieceScanner(table, settings, sink, output_buffer_size));
+    if (!scanner || !scanner->allocated()) return nullptr;
+    return scanner;
+}
 
 ExtractStatus run_pass(ByteSource& input, ByteSink& output, const ExtractionSettings& settings,
                        const PassOptions& options) {
-    if (options.format != nullptr && !options.format->plain()) {
+    const bool plain = options.format == nullptr || options.format->plain();
+    if (plain && options.threads != 1) return run_parallel_pass(input, output, settings, options);
+    if (!plain) {
         FormattedOutput out(output, options.output_buffer_size, *options.format,
                             settings.auto_newline != 0);
         return scan_input(input, output, out, settings, options);

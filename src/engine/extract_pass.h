@@ -51,6 +51,42 @@ struct PassOptions {
     // Null or empty: nothing. Otherwise called after each piece and once at
     // the end with the input bytes read so far.
     const std::function<void(std::uint64_t)>* progress = nullptr;
+    // Scanning threads: 1 is the pass on the calling thread, 0 one per core.
+    // The plain format spreads over them (piece_size is then the largest
+    // stretch a thread takes at once); any other format is scanned on the
+    // calling thread, its line prefixes depending on everything before.
+    unsigned threads = 1;
+};
+
+// A piece buffer holds, before each piece, the previous piece's bytes that
+// its scan left for the next one, and after it zero padding the scan may
+// read past the data.
+inline constexpr std::size_t piece_headroom = 1;
+inline constexpr std::size_t piece_padding = 63;
+
+struct ScanTable;
+
+// The fast scan of the plain format as one object, for a driver that hands
+// pieces to several of them: output goes to `sink` in buffers of
+// `output_buffer_size` bytes and some slack.
+class PieceScanner {
+public:
+    static std::unique_ptr<PieceScanner> create(const ScanTable& table,
+                                                const ExtractionSettings& settings, ByteSink& sink,
+                                                std::size_t output_buffer_size);
+    virtual ~PieceScanner() = default;
+    // Scans the piece b[0, carry + got), where the first `carry` bytes are
+    // what the previous scan returned (already decoded) and the `got` after
+    // them fresh input, which is decoded with the settings' XOR here. The
+    // buffer has `room` bytes from b, at least carry + got + piece_padding.
+    // When `last` is false, the run in progress is kept for the next piece
+    // and the count of bytes at the piece's end the next piece must start
+    // with (at most piece_headroom) is returned; when true, 0 is returned
+    // and the scanner starts afresh on the next piece.
+    virtual std::size_t scan(unsigned char* b, std::size_t carry, std::size_t got, bool last,
+                             std::size_t room) = 0;
+    // Hands everything buffered to the sink; false once the sink failed.
+    virtual bool flush() = 0;
 };
 
 // Scans everything `input` yields and writes the accepted runs to `output`.

@@ -34,6 +34,9 @@ struct ExtractOptions {
     // and once at the end) with the input bytes read so far. Left empty, it
     // costs nothing.
     std::function<void(std::uint64_t bytes_read)> progress;
+    // Scanning threads for one file: 0 one per core, 1 the calling thread
+    // alone (reading ahead and writing behind on two helpers).
+    unsigned jobs = 0;
 };
 
 }  // namespace kurvane

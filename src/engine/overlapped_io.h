@@ -11,8 +11,9 @@
 
 #include "engine/extract_pass.h"
 
-// MinGW's win32 thread model has no std::thread; there the file front ends
-// read and write on the calling thread.
+// A MinGW toolchain of the win32 thread model has no std::thread (the
+// Windows build uses the posix one); with it the file front ends would read,
+// scan and write on the calling thread.
 #if defined(__GLIBCXX__) && !defined(_GLIBCXX_HAS_GTHREADS)
 #define KURVANE_ENGINE_THREADS 0
 #else

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "engine/extract.h"
+#include "engine/parallel_pass.h"
 #include "engine/text_encoding.h"
 #include "pass_test_util.h"
 #include "reference_extract.h"
@@ -303,9 +304,15 @@ TEST(extract_pass, matches_the_reference_on_random_inputs) {
         const std::size_t piece = rc.pick(3) == 0 ? 1 + rc.pick(4) : 1 + rc.pick(3000);
         const std::size_t out_buffer = 1 + rc.pick(5000);
         const auto sink = static_cast<test::SinkKind>(seed % 3);
-        const Bytes got = test::run_pass_through(sink, data, s, {piece, out_buffer}, 1 + piece % 97);
-        ASSERT_EQ(got, want) << "seed " << seed << " sink " << test::name_of(sink) << " piece "
-                             << piece << " output buffer " << out_buffer << " input " << hex(data);
+        detail::PassOptions options{piece, out_buffer};
+        // Stretches of a few bytes are a hand-over each: several threads
+        // take them in one case of eight.
+        const unsigned thread_counts[] = {1, 2, 3, 8};
+        if (piece > 4 || seed % 8 == 0) options.threads = thread_counts[seed / 3 % std::size(thread_counts)];
+        const Bytes got = test::run_pass_through(sink, data, s, options, 1 + piece % 97);
+        ASSERT_EQ(got, want) << "seed " << seed << " sink " << test::name_of(sink) << " threads "
+                             << options.threads << " piece " << piece << " output buffer "
+                             << out_buffer << " input " << hex(data);
     }
 }
 
@@ -384,6 +391,13 @@ std::vector<SettingsShape> boundary_shapes() {
     ExtractionSettings xored = rules;
     xored.xor_value = 0x5A;
     shapes.push_back({"xor", xored});
+    // Excluded pairs that hold the zero byte: a run goes on over "A\0", so
+    // the input may no longer be cut at zeros, only at the other separators.
+    ExtractionSettings held = half;
+    set_excluded(held, 0, 'A', 0x00);
+    set_excluded(held, 1, 0x82, 0x00);
+    set_excluded(held, 2, 0x01, 0x02);
+    shapes.push_back({"zero byte in excluded pairs", held});
     return shapes;
 }
 
@@ -393,23 +407,47 @@ TEST(extract_pass, every_boundary_through_every_sink_matches_the_reference) {
                                   detail::default_piece_size};
     // Output buffers from one byte up past the longest store behind the end.
     const std::size_t outputs[] = {1, 2, 3, 4, 5, 15, 16, 17, 31, 32, 33, 1000, 1002, 1025, 4096};
+    // Each sink with one thread; then each pair of sizes once more with
+    // several threads, whose stretches are at most `piece` bytes, through
+    // the sinks in turn.
+    struct Run {
+        test::SinkKind sink;
+        unsigned threads;
+    };
+    std::vector<Run> runs;
+    for (test::SinkKind sink : {test::SinkKind::keeps, test::SinkKind::trades, test::SinkKind::overlapped})
+        runs.push_back({sink, 1});
+    runs.push_back({test::SinkKind::keeps, 0});  // 0: the thread count and sink vary below
+    const unsigned thread_counts[] = {2, 3, 8};
     for (const SettingsShape& shape : boundary_shapes()) {
         Bytes data = plain;
         for (auto& c : data) c = static_cast<unsigned char>(c ^ (shape.settings.xor_value & 0xFF));
         const Bytes want = test::reference_extract(data, shape.settings);
-        for (test::SinkKind sink :
-             {test::SinkKind::keeps, test::SinkKind::trades, test::SinkKind::overlapped}) {
-            for (std::size_t piece : pieces) {
-                for (std::size_t output : outputs) {
+        for (const Run& run : runs) {
+            for (std::size_t p = 0; p < std::size(pieces); ++p) {
+                for (std::size_t o = 0; o < std::size(outputs); ++o) {
+                    const std::size_t piece = pieces[p];
+                    const std::size_t output = outputs[o];
+                    detail::PassOptions options{piece, output};
+                    test::SinkKind sink = run.sink;
+                    if (run.threads == 0) {
+                        // A stretch is a hand-over between threads: each of
+                        // the smallest stretches meets one output size, the
+                        // middle ones every third.
+                        if (piece < 64 && o != p * 5 % std::size(outputs)) continue;
+                        if (piece >= 64 && piece < 4096 && o % 3 != p % 3) continue;
+                        options.threads = thread_counts[(p + o) % std::size(thread_counts)];
+                        sink = static_cast<test::SinkKind>((p + 2 * o) % 3);
+                    }
                     ExtractStatus st;
-                    const Bytes got =
-                        test::run_pass_through(sink, data, shape.settings, {piece, output},
-                                               1 + (piece * 7 + output) % 5000, &st);
+                    const Bytes got = test::run_pass_through(sink, data, shape.settings, options,
+                                                             1 + (piece * 7 + output) % 5000, &st);
                     const auto diff = std::mismatch(got.begin(), got.end(), want.begin(), want.end());
                     ASSERT_TRUE(st.ok() && got == want)
-                        << shape.name << ", sink " << test::name_of(sink) << ", piece " << piece
-                        << ", output buffer " << output << ": " << got.size() << " bytes, want "
-                        << want.size() << ", first difference at " << (diff.first - got.begin());
+                        << shape.name << ", sink " << test::name_of(sink) << ", threads "
+                        << options.threads << ", piece " << piece << ", output buffer " << output
+                        << ": " << got.size() << " bytes, want " << want.size()
+                        << ", first difference at " << (diff.first - got.begin());
                 }
             }
         }
@@ -478,11 +516,19 @@ TEST(extract_pass, read_and_write_failures_are_reported) {
     const ExtractionSettings defaults;
     OutputFormat formatted;
     formatted.radix = OffsetRadix::hex;
-    const OutputFormat* const formats[] = {nullptr, &formatted};
-    for (const OutputFormat* format : formats) {
-        SCOPED_TRACE(format == nullptr ? "plain" : "formatted");
+    struct Case {
+        const char* name;
+        const OutputFormat* format;
+        unsigned threads;
+    };
+    const Case cases[] = {{"plain", nullptr, 1}, {"plain, 3 threads", nullptr, 3},
+                          {"formatted", &formatted, 1}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const OutputFormat* const format = c.format;
         detail::PassOptions options{1024, 4096};
         options.format = format;
+        options.threads = c.threads;
         {
             test::MemorySource source(data, 5000, EIO);
             test::MemorySink sink;
@@ -496,6 +542,11 @@ TEST(extract_pass, read_and_write_failures_are_reported) {
             const ExtractStatus st = detail::run_pass(source, sink, defaults, options);
             EXPECT_EQ(st.error, ExtractError::write_output);
             EXPECT_EQ(st.sys_errno, ENOSPC);
+            // Nothing after the failed write: what was written begins the output.
+            const Bytes all = test::reference_extract(data, defaults);
+            if (format == nullptr) {
+                EXPECT_TRUE(std::equal(sink.bytes.begin(), sink.bytes.end(), all.begin()));
+            }
         }
         {
             std::vector<std::uint64_t> seen;
@@ -512,10 +563,57 @@ TEST(extract_pass, read_and_write_failures_are_reported) {
             if (format == nullptr) {
                 EXPECT_EQ(sink.bytes, test::reference_extract(data, defaults));
             }
-            EXPECT_EQ(seen.size(), data.size() / 1024 + 1);
+            // Several threads read stretches cut at separators: their count varies.
+            if (c.threads == 1) {
+                EXPECT_EQ(seen.size(), data.size() / 1024 + 1);
+            }
             EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
             EXPECT_EQ(seen.empty() ? 0 : seen.back(), data.size());
         }
+    }
+}
+
+// The bytes the threaded pass may cut the input at: the control bytes end
+// every run and are no trail under every class, each class alone or all on,
+// unless an excluded pair holds one, as a lead or as a trail.
+TEST(extract_pass, control_bytes_cut_the_input_unless_an_excluded_pair_holds_them) {
+    ExtractionSettings none;
+    for (auto* f : {&none.full_hiragana, &none.full_katakana, &none.full_kanji, &none.full_digits,
+                    &none.full_upper, &none.full_lower, &none.full_cyrillic, &none.full_greek,
+                    &none.full_symbols})
+        *f = 0;
+    std::vector<std::pair<ExtractionSettings, std::vector<unsigned>>> cases;  // settings, bytes held
+    ExtractionSettings all = none;
+    for (std::int32_t ExtractionSettings::*flag :
+         {&ExtractionSettings::half_digits, &ExtractionSettings::half_upper,
+          &ExtractionSettings::half_lower, &ExtractionSettings::half_katakana,
+          &ExtractionSettings::half_symbols, &ExtractionSettings::full_hiragana,
+          &ExtractionSettings::full_katakana, &ExtractionSettings::full_kanji,
+          &ExtractionSettings::full_digits, &ExtractionSettings::full_upper,
+          &ExtractionSettings::full_lower, &ExtractionSettings::full_cyrillic,
+          &ExtractionSettings::full_greek, &ExtractionSettings::full_symbols}) {
+        ExtractionSettings one = none;
+        one.*flag = 1;
+        all.*flag = 7;
+        cases.push_back({one, {}});
+    }
+    cases.push_back({all, {}});
+    ExtractionSettings held = all;
+    set_excluded(held, 0, 0x82, 0x05);  // 0x05 as a trail
+    set_excluded(held, 4, 0x07, 'A');   // 0x07 as a lead
+    set_excluded(held, 11, 'A', 0x00);  // the zero byte as a trail
+    cases.push_back({held, {0x00, 0x05, 0x07}});
+    for (const auto& [settings, taken] : cases) {
+        detail::ScanTable table;
+        detail::build_scan_table(settings, table);
+        std::array<bool, 256> split{};
+        detail::find_split_bytes(table, split);
+        for (unsigned b = 0; b < 0x20; ++b) {
+            const bool held_byte = std::find(taken.begin(), taken.end(), b) != taken.end();
+            EXPECT_EQ(split[b], !held_byte) << "byte " << b;
+        }
+        // A lead byte of the double-byte rows is never one.
+        EXPECT_FALSE(split[0x82] && settings.full_hiragana != 0);
     }
 }
 

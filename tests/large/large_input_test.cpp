@@ -1,8 +1,9 @@
 // The real kurvane program on large inputs: 64 MiB of each corpus shape under
 // the settings the shape is made for, the text shape once more with the
 // single-byte classes on, and a short input that puts an output block
-// boundary inside a long run. The program's output file must equal the
-// whole-file reference pass byte for byte. Each case writes and reads a few
+// boundary inside a long run. The program's output file, with one scanning
+// thread, two and one per core, must equal the whole-file reference pass
+// byte for byte. Each case writes and reads a few
 // hundred MiB, so these are the slow tests: `ctest -R shapes/large_input`
 // runs only them, `ctest -E shapes/large_input` everything else.
 #include <fcntl.h>
@@ -151,23 +152,31 @@ TEST_P(large_input, program_output_equals_the_reference_pass) {
     const Bytes settings = kurvane::encode_settings("", input.settings);
     write_bytes(settings_path, {reinterpret_cast<const char*>(settings.data()), settings.size()});
 
-    const int status = run_kurvane({"-s", settings_path, "-o", text_path, data_path},
-                                   dir / "stdout", dir / "stderr");
-    ASSERT_EQ(status, 0) << "kurvane -s " << settings_path << " -o " << text_path << " "
-                         << data_path << "\nstderr: " << read_bytes(dir / "stderr").substr(0, 4000);
-
-    ASSERT_TRUE(fs::exists(text_path)) << "no output file " << text_path;
-
     const Bytes data = read_file(data_path);
     const Bytes expected = kurvane::test::reference_extract(data, input.settings);
-    const Bytes got = read_file(text_path);
-    const auto [g, e] = std::mismatch(got.begin(), got.end(), expected.begin(), expected.end());
-    const auto offset = static_cast<std::size_t>(g - got.begin());
-    EXPECT_TRUE(g == got.end() && e == expected.end())
-        << "output of " << data.size() << " input bytes differs from the reference at byte "
-        << offset << " (output " << got.size() << " bytes, reference " << expected.size()
-        << ")\n  output:    " << hex_at(got, offset)
-        << "\n  reference: " << hex_at(expected, offset);
+    // One scanning thread, two, and one per core (the default).
+    const std::vector<std::vector<std::string>> thread_options = {{"-j", "1"}, {"-j", "2"}, {}};
+    for (const std::vector<std::string>& threads : thread_options) {
+        const std::string shown = threads.empty() ? "(default)" : threads[0] + " " + threads[1];
+        std::vector<std::string> args = threads;
+        args.insert(args.end(), {"-s", settings_path, "-o", text_path, data_path});
+        const int status = run_kurvane(args, dir / "stdout", dir / "stderr");
+        ASSERT_EQ(status, 0) << "kurvane " << shown << " -s " << settings_path << " -o "
+                             << text_path << " " << data_path << "\nstderr: "
+                             << read_bytes(dir / "stderr").substr(0, 4000);
+        ASSERT_TRUE(fs::exists(text_path)) << "no output file " << text_path;
+
+        const Bytes got = read_file(text_path);
+        fs::remove(text_path);
+        const auto [g, e] = std::mismatch(got.begin(), got.end(), expected.begin(), expected.end());
+        const auto offset = static_cast<std::size_t>(g - got.begin());
+        EXPECT_TRUE(g == got.end() && e == expected.end())
+            << "kurvane " << shown << ": output of " << data.size()
+            << " input bytes differs from the reference at byte " << offset << " (output "
+            << got.size() << " bytes, reference " << expected.size()
+            << ")\n  output:    " << hex_at(got, offset)
+            << "\n  reference: " << hex_at(expected, offset);
+    }
 }
 
 // Cases are numbered; PrintTo's name is what ctest shows after the number.

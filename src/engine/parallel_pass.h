@@ -1,0 +1,40 @@
+// The plain pass spread over several threads. The input is cut into
+// stretches that end at a byte which ends every run and is never the trail
+// of a character; each stretch is then scanned on its own, and the outputs,
+// written in input order, are the one-thread pass's bytes.
+#pragma once
+
+#include <array>
+#include <cstddef>
+
+#include "engine/extract_pass.h"
+#include "engine/scan_table.h"
+
+namespace kurvane::detail {
+
+// Marks the bytes at which the input may be cut under `table`: no pair
+// that starts with one is text or excluded (a run reaching it ends there),
+// and no pair that ends with one is a double-byte character or excluded
+// (no run steps over it). Only the table decides, so a class or an excluded
+// pair that takes a byte in clears its mark.
+void find_split_bytes(const ScanTable& table, std::array<bool, 256>& split);
+
+// The scanning threads a pass given `requested` runs: one per core for 0,
+// never more than max_pass_threads.
+inline constexpr unsigned max_pass_threads = 64;
+unsigned pass_threads(unsigned requested);
+
+// The piece (stretch) size and output buffer size each thread works with
+// when `threads` threads share the memory budget and the caller asked for
+// at most `options`' sizes. Fills the two values.
+void parallel_sizes(unsigned threads, const PassOptions& options, std::size_t& stretch,
+                    std::size_t& output_buffer);
+
+// run_pass for the plain format with options.threads threads (0: one per
+// core): reading, cutting and writing in order on the calling thread, the
+// scans on helper threads. Reports the first error in input order; nothing
+// is written after it.
+ExtractStatus run_parallel_pass(ByteSource& input, ByteSink& output,
+                                const ExtractionSettings& settings, const PassOptions& options);
+
+}  // namespace kurvane::detail
