@@ -16,6 +16,7 @@
 #include "app/terminal_text.h"
 #include "engine/file_names.h"
 #include "engine/file_replacement.h"
+#include "engine/parallel_pass.h"
 #include "engine/text_encoding.h"
 #include "settings/settings_file.h"
 #include "ui/main_dialog.h"
@@ -119,6 +120,17 @@ int load_cli_settings(const Options& options, TextField& field, std::string& sou
 
 // Runs the jobs on up to two threads when they are independent, else in
 // order on this thread; the results are indexed like the jobs.
+#if KURVANE_CLI_THREADS
+// How many files are converted at once. The plain format spreads one file
+// over every thread -j allows, so its files go one after another; the other
+// formats scan each file on one thread, and then up to max_workers files
+// share those threads. -j 1 is one thread in all.
+unsigned files_at_once(const ExtractOptions& how) {
+    if (how.format.plain()) return 1;
+    return std::min(max_workers, detail::pass_threads(how.jobs));
+}
+#endif
+
 std::vector<ExtractStatus> extract_jobs(const std::vector<FileJob>& jobs, const std::vector<ExtractOptions>& how) {
     std::vector<ExtractStatus> results(jobs.size());
     std::atomic<std::size_t> next{0};
@@ -128,10 +140,10 @@ std::vector<ExtractStatus> extract_jobs(const std::vector<FileJob>& jobs, const 
         }
     };
 #if KURVANE_CLI_THREADS
-    if (jobs.size() > 1 && std::thread::hardware_concurrency() != 1 && jobs_are_independent(jobs)) {
+    if (jobs.size() > 1 && files_at_once(how.front()) > 1 && jobs_are_independent(jobs)) {
         std::vector<std::thread> helpers;
         try {
-            for (unsigned k = 1; k < max_workers; ++k) helpers.emplace_back(work);
+            for (unsigned k = 1; k < files_at_once(how.front()); ++k) helpers.emplace_back(work);
         } catch (const std::system_error&) {
             // No thread to be had: this thread does all that is left.
         }
