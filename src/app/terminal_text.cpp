@@ -137,20 +137,9 @@ bool terminal_to_utf8(std::string_view text, std::string& utf8) {
     return true;
 }
 
-namespace {
-
-std::wstring wide(std::string_view utf8) {
-    if (utf8.empty()) return {};
-    const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-    std::wstring out(static_cast<std::size_t>(n), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), out.data(), n);
-    return out;
-}
-
-}  // namespace
-
 bool write_terminal(std::FILE* stream, std::string_view text) {
-    const std::wstring utf16 = wide(text);
+    const std::u16string text16 = detail::utf8_to_utf16(text);
+    const std::wstring utf16(text16.begin(), text16.end());
     const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
     DWORD mode = 0;
     if (handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode)) {

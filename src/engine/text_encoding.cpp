@@ -142,6 +142,22 @@ std::string utf16_to_utf8(std::u16string_view utf16) {
     return out;
 }
 
+std::u16string utf8_to_utf16(std::string_view utf8) {
+    std::u16string out;
+    out.reserve(utf8.size());
+    for (std::size_t pos = 0; pos < utf8.size();) {
+        const Utf8Char c = next_utf8(utf8, pos);
+        if (c.value < 0x10000) {
+            out += static_cast<char16_t>(c.value);
+        } else {
+            out += static_cast<char16_t>(0xD800 + ((c.value - 0x10000) >> 10));
+            out += static_cast<char16_t>(0xDC00 + ((c.value - 0x10000) & 0x3FF));
+        }
+        pos += c.length;
+    }
+    return out;
+}
+
 std::size_t bound_width(char32_t u) {
     const int code = cp932_code(u);
     if (code >= 0) return code > 0xFF ? 2 : 1;

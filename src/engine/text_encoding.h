@@ -70,6 +70,10 @@ bool utf8_to_cp932(std::string_view utf8, std::string& cp932);
 // partner, which Windows names may hold, becomes U+FFFD.
 std::string utf16_to_utf8(std::u16string_view utf16);
 
+// UTF-8 to UTF-16 (a Windows name, a dialog text). A byte that starts no
+// well-formed character becomes U+FFFD, as next_utf8 reads it.
+std::u16string utf8_to_utf16(std::string_view utf8);
+
 // How many bytes a character takes in the program's byte bounds: its code
 // page 932 length when it has one (1 or 2), otherwise its UTF-16 length (1,
 // or 2 beyond the Basic Multilingual Plane). A Japanese system's bounds count

@@ -254,12 +254,20 @@ TEST(text_encoding, bounded_prefix_counts_code_page_932_bytes) {
     }
 }
 
-TEST(text_encoding, utf16_names_become_utf8) {
-    EXPECT_EQ(detail::utf16_to_utf8(u"台本.dat"), reinterpret_cast<const char*>(u8"台本.dat"));
+TEST(text_encoding, utf16_and_utf8_convert_both_ways) {
+    // Names of every width, both ways: one, two and three UTF-8 bytes in one
+    // UTF-16 unit, four bytes in a surrogate pair.
+    for (const char8_t* name : {u8"plain.dat", u8"café.dat", u8"台本.dat", u8"한국어.dat", u8"絵文字\U0001F600.dat"}) {
+        const std::string utf8 = reinterpret_cast<const char*>(name);
+        EXPECT_EQ(detail::utf16_to_utf8(detail::utf8_to_utf16(utf8)), utf8) << utf8;
+    }
+    EXPECT_EQ(detail::utf8_to_utf16("\xf0\x9f\x98\x80"), u"\U0001F600");
     EXPECT_EQ(detail::utf16_to_utf8(u"\U0001F600"), "\xf0\x9f\x98\x80");
     // A surrogate without its partner, as a Windows name may hold.
     EXPECT_EQ(detail::utf16_to_utf8(std::u16string(1, u'\xD800') + u"a"), "\xef\xbf\xbd" "a");
     EXPECT_EQ(detail::utf16_to_utf8(std::u16string(1, u'\xDC00')), "\xef\xbf\xbd");
+    // Malformed UTF-8 (a stray continuation, a truncated form) gives U+FFFD.
+    EXPECT_EQ(detail::utf8_to_utf16("a\x80" "b\xe3\x81"), u"a\uFFFDb\uFFFD\uFFFD");
 }
 
 }  // namespace

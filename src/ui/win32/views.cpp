@@ -3,6 +3,8 @@
 #include <memory>
 #include <type_traits>
 
+#include "engine/text_encoding.h"
+
 namespace kurvane::win32 {
 
 namespace {
@@ -14,22 +16,14 @@ using FindHandle = std::unique_ptr<std::remove_pointer_t<HANDLE>, FindCloser>;
 
 }  // namespace
 
+// wchar_t is UTF-16 on Windows: the engine's converters serve the Win32 calls.
 std::wstring utf16_of(std::string_view utf8) {
-    if (utf8.empty()) return {};
-    const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-    std::wstring text(static_cast<std::size_t>(n), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), text.data(), n);
-    return text;
+    const std::u16string text = detail::utf8_to_utf16(utf8);
+    return std::wstring(text.begin(), text.end());
 }
 
 std::string utf8_of(std::wstring_view utf16) {
-    if (utf16.empty()) return {};
-    const int n = WideCharToMultiByte(CP_UTF8, 0, utf16.data(), static_cast<int>(utf16.size()), nullptr, 0,
-                                      nullptr, nullptr);
-    std::string text(static_cast<std::size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, utf16.data(), static_cast<int>(utf16.size()), text.data(), n, nullptr,
-                        nullptr);
-    return text;
+    return detail::utf16_to_utf8(std::u16string(utf16.begin(), utf16.end()));
 }
 
 std::string dialog_item_text(HWND dialog, int id) {
