@@ -1,7 +1,10 @@
 #include "ui/main_dialog.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdio>
+#include <filesystem>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -43,6 +46,50 @@ std::string file_name_key(std::string_view name) {
     return std::string(name);
 #endif
 }
+
+// The outputs a walk has written. A later output is one of them when its
+// key is (ASCII case folded on Windows), or when the file system says the
+// two are one file: Windows also folds the case of letters outside ASCII,
+// which only it knows. That question is asked only of a name with the shape
+// of one written before (the same ASCII letters, folded, and as many other
+// characters at the same places), so a walk stays one lookup per name.
+class WrittenOutputs {
+public:
+    explicit WrittenOutputs(const MainDialogViews& views) : same_file_(views.same_file) {
+        if (!same_file_) same_file_ = [](const std::string& a, const std::string& b) {
+            std::error_code ec;
+            return std::filesystem::equivalent(detail::path_from_utf8(a), detail::path_from_utf8(b), ec) && !ec;
+        };
+    }
+    bool contains(const std::string& output) const {
+        if (keys_.contains(file_name_key(output))) return true;
+        // A name of ASCII characters only is decided by its key.
+        if (std::all_of(output.begin(), output.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+            return false;
+        const auto [first, last] = shapes_.equal_range(shape(output));
+        return std::any_of(first, last, [&](const auto& written) { return same_file_(written.second, output); });
+    }
+    void add(const std::string& output) {
+        keys_.insert(file_name_key(output));
+        shapes_.emplace(shape(output), output);
+    }
+
+private:
+    // ASCII folded, every other character one '?' (no file name holds one).
+    static std::string shape(std::string_view name) {
+        std::string out;
+        for (std::size_t pos = 0; pos < name.size();) {
+            const detail::Utf8Char c = detail::next_utf8(name, pos);
+            out += c.value < 0x80 ? ascii_lower(static_cast<char>(c.value)) : '?';
+            pos += c.length;
+        }
+        return out;
+    }
+
+    std::function<bool(const std::string&, const std::string&)> same_file_;
+    std::set<std::string> keys_;
+    std::multimap<std::string, std::string> shapes_;
+};
 
 // Equal when only ASCII letters differ in case; every other byte must match
 // exactly (no byte of a multi-byte UTF-8 character is an ASCII letter).
@@ -141,10 +188,10 @@ int extract_all_files(MainDialogViews& views, int* passed_over, WalkObserver* ob
         views.messages.show(text::nothing_to_extract, text::caption_oops);
         return 0;
     }
-    // Outputs this walk has written, as file-system keys: a later name with
-    // the same output (save.1.dat and save.2.dat both give save.txt) would
-    // overwrite an earlier file's text, so it is passed over and named.
-    std::set<std::string> written;
+    // A later name with the output of an earlier one (save.1.dat and
+    // save.2.dat both give save.txt) would overwrite that file's text, so it
+    // is passed over and named.
+    WrittenOutputs written(views);
     std::vector<std::string> clashes;
     // Asked between two files, never inside one, so an output is written
     // whole; also after the last, as the messages would hold up a closing.
@@ -161,12 +208,12 @@ int extract_all_files(MainDialogViews& views, int* passed_over, WalkObserver* ob
         }
         std::string output;
         const bool named = output_name_for(name, output);
-        if (named && written.contains(file_name_key(output))) {
+        if (named && written.contains(output)) {
             clashes.push_back(name + " → " + output);
             continue;
         }
         // A failed extraction shows nothing; the walk goes on.
-        if (views.extract(name.c_str()) == 1 && named) written.insert(file_name_key(output));
+        if (views.extract(name.c_str()) == 1 && named) written.add(output);
     }
     if (stopped()) return 0;
     if (!clashes.empty()) {

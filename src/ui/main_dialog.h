@@ -48,6 +48,11 @@ struct MainDialogViews {
     FileSearchView& files;
     // The extraction of one listed name; extract_file in the program.
     std::function<int(const char* name)> extract;
+    // Whether two existing output names (UTF-8) are one file; null asks the
+    // file system. The walk asks it only of names that differ in letters
+    // outside ASCII, whose case some file systems fold (on Windows Été.txt
+    // and été.txt are one file).
+    std::function<bool(const std::string& a, const std::string& b)> same_file = nullptr;
 };
 
 // Follows an extract walk on the thread that runs it, and can end it early.

@@ -241,6 +241,23 @@ TEST(main_dialog, a_walk_never_overwrites_an_output_it_wrote) {
     const std::string shown = d.log.at(d.log.size() - 2);
     EXPECT_NE(shown.find("x.10.dat → x.txt\n" + std::string("ほか 3 件")), std::string::npos) << shown;
     EXPECT_EQ(shown.find("x.11.dat"), std::string::npos) << shown;
+
+    // Names that differ in the case of letters outside ASCII: one file
+    // where the file system folds them (as Windows does), two where it does
+    // not. Only a name of the same shape is asked about.
+    for (const bool folds : {true, false}) {
+        Log asked;
+        d.views.same_file = [&](const std::string& a, const std::string& b) {
+            asked.push_back(a + " ~ " + b);
+            return folds;
+        };
+        d.listing({"Été.1.dat", "été.2.dat", "Ete.dat", "Étés.dat"});
+        EXPECT_EQ(extract_all_files(d.views, &passed_over), 1);
+        EXPECT_EQ(passed_over, folds ? 1 : 0);
+        EXPECT_EQ(asked, Log{"Été.txt ~ été.txt"});
+        EXPECT_EQ(d.log.front(), "extract Été.1.dat");
+        EXPECT_EQ(std::count(d.log.begin(), d.log.end(), "extract été.2.dat"), folds ? 0 : 1);
+    }
 }
 
 // Logs each entry the walk takes up; a close of the window "arrives" while

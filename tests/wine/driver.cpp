@@ -668,16 +668,17 @@ void scenario_names(const wchar_t* exe) {
     wait_exit();
 }
 
-// save.1.dat and save.2.dat share save.txt: the second is passed over and
-// named before the completion message.
+// save.1.dat and save.2.dat share save.txt, and Été.1.dat and été.2.dat
+// share Été.txt (Windows folds the case of É): each second one is passed over
+// and named before the completion message.
 void scenario_clash(const wchar_t* exe) {
     start(exe);
     search(u8"dat");
-    expect_list(u8"*.dat", {u8"save.1.dat", u8"save.2.dat"});
+    expect_list(u8"*.dat", {u8"save.1.dat", u8"save.2.dat", u8"Été.1.dat", u8"été.2.dat"});
     post_command(g_child.main, IDC_EXTRACT);
     expect_box(g_child.main, "the clash report",
                u8"次のファイルは、先に変換したファイルと出力ファイル名が同じになるため"
-               u8"変換しませんでした。\nsave.2.dat → save.txt",
+               u8"変換しませんでした。\nsave.2.dat → save.txt\nété.2.dat → été.txt",
                report);
     expect_box(g_child.main, "the completion", extract_done, done_caption);
     post_command(g_child.main, IDC_EXIT);

@@ -246,16 +246,20 @@ scenario_names() {
   expect_listing "$dir" "${listing[@]}"
 }
 
-# save.1.dat and save.2.dat both give save.txt: the first one's text stays.
+# save.1.dat and save.2.dat both give save.txt, and Été.1.dat and été.2.dat
+# one file, as Windows folds the case of É: the first one's text stays.
 scenario_clash() {
   local dir
   dir=$(scenario_dir clash)
   mkdir -p "$dir"
   printf '\x82\xa0' >"$dir/save.1.dat"
   printf '\x82\xa2' >"$dir/save.2.dat"
+  printf '\x82\xa4' >"$dir/Été.1.dat"
+  printf '\x82\xa6' >"$dir/été.2.dat"
   run_driver clash "$dir"
   expect_bytes "$dir/save.txt" '\x82\xa0\r\n'
-  expect_listing "$dir" save.1.dat save.2.dat save.txt setting.dat
+  expect_bytes "$dir/Été.txt" '\x82\xa4\r\n'
+  expect_listing "$dir" save.1.dat save.2.dat save.txt setting.dat Été.1.dat Été.txt été.2.dat
 }
 
 # A walk over a large generated file (and a small one after it; .bin, as
