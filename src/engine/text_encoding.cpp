@@ -1,6 +1,7 @@
 #include "engine/text_encoding.h"
 
 #include <algorithm>
+#include <iterator>
 
 #include "engine/file_names.h"
 
@@ -28,6 +29,17 @@ constexpr char32_t half_katakana_first = 0xFF61;  // 0xA1 in code page 932
 constexpr unsigned char half_katakana_byte_first = 0xA1;
 constexpr unsigned char half_katakana_byte_last = 0xDF;
 
+// The single bytes outside ASCII and the katakana that Windows still maps,
+// both ways: 0x80 to U+0080, and 0xA0, 0xFD-0xFF to private-use characters.
+// A Japanese system's edit control kept them, so a stored text holding one
+// reads back and is written again unchanged.
+struct ExtraSingle {
+    unsigned char byte;
+    char32_t unicode;
+};
+constexpr ExtraSingle extra_singles[] = {
+    {0x80, 0x0080}, {0xA0, 0xF8F0}, {0xFD, 0xF8F1}, {0xFE, 0xF8F2}, {0xFF, 0xF8F3}};
+
 }  // namespace
 
 char32_t cp932_double_char(unsigned char lead, unsigned char trail) {
@@ -46,6 +58,10 @@ std::size_t cp932_to_utf8(const unsigned char* src, std::size_t n, unsigned char
             u = c;
         } else if (c >= half_katakana_byte_first && c <= half_katakana_byte_last) {
             u = half_katakana_first + (c - half_katakana_byte_first);
+        } else if (const auto* extra = std::find_if(std::begin(extra_singles), std::end(extra_singles),
+                                                    [c](const ExtraSingle& e) { return e.byte == c; });
+                   extra != std::end(extra_singles)) {
+            u = extra->unicode;
         } else if (is_cp932_lead(c) && k + 1 < n) {
             // A lead byte whose trail does not complete a character is
             // replaced alone; the trail is then read as a character itself.
@@ -70,6 +86,8 @@ int cp932_code(char32_t u) {
     if (u < 0x80) return static_cast<int>(u);
     if (u >= half_katakana_first && u <= half_katakana_first + (half_katakana_byte_last - half_katakana_byte_first))
         return static_cast<int>(half_katakana_byte_first + (u - half_katakana_first));
+    for (const ExtraSingle& e : extra_singles)
+        if (e.unicode == u) return e.byte;
     if (u > 0xFFFF) return -1;
     const Cp932Encoding* end = cp932_encode_table + cp932_encode_count;
     const Cp932Encoding* hit = std::lower_bound(
