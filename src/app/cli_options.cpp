@@ -6,6 +6,7 @@
 #include <iterator>
 #include <string_view>
 #include <type_traits>
+#include <utility>
 
 #include <getopt.h>
 
@@ -197,12 +198,23 @@ bool Parser::set_classes(std::string_view list) {
     return false;
 }
 
+// Characters that Unix input methods and iconv write where Windows has
+// another one for the same code page 932 code (〜 for ～ at 0x8160, − for －
+// at 0x817C, ...): typed on a terminal, each means that code.
+constexpr std::pair<std::string_view, std::string_view> terminal_variants[] = {
+    {"〜", "～"}, {"−", "－"}, {"‖", "∥"}, {"¢", "￠"}, {"£", "￡"}, {"¬", "￢"}};
+
 // Text typed in the terminal as the code page 932 bytes the engine compares
 // with the data; false when it is not valid there or code page 932 lacks a
 // character of it.
 bool to_cp932(std::string_view argument, std::string& cp932) {
     std::string utf8;
-    return terminal_to_utf8(argument, utf8) && detail::utf8_to_cp932(utf8, cp932);
+    if (!terminal_to_utf8(argument, utf8)) return false;
+    for (const auto& [variant, windows] : terminal_variants) {
+        for (std::size_t at = utf8.find(variant); at != std::string::npos; at = utf8.find(variant, at))
+            utf8.replace(at, variant.size(), windows);
+    }
+    return detail::utf8_to_cp932(utf8, cp932);
 }
 
 bool Parser::add_exclude(const std::string& argument) {

@@ -219,6 +219,9 @@ TEST(cli_options, setting_and_format_options_sweep) {
         {{"--keep=ABC", "--keep=\xe6\xbc\xa2"}, "keep=414243,8abf,"},
         // 表 ends in 0x5C; ⅰ has two codes, and Windows writes 0xFA40.
         {{"--keep=\xe8\xa1\xa8\xe2\x85\xb0"}, "keep=955cfa40,"},
+        // 〜 − ‖ ¢ £ ¬ as a Unix terminal types them: the codes of ～ － ∥ ￠ ￡ ￢.
+        {{"--keep=\xe3\x80\x9c\xe2\x88\x92\xe2\x80\x96\xc2\xa2\xc2\xa3\xc2\xac"},
+         "keep=8160817c81618191819281ca,"},
         {{"--keep=caf\xc3\xa9"}, "!--keep 'caf\xc3\xa9' cannot be converted to code page 932"},
         {{"--keep=12345678901234567890"}, "keep=3132333435363738393031323334353637383930,"},
         {{"--keep=123456789012345678901"},
