@@ -120,18 +120,22 @@ Utf8Char next_utf8(std::string_view text, std::size_t pos) {
     return {value, length};
 }
 
-bool utf8_to_cp932(std::string_view utf8, std::string& cp932) {
+bool utf8_to_cp932(std::string_view utf8, std::string& cp932, char substitute) {
     cp932.clear();
     cp932.reserve(utf8.size());
     for (std::size_t pos = 0; pos < utf8.size();) {
         const Utf8Char c = next_utf8(utf8, pos);
+        pos += c.length;
         // A replacement character read from the text is refused like a
         // malformed byte: code page 932 has neither.
         const int code = cp932_code(c.value);
-        if (code < 0) return false;
+        if (code < 0 && substitute == '\0') return false;
+        if (code < 0) {
+            cp932.push_back(substitute);
+            continue;
+        }
         if (code > 0xFF) cp932.push_back(static_cast<char>(code >> 8));
         cp932.push_back(static_cast<char>(code & 0xFF));
-        pos += c.length;
     }
     return true;
 }

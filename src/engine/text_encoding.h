@@ -63,8 +63,10 @@ struct Utf8Char {
 Utf8Char next_utf8(std::string_view text, std::size_t pos);
 
 // UTF-8 to code page 932. False, with `cp932` unspecified, when the text is
-// not well-formed UTF-8 or holds a character code page 932 has no code for.
-bool utf8_to_cp932(std::string_view utf8, std::string& cp932);
+// not well-formed UTF-8 or holds a character code page 932 has no code for;
+// with a `substitute` byte, each such character becomes that byte instead
+// and the conversion always succeeds.
+bool utf8_to_cp932(std::string_view utf8, std::string& cp932, char substitute = '\0');
 
 // UTF-16 (a Windows name or argument) to UTF-8. A surrogate without its
 // partner, which Windows names may hold, becomes U+FFFD.

@@ -96,17 +96,7 @@ private:
 // it). Malformed UTF-8 becomes '?' the same way.
 std::string stored_extension(std::string_view utf8) {
     std::string out;
-    for (std::size_t pos = 0; pos < utf8.size();) {
-        const detail::Utf8Char c = detail::next_utf8(utf8, pos);
-        const int code = detail::cp932_code(c.value);
-        if (code < 0) {
-            out.push_back('?');
-        } else {
-            if (code > 0xFF) out.push_back(static_cast<char>(code >> 8));
-            out.push_back(static_cast<char>(code & 0xFF));
-        }
-        pos += c.length;
-    }
+    detail::utf8_to_cp932(utf8, out, '?');
     return out;
 }
 
