@@ -123,6 +123,13 @@ ExtractStatus open_input(const char* input_path, FilePtr& in) {
     return {};
 }
 
+// A failure of the output after a pass that itself succeeded.
+void fail_write(ExtractStatus& status, int sys_errno) {
+    if (!status.ok()) return;
+    status.error = ExtractError::write_output;
+    status.sys_errno = sys_errno;
+}
+
 ExtractStatus run_files(std::FILE* in, std::FILE* out, const ExtractionSettings& settings,
                         const ExtractOptions& options) {
     FileSource source(in);
@@ -133,46 +140,27 @@ ExtractStatus run_files(std::FILE* in, std::FILE* out, const ExtractionSettings&
     pass.threads = options.jobs;
 #if KURVANE_ENGINE_THREADS
     // Several scanning threads: the calling thread reads and cuts the input
-    // for them and hands their output, in order, to a helper that writes it.
-    // Any other format is scanned on one thread, like one job.
-    if (detail::pass_threads(options.jobs) > 1 && options.format.plain()) {
-        detail::WriteBehindSink behind(sink, detail::default_output_buffer_size);
-        if (!behind.start()) return detail::run_pass(source, sink, settings, pass);
-        ExtractStatus status = detail::run_pass(source, behind, settings, pass);
-        if (!behind.finish() && status.ok()) {
-            status.error = ExtractError::write_output;
-            status.sys_errno = behind.error();
-        }
-        return status;
-    }
-    pass.threads = 1;
-    // The next piece is read and the last output block written while the
-    // scan goes on. Each helper is used only if it started; one that did not
-    // has touched nothing, so its side runs on this thread.
+    // for them. One (any format other than the plain one is scanned on one
+    // thread): the next piece is read ahead while the scan goes on. Either
+    // way the output, in order, goes to a helper that writes it. Each helper
+    // is used only if it started; one that did not has touched nothing, so
+    // its side runs on this thread.
+    const bool threaded = detail::pass_threads(options.jobs) > 1 && options.format.plain();
+    if (!threaded) pass.threads = 1;
     detail::PrefetchSource ahead(source, detail::default_piece_size);
     detail::WriteBehindSink behind(sink, detail::default_output_buffer_size);
-    const bool reading_ahead = ahead.start();
+    const bool reading_ahead = !threaded && ahead.start();
     const bool writing_behind = behind.start();
     detail::ByteSource& input = reading_ahead ? static_cast<detail::ByteSource&>(ahead) : source;
     detail::ByteSink& output = writing_behind ? static_cast<detail::ByteSink&>(behind) : sink;
     ExtractStatus status = detail::run_pass(input, output, settings, pass);
     // The pass counts a block as written once the helper has it; the last
     // one may still fail.
-    if (writing_behind && !behind.finish() && status.ok()) {
-        status.error = ExtractError::write_output;
-        status.sys_errno = behind.error();
-    }
+    if (writing_behind && !behind.finish()) fail_write(status, behind.error());
     return status;
 #else
     return detail::run_pass(source, sink, settings, pass);
 #endif
-}
-
-// A failure of the output after a pass that itself succeeded.
-void fail_write(ExtractStatus& status, int sys_errno) {
-    if (!status.ok()) return;
-    status.error = ExtractError::write_output;
-    status.sys_errno = sys_errno;
 }
 
 #ifdef _WIN32
