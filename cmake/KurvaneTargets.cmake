@@ -5,12 +5,11 @@
 # stored bytes depend on it, converted by the engine (engine/text_encoding.h).
 #
 # A few programs use narrow Japanese literals as data bytes in code page 932:
-# the engine and large-input tests (their inputs), the sample corpus and the
-# Wine driver, which types into the dialogs through the ANSI functions. They
+# the engine and large-input tests (their inputs) and the sample corpus. They
 # keep code page 932 literals and include cp932.h, whose static_assert stops
 # a build that lacks the flag.
 set(KURVANE_CP932_LITERAL_TARGETS
-  kurvane_engine_tests large_input_tests kurvane_corpus kurvane_wine_driver)
+  kurvane_engine_tests large_input_tests kurvane_corpus)
 
 function(kurvane_target_options target)
   target_compile_options(${target} PRIVATE

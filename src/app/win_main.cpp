@@ -4,9 +4,9 @@
 #include "ui/win32/dialogs.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
-    // std::filesystem turns narrow names into wide ones through the C
-    // library's LC_CTYPE; under the default "C" locale code page 932 names
-    // come out wrong and replacing an output file fails.
+    // The program's own paths reach Windows as UTF-16, converted by the
+    // engine; the C library's narrow texts (its error messages) follow
+    // LC_CTYPE, which is the system's code page rather than plain ASCII.
     std::setlocale(LC_CTYPE, "");
     kurvane::win32::run_main_dialog(instance);
     return 0;
