@@ -22,6 +22,16 @@
 #include "ui/main_dialog.h"
 #include "version.h"
 
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#endif
+
 // MinGW's win32 thread model has no std::thread; there the files are done one
 // after another, which gives the same result.
 #if defined(__GLIBCXX__) && !defined(_GLIBCXX_HAS_GTHREADS)
@@ -521,11 +531,24 @@ struct Place {
 
 namespace {
 
-// Without file identities: the spelling, with case and separators folded as
-// Windows file systems do.
+// Without file identities: the spelling, with separators folded and the
+// letters of every script upper-cased, as Windows file systems compare names
+// (Été.txt and été.txt are one file).
+std::string windows_name_key(const std::string& path) {
+    const std::u16string utf16 = detail::utf8_to_utf16(detail::windows_path_key(path));
+    std::wstring upper(utf16.begin(), utf16.end());
+    if (!upper.empty()) {
+        const std::wstring text = upper;
+        const int n = LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, text.data(), static_cast<int>(text.size()),
+                                    upper.data(), static_cast<int>(upper.size()), nullptr, nullptr, 0);
+        if (n <= 0) upper = text;  // ASCII case is folded all the same
+    }
+    return detail::utf16_to_utf8(std::u16string(upper.begin(), upper.end()));
+}
+
 struct Place {
     std::string folded;
-    explicit Place(const std::string& p) : folded(detail::windows_path_key(p)) {}
+    explicit Place(const std::string& p) : folded(windows_name_key(p)) {}
     bool same_as(const Place& other) const { return folded == other.folded; }
 };
 

@@ -296,6 +296,27 @@ scenario_walk() {
   if [ "$failures" -eq 0 ]; then rm -f "$dir/big.bin" "$dir/big.txt"; fi
 }
 
+# ---- kurvane-cli.exe
+
+# Two inputs whose outputs differ only in the case of É are one file on
+# Windows: kurvane-cli.exe refuses them before writing anything (exit 2).
+cli_clash() {
+  local dir status=0
+  dir=$(scenario_dir cli-clash)
+  mkdir -p "$dir"
+  printf '\x82\xa0' >"$dir/Été.1.dat"
+  printf '\x82\xa2' >"$dir/été.2.dat"
+  (cd "$dir" && timeout 60 wine "$cli" Été.1.dat été.2.dat) >"$dir/out.log" 2>&1 || status=$?
+  if [ "$status" -ne 2 ]; then
+    echo "FAIL [$locale_now] [cli clash]: exit $status, expected 2: $(tr -d '\r' <"$dir/out.log")"
+    failures=$((failures + 1))
+    return
+  fi
+  local before=$failures
+  expect_listing "$dir" Été.1.dat été.2.dat out.log
+  [ "$failures" -eq "$before" ] && echo "ok [cli clash]"
+}
+
 # ---- large inputs through kurvane-cli.exe
 
 # 64 MiB of a corpus kind under the settings it is made for: kurvane-cli.exe
@@ -352,6 +373,7 @@ for locale_now in $kurvane_wine_locales; do
   step "scenario names" scenario_names
   step "scenario clash" scenario_clash
   step "scenario walk ($walk_size)" scenario_walk
+  step "kurvane-cli.exe clash" cli_clash
   step "large inputs, text" large_input text
   step "large inputs, long runs" large_input long-runs
   kurvane_wine_server_stop
