@@ -19,6 +19,11 @@ function(kurvane_target_options target)
   if(target IN_LIST KURVANE_CP932_LITERAL_TARGETS)
     target_compile_options(${target} PRIVATE $<$<CXX_COMPILER_ID:GNU>:-fexec-charset=CP932>)
   endif()
+  # windows.h without its rarely used parts, and without the min and max
+  # macros that would shadow std::min and std::max.
+  if(WIN32)
+    target_compile_definitions(${target} PRIVATE WIN32_LEAN_AND_MEAN NOMINMAX)
+  endif()
   target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR}/src)
 endfunction()
 

@@ -11,12 +11,6 @@
 // UTF-8 literals, so the checks mean the same under any system code page.
 // Every wait polls with a deadline; on any failure the driver prints what it
 // saw and exits 1.
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 #include <commctrl.h>
 
