@@ -6,6 +6,11 @@
 #include <memory>
 #include <system_error>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 #include "engine/extract_pass.h"
 #include "engine/file_names.h"
 #include "engine/file_replacement.h"
@@ -32,7 +37,25 @@ int errno_or(int fallback) { return errno != 0 ? errno : fallback; }
 
 class FileSource final : public detail::ByteSource {
 public:
-    explicit FileSource(std::FILE* f) : file_(f) {}
+    // `opened_here`: the stream was opened by the engine and nothing has
+    // been read from it, so its descriptor's offset is the stream's.
+    FileSource(std::FILE* f, bool opened_here) : file_(f) {
+#ifndef _WIN32
+        // A regular file also reads at any offset, for the threaded pass.
+        struct stat st {};
+        const int fd = opened_here ? fileno(f) : -1;
+        if (fd >= 0 && fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+            const off_t at = lseek(fd, 0, SEEK_CUR);
+            if (at >= 0 && at <= st.st_size) {
+                fd_ = fd;
+                base_ = static_cast<std::uint64_t>(at);
+                size_ = static_cast<std::uint64_t>(st.st_size - at);
+            }
+        }
+#else
+        static_cast<void>(opened_here);
+#endif
+    }
     std::size_t read(unsigned char* dst, std::size_t n) override {
         // A program stopping on a signal ends the extraction here (see
         // stop_writing_files).
@@ -47,9 +70,45 @@ public:
     }
     int error() const override { return error_; }
 
+    bool positional(std::uint64_t& size) override {
+        size = size_;
+        return fd_ >= 0;
+    }
+    std::size_t read_at(std::uint64_t offset, unsigned char* dst, std::size_t n,
+                        int& error) override {
+        std::size_t done = 0;
+#ifndef _WIN32
+        while (done < n) {
+            if (stop_requested()) {
+                error = EINTR;
+                break;
+            }
+            const ssize_t got = ::pread(fd_, dst + done, n - done,
+                                        static_cast<off_t>(base_ + offset + done));
+            if (got > 0) {
+                done += static_cast<std::size_t>(got);
+            } else if (got == 0) {
+                break;
+            } else if (errno != EINTR) {
+                error = errno_or(EIO);
+                break;
+            }
+        }
+#else
+        static_cast<void>(offset);
+        static_cast<void>(dst);
+        static_cast<void>(n);
+        error = EINVAL;
+#endif
+        return done;
+    }
+
 private:
     std::FILE* file_;
     int error_ = 0;
+    int fd_ = -1;  // a regular file's descriptor, for read_at
+    std::uint64_t base_ = 0;
+    std::uint64_t size_ = 0;
 };
 
 class FileSink final : public detail::ByteSink {
@@ -130,27 +189,31 @@ void fail_write(ExtractStatus& status, int sys_errno) {
     status.sys_errno = sys_errno;
 }
 
-ExtractStatus run_files(std::FILE* in, std::FILE* out, const ExtractionSettings& settings,
-                        const ExtractOptions& options) {
-    FileSource source(in);
+ExtractStatus run_files(std::FILE* in, bool opened_here, std::FILE* out,
+                        const ExtractionSettings& settings, const ExtractOptions& options) {
+    FileSource source(in, opened_here);
     FileSink sink(out);
     detail::PassOptions pass;
     pass.format = &options.format;
     pass.progress = &options.progress;
     pass.threads = options.jobs;
 #if KURVANE_ENGINE_THREADS
-    // Several scanning threads: the calling thread reads and cuts the input
-    // for them. One (any format other than the plain one is scanned on one
-    // thread): the next piece is read ahead while the scan goes on. Either
-    // way the output, in order, goes to a helper that writes it. Each helper
-    // is used only if it started; one that did not has touched nothing, so
-    // its side runs on this thread.
+    // Several scanning threads over a regular file: each reads and writes
+    // its own stretches. Over anything else the calling thread reads and
+    // cuts the input for them. One (any format other than the plain one is
+    // scanned on one thread): the next piece is read ahead while the scan
+    // goes on. Except where the threads write themselves, the output, in
+    // order, goes to a helper that writes it. Each helper is used only if it
+    // started; one that did not has touched nothing, so its side runs on
+    // this thread.
     const bool threaded = detail::pass_threads(options.jobs) > 1 && options.format.plain();
     if (!threaded) pass.threads = 1;
+    std::uint64_t size = 0;
+    const bool positional = threaded && source.positional(size);
     detail::PrefetchSource ahead(source, detail::default_piece_size);
     detail::WriteBehindSink behind(sink, detail::default_output_buffer_size);
     const bool reading_ahead = !threaded && ahead.start();
-    const bool writing_behind = behind.start();
+    const bool writing_behind = !positional && behind.start();
     detail::ByteSource& input = reading_ahead ? static_cast<detail::ByteSource&>(ahead) : source;
     detail::ByteSink& output = writing_behind ? static_cast<detail::ByteSink&>(behind) : sink;
     ExtractStatus status = detail::run_pass(input, output, settings, pass);
@@ -212,7 +275,7 @@ ExtractStatus extract_in_place(std::FILE* in, const char* output_path, const Ext
     if (!out) return failure(ExtractError::create_output, errno_or(EACCES));
     // The pass hands over large blocks; a stream buffer would only add a copy.
     std::setvbuf(out.get(), nullptr, _IONBF, 0);
-    ExtractStatus status = run_files(in, out.get(), settings, options);
+    ExtractStatus status = run_files(in, true, out.get(), settings, options);
     // A failing close is a failed write (a full disk shows here).
     errno = 0;
     if (std::fclose(out.release()) != 0) fail_write(status, errno_or(EIO));
@@ -236,9 +299,17 @@ ExtractStatus extract_replacing(std::FILE* in, const std::string& target, const 
     FileReplacement out;
     if (const int error = out.open(target); error != 0) return failure(ExtractError::create_output, error);
     std::setvbuf(out.stream(), nullptr, _IONBF, 0);
-    ExtractStatus status = run_files(in, out.stream(), settings, options);
+    ExtractStatus status = run_files(in, true, out.stream(), settings, options);
     if (!status.ok()) return status;  // out removes its temporary file
     if (const int error = out.commit(); error != 0) fail_write(status, error);
+    return status;
+}
+
+ExtractStatus stream_to_stream(std::FILE* input, bool opened_here, std::FILE* output,
+                               const ExtractionSettings& settings, const ExtractOptions& options) {
+    ExtractStatus status = run_files(input, opened_here, output, settings, options);
+    errno = 0;
+    if (std::fflush(output) != 0) fail_write(status, errno_or(EIO));
     return status;
 }
 
@@ -298,15 +369,12 @@ ExtractStatus extract_to_stream(const char* input_path, std::FILE* output,
                                 const ExtractionSettings& settings, const ExtractOptions& options) {
     FilePtr in;
     if (ExtractStatus st = open_input(input_path, in); !st.ok()) return st;
-    return extract_stream(in.get(), output, settings, options);
+    return stream_to_stream(in.get(), true, output, settings, options);
 }
 
 ExtractStatus extract_stream(std::FILE* input, std::FILE* output, const ExtractionSettings& settings,
                              const ExtractOptions& options) {
-    ExtractStatus status = run_files(input, output, settings, options);
-    errno = 0;
-    if (std::fflush(output) != 0) fail_write(status, errno_or(EIO));
-    return status;
+    return stream_to_stream(input, false, output, settings, options);
 }
 
 int extract_file(const char* name) { return extract_file(name, {}); }

@@ -3,6 +3,7 @@
 // run the pass over memory with small pieces to exercise piece boundaries.
 #pragma once
 
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -20,6 +21,26 @@ public:
     // the data or on an error; error() then tells which (an errno value).
     virtual std::size_t read(unsigned char* dst, std::size_t n) = 0;
     virtual int error() const = 0;
+    // A source that can read at any offset without moving (a regular file)
+    // returns true and its size in bytes; the threaded pass then reads its
+    // stretches on the scanning threads themselves. Others return false.
+    virtual bool positional(std::uint64_t& size) {
+        static_cast<void>(size);
+        return false;
+    }
+    // For a positional source: reads up to n bytes at `offset`, from any
+    // thread and several at once. Returns fewer than n only at the end of
+    // the data or on an error, and then sets `error` (an errno value) for an
+    // error. Offsets count from the position the source had when the pass
+    // began.
+    virtual std::size_t read_at(std::uint64_t offset, unsigned char* dst, std::size_t n,
+                                int& error) {
+        static_cast<void>(offset);
+        static_cast<void>(dst);
+        static_cast<void>(n);
+        error = EINVAL;
+        return 0;
+    }
 };
 
 class ByteSink {

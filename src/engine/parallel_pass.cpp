@@ -447,6 +447,14 @@ ExtractStatus run_parallel_pass(ByteSource& input, ByteSink& output,
     PassOptions one = options;
     one.threads = 1;
     if (threads <= 1) return run_pass(input, output, settings, one);
+    std::uint64_t size = 0;
+    if (input.positional(size)) {
+        bool ran = false;
+        const ExtractStatus status =
+            run_positional_pass(input, output, settings, options, threads, size, ran);
+        if (ran) return status;
+        return run_pass(input, output, settings, one);
+    }
     ParallelPass pass(input, output, settings, options, threads);
     // Without the memory or threads for the parallel pass, nothing has been
     // read yet: the one-thread pass takes over.

@@ -520,24 +520,32 @@ TEST(extract_pass, read_and_write_failures_are_reported) {
         const char* name;
         const OutputFormat* format;
         unsigned threads;
+        bool positional;  // the threads read their own stretches
     };
-    const Case cases[] = {{"plain", nullptr, 1}, {"plain, 3 threads", nullptr, 3},
-                          {"formatted", &formatted, 1}};
+    const Case cases[] = {{"plain", nullptr, 1, false},
+                          {"plain, 3 threads", nullptr, 3, false},
+                          {"plain, 3 threads reading at offsets", nullptr, 3, true},
+                          {"formatted", &formatted, 1, false}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const OutputFormat* const format = c.format;
         detail::PassOptions options{1024, 4096};
         options.format = format;
         options.threads = c.threads;
+        const auto source_for = [&c](const Bytes& d, std::size_t fail_at = SIZE_MAX) {
+            test::MemorySource source(d, fail_at, EIO);
+            if (c.positional) source.offer_positional(d.size());
+            return source;
+        };
         {
-            test::MemorySource source(data, 5000, EIO);
+            test::MemorySource source = source_for(data, 5000);
             test::MemorySink sink;
             const ExtractStatus st = detail::run_pass(source, sink, defaults, options);
             EXPECT_EQ(st.error, ExtractError::read_input);
             EXPECT_EQ(st.sys_errno, EIO);
         }
         {
-            test::MemorySource source(data);
+            test::MemorySource source = source_for(data);
             test::MemorySink sink(100);
             const ExtractStatus st = detail::run_pass(source, sink, defaults, options);
             EXPECT_EQ(st.error, ExtractError::write_output);
@@ -554,7 +562,7 @@ TEST(extract_pass, read_and_write_failures_are_reported) {
                 seen.push_back(n);
             };
             options.progress = &progress;
-            test::MemorySource source(data);
+            test::MemorySource source = source_for(data);
             test::MemorySink sink;
             const ExtractStatus st = detail::run_pass(source, sink, defaults, options);
             EXPECT_TRUE(st.ok());
@@ -569,6 +577,36 @@ TEST(extract_pass, read_and_write_failures_are_reported) {
             }
             EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
             EXPECT_EQ(seen.empty() ? 0 : seen.back(), data.size());
+        }
+    }
+}
+
+// A regular file's size may be wrong by the time it is read: it grew, it
+// shrank, or it says 0 as files in /proc do. Threads reading their own
+// stretches read on to the data's end, and stop at it, either way.
+TEST(extract_pass, threads_reading_at_offsets_go_by_the_data_not_its_size) {
+    const Bytes data = boundary_input();
+    const std::size_t n = data.size();
+    const std::uint64_t sizes[] = {0, 1, n / 3, n - 1, n + 1, 3 * n};
+    const std::size_t pieces[] = {1, 7, 64, 1000, 4096};
+    const unsigned thread_counts[] = {2, 3, 8};
+    for (const SettingsShape& shape : boundary_shapes()) {
+        Bytes stored = data;
+        for (auto& c : stored) c = static_cast<unsigned char>(c ^ (shape.settings.xor_value & 0xFF));
+        const Bytes want = test::reference_extract(stored, shape.settings);
+        for (std::size_t z = 0; z < std::size(sizes); ++z) {
+            for (std::size_t p = 0; p < std::size(pieces); ++p) {
+                test::MemorySource source(stored);
+                source.offer_positional(sizes[z]);
+                test::MemorySink sink;
+                detail::PassOptions options{pieces[p], 1000};
+                options.threads = thread_counts[(z + p) % std::size(thread_counts)];
+                const ExtractStatus st = detail::run_pass(source, sink, shape.settings, options);
+                ASSERT_TRUE(st.ok() && sink.bytes == want && st.bytes_in == n)
+                    << shape.name << ", size said " << sizes[z] << ", piece " << pieces[p]
+                    << ", threads " << options.threads << ": " << sink.bytes.size()
+                    << " bytes, want " << want.size() << ", read " << st.bytes_in;
+            }
         }
     }
 }

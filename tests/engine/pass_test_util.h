@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <span>
@@ -19,12 +20,14 @@ using Bytes = std::vector<unsigned char>;
 
 inline Bytes bytes(std::string_view text) { return Bytes(text.begin(), text.end()); }
 
+// Data in memory, read in order or, like a regular file, at any offset.
 class MemorySource final : public detail::ByteSource {
 public:
-    // Fails with fail_errno once `fail_at` bytes have been delivered.
+    // Fails with fail_errno once `fail_at` bytes have been delivered (read
+    // in order), or for a read at an offset that reaches `fail_at`.
     explicit MemorySource(std::span<const unsigned char> data, std::size_t fail_at = SIZE_MAX,
                           int fail_errno = 0)
-        : data_(data), fail_at_(fail_at), fail_errno_(fail_errno) {}
+        : data_(data), fail_at_(fail_at), fail_errno_(fail_errno), size_(data.size()) {}
     std::size_t read(unsigned char* dst, std::size_t n) override {
         const std::size_t stop = std::min(data_.size(), fail_at_);
         const std::size_t got = std::min(n, stop - pos_);
@@ -35,12 +38,34 @@ public:
     }
     int error() const override { return error_; }
 
+    // Offers reads at an offset, and says the data has `size` bytes, which
+    // may be wrong as a file's size may be (it grew, it shrank, /proc).
+    void offer_positional(std::uint64_t size) {
+        positional_ = true;
+        size_ = size;
+    }
+    bool positional(std::uint64_t& size) override {
+        size = size_;
+        return positional_;
+    }
+    std::size_t read_at(std::uint64_t offset, unsigned char* dst, std::size_t n,
+                        int& error) override {
+        const std::size_t stop = std::min(data_.size(), fail_at_);
+        const std::size_t from = static_cast<std::size_t>(std::min<std::uint64_t>(offset, stop));
+        const std::size_t got = std::min(n, stop - from);
+        if (got > 0) std::memcpy(dst, data_.data() + from, got);
+        if (got < n && fail_at_ < data_.size()) error = fail_errno_;
+        return got;
+    }
+
 private:
     std::span<const unsigned char> data_;
     std::size_t pos_ = 0;
     std::size_t fail_at_;
     int fail_errno_;
     int error_ = 0;
+    bool positional_ = false;
+    std::uint64_t size_;
 };
 
 class MemorySink final : public detail::ByteSink {
@@ -96,8 +121,9 @@ inline Bytes run_pass_on(std::span<const unsigned char> data, const ExtractionSe
     return sink.bytes;
 }
 
-// The sinks and sources a pass can meet: one that keeps its buffer, one
-// that trades it at every flush, and the real read-ahead and write-behind
+// The sinks and sources a pass can meet: one that keeps its buffer (from a
+// source that also reads at any offset, as a regular file does), one that
+// trades it at every flush, and the real read-ahead and write-behind
 // helpers (where the build has threads).
 enum class SinkKind { keeps, trades, overlapped };
 
@@ -120,6 +146,7 @@ inline Bytes run_pass_through(SinkKind kind, std::span<const unsigned char> data
     Bytes out;
     switch (kind) {
     case SinkKind::keeps: {
+        source.offer_positional(data.size());
         MemorySink sink;
         st = detail::run_pass(source, sink, settings, options);
         out = std::move(sink.bytes);

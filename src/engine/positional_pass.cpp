@@ -1,0 +1,367 @@
+// The threaded plain pass over a source that reads at any offset (a regular
+// file). Every scanning thread reads, scans and writes its own stretches:
+// no thread reads for the others or writes for them, so a stretch costs one
+// read, one scan and one write, and the only hand-over is the turn to write.
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <new>
+#include <system_error>
+#include <vector>
+
+#include "engine/overlapped_io.h"  // KURVANE_ENGINE_THREADS and the thread headers
+#include "engine/parallel_pass.h"
+
+#if KURVANE_ENGINE_THREADS
+namespace kurvane::detail {
+namespace {
+
+// Stretch k nominally covers [k * stretch, (k + 1) * stretch). Its boundary
+// is the position after the last split byte in the window of `window` bytes
+// before k * stretch; a window without one has no boundary, and the stretch
+// before runs on through it on the same thread. Both the thread that takes
+// stretch k and the one that scans up to it look at that window: the first
+// to decide fixes the answer for both in a ring of decisions.
+constexpr std::size_t window_divisor = 16;
+constexpr std::size_t max_window = std::size_t{16} << 10;
+std::size_t window_for(std::size_t stretch) {
+    return std::clamp<std::size_t>(stretch / window_divisor, 1, max_window);
+}
+
+// Decisions for the stretches from the one whose output goes next: a thread
+// takes no stretch this far ahead of it, so no slot is still wanted when
+// the stretch a full ring later takes it.
+constexpr std::size_t decision_ring = 256;
+// A decision is the stretch number plus one in the high half (0: none yet)
+// and the cut's position in its window plus one in the low half (0: the
+// window holds no split byte).
+constexpr unsigned decision_shift = 32;
+constexpr std::uint64_t decision_mask = (std::uint64_t{1} << decision_shift) - 1;
+static_assert(max_window < decision_mask);
+
+constexpr std::uint64_t all_written = UINT64_MAX;
+
+class PositionalPass;
+
+// One scanning thread's sink: the first write waits for the thread's turn,
+// every write goes to the pass's output at once.
+class TurnSink final : public ByteSink {
+public:
+    explicit TurnSink(PositionalPass& pass) : pass_(pass) {}
+    void begin(std::uint64_t stretch) {
+        stretch_ = stretch;
+        holds_turn_ = false;
+        passed_ = false;
+        write_errno_ = 0;
+    }
+    // Waits until the output of the stretch begun is next. False when the
+    // pass ended before it (an earlier failure): its output is dropped.
+    bool take_turn();
+    bool write(const unsigned char* data, std::size_t n) override;
+    int error() const override { return write_errno_; }
+    bool passed() const { return passed_; }
+    bool write_failed() const { return write_errno_ != 0; }
+
+private:
+    PositionalPass& pass_;
+    std::uint64_t stretch_ = 0;
+    bool holds_turn_ = false;
+    bool passed_ = false;
+    int write_errno_ = 0;
+};
+
+class PositionalPass {
+public:
+    PositionalPass(ByteSource& input, ByteSink& output, const ExtractionSettings& settings,
+                   const PassOptions& options, unsigned threads, std::uint64_t size)
+        : input_(input), output_(output), settings_(settings), options_(options),
+          size_(size) {
+        std::size_t ignored = 0;
+        parallel_sizes(threads, options, stretch_, ignored);
+        window_ = window_for(stretch_);
+        output_buffer_ = std::max<std::size_t>(1, std::min(options.output_buffer_size, stretch_));
+        room_ = piece_headroom + window_ + stretch_ + piece_padding;
+        count_ = std::max<std::uint64_t>(1, (size_ + stretch_ - 1) / stretch_);
+        // A small file has fewer stretches than there are threads.
+        threads_ = static_cast<unsigned>(std::min<std::uint64_t>(threads, count_));
+        for (auto& d : decisions_) d.store(0, std::memory_order_relaxed);
+    }
+
+    ~PositionalPass() {
+        for (auto& worker : workers_)
+            if (worker->thread.joinable()) worker->thread.join();
+    }
+
+    // False when the memory for the table or the calling thread's share is
+    // not to be had; nothing has been read then.
+    bool start() {
+        table_.reset(new (std::nothrow) ScanTable);
+        if (!table_) return false;
+        build_scan_table(settings_, *table_);
+        std::array<bool, 256> split{};
+        find_split_bytes(*table_, split);
+        // The cut is found in the stored bytes, before the XOR.
+        const auto key = static_cast<unsigned char>(settings_.xor_value & 0xFFu);
+        for (unsigned v = 0; v < 256; ++v) stored_split_[v] = split[v ^ key];
+        workers_.reserve(threads_);
+        for (unsigned w = 0; w < threads_; ++w) {
+            std::unique_ptr<Worker> worker(new (std::nothrow) Worker(*this));
+            if (!worker) break;
+            worker->buffer.reset(new (std::nothrow) unsigned char[room_]);
+            if (!worker->buffer) break;
+            worker->scanner = PieceScanner::create(*table_, settings_, worker->sink, output_buffer_);
+            if (!worker->scanner) break;
+            workers_.push_back(std::move(worker));
+        }
+        return !workers_.empty();
+    }
+
+    ExtractStatus run() {
+        // The calling thread is the first worker; a thread that does not
+        // start takes nothing, and the others take its share.
+        for (std::size_t w = 1; w < workers_.size(); ++w) {
+            try {
+                workers_[w]->thread = std::thread([this, w] { work(*workers_[w], false); });
+            } catch (const std::system_error&) {
+                break;
+            }
+        }
+        work(*workers_[0], true);
+        for (auto& worker : workers_)
+            if (worker->thread.joinable()) worker->thread.join();
+        if (progress() != nullptr) (*progress())(status_.bytes_in);
+        return status_;
+    }
+
+    // Waits until the output of `stretch` is next: true then, false when the
+    // pass ended before it.
+    bool wait_turn(std::uint64_t stretch) {
+        for (;;) {
+            const std::uint64_t turn = turn_.load(std::memory_order_acquire);
+            if (turn == stretch) return true;
+            if (turn > stretch) return false;
+            turn_.wait(turn, std::memory_order_acquire);
+        }
+    }
+
+    // Called by the holder of the turn only.
+    bool write_output(const unsigned char* data, std::size_t n, int& error) {
+        if (output_.write(data, n)) {
+            status_.bytes_out += n;
+            return true;
+        }
+        error = output_.error() != 0 ? output_.error() : EIO;
+        return false;
+    }
+
+private:
+    struct Worker {
+        explicit Worker(PositionalPass& pass) : sink(pass) {}
+        TurnSink sink;
+        std::unique_ptr<PieceScanner> scanner;
+        std::unique_ptr<unsigned char[]> buffer;  // headroom, window, stretch, padding
+        std::thread thread;
+    };
+
+    const std::function<void(std::uint64_t)>* progress() const {
+        return options_.progress != nullptr && *options_.progress ? options_.progress : nullptr;
+    }
+
+    std::uint64_t stretch_start(std::uint64_t k) const { return k * stretch_; }
+
+    // The cut in window w[0, window_): one past the last split byte's
+    // position plus one, 0 without any.
+    std::uint64_t cut_in(const unsigned char* w) const {
+        for (std::size_t k = window_; k > 0; --k)
+            if (stored_split_[w[k - 1]]) return k + 1;
+        return 0;
+    }
+
+    // The decision for the boundary of stretch k, given this thread's own
+    // reading `mine` (as cut_in gives it): the first one recorded wins. A
+    // thread so late that the ring has moved on gets its own back, and the
+    // turn has passed the stretch by then.
+    std::uint64_t settle(std::uint64_t k, std::uint64_t mine) {
+        std::atomic<std::uint64_t>& slot = decisions_[k % decision_ring];
+        const std::uint64_t tag = (k + 1) << decision_shift;
+        std::uint64_t seen = slot.load(std::memory_order_acquire);
+        for (;;) {
+            if ((seen & ~decision_mask) == tag) return seen & decision_mask;
+            if ((seen >> decision_shift) > k + 1) return mine;
+            if (slot.compare_exchange_weak(seen, tag | mine, std::memory_order_acq_rel))
+                return mine;
+        }
+    }
+
+    // Takes the next stretch, no further than the ring of decisions reaches.
+    bool take(std::uint64_t& k) {
+        k = next_.fetch_add(1, std::memory_order_relaxed);
+        if (k >= count_) return false;
+        for (;;) {
+            const std::uint64_t turn = turn_.load(std::memory_order_acquire);
+            if (turn == all_written) return false;
+            if (k < turn + decision_ring) return true;
+            turn_.wait(turn, std::memory_order_acquire);
+        }
+    }
+
+    void work(Worker& me, bool reports_progress) {
+        std::uint64_t k = 0;
+        while (take(k)) {
+            const std::uint64_t through = run_stretch(me, k);
+            if (reports_progress && through != 0 && progress() != nullptr) (*progress())(through);
+        }
+    }
+
+    // Ends the pass at the holder of the turn: nothing after it is written.
+    void end_pass() {
+        turn_.store(all_written, std::memory_order_release);
+        turn_.notify_all();
+    }
+
+    // Scans stretch k and the stretches it runs on through, writes their
+    // output in its turn and passes the turn on. Returns the input offset
+    // through which the output is written, or 0 when it wrote nothing.
+    std::uint64_t run_stretch(Worker& me, std::uint64_t k);
+
+    ByteSource& input_;
+    ByteSink& output_;
+    const ExtractionSettings& settings_;
+    const PassOptions& options_;
+    const std::uint64_t size_;
+    unsigned threads_ = 1;
+    std::size_t stretch_ = 0;
+    std::size_t window_ = 0;
+    std::size_t output_buffer_ = 0;
+    std::size_t room_ = 0;
+    std::uint64_t count_ = 0;
+
+    std::unique_ptr<ScanTable> table_;
+    std::array<bool, 256> stored_split_{};
+    std::vector<std::unique_ptr<Worker>> workers_;
+
+    std::atomic<std::uint64_t> next_{0};  // the next stretch to take
+    // The stretch whose output goes next; all_written once the pass ended.
+    std::atomic<std::uint64_t> turn_{0};
+    std::atomic<std::uint64_t> decisions_[decision_ring];
+    // Written by the holder of the turn only, read after the threads end.
+    ExtractStatus status_;
+};
+
+bool TurnSink::take_turn() {
+    if (!holds_turn_ && !passed_) {
+        holds_turn_ = pass_.wait_turn(stretch_);
+        passed_ = !holds_turn_;
+    }
+    return holds_turn_;
+}
+
+bool TurnSink::write(const unsigned char* data, std::size_t n) {
+    if (!take_turn() || write_errno_ != 0) return false;
+    return pass_.write_output(data, n, write_errno_);
+}
+
+std::uint64_t PositionalPass::run_stretch(Worker& me, std::uint64_t k) {
+    unsigned char* const buffer = me.buffer.get();
+    // Where the first byte of each stretch read lands: the window before it.
+    unsigned char* const at = buffer + piece_headroom + window_;
+    const std::size_t room_from_at = room_ - piece_headroom - window_;
+    int read_errno = 0;
+    bool short_read = false;
+
+    // The first read takes the window with the stretch.
+    const std::size_t before = k == 0 ? 0 : window_;
+    const std::size_t want = before + stretch_;
+    const std::size_t got = input_.read_at(stretch_start(k) - before, at - before, want, read_errno);
+    unsigned char* piece = at;
+    std::size_t fresh = 0;
+    if (got >= before) {
+        fresh = got - before;
+        if (k > 0) {
+            const std::uint64_t cut = settle(k, cut_in(at - before));
+            if (cut == 0) return 0;  // the stretch before runs on through this one
+            piece = at - before + (cut - 1);
+        }
+    } else {
+        // The window is unread, so the boundary is not decided here: the
+        // stretch before decides it. Should the turn come to this stretch,
+        // the failure is reported in it.
+        if (read_errno == 0) read_errno = EIO;
+    }
+    me.sink.begin(k);
+    std::size_t carry = 0;
+    std::uint64_t j = k;  // the stretch being scanned
+    for (;;) {
+        if (read_errno != 0) break;
+        // A short read without an error is the end of the data: at the size
+        // the file had, or before it when it shrank since. The last stretch
+        // reads on past that size until the data ends (a file that grew, or
+        // one whose size says 0, as in /proc), so it has no boundary after it.
+        short_read = fresh < stretch_;
+        std::size_t scanned = static_cast<std::size_t>(at - piece) + fresh;
+        bool ends = short_read;
+        if (!short_read && j + 1 < count_) {
+            // The next stretch's boundary, decided before the XOR runs over it.
+            const std::uint64_t cut = settle(j + 1, cut_in(at + stretch_ - window_));
+            if (cut != 0) {
+                scanned -= window_ - (cut - 1);
+                ends = true;
+            }
+        }
+        const std::size_t room = static_cast<std::size_t>(at - piece) + room_from_at;
+        const std::size_t left = me.scanner->scan(piece, carry, scanned - carry, ends, room);
+        if (me.sink.passed() || me.sink.write_failed()) break;
+        ++j;
+        if (ends) break;
+        // Runs on: the bytes the scan left go before the next stretch.
+        std::memmove(at - left, at + fresh - left, left);
+        carry = left;
+        piece = at - left;
+        fresh = input_.read_at(stretch_start(j), at, stretch_, read_errno);
+    }
+    // Whatever came out goes now, in turn; a stretch without output waits
+    // for its turn all the same, to pass it on in order.
+    const bool flushed = me.scanner->flush();
+    if (!me.sink.take_turn()) return 0;
+    const std::uint64_t through = stretch_start(j);
+    if (me.sink.write_failed() || !flushed) {
+        status_.error = ExtractError::write_output;
+        status_.sys_errno = me.sink.error();
+        status_.bytes_in = through;
+        end_pass();
+        return 0;
+    }
+    if (read_errno != 0 || short_read) {
+        if (read_errno != 0) {
+            status_.error = ExtractError::read_input;
+            status_.sys_errno = read_errno;
+            status_.bytes_in = stretch_start(j);
+        } else {
+            status_.bytes_in = stretch_start(j - 1) + fresh;
+        }
+        end_pass();
+        return status_.bytes_in;
+    }
+    turn_.store(j, std::memory_order_release);
+    turn_.notify_all();
+    return through;
+}
+
+}  // namespace
+
+ExtractStatus run_positional_pass(ByteSource& input, ByteSink& output,
+                                  const ExtractionSettings& settings, const PassOptions& options,
+                                  unsigned threads, std::uint64_t size, bool& ran) {
+    PositionalPass pass(input, output, settings, options, threads, size);
+    ran = pass.start();
+    if (!ran) return {};
+    return pass.run();
+}
+
+}  // namespace kurvane::detail
+#endif
