@@ -4,12 +4,8 @@
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <system_error>
-
-#ifndef _WIN32
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
 
 #include "engine/extract_pass.h"
 #include "engine/file_names.h"
@@ -38,23 +34,10 @@ int errno_or(int fallback) { return errno != 0 ? errno : fallback; }
 class FileSource final : public detail::ByteSource {
 public:
     // `opened_here`: the stream was opened by the engine and nothing has
-    // been read from it, so its descriptor's offset is the stream's.
+    // been read from it, so a regular file may also be read at any offset,
+    // for the threaded pass.
     FileSource(std::FILE* f, bool opened_here) : file_(f) {
-#ifndef _WIN32
-        // A regular file also reads at any offset, for the threaded pass.
-        struct stat st {};
-        const int fd = opened_here ? fileno(f) : -1;
-        if (fd >= 0 && fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
-            const off_t at = lseek(fd, 0, SEEK_CUR);
-            if (at >= 0 && at <= st.st_size) {
-                fd_ = fd;
-                base_ = static_cast<std::uint64_t>(at);
-                size_ = static_cast<std::uint64_t>(st.st_size - at);
-            }
-        }
-#else
-        static_cast<void>(opened_here);
-#endif
+        if (opened_here) at_.emplace(f);
     }
     std::size_t read(unsigned char* dst, std::size_t n) override {
         // A program stopping on a signal ends the extraction here (see
@@ -71,44 +54,24 @@ public:
     int error() const override { return error_; }
 
     bool positional(std::uint64_t& size) override {
-        size = size_;
-        return fd_ >= 0;
+        if (!at_ || !at_->available()) return false;
+        size = at_->size();
+        return true;
     }
     std::size_t read_at(std::uint64_t offset, unsigned char* dst, std::size_t n,
                         int& error) override {
-        std::size_t done = 0;
-#ifndef _WIN32
-        while (done < n) {
-            if (stop_requested()) {
-                error = EINTR;
-                break;
-            }
-            const ssize_t got = ::pread(fd_, dst + done, n - done,
-                                        static_cast<off_t>(base_ + offset + done));
-            if (got > 0) {
-                done += static_cast<std::size_t>(got);
-            } else if (got == 0) {
-                break;
-            } else if (errno != EINTR) {
-                error = errno_or(EIO);
-                break;
-            }
+        // A stop request ends the threads' reads as it ends read().
+        if (stop_requested()) {
+            error = EINTR;
+            return 0;
         }
-#else
-        static_cast<void>(offset);
-        static_cast<void>(dst);
-        static_cast<void>(n);
-        error = EINVAL;
-#endif
-        return done;
+        return at_->read_at(offset, dst, n, error);
     }
 
 private:
     std::FILE* file_;
     int error_ = 0;
-    int fd_ = -1;  // a regular file's descriptor, for read_at
-    std::uint64_t base_ = 0;
-    std::uint64_t size_ = 0;
+    std::optional<detail::OffsetReader> at_;
 };
 
 class FileSink final : public detail::ByteSink {

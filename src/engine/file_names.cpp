@@ -1,6 +1,16 @@
 #include "engine/file_names.h"
 
+#include <algorithm>
+#include <cerrno>
+#include <climits>
 #include <cwchar>
+
+#include <sys/stat.h>
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
 
 namespace kurvane::detail {
 
@@ -50,6 +60,60 @@ int remove_file(const std::string& utf8_path) {
 #else
     return std::remove(utf8_path.c_str());
 #endif
+}
+
+OffsetReader::OffsetReader(std::FILE* f) {
+#ifdef _WIN32
+    const int fd = _fileno(f);
+    struct _stat64 st {};
+    if (fd < 0 || _fstat64(fd, &st) != 0 || (st.st_mode & _S_IFMT) != _S_IFREG) return;
+    const long long at = _lseeki64(fd, 0, SEEK_CUR);
+#else
+    const int fd = fileno(f);
+    struct stat st {};
+    if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return;
+    const off_t at = lseek(fd, 0, SEEK_CUR);
+#endif
+    if (at < 0 || at > st.st_size) return;
+    fd_ = fd;
+    base_ = static_cast<std::uint64_t>(at);
+    size_ = static_cast<std::uint64_t>(st.st_size - at);
+}
+
+std::size_t OffsetReader::read_at(std::uint64_t offset, unsigned char* dst, std::size_t n,
+                                  int& error) {
+    std::size_t done = 0;
+#ifdef _WIN32
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (_lseeki64(fd_, static_cast<long long>(base_ + offset), SEEK_SET) < 0) {
+        error = errno != 0 ? errno : EIO;
+        return 0;
+    }
+    while (done < n) {
+        const auto want = static_cast<unsigned>(std::min<std::size_t>(n - done, INT_MAX));
+        const int got = _read(fd_, dst + done, want);
+        if (got > 0) {
+            done += static_cast<std::size_t>(got);
+        } else {
+            if (got < 0) error = errno != 0 ? errno : EIO;
+            break;
+        }
+    }
+#else
+    while (done < n) {
+        const ssize_t got =
+            pread(fd_, dst + done, n - done, static_cast<off_t>(base_ + offset + done));
+        if (got > 0) {
+            done += static_cast<std::size_t>(got);
+        } else if (got == 0) {
+            break;
+        } else if (errno != EINTR) {
+            error = errno != 0 ? errno : EIO;
+            break;
+        }
+    }
+#endif
+    return done;
 }
 
 }  // namespace kurvane::detail

@@ -4,8 +4,12 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#ifdef _WIN32
+#include <mutex>
+#endif
 #include <string>
 #include <string_view>
 
@@ -33,5 +37,35 @@ std::string utf8_from_path(const std::filesystem::path& path);
 // Windows). `mode` is ASCII.
 std::FILE* open_file(const std::string& utf8_path, const char* mode);
 int remove_file(const std::string& utf8_path);
+
+// Reads at any offset of a stream that is a regular file, from several
+// threads at once, without moving the stream: pread where there is one. The
+// Windows C library has none; there a seek and a read are made under a lock,
+// which holds as long as nothing else reads the stream meanwhile.
+class OffsetReader {
+public:
+    // `f` must be unbuffered or not read from yet, so that its descriptor's
+    // offset is the stream's. Offsets count from that offset.
+    explicit OffsetReader(std::FILE* f);
+    OffsetReader(const OffsetReader&) = delete;
+    OffsetReader& operator=(const OffsetReader&) = delete;
+
+    // False when the stream is not a regular file (a pipe, a device).
+    bool available() const { return fd_ >= 0; }
+    // The bytes from the stream's offset to the end, as the file's size
+    // said when this was made.
+    std::uint64_t size() const { return size_; }
+    // Up to n bytes at `offset`; fewer only at the end of the file or on an
+    // error, which then sets `error` (an errno value).
+    std::size_t read_at(std::uint64_t offset, unsigned char* dst, std::size_t n, int& error);
+
+private:
+    int fd_ = -1;
+    std::uint64_t base_ = 0;
+    std::uint64_t size_ = 0;
+#ifdef _WIN32
+    std::mutex mutex_;
+#endif
+};
 
 }  // namespace kurvane::detail

@@ -141,12 +141,8 @@ public:
     // Waits until the output of `stretch` is next: true then, false when the
     // pass ended before it.
     bool wait_turn(std::uint64_t stretch) {
-        for (;;) {
-            const std::uint64_t turn = turn_.load(std::memory_order_acquire);
-            if (turn == stretch) return true;
-            if (turn > stretch) return false;
-            turn_.wait(turn, std::memory_order_acquire);
-        }
+        wait_for_turn([stretch](std::uint64_t turn) { return turn >= stretch; });
+        return turn_.load(std::memory_order_acquire) == stretch;
     }
 
     // Called by the holder of the turn only.
@@ -202,12 +198,32 @@ private:
     bool take(std::uint64_t& k) {
         k = next_.fetch_add(1, std::memory_order_relaxed);
         if (k >= count_) return false;
-        for (;;) {
-            const std::uint64_t turn = turn_.load(std::memory_order_acquire);
-            if (turn == all_written) return false;
-            if (k < turn + decision_ring) return true;
-            turn_.wait(turn, std::memory_order_acquire);
+        const std::uint64_t stretch = k;
+        wait_for_turn([stretch](std::uint64_t turn) {
+            return turn == all_written || stretch < turn + decision_ring;
+        });
+        return turn_.load(std::memory_order_acquire) != all_written;
+    }
+
+    // Waits until `ready` holds for the turn, without a lock while it
+    // already does. (A mutex and a condition: the C++20 atomic wait of some
+    // toolchains misses wake-ups.)
+    template <class Ready>
+    void wait_for_turn(Ready ready) {
+        if (ready(turn_.load(std::memory_order_acquire))) return;
+        std::unique_lock<std::mutex> lock(turn_mutex_);
+        turn_changed_.wait(lock, [this, &ready] {
+            return ready(turn_.load(std::memory_order_acquire));
+        });
+    }
+
+    // Passes the turn on (all_written: the pass ended).
+    void pass_turn(std::uint64_t to) {
+        {
+            std::lock_guard<std::mutex> lock(turn_mutex_);
+            turn_.store(to, std::memory_order_release);
         }
+        turn_changed_.notify_all();
     }
 
     void work(Worker& me, bool reports_progress) {
@@ -219,10 +235,7 @@ private:
     }
 
     // Ends the pass at the holder of the turn: nothing after it is written.
-    void end_pass() {
-        turn_.store(all_written, std::memory_order_release);
-        turn_.notify_all();
-    }
+    void end_pass() { pass_turn(all_written); }
 
     // Scans stretch k and the stretches it runs on through, writes their
     // output in its turn and passes the turn on. Returns the input offset
@@ -247,7 +260,11 @@ private:
 
     std::atomic<std::uint64_t> next_{0};  // the next stretch to take
     // The stretch whose output goes next; all_written once the pass ended.
+    // Changed under turn_mutex_, read without it where a stale value only
+    // means a wait.
     std::atomic<std::uint64_t> turn_{0};
+    std::mutex turn_mutex_;
+    std::condition_variable turn_changed_;
     std::atomic<std::uint64_t> decisions_[decision_ring];
     // Written by the holder of the turn only, read after the threads end.
     ExtractStatus status_;
@@ -347,8 +364,7 @@ std::uint64_t PositionalPass::run_stretch(Worker& me, std::uint64_t k) {
         end_pass();
         return status_.bytes_in;
     }
-    turn_.store(j, std::memory_order_release);
-    turn_.notify_all();
+    pass_turn(j);
     return through;
 }
 
