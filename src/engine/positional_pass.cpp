@@ -14,6 +14,10 @@
 #include <system_error>
 #include <vector>
 
+#if defined(__x86_64__) || defined(_M_X64) || defined(__i386__)
+#include <immintrin.h>
+#endif
+
 #include "engine/overlapped_io.h"  // KURVANE_ENGINE_THREADS and the thread headers
 #include "engine/parallel_pass.h"
 
@@ -45,6 +49,17 @@ constexpr std::uint64_t decision_mask = (std::uint64_t{1} << decision_shift) - 1
 static_assert(max_window < decision_mask);
 
 constexpr std::uint64_t all_written = UINT64_MAX;
+
+// A wait for the turn spins this many times before it sleeps: about a
+// tenth of a millisecond.
+constexpr unsigned spin_limit = 4000;
+inline void relax() {
+#if defined(__x86_64__) || defined(_M_X64) || defined(__i386__)
+    _mm_pause();
+#else
+    std::this_thread::yield();
+#endif
+}
 
 class PositionalPass;
 
@@ -89,6 +104,7 @@ public:
         count_ = std::max<std::uint64_t>(1, (size_ + stretch_ - 1) / stretch_);
         // A small file has fewer stretches than there are threads.
         threads_ = static_cast<unsigned>(std::min<std::uint64_t>(threads, count_));
+        spin_ = threads_ <= std::max(1u, std::thread::hardware_concurrency());
         for (auto& d : decisions_) d.store(0, std::memory_order_relaxed);
     }
 
@@ -211,6 +227,16 @@ private:
     template <class Ready>
     void wait_for_turn(Ready ready) {
         if (ready(turn_.load(std::memory_order_acquire))) return;
+        // The wait is mostly for another thread's write, a fraction of a
+        // millisecond: while every thread has a core it is spun out, since
+        // sleeping and waking costs as much (under Wine, round trips to its
+        // server).
+        if (spin_) {
+            for (unsigned k = 0; k < spin_limit; ++k) {
+                relax();
+                if (ready(turn_.load(std::memory_order_acquire))) return;
+            }
+        }
         std::unique_lock<std::mutex> lock(turn_mutex_);
         turn_changed_.wait(lock, [this, &ready] {
             return ready(turn_.load(std::memory_order_acquire));
@@ -253,6 +279,7 @@ private:
     std::size_t output_buffer_ = 0;
     std::size_t room_ = 0;
     std::uint64_t count_ = 0;
+    bool spin_ = false;  // every thread has a core: a short wait is spun out
 
     std::unique_ptr<ScanTable> table_;
     std::array<bool, 256> stored_split_{};
