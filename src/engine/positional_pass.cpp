@@ -38,8 +38,10 @@ std::size_t window_for(std::size_t stretch) {
 }
 
 // Decisions for the stretches from the one whose output goes next: a thread
-// takes no stretch this far ahead of it, so no slot is still wanted when
-// the stretch a full ring later takes it.
+// takes no stretch this far ahead of it, and a run that began after the
+// turn's stretch decides no boundary this far ahead of it either. So a slot
+// is taken over only when the turn has passed its stretch or a run that
+// began at the turn covers it: nobody still needs its decision.
 constexpr std::size_t decision_ring = 256;
 // A decision is the stretch number plus one in the high half (0: none yet)
 // and the cut's position in its window plus one in the low half (0: the
@@ -196,15 +198,16 @@ private:
 
     // The decision for the boundary of stretch k, given this thread's own
     // reading `mine` (as cut_in gives it): the first one recorded wins. A
-    // thread so late that the ring has moved on gets its own back, and the
-    // turn has passed the stretch by then.
+    // thread so late that the ring has moved on finds its stretch written or
+    // inside a run in progress: 0, it scans nothing. (Its own reading could
+    // differ from the one recorded if the file changed between the reads.)
     std::uint64_t settle(std::uint64_t k, std::uint64_t mine) {
         std::atomic<std::uint64_t>& slot = decisions_[k % decision_ring];
         const std::uint64_t tag = (k + 1) << decision_shift;
         std::uint64_t seen = slot.load(std::memory_order_acquire);
         for (;;) {
             if ((seen & ~decision_mask) == tag) return seen & decision_mask;
-            if ((seen >> decision_shift) > k + 1) return mine;
+            if ((seen >> decision_shift) > k + 1) return 0;
             if (slot.compare_exchange_weak(seen, tag | mine, std::memory_order_acq_rel))
                 return mine;
         }
@@ -350,7 +353,12 @@ std::uint64_t PositionalPass::run_stretch(Worker& me, std::uint64_t k) {
         std::size_t scanned = static_cast<std::size_t>(at - piece) + fresh;
         bool ends = short_read;
         if (!short_read && j + 1 < count_) {
-            // The next stretch's boundary, decided before the XOR runs over it.
+            // The next stretch's boundary, decided before the XOR runs over
+            // it; a run that began after the turn's stretch first waits for
+            // the turn to come within the ring (see decision_ring).
+            wait_for_turn([k, j](std::uint64_t turn) {
+                return turn >= k || j + 1 < turn + decision_ring;
+            });
             const std::uint64_t cut = settle(j + 1, cut_in(at + stretch_ - window_));
             if (cut != 0) {
                 scanned -= window_ - (cut - 1);

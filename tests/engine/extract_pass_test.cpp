@@ -5,8 +5,11 @@
 #include <cstdio>
 #include <cstring>
 #include <algorithm>
+#include <condition_variable>
+#include <mutex>
 #include <random>
 #include <string>
+#include <thread>
 
 #include "engine/extract.h"
 #include "engine/parallel_pass.h"
@@ -609,6 +612,64 @@ TEST(extract_pass, threads_reading_at_offsets_go_by_the_data_not_its_size) {
             }
         }
     }
+}
+
+// A thread that reads its stretch late, after a run on another thread has
+// gone a whole ring of stretches further, while the file changed under it:
+// its window no longer holds the split byte that ended the stretch before.
+// The decision made first still counts, and the pass ends.
+TEST(extract_pass, a_late_reader_keeps_the_boundary_first_decided) {
+    constexpr std::size_t stretch = 16;  // a window of one byte
+    class ChangingSource final : public detail::ByteSource {
+    public:
+        explicit ChangingSource(Bytes data) : data_(std::move(data)) {}
+        std::size_t read(unsigned char*, std::size_t) override { return 0; }
+        int error() const override { return 0; }
+        bool positional(std::uint64_t& size) override {
+            size = data_.size();
+            return true;
+        }
+        std::size_t read_at(std::uint64_t offset, unsigned char* dst, std::size_t n,
+                            int&) override {
+            if (offset >= offset_far) {
+                std::lock_guard<std::mutex> lock(mutex_);
+                far_read_ = true;
+                far_.notify_all();
+            }
+            const bool late = offset == stretch - 1;
+            if (late) {
+                // Stretch 1 with its window: read once a run has reached
+                // stretch 256, a moment later, and with the zero gone.
+                std::unique_lock<std::mutex> lock(mutex_);
+                far_.wait(lock, [this] { return far_read_; });
+                lock.unlock();
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            }
+            const std::size_t from = std::min<std::size_t>(offset, data_.size());
+            const std::size_t got = std::min(n, data_.size() - from);
+            std::memcpy(dst, data_.data() + from, got);
+            if (late) dst[0] = '@';
+            return got;
+        }
+
+    private:
+        const std::uint64_t offset_far = 256 * stretch;
+        Bytes data_;
+        std::mutex mutex_;
+        std::condition_variable far_;
+        bool far_read_ = false;
+    };
+    // No text under the defaults; zeros end stretches 0 and 1 at first.
+    Bytes data(400 * stretch, '@');
+    data[stretch - 1] = 0;
+    data[2 * stretch - 1] = 0;
+    ChangingSource source(data);
+    test::MemorySink sink;
+    detail::PassOptions options{stretch, 4096};
+    options.threads = 3;
+    const ExtractStatus st = detail::run_pass(source, sink, ExtractionSettings{}, options);
+    EXPECT_TRUE(st.ok());
+    EXPECT_EQ(st.bytes_in, data.size());
 }
 
 // The bytes the threaded pass may cut the input at: the control bytes end
