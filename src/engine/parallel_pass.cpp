@@ -29,6 +29,13 @@ void find_split_bytes(const ScanTable& table, std::array<bool, 256>& split) {
     }
 }
 
+void find_stored_split_bytes(const ScanTable& table, unsigned char key,
+                             std::array<bool, 256>& stored_split) {
+    std::array<bool, 256> split{};
+    find_split_bytes(table, split);
+    for (unsigned v = 0; v < 256; ++v) stored_split[v] = split[v ^ key];
+}
+
 // Output and stretches of every thread, and the stretches waiting to be
 // scanned or written, share this much memory. A stretch is no larger than
 // max_stretch: it is scanned while it is still in the caches, and the
@@ -177,11 +184,9 @@ public:
         table_.reset(new (std::nothrow) ScanTable);
         if (!table_) return false;
         build_scan_table(settings_, *table_);
-        find_split_bytes(*table_, split_);
-        // The cut is made before the XOR: mark the stored bytes that decode
-        // to a split byte.
-        const auto key = static_cast<unsigned char>(settings_.xor_value & 0xFFu);
-        for (unsigned v = 0; v < 256; ++v) stored_split_[v] = split_[v ^ key];
+        // The cut is made before the XOR.
+        find_stored_split_bytes(*table_, static_cast<unsigned char>(settings_.xor_value & 0xFFu),
+                                stored_split_);
 
         slots_.reset(new (std::nothrow) Slot[slot_count_]);
         if (!slots_) return false;
@@ -240,7 +245,6 @@ private:
     std::size_t room_ = 0;
 
     std::unique_ptr<ScanTable> table_;
-    std::array<bool, 256> split_{};
     std::array<bool, 256> stored_split_{};
     std::unique_ptr<Slot[]> slots_;
     std::unique_ptr<BufferPool> pool_;

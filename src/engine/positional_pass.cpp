@@ -121,11 +121,9 @@ public:
         table_.reset(new (std::nothrow) ScanTable);
         if (!table_) return false;
         build_scan_table(settings_, *table_);
-        std::array<bool, 256> split{};
-        find_split_bytes(*table_, split);
         // The cut is found in the stored bytes, before the XOR.
-        const auto key = static_cast<unsigned char>(settings_.xor_value & 0xFFu);
-        for (unsigned v = 0; v < 256; ++v) stored_split_[v] = split[v ^ key];
+        find_stored_split_bytes(*table_, static_cast<unsigned char>(settings_.xor_value & 0xFFu),
+                                stored_split_);
         workers_.reserve(threads_);
         for (unsigned w = 0; w < threads_; ++w) {
             std::unique_ptr<Worker> worker(new (std::nothrow) Worker(*this));
