@@ -29,11 +29,16 @@ void find_split_bytes(const ScanTable& table, std::array<bool, 256>& split) {
     }
 }
 
-void find_stored_split_bytes(const ScanTable& table, unsigned char key,
-                             std::array<bool, 256>& stored_split) {
+std::unique_ptr<ScanTable> make_cut_table(const ExtractionSettings& settings,
+                                          std::array<bool, 256>& stored_split) {
+    std::unique_ptr<ScanTable> table(new (std::nothrow) ScanTable);
+    if (!table) return nullptr;
+    build_scan_table(settings, *table);
     std::array<bool, 256> split{};
-    find_split_bytes(table, split);
+    find_split_bytes(*table, split);
+    const auto key = static_cast<unsigned char>(settings.xor_value & 0xFFu);
     for (unsigned v = 0; v < 256; ++v) stored_split[v] = split[v ^ key];
+    return table;
 }
 
 // Output and stretches of every thread, and the stretches waiting to be
@@ -181,12 +186,8 @@ public:
     // False when the memory or the first thread is not to be had; nothing
     // has been read then.
     bool start() {
-        table_.reset(new (std::nothrow) ScanTable);
+        table_ = make_cut_table(settings_, stored_split_);
         if (!table_) return false;
-        build_scan_table(settings_, *table_);
-        // The cut is made before the XOR.
-        find_stored_split_bytes(*table_, static_cast<unsigned char>(settings_.xor_value & 0xFFu),
-                                stored_split_);
 
         slots_.reset(new (std::nothrow) Slot[slot_count_]);
         if (!slots_) return false;

@@ -7,6 +7,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 #include "engine/extract_pass.h"
 #include "engine/scan_table.h"
@@ -19,10 +20,11 @@ namespace kurvane::detail {
 // (no run steps over it). Only the table decides, so a class or an excluded
 // pair that takes a byte in clears its mark.
 void find_split_bytes(const ScanTable& table, std::array<bool, 256>& split);
-// The same for the bytes as stored, before the settings' XOR `key`: the input
-// is cut where a stored byte decodes to a split byte.
-void find_stored_split_bytes(const ScanTable& table, unsigned char key,
-                             std::array<bool, 256>& stored_split);
+// The scan table for `settings`, or null when there is no memory for it, and
+// the split bytes as stored, before the settings' XOR: the input is cut
+// where a stored byte decodes to a split byte.
+std::unique_ptr<ScanTable> make_cut_table(const ExtractionSettings& settings,
+                                          std::array<bool, 256>& stored_split);
 
 // The scanning threads a pass given `requested` runs: one per core for 0,
 // never more than max_pass_threads.

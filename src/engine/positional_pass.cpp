@@ -118,12 +118,8 @@ public:
     // False when the memory for the table or the calling thread's share is
     // not to be had; nothing has been read then.
     bool start() {
-        table_.reset(new (std::nothrow) ScanTable);
+        table_ = make_cut_table(settings_, stored_split_);
         if (!table_) return false;
-        build_scan_table(settings_, *table_);
-        // The cut is found in the stored bytes, before the XOR.
-        find_stored_split_bytes(*table_, static_cast<unsigned char>(settings_.xor_value & 0xFFu),
-                                stored_split_);
         workers_.reserve(threads_);
         for (unsigned w = 0; w < threads_; ++w) {
             std::unique_ptr<Worker> worker(new (std::nothrow) Worker(*this));
