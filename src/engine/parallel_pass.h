@@ -38,16 +38,17 @@ void parallel_sizes(unsigned threads, const PassOptions& options, std::size_t& s
                     std::size_t& output_buffer);
 
 // run_pass for the plain format with options.threads threads (0: one per
-// core). From a positional source of `size` bytes (see ByteSource) each
-// thread reads, scans and writes its own stretches in turn; from any other
+// core). From a positional source (see ByteSource) each thread reads,
+// scans and writes its own stretches in turn; from any other
 // the calling thread reads, cuts and writes in order and the others scan.
 // Reports the first error in input order; nothing is written after it.
 ExtractStatus run_parallel_pass(ByteSource& input, ByteSink& output,
                                 const ExtractionSettings& settings, const PassOptions& options);
 
 // The positional form with `threads` threads, the calling thread one of
-// them, over the first `size` bytes of `input`. `ran` is false when the
-// memory for it was not to be had; nothing has been read then.
+// them, over `input`, whose size said `size` bytes: the stretches are laid
+// out by it, and the last one reads on to the data's end. `ran` is false
+// when the memory for it was not to be had; nothing has been read then.
 ExtractStatus run_positional_pass(ByteSource& input, ByteSink& output,
                                   const ExtractionSettings& settings, const PassOptions& options,
                                   unsigned threads, std::uint64_t size, bool& ran);
