@@ -5,9 +5,11 @@
 #include <climits>
 #include <cwchar>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #ifdef _WIN32
 #include <io.h>
+#include <share.h>
 #else
 #include <unistd.h>
 #endif
@@ -60,6 +62,31 @@ int remove_file(const std::string& utf8_path) {
 #else
     return std::remove(utf8_path.c_str());
 #endif
+}
+
+std::FILE* create_new_file(const std::string& utf8_path) {
+#ifdef _WIN32
+    const int fd = _wsopen(path_from_utf8(utf8_path).c_str(),
+                           _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _SH_DENYNO,
+                           _S_IREAD | _S_IWRITE);
+    if (fd < 0) return nullptr;
+    std::FILE* file = _wfdopen(fd, L"wb");
+    if (file == nullptr) {
+        const int error = errno;
+        _close(fd);
+        errno = error;
+    }
+#else
+    const int fd = ::open(utf8_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0) return nullptr;
+    std::FILE* file = ::fdopen(fd, "wb");
+    if (file == nullptr) {
+        const int error = errno;
+        ::close(fd);
+        errno = error;
+    }
+#endif
+    return file;
 }
 
 OffsetReader::OffsetReader(std::FILE* f) {

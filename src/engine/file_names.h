@@ -37,6 +37,10 @@ std::string utf8_from_path(const std::filesystem::path& path);
 // Windows). `mode` is ASCII.
 std::FILE* open_file(const std::string& utf8_path, const char* mode);
 int remove_file(const std::string& utf8_path);
+// A new file for writing in binary mode, created only if nothing has the
+// name (errno EEXIST otherwise, also for a dangling link): nothing existing
+// is opened or truncated.
+std::FILE* create_new_file(const std::string& utf8_path);
 
 // Reads at any offset of a stream that is a regular file, from several
 // threads at once, without moving the stream: pread where there is one. The

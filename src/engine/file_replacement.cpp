@@ -4,8 +4,12 @@
 #include <cstdint>
 #include <ctime>
 #include <filesystem>
-#include <random>
 #include <system_error>
+#ifdef _WIN32
+#include <process.h>
+#else
+#include <random>
+#endif
 
 #include "engine/file_names.h"
 
@@ -50,12 +54,21 @@ std::string temporary_name(std::string_view directory, unsigned attempt) {
     // code page 932 cannot represent.
     std::uint64_t seed = static_cast<std::uint64_t>(std::time(nullptr)) ^
                          static_cast<std::uint64_t>(std::clock());
+#ifdef _WIN32
+    // The C library's random source loads three more libraries on its first
+    // use, which under Wine costs more than writing a small file: the
+    // process id and where this frame lies (the address space is laid out
+    // at random) tell two processes apart instead.
+    seed ^= static_cast<std::uint64_t>(_getpid()) << 32;
+    seed ^= static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(&seed));
+#else
     try {
         std::random_device device;
         seed ^= (std::uint64_t{device()} << 32) ^ device();
     } catch (...) {
         // No entropy source: the clock and the count still vary between calls.
     }
+#endif
     seed += (names_made.fetch_add(1) + attempt) * 0x9E3779B97F4A7C15ull;
     char name[temporary_name_length + 1];
     std::snprintf(name, sizeof name, "%s%08x%s", temporary_prefix,
@@ -110,16 +123,21 @@ int FileReplacement::open(std::string_view target) {
     constexpr unsigned attempts = 8;
     for (unsigned attempt = 0; attempt < attempts; ++attempt) {
         std::string temporary = temporary_name(target.substr(0, start), attempt);
+        // A name in use is not claimed: a stop between the claim and the
+        // creation below would remove the file of whoever has it.
         std::error_code ec;
         if (fs::symlink_status(detail::path_from_utf8(temporary), ec).type() != fs::file_type::not_found) continue;
-
         const int slot = claim_slot(temporary);
         if (slot == -2) return EINTR;
+        // Created only if the name is free: another process's temporary file
+        // is never taken over. (Nor is anything truncated, which on some file
+        // systems would make the close wait for the whole file to be written.)
         errno = 0;
-        file_ = detail::open_file(temporary, "wb");
+        file_ = detail::create_new_file(temporary);
         if (file_ == nullptr) {
             const int error = errno_or(EACCES);
             release_slot(slot);
+            if (error == EEXIST) continue;
             return error;
         }
         temporary_ = std::move(temporary);

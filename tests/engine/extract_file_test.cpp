@@ -355,6 +355,28 @@ TEST_F(extract_file, an_output_is_replaced_whole_or_not_at_all) {
 
 // An output that is not a regular file is written where it is: there is no
 // file to replace, and a rename would put a file in place of the device.
+// The temporary file is created only where nothing has its name: an existing
+// file, a link to one and a dangling link are each left as they are.
+TEST_F(extract_file, a_new_file_takes_no_existing_name) {
+    write_bytes("taken.tmp", "kept");
+    fs::create_symlink("taken.tmp", "link.tmp");
+    fs::create_symlink("nowhere", "dangling.tmp");
+    for (const char* name : {"taken.tmp", "link.tmp", "dangling.tmp"}) {
+        errno = 0;
+        std::FILE* file = kurvane::detail::create_new_file(name);
+        EXPECT_EQ(file, nullptr) << name;
+        if (file != nullptr) std::fclose(file);
+        EXPECT_EQ(errno, EEXIST) << name;
+    }
+    EXPECT_EQ(read_bytes("taken.tmp"), "kept");
+    EXPECT_FALSE(fs::exists("nowhere"));
+    std::FILE* file = kurvane::detail::create_new_file("fresh.tmp");
+    ASSERT_NE(file, nullptr);
+    std::fputs("new", file);
+    std::fclose(file);
+    EXPECT_EQ(read_bytes("fresh.tmp"), "new");
+}
+
 TEST_F(extract_file, other_outputs_are_written_in_place) {
     write_bytes("text.dat", "\0あいう\0"s);
     // A null device of the test's own where it may make one (as root, so that
