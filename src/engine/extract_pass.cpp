@@ -115,6 +115,7 @@ static_assert(max_carry == piece_headroom && padding == piece_padding);
 constexpr unsigned char none = static_cast<unsigned char>(CharClass::None);
 constexpr unsigned char excluded = static_cast<unsigned char>(CharClass::Excluded);
 constexpr unsigned char double_byte = static_cast<unsigned char>(CharClass::Double);
+constexpr unsigned char single_byte = static_cast<unsigned char>(CharClass::Single);
 
 // The block scan's write position in the output buffer and the limit of the
 // buffer it points into, as one value: a flush may trade the buffer for
@@ -549,10 +550,18 @@ private:
         // The run holds more than piece_limit bytes once i passes piece_at.
         std::size_t piece_at = seg + (piece_limit - fill_);
         bool after_double = false;
+        bool after_single = false;
         for (;;) {
             if (after_double) {
                 // In Japanese text more double-byte characters follow.
                 i = double_stride(pairs_, b, i, piece_at);
+                if (i > piece_at) {
+                    write_piece(b + seg, i - seg);
+                    return i;
+                }
+            } else if (after_single) {
+                // And in script lines and names more single-byte ones.
+                i = single_stride(pairs_, b, i, std::min(end, piece_at + 1));
                 if (i > piece_at) {
                     write_piece(b + seg, i - seg);
                     return i;
@@ -581,6 +590,7 @@ private:
                 return i;
             }
             after_double = c == double_byte;
+            after_single = c == single_byte;
         }
     }
 
@@ -609,6 +619,27 @@ private:
             if (taken < 8) return i + 2 * taken;
             i += 16;
         }
+    }
+
+    // The one-byte counterpart of double_stride: while the next eight
+    // positions before `limit` are all single-byte characters, the run
+    // moves on by eight without waiting for each lookup. Returns the
+    // position of the first one that is not, or where fewer than eight
+    // are left before `limit`; the one-character loop takes it from there.
+    static std::size_t single_stride(const unsigned char* pairs, const unsigned char* b,
+                                     std::size_t i, std::size_t limit) {
+        static_assert(stride_pairs == 8);  // the eight lookups below
+        while (i + stride_pairs <= limit) {
+            const auto is_single = [pairs, b, i](unsigned k) {
+                const unsigned char* p = b + i + k;
+                return unsigned{pairs[ScanTable::index(p[0], p[1])] == single_byte} << k;
+            };
+            const unsigned singles = is_single(0) | is_single(1) | is_single(2) | is_single(3) |
+                                     is_single(4) | is_single(5) | is_single(6) | is_single(7);
+            if (singles != 0xFF) return i + static_cast<std::size_t>(std::countr_one(singles));
+            i += stride_pairs;
+        }
+        return i;
     }
 
     // For the block scan: the position after the double-byte characters
