@@ -753,8 +753,7 @@ ExtractStatus scan_input(ByteSource& input, ByteSink& output, Output& out,
                          const ExtractionSettings& settings, const PassOptions& options) {
     ExtractStatus status;
     const std::size_t piece_size = std::max<std::size_t>(options.piece_size, 1);
-    const std::function<void(std::uint64_t)>* progress =
-        options.progress != nullptr && *options.progress ? options.progress : nullptr;
+    const std::function<void(std::uint64_t)>* progress = options.progress_to_call();
 
     std::unique_ptr<ScanTable> table(new (std::nothrow) ScanTable);
     // Room for the carried bytes, a piece, and the zero padding that every

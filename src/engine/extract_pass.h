@@ -72,6 +72,10 @@ struct PassOptions {
     // Null or empty: nothing. Otherwise called after each piece and once at
     // the end with the input bytes read so far.
     const std::function<void(std::uint64_t)>* progress = nullptr;
+    // The progress callback when there is one to call, else null.
+    const std::function<void(std::uint64_t)>* progress_to_call() const {
+        return progress != nullptr && *progress ? progress : nullptr;
+    }
     // Scanning threads: 1 is the pass on the calling thread, 0 one per core.
     // The plain format spreads over them (piece_size is then the largest
     // stretch a thread takes at once); any other format is scanned on the

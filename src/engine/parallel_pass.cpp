@@ -227,13 +227,6 @@ private:
     // Waits for the oldest stretch not yet written, writes its output and
     // frees its slot; false (and status_ set) on the first failure.
     bool write_next();
-    // The position after the last byte of b[0, n) at which the input may be
-    // cut, or 0 when there is none.
-    std::size_t cut_after(const unsigned char* b, std::size_t n) const {
-        for (std::size_t k = n; k > 0; --k)
-            if (stored_split_[b[k - 1]]) return k;
-        return 0;
-    }
 
     ByteSource& input_;
     ByteSink& output_;
@@ -376,8 +369,7 @@ bool ParallelPass::write_next() {
 }
 
 ExtractStatus ParallelPass::run() {
-    const std::function<void(std::uint64_t)>* progress =
-        options_.progress != nullptr && *options_.progress ? options_.progress : nullptr;
+    const std::function<void(std::uint64_t)>* progress = options_.progress_to_call();
     std::size_t filling = 0;   // the job whose slot is being read into
     std::size_t kept = 0;      // bytes at its start kept from the one before
     bool failed = false;
@@ -405,7 +397,7 @@ ExtractStatus ParallelPass::run() {
             // The stretch ends after its last split byte; the bytes behind it
             // start the next one. Without any, the run may go on: the next
             // stretch is scanned after this one by the same thread.
-            const std::size_t cut = cut_after(data, size);
+            const std::size_t cut = cut_after(stored_split_, data, size);
             if (cut == 0) {
                 s.continues = true;
             } else {

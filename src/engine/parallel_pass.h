@@ -20,6 +20,15 @@ namespace kurvane::detail {
 // (no run steps over it). Only the table decides, so a class or an excluded
 // pair that takes a byte in clears its mark.
 void find_split_bytes(const ScanTable& table, std::array<bool, 256>& split);
+// The position after the last byte of b[0, n) that `stored_split` marks,
+// or 0 when there is none.
+inline std::size_t cut_after(const std::array<bool, 256>& stored_split, const unsigned char* b,
+                             std::size_t n) {
+    for (std::size_t k = n; k > 0; --k)
+        if (stored_split[b[k - 1]]) return k;
+    return 0;
+}
+
 // The scan table for `settings`, or null when there is no memory for it, and
 // the split bytes as stored, before the settings' XOR: the input is cut
 // where a stored byte decodes to a split byte.

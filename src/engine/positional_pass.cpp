@@ -98,10 +98,8 @@ public:
                    const PassOptions& options, unsigned threads, std::uint64_t size)
         : input_(input), output_(output), settings_(settings), options_(options),
           size_(size) {
-        std::size_t ignored = 0;
-        parallel_sizes(threads, options, stretch_, ignored);
+        parallel_sizes(threads, options, stretch_, output_buffer_);
         window_ = window_for(stretch_);
-        output_buffer_ = std::max<std::size_t>(1, std::min(options.output_buffer_size, stretch_));
         room_ = piece_headroom + window_ + stretch_ + piece_padding;
         count_ = std::max<std::uint64_t>(1, (size_ + stretch_ - 1) / stretch_);
         // A small file has fewer stretches than there are threads.
@@ -176,18 +174,15 @@ private:
         std::thread thread;
     };
 
-    const std::function<void(std::uint64_t)>* progress() const {
-        return options_.progress != nullptr && *options_.progress ? options_.progress : nullptr;
-    }
+    const std::function<void(std::uint64_t)>* progress() const { return options_.progress_to_call(); }
 
     std::uint64_t stretch_start(std::uint64_t k) const { return k * stretch_; }
 
     // The cut in window w[0, window_): one past the last split byte's
     // position plus one, 0 without any.
     std::uint64_t cut_in(const unsigned char* w) const {
-        for (std::size_t k = window_; k > 0; --k)
-            if (stored_split_[w[k - 1]]) return k + 1;
-        return 0;
+        const std::size_t cut = cut_after(stored_split_, w, window_);
+        return cut == 0 ? 0 : cut + 1;
     }
 
     // The decision for the boundary of stretch k, given this thread's own
