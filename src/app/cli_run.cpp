@@ -122,8 +122,6 @@ int load_cli_settings(const Options& options, TextField& field, std::string& sou
     return exit_usage;
 }
 
-// Runs the jobs on up to two threads when they are independent, else in
-// order on this thread; the results are indexed like the jobs.
 #if KURVANE_CLI_THREADS
 // How many files are converted at once. The plain format spreads one file
 // over every thread -j allows, so its files go one after another; the other
@@ -135,6 +133,8 @@ unsigned files_at_once(const ExtractOptions& how) {
 }
 #endif
 
+// Runs the jobs on up to files_at_once() threads when they are independent,
+// else in order on this thread; the results are indexed like the jobs.
 std::vector<ExtractStatus> extract_jobs(const std::vector<FileJob>& jobs, const std::vector<ExtractOptions>& how) {
     std::vector<ExtractStatus> results(jobs.size());
     std::atomic<std::size_t> next{0};
