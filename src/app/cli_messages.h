@@ -76,12 +76,22 @@ inline constexpr Message cannot_read_settings{"cannot read settings {0}", "設�
 inline constexpr Message cannot_save_settings{"cannot save settings {0}", "設定ファイル {0} を保存できません"};
 inline constexpr Message not_regular_file{"not a regular file", "通常のファイルではありません"};
 inline constexpr Message standard_output{"standard output", "標準出力"};
+inline constexpr Message standard_input{"standard input", "標準入力"};
 inline constexpr Message same_output{"{0} and {1} would both be written to {2}; nothing was extracted",
                                      "{0} と {1} はどちらも {2} に書き出されることになります。何も抜き出していません"};
 inline constexpr Message output_is_other_input{"{0} would be written to {1}, which is the input {2}; nothing was extracted",
                                               "{0} の出力先 {1} は入力ファイル {2} です。何も抜き出していません"};
+inline constexpr Message input_is_output{"{0}: input file is output file ({1}); nothing was extracted",
+                                         "{0}: 入力ファイルが出力先（{1}）と同じファイルです。何も抜き出していません"};
+inline constexpr Message settings_onto_input{
+    "--save-settings={0} is the input {1}; nothing was saved or extracted",
+    "--save-settings={0} は入力ファイル {1} です。何も保存も抜き出しもしていません"};
+inline constexpr Message settings_onto_output{
+    "--save-settings={0} is where {1} would be written; nothing was saved or extracted",
+    "--save-settings={0} は {1} の出力先です。何も保存も抜き出しもしていません"};
 inline constexpr Message progress_left{"{0} of {1}  {2}/s  {3} left", "{0} / {1}  {2}/秒  残り {3}"};
 inline constexpr Message progress_running{"{0}  {1}/s", "{0}  {1}/秒"};
+
 }  // namespace msg
 
 }  // namespace kurvane::cli
