@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "engine/extract.h"
+#include "ui/messages.h"
 #include "utf8_literals.h"
 
 namespace kurvane::cli {
@@ -92,6 +93,17 @@ inline constexpr Message settings_onto_output{
 inline constexpr Message progress_left{"{0} of {1}  {2}/s  {3} left", "{0} / {1}  {2}/秒  残り {3}"};
 inline constexpr Message progress_running{"{0}  {1}/s", "{0}  {1}/秒"};
 
+// The messages of the dialog's search and extract walk (-e), each with the
+// dialog's own text as its Japanese. A line of the walk's report on names it
+// passed over ("save.2.dat → save.txt") is the same in both languages.
+inline constexpr Message walk_no_extension{"no extension to search for was given", text::no_extension};
+inline constexpr Message walk_txt_refused{"the extension txt cannot be searched: it is the outputs' own",
+                                          text::txt_refused};
+inline constexpr Message walk_nothing_to_extract{"there are no files to convert", text::nothing_to_extract};
+inline constexpr Message walk_done{"conversion finished", text::extract_done};
+inline constexpr Message walk_passed_over{
+    "not converted, as their output has the name of one converted before them:", text::clash_intro};
+inline constexpr Message walk_not_found{"no file matches {0}", "{0}ファイルは発見できませんでした。"};
 }  // namespace msg
 
 }  // namespace kurvane::cli

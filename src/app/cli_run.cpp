@@ -429,30 +429,73 @@ private:
     std::vector<std::string> names_;
 };
 
-// Prints each message on its own line. The not-found message begins with
-// the search pattern, which holds the user's bytes as typed (the names of
-// the file system): that part is printed as it is, quoted if need be, and
-// only the rest is converted.
+// Follows the walk, to name on the terminal each entry it passed over
+// because an earlier one wrote its output: each entry started that was
+// neither extracted nor its own output.
+class WalkRecord : public WalkObserver {
+public:
+    void file_started(int, int, std::string_view name) override {
+        names_.emplace_back(name);
+        extracted_.push_back(false);
+    }
+    bool stop_requested() override { return false; }
+    // Called by the extraction of the entry last started.
+    void extracting() {
+        if (!extracted_.empty()) extracted_.back() = true;
+    }
+    std::vector<std::string> passed_over() const {
+        std::vector<std::string> lines;
+        for (std::size_t i = 0; i < names_.size(); ++i) {
+            std::string output;
+            if (extracted_[i] || is_own_output(names_[i]) || !output_name_for(names_[i], output)) continue;
+            lines.push_back(quoted_name(names_[i]) + " → " + quoted_name(output));
+        }
+        return lines;
+    }
+
+private:
+    std::vector<std::string> names_;
+    std::vector<bool> extracted_;
+};
+
+// Prints the walk's messages, each on one line of its own, in the message
+// language: the dialog's texts under Japanese, their English otherwise. The
+// not-found message begins with the search pattern, which holds the user's
+// bytes as typed (the names of the file system): that part is printed as it
+// is, quoted if need be, and only the rest is converted. The report of
+// entries passed over gives one line to each of them, all of them (a
+// message box shows only the first few).
 class TerminalMessages : public MessageView {
 public:
-    TerminalMessages(const PosixFileSearch& search, ProgressLine& progress, std::FILE* err)
-        : search_(search), progress_(progress), err_(err) {}
+    TerminalMessages(const PosixFileSearch& search, const WalkRecord& walk, ProgressLine& progress, std::FILE* err,
+                     Language language)
+        : search_(search), walk_(walk), progress_(progress), err_(err), language_(language) {}
     void show(std::string_view text, std::string_view) override {
         progress_.finish();
-        const std::string& pattern = search_.last_pattern();
-        std::string line;
-        if (!pattern.empty() && text.starts_with(pattern)) {
-            line = quoted_name(pattern);
-            text.remove_prefix(pattern.size());
+        static constexpr const Message* fixed[] = {&msg::walk_no_extension, &msg::walk_txt_refused,
+                                                   &msg::walk_nothing_to_extract, &msg::walk_done};
+        for (const Message* message : fixed) {
+            if (text == message->japanese) return print_line(err_, format_message(language_, *message));
         }
-        line += utf8_to_terminal(text);
-        print_line(err_, line);
+        if (text.starts_with(text::clash_intro)) {
+            print_line(err_, format_message(language_, msg::walk_passed_over));
+            for (const std::string& line : walk_.passed_over()) print_line(err_, utf8_to_terminal(line));
+            return;
+        }
+        const std::string& pattern = search_.last_pattern();
+        if (!pattern.empty() && text.starts_with(pattern)) {
+            return print_line(err_, format_message(language_, msg::walk_not_found, {quoted_name(pattern)}));
+        }
+        // A text this table does not know yet: shown as the dialog has it.
+        print_line(err_, quoted_name(utf8_to_terminal(text)));
     }
 
 private:
     const PosixFileSearch& search_;
+    const WalkRecord& walk_;
     ProgressLine& progress_;
     std::FILE* err_;
+    Language language_;
 };
 
 // The file list, as the jobs --save-settings must not touch.
@@ -470,9 +513,11 @@ int search_and_extract(const Options& options, const TextField& extension, std::
     TextField field(*options.extension);
     PosixFileSearch search;
     ProgressLine progress(err, !options.quiet && is_terminal(err), 0, language);
-    TerminalMessages messages(search, progress, err);
+    WalkRecord walk;
+    TerminalMessages messages(search, walk, progress, err, language);
     bool failed = false;
     auto extract = [&](const char* name) -> int {
+        walk.extracting();
         ExtractStatus status;
         std::string output;
         std::error_code ec;
@@ -520,7 +565,7 @@ int search_and_extract(const Options& options, const TextField& extension, std::
     // A name passed over because an earlier one wrote its output counts as
     // a file not extracted.
     int passed_over = 0;
-    if (extract_all_files(views, &passed_over) == 0) return exit_failure;
+    if (extract_all_files(views, &passed_over, &walk) == 0) return exit_failure;
     return failed || passed_over > 0 ? exit_failure : exit_success;
 }
 

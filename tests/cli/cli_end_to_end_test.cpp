@@ -543,7 +543,7 @@ TEST_F(cli_binary, ext_search_extracts_every_listed_file) {
     ASSERT_EQ(mkfifo(at("f.dat").c_str(), 0600), 0);
     const Result r = run({"-e", "dat"});
     EXPECT_RUN(r, 0);
-    EXPECT_EQ(r.err, utf8(u8"kurvane: 変換が終了しました。\n"));
+    EXPECT_EQ(r.err, std::string("kurvane: conversion finished\n"));
     EXPECT_EQ(file("a.txt"), hiragana_text);
     EXPECT_EQ(file("B.txt"), mixed_text_default);
     EXPECT_FALSE(fs::exists(at("c.txt")));
@@ -565,7 +565,7 @@ TEST_F(cli_binary, ext_search_extracts_names_of_any_script_beside_themselves) {
     for (const auto& c : cases) put(utf8(c.name).c_str(), hiragana_data);
     const Result r = run({"-e", "dat"});
     EXPECT_RUN(r, 0);
-    EXPECT_EQ(r.err, utf8(u8"kurvane: 変換が終了しました。\n"));
+    EXPECT_EQ(r.err, std::string("kurvane: conversion finished\n"));
     for (const auto& c : cases) EXPECT_EQ(file(utf8(c.output).c_str()), hiragana_text) << utf8(c.name);
 }
 
@@ -575,34 +575,52 @@ TEST_F(cli_binary, ext_search_never_overwrites_an_output_of_the_same_walk) {
     const Result r = run({"-e", "dat"});
     EXPECT_RUN(r, 1);
     EXPECT_EQ(file("save.txt"), hiragana_text);  // the first file's text is kept
-    EXPECT_NE(r.err.find(utf8(u8"save.2.dat → save.txt")), std::string::npos) << r.err;
-    EXPECT_NE(r.err.find(utf8(u8"変換が終了しました。")), std::string::npos) << r.err;
+    EXPECT_EQ(r.err, utf8(u8"kurvane: not converted, as their output has the name of one converted before them:\n"
+                          u8"kurvane: save.2.dat → save.txt\n"
+                          u8"kurvane: conversion finished\n"));
 }
 
-TEST_F(cli_binary, ext_search_refusals_are_printed_in_the_terminal_encoding) {
+// The walk's messages are the dialog's texts under a Japanese locale and
+// English otherwise, one line each; a search pattern is printed as typed.
+TEST_F(cli_binary, ext_search_messages_follow_the_locale) {
     put("a.txt", "keep");
-    const std::string txt_refused = utf8(u8"kurvane: 拡張子がtxtはこちらの都合上無理です。\n");
-    // A plain C locale cannot show the texts; UTF-8 is used then.
-    for (const char* locale : {"C.UTF-8", "C"}) {
-        for (const char* ext : {"txt", "TXT", "Txt"}) {
-            const Result r = run({"-e", ext}, locale);
-            EXPECT_RUN(r, 1) << " ext=" << ext << " locale=" << locale;
-            EXPECT_EQ(r.err, txt_refused) << " ext=" << ext << " locale=" << locale;
+    put("save.1.dat", hiragana_data);
+    put("save.2.dat", mixed_data);
+    put("save.3.dat", mixed_data);
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        std::string english;
+        std::string japanese;
+    };
+    const Case cases[] = {
+        {{"-e", "txt"}, 1, "kurvane: the extension txt cannot be searched: it is the outputs' own\n",
+         utf8(u8"kurvane: 拡張子がtxtはこちらの都合上無理です。\n")},
+        {{"-e", "TXT"}, 1, "kurvane: the extension txt cannot be searched: it is the outputs' own\n",
+         utf8(u8"kurvane: 拡張子がtxtはこちらの都合上無理です。\n")},
+        {{"--ext="}, 1, "kurvane: no extension to search for was given\n",
+         utf8(u8"kurvane: 検索する拡張子が入力されていない。\n")},
+        {{"-e", "xyz"}, 1, "kurvane: no file matches *.xyz\n", utf8(u8"kurvane: *.xyzファイルは発見できませんでした。\n")},
+        {{"-e", utf8(u8"あ")}, 1, utf8(u8"kurvane: no file matches *.あ\n"),
+         utf8(u8"kurvane: *.あファイルは発見できませんでした。\n")},
+        // Every name passed over has a line of its own, under the intro.
+        {{"-e", "dat"}, 1,
+         utf8(u8"kurvane: not converted, as their output has the name of one converted before them:\n"
+              u8"kurvane: save.2.dat → save.txt\nkurvane: save.3.dat → save.txt\nkurvane: conversion finished\n"),
+         utf8(u8"kurvane: 次のファイルは、先に変換したファイルと出力ファイル名が同じになるため変換しませんでした。\n"
+              u8"kurvane: save.2.dat → save.txt\nkurvane: save.3.dat → save.txt\nkurvane: 変換が終了しました。\n")},
+    };
+    for (const Case& c : cases) {
+        for (const char* locale : {"C", "C.UTF-8", "LANG=ja_JP.UTF-8"}) {
+            fs::remove(at("save.txt"));
+            const Result r = run(c.args, locale);
+            EXPECT_RUN(r, c.status) << c.args.back() << " " << locale;
+            EXPECT_EQ(r.err, std::string_view(locale).starts_with("LANG=ja") ? c.japanese : c.english)
+                << c.args.back() << " " << locale;
         }
     }
-    Result r = run({"--ext="});
-    EXPECT_RUN(r, 1);
-    EXPECT_EQ(r.err, utf8(u8"kurvane: 検索する拡張子が入力されていない。\n"));
-
-    r = run({"-e", "xyz"});
-    EXPECT_RUN(r, 1);
-    EXPECT_EQ(r.err, utf8(u8"kurvane: *.xyzファイルは発見できませんでした。\n"));
-
-    // The pattern is the user's own bytes and is printed as typed.
-    r = run({"-e", utf8(u8"あ")});
-    EXPECT_RUN(r, 1);
-    EXPECT_EQ(r.err, utf8(u8"kurvane: *.あファイルは発見できませんでした。\n"));
     EXPECT_EQ(file("a.txt"), "keep");
+    EXPECT_EQ(file("save.txt"), hiragana_text);
 }
 
 TEST_F(cli_binary, ext_search_with_wildcards_never_destroys_a_text_file) {
@@ -611,7 +629,7 @@ TEST_F(cli_binary, ext_search_with_wildcards_never_destroys_a_text_file) {
     fs::create_directory(at("sub"));
     Result r = run({"-e", "*"});
     EXPECT_RUN(r, 0);
-    EXPECT_EQ(r.err, utf8(u8"kurvane: 変換が終了しました。\n"));
+    EXPECT_EQ(r.err, std::string("kurvane: conversion finished\n"));
     EXPECT_EQ(file("keep.txt"), "keep this");
     EXPECT_EQ(file("b.txt"), hiragana_text);
 
@@ -638,7 +656,7 @@ TEST_F(cli_binary, ext_search_reports_a_file_it_cannot_read) {
     std::getline(lines, rest, '\0');
     EXPECT_TRUE(first.starts_with("kurvane: a.dat: ")) << r.err;
     EXPECT_TRUE(first.ends_with(": No such file or directory")) << r.err;
-    EXPECT_EQ(rest, utf8(u8"kurvane: 変換が終了しました。\n"));
+    EXPECT_EQ(rest, std::string("kurvane: conversion finished\n"));
     EXPECT_EQ(file("b.txt"), hiragana_text);
 }
 
@@ -807,8 +825,7 @@ TEST_F(cli_binary, control_characters_in_names_are_quoted) {
          "kurvane: cannot save settings 'no'$'\\n''dir/s.dat': No such file or directory\n"},
         {{"--defaults", "-o", "no\ndir/a.txt", "a.dat"},
          "kurvane: 'no'$'\\n''dir/a.txt': cannot create output: No such file or directory\n"},
-        {{"--defaults", "-e", "x\ny"},
-         utf8(u8"kurvane: '*.x'$'\\n''y'ファイルは発見できませんでした。\n")},
+        {{"--defaults", "-e", "x\ny"}, "kurvane: no file matches '*.x'$'\\n''y'\n"},
         {{"--defaults", "a\n.dat", "a\n.1.dat"},
          "kurvane: 'a'$'\\n''.dat' and 'a'$'\\n''.1.dat' would both be written to 'a'$'\\n''.txt'; nothing was extracted\n"},
     };
