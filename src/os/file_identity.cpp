@@ -1,5 +1,6 @@
 #include "os/file_identity.h"
 
+#include <cstring>
 #include <filesystem>
 #include <string_view>
 #include <system_error>
@@ -30,12 +31,28 @@ std::wstring wide(const std::string& utf8) {
 
 std::optional<FileIdentity> identity_of_handle(HANDLE handle) {
     if (handle == INVALID_HANDLE_VALUE || GetFileType(handle) != FILE_TYPE_DISK) return std::nullopt;
-    BY_HANDLE_FILE_INFORMATION info;
-    if (!GetFileInformationByHandle(handle, &info)) return std::nullopt;
     FileIdentity id;
-    id.volume = info.dwVolumeSerialNumber;
-    id.index = (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
-    id.regular = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+    // The 128-bit id where the file system has one (NTFS, ReFS); it is also
+    // what Wine answers for a handle inherited from its Unix parent, whose
+    // BY_HANDLE_FILE_INFORMATION it refuses. The two numberings are never
+    // mixed: both names of one file are on one file system.
+    FILE_ID_INFO file_id;
+    BY_HANDLE_FILE_INFORMATION info;
+    if (GetFileInformationByHandleEx(handle, FileIdInfo, &file_id, sizeof file_id)) {
+        static_assert(sizeof file_id.FileId.Identifier == 2 * sizeof id.index);
+        std::memcpy(&id.index, file_id.FileId.Identifier, sizeof id.index);
+        std::memcpy(&id.index_high, file_id.FileId.Identifier + sizeof id.index, sizeof id.index_high);
+        id.volume = file_id.VolumeSerialNumber;
+    } else if (GetFileInformationByHandle(handle, &info)) {
+        id.index = (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
+        id.volume = info.dwVolumeSerialNumber;
+    } else {
+        return std::nullopt;
+    }
+    id.volume_known = id.volume != 0;
+    FILE_BASIC_INFO basic;
+    if (!GetFileInformationByHandleEx(handle, FileBasicInfo, &basic, sizeof basic)) return std::nullopt;
+    id.regular = (basic.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
     return id;
 }
 

@@ -11,13 +11,19 @@
 namespace kurvane::os {
 
 struct FileIdentity {
-    std::uint64_t volume = 0;  // st_dev; on Windows the volume serial number
-    std::uint64_t index = 0;   // st_ino; on Windows the file index
-    bool regular = false;      // a regular file, not a directory, device or pipe
+    std::uint64_t volume = 0;      // st_dev; on Windows the volume serial number
+    std::uint64_t index = 0;       // st_ino; on Windows the file id (its low half)
+    std::uint64_t index_high = 0;  // on Windows the high half of a 128-bit file id
+    // False where the system could not say which volume the file is on
+    // (Wine gives a handle that it inherited from its Unix parent, such as
+    // a redirected standard output, the volume 0); the index then decides.
+    bool volume_known = true;
+    bool regular = false;  // a regular file, not a directory, device or pipe
 
     // One file: the kind is not part of the identity.
     bool same_file(const FileIdentity& other) const {
-        return volume == other.volume && index == other.index;
+        const bool volume_matches = volume == other.volume || !volume_known || !other.volume_known;
+        return volume_matches && index == other.index && index_high == other.index_high;
     }
 };
 
