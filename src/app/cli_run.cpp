@@ -90,9 +90,9 @@ struct Place {
 
 #else
 
-// Without file identities: the spelling, with separators folded and the
-// letters of every script upper-cased, as Windows file systems compare names
-// (Été.txt and été.txt are one file).
+// A path's spelling as Windows file systems compare names: separators
+// folded and the letters of every script upper-cased (Été.txt and été.txt
+// are one file).
 std::string windows_name_key(const std::string& path) {
     const std::u16string utf16 = detail::utf8_to_utf16(detail::windows_path_key(path));
     std::wstring upper(utf16.begin(), utf16.end());
