@@ -240,6 +240,18 @@ TEST_F(cli_binary, an_input_that_is_its_own_output_is_refused_before_it_is_read)
     EXPECT_EQ(file("other.txt"), hiragana_text + hiragana_text);
 }
 
+// Standard input is read from where its descriptor stands, as every
+// filter reads it: what the shell read before is not read again.
+TEST_F(cli_binary, standard_input_is_read_from_its_offset) {
+    put("two.dat", std::string("\x82\xa0\0\x82\xa2\0", 6));  // あ, then い from offset 3
+    for (const char* output : {"-o out.txt", "-o -"}) {
+        const Result r = sh(std::string("{ dd bs=1 count=3 of=/dev/null 2>/dev/null; \"$K\" --defaults ") + output +
+                            " > piped; } < two.dat");
+        EXPECT_RUN(r, 0) << output;
+        EXPECT_EQ(file(output[3] == '-' ? "piped" : "out.txt"), "\x82\xa2\r\n") << output;
+    }
+}
+
 // -o naming a descriptor the program has open writes through it: into a
 // pipe, and at the end of a file opened for appending, which keeps what it
 // held.
