@@ -4,6 +4,7 @@
 #pragma once
 
 #include <initializer_list>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -29,6 +30,7 @@ struct Message {
 
 std::string format_message(Language language, const Message& message,
                            std::initializer_list<std::string_view> args = {});
+std::string format_message(Language language, const Message& message, std::span<const std::string_view> args);
 
 // The engine's error descriptions in the chosen language.
 std::string describe_error(Language language, ExtractError error);

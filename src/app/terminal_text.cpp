@@ -75,6 +75,20 @@ std::string quoted_name(std::string_view name) {
     return out;
 }
 
+std::string escaped_text(std::string_view text) {
+    std::string out;
+    for (std::size_t pos = 0; pos < text.size();) {
+        const std::size_t n = control_length(text, pos);
+        if (n == 0) {
+            out += text[pos++];
+            continue;
+        }
+        for (std::size_t k = 0; k < n; ++k) append_escaped(out, static_cast<unsigned char>(text[pos + k]));
+        pos += n;
+    }
+    return out;
+}
+
 #ifndef _WIN32
 
 namespace {

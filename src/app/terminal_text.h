@@ -36,6 +36,11 @@ bool terminal_to_utf8(std::string_view text, std::string& utf8);
 // characters are the C0 ones, DEL and, in UTF-8, U+0080 to U+009F.
 std::string quoted_name(std::string_view name);
 
+// Text that a message already quotes (an option's argument) with each control
+// character, as quoted_name counts them, in the C escape form: "a\nb" is
+// shown as a\nb, ESC as \033.
+std::string escaped_text(std::string_view text);
+
 // Writes terminal text to `stream`. On Windows a console gets it through
 // WriteConsoleW, so that every character shows whatever the console's code
 // page; a redirected stream gets the console's output code page (the ANSI

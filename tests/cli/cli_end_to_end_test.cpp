@@ -840,6 +840,12 @@ TEST_F(cli_binary, control_characters_in_names_are_quoted) {
         {{"--defaults", "-o", "no\ndir/a.txt", "a.dat"},
          "kurvane: 'no'$'\\n''dir/a.txt': cannot create output: No such file or directory\n"},
         {{"--defaults", "-e", "x\ny"}, "kurvane: no file matches '*.x'$'\\n''y'\n"},
+        // An option's argument is quoted by the message already: its control
+        // characters are escaped inside the quotes.
+        {{"-n", "1\n2", "a.dat"},
+         "kurvane: --min-length must be a whole number from 1 to 4294967295: '1\\n2'\n"
+         "Try 'kurvane --help' for more information.\n"},
+        {{"--fr\x1bob"}, "kurvane: unrecognized option '--fr\\033ob'\nTry 'kurvane --help' for more information.\n"},
         {{"--defaults", "a\n.dat", "a\n.1.dat"},
          "kurvane: 'a'$'\\n''.dat' and 'a'$'\\n''.1.dat' would both be written to 'a'$'\\n''.txt'; nothing was extracted\n"},
     };

@@ -101,6 +101,20 @@ TEST(terminal_text, names_with_control_characters_are_quoted_as_a_shell_reads_th
     for (const auto& c : cases) EXPECT_EQ(quoted_name(c.name), c.shown) << c.name;
 }
 
+TEST(terminal_text, quoted_texts_show_control_characters_as_c_escapes) {
+    const struct {
+        std::string text;
+        std::string shown;
+    } cases[] = {
+        {"1x", "1x"},
+        {"1\n2", "1\\n2"},
+        {"\x1b[2J", "\\033[2J"},
+        {"a\xc2\x9b" "b", "a\\302\\233b"},
+        {"\xe3\x81\x82\t", "\xe3\x81\x82\\t"},  // あ and a tab
+    };
+    for (const auto& c : cases) EXPECT_EQ(escaped_text(c.text), c.shown) << c.text;
+}
+
 TEST(messages, language_follows_the_first_locale_variable_set) {
     struct Case {
         const char* lc_all;
