@@ -26,6 +26,10 @@ Language message_language(const char* (*getenv)(const char*)) {
 
 std::string format_message(Language language, const Message& message,
                            std::initializer_list<std::string_view> args) {
+    return format_message(language, message, std::span<const std::string_view>(args.begin(), args.size()));
+}
+
+std::string format_message(Language language, const Message& message, std::span<const std::string_view> args) {
     const std::string text =
         language == Language::japanese ? utf8_to_terminal(message.japanese) : std::string(message.english);
     std::string out;
@@ -35,7 +39,7 @@ std::string format_message(Language language, const Message& message,
             text[i + 1] <= '9') {
             const auto index = static_cast<std::size_t>(text[i + 1] - '0');
             if (index < args.size()) {
-                out += *(args.begin() + index);
+                out += args[index];
                 i += 2;
                 continue;
             }

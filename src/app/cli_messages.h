@@ -4,10 +4,12 @@
 #pragma once
 
 #include <initializer_list>
+#include <span>
 #include <string>
 #include <string_view>
 
 #include "engine/extract.h"
+#include "ui/messages.h"
 #include "utf8_literals.h"
 
 namespace kurvane::cli {
@@ -28,6 +30,7 @@ struct Message {
 
 std::string format_message(Language language, const Message& message,
                            std::initializer_list<std::string_view> args = {});
+std::string format_message(Language language, const Message& message, std::span<const std::string_view> args);
 
 // The engine's error descriptions in the chosen language.
 std::string describe_error(Language language, ExtractError error);
@@ -76,12 +79,33 @@ inline constexpr Message cannot_read_settings{"cannot read settings {0}", "設�
 inline constexpr Message cannot_save_settings{"cannot save settings {0}", "設定ファイル {0} を保存できません"};
 inline constexpr Message not_regular_file{"not a regular file", "通常のファイルではありません"};
 inline constexpr Message standard_output{"standard output", "標準出力"};
+inline constexpr Message standard_input{"standard input", "標準入力"};
 inline constexpr Message same_output{"{0} and {1} would both be written to {2}; nothing was extracted",
                                      "{0} と {1} はどちらも {2} に書き出されることになります。何も抜き出していません"};
 inline constexpr Message output_is_other_input{"{0} would be written to {1}, which is the input {2}; nothing was extracted",
                                               "{0} の出力先 {1} は入力ファイル {2} です。何も抜き出していません"};
+inline constexpr Message input_is_output{"{0}: input file is output file ({1}); nothing was extracted",
+                                         "{0}: 入力ファイルが出力先（{1}）と同じファイルです。何も抜き出していません"};
+inline constexpr Message settings_onto_input{
+    "--save-settings={0} is the input {1}; nothing was saved or extracted",
+    "--save-settings={0} は入力ファイル {1} です。何も保存も抜き出しもしていません"};
+inline constexpr Message settings_onto_output{
+    "--save-settings={0} is where {1} would be written; nothing was saved or extracted",
+    "--save-settings={0} は {1} の出力先です。何も保存も抜き出しもしていません"};
 inline constexpr Message progress_left{"{0} of {1}  {2}/s  {3} left", "{0} / {1}  {2}/秒  残り {3}"};
 inline constexpr Message progress_running{"{0}  {1}/s", "{0}  {1}/秒"};
+
+// The messages of the dialog's search and extract walk (-e), each with the
+// dialog's own text as its Japanese. A line of the walk's report on names it
+// passed over ("save.2.dat → save.txt") is the same in both languages.
+inline constexpr Message walk_no_extension{"no extension to search for was given", text::no_extension};
+inline constexpr Message walk_txt_refused{"the extension txt cannot be searched: it is the outputs' own",
+                                          text::txt_refused};
+inline constexpr Message walk_nothing_to_extract{"there are no files to convert", text::nothing_to_extract};
+inline constexpr Message walk_done{"conversion finished", text::extract_done};
+inline constexpr Message walk_passed_over{
+    "not converted, as their output has the name of one converted before them:", text::clash_intro};
+inline constexpr Message walk_not_found{"no file matches {0}", "{0}ファイルは発見できませんでした。"};
 }  // namespace msg
 
 }  // namespace kurvane::cli

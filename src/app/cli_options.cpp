@@ -159,9 +159,14 @@ private:
     // Applies one option with its argument. Returns true when the parse
     // ends here: help, version, or an error (set in options_.error).
     bool apply(Key key, std::string_view name, const std::string& argument);
+    // The arguments are the user's words: their control characters are
+    // escaped, so that the message stays one line.
     bool fail(const Message& message, std::initializer_list<std::string_view> args = {}) {
+        std::vector<std::string> escaped;
+        for (const std::string_view arg : args) escaped.push_back(escaped_text(arg));
+        const std::vector<std::string_view> views(escaped.begin(), escaped.end());
         options_.action = Action::usage_error;
-        options_.error = format_message(language_, message, args);
+        options_.error = format_message(language_, message, views);
         return true;
     }
     bool set_classes(std::string_view list);

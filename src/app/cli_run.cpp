@@ -18,6 +18,7 @@
 #include "engine/file_replacement.h"
 #include "engine/parallel_pass.h"
 #include "engine/text_encoding.h"
+#include "os/file_identity.h"
 #include "settings/settings_file.h"
 #include "ui/main_dialog.h"
 #include "version.h"
@@ -63,6 +64,61 @@ using FileInfo = struct stat;
 int stat_utf8(const std::string& path, FileInfo* info) { return stat(path.c_str(), info); }
 #endif
 
+#ifndef _WIN32
+
+// A path's file, or where it would be created: the identity of the file when
+// it exists, else that of its directory and its name.
+struct Place {
+    std::optional<os::FileIdentity> file;
+    std::optional<os::FileIdentity> directory;
+    std::string name;
+    std::string path;
+
+    explicit Place(const std::string& p) : file(os::identity_of(p)), path(p) {
+        if (file) return;
+        const std::size_t slash = p.rfind('/');
+        directory = os::identity_of(slash == std::string::npos ? "." : p.substr(0, slash + 1));
+        name = p.substr(slash == std::string::npos ? 0 : slash + 1);
+    }
+
+    bool same_as(const Place& other) const {
+        if (file || other.file) return file && other.file && file->same_file(*other.file);
+        if (directory && other.directory) return directory->same_file(*other.directory) && name == other.name;
+        return path == other.path;
+    }
+};
+
+#else
+
+// A path's spelling as Windows file systems compare names: separators
+// folded and the letters of every script upper-cased (Été.txt and été.txt
+// are one file).
+std::string windows_name_key(const std::string& path) {
+    const std::u16string utf16 = detail::utf8_to_utf16(detail::windows_path_key(path));
+    std::wstring upper(utf16.begin(), utf16.end());
+    if (!upper.empty()) {
+        const std::wstring text = upper;
+        const int n = LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, text.data(), static_cast<int>(text.size()),
+                                    upper.data(), static_cast<int>(upper.size()), nullptr, nullptr, 0);
+        if (n <= 0) upper = text;  // ASCII case is folded all the same
+    }
+    return detail::utf16_to_utf8(std::u16string(upper.begin(), upper.end()));
+}
+
+// The spelling folded as the file system folds it, and the identity of an
+// existing file, which also finds one file under two spellings (a hard
+// link, a short 8.3 name, a path through another directory).
+struct Place {
+    std::string folded;
+    std::optional<os::FileIdentity> file;
+    explicit Place(const std::string& p) : folded(windows_name_key(p)), file(os::identity_of(p)) {}
+    bool same_as(const Place& other) const {
+        return folded == other.folded || (file && other.file && file->same_file(*other.file));
+    }
+};
+
+#endif
+
 std::string with_cause(std::string line, int sys_errno) {
     if (sys_errno != 0) {
         line += ": ";
@@ -99,7 +155,7 @@ int load_cli_settings(const Options& options, TextField& field, std::string& sou
                       Language language) {
     const std::string path = options.settings_path ? *options.settings_path : settings_file_name;
     FileInfo info;
-    const std::string cannot_read = format_message(language, msg::cannot_read_settings, {path});
+    const std::string cannot_read = format_message(language, msg::cannot_read_settings, {quoted_name(path)});
     if (options.settings_path && stat_utf8(path, &info) != 0) {
         print_line(err, with_cause(cannot_read, errno));
         return exit_usage;
@@ -195,30 +251,77 @@ std::optional<std::uint64_t> input_size(const std::string& path) {
     return static_cast<std::uint64_t>(info.st_size);
 }
 
-// Standard input into a named output. On POSIX the input is reopened by name
-// so that the output gets the usual replace-when-complete treatment and the
-// check that it is not the input.
-ExtractStatus extract_standard_input(std::FILE* in, const std::string& output, const ExtractOptions& how) {
-#ifndef _WIN32
-    if (in == stdin) return extract_to_path("/dev/stdin", output.c_str(), g_settings, how);
-#endif
-    ExtractStatus status;
-    std::FILE* file = detail::open_file(output, "wb");
-    if (file == nullptr) {
-        status.error = ExtractError::create_output;
-        status.sys_errno = errno;
-        return status;
-    }
-    status = extract_stream(in, file, g_settings, how);
-    if (std::fclose(file) != 0 && status.ok()) {
-        status.error = ExtractError::write_output;
-        status.sys_errno = errno;
-    }
-    return status;
+// Where a job reads: the file standard input has open, or the named one.
+std::optional<os::FileIdentity> input_identity(const FileJob& job, std::FILE* in) {
+    return job.input == standard_input_name ? os::identity_of(in) : os::identity_of(job.input);
 }
 
-int extract_named_files(const Options& options, std::FILE* in, std::FILE* out, std::FILE* err,
-                        Language language) {
+// Where a job writes: the file standard output has open, or the named one.
+std::optional<os::FileIdentity> output_identity(const FileJob& job, std::FILE* out) {
+    return job.output.empty() ? os::identity_of(out) : os::identity_of(job.output);
+}
+
+// The first job that would read the file it writes, through standard output
+// redirected to it (`>> x.dat`, which would grow without end) or a path
+// given with -o (the same file by another name: /dev/stdout, a link), as the
+// usage error that refuses it. An output beside its input is left to the
+// extraction, which refuses its own input. Empty when there is none.
+std::string input_read_into_output(const Options& options, std::span<const FileJob> jobs,
+                                   std::span<const ExtractStatus> refused, std::FILE* in, std::FILE* out,
+                                   Language language) {
+    for (std::size_t i = 0; i < jobs.size(); ++i) {
+        const FileJob& job = jobs[i];
+        if (!refused[i].ok() || (!job.output.empty() && !options.output)) continue;
+        const std::optional<os::FileIdentity> input = input_identity(job, in);
+        if (!input || !input->regular) continue;
+        const std::optional<os::FileIdentity> output = output_identity(job, out);
+        if (!output || !output->same_file(*input)) continue;
+        const std::string where =
+            job.output.empty() ? format_message(language, msg::standard_output) : quoted_name(job.output);
+        const std::string what = job.input == standard_input_name ? format_message(language, msg::standard_input)
+                                                                  : quoted_name(job.input);
+        return format_message(language, msg::input_is_output, {what, where});
+    }
+    return {};
+}
+
+// The first job whose input or output is the file --save-settings names, as
+// the usage error that refuses them: saving would replace the input, or the
+// text would replace the settings. Empty when there is none.
+std::string settings_onto_job(const std::string& settings_path, std::span<const FileJob> jobs, std::FILE* in,
+                              std::FILE* out, Language language) {
+    const std::optional<os::FileIdentity> saved = os::identity_of(settings_path);
+    const Place settings_place(settings_path);
+    const std::string settings_name = quoted_name(settings_path);
+    for (const FileJob& job : jobs) {
+        const std::optional<os::FileIdentity> input = input_identity(job, in);
+        const bool onto_input = job.input == standard_input_name
+                                    ? saved && input && saved->same_file(*input)
+                                    : settings_place.same_as(Place(job.input));
+        if (onto_input) return format_message(language, msg::settings_onto_input, {settings_name, quoted_name(job.input)});
+        const std::optional<os::FileIdentity> output = job.output.empty() ? os::identity_of(out) : std::nullopt;
+        const bool onto_output = job.output.empty() ? saved && output && saved->same_file(*output)
+                                                    : settings_place.same_as(Place(job.output));
+        if (onto_output) return format_message(language, msg::settings_onto_output, {settings_name, quoted_name(job.input)});
+    }
+    return {};
+}
+
+// Saves the settings where --save-settings says; false after a message.
+bool save_cli_settings(const Options& options, const TextField& extension, std::FILE* err, Language language) {
+    errno = 0;
+    if (save_settings(extension, g_settings, options.save_settings_path->c_str()) != 0) return true;
+    print_line(err, with_cause(format_message(language, msg::cannot_save_settings,
+                                              {quoted_name(*options.save_settings_path)}),
+                               errno));
+    return false;
+}
+
+int extract_named_files(const Options& options, const TextField& extension, std::FILE* in, std::FILE* out,
+                        std::FILE* err, Language language) {
+    if (options.save_settings_path && options.files.empty()) {
+        return save_cli_settings(options, extension, err, language) ? exit_success : exit_failure;
+    }
     const std::vector<std::string> inputs =
         options.files.empty() ? std::vector<std::string>{standard_input_name} : options.files;
     std::vector<FileJob> jobs;
@@ -232,10 +335,16 @@ int extract_named_files(const Options& options, std::FILE* in, std::FILE* out, s
         any_to_stream = any_to_stream || job.output.empty() || job.input == standard_input_name;
         jobs.push_back(std::move(job));
     }
-    if (const std::string clash = clashing_outputs(to_files, language); !clash.empty()) {
+    std::string clash = clashing_outputs(to_files, language);
+    if (clash.empty()) clash = input_read_into_output(options, jobs, refused, in, out, language);
+    if (clash.empty() && options.save_settings_path) {
+        clash = settings_onto_job(*options.save_settings_path, jobs, in, out, language);
+    }
+    if (!clash.empty()) {
         print_line(err, clash);
         return exit_usage;
     }
+    if (options.save_settings_path && !save_cli_settings(options, extension, err, language)) return exit_failure;
 
     std::uint64_t total = 0;
     bool total_known = true;
@@ -263,7 +372,8 @@ int extract_named_files(const Options& options, std::FILE* in, std::FILE* out, s
             const FileJob& job = jobs[i];
             ExtractStatus& status = results[i];
             if (!job.output.empty()) {
-                status = job.input == standard_input_name ? extract_standard_input(in, job.output, how[i])
+                status = job.input == standard_input_name
+                             ? extract_stream_to_path(in, job.output.c_str(), g_settings, how[i])
                                                           : extract_to_path(job.input.c_str(), job.output.c_str(),
                                                                             g_settings, how[i]);
                 continue;
@@ -319,40 +429,95 @@ private:
     std::vector<std::string> names_;
 };
 
-// Prints each message on its own line. The not-found message begins with
-// the search pattern, which holds the user's bytes as typed (the names of
-// the file system): that part is printed as it is and only the rest is
-// converted.
+// Follows the walk, to name on the terminal each entry it passed over
+// because an earlier one wrote its output: each entry started that was
+// neither extracted nor its own output.
+class WalkRecord : public WalkObserver {
+public:
+    void file_started(int, int, std::string_view name) override {
+        names_.emplace_back(name);
+        extracted_.push_back(false);
+    }
+    bool stop_requested() override { return false; }
+    // Called by the extraction of the entry last started.
+    void extracting() {
+        if (!extracted_.empty()) extracted_.back() = true;
+    }
+    std::vector<std::string> passed_over() const {
+        std::vector<std::string> lines;
+        for (std::size_t i = 0; i < names_.size(); ++i) {
+            std::string output;
+            if (extracted_[i] || is_own_output(names_[i]) || !output_name_for(names_[i], output)) continue;
+            lines.push_back(quoted_name(names_[i]) + " → " + quoted_name(output));
+        }
+        return lines;
+    }
+
+private:
+    std::vector<std::string> names_;
+    std::vector<bool> extracted_;
+};
+
+// Prints the walk's messages, each on one line of its own, in the message
+// language: the dialog's texts under Japanese, their English otherwise. The
+// not-found message begins with the search pattern, which holds the user's
+// bytes as typed (the names of the file system): that part is printed as it
+// is, quoted if need be, and only the rest is converted. The report of
+// entries passed over gives one line to each of them, all of them (a
+// message box shows only the first few).
 class TerminalMessages : public MessageView {
 public:
-    TerminalMessages(const PosixFileSearch& search, ProgressLine& progress, std::FILE* err)
-        : search_(search), progress_(progress), err_(err) {}
+    TerminalMessages(const PosixFileSearch& search, const WalkRecord& walk, ProgressLine& progress, std::FILE* err,
+                     Language language)
+        : search_(search), walk_(walk), progress_(progress), err_(err), language_(language) {}
     void show(std::string_view text, std::string_view) override {
         progress_.finish();
-        const std::string& pattern = search_.last_pattern();
-        std::string line;
-        if (!pattern.empty() && text.starts_with(pattern)) {
-            line = pattern;
-            text.remove_prefix(pattern.size());
+        static constexpr const Message* fixed[] = {&msg::walk_no_extension, &msg::walk_txt_refused,
+                                                   &msg::walk_nothing_to_extract, &msg::walk_done};
+        for (const Message* message : fixed) {
+            if (text == message->japanese) return print_line(err_, format_message(language_, *message));
         }
-        line += utf8_to_terminal(text);
-        print_line(err_, line);
+        if (text.starts_with(text::clash_intro)) {
+            print_line(err_, format_message(language_, msg::walk_passed_over));
+            for (const std::string& line : walk_.passed_over()) print_line(err_, utf8_to_terminal(line));
+            return;
+        }
+        const std::string& pattern = search_.last_pattern();
+        if (!pattern.empty() && text.starts_with(pattern)) {
+            return print_line(err_, format_message(language_, msg::walk_not_found, {quoted_name(pattern)}));
+        }
+        // A text this table does not know yet: shown as the dialog has it.
+        print_line(err_, quoted_name(utf8_to_terminal(text)));
     }
 
 private:
     const PosixFileSearch& search_;
+    const WalkRecord& walk_;
     ProgressLine& progress_;
     std::FILE* err_;
+    Language language_;
 };
 
-int search_and_extract(const Options& options, std::FILE* err, Language language) {
+// The file list, as the jobs --save-settings must not touch.
+std::vector<FileJob> listed_jobs(const Options& options, const FileListView& list) {
+    std::vector<FileJob> jobs;
+    for (int i = 0; i < list.count(); ++i) {
+        FileJob job{list.text_at(i), {}};
+        if (output_for(options, job.input, job.output)) jobs.push_back(std::move(job));
+    }
+    return jobs;
+}
+
+int search_and_extract(const Options& options, const TextField& extension, std::FILE* err, Language language) {
     VectorFileList list;
     TextField field(*options.extension);
     PosixFileSearch search;
     ProgressLine progress(err, !options.quiet && is_terminal(err), 0, language);
-    TerminalMessages messages(search, progress, err);
+    WalkRecord walk;
+    TerminalMessages messages(search, walk, progress, err, language);
     bool failed = false;
     auto extract = [&](const char* name) -> int {
+        walk.extracting();
         ExtractStatus status;
         std::string output;
         std::error_code ec;
@@ -382,13 +547,25 @@ int search_and_extract(const Options& options, std::FILE* err, Language language
         return 0;
     };
     MainDialogViews views{list, field, messages, search, extract};
+    const bool searched = search_files(views) != 0;
+    // The settings are saved whatever the search found, once it is known
+    // that no listed file is the one they are saved to, and no output is.
+    if (options.save_settings_path) {
+        const std::vector<FileJob> jobs = listed_jobs(options, list);
+        if (const std::string clash = settings_onto_job(*options.save_settings_path, jobs, stdin, stdout, language);
+            !clash.empty()) {
+            print_line(err, clash);
+            return exit_usage;
+        }
+        if (!save_cli_settings(options, extension, err, language)) return exit_failure;
+    }
     // A refused extension or an empty result ends the command here: there is
     // nothing to extract, and the refusal has been printed.
-    if (search_files(views) == 0 || list.count() == 0) return exit_failure;
+    if (!searched || list.count() == 0) return exit_failure;
     // A name passed over because an earlier one wrote its output counts as
     // a file not extracted.
     int passed_over = 0;
-    if (extract_all_files(views, &passed_over) == 0) return exit_failure;
+    if (extract_all_files(views, &passed_over, &walk) == 0) return exit_failure;
     return failed || passed_over > 0 ? exit_failure : exit_success;
 }
 
@@ -435,7 +612,7 @@ std::string failure_line(std::string_view input, std::string_view output, const 
                          Language language) {
     const bool output_failed =
         status.error == ExtractError::create_output || status.error == ExtractError::write_output;
-    std::string line(output_failed ? output : input);
+    std::string line = quoted_name(output_failed ? output : input);
     line += ": ";
     line += describe_error(language, status.error);
     return with_cause(std::move(line), status.sys_errno);
@@ -464,91 +641,9 @@ int run(const Options& options, std::FILE* out, std::FILE* err, Language languag
     }
     apply_changes(options.changes, g_settings);
     if (options.show_settings) return print_text(settings_text(g_settings, extension.text(), source), out, err, language);
-    if (options.save_settings_path) {
-        errno = 0;
-        if (save_settings(extension, g_settings, options.save_settings_path->c_str()) == 0) {
-            print_line(err, with_cause(format_message(language, msg::cannot_save_settings,
-                                                      {*options.save_settings_path}), errno));
-            return exit_failure;
-        }
-        if (options.action == Action::extract_files && options.files.empty()) return exit_success;
-    }
-    if (options.action == Action::search_ext) return search_and_extract(options, err, language);
-    return extract_named_files(options, in, out, err, language);
+    if (options.action == Action::search_ext) return search_and_extract(options, extension, err, language);
+    return extract_named_files(options, extension, in, out, err, language);
 }
-
-#ifndef _WIN32
-
-namespace {
-
-// A path's file, or where it would be created: the identity of the file when
-// it exists, else that of its directory and its name.
-struct Place {
-    struct Id {
-        dev_t dev = 0;
-        ino_t ino = 0;
-        bool operator==(const Id&) const = default;
-    };
-    bool exists = false;
-    Id file;
-    bool directory_known = false;
-    Id directory;
-    std::string name;
-    std::string path;
-
-    explicit Place(const std::string& p) : path(p) {
-        struct stat info;
-        if (stat(p.c_str(), &info) == 0) {
-            exists = true;
-            file = {info.st_dev, info.st_ino};
-            return;
-        }
-        const std::size_t slash = p.rfind('/');
-        const std::string dir = slash == std::string::npos ? "." : p.substr(0, slash + 1);
-        name = p.substr(slash == std::string::npos ? 0 : slash + 1);
-        if (stat(dir.c_str(), &info) == 0) {
-            directory_known = true;
-            directory = {info.st_dev, info.st_ino};
-        }
-    }
-
-    bool same_as(const Place& other) const {
-        if (exists || other.exists) return exists && other.exists && file == other.file;
-        if (directory_known && other.directory_known) return directory == other.directory && name == other.name;
-        return path == other.path;
-    }
-};
-
-}  // namespace
-
-#else
-
-namespace {
-
-// Without file identities: the spelling, with separators folded and the
-// letters of every script upper-cased, as Windows file systems compare names
-// (Été.txt and été.txt are one file).
-std::string windows_name_key(const std::string& path) {
-    const std::u16string utf16 = detail::utf8_to_utf16(detail::windows_path_key(path));
-    std::wstring upper(utf16.begin(), utf16.end());
-    if (!upper.empty()) {
-        const std::wstring text = upper;
-        const int n = LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, text.data(), static_cast<int>(text.size()),
-                                    upper.data(), static_cast<int>(upper.size()), nullptr, nullptr, 0);
-        if (n <= 0) upper = text;  // ASCII case is folded all the same
-    }
-    return detail::utf16_to_utf8(std::u16string(upper.begin(), upper.end()));
-}
-
-struct Place {
-    std::string folded;
-    explicit Place(const std::string& p) : folded(windows_name_key(p)) {}
-    bool same_as(const Place& other) const { return folded == other.folded; }
-};
-
-}  // namespace
-
-#endif
 
 std::string clashing_outputs(std::span<const FileJob> jobs, Language language) {
     std::vector<Place> inputs, outputs;
@@ -562,10 +657,13 @@ std::string clashing_outputs(std::span<const FileJob> jobs, Language language) {
             // An overwritten input is the graver loss; it is named first.
             if (jobs[k].input != standard_input_name && outputs[i].same_as(inputs[k])) {
                 return format_message(language, msg::output_is_other_input,
-                                      {jobs[i].input, jobs[i].output, jobs[k].input});
+                                      {quoted_name(jobs[i].input), quoted_name(jobs[i].output),
+                                       quoted_name(jobs[k].input)});
             }
             if (k > i && outputs[i].same_as(outputs[k])) {
-                return format_message(language, msg::same_output, {jobs[i].input, jobs[k].input, jobs[k].output});
+                return format_message(language, msg::same_output,
+                                      {quoted_name(jobs[i].input), quoted_name(jobs[k].input),
+                                       quoted_name(jobs[k].output)});
             }
         }
     }

@@ -16,6 +16,79 @@
 
 namespace kurvane::cli {
 
+namespace {
+
+// Bytes of the control character at `pos`: 1 for a C0 control or DEL, 2 for
+// a C1 control in UTF-8, 0 for anything else.
+std::size_t control_length(std::string_view text, std::size_t pos) {
+    const auto c = static_cast<unsigned char>(text[pos]);
+    if (c < 0x20 || c == 0x7F) return 1;
+    if (c == 0xC2 && pos + 1 < text.size()) {
+        const auto next = static_cast<unsigned char>(text[pos + 1]);
+        if (next >= 0x80 && next <= 0x9F) return 2;
+    }
+    return 0;
+}
+
+// One byte inside $'...': its C escape, or three octal digits.
+void append_escaped(std::string& out, unsigned char c) {
+    constexpr std::string_view letters = "abtnvfr";  // \a is 7 ... \r is 13
+    if (c >= 7 && c <= 13) {
+        out += '\\';
+        out += letters[c - 7];
+        return;
+    }
+    out += '\\';
+    out += static_cast<char>('0' + ((c >> 6) & 7));
+    out += static_cast<char>('0' + ((c >> 3) & 7));
+    out += static_cast<char>('0' + (c & 7));
+}
+
+}  // namespace
+
+std::string quoted_name(std::string_view name) {
+    bool has_control = false;
+    for (std::size_t pos = 0; pos < name.size() && !has_control; ++pos) has_control = control_length(name, pos) > 0;
+    if (!has_control) return std::string(name);
+    // Runs of ordinary bytes in '...' (a quote as '\''), runs of control
+    // characters in $'...'.
+    std::string out;
+    for (std::size_t pos = 0; pos < name.size();) {
+        if (control_length(name, pos) > 0) {
+            out += "$'";
+            for (std::size_t n; pos < name.size() && (n = control_length(name, pos)) > 0; pos += n) {
+                for (std::size_t k = 0; k < n; ++k) append_escaped(out, static_cast<unsigned char>(name[pos + k]));
+            }
+            out += '\'';
+            continue;
+        }
+        out += '\'';
+        for (; pos < name.size() && control_length(name, pos) == 0; ++pos) {
+            if (name[pos] == '\'') {
+                out += "'\\''";
+            } else {
+                out += name[pos];
+            }
+        }
+        out += '\'';
+    }
+    return out;
+}
+
+std::string escaped_text(std::string_view text) {
+    std::string out;
+    for (std::size_t pos = 0; pos < text.size();) {
+        const std::size_t n = control_length(text, pos);
+        if (n == 0) {
+            out += text[pos++];
+            continue;
+        }
+        for (std::size_t k = 0; k < n; ++k) append_escaped(out, static_cast<unsigned char>(text[pos + k]));
+        pos += n;
+    }
+    return out;
+}
+
 #ifndef _WIN32
 
 namespace {

@@ -29,6 +29,18 @@ std::string utf8_to_terminal(std::string_view utf8);
 // unspecified, when it is not valid in that encoding.
 bool terminal_to_utf8(std::string_view text, std::string& utf8);
 
+// A name (a file name, a path, a search pattern) as a message shows it: as
+// it is when it holds no control character, else quoted as a shell reads it
+// back, as GNU tools quote names ('nl'$'\n''a.dat'), so that every message
+// stays one line and no terminal control sequence is sent. Control
+// characters are the C0 ones, DEL and, in UTF-8, U+0080 to U+009F.
+std::string quoted_name(std::string_view name);
+
+// Text that a message already quotes (an option's argument) with each control
+// character, as quoted_name counts them, in the C escape form: "a\nb" is
+// shown as a\nb, ESC as \033.
+std::string escaped_text(std::string_view text);
+
 // Writes terminal text to `stream`. On Windows a console gets it through
 // WriteConsoleW, so that every character shows whatever the console's code
 // page; a redirected stream gets the console's output code page (the ANSI

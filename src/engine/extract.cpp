@@ -13,6 +13,7 @@
 #include "engine/overlapped_io.h"
 #include "engine/parallel_pass.h"
 #include "engine/text_encoding.h"
+#include "os/file_identity.h"
 
 namespace kurvane {
 namespace {
@@ -108,11 +109,6 @@ bool is_directory(const char* path) {
     return std::filesystem::is_directory(path_from_utf8(path), ec) && !ec;
 }
 
-bool is_regular(const char* path) {
-    std::error_code ec;
-    return std::filesystem::is_regular_file(path_from_utf8(path), ec) && !ec;
-}
-
 // A path that exists but is not a regular file (a directory, a device, a pipe).
 bool exists_but_not_regular(const char* path) {
     std::error_code ec;
@@ -120,16 +116,20 @@ bool exists_but_not_regular(const char* path) {
     return !ec && std::filesystem::exists(st) && !std::filesystem::is_regular_file(st);
 }
 
-
-// True when opening output_path for writing would truncate the input.
-bool output_is_input(const char* input_path, const char* output_path) {
+// True when writing output_path would destroy the input: the output is the
+// regular file that `in` reads, by whatever name it is reached (a hard or
+// symbolic link, /dev/stdout, "./a.dat"). Only a regular input is lost; a
+// device or a pipe read and written (/dev/null to /dev/null) is not.
+bool output_is_input(std::FILE* in, std::string_view input_path, const char* output_path) {
+    const std::optional<os::FileIdentity> input = os::identity_of(in);
+    if (!input || !input->regular) return false;
 #ifdef _WIN32
     if (detail::windows_path_key(input_path) == detail::windows_path_key(output_path)) return true;
+#else
+    (void)input_path;
 #endif
-    std::error_code ec;
-    const std::filesystem::path output = path_from_utf8(output_path);
-    if (!std::filesystem::exists(output, ec)) return false;
-    return std::filesystem::equivalent(path_from_utf8(input_path), output, ec) && !ec;
+    const std::optional<os::FileIdentity> output = os::identity_of(std::string(output_path));
+    return output && output->same_file(*input);
 }
 
 // Opens the input after refusing a directory (reading one fails late, after
@@ -189,81 +189,18 @@ ExtractStatus run_files(std::FILE* in, bool opened_here, std::FILE* out,
 #endif
 }
 
-#ifdef _WIN32
-// CON, PRN, AUX, NUL, COM1-COM9 and LPT1-LPT9, with any extension, name
-// devices in every directory; std::filesystem reports them as absent.
-bool is_device_name(std::string_view path) {
-    std::string_view name = path.substr(detail::last_component_start(path, true));
-    name = name.substr(0, name.find('.'));
-    const std::string lower = detail::windows_path_key(name);
-    if (lower == "con" || lower == "prn" || lower == "aux" || lower == "nul") return true;
-    return lower.size() == 4 && (lower.starts_with("com") || lower.starts_with("lpt")) &&
-           lower[3] >= '1' && lower[3] <= '9';
-}
-#endif
-
-// The file an output path ends at: symbolic links are followed, the last one
-// possibly to a name that does not exist yet, so an output reached through a
-// link is replaced where it lies and the link kept, as writing through it
-// did. A chain too long to follow is left for the open to report.
-std::string link_target(const char* output_path) {
-    namespace fs = std::filesystem;
-    constexpr int max_links = 40;  // what Linux follows in one lookup
-    fs::path path = path_from_utf8(output_path);
-    for (int k = 0; k < max_links; ++k) {
-        std::error_code ec;
-        if (!fs::is_symlink(fs::symlink_status(path, ec)) || ec)
-            return k == 0 ? output_path : detail::utf8_from_path(path);
-        const fs::path link = fs::read_symlink(path, ec);
-        if (ec) return output_path;
-        path = link.is_absolute() ? link : path.parent_path() / link;
-    }
-    return output_path;
-}
-
-// An output that exists and is not a regular file (/dev/null, a pipe, a
-// terminal) is written where it is: there is no file to replace. A
-// directory is too, and fails to open as it always did.
-bool written_in_place(const std::string& target) {
-#ifdef _WIN32
-    if (is_device_name(target)) return true;
-#endif
-    return exists_but_not_regular(target.c_str());
-}
-
-ExtractStatus extract_in_place(std::FILE* in, const char* output_path, const ExtractionSettings& settings,
-                               const ExtractOptions& options) {
-    errno = 0;
-    FilePtr out(detail::open_file(output_path, "wb"));
-    if (!out) return failure(ExtractError::create_output, errno_or(EACCES));
+// Writes the text into `output_path` as every output is written (see
+// OutputFile): on any failure a replaced file stays exactly as it was; two
+// runs writing one output at once each replace it whole, the last one
+// winning.
+ExtractStatus extract_to_output(std::FILE* in, bool opened_here, const char* output_path,
+                                const ExtractionSettings& settings, const ExtractOptions& options) {
+    OutputFile out;
+    if (const int error = out.open(output_path); error != 0) return failure(ExtractError::create_output, error);
     // The pass hands over large blocks; a stream buffer would only add a copy.
-    std::setvbuf(out.get(), nullptr, _IONBF, 0);
-    ExtractStatus status = run_files(in, true, out.get(), settings, options);
-    // A failing close is a failed write (a full disk shows here).
-    errno = 0;
-    if (std::fclose(out.release()) != 0) fail_write(status, errno_or(EIO));
-    return status;
-}
-
-// The text goes to a temporary file beside the target, which replaces it
-// only once complete and closed. On any failure the temporary file is
-// removed and a previous output stays exactly as it was; two runs writing
-// one output at once each replace it whole, the last one winning.
-ExtractStatus extract_replacing(std::FILE* in, const std::string& target, const ExtractionSettings& settings,
-                                const ExtractOptions& options) {
-    // An existing output that may not be written stays refused, as it was
-    // when it was opened in place (a rename would need only the directory).
-    errno = 0;
-    if (std::FILE* existing = detail::open_file(target, "r+b")) {
-        std::fclose(existing);
-    } else if (errno != ENOENT) {
-        return failure(ExtractError::create_output, errno_or(EACCES));
-    }
-    FileReplacement out;
-    if (const int error = out.open(target); error != 0) return failure(ExtractError::create_output, error);
     std::setvbuf(out.stream(), nullptr, _IONBF, 0);
-    ExtractStatus status = run_files(in, true, out.stream(), settings, options);
-    if (!status.ok()) return status;  // out removes its temporary file
+    ExtractStatus status = run_files(in, opened_here, out.stream(), settings, options);
+    if (!status.ok()) return status;  // out removes a temporary file
     if (const int error = out.commit(); error != 0) fail_write(status, error);
     return status;
 }
@@ -318,14 +255,14 @@ ExtractStatus extract_to_path(const char* input_path, const char* output_path,
                               const ExtractionSettings& settings, const ExtractOptions& options) {
     FilePtr in;
     if (ExtractStatus st = open_input(input_path, in); !st.ok()) return st;
-    // Only a regular input is lost when the output is opened over it; a
-    // device or a pipe read and written (/dev/null to /dev/null) is not.
-    if (is_regular(input_path) && output_is_input(input_path, output_path))
-        return failure(ExtractError::output_is_input);
+    if (output_is_input(in.get(), input_path, output_path)) return failure(ExtractError::output_is_input);
+    return extract_to_output(in.get(), true, output_path, settings, options);
+}
 
-    const std::string target = link_target(output_path);
-    if (written_in_place(target)) return extract_in_place(in.get(), output_path, settings, options);
-    return extract_replacing(in.get(), target, settings, options);
+ExtractStatus extract_stream_to_path(std::FILE* input, const char* output_path, const ExtractionSettings& settings,
+                                     const ExtractOptions& options) {
+    if (output_is_input(input, {}, output_path)) return failure(ExtractError::output_is_input);
+    return extract_to_output(input, true, output_path, settings, options);
 }
 
 ExtractStatus extract_to_stream(const char* input_path, std::FILE* output,

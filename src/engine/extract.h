@@ -56,9 +56,17 @@ bool output_path_for(std::string_view path, std::string& output);
 // regular (or new) output file is replaced whole: the text goes to a
 // temporary file beside it that is renamed over it once complete, and on any
 // failure the previous file stays as it was. An output that exists and is
-// not a regular file (/dev/null, a pipe) is written in place.
+// not a regular file (/dev/null, a pipe), or that names a descriptor the
+// process has open (/dev/stdout), is written in place (see OutputFile).
 ExtractStatus extract_to_path(const char* input_path, const char* output_path,
                               const ExtractionSettings& settings, const ExtractOptions& options = {});
+
+// Extracts an already open binary stream that nothing has read from yet
+// (standard input) into output_path, as extract_to_path does: the stream is
+// read from its current offset, and an output that is the file it reads is
+// refused.
+ExtractStatus extract_stream_to_path(std::FILE* input, const char* output_path, const ExtractionSettings& settings,
+                                     const ExtractOptions& options = {});
 
 // Extracts input_path into an already open binary stream (standard output).
 ExtractStatus extract_to_stream(const char* input_path, std::FILE* output,

@@ -3,15 +3,20 @@
 #include <cerrno>
 #include <cstdint>
 #include <ctime>
+#include <optional>
 #include <filesystem>
 #include <system_error>
 #ifdef _WIN32
 #include <process.h>
 #else
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <random>
 #endif
 
 #include "engine/file_names.h"
+#include "os/file_identity.h"
 
 namespace kurvane {
 namespace {
@@ -110,7 +115,113 @@ void release_slot(int slot) {
     if (slot >= 0) slots[slot].state.store(slot_free);
 }
 
+#ifdef _WIN32
+// CON, PRN, AUX, NUL, COM1-COM9 and LPT1-LPT9, with any extension, name
+// devices in every directory; std::filesystem reports them as absent.
+bool is_device_name(std::string_view path) {
+    std::string_view name = path.substr(detail::last_component_start(path, true));
+    name = name.substr(0, name.find('.'));
+    const std::string lower = detail::windows_path_key(name);
+    if (lower == "con" || lower == "prn" || lower == "aux" || lower == "nul") return true;
+    return lower.size() == 4 && (lower.starts_with("com") || lower.starts_with("lpt")) &&
+           lower[3] >= '1' && lower[3] <= '9';
+}
+#endif
+
+// A path that exists and is not a regular file (a directory, a device, a
+// FIFO), links followed by the system itself: a link in /proc that leads to
+// a pipe has no name to follow by hand.
+bool exists_but_not_regular(const std::string& path) {
+#ifdef _WIN32
+    if (is_device_name(path)) return true;
+#endif
+    std::error_code ec;
+    const fs::file_status st = fs::status(detail::path_from_utf8(path), ec);
+    return !ec && fs::exists(st) && !fs::is_regular_file(st);
+}
+
+// The file an output path ends at: symbolic links are followed, the last one
+// possibly to a name that does not exist yet, so an output reached through a
+// link is replaced where it lies and the link kept, as writing through it
+// did. A chain too long to follow is left for the open to report.
+std::string link_target(const std::string& path) {
+    constexpr int max_links = 40;  // what Linux follows in one lookup
+    fs::path at = detail::path_from_utf8(path);
+    for (int k = 0; k < max_links; ++k) {
+        std::error_code ec;
+        if (!fs::is_symlink(fs::symlink_status(at, ec)) || ec) return k == 0 ? path : detail::utf8_from_path(at);
+        const fs::path link = fs::read_symlink(at, ec);
+        if (ec) return path;
+        at = link.is_absolute() ? link : at.parent_path() / link;
+    }
+    return path;
+}
+
+// A stream of its own over a descriptor the process has open: the copy
+// shares the descriptor's offset and append mode, and closing it leaves the
+// original open.
+std::FILE* reopen_descriptor(int fd) {
+#ifdef _WIN32
+    (void)fd;
+    errno = EBADF;
+    return nullptr;
+#else
+    const int copy = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    if (copy < 0) return nullptr;
+    std::FILE* file = ::fdopen(copy, "wb");
+    if (file == nullptr) {
+        const int error = errno;
+        ::close(copy);
+        errno = error;
+    }
+    return file;
+#endif
+}
+
 }  // namespace
+
+int OutputFile::open(const std::string& path) {
+    discard();
+    errno = 0;
+    if (const std::optional<int> fd = os::descriptor_named(path)) {
+        file_ = reopen_descriptor(*fd);
+        return file_ != nullptr ? 0 : errno_or(EBADF);
+    }
+    if (exists_but_not_regular(path)) {
+        file_ = detail::open_file(path, "wb");
+        return file_ != nullptr ? 0 : errno_or(EACCES);
+    }
+    const std::string target = link_target(path);
+    if (std::FILE* existing = detail::open_file(target, "r+b")) {
+        std::fclose(existing);
+    } else if (errno != ENOENT) {
+        return errno_or(EACCES);
+    }
+    if (const int error = replacement_.open(target); error != 0) return error;
+    replacing_ = true;
+    return 0;
+}
+
+int OutputFile::commit() {
+    if (replacing_) {
+        replacing_ = false;
+        return replacement_.commit();
+    }
+    if (file_ == nullptr) return EBADF;
+    std::FILE* file = file_;
+    file_ = nullptr;
+    errno = 0;
+    return std::fclose(file) == 0 ? 0 : errno_or(EIO);
+}
+
+void OutputFile::discard() noexcept {
+    replacement_.discard();
+    replacing_ = false;
+    if (file_ != nullptr) {
+        std::fclose(file_);
+        file_ = nullptr;
+    }
+}
 
 int FileReplacement::open(std::string_view target) {
     discard();

@@ -44,6 +44,44 @@ private:
     int slot_ = -1;  // index in the table of temporary files, or -1
 };
 
+// Every output the program writes, extracted text and setting.dat alike, is
+// opened through this one routine, so that each is written the same way:
+// - a path that names a descriptor the process has open (/dev/stdout, a
+//   shell's `>> log`, /dev/fd/3) is written through that descriptor, keeping
+//   its offset and append mode;
+// - an existing file that is not a regular file (a device such as /dev/null
+//   or /dev/full, a FIFO, a terminal; on Windows NUL, CON ...) is written in
+//   place, as there is no file to replace; a directory fails to open;
+// - a regular file, or a name that does not exist yet, is replaced whole
+//   through a FileReplacement. Symbolic links are followed, so the file a
+//   link leads to is replaced where it lies and the link is kept.
+// A device or a FIFO is therefore never replaced by a regular file.
+class OutputFile {
+public:
+    OutputFile() = default;
+    ~OutputFile() { discard(); }
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+
+    // Opens `path` (UTF-8) for binary writing. Returns 0, or the errno value
+    // of the failure; an existing regular file that may not be written is
+    // refused, as opening it would be, although a rename would need only
+    // the directory.
+    int open(const std::string& path);
+    std::FILE* stream() const { return replacing_ ? replacement_.stream() : file_; }
+    // Closes the stream; a replacement then takes the target's place.
+    // Returns 0, or the errno value of the failure (a full disk shows here).
+    int commit();
+    // Closes the stream; a replacement is removed and the target stays as it
+    // was (what was written in place stays written).
+    void discard() noexcept;
+
+private:
+    FileReplacement replacement_;
+    bool replacing_ = false;
+    std::FILE* file_ = nullptr;  // written in place
+};
+
 // --- For a program's signal handler -----------------------------------------
 //
 // Every temporary file a FileReplacement writes is entered in a fixed table

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -203,14 +204,23 @@ int load_settings(ExtensionField& field, ExtractionSettings& settings, const cha
     return 1;
 }
 
-// The whole file is replaced at once (see FileReplacement): on any failure
-// the temporary file is removed and the previous file stays as it was.
+// Written as every output is (see OutputFile): a regular file is replaced
+// at once, so on any failure the previous file stays as it was; a link is
+// followed and kept; a device or a FIFO is written in place, never replaced
+// by a file.
 int save_settings(const ExtensionField& field, const ExtractionSettings& settings, const char* path) {
     const std::vector<unsigned char> bytes = encode_settings(field.text(), settings);
-    FileReplacement file;
-    if (file.open(path) != 0) return 0;
+    OutputFile file;
+    if (const int error = file.open(path); error != 0) {
+        errno = error;
+        return 0;
+    }
     if (std::fwrite(bytes.data(), 1, bytes.size(), file.stream()) != bytes.size()) return 0;
-    return file.commit() == 0 ? 1 : 0;
+    if (const int error = file.commit(); error != 0) {
+        errno = error;
+        return 0;
+    }
+    return 1;
 }
 
 }  // namespace kurvane

@@ -48,8 +48,10 @@ void decode_settings(std::span<const unsigned char> bytes, std::string& extensio
 int load_settings(ExtensionField& field, ExtractionSettings& settings,
                   const char* path = settings_file_name);
 
-// Saves the field's text and `settings` to `path`, replacing the file only
-// once the new content is completely written. 1 on success, 0 otherwise.
+// Saves the field's text and `settings` to `path`, written as an extraction
+// output is (see OutputFile): a regular file is replaced only once the new
+// content is completely written, a device or a FIFO is written in place. 1
+// on success, 0 otherwise with errno set to the cause.
 int save_settings(const ExtensionField& field, const ExtractionSettings& settings,
                   const char* path = settings_file_name);
 

@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <sys/wait.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -80,16 +81,32 @@ protected:
     // from it, so that several can be let go at the same moment.
     Child start(const std::vector<std::string>& args, const char* locale = "C.UTF-8",
                 const char* stdout_path = nullptr, const std::string& tag = "", int gate = -1) {
+        std::vector<std::string> command{KURVANE_CLI_BINARY};
+        command.insert(command.end(), args.begin(), args.end());
+        return spawn(command, locale, stdout_path, tag, gate);
+    }
+
+    // Runs `script` with /bin/sh in the work directory as run() runs the
+    // program, "$K" naming the program: for what only a shell sets up (a
+    // stream opened for appending, a pipe, a descriptor 3).
+    Result sh(const std::string& script, const char* locale = "C.UTF-8") {
+        return finish(spawn({"/bin/sh", "-c", script}, locale, nullptr, "", -1));
+    }
+
+    Child spawn(const std::vector<std::string>& command, const char* locale, const char* stdout_path,
+                const std::string& tag, int gate) {
         Child child;
         child.capture_out = stdout_path == nullptr;
         child.out_path = stdout_path ? fs::path(stdout_path) : root_ / ("stdout" + tag);
         child.err_path = root_ / ("stderr" + tag);
-        std::vector<char*> argv{const_cast<char*>(KURVANE_CLI_BINARY)};
-        for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+        std::vector<char*> argv;
+        for (const std::string& arg : command) argv.push_back(const_cast<char*>(arg.c_str()));
         argv.push_back(nullptr);
         // A locale with '=' is a whole variable (LANG=...); otherwise LC_ALL's value.
         const std::string lc_all = std::strchr(locale, '=') ? std::string(locale) : std::string("LC_ALL=") + locale;
-        char* envp[] = {const_cast<char*>(lc_all.c_str()), const_cast<char*>("PATH=/usr/bin:/bin"), nullptr};
+        const std::string program = std::string("K=") + KURVANE_CLI_BINARY;
+        char* envp[] = {const_cast<char*>(lc_all.c_str()), const_cast<char*>("PATH=/usr/bin:/bin"),
+                        const_cast<char*>(program.c_str()), nullptr};
         const std::string input = stdin_path_.string();
 
         child.pid = fork();
@@ -181,14 +198,83 @@ TEST_F(cli_binary, output_option_needs_exactly_one_file) {
     EXPECT_FALSE(fs::exists(at("a.txt")));
 }
 
-TEST_F(cli_binary, an_output_that_is_the_input_is_refused_and_the_input_kept) {
+// An input that is the file its text would go to, by any name, is refused
+// before anything is read: appended to standard output it would grow
+// without end, and a replaced output would be the input lost.
+TEST_F(cli_binary, an_input_that_is_its_own_output_is_refused_before_it_is_read) {
+    const std::string refused_stdout = "kurvane: x.dat: input file is output file (standard output); nothing was extracted\n";
+    const std::string refused_stdin = "kurvane: standard input: input file is output file (standard output); nothing was extracted\n";
+    const struct {
+        const char* script;
+        std::string err;
+    } cases[] = {
+        {"\"$K\" --defaults -o - x.dat >> x.dat", refused_stdout},
+        {"\"$K\" --defaults -j 1 -o - x.dat >> x.dat", refused_stdout},
+        {"\"$K\" --defaults -j 2 -o - x.dat >> x.dat", refused_stdout},
+        {"\"$K\" --defaults -o - a.dat x.dat >> x.dat", refused_stdout},  // a.dat is not written either
+        {"\"$K\" --defaults < x.dat >> x.dat", refused_stdin},
+        {"\"$K\" --defaults -o - - < x.dat 1<> x.dat", refused_stdin},
+        {"\"$K\" --defaults -o /dev/stdout x.dat >> x.dat",
+         "kurvane: x.dat: input file is output file (/dev/stdout); nothing was extracted\n"},
+        {"\"$K\" --defaults -o x.dat x.dat", "kurvane: x.dat: input file is output file (x.dat); nothing was extracted\n"},
+        {"\"$K\" --defaults -o ./x.dat x.dat",
+         "kurvane: x.dat: input file is output file (./x.dat); nothing was extracted\n"},
+        {"\"$K\" --defaults -o link.dat x.dat",
+         "kurvane: x.dat: input file is output file (link.dat); nothing was extracted\n"},
+        {"\"$K\" --defaults -o x.dat < x.dat",
+         "kurvane: standard input: input file is output file (x.dat); nothing was extracted\n"},
+    };
     put("a.dat", hiragana_data);
-    for (const char* output : {"a.dat", "./a.dat"}) {
-        const Result r = run({"-o", output, "a.dat"});
-        EXPECT_RUN(r, 1) << " output=" << output;
-        EXPECT_TRUE(r.err.starts_with("kurvane: a.dat: ")) << r.err;
-        EXPECT_EQ(file("a.dat"), hiragana_data) << " output=" << output;
+    fs::create_symlink("x.dat", at("link.dat"));
+    for (const auto& c : cases) {
+        put("x.dat", hiragana_data);
+        const Result r = sh(c.script);
+        EXPECT_RUN(r, 2) << c.script;
+        EXPECT_EQ(r.err, c.err) << c.script;
+        EXPECT_EQ(file("x.dat"), hiragana_data) << c.script;
+        EXPECT_EQ(names(), (std::set<std::string>{"a.dat", "link.dat", "x.dat"})) << c.script;
     }
+    // The same names when they are not one file are written as usual.
+    const Result r = sh("\"$K\" --defaults -o - x.dat >> other.txt && \"$K\" --defaults < a.dat >> other.txt");
+    EXPECT_RUN(r, 0);
+    EXPECT_EQ(file("other.txt"), hiragana_text + hiragana_text);
+}
+
+// Standard input is read from where its descriptor stands, as every
+// filter reads it: what the shell read before is not read again.
+TEST_F(cli_binary, standard_input_is_read_from_its_offset) {
+    put("two.dat", std::string("\x82\xa0\0\x82\xa2\0", 6));  // あ, then い from offset 3
+    for (const char* output : {"-o out.txt", "-o -"}) {
+        const Result r = sh(std::string("{ dd bs=1 count=3 of=/dev/null 2>/dev/null; \"$K\" --defaults ") + output +
+                            " > piped; } < two.dat");
+        EXPECT_RUN(r, 0) << output;
+        EXPECT_EQ(file(output[3] == '-' ? "piped" : "out.txt"), "\x82\xa2\r\n") << output;
+    }
+}
+
+// -o naming a descriptor the program has open writes through it: into a
+// pipe, and at the end of a file opened for appending, which keeps what it
+// held.
+TEST_F(cli_binary, an_output_naming_an_open_descriptor_is_written_through_it) {
+    put("a.dat", hiragana_data);
+    put("log", "old\n");
+    put("log3", "old\n");
+    const struct {
+        const char* script;
+        const char* file;
+        std::string content;
+    } cases[] = {
+        {"{ \"$K\" --defaults -o /dev/stdout a.dat; echo $? > status; } | cat > piped", "piped", hiragana_text},
+        {"\"$K\" --defaults -o /dev/stdout a.dat >> log; echo $? > status", "log", "old\n" + hiragana_text},
+        {"\"$K\" --defaults -o /dev/fd/3 a.dat 3>> log3; echo $? > status", "log3", "old\n" + hiragana_text},
+    };
+    for (const auto& c : cases) {
+        const Result r = sh(c.script);
+        EXPECT_EQ(r.err, "") << c.script;
+        EXPECT_EQ(file("status"), "0\n") << c.script;
+        EXPECT_EQ(file(c.file), c.content) << c.script;
+    }
+    EXPECT_EQ(names(), (std::set<std::string>{"a.dat", "log", "log3", "piped", "status"}));
 }
 
 // File i holds i + 1 hiragana between zero bytes, so a mixed-up output shows.
@@ -469,7 +555,7 @@ TEST_F(cli_binary, ext_search_extracts_every_listed_file) {
     ASSERT_EQ(mkfifo(at("f.dat").c_str(), 0600), 0);
     const Result r = run({"-e", "dat"});
     EXPECT_RUN(r, 0);
-    EXPECT_EQ(r.err, utf8(u8"kurvane: 変換が終了しました。\n"));
+    EXPECT_EQ(r.err, std::string("kurvane: conversion finished\n"));
     EXPECT_EQ(file("a.txt"), hiragana_text);
     EXPECT_EQ(file("B.txt"), mixed_text_default);
     EXPECT_FALSE(fs::exists(at("c.txt")));
@@ -491,7 +577,7 @@ TEST_F(cli_binary, ext_search_extracts_names_of_any_script_beside_themselves) {
     for (const auto& c : cases) put(utf8(c.name).c_str(), hiragana_data);
     const Result r = run({"-e", "dat"});
     EXPECT_RUN(r, 0);
-    EXPECT_EQ(r.err, utf8(u8"kurvane: 変換が終了しました。\n"));
+    EXPECT_EQ(r.err, std::string("kurvane: conversion finished\n"));
     for (const auto& c : cases) EXPECT_EQ(file(utf8(c.output).c_str()), hiragana_text) << utf8(c.name);
 }
 
@@ -501,34 +587,52 @@ TEST_F(cli_binary, ext_search_never_overwrites_an_output_of_the_same_walk) {
     const Result r = run({"-e", "dat"});
     EXPECT_RUN(r, 1);
     EXPECT_EQ(file("save.txt"), hiragana_text);  // the first file's text is kept
-    EXPECT_NE(r.err.find(utf8(u8"save.2.dat → save.txt")), std::string::npos) << r.err;
-    EXPECT_NE(r.err.find(utf8(u8"変換が終了しました。")), std::string::npos) << r.err;
+    EXPECT_EQ(r.err, utf8(u8"kurvane: not converted, as their output has the name of one converted before them:\n"
+                          u8"kurvane: save.2.dat → save.txt\n"
+                          u8"kurvane: conversion finished\n"));
 }
 
-TEST_F(cli_binary, ext_search_refusals_are_printed_in_the_terminal_encoding) {
+// The walk's messages are the dialog's texts under a Japanese locale and
+// English otherwise, one line each; a search pattern is printed as typed.
+TEST_F(cli_binary, ext_search_messages_follow_the_locale) {
     put("a.txt", "keep");
-    const std::string txt_refused = utf8(u8"kurvane: 拡張子がtxtはこちらの都合上無理です。\n");
-    // A plain C locale cannot show the texts; UTF-8 is used then.
-    for (const char* locale : {"C.UTF-8", "C"}) {
-        for (const char* ext : {"txt", "TXT", "Txt"}) {
-            const Result r = run({"-e", ext}, locale);
-            EXPECT_RUN(r, 1) << " ext=" << ext << " locale=" << locale;
-            EXPECT_EQ(r.err, txt_refused) << " ext=" << ext << " locale=" << locale;
+    put("save.1.dat", hiragana_data);
+    put("save.2.dat", mixed_data);
+    put("save.3.dat", mixed_data);
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        std::string english;
+        std::string japanese;
+    };
+    const Case cases[] = {
+        {{"-e", "txt"}, 1, "kurvane: the extension txt cannot be searched: it is the outputs' own\n",
+         utf8(u8"kurvane: 拡張子がtxtはこちらの都合上無理です。\n")},
+        {{"-e", "TXT"}, 1, "kurvane: the extension txt cannot be searched: it is the outputs' own\n",
+         utf8(u8"kurvane: 拡張子がtxtはこちらの都合上無理です。\n")},
+        {{"--ext="}, 1, "kurvane: no extension to search for was given\n",
+         utf8(u8"kurvane: 検索する拡張子が入力されていない。\n")},
+        {{"-e", "xyz"}, 1, "kurvane: no file matches *.xyz\n", utf8(u8"kurvane: *.xyzファイルは発見できませんでした。\n")},
+        {{"-e", utf8(u8"あ")}, 1, utf8(u8"kurvane: no file matches *.あ\n"),
+         utf8(u8"kurvane: *.あファイルは発見できませんでした。\n")},
+        // Every name passed over has a line of its own, under the intro.
+        {{"-e", "dat"}, 1,
+         utf8(u8"kurvane: not converted, as their output has the name of one converted before them:\n"
+              u8"kurvane: save.2.dat → save.txt\nkurvane: save.3.dat → save.txt\nkurvane: conversion finished\n"),
+         utf8(u8"kurvane: 次のファイルは、先に変換したファイルと出力ファイル名が同じになるため変換しませんでした。\n"
+              u8"kurvane: save.2.dat → save.txt\nkurvane: save.3.dat → save.txt\nkurvane: 変換が終了しました。\n")},
+    };
+    for (const Case& c : cases) {
+        for (const char* locale : {"C", "C.UTF-8", "LANG=ja_JP.UTF-8"}) {
+            fs::remove(at("save.txt"));
+            const Result r = run(c.args, locale);
+            EXPECT_RUN(r, c.status) << c.args.back() << " " << locale;
+            EXPECT_EQ(r.err, std::string_view(locale).starts_with("LANG=ja") ? c.japanese : c.english)
+                << c.args.back() << " " << locale;
         }
     }
-    Result r = run({"--ext="});
-    EXPECT_RUN(r, 1);
-    EXPECT_EQ(r.err, utf8(u8"kurvane: 検索する拡張子が入力されていない。\n"));
-
-    r = run({"-e", "xyz"});
-    EXPECT_RUN(r, 1);
-    EXPECT_EQ(r.err, utf8(u8"kurvane: *.xyzファイルは発見できませんでした。\n"));
-
-    // The pattern is the user's own bytes and is printed as typed.
-    r = run({"-e", utf8(u8"あ")});
-    EXPECT_RUN(r, 1);
-    EXPECT_EQ(r.err, utf8(u8"kurvane: *.あファイルは発見できませんでした。\n"));
     EXPECT_EQ(file("a.txt"), "keep");
+    EXPECT_EQ(file("save.txt"), hiragana_text);
 }
 
 TEST_F(cli_binary, ext_search_with_wildcards_never_destroys_a_text_file) {
@@ -537,7 +641,7 @@ TEST_F(cli_binary, ext_search_with_wildcards_never_destroys_a_text_file) {
     fs::create_directory(at("sub"));
     Result r = run({"-e", "*"});
     EXPECT_RUN(r, 0);
-    EXPECT_EQ(r.err, utf8(u8"kurvane: 変換が終了しました。\n"));
+    EXPECT_EQ(r.err, std::string("kurvane: conversion finished\n"));
     EXPECT_EQ(file("keep.txt"), "keep this");
     EXPECT_EQ(file("b.txt"), hiragana_text);
 
@@ -564,7 +668,7 @@ TEST_F(cli_binary, ext_search_reports_a_file_it_cannot_read) {
     std::getline(lines, rest, '\0');
     EXPECT_TRUE(first.starts_with("kurvane: a.dat: ")) << r.err;
     EXPECT_TRUE(first.ends_with(": No such file or directory")) << r.err;
-    EXPECT_EQ(rest, utf8(u8"kurvane: 変換が終了しました。\n"));
+    EXPECT_EQ(rest, std::string("kurvane: conversion finished\n"));
     EXPECT_EQ(file("b.txt"), hiragana_text);
 }
 
@@ -642,6 +746,116 @@ TEST_F(cli_binary, setting_options_override_the_file_and_save_a_file_the_program
                           u8"newline=yes\nexclude=0x8140 　\nkeep=漢字\n"));
     EXPECT_FALSE(fs::exists(at("m.txt")));
     EXPECT_EQ(file("setting.dat"), std::string(upper_bytes.begin(), upper_bytes.end()));
+}
+
+// --save-settings writes where an output would be written: the file a link
+// leads to, and a FIFO or a device in place, never replacing either.
+TEST_F(cli_binary, save_settings_never_replaces_what_is_not_a_regular_file) {
+    const std::vector<unsigned char> defaults = kurvane::encode_settings("", kurvane::ExtractionSettings{});
+    const std::string saved(defaults.begin(), defaults.end());
+    put("real.dat", "real");
+    fs::create_symlink("real.dat", at("link.dat"));
+    ASSERT_EQ(mkfifo(at("p").c_str(), 0600), 0);
+    // Devices of the test's own, where it may make them (as root).
+    const bool devices = mknod(at("nul").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0 &&
+                         mknod(at("full").c_str(), S_IFCHR | 0666, makedev(1, 7)) == 0;
+
+    Result r = run({"--defaults", "--save-settings=link.dat"});
+    EXPECT_RUN(r, 0);
+    EXPECT_TRUE(fs::is_symlink(at("link.dat")));
+    EXPECT_EQ(file("real.dat"), saved);
+
+    // The reader gives up after a while: a save that replaced the FIFO
+    // would leave it waiting for a writer forever.
+    r = sh("timeout 10 cat p > from-fifo & \"$K\" --defaults --save-settings=p; s=$?; wait; exit $s");
+    EXPECT_RUN(r, 0);
+    EXPECT_TRUE(fs::is_fifo(at("p")));
+    EXPECT_EQ(file("from-fifo"), saved);
+
+    if (devices) {
+        r = run({"--defaults", "--save-settings=nul"});
+        EXPECT_RUN(r, 0);
+        r = run({"--defaults", "--save-settings=full"});
+        EXPECT_RUN(r, 1);
+        EXPECT_EQ(r.err, "kurvane: cannot save settings full: No space left on device\n");
+        EXPECT_TRUE(fs::is_character_file(at("nul")));
+        EXPECT_TRUE(fs::is_character_file(at("full")));
+    }
+}
+
+// --save-settings onto a file the same command reads or writes is refused
+// before anything is saved or extracted.
+TEST_F(cli_binary, save_settings_onto_an_input_or_an_output_is_refused) {
+    const struct {
+        std::vector<std::string> args;
+        std::string err;
+    } cases[] = {
+        {{"--save-settings=in.dat", "in.dat"},
+         "kurvane: --save-settings=in.dat is the input in.dat; nothing was saved or extracted\n"},
+        {{"--save-settings=./in.dat", "-o", "-", "in.dat"},
+         "kurvane: --save-settings=./in.dat is the input in.dat; nothing was saved or extracted\n"},
+        {{"--save-settings=hard.lnk", "in.dat"},
+         "kurvane: --save-settings=hard.lnk is the input in.dat; nothing was saved or extracted\n"},
+        {{"--save-settings=in.txt", "in.dat"},
+         "kurvane: --save-settings=in.txt is where in.dat would be written; nothing was saved or extracted\n"},
+        {{"--save-settings=out.bin", "-o", "out.bin", "in.dat"},
+         "kurvane: --save-settings=out.bin is where in.dat would be written; nothing was saved or extracted\n"},
+        {{"--save-settings=in.dat", "-"},
+         "kurvane: --save-settings=in.dat is the input -; nothing was saved or extracted\n"},
+        {{"--save-settings=in.dat", "-e", "dat"},
+         "kurvane: --save-settings=in.dat is the input in.dat; nothing was saved or extracted\n"},
+        {{"--save-settings=in.txt", "-e", "dat"},
+         "kurvane: --save-settings=in.txt is where in.dat would be written; nothing was saved or extracted\n"},
+    };
+    put("in.dat", hiragana_data);
+    fs::create_hard_link(at("in.dat"), at("hard.lnk"));
+    stdin_path_ = at("in.dat");
+    for (const auto& c : cases) {
+        const Result r = run(c.args);
+        EXPECT_RUN(r, 2) << c.args.front();
+        EXPECT_EQ(r.err, c.err) << c.args.front();
+        EXPECT_EQ(file("in.dat"), hiragana_data) << c.args.front();
+        EXPECT_EQ(names(), (std::set<std::string>{"hard.lnk", "in.dat"})) << c.args.front();
+    }
+    // Elsewhere the settings are saved and the file extracted.
+    const Result r = run({"--defaults", "--save-settings=other.dat", "in.dat"});
+    EXPECT_RUN(r, 0);
+    EXPECT_EQ(file("in.txt"), hiragana_text);
+    EXPECT_EQ(file("other.dat").size(), std::size_t{231});
+}
+
+// A name with control characters is quoted as a shell reads it back, so a
+// message stays one line and sends no control sequence to the terminal.
+TEST_F(cli_binary, control_characters_in_names_are_quoted) {
+    const struct {
+        std::vector<std::string> args;
+        std::string err;
+    } cases[] = {
+        {{"nl\nmissing.dat"}, "kurvane: 'nl'$'\\n''missing.dat': cannot open input: No such file or directory\n"},
+        {{"\x1b[31mred\t.dat"}, "kurvane: $'\\033''[31mred'$'\\t''.dat': cannot open input: No such file or directory\n"},
+        {{"it's\r.dat"}, "kurvane: 'it'\\''s'$'\\r''.dat': cannot open input: No such file or directory\n"},
+        {{"-s", "a\nb"}, "kurvane: cannot read settings 'a'$'\\n''b': No such file or directory\n"},
+        {{"--defaults", "--save-settings=no\ndir/s.dat"},
+         "kurvane: cannot save settings 'no'$'\\n''dir/s.dat': No such file or directory\n"},
+        {{"--defaults", "-o", "no\ndir/a.txt", "a.dat"},
+         "kurvane: 'no'$'\\n''dir/a.txt': cannot create output: No such file or directory\n"},
+        {{"--defaults", "-e", "x\ny"}, "kurvane: no file matches '*.x'$'\\n''y'\n"},
+        // An option's argument is quoted by the message already: its control
+        // characters are escaped inside the quotes.
+        {{"-n", "1\n2", "a.dat"},
+         "kurvane: --min-length must be a whole number from 1 to 4294967295: '1\\n2'\n"
+         "Try 'kurvane --help' for more information.\n"},
+        {{"--fr\x1bob"}, "kurvane: unrecognized option '--fr\\033ob'\nTry 'kurvane --help' for more information.\n"},
+        {{"--defaults", "a\n.dat", "a\n.1.dat"},
+         "kurvane: 'a'$'\\n''.dat' and 'a'$'\\n''.1.dat' would both be written to 'a'$'\\n''.txt'; nothing was extracted\n"},
+    };
+    put("a.dat", hiragana_data);
+    put("a\n.dat", hiragana_data);
+    put("a\n.1.dat", hiragana_data);
+    for (const auto& c : cases) {
+        const Result r = run(c.args);
+        EXPECT_EQ(r.err, c.err) << c.args.front();
+    }
 }
 
 TEST_F(cli_binary, messages_follow_the_locale) {

@@ -78,6 +78,43 @@ TEST(terminal_text, terminal_text_is_read_as_utf8_or_refused) {
     }
 }
 
+TEST(terminal_text, names_with_control_characters_are_quoted_as_a_shell_reads_them) {
+    const struct {
+        std::string name;
+        std::string shown;
+    } cases[] = {
+        {"a.dat", "a.dat"},
+        {"", ""},
+        {"it's a b.dat", "it's a b.dat"},  // nothing to escape: shown as it is
+        {"\xe5\x8f\xb0\xe6\x9c\xac\xc3\xa9.dat", "\xe5\x8f\xb0\xe6\x9c\xac\xc3\xa9.dat"},  // 台本é.dat
+        {"nl\nx", "'nl'$'\\n''x'"},
+        {"\n", "$'\\n'"},
+        {"a\r\n", "'a'$'\\r\\n'"},
+        {"\a\b\t\v\f", "$'\\a\\b\\t\\v\\f'"},
+        {"x\x01\x1b\x7f", "'x'$'\\001\\033\\177'"},
+        {"q'\n", "'q'\\'''$'\\n'"},
+        // C1 controls in UTF-8 (NEL, CSI) would also move a terminal.
+        {"a\xc2\x85" "b\xc2\x9b", "'a'$'\\302\\205''b'$'\\302\\233'"},
+        // A character that merely starts with the same byte is kept.
+        {"\t\xc2\xa9", "$'\\t''\xc2\xa9'"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(quoted_name(c.name), c.shown) << c.name;
+}
+
+TEST(terminal_text, quoted_texts_show_control_characters_as_c_escapes) {
+    const struct {
+        std::string text;
+        std::string shown;
+    } cases[] = {
+        {"1x", "1x"},
+        {"1\n2", "1\\n2"},
+        {"\x1b[2J", "\\033[2J"},
+        {"a\xc2\x9b" "b", "a\\302\\233b"},
+        {"\xe3\x81\x82\t", "\xe3\x81\x82\\t"},  // あ and a tab
+    };
+    for (const auto& c : cases) EXPECT_EQ(escaped_text(c.text), c.shown) << c.text;
+}
+
 TEST(messages, language_follows_the_first_locale_variable_set) {
     struct Case {
         const char* lc_all;

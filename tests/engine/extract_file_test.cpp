@@ -415,6 +415,43 @@ TEST_F(extract_file, other_outputs_are_written_in_place) {
     EXPECT_EQ(names(), before);
 }
 
+// A name of a descriptor the process has open is written through that
+// descriptor: a file opened for appending keeps what it held, a pipe is
+// written although its name in /proc leads nowhere, and the file the
+// descriptor has open is still the input's own file when it is the input.
+TEST_F(extract_file, a_name_of_an_open_descriptor_is_written_through_it) {
+    write_bytes("text.dat", "\0あいう\0"s);
+    write_bytes("log.txt", "old\n");
+    const int log = ::open("log.txt", O_WRONLY | O_APPEND);
+    ASSERT_GE(log, 0);
+    int pipe_fds[2];
+    ASSERT_EQ(::pipe(pipe_fds), 0);
+    const fs::file_status fd_dir = fs::status("/dev/fd");
+    const std::string via_proc = "/proc/self/fd/" + std::to_string(log);
+    const std::string via_dev = "/dev/fd/" + std::to_string(log);
+    const std::string pipe_name = "/proc/self/fd/" + std::to_string(pipe_fds[1]);
+    if (fs::is_directory(fd_dir)) {
+        for (const std::string& name : {via_proc, via_dev}) {
+            const ExtractStatus st = extract_to_path("text.dat", name.c_str(), g_settings);
+            EXPECT_TRUE(st.ok()) << name << ": " << describe(st.error);
+        }
+        EXPECT_EQ(read_bytes("log.txt"), "old\nあいう\r\nあいう\r\n");
+
+        const ExtractStatus st = extract_to_path("text.dat", pipe_name.c_str(), g_settings);
+        EXPECT_TRUE(st.ok()) << describe(st.error);
+        char buffer[64];
+        const ssize_t got = ::read(pipe_fds[0], buffer, sizeof buffer);
+        EXPECT_EQ(std::string(buffer, got > 0 ? static_cast<std::size_t>(got) : 0), "あいう\r\n");
+
+        const ExtractStatus same = extract_to_path("log.txt", via_dev.c_str(), g_settings);
+        EXPECT_EQ(same.error, ExtractError::output_is_input);
+    }
+    ::close(pipe_fds[0]);
+    ::close(pipe_fds[1]);
+    ::close(log);
+    EXPECT_EQ(names(), (std::set<std::string>{"log.txt", "text.dat"}));
+}
+
 TEST_F(extract_file, stream_output_gets_the_same_bytes) {
     write_bytes("s.dat", "\0あい\0う"s);
     std::FILE* out = std::tmpfile();

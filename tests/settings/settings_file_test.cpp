@@ -1,8 +1,11 @@
 #include "settings/settings_file.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -450,6 +453,63 @@ TEST_F(settings_file, failed_save_returns_0_and_leaves_the_old_file) {
     EXPECT_EQ(save_settings(field, S{}, path().c_str()), 0);
     EXPECT_TRUE(fs::is_directory(path()));
     EXPECT_EQ(names(), std::vector<std::string>{"setting.dat"});
+}
+
+// A settings file is saved where an extraction output would be written: a
+// link's file is replaced and the link kept, and what is not a regular file
+// is written in place, never replaced by one.
+TEST_F(settings_file, save_follows_links_and_writes_devices_and_fifos_in_place) {
+    const Bytes saved = encode_settings("dat", S{});
+    FakeField field("dat");
+    write(path("real.dat"), Bytes{1, 2, 3});
+    fs::create_symlink("real.dat", path("link.dat"));
+    fs::create_symlink("absent.dat", path("dangling.dat"));
+    ASSERT_EQ(::mkfifo(path("pipe.dat").c_str(), 0600), 0);
+    // Null and full devices of the test's own where it may make them (as
+    // root, so that a save that replaced one cannot take the system's), else
+    // the system's, whose directory an unprivileged run cannot rename into.
+    const auto device = [&](const char* name, unsigned minor, const char* system) {
+        if (::mknod(path(name).c_str(), S_IFCHR | 0666, makedev(1, minor)) == 0) return path(name);
+        return ::geteuid() != 0 && fs::exists(system) ? std::string(system) : std::string();
+    };
+    const std::string null_device = device("null.dat", 3, "/dev/null");
+    const std::string full_device = device("full.dat", 7, "/dev/full");
+
+    EXPECT_EQ(save_settings(field, S{}, path("link.dat").c_str()), 1);
+    EXPECT_TRUE(fs::is_symlink(path("link.dat")));
+    EXPECT_EQ(read(path("real.dat")), saved);
+
+    EXPECT_EQ(save_settings(field, S{}, path("dangling.dat").c_str()), 1);
+    EXPECT_TRUE(fs::is_symlink(path("dangling.dat")));
+    EXPECT_EQ(read(path("absent.dat")), saved);
+
+    // The reading end is open first, so the save does not wait for a reader.
+    const int reader = ::open(path("pipe.dat").c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    EXPECT_EQ(save_settings(field, S{}, path("pipe.dat").c_str()), 1);
+    Bytes piped(saved.size() + 1);
+    const ssize_t got = ::read(reader, piped.data(), piped.size());
+    ::close(reader);
+    piped.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
+    EXPECT_EQ(piped, saved);
+    EXPECT_TRUE(fs::is_fifo(path("pipe.dat")));
+
+    if (!null_device.empty()) {
+        EXPECT_EQ(save_settings(field, S{}, null_device.c_str()), 1);
+        EXPECT_TRUE(fs::is_character_file(null_device));
+    }
+    if (!full_device.empty()) {
+        errno = 0;
+        EXPECT_EQ(save_settings(field, S{}, full_device.c_str()), 0);
+        EXPECT_EQ(errno, ENOSPC);
+        EXPECT_TRUE(fs::is_character_file(full_device));
+    }
+    std::vector<std::string> expected = {"absent.dat", "dangling.dat", "link.dat", "pipe.dat", "real.dat"};
+    for (const std::string& own : {full_device, null_device}) {
+        if (own.starts_with(dir_.string())) expected.push_back(fs::path(own).filename().string());
+    }
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(names(), expected);
 }
 
 TEST_F(settings_file, save_that_runs_out_of_space_keeps_the_old_file) {

@@ -317,6 +317,46 @@ cli_clash() {
   [ "$failures" -eq "$before" ] && echo "ok [cli clash]"
 }
 
+# ---- kurvane-cli.exe: what it writes and what it says
+
+# Nothing the user names is destroyed, and every message is one line in the
+# message language: an input redirected into its own output and settings
+# saved onto an input are refused (exit 2) with the file as it was; NUL is
+# written as the device it is; a name with a line break stays on one line;
+# the -e walk speaks English outside a Japanese locale.
+cli_safety() {
+  local dir status before=$failures
+  dir=$(scenario_dir cli-safety)
+  mkdir -p "$dir"
+  printf '\0\x82\xa0\0' >"$dir/x.dat"
+  local case_name script expected_status
+  while IFS='|' read -r case_name expected_status script; do
+    status=0
+    (cd "$dir" && cli=$cli eval "$script") >"$dir/err.log" 2>&1 || status=$?
+    if [ "$status" -ne "$expected_status" ]; then
+      fail "[cli safety] $case_name: exit $status, expected $expected_status: $(tr -d '\r' <"$dir/err.log")"
+    elif [ "$(tr -d '\r' <"$dir/err.log" | wc -l)" -gt 1 ]; then
+      fail "[cli safety] $case_name: more than one line: $(tr -d '\r' <"$dir/err.log")"
+    fi
+    expect_bytes "$dir/x.dat" '\0\x82\xa0\0'
+  done <<'CASES'
+appended to its own output|2|timeout 60 wine "$cli" -o - x.dat >>x.dat
+standard input appended to itself|2|timeout 60 wine "$cli" <x.dat >>x.dat
+settings saved onto the input|2|timeout 60 wine "$cli" --save-settings=x.dat x.dat
+settings saved onto the output|2|timeout 60 wine "$cli" --save-settings=x.txt x.dat
+settings saved to NUL|0|timeout 60 wine "$cli" --save-settings=NUL
+a name with a line break|1|timeout 60 wine "$cli" "$(printf 'nl\nmissing.dat')"
+CASES
+  expect_listing "$dir" x.dat err.log
+  status=0
+  (cd "$dir" && timeout 60 wine "$cli" -e xyz) >"$dir/err.log" 2>&1 || status=$?
+  case $locale_now in
+    ja_*) expect_bytes "$dir/err.log" 'kurvane: *.xyz\x83t\x83@\x83C\x83\x8b\x82\xcd\x94\xad\x8c\xa9\x82\xc5\x82\xab\x82\xdc\x82\xb9\x82\xf1\x82\xc5\x82\xb5\x82\xbd\x81\x42\r\n' ;;
+    *) expect_bytes "$dir/err.log" 'kurvane: no file matches *.xyz\r\n' ;;
+  esac
+  [ "$failures" -eq "$before" ] && echo "ok [cli safety]"
+}
+
 # ---- large inputs through kurvane-cli.exe
 
 # 64 MiB of a corpus kind under the settings it is made for: kurvane-cli.exe
@@ -374,6 +414,7 @@ for locale_now in $kurvane_wine_locales; do
   step "scenario clash" scenario_clash
   step "scenario walk ($walk_size)" scenario_walk
   step "kurvane-cli.exe clash" cli_clash
+  step "kurvane-cli.exe safety" cli_safety
   step "large inputs, text" large_input text
   step "large inputs, long runs" large_input long-runs
   kurvane_wine_server_stop
