@@ -69,52 +69,83 @@ LeadRange utf8_lead_range(unsigned char lead) {
     return {base + (l.second_first & 0x3Fu) * span, base + (l.second_last & 0x3Fu) * span + span - 1};
 }
 
-void utf8_rule(const Taken& taken, CutRule& rule) {
+using ByteSet = std::array<bool, 256>;
+
+ByteSet utf8_starts_taken(const Taken& taken) {
+    ByteSet starts{};
     for (unsigned b = 0; b < 256; ++b) {
         const auto c = static_cast<unsigned char>(b);
         const detail::Utf8Lead l = detail::utf8_leads[c];
-        if (detail::utf8_continuation(c)) continue;
-        if (l.length == 0) {
-            rule.bytes[b] = true;  // starts nothing and is inside nothing
-        } else if (l.length == 1) {
-            rule.bytes[b] = !taken.one(c);
-        } else {
+        if (l.length == 1) {
+            starts[b] = taken.one(c);
+        } else if (l.length > 1) {
             const LeadRange r = utf8_lead_range(c);
-            rule.bytes[b] = !taken.any(r.first, r.last);
+            starts[b] = taken.any(r.first, r.last);
         }
     }
+    return starts;
 }
 
-// Only bytes below 0xA1 can be cuts: every byte 0xA1-0xFE may be a second
-// or third byte.
-void euc_jp_rule(const Taken& taken, CutRule& rule) {
+bool any_taken(const Taken& taken, const std::uint16_t (&cells)[detail::euc_jp_cells]) {
+    for (const std::uint16_t u : cells)
+        if (u != 0 && taken.one(u)) return true;
+    return false;
+}
+
+ByteSet euc_jp_starts_taken(const Taken& taken) {
     using namespace detail;
-    for (unsigned b = 0; b < euc_jp_cell_first; ++b) {
+    ByteSet starts{};
+    for (unsigned b = 0; b < 256; ++b) {
         const auto c = static_cast<unsigned char>(b);
         if (c == euc_jp_ss2) {
-            rule.bytes[b] = !taken.any(half_katakana_first, half_katakana_first + (euc_jp_kana_last - euc_jp_cell_first));
+            starts[b] = taken.any(half_katakana_first, half_katakana_first + (euc_jp_kana_last - euc_jp_cell_first));
         } else if (c == euc_jp_ss3) {
-            bool any = false;
-            for (const auto& row : euc_jp_jis0212)
-                for (const std::uint16_t u : row) any = any || (u != 0 && taken.one(u));
-            rule.bytes[b] = !any;
+            for (const auto& row : euc_jp_jis0212) starts[b] = starts[b] || any_taken(taken, row);
+        } else if (euc_jp_cell(c)) {
+            starts[b] = any_taken(taken, euc_jp_jis0208[c - euc_jp_cell_first]);
         } else {
             const Decoded d = decode_euc_jp(&c, 1);
-            rule.bytes[b] = !d.valid() || !taken.one(d.value);
+            starts[b] = d.valid() && taken.one(d.value);
         }
     }
-    rule.bytes[0xFF] = true;
+    return starts;
+}
+
+// The bytes that may be a later byte of a character.
+ByteSet inside_bytes(InputEncoding encoding) {
+    ByteSet inside{};
+    for (unsigned b = 0; b < 256; ++b) {
+        const auto c = static_cast<unsigned char>(b);
+        inside[b] = encoding == InputEncoding::utf8 ? detail::utf8_continuation(c) : detail::euc_jp_cell(c);
+    }
+    return inside;
 }
 
 }  // namespace
 
-CutRule cut_rule(InputEncoding encoding, ClassSet classes, std::span<const char32_t> excluded) {
-    CutRule rule;
+std::array<bool, 256> starts_taken(InputEncoding encoding, ClassSet classes, std::span<const char32_t> excluded) {
     const Taken taken(classes, excluded);
     switch (encoding) {
+        case InputEncoding::euc_jp: return euc_jp_starts_taken(taken);
+        case InputEncoding::utf8: return utf8_starts_taken(taken);
+        default: break;
+    }
+    ByteSet all;
+    all.fill(true);
+    return all;
+}
+
+CutRule cut_rule(InputEncoding encoding, ClassSet classes, std::span<const char32_t> excluded) {
+    CutRule rule;
+    switch (encoding) {
         case InputEncoding::cp932: break;
-        case InputEncoding::euc_jp: euc_jp_rule(taken, rule); break;
-        case InputEncoding::utf8: utf8_rule(taken, rule); break;
+        case InputEncoding::euc_jp:
+        case InputEncoding::utf8: {
+            const ByteSet starts = starts_taken(encoding, classes, excluded);
+            const ByteSet inside = inside_bytes(encoding);
+            for (std::size_t b = 0; b < 256; ++b) rule.bytes[b] = !starts[b] && !inside[b];
+            break;
+        }
         case InputEncoding::utf16le:
         case InputEncoding::utf16be:
             rule.zero_triples = std::find(excluded.begin(), excluded.end(), char32_t{0}) == excluded.end();
@@ -122,7 +153,6 @@ CutRule cut_rule(InputEncoding encoding, ClassSet classes, std::span<const char3
     }
     return rule;
 }
-
 bool is_cut(const CutRule& rule, const unsigned char* data, std::size_t size, std::size_t pos) {
     if (rule.bytes[data[pos]]) return true;
     return rule.zero_triples && pos + 1 < size && data[pos - 1] == 0 && data[pos] == 0 && data[pos + 1] == 0;

@@ -28,6 +28,11 @@ struct CutRule {
 // table.
 CutRule cut_rule(InputEncoding encoding, ClassSet classes, std::span<const char32_t> excluded);
 
+// The bytes that start some character that is kept or excluded, in
+// EUC-JP and UTF-8; a scan skips the others without decoding. Every byte
+// for the other encodings.
+std::array<bool, 256> starts_taken(InputEncoding encoding, ClassSet classes, std::span<const char32_t> excluded);
+
 // Whether a stretch may start at data[pos], 0 < pos < size.
 bool is_cut(const CutRule& rule, const unsigned char* data, std::size_t size, std::size_t pos);
 
