@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "iconv_util.h"
+#include "mixed_data.h"
 #include "reference/reference_scan.h"
 #include "text/unicode_class.h"
 
@@ -81,27 +82,6 @@ TEST(cut_bytes, are_the_bytes_no_character_holds_or_keeps) {
     }
 }
 
-// Data made of characters of every kind in the encoding (Japanese text,
-// ASCII, controls, zero padding) and random bytes.
-Bytes mixed_data(const char* iconv_name, std::mt19937& rng) {
-    const std::u32string pieces[] = {U"テキストの行", U"漢字", U"abc 12", U"\t\r\n", U"ｶﾀｶﾅ", U"丂", U"Ωж"};
-    test::Iconv encode(iconv_name, "UTF-32LE");
-    Bytes out;
-    for (int k = 0; k < 400; ++k) {
-        const auto pick = static_cast<unsigned>(rng() % 10);
-        if (pick < 7) {
-            Bytes piece;
-            encode.all(test::utf32le(pieces[pick]), piece);
-            out.insert(out.end(), piece.begin(), piece.end());
-        } else if (pick == 7) {
-            out.insert(out.end(), rng() % 5, 0);
-        } else {
-            for (auto n = rng() % 4; n > 0; --n) out.push_back(static_cast<unsigned char>(rng()));
-        }
-    }
-    return out;
-}
-
 // Scanning the stretches between cuts one by one gives the runs of the
 // whole scan, in every encoding and under every setting.
 TEST(cut_bytes, stretches_scanned_apart_give_the_whole_scan) {
@@ -112,7 +92,7 @@ TEST(cut_bytes, stretches_scanned_apart_give_the_whole_scan) {
                                                                {InputEncoding::utf16be, "UTF-16BE"}};
     for (const auto& [encoding, name] : encodings) {
         for (const SettingsCase& s : settings_cases()) {
-            const Bytes data = mixed_data(name, rng);
+            const Bytes data = test::mixed_data(name, rng);
             test::ScanSettings scan;
             scan.encoding = encoding;
             scan.classes = s.classes;
