@@ -4,6 +4,8 @@
 // loop. Code page 932 has its own scan in the engine.
 #pragma once
 
+#include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <span>
