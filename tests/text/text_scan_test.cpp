@@ -1,0 +1,120 @@
+#include "text/text_scan.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <stdexcept>
+#include <vector>
+
+#include "iconv_util.h"
+#include "mixed_data.h"
+#include "reference/reference_scan.h"
+
+namespace kurvane {
+namespace {
+
+using test::Bytes;
+using test::ReferenceRun;
+using text::ClassSet;
+using text::InputEncoding;
+using text::TextClass;
+
+std::vector<ReferenceRun> fast_runs(const text::ScanTables& tables, const Bytes& data) {
+    std::vector<ReferenceRun> runs;
+    text::scan_text(tables, data, 0, [&](const text::FoundRun& run) {
+        EXPECT_EQ(run.bytes.data(), data.data() + run.offset);
+        runs.push_back({run.offset, run.bytes.size(), text::run_text(tables, run)});
+    });
+    return runs;
+}
+
+Bytes lines_one_byte_apart(const char* iconv_name, std::mt19937& rng) {
+    test::Iconv encode(iconv_name, "UTF-32LE");
+    Bytes line, out;
+    encode.all(test::utf32le(U"ひらがなの行、漢字の行"), line);
+    for (int k = 0; k < 40; ++k) {
+        out.insert(out.end(), line.begin(), line.begin() + static_cast<std::ptrdiff_t>(rng() % line.size()) + 1);
+        out.push_back(static_cast<unsigned char>(rng()));
+    }
+    return out;
+}
+
+struct Setting {
+    const char* name;
+    ClassSet classes;
+    std::uint32_t min_length;
+    std::vector<char32_t> excluded;
+    std::vector<std::u32string> exempt;
+};
+
+std::vector<Setting> settings() {
+    ClassSet japanese;
+    japanese.add(TextClass::hiragana).add(TextClass::katakana).add(TextClass::kanji);
+    ClassSet full = japanese;
+    for (TextClass c : {TextClass::full_digit, TextClass::full_upper, TextClass::full_lower, TextClass::cyrillic,
+                        TextClass::greek, TextClass::full_symbol})
+        full.add(c);
+    return {{"japanese", japanese, 1, {}, {}},
+            {"double-byte classes, min 6", full, 6, {}, {}},
+            {"all, min 9, exempt", ClassSet::all(), 9, {}, {U"漢", U"ｶﾀ"}},
+            {"japanese, excluded", japanese, 4, {U'の', U'\t', U'😀'}, {U"テキ"}},
+            {"none, excluded only, min 0", ClassSet{}, 0, {U'a', U'字'}, {}}};
+}
+
+// The fast scan writes the reference scan's runs, in every encoding, under
+// every setting, over characters of every kind among random bytes.
+TEST(text_scan, writes_the_reference_runs) {
+    std::mt19937 rng(2026);
+    const std::pair<InputEncoding, const char*> encodings[] = {{InputEncoding::euc_jp, "EUC-JP"},
+                                                               {InputEncoding::utf8, "UTF-8"},
+                                                               {InputEncoding::utf16le, "UTF-16LE"},
+                                                               {InputEncoding::utf16be, "UTF-16BE"}};
+    for (const auto& [encoding, name] : encodings) {
+        for (const Setting& s : settings()) {
+            test::ScanSettings ref;
+            ref.encoding = encoding;
+            ref.classes = s.classes;
+            ref.min_length = s.min_length;
+            ref.excluded = s.excluded;
+            ref.exempt = s.exempt;
+            const text::ScanTables tables({encoding, s.classes, s.min_length, s.excluded, s.exempt});
+            for (int round = 0; round < 20; ++round) {
+                Bytes data = test::mixed_data(name, rng);
+                // Pure noise too, where both alignments of UTF-16 find short runs.
+                if (round % 4 == 3)
+                    for (unsigned char& b : data) b = static_cast<unsigned char>(rng());
+                // Lines one byte apart, so that in UTF-16 a run of one
+                // alignment reaches into the next line read one byte off.
+                if (round % 4 == 2) data = lines_one_byte_apart(name, rng);
+                const auto want = test::reference_scan(data, ref);
+                ASSERT_EQ(fast_runs(tables, data), want) << name << ", " << s.name << ", round " << round;
+            }
+        }
+    }
+}
+
+// The edges: empty input, one byte, a character cut short at the end, and
+// offsets counted from the base given.
+TEST(text_scan, handles_the_ends_of_the_data) {
+    ClassSet japanese;
+    japanese.add(TextClass::hiragana);
+    for (InputEncoding e : {InputEncoding::euc_jp, InputEncoding::utf8, InputEncoding::utf16le, InputEncoding::utf16be}) {
+        const text::ScanTables tables({e, japanese, 1, {}, {}});
+        EXPECT_TRUE(fast_runs(tables, {}).empty());
+        EXPECT_TRUE(fast_runs(tables, {0xA4}).empty());
+        std::vector<std::uint64_t> offsets;
+        const Bytes a = e == InputEncoding::euc_jp   ? Bytes{0xA4, 0xA2, 0xA4}
+                        : e == InputEncoding::utf8    ? Bytes{0xE3, 0x81, 0x82, 0xE3, 0x81}
+                        : e == InputEncoding::utf16le ? Bytes{0x42, 0x30, 0x42}
+                                                      : Bytes{0x30, 0x42, 0x30};
+        text::scan_text(tables, a, 1000, [&](const text::FoundRun& run) {
+            offsets.push_back(run.offset);
+            EXPECT_EQ(text::run_text(tables, run), U"あ");
+        });
+        EXPECT_EQ(offsets, std::vector<std::uint64_t>{1000}) << text::input_encoding_name(e);
+    }
+    EXPECT_THROW(text::ScanTables({InputEncoding::cp932, japanese, 1, {}, {}}), std::invalid_argument);
+}
+
+}  // namespace
+}  // namespace kurvane
