@@ -1,4 +1,6 @@
 #include "app/cli_options.h"
+#include "app/setting_changes.h"
+#include "app/usage_text.h"
 
 #include <gtest/gtest.h>
 

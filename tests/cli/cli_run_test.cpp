@@ -1,4 +1,5 @@
-#include "app/cli_run.h"
+#include "app/cli_report.h"
+#include "app/file_jobs.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>

@@ -1,17 +1,17 @@
-#include "app/cli_run.h"
+#include "app/file_jobs.h"
 
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <cstring>
-#include <filesystem>
 #include <optional>
 #include <vector>
 #include <version>  // defines _GLIBCXX_HAS_GTHREADS where std::thread exists
 
-#include "app/posix_file_search.h"
+#include "app/cli_report.h"
+#include "app/cli_settings.h"
+#include "app/file_status.h"
 #include "app/progress_line.h"
 #include "app/terminal_text.h"
 #include "engine/file_names.h"
@@ -19,9 +19,6 @@
 #include "engine/parallel_pass.h"
 #include "engine/text_encoding.h"
 #include "os/file_identity.h"
-#include "settings/settings_file.h"
-#include "ui/main_dialog.h"
-#include "version.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -43,26 +40,6 @@ constexpr unsigned max_workers = 2;
 // Each worker writes one temporary file at a time; the signal handler must be
 // able to find every one of them.
 static_assert(max_workers <= tracked_temporary_files);
-
-void print_line(std::FILE* err, std::string_view line) {
-    std::string text = program_name;
-    text += ": ";
-    text += line;
-    text += '\n';
-    write_terminal(err, text);
-}
-
-// stat() over a UTF-8 path; on Windows stat() would take the name through
-// the ANSI code page.
-#ifdef _WIN32
-using FileInfo = struct _stat64;
-int stat_utf8(const std::string& path, FileInfo* info) {
-    return _wstat64(detail::path_from_utf8(path).c_str(), info);
-}
-#else
-using FileInfo = struct stat;
-int stat_utf8(const std::string& path, FileInfo* info) { return stat(path.c_str(), info); }
-#endif
 
 #ifndef _WIN32
 
@@ -119,65 +96,6 @@ struct Place {
 
 #endif
 
-std::string with_cause(std::string line, int sys_errno) {
-    if (sys_errno != 0) {
-        line += ": ";
-        line += std::strerror(sys_errno);
-    }
-    return line;
-}
-
-// Writes and flushes `out`; false (errno set) when anything written to it was lost.
-bool finish_stream(std::FILE* out) { return std::fflush(out) == 0 && !std::ferror(out); }
-
-int print_text(const std::string& text, std::FILE* out, std::FILE* err, Language language) {
-    const bool written = write_terminal(out, text);
-    if (finish_stream(out) && written) return exit_success;
-    print_line(err, with_cause(format_message(language, msg::write_error), errno));
-    return exit_failure;
-}
-
-// The extension field of a settings file, kept to be saved again.
-class TextField : public ExtensionField {
-public:
-    explicit TextField(std::string text = {}) : text_(std::move(text)) {}
-    std::string text() const override { return text_; }
-    void set_text(std::string_view text) override { text_ = std::string(text); }
-
-private:
-    std::string text_;
-};
-
-// Loads the settings file named by -s, or setting.dat of the working
-// directory when it exists, into g_settings and `field`. A file named by -s
-// must exist. `source` is set to the file read, if any.
-int load_cli_settings(const Options& options, TextField& field, std::string& source, std::FILE* err,
-                      Language language) {
-    const std::string path = options.settings_path ? *options.settings_path : settings_file_name;
-    FileInfo info;
-    const std::string cannot_read = format_message(language, msg::cannot_read_settings, {quoted_name(path)});
-    if (options.settings_path && stat_utf8(path, &info) != 0) {
-        print_line(err, with_cause(cannot_read, errno));
-        return exit_usage;
-    }
-    if (load_settings(field, g_settings, path.c_str()) != 0) {
-        if (stat_utf8(path, &info) == 0) source = path;
-        return exit_success;
-    }
-    // The loader says only that the file is there and cannot be read; find
-    // out why for the message.
-    std::string line = cannot_read;
-    if (stat_utf8(path, &info) != 0) {
-        line = with_cause(std::move(line), errno);
-    } else if (S_ISDIR(info.st_mode)) {
-        line = with_cause(std::move(line), EISDIR);
-    } else if (!S_ISREG(info.st_mode)) {
-        line += ": " + format_message(language, msg::not_regular_file);
-    }
-    print_line(err, line);
-    return exit_usage;
-}
-
 #if KURVANE_CLI_THREADS
 // How many files are converted at once. The plain format spreads one file
 // over every thread -j allows, so its files go one after another; the other
@@ -216,6 +134,8 @@ std::vector<ExtractStatus> extract_jobs(const std::vector<FileJob>& jobs, const 
     return results;
 }
 
+}  // namespace
+
 // Where the text of `input` goes: "" for standard output, else a path.
 // False when the input's name is too long for an output name.
 bool output_for(const Options& options, const std::string& input, std::string& output) {
@@ -242,6 +162,8 @@ bool output_for(const Options& options, const std::string& input, std::string& o
     }
     return true;
 }
+
+namespace {
 
 // The size of a regular file; none for standard input, a pipe or a device,
 // whose length is known only at its end.
@@ -285,6 +207,8 @@ std::string input_read_into_output(const Options& options, std::span<const FileJ
     return {};
 }
 
+}  // namespace
+
 // The first job whose input or output is the file --save-settings names, as
 // the usage error that refuses them: saving would replace the input, or the
 // text would replace the settings. Empty when there is none.
@@ -305,16 +229,6 @@ std::string settings_onto_job(const std::string& settings_path, std::span<const 
         if (onto_output) return format_message(language, msg::settings_onto_output, {settings_name, quoted_name(job.input)});
     }
     return {};
-}
-
-// Saves the settings where --save-settings says; false after a message.
-bool save_cli_settings(const Options& options, const TextField& extension, std::FILE* err, Language language) {
-    errno = 0;
-    if (save_settings(extension, g_settings, options.save_settings_path->c_str()) != 0) return true;
-    print_line(err, with_cause(format_message(language, msg::cannot_save_settings,
-                                              {quoted_name(*options.save_settings_path)}),
-                               errno));
-    return false;
 }
 
 int extract_named_files(const Options& options, const TextField& extension, std::FILE* in, std::FILE* out,
@@ -412,237 +326,6 @@ int extract_named_files(const Options& options, const TextField& extension, std:
         status = exit_failure;
     }
     return status;
-}
-
-// The views the dialog logic runs over on a terminal.
-class VectorFileList : public FileListView {
-public:
-    int count() const override { return static_cast<int>(names_.size()); }
-    void insert_at(int index, std::string_view name) override {
-        names_.insert(names_.begin() + index, std::string(name));
-    }
-    void delete_at(int index) override { names_.erase(names_.begin() + index); }
-    std::string text_at(int index) const override { return names_[static_cast<std::size_t>(index)]; }
-    int selection() const override { return -1; }
-
-private:
-    std::vector<std::string> names_;
-};
-
-// Follows the walk, to name on the terminal each entry it passed over
-// because an earlier one wrote its output: each entry started that was
-// neither extracted nor its own output.
-class WalkRecord : public WalkObserver {
-public:
-    void file_started(int, int, std::string_view name) override {
-        names_.emplace_back(name);
-        extracted_.push_back(false);
-    }
-    bool stop_requested() override { return false; }
-    // Called by the extraction of the entry last started.
-    void extracting() {
-        if (!extracted_.empty()) extracted_.back() = true;
-    }
-    std::vector<std::string> passed_over() const {
-        std::vector<std::string> lines;
-        for (std::size_t i = 0; i < names_.size(); ++i) {
-            std::string output;
-            if (extracted_[i] || is_own_output(names_[i]) || !output_name_for(names_[i], output)) continue;
-            lines.push_back(quoted_name(names_[i]) + " → " + quoted_name(output));
-        }
-        return lines;
-    }
-
-private:
-    std::vector<std::string> names_;
-    std::vector<bool> extracted_;
-};
-
-// Prints the walk's messages, each on one line of its own, in the message
-// language: the dialog's texts under Japanese, their English otherwise. The
-// not-found message begins with the search pattern, which holds the user's
-// bytes as typed (the names of the file system): that part is printed as it
-// is, quoted if need be, and only the rest is converted. The report of
-// entries passed over gives one line to each of them, all of them (a
-// message box shows only the first few).
-class TerminalMessages : public MessageView {
-public:
-    TerminalMessages(const PosixFileSearch& search, const WalkRecord& walk, ProgressLine& progress, std::FILE* err,
-                     Language language)
-        : search_(search), walk_(walk), progress_(progress), err_(err), language_(language) {}
-    void show(std::string_view text, std::string_view) override {
-        progress_.finish();
-        static constexpr const Message* fixed[] = {&msg::walk_no_extension, &msg::walk_txt_refused,
-                                                   &msg::walk_nothing_to_extract, &msg::walk_done};
-        for (const Message* message : fixed) {
-            if (text == message->japanese) return print_line(err_, format_message(language_, *message));
-        }
-        if (text.starts_with(text::clash_intro)) {
-            print_line(err_, format_message(language_, msg::walk_passed_over));
-            for (const std::string& line : walk_.passed_over()) print_line(err_, utf8_to_terminal(line));
-            return;
-        }
-        const std::string& pattern = search_.last_pattern();
-        if (!pattern.empty() && text.starts_with(pattern)) {
-            return print_line(err_, format_message(language_, msg::walk_not_found, {quoted_name(pattern)}));
-        }
-        // A text this table does not know yet: shown as the dialog has it.
-        print_line(err_, quoted_name(utf8_to_terminal(text)));
-    }
-
-private:
-    const PosixFileSearch& search_;
-    const WalkRecord& walk_;
-    ProgressLine& progress_;
-    std::FILE* err_;
-    Language language_;
-};
-
-// The file list, as the jobs --save-settings must not touch.
-std::vector<FileJob> listed_jobs(const Options& options, const FileListView& list) {
-    std::vector<FileJob> jobs;
-    for (int i = 0; i < list.count(); ++i) {
-        FileJob job{list.text_at(i), {}};
-        if (output_for(options, job.input, job.output)) jobs.push_back(std::move(job));
-    }
-    return jobs;
-}
-
-int search_and_extract(const Options& options, const TextField& extension, std::FILE* err, Language language) {
-    VectorFileList list;
-    TextField field(*options.extension);
-    PosixFileSearch search;
-    ProgressLine progress(err, !options.quiet && is_terminal(err), 0, language);
-    WalkRecord walk;
-    TerminalMessages messages(search, walk, progress, err, language);
-    bool failed = false;
-    auto extract = [&](const char* name) -> int {
-        walk.extracting();
-        ExtractStatus status;
-        std::string output;
-        std::error_code ec;
-        const auto type = std::filesystem::status(detail::path_from_utf8(name), ec).type();
-        if (!output_for(options, name, output)) {
-            status.error = ExtractError::name_too_long;
-        } else if (!ec && type != std::filesystem::file_type::regular) {
-            // A FIFO or a device that matches the pattern would block the
-            // walk; the dialog reads only regular files too.
-            status.error = ExtractError::not_regular;
-        } else {
-            ExtractOptions how{options.format, progress.for_input()};
-            if (options.print_file_name) how.format.file_name = name;
-            how.jobs = options.jobs;
-            status = extract_to_path(name, output.c_str(), g_settings, how);
-        }
-        if (status.ok()) return 1;
-        // A listed directory, FIFO or device, "." and "..", and a name that is
-        // its own output (a.txt listed by a wildcard) are passed over as the
-        // dialog does.
-        if (status.error == ExtractError::not_regular || status.error == ExtractError::output_is_input) {
-            return 0;
-        }
-        progress.finish();
-        print_line(err, failure_line(name, output, status, language));
-        failed = true;
-        return 0;
-    };
-    MainDialogViews views{list, field, messages, search, extract};
-    const bool searched = search_files(views) != 0;
-    // The settings are saved whatever the search found, once it is known
-    // that no listed file is the one they are saved to, and no output is.
-    if (options.save_settings_path) {
-        const std::vector<FileJob> jobs = listed_jobs(options, list);
-        if (const std::string clash = settings_onto_job(*options.save_settings_path, jobs, stdin, stdout, language);
-            !clash.empty()) {
-            print_line(err, clash);
-            return exit_usage;
-        }
-        if (!save_cli_settings(options, extension, err, language)) return exit_failure;
-    }
-    // A refused extension or an empty result ends the command here: there is
-    // nothing to extract, and the refusal has been printed.
-    if (!searched || list.count() == 0) return exit_failure;
-    // A name passed over because an earlier one wrote its output counts as
-    // a file not extracted.
-    int passed_over = 0;
-    if (extract_all_files(views, &passed_over, &walk) == 0) return exit_failure;
-    return failed || passed_over > 0 ? exit_failure : exit_success;
-}
-
-void append_setting(std::string& text, std::string_view name, std::string_view value) {
-    text += name;
-    text += '=';
-    text += value;
-    text += '\n';
-}
-
-}  // namespace
-
-std::string settings_text(const ExtractionSettings& settings, std::string_view extension,
-                          std::string_view source) {
-    std::string text;
-    append_setting(text, "settings-file", source.empty() ? "(defaults)" : source);
-    append_setting(text, "extension", utf8_to_terminal(extension));
-    append_setting(text, "min-length", std::to_string(settings.min_length));
-    append_setting(text, "xor", std::to_string(settings.xor_value));
-    std::string classes;
-    for (const CharacterClass& c : character_classes) {
-        if (settings.*c.flag == 0) continue;
-        if (!classes.empty()) classes += ',';
-        classes += c.name;
-    }
-    append_setting(text, "classes", classes.empty() ? "none" : classes);
-    append_setting(text, "newline", settings.auto_newline != 0 ? "yes" : "no");
-    for (const auto& pair : settings.excluded_pairs) {
-        if (pair[0] == 0) continue;
-        char hex[16];
-        std::snprintf(hex, sizeof hex, "0x%02X%02X ", pair[0], pair[1]);
-        append_setting(text, "exclude",
-                       hex + utf8_to_terminal(detail::cp932_to_utf8({reinterpret_cast<const char*>(pair), 2})));
-    }
-    for (const auto& entry : settings.exempt_strings) {
-        const auto* bytes = reinterpret_cast<const char*>(entry);
-        const std::size_t length = std::find(bytes, bytes + exempt_string_width, '\0') - bytes;
-        if (length > 0) append_setting(text, "keep", utf8_to_terminal(detail::cp932_to_utf8({bytes, length})));
-    }
-    return text;
-}
-
-std::string failure_line(std::string_view input, std::string_view output, const ExtractStatus& status,
-                         Language language) {
-    const bool output_failed =
-        status.error == ExtractError::create_output || status.error == ExtractError::write_output;
-    std::string line = quoted_name(output_failed ? output : input);
-    line += ": ";
-    line += describe_error(language, status.error);
-    return with_cause(std::move(line), status.sys_errno);
-}
-
-int run(const Options& options, std::FILE* out, std::FILE* err, Language language, std::FILE* in) {
-    switch (options.action) {
-    case Action::usage_error:
-        print_line(err, options.error);
-        write_terminal(err, format_message(language, msg::try_help, {program_name}) + "\n");
-        return exit_usage;
-    case Action::help:
-        return print_text(usage_text(language), out, err, language);
-    case Action::version:
-        return print_text("kurvane " KURVANE_VERSION_TEXT "\n", out, err, language);
-    case Action::extract_files:
-    case Action::search_ext:
-        break;
-    }
-    TextField extension;
-    std::string source;
-    if (!options.changes.defaults) {
-        if (const int status = load_cli_settings(options, extension, source, err, language); status != exit_success) {
-            return status;
-        }
-    }
-    apply_changes(options.changes, g_settings);
-    if (options.show_settings) return print_text(settings_text(g_settings, extension.text(), source), out, err, language);
-    if (options.action == Action::search_ext) return search_and_extract(options, extension, err, language);
-    return extract_named_files(options, extension, in, out, err, language);
 }
 
 std::string clashing_outputs(std::span<const FileJob> jobs, Language language) {
