@@ -43,8 +43,10 @@ static_assert(max_workers <= tracked_temporary_files);
 
 #ifndef _WIN32
 
-// A path's file, or where it would be created: the identity of the file when
-// it exists, else that of its directory and its name.
+// A path's file, and where it is or would be created: the identity of the
+// file when it exists, and that of its directory with its name. The clash
+// checks and the scheduling both tell files apart by it, so that a file
+// reached two ways is one file to both.
 struct Place {
     std::optional<os::FileIdentity> file;
     std::optional<os::FileIdentity> directory;
@@ -52,18 +54,41 @@ struct Place {
     std::string path;
 
     explicit Place(const std::string& p) : file(os::identity_of(p)), path(p) {
-        if (file) return;
         const std::size_t slash = p.rfind('/');
         directory = os::identity_of(slash == std::string::npos ? "." : p.substr(0, slash + 1));
         name = p.substr(slash == std::string::npos ? 0 : slash + 1);
     }
 
+    // One file for certain: one existing file, or one name in one directory.
     bool same_as(const Place& other) const {
         if (file || other.file) return file && other.file && file->same_file(*other.file);
         if (directory && other.directory) return directory->same_file(*other.directory) && name == other.name;
         return path == other.path;
     }
+
+    // One file, or names in one directory that differ only in ASCII case,
+    // which some file systems take for one name.
+    bool may_be_same_as(const Place& other) const {
+        return same_as(other) || (directory && other.directory && directory->same_file(*other.directory) &&
+                                  ascii_folded(name) == ascii_folded(other.name));
+    }
+
+private:
+    static std::string ascii_folded(std::string text) {
+        for (char& c : text) {
+            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        }
+        return text;
+    }
 };
+
+// True when `path` is a symbolic link, or cannot be examined for another
+// reason than that it does not exist: an output there may lead anywhere.
+bool may_lead_elsewhere(const std::string& path) {
+    struct stat info;
+    if (lstat(path.c_str(), &info) == 0) return S_ISLNK(info.st_mode);
+    return errno != ENOENT;
+}
 
 #else
 
@@ -356,49 +381,19 @@ std::string clashing_outputs(std::span<const FileJob> jobs, Language language) {
 #ifndef _WIN32
 
 bool jobs_are_independent(std::span<const FileJob> jobs) {
-    struct Id {
-        dev_t dev;
-        ino_t ino;
-        bool operator==(const Id&) const = default;
-    };
-    struct OutputKey {
-        Id directory;
-        std::string folded_name;  // ASCII case folded: some file systems ignore case
-        bool operator==(const OutputKey&) const = default;
-    };
-    std::vector<Id> inputs, existing_outputs;
-    std::vector<OutputKey> outputs;
-    struct stat info;
+    std::vector<Place> inputs, outputs;
     for (const FileJob& job : jobs) {
-        if (stat(job.input.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
-        inputs.push_back({info.st_dev, info.st_ino});
-
-        if (lstat(job.output.c_str(), &info) == 0) {
-            if (S_ISLNK(info.st_mode)) return false;
-            existing_outputs.push_back({info.st_dev, info.st_ino});
-        } else if (errno != ENOENT) {
-            return false;
-        }
-        const std::size_t slash = job.output.rfind('/');
-        const std::string directory = slash == std::string::npos ? "." : job.output.substr(0, slash + 1);
-        if (stat(directory.c_str(), &info) != 0) return false;
-        std::string name = job.output.substr(slash == std::string::npos ? 0 : slash + 1);
-        for (char& c : name) {
-            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-        }
-        outputs.push_back({{info.st_dev, info.st_ino}, std::move(name)});
+        const Place& input = inputs.emplace_back(job.input);
+        if (!input.file || !input.file->regular || may_lead_elsewhere(job.output)) return false;
+        if (!outputs.emplace_back(job.output).directory) return false;
     }
     for (std::size_t i = 0; i < outputs.size(); ++i) {
         for (std::size_t k = i + 1; k < outputs.size(); ++k) {
-            if (outputs[i] == outputs[k]) return false;
+            if (outputs[i].may_be_same_as(outputs[k])) return false;
         }
-    }
-    for (std::size_t i = 0; i < existing_outputs.size(); ++i) {
-        for (std::size_t k = i + 1; k < existing_outputs.size(); ++k) {
-            if (existing_outputs[i] == existing_outputs[k]) return false;
-        }
-        for (const Id& input : inputs) {
-            if (existing_outputs[i] == input) return false;
+        if (!outputs[i].file) continue;
+        for (const Place& input : inputs) {
+            if (outputs[i].same_as(input)) return false;
         }
     }
     return true;

@@ -237,6 +237,26 @@ TEST_F(file_jobs, what_cannot_be_established_is_a_conflict) {
     EXPECT_FALSE(independent({{"a.dat", "a.txt"}, {"b.dat", "b.txt"}}));
 }
 
+TEST_F(file_jobs, jobs_that_clash_never_run_together) {
+    // One file reached two ways: through a linked directory, a hard link, a
+    // path that leaves and re-enters a directory.
+    ASSERT_EQ(symlink("sub", "linked"), 0) << std::strerror(errno);
+    std::ofstream("sub/old.txt") << "x";
+    ASSERT_EQ(link("sub/old.txt", "hard.txt"), 0) << std::strerror(errno);
+    const std::vector<FileJob> clashing[] = {
+        {{"a.dat", "sub/a.txt"}, {"b.dat", "linked/a.txt"}},
+        {{"a.dat", "linked/old.txt"}, {"b.dat", "hard.txt"}},
+        {{"a.dat", "linked/../b.txt"}, {"b.dat", "b.txt"}},
+        {{"a.dat", "x.txt"}, {"b.dat", "linked/../a.dat"}},
+    };
+    for (const std::vector<FileJob>& jobs : clashing) {
+        std::string names;
+        for (const FileJob& job : jobs) names += " " + job.input + "->" + job.output;
+        EXPECT_NE(clashing_outputs(jobs), "") << "jobs:" << names;
+        EXPECT_FALSE(independent(jobs)) << "jobs:" << names;
+    }
+}
+
 TEST_F(file_jobs, outputs_that_clash_are_named_with_both_inputs) {
     std::ofstream("old.txt") << "x";
     ASSERT_EQ(link("old.txt", "hard.txt"), 0) << std::strerror(errno);
