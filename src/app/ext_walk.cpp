@@ -134,10 +134,7 @@ int search_and_extract(const Options& options, const TextField& extension, std::
             // walk; the dialog reads only regular files too.
             status.error = ExtractError::not_regular;
         } else {
-            ExtractOptions how{options.format, progress.for_input()};
-            if (options.print_file_name) how.format.file_name = name;
-            how.jobs = options.jobs;
-            status = extract_to_path(name, output.c_str(), g_settings, how);
+            status = extract_to_path(name, output.c_str(), g_settings, extract_options_for(options, name, progress));
         }
         if (status.ok()) return 1;
         // A listed directory, FIFO or device, "." and "..", and a name that is

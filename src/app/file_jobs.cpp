@@ -188,6 +188,15 @@ bool output_for(const Options& options, const std::string& input, std::string& o
     return true;
 }
 
+ExtractOptions extract_options_for(const Options& options, const std::string& input, ProgressLine& progress) {
+    ExtractOptions how;
+    how.format = options.format;
+    if (options.print_file_name) how.format.file_name = input == standard_input_name ? standard_input_label : input;
+    how.progress = progress.for_input();
+    how.jobs = options.jobs;
+    return how;
+}
+
 namespace {
 
 // The size of a regular file; none for standard input, a pipe or a device,
@@ -293,15 +302,8 @@ int extract_named_files(const Options& options, const TextField& extension, std:
         total += size.value_or(0);
     }
     ProgressLine progress(err, !options.quiet && is_terminal(err), total_known ? total : 0, language);
-    std::vector<ExtractOptions> how(jobs.size());
-    for (std::size_t i = 0; i < jobs.size(); ++i) {
-        how[i].format = options.format;
-        if (options.print_file_name) {
-            how[i].format.file_name = jobs[i].input == standard_input_name ? standard_input_label : jobs[i].input;
-        }
-        how[i].progress = progress.for_input();
-        how[i].jobs = options.jobs;
-    }
+    std::vector<ExtractOptions> how;
+    for (const FileJob& job : jobs) how.push_back(extract_options_for(options, job.input, progress));
 
     std::vector<ExtractStatus> results(jobs.size());
     if (any_to_stream) {

@@ -14,6 +14,7 @@
 
 namespace kurvane::cli {
 
+class ProgressLine;
 class TextField;
 
 // The name -f gives standard input.
@@ -28,6 +29,11 @@ struct FileJob {
 // Where the text of `input` goes: "" for standard output, else a path.
 // False when the input's name is too long for an output name.
 bool output_for(const Options& options, const std::string& input, std::string& output);
+
+// How `input` is extracted as the options say: their format, -f naming
+// the input (standard input by its label), their -j, and a share of
+// `progress`.
+ExtractOptions extract_options_for(const Options& options, const std::string& input, ProgressLine& progress);
 
 // True when the jobs may run in any order and at the same time with the same
 // result as one after another: every input is an existing regular file, no
