@@ -1,6 +1,6 @@
 #include "app/ext_walk.h"
 
-#include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -12,6 +12,7 @@
 #include "app/progress_line.h"
 #include "app/terminal_text.h"
 #include "engine/file_names.h"
+#include "os/file_identity.h"
 #include "ui/main_dialog.h"
 
 namespace kurvane::cli {
@@ -125,11 +126,10 @@ int search_and_extract(const Options& options, const TextField& extension, std::
         walk.extracting();
         ExtractStatus status;
         std::string output;
-        std::error_code ec;
-        const auto type = std::filesystem::status(detail::path_from_utf8(name), ec).type();
+        const std::optional<os::FileIdentity> file = os::identity_of(name);
         if (!output_for(options, name, output)) {
             status.error = ExtractError::name_too_long;
-        } else if (!ec && type != std::filesystem::file_type::regular) {
+        } else if (file && !file->regular) {
             // A FIFO or a device that matches the pattern would block the
             // walk; the dialog reads only regular files too.
             status.error = ExtractError::not_regular;
