@@ -161,8 +161,6 @@ std::vector<ExtractStatus> extract_jobs(const std::vector<FileJob>& jobs, const 
 
 }  // namespace
 
-// Where the text of `input` goes: "" for standard output, else a path.
-// False when the input's name is too long for an output name.
 bool output_for(const Options& options, const std::string& input, std::string& output) {
     const bool to_path = options.output && *options.output != standard_output_name;
     if (input == standard_input_name || (options.output && !to_path)) {
@@ -243,9 +241,6 @@ std::string input_read_into_output(const Options& options, std::span<const FileJ
 
 }  // namespace
 
-// The first job whose input or output is the file --save-settings names, as
-// the usage error that refuses them: saving would replace the input, or the
-// text would replace the settings. Empty when there is none.
 std::string settings_onto_job(const std::string& settings_path, std::span<const FileJob> jobs, std::FILE* in,
                               std::FILE* out, Language language) {
     const std::optional<os::FileIdentity> saved = os::identity_of(settings_path);

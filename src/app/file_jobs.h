@@ -40,7 +40,8 @@ ExtractOptions extract_options_for(const Options& options, const std::string& in
 // two outputs are the same file (by directory identity and name, ASCII case
 // folded, or by the identity of an existing file), no output is an existing
 // input, and no output is a symbolic link. Anything it cannot establish
-// counts as a conflict. Always false where file identities are not known.
+// counts as a conflict. Always false on Windows, where a path that does
+// not exist yet is known only by its spelling.
 bool jobs_are_independent(std::span<const FileJob> jobs);
 
 // The first pair of jobs that must not run in one command, as the usage
