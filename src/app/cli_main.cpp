@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "app/cli_options.h"
-#include "app/cli_run.h"
+#include "app/cli_dispatch.h"
 #include "engine/file_names.h"
 #include "engine/file_replacement.h"
 #include "engine/text_encoding.h"

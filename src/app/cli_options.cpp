@@ -10,56 +10,14 @@
 
 #include <getopt.h>
 
+#include "app/setting_changes.h"
 #include "app/terminal_text.h"
 #include "engine/file_names.h"
 #include "engine/text_encoding.h"
 
 namespace kurvane::cli {
 
-const std::array<CharacterClass, class_count> character_classes{{
-    {"half-digit", &ExtractionSettings::half_digits},
-    {"half-upper", &ExtractionSettings::half_upper},
-    {"half-lower", &ExtractionSettings::half_lower},
-    {"half-kana", &ExtractionSettings::half_katakana},
-    {"half-symbol", &ExtractionSettings::half_symbols},
-    {"hiragana", &ExtractionSettings::full_hiragana},
-    {"katakana", &ExtractionSettings::full_katakana},
-    {"kanji", &ExtractionSettings::full_kanji},
-    {"full-digit", &ExtractionSettings::full_digits},
-    {"full-upper", &ExtractionSettings::full_upper},
-    {"full-lower", &ExtractionSettings::full_lower},
-    {"cyrillic", &ExtractionSettings::full_cyrillic},
-    {"greek", &ExtractionSettings::full_greek},
-    {"full-symbol", &ExtractionSettings::full_symbols},
-}};
-
 namespace {
-
-constexpr ClassSet half_classes = 0x1F;  // the first five
-constexpr ClassSet all_classes = (ClassSet{1} << class_count) - 1;
-constexpr ClassSet half_kana_class = 1u << 3;
-
-struct ClassGroup {
-    std::string_view name;
-    ClassSet classes;
-};
-constexpr ClassGroup class_groups[] = {
-    {"ascii", half_classes & ~half_kana_class},
-    {"half", half_classes},
-    {"full", all_classes & ~half_classes},
-    {"all", all_classes},
-    {"none", 0},
-};
-
-std::optional<ClassSet> class_named(std::string_view name) {
-    for (std::size_t i = 0; i < class_count; ++i) {
-        if (name == character_classes[i].name) return ClassSet{1} << i;
-    }
-    for (const ClassGroup& group : class_groups) {
-        if (name == group.name) return group.classes;
-    }
-    return std::nullopt;
-}
 
 enum class Key {
     help, version, output, output_dir, settings, ext, min_length, xor_value, classes, exclude, keep,
@@ -389,164 +347,8 @@ Options Parser::parse(std::span<const char* const> args) {
 
 }  // namespace
 
-ClassSet classes_of(const ExtractionSettings& settings) {
-    ClassSet set = 0;
-    for (std::size_t i = 0; i < class_count; ++i) {
-        if (settings.*character_classes[i].flag != 0) set |= ClassSet{1} << i;
-    }
-    return set;
-}
-
-void apply_changes(const SettingChanges& changes, ExtractionSettings& settings) {
-    if (changes.min_length) settings.min_length = *changes.min_length;
-    if (changes.xor_value) settings.xor_value = *changes.xor_value;
-    if (changes.newline) settings.auto_newline = *changes.newline ? 1 : 0;
-    ClassSet set = classes_of(settings);
-    for (const ClassStep& step : changes.class_steps) set = step.add ? set | step.classes : set & ~step.classes;
-    for (std::size_t i = 0; i < class_count; ++i) {
-        const bool on = (set >> i & 1) != 0;
-        std::int32_t& flag = settings.*character_classes[i].flag;
-        if ((flag != 0) != on) flag = on ? 1 : 0;
-    }
-    if (changes.excluded) {
-        std::memset(settings.excluded_pairs, 0, sizeof settings.excluded_pairs);
-        for (std::size_t k = 0; k < changes.excluded->size(); ++k) {
-            settings.excluded_pairs[k][0] = (*changes.excluded)[k][0];
-            settings.excluded_pairs[k][1] = (*changes.excluded)[k][1];
-        }
-    }
-    if (changes.kept) {
-        std::memset(settings.exempt_strings, 0, sizeof settings.exempt_strings);
-        for (std::size_t k = 0; k < changes.kept->size(); ++k) {
-            const std::string& text = (*changes.kept)[k];
-            std::memcpy(settings.exempt_strings[k], text.data(), text.size());
-        }
-    }
-}
-
 Options parse_options(std::span<const char* const> args, Language language) {
     return Parser(language).parse(args);
-}
-
-std::string usage_text(Language language) {
-    if (language == Language::japanese) {
-        return utf8_to_terminal(
-            "使い方: kurvane [オプション]... [FILE]...\n"
-            "  または: kurvane -e EXT [オプション]...\n"
-            "各 FILE から Shift-JIS（コードページ 932）の文字列を抜き出し、その横の\n"
-            "テキストファイルに書き出します。名前は最初の '.' までに \".txt\" を付けたもの\n"
-            "です（dir/a.b.dat なら dir/a.txt）。ファイルが自分自身の出力になることは\n"
-            "ありません。FILE が - のとき、または FILE がないときは標準入力を読んで\n"
-            "標準出力に書きます。\n"
-            "\n"
-            "出力先:\n"
-            "  -o, --output=PATH      PATH に書き出す（'-' は標準出力）。'-' 以外は FILE が\n"
-            "                         1 つのときだけ。'-' なら複数の FILE を順に書く\n"
-            "  -d, --output-dir=DIR   いつもの名前で DIR の中に書き出す\n"
-            "  -e, --ext=EXT          作業ディレクトリの *.EXT に一致するファイルをすべて\n"
-            "                         抜き出す（ワイルドカード * と ?、大文字小文字は無視）\n"
-            "  -q, --quiet            進み具合を表示しない\n"
-            "  -j, --jobs=N           1 つのファイルを N 個までのスレッドで読む（既定は\n"
-            "                         CPU コアの数、1 なら 1 スレッド）\n"
-            "\n"
-            "設定（設定ファイルの値より優先。既定値は設定ファイルがないときの値）:\n"
-            "  -s, --settings=PATH    setting.dat の代わりに PATH から設定を読む\n"
-            "      --defaults         設定ファイルを読まず、組み込みの既定値を使う\n"
-            "  -n, --min-length=N     N バイト以上の文字列だけを書く（N は 1 以上、既定は 1）\n"
-            "  -x, --xor=N            データを N（0～255、10進数か 0x の16進数）で XOR する\n"
-            "                         （既定は 0 で XOR しない）\n"
-            "  -c, --classes=LIST     文字として扱う文字種（カンマ区切り）。+NAME と -NAME は\n"
-            "                         設定ファイルの文字種に加える・から除く。名前:\n"
-            "                         half-digit half-upper half-lower half-kana half-symbol\n"
-            "                         hiragana katakana kanji full-digit full-upper full-lower\n"
-            "                         cyrillic greek full-symbol; まとめて: ascii（half-kana 以外\n"
-            "                         の半角）half full all none。既定は full\n"
-            "      --exclude=TEXT     取り除く全角文字 1 文字か 2 バイトの 0xHHHH（12 個まで）\n"
-            "      --keep=TEXT        短くても残す文字列（6 個まで、932 で 20 バイトまで）\n"
-            "                         --exclude と --keep は設定ファイルの一覧を置き換える\n"
-            "      --newline          文字列ごとに改行する（既定）\n"
-            "      --no-newline       文字列ごとには改行しない\n"
-            "      --show-settings    有効な設定を表示して終了する\n"
-            "      --save-settings=PATH  有効な設定を setting.dat の形式で PATH に保存する\n"
-            "                         （FILE がなければそこで終了）\n"
-            "\n"
-            "出力形式:\n"
-            "      --encoding=ENC     cp932（既定）または utf-8 で書く\n"
-            "      --eol=EOL          行末を crlf（既定）または lf にする\n"
-            "  -t, --radix=R          各行の前に入力中の位置を付ける（d 10進、o 8進、x 16進）\n"
-            "                         既定では付けない\n"
-            "  -f, --print-file-name  各行の前に入力ファイルの名前と ': ' を付ける\n"
-            "\n"
-            "  -h, --help             この使い方を表示して終了する\n"
-            "      --version          バージョンを表示して終了する\n"
-            "\n"
-            "-s も --defaults もなければ、作業ディレクトリに setting.dat があればそれを\n"
-            "読み、なければ組み込みの既定値を使います。設定ファイルに書くのは\n"
-            "--save-settings だけです。\n"
-            "\n"
-            "終了ステータス: すべて抜き出せたら 0、失敗があれば 1、使い方の誤り・\n"
-            "読めない設定ファイル・出力先の重なりは 2。\n");
-    }
-    return "Usage: kurvane [OPTION]... [FILE]...\n"
-           "  or:  kurvane -e EXT [OPTION]...\n"
-           "Write the Shift-JIS (code page 932) text found in each FILE to a text file\n"
-           "beside it: the file name up to its first '.', then \".txt\" (dir/a.b.dat\n"
-           "gives dir/a.txt). A file is never its own output. With FILE '-', or no\n"
-           "FILE, read standard input and write standard output.\n"
-           "\n"
-           "Where the text goes:\n"
-           "  -o, --output=PATH      write to PATH instead ('-' for standard output);\n"
-           "                         other than '-' only with exactly one FILE; with '-'\n"
-           "                         several FILEs are written in order\n"
-           "  -d, --output-dir=DIR   write the outputs into DIR under their usual names\n"
-           "  -e, --ext=EXT          extract every file of the working directory whose\n"
-           "                         name matches *.EXT (wildcards * and ?, case ignored)\n"
-           "  -q, --quiet            show no progress line\n"
-           "  -j, --jobs=N           scan each file on at most N threads (default: one\n"
-           "                         per core; 1 scans on one thread)\n"
-           "\n"
-           "Settings (these override the settings file; defaults are the built-in ones):\n"
-           "  -s, --settings=PATH    read the settings from PATH instead of setting.dat\n"
-           "      --defaults         read no settings file; start from the defaults\n"
-           "  -n, --min-length=N     write only runs of at least N bytes (N >= 1;\n"
-           "                         default 1)\n"
-           "  -x, --xor=N            XOR the data with N (0 to 255, decimal or 0x hex;\n"
-           "                         default 0, no XOR)\n"
-           "  -c, --classes=LIST     the character classes that count as text, comma\n"
-           "                         separated; +NAME and -NAME add to or remove from the\n"
-           "                         settings file's classes. Names: half-digit\n"
-           "                         half-upper half-lower half-kana half-symbol hiragana\n"
-           "                         katakana kanji full-digit full-upper full-lower\n"
-           "                         cyrillic greek full-symbol; groups: ascii (the\n"
-           "                         single-byte classes but half-kana) half full all none;\n"
-           "                         default full\n"
-           "      --exclude=TEXT     drop this double-byte character, or two bytes\n"
-           "                         written 0xHHHH, from the text (up to 12 times)\n"
-           "      --keep=TEXT        keep this string even in short runs (up to 6 times,\n"
-           "                         each at most 20 bytes in code page 932)\n"
-           "                         --exclude and --keep replace the settings file's lists\n"
-           "      --newline          end each run with a line break (the default)\n"
-           "      --no-newline       do not end each run with a line break\n"
-           "      --show-settings    print the settings in effect and exit\n"
-           "      --save-settings=PATH  save the settings in effect to PATH as a\n"
-           "                         setting.dat; exit there when no FILE is named\n"
-           "\n"
-           "Output format:\n"
-           "      --encoding=ENC     write cp932 (the default) or utf-8\n"
-           "      --eol=EOL          end lines with crlf (the default) or lf\n"
-           "  -t, --radix=R          start each line with its offset in the input:\n"
-           "                         d decimal, o octal, x hex (default: no offset)\n"
-           "  -f, --print-file-name  start each line with the input's name and ': '\n"
-           "\n"
-           "  -h, --help             display this help and exit\n"
-           "      --version          output version information and exit\n"
-           "\n"
-           "Without -s or --defaults, setting.dat in the working directory is read when\n"
-           "it exists; otherwise the built-in defaults apply. Only --save-settings\n"
-           "writes a settings file.\n"
-           "\n"
-           "Exit status: 0 when every file was extracted, 1 when any failed,\n"
-           "2 for a usage error, an unreadable settings file or clashing outputs.\n";
 }
 
 }  // namespace kurvane::cli

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "app/cli_messages.h"
+#include "app/setting_changes.h"
 #include "engine/extraction_settings.h"
 #include "engine/output_format.h"
 
@@ -29,41 +30,6 @@ enum class Action {
 
 inline constexpr const char* standard_output_name = "-";
 inline constexpr const char* standard_input_name = "-";
-
-// The character classes, in the order -c names them and --show-settings
-// lists them; bit i of a ClassSet is class i.
-using ClassSet = std::uint32_t;
-inline constexpr std::size_t class_count = 14;
-struct CharacterClass {
-    const char* name;
-    std::int32_t ExtractionSettings::*flag;
-};
-extern const std::array<CharacterClass, class_count> character_classes;
-
-// Turns classes on (add) or off in the set that came before.
-struct ClassStep {
-    bool add;
-    ClassSet classes;
-};
-
-// Setting changes given on the command line, applied over the settings file
-// (or over the defaults with --defaults). Texts are code page 932 bytes.
-struct SettingChanges {
-    bool defaults = false;
-    std::optional<std::uint32_t> min_length;
-    std::optional<std::uint32_t> xor_value;
-    std::vector<ClassStep> class_steps;
-    std::optional<bool> newline;
-    std::optional<std::vector<std::array<unsigned char, 2>>> excluded;  // replaces the table when given
-    std::optional<std::vector<std::string>> kept;                      // replaces the table when given
-};
-
-// Applies the changes to `settings`. A class flag is written only when its
-// state changes, so a file's other bits survive a load and save.
-void apply_changes(const SettingChanges& changes, ExtractionSettings& settings);
-
-// The set of classes a record has on (a non-zero flag).
-ClassSet classes_of(const ExtractionSettings& settings);
 
 struct Options {
     Action action = Action::extract_files;
@@ -90,7 +56,5 @@ struct Options {
 // one FILE, -o with -d. No FILE (without -e) means standard input.
 Options parse_options(std::span<const char* const> args, Language language = Language::english);
 
-// The text that --help prints, in the terminal's encoding.
-std::string usage_text(Language language = Language::english);
-
 }  // namespace kurvane::cli
+

@@ -1,0 +1,15 @@
+#include "app/file_status.h"
+
+#include "engine/file_names.h"
+
+namespace kurvane::cli {
+
+#ifdef _WIN32
+int stat_utf8(const std::string& path, FileInfo* info) {
+    return _wstat64(detail::path_from_utf8(path).c_str(), info);
+}
+#else
+int stat_utf8(const std::string& path, FileInfo* info) { return stat(path.c_str(), info); }
+#endif
+
+}  // namespace kurvane::cli
