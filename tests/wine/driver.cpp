@@ -1128,7 +1128,12 @@ void scenario_screens(const wchar_t* exe) {
     close_settings(settings, IDCANCEL);
 
     post_command(g_child.main, IDC_EXTRACT);
-    HWND box = wait_dialog(done_caption, timeout_ms, g_child.main);
+    // dir.dat is a folder: the report of the files not converted comes first.
+    HWND box = wait_dialog(report, timeout_ms, g_child.main);
+    hold_for_shot("report", box);
+    PostMessageW(box, WM_COMMAND, IDOK, 0);
+    wait_gone(box, "the report");
+    box = wait_dialog(done_caption, timeout_ms, g_child.main);
     hold_for_shot("message", box);
     PostMessageW(box, WM_COMMAND, IDOK, 0);
     wait_gone(box, "the message box");
