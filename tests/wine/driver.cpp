@@ -927,6 +927,8 @@ void enter_in_extension() {
 void scenario_folder(const wchar_t* exe) {
     const std::wstring data = full_path(L"..\\data");
     start(exe, {L"..\\data", L"..\\data\\extra.bin", L"..\\other\\o.dat"});
+    // The arguments are taken once the dialog shows.
+    wait_until(timeout_ms, [&] { return list_entries(main_list()).size() == 2; });
     expect_wide("the folder shown", item_text(g_child.main, IDC_FOLDER), data);
     expect_exact_list({L"extra.bin", full_path(L"..\\other\\o.dat")});
     command_expect_box(g_child.main, IDC_EXTRACT, extract_done, done_caption);

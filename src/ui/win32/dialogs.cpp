@@ -30,6 +30,10 @@ namespace {
 constexpr UINT walk_file_message = WM_APP + 1;      // wparam: entry index, lparam: entry count
 constexpr UINT walk_progress_message = WM_APP + 2;  // wparam: steps of the current file read
 constexpr UINT walk_done_message = WM_APP + 3;      // the walk has ended; its thread is ending
+// Posted at initialisation: the command line's files and folders are taken
+// once the dialog shows, so that a message of the search they start has a
+// window to stand over.
+constexpr UINT take_arguments_message = WM_APP + 4;
 
 // The progress bar's range: a step is a thousandth of the current file.
 constexpr int progress_steps = 1000;
@@ -572,13 +576,16 @@ INT_PTR CALLBACK main_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPAR
         dress_window(dialog);
         DialogFolder(dialog, *state).set_folder(dropped_path(L".").path);
         DragAcceptFiles(dialog, TRUE);
-        if (!state->arguments.empty()) {
+        if (!state->arguments.empty()) PostMessageW(dialog, take_arguments_message, 0, 0);
+        return TRUE;  // focus goes to the first tab stop, the file list
+    }
+    case take_arguments_message:
+        if (state != nullptr && !state->walk) {
             MainDialogControls controls(dialog, *state);
             MainDialogViews views = controls.views();
             take_dropped(views, state->arguments);
         }
-        return TRUE;  // focus goes to the first tab stop, the file list
-    }
+        return TRUE;
     case WM_DROPFILES:
         // Taken when the commands are on; during a walk the list is fixed.
         if (state != nullptr && !state->walk) take_drop(dialog, *state, reinterpret_cast<HDROP>(wparam));
