@@ -838,9 +838,12 @@ void scenario_walk(const wchar_t* exe) {
     WalkSeen second;
     invalidated = false;
     // Closed well inside big.bin, so that the close cannot come after it.
+    // The bar shows where the walk was when the dialog last caught up, and a
+    // loaded machine lets the walk run ahead of it: the close goes in the
+    // first half, leaving over a hundred MiB between it and the file's end.
     if (!wait_until(timeout_ms, [&] {
             return look_at_walk(second, invalidated) && second.count == L"1 / 2" &&
-                   second.position > 0 && second.position < progress_steps * 8 / 10;
+                   second.position > 0 && second.position < progress_steps / 2;
         }))
         fail("the second walk was never seen within big.bin");
     PostMessageW(g_child.main, WM_SYSCOMMAND, SC_CLOSE, 0);
