@@ -3,7 +3,10 @@
 # in a directory of your choice: the files it lists, setting.dat and the .txt
 # outputs are that directory's. Builds the program first when needed.
 #
-#   bash scripts/run-dialogs.sh [directory]    (default: the current directory)
+#   bash scripts/run-dialogs.sh [directory [file or folder]...]
+#
+# The directory defaults to the current one. Files and folders after it are
+# handed to the program as its arguments, as a drop on its icon does.
 #
 # The Wine prefix (Japanese fonts, code page 932) is made once and kept in
 # build/wine-prefix, or in KURVANE_WINEPREFIX. KURVANE_WINE_LOCALE=en_US.UTF-8
@@ -12,6 +15,13 @@
 # MinGW build directory (default build/mingw).
 set -euo pipefail
 dir=${1:-.}
+[ $# -gt 0 ] && shift
+# Windows paths (drive Z: is the root) of the arguments, resolved here.
+arguments=()
+for given in "$@"; do
+  full=$(realpath -- "$given")
+  arguments+=("Z:${full//\//\\}")
+done
 if [ ! -d "$dir" ]; then
   echo "kurvane: $dir is not a directory" >&2
   exit 1
@@ -47,4 +57,4 @@ else
 fi
 
 cd "$dir"
-exec wine "$build/src/app/kurvane.exe"
+exec wine "$build/src/app/kurvane.exe" "${arguments[@]}"

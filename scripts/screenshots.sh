@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # PNG pictures of kurvane.exe's windows as Wine draws them with the Japanese
-# fonts: the main dialog with a file list, the settings dialog and the
-# completion message, once on a Japanese system (ja_JP.UTF-8, code page 932)
+# fonts: the main dialog with a file list, the settings dialog, the report
+# of the files not converted and the completion message, once on a Japanese system (ja_JP.UTF-8, code page 932)
 # and once on an English one with the Japanese fonts (en_US.UTF-8, code page
 # 1252), each in a prefix of its own. The test driver opens each window and
 # holds it while ImageMagick's import takes the picture from a private Xvfb
@@ -9,7 +9,7 @@
 #
 #   bash scripts/screenshots.sh [output directory]   (default build/screenshots)
 #
-# Writes <output directory>/<locale>/{main,settings,message}.png.
+# Writes <output directory>/<locale>/{main,settings,report,message}.png.
 # KURVANE_MINGW_BUILD selects the MinGW build directory (default build/mingw).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -43,6 +43,7 @@ printf '\x8a\xbf\x8e\x9a' >"$files/b.dat"
 printf '\x82\xa0' >"$files/テスト.dat"
 printf '\x82\xa0' >"$files/台本.dat"
 printf '\x82\xa0' >"$files/café.dat"
+mkdir -p "$files/dir.dat"
 
 # Takes the pictures the driver asks for into directory $1.
 take_shots() {

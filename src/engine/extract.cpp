@@ -280,15 +280,19 @@ ExtractStatus extract_stream(std::FILE* input, std::FILE* output, const Extracti
 int extract_file(const char* name) { return extract_file(name, {}); }
 
 int extract_file(const char* name, const std::function<void(std::uint64_t bytes_read)>& progress) {
+    ExtractOptions options;
+    options.progress = progress;
+    return extract_beside(name, options).ok() ? 1 : 0;
+}
+
+ExtractStatus extract_beside(const char* path, const ExtractOptions& options) {
     std::string output;
-    if (!output_name_for(name, output)) return 0;
+    if (!output_path_for(path, output)) return failure(ExtractError::name_too_long);
     // The dialog converts the files of a directory listing: a FIFO or a
     // device that happens to match the pattern would block it, so only
     // regular files are read here.
-    if (exists_but_not_regular(name)) return 0;
-    ExtractOptions options;
-    options.progress = progress;
-    return extract_to_path(name, output.c_str(), g_settings, options).ok() ? 1 : 0;
+    if (exists_but_not_regular(path)) return failure(ExtractError::not_regular);
+    return extract_to_path(path, output.c_str(), g_settings, options);
 }
 
 }  // namespace kurvane

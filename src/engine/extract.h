@@ -84,6 +84,11 @@ int extract_file(const char* name);
 // The same, telling `progress` the input bytes read so far now and then.
 int extract_file(const char* name, const std::function<void(std::uint64_t bytes_read)>& progress);
 
+// The dialog's operation with its cause: extracts the UTF-8 `path` (a bare
+// name or a path) beside itself under g_settings, as `options` says. Only a
+// regular file is read; anything else gives not_regular.
+ExtractStatus extract_beside(const char* path, const ExtractOptions& options = {});
+
 // The exempt-string rule for a run shorter than min_length: when one of the
 // exempt strings (lowest index first) occurs in run[0..length), the run
 // becomes exactly that string, length is updated, and 1 is returned;

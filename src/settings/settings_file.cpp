@@ -25,6 +25,13 @@ constexpr std::size_t scalar_count = 3;
 // The longest prefix of a file the loader can use: 255 bytes of text, the
 // terminator and the settings. Anything after it is never looked at.
 constexpr std::size_t file_max = settings_text_buffer + settings_layout_size;
+// With the block after the layout.
+constexpr std::size_t file_read_max = file_max + settings_block_max;
+constexpr std::size_t signature_size = sizeof(settings_block_signature) - 1;
+static_assert(signature_size == 4);
+
+// The block's record tags (see settings_file.h).
+constexpr std::uint16_t tag_output_encoding = 1;
 
 static_assert((scalar_count + flag_count) * word_size + sizeof(ExtractionSettings::excluded_pairs) +
                       sizeof(ExtractionSettings::exempt_strings) ==
@@ -101,6 +108,58 @@ std::string stored_extension(std::string_view utf8) {
     return out;
 }
 
+namespace {
+
+void put_le(std::vector<unsigned char>& out, std::uint32_t value, std::size_t bytes) {
+    for (std::size_t i = 0; i < bytes; ++i) out.push_back(static_cast<unsigned char>((value >> (8 * i)) & 0xFFu));
+}
+
+std::uint32_t get_le(std::span<const unsigned char> bytes) {
+    std::uint32_t value = 0;
+    for (std::size_t i = bytes.size(); i-- > 0;) value = (value << 8) | bytes[i];
+    return value;
+}
+
+}  // namespace
+
+std::vector<unsigned char> encode_settings(std::string_view extension, const ExtractionSettings& settings,
+                                           const ExtendedSettings& extended) {
+    std::vector<unsigned char> out = encode_settings(extension, settings);
+    if (extended == ExtendedSettings{}) return out;
+    out.insert(out.end(), settings_block_signature, settings_block_signature + signature_size);
+    put_le(out, tag_output_encoding, 2);
+    put_le(out, 4, 2);
+    put_le(out, extended.output_encoding == TextEncoding::utf8 ? 1u : 0u, 4);
+    return out;
+}
+
+namespace {
+
+// The block's records from `block`, which starts after the last class flag.
+// Anything that is not a block of this shape leaves the defaults.
+ExtendedSettings decode_block(std::span<const unsigned char> block) {
+    ExtendedSettings extended;
+    if (block.size() < signature_size ||
+        !std::equal(block.begin(), block.begin() + signature_size, settings_block_signature))
+        return extended;
+    std::size_t pos = signature_size;
+    while (block.size() - pos >= 4) {
+        const auto tag = static_cast<std::uint16_t>(get_le(block.subspan(pos, 2)));
+        const std::size_t size = get_le(block.subspan(pos + 2, 2));
+        pos += 4;
+        if (tag == 0 || size > block.size() - pos) break;  // no record, or one cut short
+        const auto value = block.subspan(pos, size);
+        pos += size;
+        if (tag == tag_output_encoding && size == 4) {
+            const std::uint32_t encoding = get_le(value);
+            if (encoding == 1) extended.output_encoding = TextEncoding::utf8;
+        }
+    }
+    return extended;
+}
+
+}  // namespace
+
 std::vector<unsigned char> encode_settings(std::string_view extension,
                                            const ExtractionSettings& settings) {
     const std::string stored = stored_extension(extension);
@@ -176,7 +235,26 @@ void decode_settings(std::span<const unsigned char> bytes, std::string& extensio
         });
 }
 
+void decode_settings(std::span<const unsigned char> bytes, std::string& extension,
+                     ExtractionSettings& settings, ExtendedSettings& extended) {
+    decode_settings(bytes, extension, settings);
+    // The layout ends where the loader's text rule puts it: after the text
+    // and its terminator, or at byte 256 when no zero came first.
+    const auto window = bytes.first(std::min(bytes.size(), settings_text_buffer));
+    const auto zero = std::find(window.begin(), window.end(), static_cast<unsigned char>(0));
+    const std::size_t text_end = zero != window.end() ? static_cast<std::size_t>(zero - window.begin()) + 1
+                                                      : settings_text_buffer;
+    const std::size_t layout_end = text_end + settings_layout_size;
+    extended = layout_end < bytes.size() ? decode_block(bytes.subspan(layout_end)) : ExtendedSettings{};
+}
+
 int load_settings(ExtensionField& field, ExtractionSettings& settings, const char* path) {
+    ExtendedSettings ignored;
+    return load_settings(field, settings, ignored, path);
+}
+
+int load_settings(ExtensionField& field, ExtractionSettings& settings, ExtendedSettings& extended,
+                  const char* path) {
     field.set_text({});
 
     // "Exists" means the name is there at all, a dangling link included; only
@@ -193,13 +271,13 @@ int load_settings(ExtensionField& field, ExtractionSettings& settings, const cha
     if (!file) return 0;
     // The whole usable prefix is read before anything is applied, so a read
     // error leaves the record as it was.
-    std::array<unsigned char, file_max> buffer;
+    std::array<unsigned char, file_read_max> buffer;
     const std::size_t size = std::fread(buffer.data(), 1, buffer.size(), file.get());
     if (std::ferror(file.get()) != 0) return 0;
     file.close();
 
     std::string text;
-    decode_settings(std::span(buffer).first(size), text, settings);
+    decode_settings(std::span(buffer).first(size), text, settings, extended);
     field.set_text(text);
     return 1;
 }
@@ -209,7 +287,12 @@ int load_settings(ExtensionField& field, ExtractionSettings& settings, const cha
 // followed and kept; a device or a FIFO is written in place, never replaced
 // by a file.
 int save_settings(const ExtensionField& field, const ExtractionSettings& settings, const char* path) {
-    const std::vector<unsigned char> bytes = encode_settings(field.text(), settings);
+    return save_settings(field, settings, ExtendedSettings{}, path);
+}
+
+int save_settings(const ExtensionField& field, const ExtractionSettings& settings,
+                  const ExtendedSettings& extended, const char* path) {
+    const std::vector<unsigned char> bytes = encode_settings(field.text(), settings, extended);
     OutputFile file;
     if (const int error = file.open(path); error != 0) {
         errno = error;

@@ -9,12 +9,39 @@
 #include <vector>
 
 #include "engine/extraction_settings.h"
+#include "engine/output_format.h"
 
 namespace kurvane {
 
 inline constexpr const char* settings_file_name = "setting.dat";
 inline constexpr std::size_t settings_text_buffer = 256;  // text + terminator
 inline constexpr std::size_t settings_layout_size = 230;  // bytes after the terminator
+
+// The options stored after the settings layout, in a block that versions
+// reading only the layout never look at. A file without the block gives
+// these defaults; the block is written only when an option differs from its
+// default, so that a file of someone who never changes them stays byte for
+// byte what every version writes.
+//
+// Block layout, right after the last class flag:
+//   4 bytes  the signature "KVX1"
+//   records, to the end of the file, each:
+//     2 bytes  tag (little-endian), never 0
+//     2 bytes  size of the value in bytes (little-endian)
+//     size     the value
+// A reader skips a record whose tag it does not know, and takes the default
+// for a record that is cut short or holds a value it does not know, so a
+// later version can add records (or widen one) without breaking this one.
+// Records of this version:
+//   tag 1, 4 bytes: output encoding, 0 code page 932, 1 UTF-8 (no BOM)
+struct ExtendedSettings {
+    TextEncoding output_encoding = TextEncoding::cp932;
+    bool operator==(const ExtendedSettings&) const = default;
+};
+
+inline constexpr char settings_block_signature[] = "KVX1";
+// The most of a block the loader reads; records beyond it are not looked at.
+inline constexpr std::size_t settings_block_max = 1024;
 
 // The extension field of the main dialog, as the settings store sees it:
 // UTF-8 text in and out (the file itself stores code page 932 bytes). The
@@ -33,12 +60,19 @@ public:
 // the stored text as UTF-8 (a byte that starts no character as U+FFFD).
 std::vector<unsigned char> encode_settings(std::string_view extension,
                                            const ExtractionSettings& settings);
+// The same, followed by the block of `extended` when it is not the defaults.
+std::vector<unsigned char> encode_settings(std::string_view extension, const ExtractionSettings& settings,
+                                           const ExtendedSettings& extended);
 
 // Decodes a whole file's bytes over `settings` and `extension` as the loader
 // does, including short files: fields not reached keep their previous value
 // (tables not reached become zero). Never reads outside `bytes`.
 void decode_settings(std::span<const unsigned char> bytes, std::string& extension,
                      ExtractionSettings& settings);
+// The same, and `extended` from the block after the layout: the defaults
+// when there is none.
+void decode_settings(std::span<const unsigned char> bytes, std::string& extension,
+                     ExtractionSettings& settings, ExtendedSettings& extended);
 
 // Paths are UTF-8.
 // Loads `path` into `settings` and the field: 1 when there is no such file or
@@ -47,6 +81,10 @@ void decode_settings(std::span<const unsigned char> bytes, std::string& extensio
 // and holds the stored text after a successful load.
 int load_settings(ExtensionField& field, ExtractionSettings& settings,
                   const char* path = settings_file_name);
+// The same with the block after the layout; `extended` is left as it was
+// when the load fails.
+int load_settings(ExtensionField& field, ExtractionSettings& settings, ExtendedSettings& extended,
+                  const char* path = settings_file_name);
 
 // Saves the field's text and `settings` to `path`, written as an extraction
 // output is (see OutputFile): a regular file is replaced only once the new
@@ -54,5 +92,8 @@ int load_settings(ExtensionField& field, ExtractionSettings& settings,
 // on success, 0 otherwise with errno set to the cause.
 int save_settings(const ExtensionField& field, const ExtractionSettings& settings,
                   const char* path = settings_file_name);
+// The same with the block of `extended` (see encode_settings).
+int save_settings(const ExtensionField& field, const ExtractionSettings& settings,
+                  const ExtendedSettings& extended, const char* path = settings_file_name);
 
 }  // namespace kurvane

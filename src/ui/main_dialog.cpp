@@ -1,6 +1,7 @@
 #include "ui/main_dialog.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstddef>
 #include <cstdio>
 #include <filesystem>
@@ -26,12 +27,51 @@ constexpr std::size_t extension_max_bytes = 11;
 constexpr std::size_t extension_max_utf8 = extension_max_bytes * detail::utf8_per_bound_unit;
 // "*." + extension + terminator.
 constexpr std::size_t pattern_buffer_size = 2 + extension_max_utf8 + 1;
-// The longest pattern, then the not-found text (its terminator included).
-constexpr std::size_t not_found_buffer_size =
-    pattern_buffer_size - 1 + sizeof(text::not_found_format) - sizeof("%s") + 1;
 static_assert(pattern_buffer_size == 36);
-static_assert(sizeof(text::not_found_format) == 51, "the UTF-8 bytes of %sファイルは発見できませんでした。");
-static_assert(not_found_buffer_size == 84);
+// A report names this many files, then counts the rest: a message box has
+// room for a few lines.
+constexpr std::size_t report_lines = 10;
+
+#ifdef _WIN32
+constexpr char path_separator = '\\';
+constexpr bool backslash_separates = true;
+#else
+constexpr char path_separator = '/';
+constexpr bool backslash_separates = false;
+#endif
+
+bool is_separator(char c) { return c == '/' || (backslash_separates && c == '\\'); }
+
+// A bare name holds no separator (nor, on Windows, a drive's colon).
+bool is_bare(std::string_view entry) {
+    return std::none_of(entry.begin(), entry.end(),
+                        [](char c) { return is_separator(c) || (backslash_separates && c == ':'); });
+}
+
+std::string join_path(std::string_view folder, std::string_view name) {
+    std::string path(folder);
+    if (!path.empty() && !is_separator(path.back())) path += path_separator;
+    path += name;
+    return path;
+}
+
+std::string_view last_component(std::string_view path) {
+    return path.substr(detail::last_component_start(path, backslash_separates));
+}
+
+// `format` with its one %s or %d replaced by `value`; no buffer to outgrow.
+std::string format_one(const char* format, std::string_view value) {
+    std::string out(format);
+    for (const char* placeholder : {"%s", "%d"}) {
+        const std::size_t at = out.find(placeholder);
+        if (at != std::string::npos) return out.replace(at, 2, value);
+    }
+    return out;
+}
+
+const text::Texts& texts_of(const MainDialogViews& views) {
+    return views.texts != nullptr ? *views.texts : text::japanese;
+}
 
 constexpr char ascii_lower(char c) {
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
@@ -45,6 +85,12 @@ std::string file_name_key(std::string_view name) {
 #else
     return std::string(name);
 #endif
+}
+
+// A folder as compared with a file's parent: separators at its end dropped.
+std::string folder_key(std::string_view folder) {
+    while (!folder.empty() && is_separator(folder.back())) folder.remove_suffix(1);
+    return file_name_key(folder);
 }
 
 // The outputs a walk has written. A later output is one of them when its
@@ -115,6 +161,7 @@ void clear_list(FileListView& list) {
 }  // namespace
 
 int search_files(MainDialogViews& views) {
+    const text::Texts& texts = texts_of(views);
     // The list goes first, so that a refused search leaves it empty too.
     clear_list(views.list);
 
@@ -125,11 +172,11 @@ int search_files(MainDialogViews& views) {
     const std::string_view extension(field.data(), detail::bounded_prefix(field, extension_max_bytes));
 
     if (extension.empty()) {
-        views.messages.show(text::no_extension, text::caption_oops);
+        views.messages.show_kind(texts.no_extension, texts.caption_oops, MessageKind::warning);
         return 0;
     }
     if (equals_ascii_nocase(extension, "txt")) {
-        views.messages.show(text::txt_refused, text::caption_oops);
+        views.messages.show_kind(texts.txt_refused, texts.caption_oops, MessageKind::warning);
         return 0;
     }
 
@@ -144,32 +191,34 @@ int fill_file_list(MainDialogViews& views, const char* pattern) {
     // Names go in exactly as the search yields them, in its order, with
     // nothing filtered. A platform name is at most 259 bytes (MAX_PATH less
     // the terminator on Windows, NAME_MAX elsewhere), and the list holds
-    // whole strings, so no name is ever cut.
+    // whole strings, so no name is ever cut. The search runs in the listed
+    // folder; the message shows the pattern alone, as the folder is shown
+    // beside the list.
     int position = views.list.count();
-    const bool found = views.files.search(pattern, [&](std::string_view name) {
+    const std::string where = views.folder != nullptr ? join_path(views.folder->folder(), pattern) : pattern;
+    const bool found = views.files.search(where, [&](std::string_view name) {
         views.list.insert_at(position, name);
         ++position;
     });
     if (!found) {
-        // A pattern longer than search_files ever builds is cut here to fit
-        // the buffer; snprintf never writes past it.
-        char message[not_found_buffer_size];
-        std::snprintf(message, sizeof message, text::not_found_format, pattern);
-        views.messages.show(message, text::caption_oops);
+        const text::Texts& texts = texts_of(views);
+        views.messages.show_kind(format_one(texts.not_found_format, pattern), texts.caption_oops,
+                                 MessageKind::warning);
         return 0;
     }
     return 1;
 }
 
 int delete_selected_file(MainDialogViews& views) {
+    const text::Texts& texts = texts_of(views);
     const int n = views.list.count();
     if (n == 0) {
-        views.messages.show(text::nothing_to_delete, text::caption_oops);
+        views.messages.show_kind(texts.nothing_to_delete, texts.caption_oops, MessageKind::warning);
         return 0;
     }
     const int selected = views.list.selection();
     if (selected < 0 || selected >= n) {
-        views.messages.show(text::nothing_selected, text::caption_report);
+        views.messages.show_kind(texts.nothing_selected, texts.caption_report, MessageKind::warning);
         return 0;
     }
     // Deleting the selected entry leaves nothing selected in the list.
@@ -182,10 +231,121 @@ bool is_own_output(std::string_view name) {
     return output_name_for(name, output) && equals_ascii_nocase(output, name);
 }
 
-int extract_all_files(MainDialogViews& views, int* passed_over, WalkObserver* observer) {
+std::string entry_path(const MainDialogViews& views, std::string_view entry) {
+    if (views.folder == nullptr || !is_bare(entry)) return std::string(entry);
+    return join_path(views.folder->folder(), entry);
+}
+
+std::string entry_text(const MainDialogViews& views, std::string_view path) {
+    if (views.folder == nullptr) return std::string(path);
+    const std::string_view name = last_component(path);
+    const std::string_view parent = path.substr(0, path.size() - name.size());
+    if (!name.empty() && folder_key(parent) == folder_key(views.folder->folder())) return std::string(name);
+    return std::string(path);
+}
+
+void change_folder(MainDialogViews& views, std::string_view folder) {
+    if (views.folder == nullptr) return;
+    std::vector<std::string> paths;
+    for (int i = 0; i < views.list.count(); ++i) paths.push_back(entry_path(views, views.list.text_at(i)));
+    views.folder->set_folder(folder);
+    // Rewritten in place, so that the order stays.
+    for (int i = 0; i < static_cast<int>(paths.size()); ++i) {
+        const std::string shown = entry_text(views, paths[static_cast<std::size_t>(i)]);
+        if (shown == views.list.text_at(i)) continue;
+        views.list.delete_at(i);
+        views.list.insert_at(i, shown);
+    }
+    if (!views.extension.text().empty()) search_files(views);
+}
+
+int take_dropped(MainDialogViews& views, const std::vector<DroppedPath>& dropped) {
+    const auto folder = std::find_if(dropped.begin(), dropped.end(), [](const DroppedPath& d) { return d.is_folder; });
+    if (folder != dropped.end()) change_folder(views, folder->path);
+    std::set<std::string> listed;
+    for (int i = 0; i < views.list.count(); ++i) listed.insert(file_name_key(entry_path(views, views.list.text_at(i))));
+    int added = 0;
+    for (const DroppedPath& file : dropped) {
+        if (file.is_folder || !listed.insert(file_name_key(file.path)).second) continue;
+        views.list.insert_at(views.list.count(), entry_text(views, file.path));
+        ++added;
+    }
+    return added;
+}
+
+std::string outputs_folder(const MainDialogViews& views, const std::vector<std::string>& written) {
+    if (written.empty()) return views.folder != nullptr ? views.folder->folder() : std::string();
+    const std::string& first = written.front();
+    const std::string_view parent =
+        std::string_view(first).substr(0, first.size() - last_component(first).size());
+    if (parent.empty()) return views.folder != nullptr ? views.folder->folder() : std::string();
+    return std::string(parent);
+}
+
+namespace {
+
+// What the system said, for the errors the C library reports with a number.
+std::string reason_of(const text::Texts& texts, int sys_errno) {
+    if (sys_errno == 0) return {};
+    const char* reason = nullptr;
+    switch (sys_errno) {
+    case EACCES:
+    case EPERM: reason = texts.reason_access_denied; break;
+    case ENOENT: reason = texts.reason_not_found; break;
+    case ENOSPC: reason = texts.reason_disk_full; break;
+    case EISDIR: reason = texts.reason_is_folder; break;
+    default: break;
+    }
+    const std::string said =
+        reason != nullptr ? std::string(reason) : format_one(texts.reason_error_format, std::to_string(sys_errno));
+    return format_one(texts.reason_format, said);
+}
+
+// "first\nsecond ... \nand 3 more" after `intro`.
+std::string report(const char* intro, const std::vector<std::string>& lines, const char* more_format) {
+    std::string out = intro;
+    for (std::size_t k = 0; k < lines.size() && k < report_lines; ++k) {
+        out += '\n';
+        out += lines[k];
+    }
+    if (lines.size() > report_lines) {
+        out += '\n';
+        out += format_one(more_format, std::to_string(lines.size() - report_lines));
+    }
+    return out;
+}
+
+}  // namespace
+
+std::string failure_line(const text::Texts& texts, std::string_view entry, const ExtractStatus& status) {
+    std::string cause;
+    switch (status.error) {
+    case ExtractError::none: break;
+    case ExtractError::name_too_long: cause = texts.cause_name_too_long; break;
+    case ExtractError::output_is_input: break;  // passed over before the extraction
+    case ExtractError::open_input: cause = texts.cause_open_input; break;
+    case ExtractError::not_regular: cause = texts.cause_not_regular; break;
+    case ExtractError::read_input: cause = texts.cause_read_input; break;
+    case ExtractError::create_output: {
+        std::string output;
+        output_path_for(entry, output);
+        cause = format_one(texts.cause_create_output_format, last_component(output));
+        break;
+    }
+    case ExtractError::write_output: cause = texts.cause_write_output; break;
+    case ExtractError::no_memory: cause = texts.cause_no_memory; break;
+    }
+    // A directory needs no further word from the system.
+    const std::string reason = status.error == ExtractError::not_regular ? std::string() : reason_of(texts, status.sys_errno);
+    return std::string(entry) + ": " + cause + reason;
+}
+
+int extract_all_files(MainDialogViews& views, int* passed_over, WalkObserver* observer,
+                      std::vector<std::string>* written_paths) {
+    const text::Texts& texts = texts_of(views);
     const int n = views.list.count();
     if (n == 0) {
-        views.messages.show(text::nothing_to_extract, text::caption_oops);
+        views.messages.show_kind(texts.nothing_to_extract, texts.caption_oops, MessageKind::warning);
         return 0;
     }
     // A later name with the output of an earlier one (save.1.dat and
@@ -193,6 +353,7 @@ int extract_all_files(MainDialogViews& views, int* passed_over, WalkObserver* ob
     // is passed over and named.
     WrittenOutputs written(views);
     std::vector<std::string> clashes;
+    std::vector<std::string> failures;
     // Asked between two files, never inside one, so an output is written
     // whole; also after the last, as the messages would hold up a closing.
     const auto stopped = [observer] { return observer != nullptr && observer->stop_requested(); };
@@ -203,35 +364,43 @@ int extract_all_files(MainDialogViews& views, int* passed_over, WalkObserver* ob
         // base.txt (brought in by an extension such as * or t?t) would be
         // truncated by opening its own output; pass it over. Directories,
         // "." and ".." are refused by the extraction itself.
-        if (is_own_output(name)) {
+        const std::string path = entry_path(views, name);
+        const std::string_view bare = last_component(path);
+        if (is_own_output(bare)) {
             continue;
         }
         std::string output;
-        const bool named = output_name_for(name, output);
+        const bool named = output_path_for(path, output);
         if (named && written.contains(output)) {
-            clashes.push_back(name + " → " + output);
+            clashes.push_back(name + " → " + entry_text(views, output));
             continue;
         }
-        // A failed extraction shows nothing; the walk goes on.
-        if (views.extract(name.c_str()) == 1 && named) written.add(output);
+        bool ok;
+        if (views.extract_status) {
+            const ExtractStatus status = views.extract_status(path);
+            ok = status.ok();
+            // The folder itself and its parent come with a wildcard search;
+            // they are no data file and need no word.
+            if (!ok && bare != "." && bare != "..") failures.push_back(failure_line(texts, name, status));
+        } else {
+            // Without a cause a failed extraction shows nothing; the walk goes on.
+            ok = views.extract(path.c_str()) == 1;
+        }
+        if (ok && named) {
+            written.add(output);
+            if (written_paths != nullptr) written_paths->push_back(output);
+        }
     }
     if (stopped()) return 0;
-    if (!clashes.empty()) {
-        std::string report = text::clash_intro;
-        constexpr std::size_t shown = 10;  // a message box has room for a few lines
-        for (std::size_t k = 0; k < clashes.size() && k < shown; ++k) report += "\n" + clashes[k];
-        if (clashes.size() > shown) {
-            char more[64];
-            std::snprintf(more, sizeof more, text::clash_more_format,
-                          static_cast<int>(clashes.size() - shown));
-            report += "\n";
-            report += more;
-        }
-        views.messages.show(report, text::caption_report);
-    }
+    if (!clashes.empty())
+        views.messages.show_kind(report(texts.clash_intro, clashes, texts.more_format), texts.caption_report,
+                                 MessageKind::warning);
+    if (!failures.empty())
+        views.messages.show_kind(report(texts.failure_intro, failures, texts.more_format), texts.caption_report,
+                                 MessageKind::warning);
     if (passed_over != nullptr) *passed_over = static_cast<int>(clashes.size());
     // Shown whatever the single extractions gave.
-    views.messages.show(text::extract_done, text::caption_done);
+    views.messages.show_kind(texts.extract_done, texts.caption_done, MessageKind::information);
     return 1;
 }
 

@@ -5,8 +5,11 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "engine/extract.h"
 #include "settings/settings_file.h"
+#include "ui/messages.h"
 
 namespace kurvane {
 
@@ -23,11 +26,27 @@ public:
     virtual int selection() const = 0;  // -1 when nothing is selected
 };
 
+// What a message is about, for its icon.
+enum class MessageKind { plain, warning, information };
+
 // A modal message with one OK button.
 class MessageView {
 public:
     virtual ~MessageView() = default;
     virtual void show(std::string_view text, std::string_view caption) = 0;
+    // The same with an icon; a view without icons shows the plain message.
+    virtual void show_kind(std::string_view text, std::string_view caption, MessageKind) {
+        show(text, caption);
+    }
+};
+
+// The folder whose files the list shows (UTF-8, absolute). The list holds
+// bare names for files in it and full paths for files from elsewhere.
+class FolderView {
+public:
+    virtual ~FolderView() = default;
+    virtual std::string folder() const = 0;
+    virtual void set_folder(std::string_view folder) = 0;
 };
 
 // The wildcard search of the working directory: * stands for any run of
@@ -53,6 +72,19 @@ struct MainDialogViews {
     // outside ASCII, whose case some file systems fold (on Windows Été.txt
     // and été.txt are one file).
     std::function<bool(const std::string& a, const std::string& b)> same_file = nullptr;
+    // The listed folder; null lists the working directory by bare names.
+    FolderView* folder = nullptr;
+    // The extraction of one path with its cause; when given, it is used
+    // instead of `extract`, and the files that fail are reported.
+    std::function<ExtractStatus(const std::string& path)> extract_status = nullptr;
+    // The texts shown; null shows the Japanese ones.
+    const text::Texts* texts = nullptr;
+};
+
+// A file or folder dropped on the dialog or named on its command line.
+struct DroppedPath {
+    std::string path;  // UTF-8, absolute
+    bool is_folder = false;
 };
 
 // Follows an extract walk on the thread that runs it, and can end it early.
@@ -83,8 +115,37 @@ int delete_selected_file(MainDialogViews& views);
 // names each such file; `passed_over`, when given, receives their count.
 // With an observer, the walk reports each entry to it and returns 0, without
 // any message, when it stops at the observer's request.
+// With views.extract_status, a name that fails is not silent: after the
+// clash message, one message names each failed file with its cause (the
+// first ten, then the count). The folder entries "." and ".." are passed
+// over without a word. `written`, when given, receives the output paths
+// written, in walk order.
 int extract_all_files(MainDialogViews& views, int* passed_over = nullptr,
-                      WalkObserver* observer = nullptr);
+                      WalkObserver* observer = nullptr,
+                      std::vector<std::string>* written = nullptr);
+
+// The path a list entry stands for: a bare name lies in the listed folder,
+// anything else is a path already.
+std::string entry_path(const MainDialogViews& views, std::string_view entry);
+// How the list shows the file at `path`: its bare name when it lies in the
+// listed folder, else the path itself.
+std::string entry_text(const MainDialogViews& views, std::string_view path);
+
+// Makes `folder` the listed folder. Every entry still names its file, by
+// bare name when it lies in the new folder, else by full path; then, when the extension
+// field holds text, the new folder is searched as search_files does.
+void change_folder(MainDialogViews& views, std::string_view folder);
+// Takes dropped files and folders: the first folder becomes the listed
+// folder (change_folder), and every file is appended to the list unless it
+// is listed already. Returns the number of files added.
+int take_dropped(MainDialogViews& views, const std::vector<DroppedPath>& dropped);
+
+// The folder to open after a walk: that of the first output it wrote, or
+// the listed folder when it wrote none.
+std::string outputs_folder(const MainDialogViews& views, const std::vector<std::string>& written);
+
+// The line of the failure report for one file: "name: cause".
+std::string failure_line(const text::Texts& texts, std::string_view entry, const ExtractStatus& status);
 
 // True when the output file of `name` would be `name` itself (base.txt, with
 // ASCII case ignored as the Windows file system ignores it); the extract

@@ -22,6 +22,16 @@
 // current file is.
 #define IDC_WALK_COUNT 1050
 #define IDC_WALK_PROGRESS 1051
+#define IDC_FOLDER 1052        // the listed folder
+#define IDC_BROWSE 1053        // picks the listed folder
+#define IDC_OPEN_OUTPUTS 1054  // opens the folder of the last walk's outputs
+#define IDC_LIST_LABEL 1055    // the label above the list
+// The About entry of the system menu (a system command: a multiple of 16
+// below 0xF000).
+#define IDM_ABOUT 0x0010
+
+// The program's icon; the lowest ID is the one Explorer shows.
+#define IDI_KURVANE 1
 
 // Settings dialog
 #define IDC_MIN_LENGTH 1025
@@ -41,5 +51,6 @@
 #define IDC_FULL_CYRILLIC 1042
 #define IDC_FULL_GREEK 1043
 #define IDC_FULL_SYMBOLS 1044
+#define IDC_OUTPUT_UTF8 1045
 #define IDC_EXCLUDED_FIRST 2000  // 2000..2011, one per excluded pair
 #define IDC_EXEMPT_FIRST 2012    // 2012..2017, one per exempt string

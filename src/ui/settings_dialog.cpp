@@ -47,6 +47,18 @@ constexpr SwitchControl switch_controls[] = {
 };
 
 bool is_blank(char c) { return c == ' ' || c == '\t'; }
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+bool is_hex_digit(char c) { return is_digit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
+bool has_hex_prefix(std::string_view text) { return text.size() >= 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X'); }
+
+int hex_value(char c) {
+    if (is_digit(c)) return c - '0';
+    return (c >= 'a' ? c - 'a' : c - 'A') + 10;
+}
+
+// The XOR value: "0x" and one or more hexadecimal digits (blanks around
+// allowed, as for decimal), else a decimal number.
+std::optional<std::uint32_t> parse_xor(std::string_view text);
 
 // The number a numeric edit holds. Accepted: optional blanks (space or tab),
 // one or more decimal digits, optional blanks, and a value that fits 32 bits
@@ -75,6 +87,21 @@ std::optional<std::uint32_t> parse_unsigned(std::string_view text) {
     }
     if (i != text.size()) {
         return std::nullopt;
+    }
+    return static_cast<std::uint32_t>(value);
+}
+
+std::optional<std::uint32_t> parse_xor(std::string_view text) {
+    while (!text.empty() && is_blank(text.front())) text.remove_prefix(1);
+    while (!text.empty() && is_blank(text.back())) text.remove_suffix(1);
+    if (!has_hex_prefix(text)) return parse_unsigned(text);
+    const std::string_view digits = text.substr(2);
+    if (digits.empty()) return std::nullopt;
+    std::uint64_t value = 0;
+    for (const char c : digits) {
+        if (!is_hex_digit(c)) return std::nullopt;
+        value = value * 16 + static_cast<std::uint64_t>(hex_value(c));
+        if (value > UINT32_MAX) return std::nullopt;
     }
     return static_cast<std::uint32_t>(value);
 }
@@ -131,7 +158,7 @@ void apply_settings(const SettingsControls& controls, ExtractionSettings& settin
     settings.min_length = (min_length && *min_length >= min_length_low && *min_length <= min_length_high)
                               ? *min_length
                               : min_length_default;
-    const std::optional<std::uint32_t> xor_value = parse_unsigned(controls.text(IDC_XOR_VALUE));
+    const std::optional<std::uint32_t> xor_value = parse_xor(controls.text(IDC_XOR_VALUE));
     settings.xor_value = (xor_value && *xor_value <= xor_value_high) ? *xor_value : xor_value_default;
 
     for (std::size_t i = 0; i < excluded_pair_count; ++i) {
@@ -142,6 +169,27 @@ void apply_settings(const SettingsControls& controls, ExtractionSettings& settin
         store_entry(controls.text(IDC_EXEMPT_FIRST + static_cast<int>(i)),
                     settings.exempt_strings[i], exempt_string_max);
     }
+}
+
+void show_extended_settings(const ExtendedSettings& extended, SettingsControls& controls) {
+    controls.set_checked(IDC_OUTPUT_UTF8, extended.output_encoding == TextEncoding::utf8);
+}
+
+void apply_extended_settings(const SettingsControls& controls, ExtendedSettings& extended) {
+    extended.output_encoding = controls.checked(IDC_OUTPUT_UTF8) ? TextEncoding::utf8 : TextEncoding::cp932;
+}
+
+std::string numeric_text(int id, std::string_view typed) {
+    std::string kept;
+    std::string_view rest = typed;
+    const bool hex = id == IDC_XOR_VALUE && has_hex_prefix(typed);
+    if (hex) {
+        kept = typed.substr(0, 2);
+        rest.remove_prefix(2);
+    }
+    for (const char c : rest)
+        if (hex ? is_hex_digit(c) : is_digit(c)) kept += c;
+    return kept;
 }
 
 }  // namespace kurvane

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "engine/extraction_settings.h"
+#include "settings/settings_file.h"
 
 namespace kurvane {
 
@@ -20,7 +21,20 @@ public:
     virtual void set_text(int id, std::string_view text) = 0;
 };
 
+// The minimum length is read as decimal, the XOR value as decimal or as
+// hexadecimal after 0x (0x5A, as hex editors show keys); a value out of
+// range or no number gives the defaults 1 and 0.
 void show_settings(const ExtractionSettings& settings, SettingsControls& controls);
 void apply_settings(const SettingsControls& controls, ExtractionSettings& settings);
+
+// The options stored after the settings layout: the output encoding's check box.
+void show_extended_settings(const ExtendedSettings& extended, SettingsControls& controls);
+void apply_extended_settings(const SettingsControls& controls, ExtendedSettings& extended);
+
+// What a numeric edit keeps of a typed text: the minimum length digits only;
+// the XOR value digits, or 0x and hexadecimal digits. Every other character
+// is dropped as it is typed, so the text always reads as a number or as
+// nothing.
+std::string numeric_text(int id, std::string_view typed);
 
 }  // namespace kurvane

@@ -187,6 +187,33 @@ TEST_F(extract_file, refuses_what_it_cannot_read_without_creating_output) {
     EXPECT_FALSE(fs::exists("missing.txt"));
 }
 
+// The dialog's walk names each failure with its cause, and a file in
+// another folder is written beside itself there, not in the working folder.
+TEST_F(extract_file, beside_reports_the_cause_and_writes_next_to_the_input) {
+    fs::create_directory("sub");
+    write_bytes("sub/a.b.dat", "\0あい\0"s);
+    ExtractOptions utf8_out;
+    utf8_out.format.encoding = TextEncoding::utf8;
+    EXPECT_TRUE(extract_beside((dir_ / "sub" / "a.b.dat").string().c_str(), utf8_out).ok());
+    EXPECT_EQ(read_bytes("sub/a.txt"), utf8(u8"あい\r\n"));
+    EXPECT_FALSE(fs::exists("a.txt"));
+
+    fs::create_directory("dir.dat");
+    EXPECT_EQ(extract_beside("dir.dat").error, ExtractError::not_regular);
+    const ExtractStatus missing = extract_beside("sub/missing.dat");
+    EXPECT_EQ(missing.error, ExtractError::open_input);
+    EXPECT_EQ(missing.sys_errno, ENOENT);
+    EXPECT_EQ(extract_beside((std::string(252, 'y') + ".d").c_str()).error, ExtractError::name_too_long);
+
+    // An output that is a directory cannot be created; the input stays.
+    write_bytes("blocked.dat", "\0あ\0"s);
+    fs::create_directory("blocked.txt");
+    const ExtractStatus blocked = extract_beside("blocked.dat");
+    EXPECT_EQ(blocked.error, ExtractError::create_output);
+    EXPECT_NE(blocked.sys_errno, 0);
+    EXPECT_TRUE(fs::is_directory("blocked.txt"));
+}
+
 // Writes `data` to fd on a thread of its own and closes it, so a reader
 // that needs more than a pipe's buffer can take it.
 std::thread feed(int fd, const std::string& data) {

@@ -366,6 +366,75 @@ TEST(settings_codec, file_without_a_zero_in_its_first_256_bytes) {
     }
 }
 
+// The block after the layout: exchanged both ways with versions that read
+// only the layout.
+TEST(settings_codec, extended_block_follows_the_layout_and_only_when_needed) {
+    const S s = distinctive(0x33);
+    const Bytes plain = encode_settings("dat", s);
+    // At their defaults the options add nothing: the file is what every
+    // version writes.
+    EXPECT_EQ(encode_settings("dat", s, ExtendedSettings{}), plain);
+
+    ExtendedSettings utf8;
+    utf8.output_encoding = TextEncoding::utf8;
+    const Bytes with_block = encode_settings("dat", s, utf8);
+    ASSERT_EQ(with_block.size(), plain.size() + 12);
+    EXPECT_TRUE(std::equal(plain.begin(), plain.end(), with_block.begin())) << "the first 231 + L bytes change";
+    EXPECT_EQ(Bytes(with_block.begin() + static_cast<std::ptrdiff_t>(plain.size()), with_block.end()),
+              (Bytes{'K', 'V', 'X', '1', 1, 0, 4, 0, 1, 0, 0, 0}));
+
+    // Read by this version: the option comes back; read as an older version
+    // reads it: the record alone, unchanged.
+    std::string text;
+    S loaded;
+    ExtendedSettings back;
+    decode_settings(with_block, text, loaded, back);
+    EXPECT_EQ(back.output_encoding, TextEncoding::utf8);
+    EXPECT_EQ(text, "dat");
+    EXPECT_EQ(describe(loaded), describe(s));
+    S old_reader;
+    decode_settings(with_block, text, old_reader);
+    EXPECT_EQ(describe(old_reader), describe(s));
+
+    // A 255-byte text without its zero: the block starts after byte 486.
+    Bytes long_text(256, 'a');
+    long_text.insert(long_text.end(), with_block.begin() + 4, with_block.end());
+    back = {};
+    decode_settings(long_text, text, loaded, back);
+    EXPECT_EQ(back.output_encoding, TextEncoding::utf8);
+}
+
+TEST(settings_codec, extended_block_that_is_odd_gives_defaults_or_skips) {
+    const Bytes plain = encode_settings("", S{});
+    const auto decode = [&](const Bytes& tail) {
+        Bytes b = plain;
+        b.insert(b.end(), tail.begin(), tail.end());
+        std::string text;
+        S s;
+        ExtendedSettings e;
+        e.output_encoding = TextEncoding::utf8;  // overwritten by every decode
+        decode_settings(b, text, s, e);
+        return e.output_encoding == TextEncoding::utf8;
+    };
+    const struct {
+        const char* what;
+        Bytes tail;
+        bool utf8;
+    } cases[] = {
+        {"no block", {}, false},
+        {"trailing bytes without the signature", {0xEE, 0xEE, 0xEE, 0xEE, 1, 0, 4, 0, 1, 0, 0, 0}, false},
+        {"signature alone", {'K', 'V', 'X', '1'}, false},
+        {"value cut short", {'K', 'V', 'X', '1', 1, 0, 4, 0, 1, 0}, false},
+        {"unknown encoding", {'K', 'V', 'X', '1', 1, 0, 4, 0, 9, 0, 0, 0}, false},
+        {"wrong size", {'K', 'V', 'X', '1', 1, 0, 2, 0, 1, 0}, false},
+        // A later version's record first: skipped by its size.
+        {"unknown tag skipped", {'K', 'V', 'X', '1', 7, 0, 3, 0, 9, 9, 9, 1, 0, 4, 0, 1, 0, 0, 0}, true},
+        {"tag 0 ends the records", {'K', 'V', 'X', '1', 0, 0, 0, 0, 1, 0, 4, 0, 1, 0, 0, 0}, false},
+        {"size past the end", {'K', 'V', 'X', '1', 7, 0, 0xFF, 0xFF, 1, 0, 4, 0, 1, 0, 0, 0}, false},
+    };
+    for (const auto& c : cases) EXPECT_EQ(decode(c.tail), c.utf8) << c.what;
+}
+
 // Each file test works in a scratch directory of its own, removed afterwards.
 class settings_file : public ::testing::Test {
 protected:
@@ -432,6 +501,25 @@ TEST_F(settings_file, save_then_load_gives_back_text_and_record) {
     EXPECT_EQ(load_settings(in, loaded, path().c_str()), 1);
     EXPECT_EQ(in.log, (std::vector<std::string>{"", out.text()}));
     EXPECT_EQ(describe(loaded), describe(s));
+}
+
+TEST_F(settings_file, extended_options_survive_a_save_and_a_load) {
+    ExtendedSettings utf8;
+    utf8.output_encoding = TextEncoding::utf8;
+    const FakeField out("dat");
+    ASSERT_EQ(save_settings(out, S{}, utf8, path().c_str()), 1);
+    EXPECT_EQ(read(path()).size(), 234u + 12u);
+    FakeField in;
+    S s;
+    ExtendedSettings back;
+    ASSERT_EQ(load_settings(in, s, back, path().c_str()), 1);
+    EXPECT_EQ(back, utf8);
+    // The save of a version that knows no block drops it; loaded again,
+    // the option is at its default.
+    ASSERT_EQ(save_settings(out, s, path().c_str()), 1);
+    ASSERT_EQ(load_settings(in, s, back, path().c_str()), 1);
+    EXPECT_EQ(back, ExtendedSettings{});
+    EXPECT_EQ(read(path()).size(), 234u);
 }
 
 TEST_F(settings_file, save_replaces_a_longer_file_whole) {

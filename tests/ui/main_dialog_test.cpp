@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -47,9 +50,15 @@ struct FakeField final : ExtensionField {
 
 struct FakeMessages final : MessageView {
     Log& log;
+    bool with_kinds = false;  // log "warning ..." and "information ..." by icon
     explicit FakeMessages(Log& l) : log(l) {}
     void show(std::string_view text, std::string_view caption) override {
         log.push_back("message " + std::string(text) + " / " + std::string(caption));
+    }
+    void show_kind(std::string_view text, std::string_view caption, MessageKind kind) override {
+        static constexpr const char* kinds[] = {"message", "warning", "information"};
+        log.push_back(std::string(with_kinds ? kinds[static_cast<int>(kind)] : "message") + " " +
+                      std::string(text) + " / " + std::string(caption));
     }
 };
 
@@ -299,6 +308,154 @@ TEST(main_dialog, a_stop_request_ends_the_walk_after_the_current_file) {
         // files after the current one are never touched.
         EXPECT_EQ(result, stopped ? 0 : 1) << "stop at " << stop_at;
         EXPECT_EQ(d.log, expected) << "stop at " << stop_at;
+    }
+}
+
+
+// ---- any folder, dropped files, honest results
+
+struct FakeFolder final : FolderView {
+    std::string value;
+    std::string folder() const override { return value; }
+    void set_folder(std::string_view folder) override { value = folder; }
+};
+
+// A dialog listing the folder /data, whose extractions report a status.
+struct FolderDialog : Dialog {
+    FakeFolder folder;
+    std::map<std::string, ExtractStatus> results;  // by path; absent: success
+    FolderDialog() {
+        folder.value = "/data";
+        views.folder = &folder;
+        views.extract_status = [this](const std::string& path) {
+            log.push_back("extract " + path);
+            const auto found = results.find(path);
+            return found == results.end() ? ExtractStatus{} : found->second;
+        };
+    }
+};
+
+ExtractStatus failed(ExtractError error, int sys_errno = 0) {
+    ExtractStatus status;
+    status.error = error;
+    status.sys_errno = sys_errno;
+    return status;
+}
+
+TEST(main_dialog, the_listed_folder_is_searched_and_shown_by_bare_names) {
+    FolderDialog d;
+    d.field.value = "dat";
+    d.search.names = {"a.dat"};
+    EXPECT_EQ(search_files(d.views), 1);
+    EXPECT_EQ(d.log, (Log{"search /data/*.dat", "insert 0 a.dat"}));
+    // The message names the pattern alone; the folder shows beside the list.
+    d.search.names.clear();
+    d.field.value = "xyz";
+    search_files(d.views);
+    EXPECT_EQ(d.log.back(), message((std::string("*.xyz") + "ファイルは発見できませんでした。").c_str(), text::caption_oops));
+
+    EXPECT_EQ(entry_path(d.views, "a.dat"), "/data/a.dat");
+    EXPECT_EQ(entry_path(d.views, "/else/b.dat"), "/else/b.dat");
+    EXPECT_EQ(entry_text(d.views, "/data/a.dat"), "a.dat");
+    EXPECT_EQ(entry_text(d.views, "/data/sub/a.dat"), "/data/sub/a.dat");
+    EXPECT_EQ(entry_text(d.views, "/database/a.dat"), "/database/a.dat");
+    d.folder.value = "/";  // a root ends in its separator
+    EXPECT_EQ(entry_path(d.views, "a.dat"), "/a.dat");
+    EXPECT_EQ(entry_text(d.views, "/a.dat"), "a.dat");
+}
+
+TEST(main_dialog, dropped_files_are_added_and_a_dropped_folder_is_listed) {
+    FolderDialog d;
+    d.listing({"a.dat"});
+    // Files are appended once each: a.dat is listed already, under its bare name.
+    EXPECT_EQ(take_dropped(d.views, {{"/data/b.dat", false}, {"/else/c.dat", false}, {"/data/a.dat", false},
+                                     {"/else/c.dat", false}}),
+              2);
+    EXPECT_EQ(d.list.entries, (std::vector<std::string>{"a.dat", "b.dat", "/else/c.dat"}));
+
+    // A folder without an extension typed: every entry keeps naming its
+    // file, in its place, by bare name when it lies in the new folder.
+    d.log.clear();
+    EXPECT_EQ(take_dropped(d.views, {{"/else/d.dat", false}, {"/else", true}, {"/other", true}}), 1);
+    EXPECT_EQ(d.folder.value, "/else");
+    EXPECT_EQ(d.list.entries, (std::vector<std::string>{"/data/a.dat", "/data/b.dat", "c.dat", "d.dat"}));
+
+    // With an extension, the new folder is searched, which replaces the list.
+    d.field.value = "bin";
+    d.search.names = {"x.bin"};
+    d.log.clear();
+    take_dropped(d.views, {{"/data", true}});
+    EXPECT_EQ(d.folder.value, "/data");
+    EXPECT_EQ(d.list.entries, (std::vector<std::string>{"x.bin"}));
+    EXPECT_NE(std::find(d.log.begin(), d.log.end(), "search /data/*.bin"), d.log.end());
+}
+
+TEST(main_dialog, failed_files_are_named_with_their_cause_before_the_completion) {
+    FolderDialog d;
+    d.messages.with_kinds = true;
+    d.results["/data/dir.dat"] = failed(ExtractError::not_regular);
+    d.results["/data/blocked.dat"] = failed(ExtractError::create_output, EACCES);
+    d.results["/else/gone.dat"] = failed(ExtractError::open_input, ENOENT);
+    d.results["/data/odd.dat"] = failed(ExtractError::write_output, 9999);
+    d.results["/data/."] = failed(ExtractError::not_regular);
+    d.results["/data/.."] = failed(ExtractError::not_regular);
+    d.listing({".", "..", "a.dat", "dir.dat", "blocked.dat", "/else/gone.dat", "odd.dat"});
+    std::vector<std::string> written;
+    EXPECT_EQ(extract_all_files(d.views, nullptr, nullptr, &written), 1);
+    const std::string report = std::string("次のファイルは変換できませんでした。") +
+                               "\ndir.dat: フォルダです" +
+                               "\nblocked.dat: 出力ファイル blocked.txt を作成できません（アクセスが拒否されました）" +
+                               "\n/else/gone.dat: 開けません（見つかりません）" +
+                               "\nodd.dat: 書き込みに失敗しました（エラー 9999）";
+    EXPECT_EQ(d.log, (Log{"extract /data/.", "extract /data/..", "extract /data/a.dat", "extract /data/dir.dat",
+                          "extract /data/blocked.dat", "extract /else/gone.dat", "extract /data/odd.dat",
+                          "warning " + report + " / 結果報告", "information 変換が終了しました。 / 終了"}));
+    EXPECT_EQ(written, (std::vector<std::string>{"/data/a.txt"}));
+    EXPECT_EQ(outputs_folder(d.views, written), "/data/");
+    EXPECT_EQ(outputs_folder(d.views, {}), "/data");
+
+    // Twelve failures: ten named, then the count, in English.
+    std::vector<std::string> names;
+    for (int k = 0; k < 12; ++k) {
+        names.push_back("f" + std::to_string(k) + ".dat");
+        d.results["/data/" + names.back()] = failed(ExtractError::read_input);
+    }
+    d.listing(names);
+    d.views.texts = &text::english;
+    extract_all_files(d.views);
+    ASSERT_EQ(d.log.size(), 14u);
+    EXPECT_EQ(d.log[12].substr(0, d.log[12].find('\n')), "warning These files could not be converted.");
+    EXPECT_NE(d.log[12].find("\nf9.dat: cannot be read\nand 2 more / Results"), std::string::npos) << d.log[12];
+    EXPECT_EQ(d.log[13], "information The conversion has finished. / Done");
+}
+
+TEST(main_dialog, outputs_of_files_in_different_folders_never_clash) {
+    FolderDialog d;
+    d.listing({"save.dat", "/else/save.dat", "/data/save.1.dat"});
+    EXPECT_EQ(extract_all_files(d.views), 1);
+    // The third writes /data/save.txt again and is passed over, named as listed.
+    const std::string report = std::string(text::clash_intro) + "\n/data/save.1.dat → save.txt";
+    EXPECT_EQ(d.log, (Log{"extract /data/save.dat", "extract /else/save.dat", message(report.c_str(), text::caption_report),
+                          message(text::extract_done, text::caption_done)}));
+}
+
+TEST(main_dialog, every_text_has_an_english_counterpart_with_the_same_placeholders) {
+    // A format's placeholder must survive the translation, or a name or a
+    // count would be lost from the message.
+    const auto placeholders = [](const char* text) {
+        std::string out;
+        for (const char* p = text; *p != '\0'; ++p)
+            if (*p == '%') out += p[1];
+        return out;
+    };
+    constexpr std::size_t fields = sizeof(text::Texts) / sizeof(const char*);
+    const auto* ja = reinterpret_cast<const char* const*>(&text::japanese);
+    const auto* en = reinterpret_cast<const char* const*>(&text::english);
+    for (std::size_t i = 0; i < fields; ++i) {
+        ASSERT_NE(ja[i], nullptr) << i;
+        ASSERT_NE(en[i], nullptr) << i;
+        EXPECT_GT(std::strlen(en[i]), 0u) << i;
+        EXPECT_EQ(placeholders(ja[i]), placeholders(en[i])) << ja[i] << " / " << en[i];
     }
 }
 

@@ -121,6 +121,18 @@ TEST(settings_dialog, numbers_are_range_checked_on_apply) {
         std::uint32_t min_length;
         std::uint32_t xor_value;
     } cases[] = {
+        // The XOR field also reads 0x and hexadecimal digits, as hex
+        // editors show a key; the minimum length stays decimal.
+        {"0x5A", 1, 0x5A},
+        {"0Xff", 1, 255},
+        {" 0x10 ", 1, 16},
+        {"0x100", 1, 0},    // above 255
+        {"0x", 1, 0},
+        {"0x5G", 1, 0},
+        {"x5A", 1, 0},
+        {"0x1_0", 1, 0},
+        {"0x00000000FF", 1, 255},
+        {"0x100000000", 1, 0},  // beyond 32 bits: refused, not wrapped
         {"0", 1, 0},
         {"1", 1, 1},
         {"20", 20, 20},
@@ -135,7 +147,6 @@ TEST(settings_dialog, numbers_are_range_checked_on_apply) {
         {"-1", 1, 0},
         {"7x", 1, 0},       // nothing after the digits
         {"1 2", 1, 0},
-        {"0x10", 1, 0},
         {"4294967301", 1, 0},  // 2^32 + 5: refused, not wrapped to 5
     };
     for (const auto& tc : cases) {
@@ -150,6 +161,48 @@ TEST(settings_dialog, numbers_are_range_checked_on_apply) {
         EXPECT_EQ(s.min_length, tc.min_length) << "text=\"" << tc.text << "\"";
         EXPECT_EQ(s.xor_value, tc.xor_value) << "text=\"" << tc.text << "\"";
     }
+}
+
+TEST(settings_dialog, numeric_edits_keep_only_what_can_form_a_number) {
+    const struct {
+        int id;
+        const char* typed;
+        const char* kept;
+    } cases[] = {
+        {IDC_MIN_LENGTH, "12", "12"},
+        {IDC_MIN_LENGTH, "1a2", "12"},
+        {IDC_MIN_LENGTH, "0x5", "05"},   // no hexadecimal here
+        {IDC_MIN_LENGTH, "１２", ""},     // full-width digits are no digits
+        {IDC_XOR_VALUE, "0x5A", "0x5A"},
+        {IDC_XOR_VALUE, "0X5g", "0X5"},
+        {IDC_XOR_VALUE, "0", "0"},
+        {IDC_XOR_VALUE, "0x", "0x"},       // on the way to a hexadecimal key
+        {IDC_XOR_VALUE, "5A", "5"},        // hexadecimal only after 0x
+        {IDC_XOR_VALUE, "x1", "1"},
+        {IDC_XOR_VALUE, "0x0x1", "0x01"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(numeric_text(c.id, c.typed), c.kept) << "id=" << c.id << " typed=\"" << c.typed << "\"";
+        // What is kept is kept again unchanged: the edit settles at once.
+        EXPECT_EQ(numeric_text(c.id, c.kept), c.kept) << "id=" << c.id << " kept=\"" << c.kept << "\"";
+    }
+}
+
+TEST(settings_dialog, output_encoding_is_shown_and_applied) {
+    FakeControls c;
+    ExtendedSettings extended;
+    show_extended_settings(extended, c);
+    EXPECT_FALSE(c.checked(IDC_OUTPUT_UTF8));
+    c.set_checked(IDC_OUTPUT_UTF8, true);
+    apply_extended_settings(c, extended);
+    EXPECT_EQ(extended.output_encoding, TextEncoding::utf8);
+    // The record's own switches are not touched by it.
+    ExtractionSettings s = all_off();
+    apply_settings(c, s);
+    EXPECT_EQ(s.auto_newline, 0);
+    c.set_checked(IDC_OUTPUT_UTF8, false);
+    apply_extended_settings(c, extended);
+    EXPECT_EQ(extended.output_encoding, TextEncoding::cp932);
 }
 
 TEST(settings_dialog, loaded_values_are_shown_as_they_are) {

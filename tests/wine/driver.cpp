@@ -14,8 +14,11 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <shlobj.h>
+
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <cstdlib>
 #include <functional>
 #include <map>
@@ -275,10 +278,20 @@ void post_command(HWND dialog, int id) {
         fail("cannot post command " + std::to_string(id));
 }
 
+// Whether a message box must show an icon; the two kinds are told apart by
+// the program's choice, the driver only sees that there is one.
+enum BoxIcon { icon_unchecked, icon_warning, icon_information };
+constexpr int message_icon_id = 0x0440;  // the icon static of a message box
+
+bool box_has_icon(HWND box) {
+    HWND icon = GetDlgItem(box, message_icon_id);
+    return icon != nullptr && IsWindowVisible(icon) && SendMessageW(icon, STM_GETICON, 0, 0) != 0;
+}
+
 // Waits for one message box with this text and caption, owned by `dialog`,
 // and dismisses it with OK.
 void expect_box(HWND dialog, const std::string& what, std::u8string_view text,
-                std::u8string_view caption, DWORD limit_ms = timeout_ms) {
+                std::u8string_view caption, DWORD limit_ms = timeout_ms, BoxIcon icon = icon_unchecked) {
     HWND box = nullptr;
     if (!wait_until(limit_ms, [&] {
             for (HWND seen : child_dialogs())
@@ -292,6 +305,7 @@ void expect_box(HWND dialog, const std::string& what, std::u8string_view text,
     expect_text(what + ": message text", seen_text, text);
     if (GetWindow(box, GW_OWNER) != dialog)
         fail(what + ": the message box is not owned by the dialog");
+    if (icon != icon_unchecked && !box_has_icon(box)) fail(what + ": the message box shows no icon");
     PostMessageW(box, WM_COMMAND, IDOK, 0);
     wait_gone(box, what + ": the message box");
     sync(dialog);
@@ -323,17 +337,34 @@ void press_key(HWND dialog, WPARAM key) {
 
 // ---- the program
 
-constexpr std::u8string_view main_caption = u8"Kurvane ver0.84";
-constexpr std::u8string_view settings_caption = u8"設定";
-constexpr std::u8string_view oops = u8"おおっと";
-constexpr std::u8string_view report = u8"結果報告";
-constexpr std::u8string_view done_caption = u8"終了";
-constexpr std::u8string_view extract_done = u8"変換が終了しました。";
+// The program shows Japanese texts under a Japanese display language and
+// English ones under any other; the previous build shows Japanese always.
+bool g_japanese = true;
+std::u8string_view ja_en(std::u8string_view japanese, std::u8string_view english) {
+    return g_japanese ? japanese : english;
+}
 
-void start(const wchar_t* exe) {
+constexpr std::u8string_view main_caption = u8"Kurvane ver0.84";
+std::u8string_view settings_caption = u8"設定";
+std::u8string_view oops = u8"おおっと";
+std::u8string_view report = u8"結果報告";
+std::u8string_view done_caption = u8"終了";
+std::u8string_view extract_done = u8"変換が終了しました。";
+
+void choose_texts(bool japanese) {
+    g_japanese = japanese;
+    settings_caption = ja_en(u8"設定", u8"Settings");
+    oops = ja_en(u8"おおっと", u8"Kurvane");
+    report = ja_en(u8"結果報告", u8"Results");
+    done_caption = ja_en(u8"終了", u8"Done");
+    extract_done = ja_en(u8"変換が終了しました。", u8"The conversion has finished.");
+}
+
+void start(const wchar_t* exe, const std::vector<std::wstring>& arguments = {}) {
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     std::wstring command_line = std::wstring(L"\"") + exe + L"\"";
+    for (const std::wstring& argument : arguments) command_line += L" \"" + argument + L"\"";
     // Right after a prefix boot Wine now and then fails a start with an
     // internal error (1359); a later try works.
     DWORD error = 0;
@@ -478,6 +509,8 @@ void expect_settings(HWND settings, const SettingsSeen& expected, const std::str
 
 // ---- scenarios
 
+void expect_main_texts();
+
 // Fresh start; every refusal of search, delete and extract; search results,
 // deleting, Enter, extracting; the exit button.
 void scenario_main(const wchar_t* exe) {
@@ -495,34 +528,41 @@ void scenario_main(const wchar_t* exe) {
     if ((list_style & (LBS_MULTIPLESEL | LBS_EXTENDEDSEL)) != 0)
         fail("the list allows several selections");
 
-    command_expect_box(g_child.main, IDC_DELETE, u8"削除するファイルがありません。", oops);
-    command_expect_box(g_child.main, IDC_EXTRACT, u8"変換するファイルがありません。", oops);
-    search_refused(u8"", u8"検索する拡張子が入力されていない。");
+    expect_main_texts();
+    command_expect_box(g_child.main, IDC_DELETE,
+                       ja_en(u8"削除するファイルがありません。", u8"There is no file to remove from the list."), oops);
+    command_expect_box(g_child.main, IDC_EXTRACT,
+                       ja_en(u8"変換するファイルがありません。", u8"There is no file to convert."), oops);
+    search_refused(u8"", ja_en(u8"検索する拡張子が入力されていない。", u8"Type the extension of the files to search for."));
 
     const std::vector<std::u8string_view> dat_files = {u8"a.dat", u8"b.dat", u8"d.dat",
                                                        u8"テスト.dat"};
     search(u8"dat");
     expect_list(u8"*.dat", dat_files);
     // A refused search still empties the list first.
-    search_refused(u8"txt", u8"拡張子がtxtはこちらの都合上無理です。");
+    const std::u8string_view txt_refused =
+        ja_en(u8"拡張子がtxtはこちらの都合上無理です。", u8"The extension txt cannot be searched: the outputs are .txt files.");
+    search_refused(u8"txt", txt_refused);
     search(u8"dat");
-    search_refused(u8"TXT", u8"拡張子がtxtはこちらの都合上無理です。");
-    search_refused(u8"xyz", u8"*.xyzファイルは発見できませんでした。");
+    search_refused(u8"TXT", txt_refused);
+    search_refused(u8"xyz", ja_en(u8"*.xyzファイルは発見できませんでした。", u8"No file matches *.xyz."));
     // Only the first 11 bytes take part in the search.
-    search_refused(u8"abcdefghijklmn", u8"*.abcdefghijkファイルは発見できませんでした。");
+    search_refused(u8"abcdefghijklmn",
+                   ja_en(u8"*.abcdefghijkファイルは発見できませんでした。", u8"No file matches *.abcdefghijk."));
 
     search(u8"dat");
     search(u8"dat");  // replaces the list, never adds to it
     expect_list(u8"*.dat", dat_files);
 
-    command_expect_box(g_child.main, IDC_DELETE, u8"選択されていません。", report);
+    const std::u8string_view nothing_selected = ja_en(u8"選択されていません。", u8"No file is selected.");
+    command_expect_box(g_child.main, IDC_DELETE, nothing_selected, report);
     select_entry(u8"b.dat");
     command(g_child.main, IDC_DELETE);
     std::vector<std::wstring> rest = search_order(u8"*.dat");
     rest.erase(std::find(rest.begin(), rest.end(), L"b.dat"));
     expect_exact_list(rest);
     // The deletion left nothing selected.
-    command_expect_box(g_child.main, IDC_DELETE, u8"選択されていません。", report);
+    command_expect_box(g_child.main, IDC_DELETE, nothing_selected, report);
 
     // Enter (command 1) does nothing. The posted selection behind it tells
     // when the key has been handled.
@@ -533,8 +573,13 @@ void scenario_main(const wchar_t* exe) {
     if (child_dialogs().size() != 1) fail("Enter opened a window");
     expect_exact_list(rest);
 
-    // d.dat is a directory: passed over silently.
-    command_expect_box(g_child.main, IDC_EXTRACT, extract_done, done_caption);
+    // d.dat is a directory: named as not converted, then the completion.
+    post_command(g_child.main, IDC_EXTRACT);
+    expect_box(g_child.main, "the failure report",
+               ja_en(u8"次のファイルは変換できませんでした。\nd.dat: フォルダです",
+                     u8"These files could not be converted.\nd.dat: is a folder"),
+               report, timeout_ms, icon_warning);
+    expect_box(g_child.main, "the completion", extract_done, done_caption, timeout_ms, icon_information);
     expect_exact_list(rest);
 
     post_command(g_child.main, IDC_EXIT);
@@ -547,7 +592,14 @@ void scenario_star(const wchar_t* exe) {
     start(exe);
     search(u8"*");
     expect_list(u8"*.*", {u8".", u8"..", u8"a.txt", u8"b.dat", u8"sub"});
-    command_expect_box(g_child.main, IDC_EXTRACT, extract_done, done_caption);
+    // "." and ".." and a.txt, its own output, are passed over without a word;
+    // the folder sub is named.
+    post_command(g_child.main, IDC_EXTRACT);
+    expect_box(g_child.main, "the failure report",
+               ja_en(u8"次のファイルは変換できませんでした。\nsub: フォルダです",
+                     u8"These files could not be converted.\nsub: is a folder"),
+               report);
+    expect_box(g_child.main, "the completion", extract_done, done_caption);
     press_key(g_child.main, VK_ESCAPE);
     wait_exit();
 }
@@ -671,8 +723,10 @@ void scenario_clash(const wchar_t* exe) {
     expect_list(u8"*.dat", {u8"save.1.dat", u8"save.2.dat", u8"Été.1.dat", u8"été.2.dat"});
     post_command(g_child.main, IDC_EXTRACT);
     expect_box(g_child.main, "the clash report",
-               u8"次のファイルは、先に変換したファイルと出力ファイル名が同じになるため"
-               u8"変換しませんでした。\nsave.2.dat → save.txt\nété.2.dat → été.txt",
+               ja_en(u8"次のファイルは、先に変換したファイルと出力ファイル名が同じになるため"
+                     u8"変換しませんでした。\nsave.2.dat → save.txt\nété.2.dat → été.txt",
+                     u8"These files were not converted, as a file converted before them has the same "
+                     u8"output name.\nsave.2.dat → save.txt\nété.2.dat → été.txt"),
                report);
     expect_box(g_child.main, "the completion", extract_done, done_caption);
     post_command(g_child.main, IDC_EXIT);
@@ -784,15 +838,36 @@ void scenario_walk(const wchar_t* exe) {
     WalkSeen second;
     invalidated = false;
     // Closed well inside big.bin, so that the close cannot come after it.
+    // The bar shows where the walk was when the dialog last caught up, and a
+    // loaded machine lets the walk run ahead of it: the close goes in the
+    // first half, leaving over a hundred MiB between it and the file's end.
     if (!wait_until(timeout_ms, [&] {
             return look_at_walk(second, invalidated) && second.count == L"1 / 2" &&
-                   second.position > 0 && second.position < progress_steps * 8 / 10;
+                   second.position > 0 && second.position < progress_steps / 2;
         }))
         fail("the second walk was never seen within big.bin");
     PostMessageW(g_child.main, WM_SYSCOMMAND, SC_CLOSE, 0);
-    sync(g_child.main);
-    // The close waits for big.bin; the window stays meanwhile, and no
-    // message comes before the program ends.
+    // The close waits for big.bin; meanwhile the window says it is stopping
+    // and lists the files left undone. (Read only while big.bin still runs.)
+    const std::wstring stopping = wide(ja_en(u8"停止中…", u8"Stopping..."));
+    std::wstring status, label;
+    std::vector<std::wstring> undone;
+    const auto ended = [] { return WaitForSingleObject(g_child.process.hProcess, 0) == WAIT_OBJECT_0; };
+    wait_until(walk_timeout_ms, [&] {
+        if (ended() || !GetDlgItem(g_child.main, IDC_WALK_COUNT)) return true;
+        status = window_text(GetDlgItem(g_child.main, IDC_WALK_COUNT));
+        label = item_text(g_child.main, IDC_LIST_LABEL);
+        undone = list_entries(main_list());
+        return status == stopping;
+    });
+    if (status == stopping) {
+        expect_text("the label over the files left undone", label, ja_en(u8"変換しないファイル", u8"Not converted"));
+        if (undone != std::vector<std::wstring>{L"small.bin"}) fail("files left undone " + joined(undone));
+        say("  the stop showed " + shown(status) + " over " + joined(undone));
+    } else {
+        say("  the walk ended before its stop could be seen");
+    }
+    // No message comes before the program ends.
     say_walk("second walk until the close", second);
     if (!wait_until(walk_timeout_ms, [] {
             for (HWND dialog : child_dialogs())
@@ -800,6 +875,235 @@ void scenario_walk(const wchar_t* exe) {
             return WaitForSingleObject(g_child.process.hProcess, 0) == WAIT_OBJECT_0;
         }))
         fail("the program did not end after the close during a walk");
+    wait_exit();
+}
+
+// ---- any folder, dropped files, honest results, the new options
+
+// The full path of `path`, relative to the working directory, as the program
+// resolves its arguments and dropped names.
+std::wstring full_path(const std::wstring& path) {
+    wchar_t buffer[MAX_PATH * 2] = {};
+    const DWORD length = GetFullPathNameW(path.c_str(), MAX_PATH * 2, buffer, nullptr);
+    if (length == 0 || length >= MAX_PATH * 2) fail("cannot resolve " + utf8(path));
+    return buffer;
+}
+
+void expect_wide(const std::string& what, const std::wstring& seen, const std::wstring& expected) {
+    if (seen != expected) fail(what + ": saw " + shown(seen) + ", expected " + shown(expected));
+}
+
+// The main dialog's controls in the display language, and the folder shown.
+void expect_main_texts() {
+    const struct {
+        int id;
+        std::u8string_view japanese, english;
+    } texts[] = {
+        {IDC_LIST_LABEL, u8"変換するファイル", u8"Files to convert"},
+        {IDC_SEARCH, u8"検索(&S)", u8"&Search"},
+        {IDC_DELETE, u8"削除(&D)", u8"&Delete"},
+        {IDC_EXTRACT, u8"抜き出し(&O)", u8"&Extract"},
+        {IDC_EXIT, u8"終了(&X)", u8"E&xit"},
+        {IDC_SETTINGS, u8"設定(&C)", u8"Se&ttings..."},
+        {IDC_BROWSE, u8"参照(&B)", u8"&Browse..."},
+        {IDC_OPEN_OUTPUTS, u8"出力先(&F)", u8"Open &folder"},
+    };
+    for (const auto& t : texts)
+        expect_text("control " + std::to_string(t.id), item_text(g_child.main, t.id), ja_en(t.japanese, t.english));
+    expect_wide("the folder shown at start", item_text(g_child.main, IDC_FOLDER), full_path(L"."));
+}
+
+// Presses Enter in the extension field.
+void enter_in_extension() {
+    HWND field = item(g_child.main, IDC_EXTENSION);
+    // Posted messages are handled after sent ones: wait for the focus itself.
+    PostMessageW(g_child.main, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(field), TRUE);
+    if (!wait_until(timeout_ms, [&] { return focus_in(g_child.main) == field; }))
+        fail("the extension field has no focus");
+    press_key(g_child.main, VK_RETURN);
+}
+
+// Started with a folder, a file in it and a file elsewhere as arguments (as
+// a drop on the icon gives them): the folder is listed, the files are taken,
+// each output goes beside its input; Enter in the field searches the folder;
+// setting.dat stays in the folder the program started in.
+void scenario_folder(const wchar_t* exe) {
+    const std::wstring data = full_path(L"..\\data");
+    start(exe, {L"..\\data", L"..\\data\\extra.bin", L"..\\other\\o.dat"});
+    // The arguments are taken once the dialog shows.
+    wait_until(timeout_ms, [&] { return list_entries(main_list()).size() == 2; });
+    expect_wide("the folder shown", item_text(g_child.main, IDC_FOLDER), data);
+    expect_exact_list({L"extra.bin", full_path(L"..\\other\\o.dat")});
+    command_expect_box(g_child.main, IDC_EXTRACT, extract_done, done_caption);
+
+    set_item_text(g_child.main, IDC_EXTENSION, u8"dat");
+    enter_in_extension();
+    if (!wait_until(timeout_ms, [] { return list_entries(main_list()) == std::vector<std::wstring>{L"a.dat"}; }))
+        fail("Enter in the extension field did not search: " + joined(list_entries(main_list())));
+    command_expect_box(g_child.main, IDC_EXTRACT, extract_done, done_caption);
+    post_command(g_child.main, IDC_EXIT);
+    wait_exit();
+}
+
+// Drops `paths` on the main dialog as the shell does: a DROPFILES block
+// with wide names, placed in the program's own memory (a drop handle is
+// memory of the process that receives it).
+void drop(const std::vector<std::wstring>& paths) {
+    std::vector<wchar_t> names;
+    for (const std::wstring& path : paths) {
+        names.insert(names.end(), path.begin(), path.end());
+        names.push_back(L'\0');
+    }
+    names.push_back(L'\0');
+    DROPFILES header{};
+    header.pFiles = sizeof header;
+    header.fWide = TRUE;
+    std::vector<char> block(sizeof header + names.size() * sizeof(wchar_t));
+    std::memcpy(block.data(), &header, sizeof header);
+    std::memcpy(block.data() + sizeof header, names.data(), names.size() * sizeof(wchar_t));
+    void* remote = VirtualAllocEx(g_child.process.hProcess, nullptr, block.size(), MEM_COMMIT | MEM_RESERVE,
+                                  PAGE_READWRITE);
+    SIZE_T written = 0;
+    if (!remote || !WriteProcessMemory(g_child.process.hProcess, remote, block.data(), block.size(), &written))
+        fail("cannot place the dropped names in the program");
+    PostMessageW(g_child.main, WM_DROPFILES, reinterpret_cast<WPARAM>(remote), 0);
+    sync(g_child.main);
+}
+
+// Files dropped are added (bare when in the listed folder); a dropped folder
+// becomes the listed folder, and with an extension typed it is searched.
+void scenario_drop(const wchar_t* exe) {
+    start(exe);
+    const std::wstring here = full_path(L".");
+    const std::wstring there = full_path(L"..\\there");
+    drop({there + L"\\x.dat", here + L"\\p.dat", here + L"\\p.dat"});
+    expect_exact_list({there + L"\\x.dat", L"p.dat"});
+    drop({there});
+    expect_wide("the folder after the drop", item_text(g_child.main, IDC_FOLDER), there);
+    expect_exact_list({L"x.dat", here + L"\\p.dat"});
+    command_expect_box(g_child.main, IDC_EXTRACT, extract_done, done_caption);
+
+    set_item_text(g_child.main, IDC_EXTENSION, u8"bin");
+    drop({here});
+    expect_wide("the folder after the second drop", item_text(g_child.main, IDC_FOLDER), here);
+    expect_exact_list({L"q.bin"});
+    post_command(g_child.main, IDC_EXIT);
+    wait_exit();
+}
+
+// The folder picker: the real common item dialog, given a folder by its path.
+void scenario_browse(const wchar_t* exe) {
+    start(exe);
+    const std::wstring there = full_path(L"..\\there");
+    post_command(g_child.main, IDC_BROWSE);
+    HWND picker = wait_dialog(ja_en(u8"検索するフォルダ", u8"Folder to search"), timeout_ms, g_child.main);
+    // The name field is the picker's one edit box that takes text.
+    HWND edit = nullptr;
+    EnumChildWindows(
+        picker,
+        [](HWND child, LPARAM found) {
+            if (_wcsicmp(class_of(child).c_str(), L"Edit") != 0 || !IsWindowVisible(child)) return TRUE;
+            *reinterpret_cast<HWND*>(found) = child;
+            return FALSE;
+        },
+        reinterpret_cast<LPARAM>(&edit));
+    if (!edit) fail("the folder picker has no name field");
+    DWORD_PTR ignored = 0;
+    SendMessageTimeoutW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(there.c_str()), SMTO_ABORTIFHUNG, timeout_ms,
+                        &ignored);
+    PostMessageW(picker, WM_COMMAND, IDOK, 0);
+    wait_gone(picker, "the folder picker");
+    sync(g_child.main);
+    expect_wide("the folder picked", item_text(g_child.main, IDC_FOLDER), there);
+    search(u8"dat");
+    expect_exact_list({L"x.dat"});
+    post_command(g_child.main, IDC_EXIT);
+    wait_exit();
+}
+
+// A folder named like a data file and a file whose output is a folder: both
+// are named with their cause, then the completion comes, with icons. The
+// outputs' folder can be opened; the About entry shows the version.
+void scenario_failure(const wchar_t* exe) {
+    start(exe);
+    search(u8"dat");
+    expect_list(u8"*.dat", {u8"blocked.dat", u8"dir.dat", u8"good.dat"});
+    post_command(g_child.main, IDC_EXTRACT);
+    expect_box(g_child.main, "the failure report",
+               ja_en(u8"次のファイルは変換できませんでした。\n"
+                     u8"blocked.dat: 出力ファイル blocked.txt を作成できません（アクセスが拒否されました）\n"
+                     u8"dir.dat: フォルダです",
+                     u8"These files could not be converted.\n"
+                     u8"blocked.dat: cannot create the output blocked.txt (access denied)\n"
+                     u8"dir.dat: is a folder"),
+               report, timeout_ms, icon_warning);
+    expect_box(g_child.main, "the completion", extract_done, done_caption, timeout_ms, icon_information);
+    if (!IsWindowEnabled(item(g_child.main, IDC_OPEN_OUTPUTS))) fail("the outputs' folder cannot be opened");
+
+    PostMessageW(g_child.main, WM_SYSCOMMAND, IDM_ABOUT, 0);
+    expect_box(g_child.main, "the About entry",
+               ja_en(u8"Kurvane バージョン 0.8.4", u8"Kurvane version 0.8.4"),
+               ja_en(u8"バージョン情報", u8"About Kurvane"), timeout_ms, icon_information);
+    // A refusal warns.
+    set_item_text(g_child.main, IDC_EXTENSION, u8"");
+    post_command(g_child.main, IDC_SEARCH);
+    expect_box(g_child.main, "the empty extension",
+               ja_en(u8"検索する拡張子が入力されていない。", u8"Type the extension of the files to search for."),
+               oops, timeout_ms, icon_warning);
+    post_command(g_child.main, IDC_EXIT);
+    wait_exit();
+}
+
+// The settings a run leaves, as the settings dialog shows them.
+void expect_saved(const std::u8string_view min_length, std::u8string_view xor_value, bool utf8_output,
+                  bool has_utf8_box) {
+    HWND settings = open_settings();
+    expect_text("saved minimum length", item_text(settings, IDC_MIN_LENGTH), min_length);
+    expect_text("saved XOR value", item_text(settings, IDC_XOR_VALUE), xor_value);
+    if (has_utf8_box && is_checked(settings, IDC_OUTPUT_UTF8) != utf8_output) fail("the UTF-8 box");
+    close_settings(settings, IDCANCEL);
+}
+
+// UTF-8 output chosen in the settings dialog, with a hexadecimal XOR key and
+// a minimum length typed with a stray letter.
+void scenario_utf8(const wchar_t* exe) {
+    start(exe);
+    HWND settings = open_settings();
+    expect_text("the UTF-8 box", item_text(settings, IDC_OUTPUT_UTF8), ja_en(u8"UTF-8で出力する", u8"Write UTF-8"));
+    if (is_checked(settings, IDC_OUTPUT_UTF8)) fail("UTF-8 is on by default");
+    set_item_text(settings, IDC_MIN_LENGTH, u8"2a");
+    expect_text("the minimum length typed with a letter", item_text(settings, IDC_MIN_LENGTH), u8"2");
+    set_item_text(settings, IDC_XOR_VALUE, u8"0x5G5");
+    expect_text("the XOR value typed with a stray letter", item_text(settings, IDC_XOR_VALUE), u8"0x55");
+    set_checked(settings, IDC_OUTPUT_UTF8, true);
+    close_settings(settings, IDOK);
+    expect_saved(u8"2", u8"85", true, true);
+    search(u8"xor");
+    command_expect_box(g_child.main, IDC_EXTRACT, extract_done, done_caption);
+    post_command(g_child.main, IDC_EXIT);
+    wait_exit();
+}
+
+// A restart reads the options back from setting.dat, with the block after
+// the layout or without it.
+void scenario_reread(const wchar_t* exe, bool utf8_output) {
+    start(exe);
+    expect_text("extension field after restart", item_text(g_child.main, IDC_EXTENSION), u8"xor");
+    expect_saved(u8"2", u8"85", utf8_output, true);
+    post_command(g_child.main, IDC_EXIT);
+    wait_exit();
+}
+
+// The previous build in a folder whose setting.dat has the block: it reads
+// the layout, ignores the block, writes code page 932, and saves the layout.
+void scenario_previous(const wchar_t* exe) {
+    choose_texts(true);
+    start(exe);
+    expect_text("extension field in the previous build", item_text(g_child.main, IDC_EXTENSION), u8"xor");
+    expect_saved(u8"2", u8"85", false, false);
+    search(u8"xor");
+    command_expect_box(g_child.main, IDC_EXTRACT, extract_done, done_caption);
+    post_command(g_child.main, IDC_EXIT);
     wait_exit();
 }
 
@@ -829,7 +1133,12 @@ void scenario_screens(const wchar_t* exe) {
     close_settings(settings, IDCANCEL);
 
     post_command(g_child.main, IDC_EXTRACT);
-    HWND box = wait_dialog(done_caption, timeout_ms, g_child.main);
+    // dir.dat is a folder: the report of the files not converted comes first.
+    HWND box = wait_dialog(report, timeout_ms, g_child.main);
+    hold_for_shot("report", box);
+    PostMessageW(box, WM_COMMAND, IDOK, 0);
+    wait_gone(box, "the report");
+    box = wait_dialog(done_caption, timeout_ms, g_child.main);
     hold_for_shot("message", box);
     PostMessageW(box, WM_COMMAND, IDOK, 0);
     wait_gone(box, "the message box");
@@ -843,11 +1152,13 @@ void scenario_screens(const wchar_t* exe) {
 int wmain(int argc, wchar_t** argv) {
     if (argc != 3 && argc != 4) {
         std::fprintf(stderr, "usage: kurvane_wine_driver "
-                             "main|star|settings|restart|names|clash|walk|screens "
+                             "main|star|settings|restart|names|clash|walk|screens|folder|drop|browse|"
+                             "failure|utf8|reread-utf8|reread-plain|previous "
                              "<kurvane.exe> [ANSI code page]\n");
         return 2;
     }
     g_scenario = utf8(argv[1]);
+    choose_texts(PRIMARYLANGID(GetUserDefaultUILanguage()) == LANG_JAPANESE);
     // The code page the system locale gives: 932 under ja_JP.UTF-8, 1252
     // under en_US.UTF-8. A wrong one means the run is not what it says.
     if (argc == 4 && GetACP() != static_cast<UINT>(_wtoi(argv[3])))
@@ -858,6 +1169,11 @@ int wmain(int argc, wchar_t** argv) {
         {"main", scenario_main},   {"star", scenario_star},   {"settings", scenario_settings},
         {"restart", scenario_restart}, {"names", scenario_names}, {"clash", scenario_clash},
         {"walk", scenario_walk},   {"screens", scenario_screens},
+        {"folder", scenario_folder}, {"drop", scenario_drop}, {"browse", scenario_browse},
+        {"failure", scenario_failure}, {"utf8", scenario_utf8},
+        {"reread-utf8", [](const wchar_t* exe) { scenario_reread(exe, true); }},
+        {"reread-plain", [](const wchar_t* exe) { scenario_reread(exe, false); }},
+        {"previous", scenario_previous},
     };
     const auto found = scenarios.find(g_scenario);
     if (found == scenarios.end()) {

@@ -20,6 +20,9 @@
 # KURVANE_WINE_LOCALES the locales to run (default: ja_JP.UTF-8 en_US.UTF-8)
 # KURVANE_WINE_KEEP=1  keep the scratch directory (kept anyway on failure)
 # KURVANE_WINEDEBUG    WINEDEBUG for the run (default -all)
+# KURVANE_PREVIOUS_EXE a kurvane.exe of an earlier version: it must read a
+#                      setting.dat that holds the block after the layout
+#                      (skipped when unset)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 cd "$root"
@@ -80,7 +83,7 @@ check_executable() {
   [ -n "$dlls" ] || fail "kurvane.exe: no imports found"
   for dll in $dlls; do
     case $dll in
-      KERNEL32.DLL | USER32.DLL | MSVCRT.DLL | GDI32.DLL | ADVAPI32.DLL | COMCTL32.DLL) ;;
+      KERNEL32.DLL | USER32.DLL | MSVCRT.DLL | GDI32.DLL | ADVAPI32.DLL | COMCTL32.DLL | SHELL32.DLL | OLE32.DLL) ;;
       *) fail "kurvane.exe imports $dll (not a system DLL)" ;;
     esac
   done
@@ -91,17 +94,20 @@ check_executable() {
   expect_rc() {
     [ "$(grep -cF -- "$1" <<<"$rc")" -eq "$2" ] || fail "resources: expected $2 x '$1'"
   }
-  expect_rc '101 DIALOGEX 0, 0, 138, 175' 1
-  expect_rc '103 DIALOGEX 0, 0, 243, 267' 1
-  expect_rc 'CAPTION "Kurvane ver0.84"' 1
-  expect_rc 'LANGUAGE 17, 1' 1
+  # Each dialog in Japanese and in English, of one size.
+  expect_rc '101 DIALOGEX 0, 0, 138, 175' 2
+  expect_rc '103 DIALOGEX 0, 0, 243, 267' 2
+  expect_rc 'CAPTION "Kurvane ver0.84"' 2
+  expect_rc 'LANGUAGE 17, 1' 3
+  expect_rc 'LANGUAGE 9, 1' 2
+  expect_rc '14 /* RT_GROUP_ICON */' 1
   expect_rc '1 24 /* RT_MANIFEST */' 1
   expect_rc 'BLOCK "041104B0"' 1
   expect_rc 'VALUE "Translation", 0x411, 1200' 1
   expect_rc 'VALUE "FileVersion", "0, 8, 4, 0"' 1
   expect_rc 'VALUE "ProductVersion", "0, 8, 4, 0"' 1
   expect_rc 'FILEVERSION 0, 8, 4, 0' 1
-  expect_rc 'STYLE 0x80c808c0' 2
+  expect_rc 'STYLE 0x80c808c0' 4
 }
 
 # ---- expected bytes
@@ -161,9 +167,9 @@ expect_listing() {  # directory, then every name it must hold
 
 exe_windows="Z:${exe//\//\\}"
 
-run_driver() {  # scenario, directory
+run_driver() {  # scenario, directory[, Windows path of the program]
   local status=0
-  (cd "$2" && timeout 300 wine "$driver" "$1" "$exe_windows" "$(kurvane_wine_code_page "$LANG")") ||
+  (cd "$2" && timeout 300 wine "$driver" "$1" "${3:-$exe_windows}" "$(kurvane_wine_code_page "$LANG")") ||
     status=$?
   [ "$status" -eq 0 ] || fail "driver scenario $1 (exit $status)"
 }
@@ -296,6 +302,85 @@ scenario_walk() {
   if [ "$failures" -eq 0 ]; then rm -f "$dir/big.bin" "$dir/big.txt"; fi
 }
 
+# Started with a folder and files as arguments: outputs beside each input,
+# setting.dat in the folder the program started in.
+scenario_folder() {
+  local dir
+  dir=$(scenario_dir folder)
+  mkdir -p "$dir/start" "$dir/data" "$dir/other"
+  printf '\x82\xa0' >"$dir/data/a.dat"
+  printf '\x82\xa2' >"$dir/data/extra.bin"
+  printf '\x82\xa4' >"$dir/other/o.dat"
+  run_driver folder "$dir/start"
+  expect_bytes "$dir/data/a.txt" '\x82\xa0\r\n'
+  expect_bytes "$dir/data/extra.txt" '\x82\xa2\r\n'
+  expect_bytes "$dir/other/o.txt" '\x82\xa4\r\n'
+  expect_listing "$dir/start" setting.dat
+  expect_listing "$dir/data" a.dat a.txt extra.bin extra.txt
+  expect_settings_file "$dir/start/setting.dat" dat 1 1 0 '' '' 00000 111111111
+}
+
+# Files and folders dropped on the window; the folder picker.
+scenario_drop() {
+  local dir
+  dir=$(scenario_dir drop)
+  mkdir -p "$dir/start" "$dir/there"
+  printf '\x82\xa0' >"$dir/start/p.dat"
+  printf '\x82\xa2' >"$dir/start/q.bin"
+  printf '\x82\xa4' >"$dir/there/x.dat"
+  run_driver drop "$dir/start"
+  expect_bytes "$dir/start/p.txt" '\x82\xa0\r\n'
+  expect_bytes "$dir/there/x.txt" '\x82\xa4\r\n'
+  expect_listing "$dir/start" p.dat p.txt q.bin setting.dat
+  expect_listing "$dir/there" x.dat x.txt
+  rm -f "$dir/start/setting.dat"
+  run_driver browse "$dir/start"
+  expect_listing "$dir/there" x.dat x.txt
+}
+
+# A folder named dir.dat and blocked.dat whose output is a folder are
+# reported; good.dat is converted.
+scenario_failure() {
+  local dir
+  dir=$(scenario_dir failure)
+  mkdir -p "$dir/dir.dat" "$dir/blocked.txt"
+  printf '\x82\xa0' >"$dir/blocked.dat"
+  printf '\x82\xa2' >"$dir/good.dat"
+  run_driver failure "$dir"
+  expect_bytes "$dir/good.txt" '\x82\xa2\r\n'
+  [ -d "$dir/blocked.txt" ] && [ -z "$(ls -A "$dir/blocked.txt")" ] || fail "failure/blocked.txt was touched"
+  expect_listing "$dir" blocked.dat blocked.txt dir.dat good.dat good.txt setting.dat
+}
+
+# UTF-8 output from the settings dialog, stored in the block after the
+# layout; this build reads it back; the previous build reads the layout,
+# writes code page 932 and saves without the block; this build then reads
+# the file without the block.
+scenario_utf8() {
+  local dir
+  dir=$(scenario_dir utf8)
+  mkdir -p "$dir"
+  # AB\0C\0あいう\0XYZ\0 XORed with 0x55: with minimum 2 only あいう is text.
+  printf '\x14\x17\x55\x16\x55\xd7\xf5\xd7\xf7\xd7\xf1\x55\x0d\x0c\x0f\x55' >"$dir/y.xor"
+  run_driver utf8 "$dir"
+  expect_bytes "$dir/y.txt" '\xe3\x81\x82\xe3\x81\x84\xe3\x81\x86\r\n'
+  settings_bytes xor 1 2 85 '' '' 00000 111111111 >"$work/layout.dat"
+  { cat "$work/layout.dat"; printf 'KVX1\1\0\4\0\1\0\0\0'; } >"$work/with-block.dat"
+  cmp -s "$dir/setting.dat" "$work/with-block.dat" ||
+    fail "utf8/setting.dat is not the layout and the block: $(od -An -tx1 "$dir/setting.dat" | tr -s ' \n' ' ')"
+  run_driver reread-utf8 "$dir"
+  cmp -s "$dir/setting.dat" "$work/with-block.dat" || fail "utf8/setting.dat changed on a save by this build"
+  if [ -z "${KURVANE_PREVIOUS_EXE:-}" ]; then
+    echo "  (the previous build's reading skipped: KURVANE_PREVIOUS_EXE is unset)"
+    return
+  fi
+  run_driver previous "$dir" "Z:${KURVANE_PREVIOUS_EXE//\//\\}"
+  expect_bytes "$dir/y.txt" '\x82\xa0\x82\xa2\x82\xa4\r\n'
+  cmp -s "$dir/setting.dat" "$work/layout.dat" || fail "utf8/setting.dat is not the layout after the previous build"
+  run_driver reread-plain "$dir"
+  cmp -s "$dir/setting.dat" "$work/layout.dat" || fail "utf8/setting.dat gained a block without the option"
+}
+
 # ---- kurvane-cli.exe
 
 # Two inputs whose outputs differ only in the case of É are one file on
@@ -413,6 +498,10 @@ for locale_now in $kurvane_wine_locales; do
   step "scenario names" scenario_names
   step "scenario clash" scenario_clash
   step "scenario walk ($walk_size)" scenario_walk
+  step "scenario folder" scenario_folder
+  step "scenarios drop, browse" scenario_drop
+  step "scenario failure" scenario_failure
+  step "scenarios utf8, previous build" scenario_utf8
   step "kurvane-cli.exe clash" cli_clash
   step "kurvane-cli.exe safety" cli_safety
   step "large inputs, text" large_input text

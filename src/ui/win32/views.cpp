@@ -67,7 +67,14 @@ void EditExtensionField::set_text(std::string_view text) {
 }
 
 void MessageBoxView::show(std::string_view text, std::string_view caption) {
-    MessageBoxW(owner_, utf16_of(text).c_str(), utf16_of(caption).c_str(), MB_OK);
+    show_kind(text, caption, MessageKind::plain);
+}
+
+void MessageBoxView::show_kind(std::string_view text, std::string_view caption, MessageKind kind) {
+    const UINT icon = kind == MessageKind::warning       ? MB_ICONWARNING
+                      : kind == MessageKind::information ? MB_ICONINFORMATION
+                                                         : 0;
+    MessageBoxW(owner_, utf16_of(text).c_str(), utf16_of(caption).c_str(), MB_OK | icon);
 }
 
 bool FindFileSearch::search(std::string_view pattern,

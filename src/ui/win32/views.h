@@ -51,6 +51,7 @@ class MessageBoxView final : public MessageView {
 public:
     explicit MessageBoxView(HWND owner) : owner_(owner) {}
     void show(std::string_view text, std::string_view caption) override;
+    void show_kind(std::string_view text, std::string_view caption, MessageKind kind) override;
 
 private:
     HWND owner_;
