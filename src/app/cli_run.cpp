@@ -123,14 +123,10 @@ int load_cli_settings(const Options& options, TextField& field, std::string& sou
 }
 
 #if KURVANE_CLI_THREADS
-// How many files are converted at once. The plain format spreads one file
-// over every thread -j allows, so its files go one after another; the other
-// formats scan each file on one thread, and then up to max_workers files
-// share those threads. -j 1 is one thread in all.
-unsigned files_at_once(const ExtractOptions& how) {
-    if (how.format.plain()) return 1;
-    return std::min(max_workers, detail::pass_threads(how.jobs));
-}
+// How many files are converted at once. Every format spreads one file over
+// every thread -j allows, so the files go one after another. -j 1 is one
+// thread in all.
+unsigned files_at_once(const ExtractOptions&) { return 1; }
 #endif
 
 // Runs the jobs on up to files_at_once() threads when they are independent,

@@ -163,13 +163,12 @@ ExtractStatus run_files(std::FILE* in, bool opened_here, std::FILE* out,
 #if KURVANE_ENGINE_THREADS
     // Several scanning threads over a regular file: each reads and writes
     // its own stretches. Over anything else the calling thread reads and
-    // cuts the input for them. One (any format other than the plain one is
-    // scanned on one thread): the next piece is read ahead while the scan
-    // goes on. Except where the threads write themselves, the output, in
-    // order, goes to a helper that writes it. Each helper is used only if it
-    // started; one that did not has touched nothing, so its side runs on
+    // cuts the input for them. One: the next piece is read ahead while the
+    // scan goes on. Except where the threads write themselves, the output,
+    // in order, goes to a helper that writes it. Each helper is used only if
+    // it started; one that did not has touched nothing, so its side runs on
     // this thread.
-    const bool threaded = detail::pass_threads(options.jobs) > 1 && options.format.plain();
+    const bool threaded = detail::pass_threads(options.jobs) > 1;
     if (!threaded) pass.threads = 1;
     std::uint64_t size = 0;
     const bool positional = threaded && source.positional(size);

@@ -458,7 +458,7 @@ TEST(extract_pass, every_boundary_through_every_sink_matches_the_reference) {
 }
 
 std::vector<OutputFormat> test_formats() {
-    std::vector<OutputFormat> formats(5);
+    std::vector<OutputFormat> formats(7);
     formats[0].encoding = TextEncoding::utf8;
     formats[1].eol = LineEnd::lf;
     formats[2].radix = OffsetRadix::hex;
@@ -468,12 +468,18 @@ std::vector<OutputFormat> test_formats() {
     formats[4].eol = LineEnd::lf;
     formats[4].radix = OffsetRadix::octal;
     formats[4].file_name = "データ/" + std::string(1500, 'n');  // longer than most output buffers
+    formats[5].json = true;
+    formats[6].json = true;
+    formats[6].file_name = "a \"b\"\\c\td.dat";  // each of these needs an escape
     return formats;
 }
 
-// A format other than the plain one takes another scan; its runs must be the
-// plain pass's runs, byte for byte, at every boundary, with each line's
-// offset that of the input byte where its first run starts.
+// Every printer writes the plain pass's runs, byte for byte, at every
+// boundary and with every driver and thread count, each line's offset that
+// of the input byte where its first printed byte lies. With more than one
+// thread, a source that reads at offsets takes the threads that read their
+// own stretches, the others the driver that reads for them: stretches as
+// small as a byte show what a stretch inherits (a line left open).
 TEST(extract_pass, formatted_output_at_every_boundary_matches_the_reference) {
     const Bytes plain = boundary_input();
     const std::size_t pieces[] = {1, 3, 64, 1001, detail::default_piece_size};
@@ -481,6 +487,7 @@ TEST(extract_pass, formatted_output_at_every_boundary_matches_the_reference) {
     // The helper threads hand over every piece: only with the larger ones.
     const test::SinkKind sinks[] = {test::SinkKind::keeps, test::SinkKind::trades,
                                     test::SinkKind::overlapped};
+    const unsigned thread_counts[] = {1, 2, 3, 8};
     for (const SettingsShape& shape : boundary_shapes()) {
         Bytes data = plain;
         for (auto& c : data) c = static_cast<unsigned char>(c ^ (shape.settings.xor_value & 0xFF));
@@ -495,6 +502,7 @@ TEST(extract_pass, formatted_output_at_every_boundary_matches_the_reference) {
                     const test::SinkKind sink = sinks[(p + o) % (pieces[p] < 1000 ? 2 : 3)];
                     detail::PassOptions options{pieces[p], outputs[o]};
                     options.format = &format;
+                    options.threads = thread_counts[(p + o + f) % std::size(thread_counts)];
                     ExtractStatus st;
                     const Bytes got = test::run_pass_through(sink, data, shape.settings, options,
                                                              1 + (p * 7 + o) % 5000, &st);
@@ -502,10 +510,12 @@ TEST(extract_pass, formatted_output_at_every_boundary_matches_the_reference) {
                     ASSERT_TRUE(st.ok() && got == want && st.bytes_out == got.size())
                         << shape.name << ", format " << f
                         << " (utf8 " << (format.encoding == TextEncoding::utf8) << ", radix "
-                        << static_cast<int>(format.radix) << "), sink " << test::name_of(sink)
+                        << static_cast<int>(format.radix) << ", json " << format.json
+                        << "), sink " << test::name_of(sink) << ", threads " << options.threads
                         << ", piece " << pieces[p] << ", output buffer " << outputs[o] << ": "
                         << got.size() << " bytes, want " << want.size()
-                        << ", first difference at " << (diff.first - got.begin());
+                        << ", first difference at " << (diff.first - got.begin()) << ": "
+                        << test::hex({diff.first, got.end()}, 16);
                 }
             }
         }
