@@ -726,6 +726,57 @@ TEST(extract_pass, control_bytes_cut_the_input_unless_an_excluded_pair_holds_the
     }
 }
 
+// An offset names where the printed text lies: not where a run began when
+// an excluded pair leads it or an exempt string stands inside it. JSON
+// gives the same offset, the input bytes the text spans (an excluded pair
+// inside included) and escapes what a JSON string cannot hold.
+TEST(extract_pass, offsets_name_the_first_printed_byte) {
+    const Bytes ai = bytes("xx\x82\xa0\x82\xa2yy");  // あ at 2, い at 4
+    ExtractionSettings drop_a;
+    set_excluded(drop_a, 0, 0x82, 0xA0);
+    ExtractionSettings keep_i;
+    keep_i.min_length = 5;
+    set_exempt(keep_i, 0, "い");
+    ExtractionSettings keep_quote;  // an exempt string may hold any byte
+    keep_quote.half_symbols = 1;
+    keep_quote.min_length = 9;
+    set_exempt(keep_quote, 0, "\"\\");
+    ExtractionSettings gap = drop_a;  // あ dropped inside the run
+    OutputFormat decimal;
+    decimal.radix = OffsetRadix::decimal;
+    OutputFormat json;
+    json.json = true;
+    OutputFormat json_named = json;
+    json_named.file_name = "d/\xff\t.dat";  // a name that is not UTF-8, with a control character
+    struct Case {
+        Bytes data;
+        const ExtractionSettings* settings;
+        const OutputFormat* format;
+        std::string want;
+    };
+    const Case cases[] = {
+        {ai, &drop_a, &decimal, "      4 \x82\xa2\r\n"},
+        {ai, &keep_i, &decimal, "      4 \x82\xa2\r\n"},
+        // (This file's literals are code page 932: the UTF-8 is spelled out.)
+        {ai, &drop_a, &json, "{\"offset\":4,\"text\":\"\xe3\x81\x84\",\"length\":2}\n"},
+        {ai, &keep_i, &json_named,
+         "{\"file\":\"d/\xef\xbf\xbd\\t.dat\",\"offset\":4,\"text\":\"\xe3\x81\x84\",\"length\":2}\n"},
+        {bytes("\x82\xa2\x82\xa0\x82\xa4"), &gap, &json,
+         "{\"offset\":0,\"text\":\"\xe3\x81\x84\xe3\x81\x86\",\"length\":6}\n"},
+        {bytes("ab\"\\cd"), &keep_quote, &json, "{\"offset\":2,\"text\":\"\\\"\\\\\",\"length\":2}\n"},
+    };
+    for (std::size_t k = 0; k < std::size(cases); ++k) {
+        const Case& c = cases[k];
+        for (const unsigned threads : {1u, 2u}) {
+            detail::PassOptions options{3, 5};
+            options.format = c.format;
+            options.threads = threads;
+            const Bytes got = test::run_pass_through(test::SinkKind::keeps, c.data, *c.settings, options);
+            EXPECT_EQ(std::string(got.begin(), got.end()), c.want) << "case " << k << ", threads " << threads;
+        }
+    }
+}
+
 TEST(extract_pass, match_exempt_rewrites_the_run) {
     ExtractionSettings s;
     set_exempt(s, 4, "CD");
