@@ -64,7 +64,7 @@ std::optional<ClassSet> class_named(std::string_view name) {
 enum class Key {
     help, version, output, output_dir, settings, ext, min_length, xor_value, classes, exclude, keep,
     newline, no_newline, defaults, show_settings, save_settings, encoding, eol, radix, print_file_name, quiet,
-    jobs,
+    jobs, json,
 };
 
 struct OptionEntry {
@@ -97,6 +97,7 @@ constexpr OptionEntry option_table[] = {
     {Key::print_file_name, 'f', "print-file-name", false},
     {Key::quiet, 'q', "quiet", false},
     {Key::jobs, 'j', "jobs", true},
+    {Key::json, 0, "json", false},
 };
 
 const OptionEntry* find_short(int c) {
@@ -295,6 +296,7 @@ bool Parser::apply(Key key, std::string_view name, const std::string& argument) 
                                        {"o", int(OffsetRadix::octal)},
                                        {"x", int(OffsetRadix::hex)}});
     case Key::print_file_name: o.print_file_name = true; return false;
+    case Key::json: o.format.json = true; return false;
     case Key::quiet: o.quiet = true; return false;
     case Key::jobs: {
         const std::optional<std::uint64_t> n = parse_number(argument, false);
@@ -468,9 +470,12 @@ std::string usage_text(Language language) {
             "出力形式:\n"
             "      --encoding=ENC     cp932（既定）または utf-8 で書く\n"
             "      --eol=EOL          行末を crlf（既定）または lf にする\n"
-            "  -t, --radix=R          各行の前に入力中の位置を付ける（d 10進、o 8進、x 16進）\n"
-            "                         既定では付けない\n"
+            "  -t, --radix=R          各行の前に、行頭の文字の入力中の位置を付ける\n"
+            "                         （d 10進、o 8進、x 16進）既定では付けない\n"
             "  -f, --print-file-name  各行の前に入力ファイルの名前と ': ' を付ける\n"
+            "      --json             JSON Lines で書く: 文字列ごとに 1 行の object で、\n"
+            "                         offset と length は入力中の位置とバイト数、text は\n"
+            "                         UTF-8、-f なら file も。--encoding、--eol、-t は効かない\n"
             "\n"
             "  -h, --help             この使い方を表示して終了する\n"
             "      --version          バージョンを表示して終了する\n"
@@ -529,9 +534,12 @@ std::string usage_text(Language language) {
            "Output format:\n"
            "      --encoding=ENC     write cp932 (the default) or utf-8\n"
            "      --eol=EOL          end lines with crlf (the default) or lf\n"
-           "  -t, --radix=R          start each line with its offset in the input:\n"
-           "                         d decimal, o octal, x hex (default: no offset)\n"
+           "  -t, --radix=R          start each line with the input offset of its first\n"
+           "                         byte: d decimal, o octal, x hex (default: none)\n"
            "  -f, --print-file-name  start each line with the input's name and ': '\n"
+           "      --json             write JSON Lines: one object per run, its offset and\n"
+           "                         length in input bytes, its text in UTF-8, and with\n"
+           "                         -f the file; --encoding, --eol and -t do not apply\n"
            "\n"
            "  -h, --help             display this help and exit\n"
            "      --version          output version information and exit\n"
