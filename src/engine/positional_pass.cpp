@@ -343,19 +343,22 @@ std::uint64_t PositionalPass::run_stretch(Worker& me, std::uint64_t k) {
     const std::size_t got = input_.read_at(stretch_start(k) - before, at - before, want, read_errno);
     unsigned char* piece = at;
     std::size_t fresh = 0;
-    if (got >= before) {
+    const bool window_read = got >= before;
+    if (window_read) {
         fresh = got - before;
         if (k > 0) {
             const std::uint64_t cut = settle(k, cut_in(at - before));
             if (cut == 0) return 0;  // the stretch before runs on through this one
             piece = at - before + (cut - 1);
         }
-    } else {
-        // The window is unread, so the boundary is not decided here: the
-        // stretch before decides it. Should the turn come to this stretch,
-        // the failure is reported in it.
-        if (read_errno == 0) read_errno = EIO;
     }
+    // Otherwise the window is unread, so the boundary is not decided here:
+    // the stretch before decides it. Should the turn come to this stretch,
+    // a read failure is reported in it; a short read without one means the
+    // data ends before the stretch does (the file shrank since the stretch
+    // before read its part), and the pass ends there cleanly, as the scan
+    // of the empty rest below finds: the outcome of a file that shrinks
+    // does not depend on which thread saw it.
     me.sink.begin(k, *me.scanner);
     std::size_t carry = 0;
     std::uint64_t j = k;  // the stretch being scanned
@@ -411,6 +414,12 @@ std::uint64_t PositionalPass::run_stretch(Worker& me, std::uint64_t k) {
             status_.error = ExtractError::read_input;
             status_.sys_errno = read_errno;
             status_.bytes_in = stretch_start(j);
+        } else if (!window_read) {
+            // The data ended in this stretch's window, so the turn came
+            // from the stretch before, which decided the boundary there
+            // and scanned up to it.
+            const std::uint64_t cut = settle(k, 0);
+            status_.bytes_in = cut != 0 ? stretch_start(k) - window_ + (cut - 1) : stretch_start(k);
         } else {
             status_.bytes_in = stretch_start(j - 1) + fresh;
         }
