@@ -159,7 +159,7 @@ ExtractStatus run_files(std::FILE* in, bool opened_here, std::FILE* out,
     detail::PassOptions pass;
     pass.format = &options.format;
     pass.progress = &options.progress;
-    pass.threads = options.jobs;
+    pass.threads = detail::useful_threads(options.jobs);
 #if KURVANE_ENGINE_THREADS
     // Several scanning threads over a regular file: each reads and writes
     // its own stretches. Over anything else the calling thread reads and
@@ -168,7 +168,7 @@ ExtractStatus run_files(std::FILE* in, bool opened_here, std::FILE* out,
     // in order, goes to a helper that writes it. Each helper is used only if
     // it started; one that did not has touched nothing, so its side runs on
     // this thread.
-    const bool threaded = detail::pass_threads(options.jobs) > 1;
+    const bool threaded = pass.threads > 1;
     if (!threaded) pass.threads = 1;
     std::uint64_t size = 0;
     const bool positional = threaded && source.positional(size);

@@ -80,6 +80,10 @@ unsigned pass_threads(unsigned requested) {
     return std::min(requested, max_pass_threads);
 }
 
+unsigned useful_threads(unsigned requested) {
+    return std::min(pass_threads(requested), std::max(1u, std::thread::hardware_concurrency()));
+}
+
 namespace {
 
 // A block of a stretch's output, in the order written.
@@ -488,6 +492,7 @@ ExtractStatus run_parallel_pass(ByteSource& input, ByteSink& output,
 #else  // no threads: the pass runs on the calling thread
 
 unsigned pass_threads(unsigned) { return 1; }
+unsigned useful_threads(unsigned) { return 1; }
 
 ExtractStatus run_parallel_pass(ByteSource& input, ByteSink& output,
                                 const ExtractionSettings& settings, const PassOptions& options) {
