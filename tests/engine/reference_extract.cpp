@@ -36,9 +36,12 @@ bool reference_match_exempt(const ExtractionSettings& settings, unsigned char* r
 
 }  // namespace
 
-std::vector<unsigned char> reference_extract(std::span<const unsigned char> data,
-                                             const ExtractionSettings& settings,
-                                             std::vector<ReferenceWrite>* writes) {
+namespace {
+
+// The pass; `each`, when given, is told every write.
+std::vector<unsigned char> reference_pass(std::span<const unsigned char> data,
+                                          const ExtractionSettings& settings, bool keep_output,
+                                          const std::function<void(const ReferenceWrite&)>* each) {
     const std::size_t size = data.size();
     std::vector<unsigned char> buffer(data.begin(), data.end());
     buffer.resize(size + 16, 0);
@@ -54,12 +57,14 @@ std::vector<unsigned char> reference_extract(std::span<const unsigned char> data
     std::size_t split_end = SIZE_MAX;
     bool continues = false;
     auto write = [&](std::size_t n, bool line_break, bool split) {
-        out.insert(out.end(), run, run + n);
-        if (line_break) out.insert(out.end(), {'\r', '\n'});
-        if (writes != nullptr) {
+        if (keep_output) {
+            out.insert(out.end(), run, run + n);
+            if (line_break) out.insert(out.end(), {'\r', '\n'});
+        }
+        if (each != nullptr) {
             const std::uint64_t at = n > 0 ? run_at[0] : start;
             const std::uint64_t end = n > 0 ? run_at[n - 1] + 1 : start;
-            writes->push_back({start, {run, run + n}, line_break, at, end, split, continues});
+            (*each)({start, {run, run + n}, line_break, at, end, split, continues});
         }
     };
     auto classify = [&](std::size_t i) { return classify_pair(settings, buffer[i], buffer[i + 1]); };
@@ -105,6 +110,23 @@ std::vector<unsigned char> reference_extract(std::span<const unsigned char> data
     return out;
 }
 
+}  // namespace
+
+std::vector<unsigned char> reference_extract(std::span<const unsigned char> data,
+                                             const ExtractionSettings& settings,
+                                             std::vector<ReferenceWrite>* writes) {
+    if (writes == nullptr) return reference_pass(data, settings, true, nullptr);
+    const std::function<void(const ReferenceWrite&)> keep = [writes](const ReferenceWrite& w) {
+        writes->push_back(w);
+    };
+    return reference_pass(data, settings, true, &keep);
+}
+
+void reference_writes(std::span<const unsigned char> data, const ExtractionSettings& settings,
+                      const std::function<void(const ReferenceWrite&)>& each) {
+    reference_pass(data, settings, false, &each);
+}
+
 namespace {
 
 void append(std::vector<unsigned char>& out, std::string_view text) {
@@ -142,75 +164,71 @@ void append_json_string(std::vector<unsigned char>& out, const std::vector<unsig
     }
 }
 
-std::vector<unsigned char> json_reference(const std::vector<ReferenceWrite>& writes,
-                                          const OutputFormat& f) {
-    std::vector<unsigned char> out;
-    bool open = false;
-    std::uint64_t first = 0;
-    std::uint64_t last_end = 0;
-    std::vector<unsigned char> text;
-    const auto close = [&] {
-        if (!open) return;
-        append(out, "{");
-        if (!f.file_name.empty()) {
-            append(out, "\"file\":\"");
-            append_json_string(out, std::vector<unsigned char>(f.file_name.begin(), f.file_name.end()));
-            append(out, "\",");
-        }
-        append(out, "\"offset\":" + std::to_string(first) + ",\"text\":\"");
-        append_json_string(out, utf8_of(text));
-        append(out, "\",\"length\":" + std::to_string(last_end - first) + "}\n");
-        open = false;
-        text.clear();
-    };
-    for (const ReferenceWrite& w : writes) {
-        if (!w.continues) close();
-        if (!open) {
-            open = true;
-            first = last_end = w.at;
-        }
-        text.insert(text.end(), w.bytes.begin(), w.bytes.end());
-        if (!w.bytes.empty()) last_end = w.end;
-        if (!w.split) close();
+}  // namespace
+
+void FormattedReference::close_object() {
+    if (!open_) return;
+    const OutputFormat& f = format_;
+    append(out, "{");
+    if (!f.file_name.empty()) {
+        append(out, "\"file\":\"");
+        append_json_string(out, std::vector<unsigned char>(f.file_name.begin(), f.file_name.end()));
+        append(out, "\",");
     }
-    close();
-    return out;
+    append(out, "\"offset\":" + std::to_string(first_) + ",\"text\":\"");
+    append_json_string(out, utf8_of(text_));
+    append(out, "\",\"length\":" + std::to_string(last_end_ - first_) + "}\n");
+    open_ = false;
+    text_.clear();
 }
 
-}  // namespace
+void FormattedReference::add(const ReferenceWrite& w) {
+    const OutputFormat& f = format_;
+    if (f.json) {
+        // One object per run, its pieces joined.
+        if (!w.continues) close_object();
+        if (!open_) {
+            open_ = true;
+            first_ = last_end_ = w.at;
+        }
+        text_.insert(text_.end(), w.bytes.begin(), w.bytes.end());
+        if (!w.bytes.empty()) last_end_ = w.end;
+        if (!w.split) close_object();
+        return;
+    }
+    if (!lines_ && w.start != last_start_) prefix_due_ = true;
+    last_start_ = w.start;
+    if (prefix_due_) {
+        if (!f.file_name.empty()) out.insert(out.end(), f.file_name.begin(), f.file_name.end());
+        if (!f.file_name.empty()) out.insert(out.end(), {':', ' '});
+        char text[32] = "";
+        if (f.radix == OffsetRadix::decimal) std::snprintf(text, sizeof text, "%7" PRIu64 " ", w.at);
+        if (f.radix == OffsetRadix::octal) std::snprintf(text, sizeof text, "%7" PRIo64 " ", w.at);
+        if (f.radix == OffsetRadix::hex) std::snprintf(text, sizeof text, "%7" PRIx64 " ", w.at);
+        out.insert(out.end(), text, text + std::strlen(text));
+        prefix_due_ = false;
+    }
+    if (f.encoding == TextEncoding::utf8) {
+        const std::vector<unsigned char> utf8 = utf8_of(w.bytes);
+        out.insert(out.end(), utf8.begin(), utf8.end());
+    } else {
+        out.insert(out.end(), w.bytes.begin(), w.bytes.end());
+    }
+    if (w.line_break) {
+        if (f.eol == LineEnd::crlf) out.push_back('\r');
+        out.push_back('\n');
+        prefix_due_ = true;
+    }
+}
+
+void FormattedReference::finish() { close_object(); }
 
 std::vector<unsigned char> formatted_reference(const std::vector<ReferenceWrite>& writes,
                                                const OutputFormat& f, bool lines) {
-    if (f.json) return json_reference(writes, f);
-    std::vector<unsigned char> out;
-    bool prefix_due = lines;
-    std::uint64_t last_start = UINT64_MAX;
-    for (const ReferenceWrite& w : writes) {
-        if (!lines && w.start != last_start) prefix_due = true;
-        last_start = w.start;
-        if (prefix_due) {
-            if (!f.file_name.empty()) out.insert(out.end(), f.file_name.begin(), f.file_name.end());
-            if (!f.file_name.empty()) out.insert(out.end(), {':', ' '});
-            char text[32] = "";
-            if (f.radix == OffsetRadix::decimal) std::snprintf(text, sizeof text, "%7" PRIu64 " ", w.at);
-            if (f.radix == OffsetRadix::octal) std::snprintf(text, sizeof text, "%7" PRIo64 " ", w.at);
-            if (f.radix == OffsetRadix::hex) std::snprintf(text, sizeof text, "%7" PRIx64 " ", w.at);
-            out.insert(out.end(), text, text + std::strlen(text));
-            prefix_due = false;
-        }
-        if (f.encoding == TextEncoding::utf8) {
-            const std::vector<unsigned char> utf8 = utf8_of(w.bytes);
-            out.insert(out.end(), utf8.begin(), utf8.end());
-        } else {
-            out.insert(out.end(), w.bytes.begin(), w.bytes.end());
-        }
-        if (w.line_break) {
-            if (f.eol == LineEnd::crlf) out.push_back('\r');
-            out.push_back('\n');
-            prefix_due = true;
-        }
-    }
-    return out;
+    FormattedReference reference(f, lines);
+    for (const ReferenceWrite& w : writes) reference.add(w);
+    reference.finish();
+    return std::move(reference.out);
 }
 
 }  // namespace kurvane::test

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <vector>
 
@@ -35,6 +36,33 @@ struct ReferenceWrite {
 std::vector<unsigned char> reference_extract(std::span<const unsigned char> data,
                                              const ExtractionSettings& settings,
                                              std::vector<ReferenceWrite>* writes = nullptr);
+
+// The writes alone, handed to `each` as they are made and not kept (for
+// inputs whose writes would not fit in memory).
+void reference_writes(std::span<const unsigned char> data, const ExtractionSettings& settings,
+                      const std::function<void(const ReferenceWrite&)>& each);
+
+// formatted_reference a write at a time: `out` grows by each write's
+// output (a caller may take it away between writes), finish() ends it.
+class FormattedReference {
+public:
+    FormattedReference(const OutputFormat& format, bool lines) : format_(format), lines_(lines) {}
+    void add(const ReferenceWrite& w);
+    void finish();
+    std::vector<unsigned char> out;
+
+private:
+    void close_object();
+
+    OutputFormat format_;
+    bool lines_;
+    bool prefix_due_ = true;
+    std::uint64_t last_start_ = UINT64_MAX;
+    bool open_ = false;  // JSON: an object is open
+    std::uint64_t first_ = 0;
+    std::uint64_t last_end_ = 0;
+    std::vector<unsigned char> text_;
+};
 
 // The output of a format, built from the reference pass's writes: each
 // line (with line breaks off, each run written) starts with the name and the
