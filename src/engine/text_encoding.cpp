@@ -6,8 +6,6 @@
 #include <cstring>
 #include <iterator>
 
-#include "engine/file_names.h"
-
 namespace kurvane::detail {
 namespace {
 
