@@ -11,7 +11,7 @@
 #include "app/cli_run.h"
 #include "engine/file_names.h"
 #include "engine/file_replacement.h"
-#include "engine/text_encoding.h"
+#include "text/text_encoding.h"
 
 #ifdef _WIN32
 #include <fcntl.h>

@@ -12,7 +12,7 @@
 
 #include "app/terminal_text.h"
 #include "engine/file_names.h"
-#include "engine/text_encoding.h"
+#include "text/text_encoding.h"
 
 namespace kurvane::cli {
 

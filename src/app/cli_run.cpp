@@ -17,7 +17,7 @@
 #include "engine/file_names.h"
 #include "engine/file_replacement.h"
 #include "engine/parallel_pass.h"
-#include "engine/text_encoding.h"
+#include "text/text_encoding.h"
 #include "settings/settings_file.h"
 #include "ui/main_dialog.h"
 #include "version.h"

@@ -12,7 +12,7 @@
 #include "engine/file_replacement.h"
 #include "engine/overlapped_io.h"
 #include "engine/parallel_pass.h"
-#include "engine/text_encoding.h"
+#include "text/text_encoding.h"
 
 namespace kurvane {
 namespace {

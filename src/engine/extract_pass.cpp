@@ -17,7 +17,7 @@
 #include "engine/print/format_printers.h"
 #include "engine/print/printer.h"
 #include "engine/scan_table.h"
-#include "engine/text_encoding.h"
+#include "text/text_encoding.h"
 
 #if defined(__SANITIZE_ADDRESS__)  // GCC
 #define KURVANE_ASAN 1

@@ -10,7 +10,7 @@
 
 #include "engine/file_names.h"
 #include "engine/file_replacement.h"
-#include "engine/text_encoding.h"
+#include "text/text_encoding.h"
 
 namespace kurvane {
 namespace {

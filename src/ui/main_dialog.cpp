@@ -11,7 +11,7 @@
 
 #include "engine/extract.h"
 #include "engine/file_names.h"
-#include "engine/text_encoding.h"
+#include "text/text_encoding.h"
 #include "ui/messages.h"
 
 namespace kurvane {

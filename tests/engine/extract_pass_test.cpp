@@ -14,7 +14,7 @@
 
 #include "engine/extract.h"
 #include "engine/parallel_pass.h"
-#include "engine/text_encoding.h"
+#include "text/text_encoding.h"
 #include "pass_test_util.h"
 #include "reference_extract.h"
 

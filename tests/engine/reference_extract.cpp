@@ -9,7 +9,7 @@
 #include <string_view>
 
 #include "engine/classifier.h"
-#include "engine/text_encoding.h"
+#include "text/text_encoding.h"
 
 namespace kurvane::test {
 namespace {

@@ -1,4 +1,4 @@
-#include "engine/text_encoding.h"
+#include "text/text_encoding.h"
 
 #include <gtest/gtest.h>
 

@@ -11,7 +11,7 @@
 
 #include "engine/output_format.h"
 #include "engine/print/printer.h"
-#include "engine/text_encoding.h"
+#include "text/text_encoding.h"
 
 namespace kurvane::detail {
 
