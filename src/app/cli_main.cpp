@@ -9,8 +9,8 @@
 
 #include "app/cli_options.h"
 #include "app/cli_run.h"
-#include "engine/file_names.h"
-#include "engine/file_replacement.h"
+#include "os/file_names.h"
+#include "os/file_replacement.h"
 #include "text/text_encoding.h"
 
 #ifdef _WIN32

@@ -11,7 +11,7 @@
 #include <getopt.h>
 
 #include "app/terminal_text.h"
-#include "engine/file_names.h"
+#include "os/file_names.h"
 #include "text/text_encoding.h"
 
 namespace kurvane::cli {

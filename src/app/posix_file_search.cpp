@@ -7,7 +7,7 @@
 #include <memory>
 #include <vector>
 
-#include "engine/file_names.h"
+#include "os/file_names.h"
 #include "text/text_encoding.h"
 
 namespace kurvane::cli {

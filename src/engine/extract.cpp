@@ -8,8 +8,8 @@
 #include <system_error>
 
 #include "engine/extract_pass.h"
-#include "engine/file_names.h"
-#include "engine/file_replacement.h"
+#include "os/file_names.h"
+#include "os/file_replacement.h"
 #include "engine/overlapped_io.h"
 #include "engine/parallel_pass.h"
 #include "text/text_encoding.h"

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "engine/extract.h"
-#include "engine/file_names.h"
+#include "os/file_names.h"
 #include "text/text_encoding.h"
 #include "ui/messages.h"
 

@@ -1,4 +1,4 @@
-#include "engine/file_replacement.h"
+#include "os/file_replacement.h"
 
 #include <cerrno>
 #include <cstdint>
@@ -11,7 +11,7 @@
 #include <random>
 #endif
 
-#include "engine/file_names.h"
+#include "os/file_names.h"
 
 namespace kurvane {
 namespace {
