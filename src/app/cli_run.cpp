@@ -16,7 +16,7 @@
 #include "app/terminal_text.h"
 #include "os/file_names.h"
 #include "os/file_replacement.h"
-#include "engine/parallel_pass.h"
+#include "engine/drive/parallel_pass.h"
 #include "text/text_encoding.h"
 #include "settings/settings_file.h"
 #include "ui/main_dialog.h"

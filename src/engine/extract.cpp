@@ -7,11 +7,11 @@
 #include <optional>
 #include <system_error>
 
-#include "engine/extract_pass.h"
+#include "engine/scan/extract_pass.h"
 #include "os/file_names.h"
 #include "os/file_replacement.h"
-#include "engine/overlapped_io.h"
-#include "engine/parallel_pass.h"
+#include "engine/drive/overlapped_io.h"
+#include "engine/drive/parallel_pass.h"
 #include "text/text_encoding.h"
 
 namespace kurvane {

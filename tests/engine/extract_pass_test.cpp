@@ -13,7 +13,7 @@
 #include <thread>
 
 #include "engine/extract.h"
-#include "engine/parallel_pass.h"
+#include "engine/drive/parallel_pass.h"
 #include "text/text_encoding.h"
 #include "pass_test_util.h"
 #include "reference_extract.h"

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "engine/classifier.h"
+#include "engine/classes/classifier.h"
 #include "text/text_encoding.h"
 
 namespace kurvane::test {

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/classifier.h"
+#include "engine/classes/classifier.h"
 #include "pass_test_util.h"
 
 #ifdef __linux__

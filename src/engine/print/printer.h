@@ -24,7 +24,7 @@
 #include <memory>
 #include <new>
 
-#include "engine/extract_pass.h"
+#include "engine/scan/extract_pass.h"
 
 namespace kurvane::detail {
 

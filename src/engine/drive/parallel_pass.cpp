@@ -1,4 +1,4 @@
-#include "engine/parallel_pass.h"
+#include "engine/drive/parallel_pass.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -9,7 +9,7 @@
 #include <new>
 #include <vector>
 
-#include "engine/overlapped_io.h"  // KURVANE_ENGINE_THREADS and the thread headers
+#include "engine/drive/overlapped_io.h"  // KURVANE_ENGINE_THREADS and the thread headers
 #include "engine/print/printer.h"
 
 namespace kurvane::detail {

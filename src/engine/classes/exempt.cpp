@@ -1,4 +1,4 @@
-#include "engine/exempt.h"
+#include "engine/classes/exempt.h"
 
 #include <algorithm>
 #include <cstring>

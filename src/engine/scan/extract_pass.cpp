@@ -1,4 +1,4 @@
-#include "engine/extract_pass.h"
+#include "engine/scan/extract_pass.h"
 
 #include <algorithm>
 #include <bit>
@@ -12,11 +12,11 @@
 #include <string>
 #include <type_traits>
 
-#include "engine/exempt.h"
-#include "engine/parallel_pass.h"
+#include "engine/classes/exempt.h"
+#include "engine/drive/parallel_pass.h"
 #include "engine/print/format_printers.h"
 #include "engine/print/printer.h"
-#include "engine/scan_table.h"
+#include "engine/classes/scan_table.h"
 #include "text/text_encoding.h"
 
 #if defined(__SANITIZE_ADDRESS__)  // GCC

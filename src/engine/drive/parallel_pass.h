@@ -9,8 +9,8 @@
 #include <cstdint>
 #include <memory>
 
-#include "engine/extract_pass.h"
-#include "engine/scan_table.h"
+#include "engine/scan/extract_pass.h"
+#include "engine/classes/scan_table.h"
 
 namespace kurvane::detail {
 

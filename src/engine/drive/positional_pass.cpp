@@ -18,8 +18,8 @@
 #include <immintrin.h>
 #endif
 
-#include "engine/overlapped_io.h"  // KURVANE_ENGINE_THREADS and the thread headers
-#include "engine/parallel_pass.h"
+#include "engine/drive/overlapped_io.h"  // KURVANE_ENGINE_THREADS and the thread headers
+#include "engine/drive/parallel_pass.h"
 #include "engine/print/printer.h"
 
 #if KURVANE_ENGINE_THREADS
