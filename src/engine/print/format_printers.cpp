@@ -73,10 +73,13 @@ void TextPrinter::write_prefix(std::uint64_t at) {
 }
 
 JsonPrinter::JsonPrinter(ByteSink& sink, std::size_t capacity, const OutputFormat& format)
-    : BlockBuffer(sink, capacity, slack) {
-    object_start_ = "{";
-    if (!format.file_name.empty()) object_start_ += "\"file\":\"" + json_escape(format.file_name) + "\",";
-    object_start_ += "\"offset\":";
+    : BlockBuffer(sink, capacity, slack), object_start_("{") {
+    if (!format.file_name.empty()) {
+        object_start_.append("\"file\":\"");
+        object_start_.append(json_escape(format.file_name));
+        object_start_.append("\",");
+    }
+    object_start_.append("\"offset\":");
 }
 
 void JsonPrinter::open(std::uint64_t at) {
