@@ -7,9 +7,11 @@
 // Generates a mixed, a text-heavy and a long-run corpus in a new directory
 // (under DIR, by default the temporary directory), warms the page cache, then
 // alternates runs of `kurvane -j 1 FILE -o OUT` (one scanning thread),
-// `kurvane FILE -o OUT` (one per core), `strings -a -n 4 FILE > OUT` and
-// `cat FILE > /dev/null` (the machine's ceiling), each output a new file in
-// that directory. With --wine, `wine KURVANE-CLI.EXE FILE -o OUT` joins them
+// `kurvane FILE -o OUT` (one per core), the same two in each other output
+// format (--encoding=utf-8 --eol=lf, -t x, -f, --json), `strings -a -n 4
+// FILE > OUT`, `cat FILE > /dev/null` and `cat` copying the default output
+// to a new file (the machine's floors for reading and for writing), each
+// output a new file in that directory. With --wine, `wine KURVANE-CLI.EXE FILE -o OUT` joins them
 // (in the Wine prefix and locale the environment gives; its server is kept
 // running between the runs), and so does `wine KURVANE-CLI.EXE --version`,
 // the start-up any Wine process pays, which is then also taken off the
@@ -22,7 +24,7 @@
 //
 // A figure is printed only for output that was checked: every run's exit
 // status, and every file kurvane (or the Windows program) writes against the
-// plain reference pass over the whole corpus. A corpus with a failed check
+// reference pass over the whole corpus in that file's format. A corpus with a failed check
 // gets the failure instead of its figures, and the program then exits with
 // status 1.
 #include <benchmark/benchmark.h>
@@ -49,7 +51,7 @@
 
 #include "corpus.h"
 #include "engine/extract.h"
-#include "engine/extract_pass.h"
+#include "engine/scan/extract_pass.h"
 #include "reference_extract.h"
 #include "settings/settings_file.h"
 
@@ -202,17 +204,81 @@ std::string compare_with_reference(const fs::path& output, const fs::path& refer
     }
 }
 
-// The plain whole-buffer pass over `input`, written to `reference`. The
-// corpus and the result are large and freed before any timed command is
-// forked; malloc_trim hands back what the allocator would otherwise keep.
+// An output format timed beside the default one: its options and its
+// reference output.
+struct TimedFormat {
+    std::string name;
+    std::vector<std::string> args;
+    kurvane::OutputFormat format;
+    fs::path reference;
+};
+
+// The formats every corpus is timed in besides the default; -f names the
+// input as the command line gives it.
+std::vector<TimedFormat> timed_formats(const fs::path& dir, const std::string& label,
+                                       const fs::path& input) {
+    std::vector<TimedFormat> formats(4);
+    formats[0].name = "utf-8 lf";
+    formats[0].args = {"--encoding=utf-8", "--eol=lf"};
+    formats[0].format.encoding = kurvane::TextEncoding::utf8;
+    formats[0].format.eol = kurvane::LineEnd::lf;
+    formats[1].name = "-t x";
+    formats[1].args = {"-t", "x"};
+    formats[1].format.radix = kurvane::OffsetRadix::hex;
+    formats[2].name = "-f";
+    formats[2].args = {"-f"};
+    formats[2].format.file_name = input.string();
+    formats[3].name = "--json";
+    formats[3].args = {"--json"};
+    formats[3].format.json = true;
+    for (std::size_t k = 0; k < formats.size(); ++k)
+        formats[k].reference = dir / (label + "-reference-" + std::to_string(k) + ".txt");
+    return formats;
+}
+
+// The whole-buffer reference pass over `input`, written to `reference` and
+// in each format to its reference file (a write at a time, a block of
+// output kept at once). The corpus and the results are large and freed
+// before any timed command is forked; malloc_trim hands back what the
+// allocator would otherwise keep.
 std::string write_reference(const fs::path& input, const ExtractionSettings& settings,
-                            const fs::path& reference) {
+                            const fs::path& reference, const std::vector<TimedFormat>& formats) {
     std::string error;
     {
         std::vector<unsigned char> data;
         error = read_file(input, data);
         if (error.empty()) {
             error = write_file(reference, kurvane::test::reference_extract(data, settings));
+        }
+        std::vector<kurvane::test::FormattedReference> outputs;
+        std::vector<FilePtr> files;
+        for (const TimedFormat& f : formats) {
+            if (!error.empty()) break;
+            outputs.emplace_back(f.format, settings.auto_newline != 0);
+            files.push_back(open_file(f.reference, "wb"));
+            if (!files.back()) error = cannot("create", f.reference, errno);
+        }
+        constexpr std::size_t block = std::size_t{16} << 20;
+        const auto drain = [&](std::size_t k, std::size_t least) {
+            std::vector<unsigned char>& out = outputs[k].out;
+            if (out.size() < least) return;
+            if (std::fwrite(out.data(), 1, out.size(), files[k].get()) != out.size() && error.empty())
+                error = cannot("write", formats[k].reference, errno);
+            out.clear();
+        };
+        if (error.empty()) {
+            kurvane::test::reference_writes(data, settings, [&](const kurvane::test::ReferenceWrite& w) {
+                for (std::size_t k = 0; k < outputs.size(); ++k) {
+                    outputs[k].add(w);
+                    drain(k, block);
+                }
+            });
+            for (std::size_t k = 0; k < outputs.size(); ++k) {
+                outputs[k].finish();
+                drain(k, 0);
+                if (std::fclose(files[k].release()) != 0 && error.empty())
+                    error = cannot("write", formats[k].reference, errno);
+            }
         }
     }
     malloc_trim(0);
@@ -225,12 +291,14 @@ std::vector<unsigned char> encoded_settings(const ExtractionSettings& settings) 
 
 // A timed command of one round. Its standard output goes to `stdout_path`
 // ("" leaves it alone); `output` is kurvane's output file, checked against
-// the reference after every run ("" checks the exit status only).
+// `reference` (or the default format's) after every run ("" checks the exit
+// status only).
 struct TimedCommand {
     std::string name;
     std::vector<std::string> args;
     std::string stdout_path;
     fs::path output;
+    fs::path reference = {};
 };
 
 // How a corpus is timed: the kurvane program, and kurvane-cli.exe under
@@ -255,12 +323,21 @@ bool compare_with_strings(const Programs& programs, const fs::path& dir, CorpusK
     const fs::path strings_out = dir / (label + "-strings.txt");
     const fs::path reference = dir / (label + "-reference.txt");
     const fs::path settings_path = dir / (label + "-setting.dat");
+    const fs::path cat_copy = dir / (label + "-cat.txt");
+    const std::vector<TimedFormat> formats = timed_formats(dir, label, input);
+    const auto format_out = [&](std::size_t k, bool all) {
+        return dir / (label + (all ? "-kurvane-" : "-j1-") + std::to_string(k) + ".txt");
+    };
     // Each corpus's files go when it is done, so at most one set takes disk space.
     const auto remove_files = [&] {
         std::error_code ec;
-        for (const auto& path :
-             {input, one_out, all_out, dir / wine_name, strings_out, reference, settings_path}) {
+        for (const auto& path : {input, one_out, all_out, dir / wine_name, strings_out, reference,
+                                 settings_path, cat_copy}) {
             fs::remove(path, ec);
+        }
+        for (std::size_t k = 0; k < formats.size(); ++k) {
+            for (const auto& path : {formats[k].reference, format_out(k, false), format_out(k, true)})
+                fs::remove(path, ec);
         }
     };
     const auto fail = [&](const std::string& what) {
@@ -280,7 +357,7 @@ bool compare_with_strings(const Programs& programs, const fs::path& dir, CorpusK
             return fail(error);
         }
     }
-    if (const auto error = write_reference(input, settings, reference); !error.empty()) {
+    if (const auto error = write_reference(input, settings, reference, formats); !error.empty()) {
         return fail(error);
     }
     read_through(input);
@@ -310,6 +387,22 @@ bool compare_with_strings(const Programs& programs, const fs::path& dir, CorpusK
         commands.push_back({"kurvane-cli.exe --version (Wine)",
                             {"wine", programs.wine_cli, "--version"}, "/dev/null", ""});
     }
+    // The machine's floor for writing the default output: cat copying a
+    // file of its size (from the page cache) to a new file.
+    const std::size_t cat_write_job = commands.size();
+    commands.push_back({"cat > file", {"cat", all_out.string()}, cat_copy.string(), ""});
+    // Each format on one thread and on all, beside the default format.
+    const std::size_t first_format_job = commands.size();
+    for (std::size_t k = 0; k < formats.size(); ++k) {
+        for (const bool all : {false, true}) {
+            std::vector<std::string> options = all ? std::vector<std::string>{} : std::vector<std::string>{"-j", "1"};
+            options.insert(options.end(), formats[k].args.begin(), formats[k].args.end());
+            commands.push_back({std::string(all ? "kurvane " : "kurvane -j 1 ") + formats[k].name,
+                                kurvane_args(programs.kurvane, options, input, format_out(k, all)), "",
+                                format_out(k, all), formats[k].reference});
+        }
+    }
+    const auto format_job = [&](std::size_t k, bool all) { return first_format_job + 2 * k + (all ? 1 : 0); };
     const std::size_t count = commands.size();
 
     // Runs a command and checks its status and, for kurvane's output file,
@@ -323,7 +416,9 @@ bool compare_with_strings(const Programs& programs, const fs::path& dir, CorpusK
             fs::remove(command.stdout_path, ec);
         result = run_child(command.args, dir, command.stdout_path);
         if (!succeeded(result)) return describe_status(result.status);
-        if (!command.output.empty()) return compare_with_reference(command.output, reference);
+        if (!command.output.empty())
+            return compare_with_reference(command.output,
+                                          command.reference.empty() ? reference : command.reference);
         return {};
     };
     const auto run_failed = [&](const TimedCommand& command, const std::string& when,
@@ -345,6 +440,7 @@ bool compare_with_strings(const Programs& programs, const fs::path& dir, CorpusK
     long all_peak_kib = 0;
     for (int r = 0; r < runs; ++r) {
         // Rotate the order, so drift in machine load hits every command.
+        // (The default output cat copies is there from the warm-up on.)
         std::vector<ChildRun> result(count);
         for (std::size_t k = 0; k < count; ++k) {
             const std::size_t job = (static_cast<std::size_t>(r) + k) % count;
@@ -379,7 +475,7 @@ bool compare_with_strings(const Programs& programs, const fs::path& dir, CorpusK
                 label.c_str(), mib, speed(one_thread), speed(all_threads), speed(strings_job),
                 speed(cat_job), ratio(strings_job, all_threads), ratio(one_thread, all_threads),
                 100.0 / ratio(all_threads, cat_job), ratio(strings_job, one_thread));
-    if (count > wine_job) {
+    if (!programs.wine_cli.empty()) {
         // The same ratio with Wine's start-up of that round taken off.
         std::vector<double> net;
         for (int k = 0; k < runs; ++k)
@@ -391,6 +487,18 @@ bool compare_with_strings(const Programs& programs, const fs::path& dir, CorpusK
                     " without it %4.2fx\n",
                     speed(wine_job), ratio(wine_job, all_threads), median(seconds[wine_start_job]),
                     median(net));
+    }
+    std::printf("                    cat > /dev/null %.3f s: kurvane = %4.2fx its time;"
+                " cat writing the output's bytes %.3f s: kurvane = %4.2fx\n",
+                median(seconds[cat_job]), ratio(all_threads, cat_job), median(seconds[cat_write_job]),
+                ratio(all_threads, cat_write_job));
+    std::printf("                    format      time / default's:  -j 1    all cores"
+                "    all cores' speed-up\n");
+    for (std::size_t k = 0; k < formats.size(); ++k) {
+        std::printf("                    %-10s                    %5.2fx   %5.2fx       %5.2fx\n",
+                    formats[k].name.c_str(), ratio(format_job(k, false), one_thread),
+                    ratio(format_job(k, true), all_threads),
+                    ratio(format_job(k, false), format_job(k, true)));
     }
     std::printf("                    peak RSS kurvane -j 1 %.1f MiB, kurvane %.1f MiB; output"
                 " kurvane %.1f MiB, strings %.1f MiB%s\n",

@@ -2,7 +2,7 @@
 #
 # Sources are UTF-8 and so are narrow literals: UTF-8 is the one text form of
 # the program (see src/utf8_literals.h). Code page 932 appears only where
-# stored bytes depend on it, converted by the engine (engine/text_encoding.h).
+# stored bytes depend on it, converted by the text library (text/text_encoding.h).
 #
 # A few programs use narrow Japanese literals as data bytes in code page 932:
 # the engine and large-input tests (their inputs) and the sample corpus. They

@@ -12,7 +12,7 @@
 #include <span>
 #include <vector>
 
-#include "engine/extract_pass.h"
+#include "engine/scan/extract_pass.h"
 #include "pass_test_util.h"
 #include "reference_extract.h"
 

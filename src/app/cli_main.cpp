@@ -9,9 +9,9 @@
 
 #include "app/cli_options.h"
 #include "app/cli_dispatch.h"
-#include "engine/file_names.h"
-#include "engine/file_replacement.h"
-#include "engine/text_encoding.h"
+#include "os/file_names.h"
+#include "os/file_replacement.h"
+#include "text/text_encoding.h"
 
 #ifdef _WIN32
 #include <fcntl.h>

@@ -12,8 +12,8 @@
 
 #include "app/setting_changes.h"
 #include "app/terminal_text.h"
-#include "engine/file_names.h"
-#include "engine/text_encoding.h"
+#include "os/file_names.h"
+#include "text/text_encoding.h"
 
 namespace kurvane::cli {
 
@@ -22,7 +22,7 @@ namespace {
 enum class Key {
     help, version, output, output_dir, settings, ext, min_length, xor_value, classes, exclude, keep,
     newline, no_newline, defaults, show_settings, save_settings, encoding, eol, radix, print_file_name, quiet,
-    jobs,
+    jobs, json,
 };
 
 struct OptionEntry {
@@ -55,6 +55,7 @@ constexpr OptionEntry option_table[] = {
     {Key::print_file_name, 'f', "print-file-name", false},
     {Key::quiet, 'q', "quiet", false},
     {Key::jobs, 'j', "jobs", true},
+    {Key::json, 0, "json", false},
 };
 
 const OptionEntry* find_short(int c) {
@@ -258,6 +259,7 @@ bool Parser::apply(Key key, std::string_view name, const std::string& argument) 
                                        {"o", int(OffsetRadix::octal)},
                                        {"x", int(OffsetRadix::hex)}});
     case Key::print_file_name: o.print_file_name = true; return false;
+    case Key::json: o.format.json = true; return false;
     case Key::quiet: o.quiet = true; return false;
     case Key::jobs: {
         const std::optional<std::uint64_t> n = parse_number(argument, false);

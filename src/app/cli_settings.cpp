@@ -6,7 +6,7 @@
 #include "app/cli_report.h"
 #include "app/file_status.h"
 #include "app/terminal_text.h"
-#include "engine/text_encoding.h"
+#include "text/text_encoding.h"
 
 namespace kurvane::cli {
 namespace {

@@ -11,7 +11,7 @@
 #include "app/posix_file_search.h"
 #include "app/progress_line.h"
 #include "app/terminal_text.h"
-#include "engine/file_names.h"
+#include "os/file_names.h"
 #include "os/file_identity.h"
 #include "ui/main_dialog.h"
 

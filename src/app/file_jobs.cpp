@@ -14,10 +14,10 @@
 #include "app/file_status.h"
 #include "app/progress_line.h"
 #include "app/terminal_text.h"
-#include "engine/file_names.h"
-#include "engine/file_replacement.h"
-#include "engine/parallel_pass.h"
-#include "engine/text_encoding.h"
+#include "os/file_names.h"
+#include "os/file_replacement.h"
+#include "engine/drive/parallel_pass.h"
+#include "text/text_encoding.h"
 #include "os/file_identity.h"
 
 #ifdef _WIN32
@@ -122,14 +122,10 @@ struct Place {
 #endif
 
 #if KURVANE_CLI_THREADS
-// How many files are converted at once. The plain format spreads one file
-// over every thread -j allows, so its files go one after another; the other
-// formats scan each file on one thread, and then up to max_workers files
-// share those threads. -j 1 is one thread in all.
-unsigned files_at_once(const ExtractOptions& how) {
-    if (how.format.plain()) return 1;
-    return std::min(max_workers, detail::pass_threads(how.jobs));
-}
+// How many files are converted at once. Every format spreads one file over
+// every thread -j allows, so the files go one after another. -j 1 is one
+// thread in all.
+unsigned files_at_once(const ExtractOptions&) { return 1; }
 #endif
 
 // Runs the jobs on up to files_at_once() threads when they are independent,

@@ -1,6 +1,6 @@
 #include "app/file_status.h"
 
-#include "engine/file_names.h"
+#include "os/file_names.h"
 
 namespace kurvane::cli {
 

@@ -7,8 +7,8 @@
 #include <memory>
 #include <vector>
 
-#include "engine/file_names.h"
-#include "engine/text_encoding.h"
+#include "os/file_names.h"
+#include "text/text_encoding.h"
 
 namespace kurvane::cli {
 namespace {

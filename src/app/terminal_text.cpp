@@ -1,6 +1,6 @@
 #include "app/terminal_text.h"
 
-#include "engine/text_encoding.h"
+#include "text/text_encoding.h"
 
 #ifndef _WIN32
 #include <iconv.h>

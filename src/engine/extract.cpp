@@ -7,12 +7,12 @@
 #include <optional>
 #include <system_error>
 
-#include "engine/extract_pass.h"
-#include "engine/file_names.h"
-#include "engine/file_replacement.h"
-#include "engine/overlapped_io.h"
-#include "engine/parallel_pass.h"
-#include "engine/text_encoding.h"
+#include "engine/scan/extract_pass.h"
+#include "os/file_names.h"
+#include "os/file_replacement.h"
+#include "engine/drive/overlapped_io.h"
+#include "engine/drive/parallel_pass.h"
+#include "text/text_encoding.h"
 #include "os/file_identity.h"
 
 namespace kurvane {
@@ -159,17 +159,16 @@ ExtractStatus run_files(std::FILE* in, bool opened_here, std::FILE* out,
     detail::PassOptions pass;
     pass.format = &options.format;
     pass.progress = &options.progress;
-    pass.threads = options.jobs;
+    pass.threads = detail::useful_threads(options.jobs);
 #if KURVANE_ENGINE_THREADS
     // Several scanning threads over a regular file: each reads and writes
     // its own stretches. Over anything else the calling thread reads and
-    // cuts the input for them. One (any format other than the plain one is
-    // scanned on one thread): the next piece is read ahead while the scan
-    // goes on. Except where the threads write themselves, the output, in
-    // order, goes to a helper that writes it. Each helper is used only if it
-    // started; one that did not has touched nothing, so its side runs on
+    // cuts the input for them. One: the next piece is read ahead while the
+    // scan goes on. Except where the threads write themselves, the output,
+    // in order, goes to a helper that writes it. Each helper is used only if
+    // it started; one that did not has touched nothing, so its side runs on
     // this thread.
-    const bool threaded = detail::pass_threads(options.jobs) > 1 && options.format.plain();
+    const bool threaded = pass.threads > 1;
     if (!threaded) pass.threads = 1;
     std::uint64_t size = 0;
     const bool positional = threaded && source.positional(size);

@@ -47,7 +47,7 @@ bool output_name_for(std::string_view name, std::string& output);
 // directory ("dir/a.b.dat" gives "dir/a.txt").
 bool output_path_for(std::string_view path, std::string& output);
 
-// Paths are UTF-8 (see engine/file_names.h).
+// Paths are UTF-8 (see os/file_names.h).
 // Extracts input_path into output_path under the given record, written as
 // options.format says (the plain format takes the fast pass). Refuses,
 // before anything is created, an output that is the input itself and an

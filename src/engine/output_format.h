@@ -19,12 +19,16 @@ struct OutputFormat {
     // Non-empty: each line starts with this name and ": ", before any
     // offset. The bytes are written as given.
     std::string file_name;
+    // JSON Lines instead of text: one object per run with its input offset,
+    // its length in input bytes and its text in UTF-8, and the file name
+    // when there is one. The encoding, line break and radix do not apply.
+    bool json = false;
 
     // True for the defaults: code page 932 bytes ended by CR LF with no
-    // prefix, written by the fast pass.
+    // prefix.
     bool plain() const {
         return encoding == TextEncoding::cp932 && eol == LineEnd::crlf &&
-               radix == OffsetRadix::none && file_name.empty();
+               radix == OffsetRadix::none && file_name.empty() && !json;
     }
 };
 

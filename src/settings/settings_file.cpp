@@ -9,9 +9,9 @@
 #include <system_error>
 #include <type_traits>
 
-#include "engine/file_names.h"
-#include "engine/file_replacement.h"
-#include "engine/text_encoding.h"
+#include "os/file_names.h"
+#include "os/file_replacement.h"
+#include "text/text_encoding.h"
 
 namespace kurvane {
 namespace {

@@ -1,6 +1,6 @@
 #include "text/cp932_encode.h"
 
-#include "engine/text_encoding.h"
+#include "text/text_encoding.h"
 
 namespace kurvane::text {
 

@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "engine/extract.h"
-#include "engine/file_names.h"
-#include "engine/text_encoding.h"
+#include "os/file_names.h"
+#include "text/text_encoding.h"
 #include "ui/messages.h"
 
 namespace kurvane {

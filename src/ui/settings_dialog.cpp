@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "engine/text_encoding.h"
+#include "text/text_encoding.h"
 #include "ui/resource.h"
 
 namespace kurvane {

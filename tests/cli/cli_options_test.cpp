@@ -163,6 +163,7 @@ std::string summary(const Options& o) {
     if (o.format.eol == LineEnd::lf) add("lf");
     if (o.format.radix != OffsetRadix::none) add("radix=" + std::to_string(static_cast<int>(o.format.radix)));
     if (o.print_file_name) add("f");
+    if (o.format.json) add("json");
     if (o.quiet) add("q");
     if (o.output_dir) add("d=" + *o.output_dir);
     if (o.show_settings) add("show");
@@ -231,6 +232,7 @@ TEST(cli_options, setting_and_format_options_sweep) {
         {{"--encoding=utf-8", "--eol=lf", "-t", "x", "-f", "-q"}, "utf-8 lf radix=3 f q"},
         {{"--encoding=cp932", "--eol=crlf", "-td"}, "radix=1"},
         {{"--radix=o"}, "radix=2"},
+        {{"--json", "-f"}, "f json"},
         {{"--encoding=utf8"}, "!invalid argument 'utf8' for '--encoding'"},
         {{"-t", "h"}, "!invalid argument 'h' for '--radix'"},
         {{"--eol=cr"}, "!invalid argument 'cr' for '--eol'"},

@@ -1,4 +1,4 @@
-#include "engine/classifier.h"
+#include "engine/classes/classifier.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/scan_table.h"
+#include "engine/classes/scan_table.h"
 
 #ifdef __linux__
 #include <iconv.h>

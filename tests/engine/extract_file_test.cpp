@@ -21,7 +21,7 @@
 
 #include "cp932.h"  // Japanese literals here are data bytes in code page 932
 #include "engine/extract.h"
-#include "engine/file_names.h"
+#include "os/file_names.h"
 #include "pass_test_util.h"
 #include "support/scratch_dir.h"
 

@@ -6,14 +6,15 @@
 #include <cstring>
 #include <algorithm>
 #include <condition_variable>
+#include <map>
 #include <mutex>
 #include <random>
 #include <string>
 #include <thread>
 
 #include "engine/extract.h"
-#include "engine/parallel_pass.h"
-#include "engine/text_encoding.h"
+#include "engine/drive/parallel_pass.h"
+#include "text/text_encoding.h"
 #include "pass_test_util.h"
 #include "reference_extract.h"
 
@@ -458,7 +459,7 @@ TEST(extract_pass, every_boundary_through_every_sink_matches_the_reference) {
 }
 
 std::vector<OutputFormat> test_formats() {
-    std::vector<OutputFormat> formats(5);
+    std::vector<OutputFormat> formats(7);
     formats[0].encoding = TextEncoding::utf8;
     formats[1].eol = LineEnd::lf;
     formats[2].radix = OffsetRadix::hex;
@@ -468,12 +469,18 @@ std::vector<OutputFormat> test_formats() {
     formats[4].eol = LineEnd::lf;
     formats[4].radix = OffsetRadix::octal;
     formats[4].file_name = "データ/" + std::string(1500, 'n');  // longer than most output buffers
+    formats[5].json = true;
+    formats[6].json = true;
+    formats[6].file_name = "a \"b\"\\c\td.dat";  // each of these needs an escape
     return formats;
 }
 
-// A format other than the plain one takes another scan; its runs must be the
-// plain pass's runs, byte for byte, at every boundary, with each line's
-// offset that of the input byte where its first run starts.
+// Every printer writes the plain pass's runs, byte for byte, at every
+// boundary and with every driver and thread count, each line's offset that
+// of the input byte where its first printed byte lies. With more than one
+// thread, a source that reads at offsets takes the threads that read their
+// own stretches, the others the driver that reads for them: stretches as
+// small as a byte show what a stretch inherits (a line left open).
 TEST(extract_pass, formatted_output_at_every_boundary_matches_the_reference) {
     const Bytes plain = boundary_input();
     const std::size_t pieces[] = {1, 3, 64, 1001, detail::default_piece_size};
@@ -481,7 +488,10 @@ TEST(extract_pass, formatted_output_at_every_boundary_matches_the_reference) {
     // The helper threads hand over every piece: only with the larger ones.
     const test::SinkKind sinks[] = {test::SinkKind::keeps, test::SinkKind::trades,
                                     test::SinkKind::overlapped};
-    for (const SettingsShape& shape : boundary_shapes()) {
+    const unsigned thread_counts[] = {1, 2, 3, 8};
+    const std::vector<SettingsShape> shapes = boundary_shapes();
+    for (std::size_t shape_index = 0; shape_index < shapes.size(); ++shape_index) {
+        const SettingsShape& shape = shapes[shape_index];
         Bytes data = plain;
         for (auto& c : data) c = static_cast<unsigned char>(c ^ (shape.settings.xor_value & 0xFF));
         std::vector<test::ReferenceWrite> writes;
@@ -495,6 +505,12 @@ TEST(extract_pass, formatted_output_at_every_boundary_matches_the_reference) {
                     const test::SinkKind sink = sinks[(p + o) % (pieces[p] < 1000 ? 2 : 3)];
                     detail::PassOptions options{pieces[p], outputs[o]};
                     options.format = &format;
+                    // Each pass on threads starts them and hands over every
+                    // stretch: half the cases take them, and with stretches
+                    // of a few bytes one output size, which shows what a
+                    // stretch inherits.
+                    options.threads = thread_counts[(p + o + f) % std::size(thread_counts)];
+                    if ((pieces[p] < 64 && o != 0) || (shape_index + f) % 2 != 0) options.threads = 1;
                     ExtractStatus st;
                     const Bytes got = test::run_pass_through(sink, data, shape.settings, options,
                                                              1 + (p * 7 + o) % 5000, &st);
@@ -502,10 +518,12 @@ TEST(extract_pass, formatted_output_at_every_boundary_matches_the_reference) {
                     ASSERT_TRUE(st.ok() && got == want && st.bytes_out == got.size())
                         << shape.name << ", format " << f
                         << " (utf8 " << (format.encoding == TextEncoding::utf8) << ", radix "
-                        << static_cast<int>(format.radix) << "), sink " << test::name_of(sink)
+                        << static_cast<int>(format.radix) << ", json " << format.json
+                        << "), sink " << test::name_of(sink) << ", threads " << options.threads
                         << ", piece " << pieces[p] << ", output buffer " << outputs[o] << ": "
                         << got.size() << " bytes, want " << want.size()
-                        << ", first difference at " << (diff.first - got.begin());
+                        << ", first difference at " << (diff.first - got.begin()) << ": "
+                        << test::hex({diff.first, got.end()}, 16);
                 }
             }
         }
@@ -614,6 +632,78 @@ TEST(extract_pass, threads_reading_at_offsets_go_by_the_data_not_its_size) {
     }
 }
 
+// Data that is cut short while it is read: a read that starts at or after
+// `from` sees only the first `left` bytes, as if the file shrank between
+// the reads of two stretches. The size it gives is the whole data's.
+class ShrinkingSource final : public detail::ByteSource {
+public:
+    ShrinkingSource(std::span<const unsigned char> data, std::size_t from, std::size_t left)
+        : data_(data), from_(from), left_(left) {}
+    std::size_t read(unsigned char* dst, std::size_t n) override {
+        int error = 0;
+        const std::size_t got = read_at(pos_, dst, n, error);
+        pos_ += got;
+        return got;
+    }
+    int error() const override { return 0; }
+    bool positional(std::uint64_t& size) override {
+        size = data_.size();
+        return true;
+    }
+    std::size_t read_at(std::uint64_t offset, unsigned char* dst, std::size_t n, int&) override {
+        const std::size_t end = offset >= from_ ? left_ : data_.size();
+        if (offset >= end) return 0;
+        const std::size_t got = std::min<std::size_t>(n, end - static_cast<std::size_t>(offset));
+        std::memcpy(dst, data_.data() + offset, got);
+        return got;
+    }
+
+private:
+    std::span<const unsigned char> data_;
+    std::size_t from_;
+    std::size_t left_;
+    std::uint64_t pos_ = 0;
+};
+
+// A file that shrinks while it is read ends the pass cleanly with whatever
+// was read before, with any number of threads: a short read is the end of
+// the data, never a read error, even where a thread's read ends before the
+// part of the file it needed to find its stretch's start.
+TEST(extract_pass, a_file_that_shrinks_while_read_ends_cleanly) {
+    // Short runs between gaps of zero bytes, at which the input is cut: the
+    // file may shrink right where the stretch before a boundary ends, so
+    // that the next thread finds no data at all.
+    Bytes data;
+    for (int k = 0; k < 150; ++k) {
+        const Bytes run = bytes(k % 3 == 0 ? "漢字かな" : k % 3 == 1 ? "あ" : "カタカナ漢");
+        data.insert(data.end(), run.begin(), run.end());
+        data.insert(data.end(), 1 + k % 6, 0);
+    }
+    const ExtractionSettings settings;
+    std::map<std::size_t, Bytes> want;  // by the bytes read
+    for (std::size_t from = 1; from < data.size(); ++from) {
+        for (const std::size_t cut : {1, 40}) {
+            for (const unsigned threads : {1u, 2u, 3u}) {
+                ShrinkingSource source(data, from, from - std::min(from, cut));
+                test::MemorySink sink;
+                detail::PassOptions options{64, 1000};
+                options.threads = threads;
+                const ExtractStatus st = detail::run_pass(source, sink, settings, options);
+                ASSERT_TRUE(st.ok()) << "shrank at " << from << " by " << cut << ", threads "
+                                     << threads << ": error " << static_cast<int>(st.error)
+                                     << ", errno " << st.sys_errno;
+                // What was read is what was scanned: the output is that of
+                // the data up to there.
+                const auto read = static_cast<std::size_t>(st.bytes_in);
+                if (!want.contains(read)) want[read] = test::reference_extract({data.data(), read}, settings);
+                ASSERT_TRUE(sink.bytes == want[read])
+                    << "shrank at " << from << " by " << cut << ", threads " << threads
+                    << ": the output is not that of the " << read << " bytes read";
+            }
+        }
+    }
+}
+
 // A thread that reads its stretch late, after a run on another thread has
 // gone a whole ring of stretches further, while the file changed under it:
 // its window no longer holds the split byte that ended the stretch before.
@@ -713,6 +803,57 @@ TEST(extract_pass, control_bytes_cut_the_input_unless_an_excluded_pair_holds_the
         }
         // A lead byte of the double-byte rows is never one.
         EXPECT_FALSE(split[0x82] && settings.full_hiragana != 0);
+    }
+}
+
+// An offset names where the printed text lies: not where a run began when
+// an excluded pair leads it or an exempt string stands inside it. JSON
+// gives the same offset, the input bytes the text spans (an excluded pair
+// inside included) and escapes what a JSON string cannot hold.
+TEST(extract_pass, offsets_name_the_first_printed_byte) {
+    const Bytes ai = bytes("xx\x82\xa0\x82\xa2yy");  // あ at 2, い at 4
+    ExtractionSettings drop_a;
+    set_excluded(drop_a, 0, 0x82, 0xA0);
+    ExtractionSettings keep_i;
+    keep_i.min_length = 5;
+    set_exempt(keep_i, 0, "い");
+    ExtractionSettings keep_quote;  // an exempt string may hold any byte
+    keep_quote.half_symbols = 1;
+    keep_quote.min_length = 9;
+    set_exempt(keep_quote, 0, "\"\\");
+    ExtractionSettings gap = drop_a;  // あ dropped inside the run
+    OutputFormat decimal;
+    decimal.radix = OffsetRadix::decimal;
+    OutputFormat json;
+    json.json = true;
+    OutputFormat json_named = json;
+    json_named.file_name = "d/\xff\t.dat";  // a name that is not UTF-8, with a control character
+    struct Case {
+        Bytes data;
+        const ExtractionSettings* settings;
+        const OutputFormat* format;
+        std::string want;
+    };
+    const Case cases[] = {
+        {ai, &drop_a, &decimal, "      4 \x82\xa2\r\n"},
+        {ai, &keep_i, &decimal, "      4 \x82\xa2\r\n"},
+        // (This file's literals are code page 932: the UTF-8 is spelled out.)
+        {ai, &drop_a, &json, "{\"offset\":4,\"text\":\"\xe3\x81\x84\",\"length\":2}\n"},
+        {ai, &keep_i, &json_named,
+         "{\"file\":\"d/\xef\xbf\xbd\\t.dat\",\"offset\":4,\"text\":\"\xe3\x81\x84\",\"length\":2}\n"},
+        {bytes("\x82\xa2\x82\xa0\x82\xa4"), &gap, &json,
+         "{\"offset\":0,\"text\":\"\xe3\x81\x84\xe3\x81\x86\",\"length\":6}\n"},
+        {bytes("ab\"\\cd"), &keep_quote, &json, "{\"offset\":2,\"text\":\"\\\"\\\\\",\"length\":2}\n"},
+    };
+    for (std::size_t k = 0; k < std::size(cases); ++k) {
+        const Case& c = cases[k];
+        for (const unsigned threads : {1u, 2u}) {
+            detail::PassOptions options{3, 5};
+            options.format = c.format;
+            options.threads = threads;
+            const Bytes got = test::run_pass_through(test::SinkKind::keeps, c.data, *c.settings, options);
+            EXPECT_EQ(std::string(got.begin(), got.end()), c.want) << "case " << k << ", threads " << threads;
+        }
     }
 }
 

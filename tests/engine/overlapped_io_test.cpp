@@ -4,7 +4,7 @@
 #include <random>
 
 #include "engine/extract.h"
-#include "engine/overlapped_io.h"
+#include "engine/drive/overlapped_io.h"
 #include "pass_test_util.h"
 
 #if KURVANE_ENGINE_THREADS

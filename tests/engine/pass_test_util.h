@@ -11,8 +11,8 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/extract_pass.h"
-#include "engine/overlapped_io.h"
+#include "engine/scan/extract_pass.h"
+#include "engine/drive/overlapped_io.h"
 
 namespace kurvane::test {
 

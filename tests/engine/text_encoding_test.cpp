@@ -1,8 +1,8 @@
-#include "engine/text_encoding.h"
+#include "text/text_encoding.h"
 
 #include <gtest/gtest.h>
 
-#include "engine/classifier.h"
+#include "engine/classes/classifier.h"
 #include "pass_test_util.h"
 
 #ifdef __linux__
@@ -59,6 +59,51 @@ TEST(text_encoding, converts_characters_and_replaces_what_is_not_one) {
     for (const Case& c : cases)
         EXPECT_EQ(to_utf8(c.in), c.want) << c.why << ": input " << hex(c.in) << " gave "
                                          << hex(to_utf8(c.in));
+}
+
+// The conversion character by character, from the code points the table
+// holds: the twin of the table-driven converter.
+Bytes slow_utf8(const Bytes& in) {
+    Bytes out;
+    for (std::size_t k = 0; k < in.size(); ++k) {
+        const unsigned char c = in[k];
+        char32_t u = detail::replacement_char;
+        if (c < 0x80) {
+            u = c;
+        } else if (c >= 0xA1 && c <= 0xDF) {
+            u = 0xFF61 + (c - 0xA1u);
+        } else if (c == 0x80) {
+            u = 0x80;
+        } else if (c == 0xA0 || c >= 0xFD) {
+            u = c == 0xA0 ? 0xF8F0 : 0xF8F1 + (c - 0xFDu);
+        } else if (k + 1 < in.size()) {
+            if (const char32_t d = detail::cp932_double_char(c, in[k + 1]); d != 0) {
+                u = d;
+                ++k;
+            }
+        }
+        const Bytes b = to_utf8_char(u);
+        out.insert(out.end(), b.begin(), b.end());
+    }
+    return out;
+}
+
+// Every pair of bytes, alone, before more text and after a block of ASCII
+// that the converter copies whole: the pair is then split across the block's
+// end or starts right after it.
+TEST(text_encoding, table_conversion_matches_the_character_by_character_one) {
+    for (unsigned lead = 0; lead < 256; ++lead) {
+        for (unsigned trail = 0; trail < 256; ++trail) {
+            const auto l = static_cast<unsigned char>(lead);
+            const auto t = static_cast<unsigned char>(trail);
+            const Bytes inputs[] = {{l, t},
+                                    {l, t, 'A', 0x82, 0xA0},
+                                    {'a', 'b', 'c', 'd', 'e', 'f', 'g', 'h', 'i', 'j', 'k', 'l', 'm', 'n', 'o', l, t},
+                                    {'a', 'b', 'c', 'd', 'e', 'f', 'g', 'h', 'i', 'j', 'k', 'l', 'm', 'n', 'o', 'p', l, t}};
+            for (const Bytes& in : inputs)
+                ASSERT_EQ(to_utf8(in), slow_utf8(in)) << "input " << hex(in);
+        }
+    }
 }
 
 #ifdef __linux__

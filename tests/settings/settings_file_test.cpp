@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/text_encoding.h"
+#include "text/text_encoding.h"
 #include "support/scratch_dir.h"
 
 namespace kurvane {

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "engine/text_encoding.h"
+#include "text/text_encoding.h"
 
 namespace kurvane {
 namespace {

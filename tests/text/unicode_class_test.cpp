@@ -7,8 +7,8 @@
 #include <string>
 #include <utility>
 
-#include "engine/classifier.h"
-#include "engine/text_encoding.h"
+#include "engine/classes/classifier.h"
+#include "text/text_encoding.h"
 
 namespace kurvane {
 namespace {

@@ -3,7 +3,7 @@
 #include <memory>
 #include <type_traits>
 
-#include "engine/text_encoding.h"
+#include "text/text_encoding.h"
 
 namespace kurvane::win32 {
 

@@ -65,9 +65,8 @@ inline constexpr std::size_t default_output_buffer_size = std::size_t{1} << 20;
 struct PassOptions {
     std::size_t piece_size = default_piece_size;  // input bytes read and scanned at a time
     std::size_t output_buffer_size = default_output_buffer_size;
-    // Null or plain: the runs are written as they are, by the fast scan.
-    // Otherwise each run is converted and lines are prefixed as the format
-    // says, on a slower path that writes the same runs.
+    // Null or plain: the runs are written as they are. Otherwise the
+    // format's printer writes the same runs as it says.
     const OutputFormat* format = nullptr;
     // Null or empty: nothing. Otherwise called after each piece and once at
     // the end with the input bytes read so far.
@@ -77,9 +76,8 @@ struct PassOptions {
         return progress != nullptr && *progress ? progress : nullptr;
     }
     // Scanning threads: 1 is the pass on the calling thread, 0 one per core.
-    // The plain format spreads over them (piece_size is then the largest
-    // stretch a thread takes at once); any other format is scanned on the
-    // calling thread, its line prefixes depending on everything before.
+    // Every format spreads over them (piece_size is then the largest
+    // stretch a thread takes at once).
     unsigned threads = 1;
 };
 
@@ -90,28 +88,38 @@ inline constexpr std::size_t piece_headroom = 1;
 inline constexpr std::size_t piece_padding = 63;
 
 struct ScanTable;
+struct StretchOutput;
 
-// The fast scan of the plain format as one object, for a driver that hands
-// pieces to several of them: output goes to `sink` in buffers of
-// `output_buffer_size` bytes and some slack.
+// The scan of one output format as one object, for a driver that hands it
+// pieces: output goes to `sink` in buffers of `output_buffer_size` bytes and
+// some slack.
 class PieceScanner {
 public:
+    // The format's printer over the scan (null: the plain format); null when
+    // the memory for it is not to be had.
     static std::unique_ptr<PieceScanner> create(const ScanTable& table,
-                                                const ExtractionSettings& settings, ByteSink& sink,
+                                                const ExtractionSettings& settings,
+                                                const OutputFormat* format, ByteSink& sink,
                                                 std::size_t output_buffer_size);
     virtual ~PieceScanner() = default;
     // Scans the piece b[0, carry + got), where the first `carry` bytes are
     // what the previous scan returned (already decoded) and the `got` after
-    // them fresh input, which is decoded with the settings' XOR here. The
-    // buffer has `room` bytes from b, at least carry + got + piece_padding.
-    // When `last` is false, the run in progress is kept for the next piece
-    // and the count of bytes at the piece's end the next piece must start
-    // with (at most piece_headroom) is returned; when true, 0 is returned
-    // and the scanner starts afresh on the next piece.
+    // them fresh input, which is decoded with the settings' XOR here; b[0]
+    // lies at input offset `base`. The buffer has `room` bytes from b, at
+    // least carry + got + piece_padding. When `last` is false, the run in
+    // progress is kept for the next piece and the count of bytes at the
+    // piece's end the next piece must start with (at most piece_headroom) is
+    // returned; when true, the stretch ends: 0 is returned and the scanner
+    // starts afresh on the next piece, as if at the start of a line.
     virtual std::size_t scan(unsigned char* b, std::size_t carry, std::size_t got, bool last,
-                             std::size_t room) = 0;
+                             std::size_t room, std::uint64_t base) = 0;
     // Hands everything buffered to the sink; false once the sink failed.
     virtual bool flush() = 0;
+    virtual bool failed() const = 0;
+    virtual std::uint64_t written() const = 0;  // bytes the sink took
+    // What the output of the stretch scanned since the scanner started
+    // afresh inherits from the output before it (see print/printer.h).
+    virtual StretchOutput stretch_output() const = 0;
 };
 
 // Scans everything `input` yields and writes the accepted runs to `output`.

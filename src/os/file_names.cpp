@@ -1,4 +1,4 @@
-#include "engine/file_names.h"
+#include "os/file_names.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,4 +1,4 @@
-#include "engine/overlapped_io.h"
+#include "engine/drive/overlapped_io.h"
 
 #if KURVANE_ENGINE_THREADS
 #include <algorithm>

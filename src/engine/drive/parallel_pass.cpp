@@ -1,4 +1,4 @@
-#include "engine/parallel_pass.h"
+#include "engine/drive/parallel_pass.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -9,7 +9,8 @@
 #include <new>
 #include <vector>
 
-#include "engine/overlapped_io.h"  // KURVANE_ENGINE_THREADS and the thread headers
+#include "engine/drive/overlapped_io.h"  // KURVANE_ENGINE_THREADS and the thread headers
+#include "engine/print/printer.h"
 
 namespace kurvane::detail {
 
@@ -77,6 +78,10 @@ void parallel_sizes(unsigned threads, const PassOptions& options, std::size_t& s
 unsigned pass_threads(unsigned requested) {
     if (requested == 0) requested = std::max(1u, std::thread::hardware_concurrency());
     return std::min(requested, max_pass_threads);
+}
+
+unsigned useful_threads(unsigned requested) {
+    return std::min(pass_threads(requested), std::max(1u, std::thread::hardware_concurrency()));
 }
 
 namespace {
@@ -163,10 +168,15 @@ private:
 struct Slot {
     std::unique_ptr<unsigned char[]> buffer;  // headroom, the stretch, padding
     std::size_t got = 0;                      // input bytes in the stretch
+    std::uint64_t base = 0;                   // the input offset of its first byte
     // The stretch does not end at a split byte: the next one continues its
     // run, on the same thread.
     bool continues = false;
     std::vector<Block> blocks;
+    // The scanner started afresh at this stretch (the one before it on
+    // that thread ended at a split byte), and what its output inherits.
+    bool fresh = false;
+    StretchOutput output;
     bool failed = false;
     bool done = false;
 };
@@ -204,7 +214,7 @@ public:
             worker->sink.reset(new (std::nothrow) BlockSink(*pool_));
             if (!worker->sink) break;
             worker->scanner =
-                PieceScanner::create(*table_, settings_, *worker->sink, output_buffer_);
+                PieceScanner::create(*table_, settings_, options_.format, *worker->sink, output_buffer_);
             if (!worker->scanner) break;
             workers_.push_back(std::move(worker));
         }
@@ -262,6 +272,8 @@ private:
 
     // The calling thread's side.
     std::size_t written_ = 0;  // stretches written (job numbers below it)
+    bool line_open_ = false;   // the output written so far ends inside a line
+    bool skip_due_ = false;    // and did when the stretches being written began
     ExtractStatus status_;
 };
 
@@ -269,6 +281,7 @@ void ParallelPass::work(std::size_t w) {
     Worker& me = *workers_[w];
     unsigned char carry[piece_headroom];
     std::size_t carried = 0;
+    bool fresh = true;
     for (;;) {
         std::size_t job = 0;
         bool more = false;
@@ -292,9 +305,12 @@ void ParallelPass::work(std::size_t w) {
         unsigned char* const data = s.buffer.get() + piece_headroom;
         std::memcpy(data - carried, carry, carried);
         me.sink->target(&s.blocks);
-        const std::size_t left =
-            me.scanner->scan(data - carried, carried, s.got, !s.continues, room_ - (piece_headroom - carried));
+        s.fresh = fresh;
+        const std::size_t left = me.scanner->scan(data - carried, carried, s.got, !s.continues,
+                                                  room_ - (piece_headroom - carried), s.base - carried);
+        fresh = !s.continues;
         const bool ok = me.scanner->flush();
+        s.output = me.scanner->stretch_output();
         std::memcpy(carry, data + s.got - left, left);
         carried = left;
         bool awaited = false;
@@ -342,15 +358,28 @@ bool ParallelPass::write_next() {
     }
     bool ok = !s.failed;
     if (!ok && status_.ok()) status_.error = ExtractError::no_memory;
+    // A stretch scanned afresh starts its output with a line's prefix,
+    // which a line left open before it does not have. The output may come
+    // only in a stretch that continues it, scanned after it on its thread.
+    if (s.fresh) skip_due_ = line_open_;
+    std::size_t skip = 0;
+    if (s.output.wrote) {
+        if (skip_due_) skip = s.output.lead_prefix;
+        skip_due_ = false;
+        line_open_ = s.output.line_open;
+    }
     for (Block& block : s.blocks) {
-        if (ok && block.size > 0) {
+        const std::size_t skipped = std::min(skip, block.size);
+        skip -= skipped;
+        if (ok && block.size > skipped) {
             // A sink that writes later may take a pool buffer and give back
             // another of its size, which goes to the pool in its place.
             const bool written =
-                block.capacity != 0 ? output_.write_buffer(block.data, block.capacity, block.size)
-                                    : output_.write(block.data.get(), block.size);
+                block.capacity != 0 && skipped == 0
+                    ? output_.write_buffer(block.data, block.capacity, block.size)
+                    : output_.write(block.data.get() + skipped, block.size - skipped);
             if (written) {
-                status_.bytes_out += block.size;
+                status_.bytes_out += block.size - skipped;
             } else {
                 ok = false;
                 if (status_.ok()) {
@@ -381,6 +410,7 @@ ExtractStatus ParallelPass::run() {
         if (failed) break;
         Slot& s = slot(filling);
         unsigned char* const data = s.buffer.get() + piece_headroom;
+        s.base = status_.bytes_in - kept;
         const std::size_t want = stretch_ - kept;
         const std::size_t got = input_.read(data + kept, want);
         if (got < want && input_.error() != 0) {
@@ -462,6 +492,7 @@ ExtractStatus run_parallel_pass(ByteSource& input, ByteSink& output,
 #else  // no threads: the pass runs on the calling thread
 
 unsigned pass_threads(unsigned) { return 1; }
+unsigned useful_threads(unsigned) { return 1; }
 
 ExtractStatus run_parallel_pass(ByteSource& input, ByteSink& output,
                                 const ExtractionSettings& settings, const PassOptions& options) {

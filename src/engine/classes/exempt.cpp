@@ -1,4 +1,4 @@
-#include "engine/exempt.h"
+#include "engine/classes/exempt.h"
 
 #include <algorithm>
 #include <cstring>
@@ -13,25 +13,34 @@ ExemptPatterns::ExemptPatterns(const ExtractionSettings& s) : settings(&s) {
         length[k] = static_cast<std::size_t>(
             std::find(entry, entry + exempt_string_max, 0) - entry);
         any = any || length[k] != 0;
+        if (length[k] != 0) shortest = std::min(shortest, length[k]);
     }
 }
 
-bool ExemptPatterns::match(unsigned char* run, std::size_t& n) const {
+std::size_t ExemptPatterns::find(const unsigned char* run, std::size_t n, std::size_t& at) const {
     for (std::size_t k = 0; k < exempt_string_count; ++k) {
         const std::size_t len = length[k];
         if (len == 0 || len > n) continue;
         const unsigned char* pattern = settings->exempt_strings[k];
         // Offsets one byte apart: a match may start on a trail byte.
         for (std::size_t j = 0; j + len <= n; ++j) {
-            if (std::memcmp(run + j, pattern, len) == 0) {
-                std::memcpy(run, pattern, len);
-                run[len] = 0;
-                n = len;
-                return true;
+            if (run[j] == pattern[0] && std::memcmp(run + j, pattern, len) == 0) {
+                at = j;
+                return len;
             }
         }
     }
-    return false;
+    return 0;
+}
+
+bool ExemptPatterns::match(unsigned char* run, std::size_t& n) const {
+    std::size_t at = 0;
+    const std::size_t len = find(run, n, at);
+    if (len == 0) return false;
+    std::memmove(run, run + at, len);
+    run[len] = 0;
+    n = len;
+    return true;
 }
 
 }  // namespace kurvane::detail

@@ -6,7 +6,7 @@
 #include <array>
 #include <cstddef>
 
-#include "engine/classifier.h"
+#include "engine/classes/classifier.h"
 #include "engine/extraction_settings.h"
 
 namespace kurvane::detail {

@@ -1,4 +1,4 @@
-#include "engine/extract_pass.h"
+#include "engine/scan/extract_pass.h"
 
 #include <algorithm>
 #include <bit>
@@ -12,10 +12,12 @@
 #include <string>
 #include <type_traits>
 
-#include "engine/exempt.h"
-#include "engine/parallel_pass.h"
-#include "engine/scan_table.h"
-#include "engine/text_encoding.h"
+#include "engine/classes/exempt.h"
+#include "engine/drive/parallel_pass.h"
+#include "engine/print/format_printers.h"
+#include "engine/print/printer.h"
+#include "engine/classes/scan_table.h"
+#include "text/text_encoding.h"
 
 #if defined(__SANITIZE_ADDRESS__)  // GCC
 #define KURVANE_ASAN 1
@@ -38,49 +40,6 @@
 
 namespace kurvane::detail {
 namespace {
-
-// A run that holds more than this many bytes is written out at once, without
-// a line break, and the scan goes on with an empty run.
-constexpr std::size_t piece_limit = 1000;
-constexpr std::size_t max_char = 2;  // bytes of the longest character
-// The character that takes a run past piece_limit may be a double-byte one,
-// so this is the most bytes any run or piece holds.
-constexpr std::size_t max_piece = piece_limit + max_char;
-constexpr std::size_t line_break_size = 2;  // CR LF
-
-// Runs are copied in fixed-size blocks: one short_copy block for a run of at
-// most that many bytes, long_copy blocks for a longer one. A copy reads and
-// stores copy_extent(n) bytes, more than the run's n.
-constexpr std::size_t short_copy = 16;
-constexpr std::size_t long_copy = 32;
-constexpr std::size_t round_up(std::size_t n, std::size_t m) { return (n + m - 1) / m * m; }
-constexpr std::size_t copy_extent(std::size_t n) {
-    return n <= short_copy ? short_copy : round_up(n, long_copy);
-}
-
-inline void copy_run(unsigned char* dst, const unsigned char* src, std::size_t n) {
-    // A fixed-size copy is one vector move; most runs in binary data are a
-    // few bytes long, where a variable-length memcpy costs more than the run.
-    if (n <= short_copy) {
-        std::memcpy(dst, src, short_copy);
-        return;
-    }
-    // Longer runs are a few dozen bytes in text: whole blocks beat a call to
-    // a variable-length copy.
-    for (std::size_t k = 0; k < n; k += long_copy) std::memcpy(dst + k, src + k, long_copy);
-}
-
-// The run buffer holds a run spilled out of the input and is read back by
-// copy_run, so it has room for the copy of the longest run. match_exempt
-// promises its callers the same room.
-constexpr std::size_t run_capacity = copy_extent(max_piece);
-static_assert(run_capacity == 1024);
-
-// The most bytes one append stores from the write position: the copy of the
-// run, or the run and the line break behind it. A run of one character in
-// the block scan stores one short copy and the line break within it.
-constexpr std::size_t max_store = std::max(copy_extent(max_piece), max_piece + line_break_size);
-static_assert(copy_extent(max_char) >= max_char + line_break_size);
 
 // The block scan tests vector_block bytes at once from any position before
 // the end of the data.
@@ -117,211 +76,24 @@ constexpr unsigned char excluded = static_cast<unsigned char>(CharClass::Exclude
 constexpr unsigned char double_byte = static_cast<unsigned char>(CharClass::Double);
 constexpr unsigned char single_byte = static_cast<unsigned char>(CharClass::Single);
 
-// The block scan's write position in the output buffer and the limit of the
-// buffer it points into, as one value: a flush may trade the buffer for
-// another, and whatever fetches the position again gets the limit of the
-// same buffer with it.
-struct OutputCursor {
-    unsigned char* pos;
-    const unsigned char* limit;
-    // At the limit or past it the buffer must be flushed before the next store.
-    bool full() const { return pos >= limit; }
-};
-
-// A buffer of `capacity` bytes and `slack` more behind it, handed to the
-// sink whole each time it fills: what both kinds of output share.
-class BlockBuffer {
-public:
-    BlockBuffer(ByteSink& sink, std::size_t capacity, std::size_t slack)
-        : sink_(sink), capacity_(std::max<std::size_t>(capacity, 1)), slack_(slack),
-          buffer_(new (std::nothrow) unsigned char[size()]) {}
-
-    // The size of each buffer: the capacity and the slack behind it.
-    std::size_t size() const { return capacity_ + slack_; }
-    bool allocated() const { return buffer_ != nullptr; }
-    bool failed() const { return failed_; }
-    std::uint64_t written() const { return written_; }
-
-    // Hands the filled part to the sink, which may trade the buffer for
-    // another of the same size.
-    bool flush() {
-        if (fill_ > 0 && !failed_) {
-            if (sink_.write_buffer(buffer_, size(), fill_))
-                written_ += fill_;
-            else
-                failed_ = true;
-        }
-        fill_ = 0;
-        return !failed_;
-    }
-
-protected:
-    ByteSink& sink_;
-    const std::size_t capacity_;
-    const std::size_t slack_;
-    std::unique_ptr<unsigned char[]> buffer_;
-    std::size_t fill_ = 0;
-
-private:
-    std::uint64_t written_ = 0;
-    bool failed_ = false;
-};
-
-// Collects the plain output and hands it to the sink in large blocks.
-class OutputBuffer : public BlockBuffer {
-public:
-    // Every store starts before the limit (a full buffer is flushed first)
-    // and takes at most max_store bytes, so it ends at most this far past it.
-    static constexpr std::size_t slack = max_store - 1;
-
-    OutputBuffer(ByteSink& sink, std::size_t capacity) : BlockBuffer(sink, capacity, slack) {}
-
-    // Appends n <= max_piece bytes and, if asked, the line break. The
-    // copy_extent(n) bytes from src must be readable.
-    void append(const unsigned char* src, std::size_t n, bool line_break) {
-        assert(n <= max_piece && fill_ < capacity_);
-        unsigned char* dst = buffer_.get() + fill_;
-        copy_run(dst, src, n);
-        if (line_break) {
-            dst[n] = '\r';
-            dst[n + 1] = '\n';
-            n += line_break_size;
-        }
-        fill_ += n;
-        if (fill_ >= capacity_) flush();
-    }
-
-    // The write position, for the block scan, which keeps it in registers:
-    // a byte stored through a member pointer could alias any member, so
-    // every store would reload them. Stores through the cursor follow the
-    // contract of append(); set_cursor() hands the position back before
-    // anything else appends or flushes, and cursor() is fetched again after.
-    OutputCursor cursor() const {
-        unsigned char* const start = buffer_.get();
-        return {start + fill_, start + capacity_};
-    }
-    void set_cursor(OutputCursor c) {
-        assert(c.limit == buffer_.get() + capacity_ && c.pos >= buffer_.get() &&
-               c.pos < buffer_.get() + capacity_ + max_store);
-        fill_ = static_cast<std::size_t>(c.pos - buffer_.get());
-    }
-    // Hands the cursor back, flushes and fetches it again, from the new
-    // buffer if the sink traded it.
-    using BlockBuffer::flush;
-    void flush(OutputCursor& c) {
-        set_cursor(c);
-        flush();
-        c = cursor();
-    }
-};
-
-// Collects output like OutputBuffer for a format that is not plain: each
-// run's bytes are converted to the format's encoding, the line break is the
-// format's, and a prefix (file name, input offset of the line's first run)
-// goes before each line. The scanner tells it where each run starts.
-class FormattedOutput : public BlockBuffer {
-public:
-    // Every store starts before the capacity (a full buffer is flushed
-    // first): a converted piece and a line break fit in the slack behind it.
-    static constexpr std::size_t slack = utf8_per_cp932_byte * run_capacity + line_break_size;
-    static_assert(max_piece <= run_capacity);  // a piece of a long run is one append
-
-    FormattedOutput(ByteSink& sink, std::size_t capacity, const OutputFormat& format, bool lines)
-        : BlockBuffer(sink, capacity, slack), radix_(format.radix),
-          utf8_(format.encoding == TextEncoding::utf8),
-          eol_(format.eol == LineEnd::lf ? "\n" : "\r\n"), lines_(lines),
-          prefix_due_(lines) {
-        if (!format.file_name.empty()) name_prefix_ = format.file_name + ": ";
-    }
-
-    // A run starts at this input offset. A line's prefix names the first run
-    // written on it. With line breaks off there are no lines: then every run
-    // written gets a prefix of its own.
-    void begin_run(std::uint64_t offset) {
-        run_start_ = offset;
-        if (!lines_) prefix_due_ = true;
-    }
-
-    // Bytes of a run (whole characters) or of an exempt string (any bytes
-    // the settings hold), n <= run_capacity, and the line break if asked.
-    void append(const unsigned char* src, std::size_t n, bool line_break) {
-        assert(n <= run_capacity && fill_ < capacity_);
-        if (prefix_due_) {
-            prefix_due_ = false;
-            write_prefix();
-        }
-        unsigned char* dst = buffer_.get() + fill_;
-        if (utf8_) {
-            n = cp932_to_utf8(src, n, dst);
-        } else {
-            std::memcpy(dst, src, n);
-        }
-        if (line_break) {
-            for (const char* e = eol_; *e != 0; ++e) dst[n++] = static_cast<unsigned char>(*e);
-            prefix_due_ = true;
-        }
-        fill_ += n;
-        if (fill_ >= capacity_) flush();
-    }
-
-private:
-    // The name and ": ", then the offset right-aligned in 7 columns and a
-    // space; both as given, neither converted.
-    void write_prefix() {
-        put(reinterpret_cast<const unsigned char*>(name_prefix_.data()), name_prefix_.size());
-        if (radix_ == OffsetRadix::none) return;
-        const unsigned base = radix_ == OffsetRadix::octal ? 8 : radix_ == OffsetRadix::hex ? 16 : 10;
-        constexpr std::size_t width = 7;
-        unsigned char text[32];  // 22 octal digits at most, then the space
-        std::size_t k = sizeof text;
-        text[--k] = ' ';
-        std::uint64_t v = run_start_;
-        do {
-            text[--k] = static_cast<unsigned char>("0123456789abcdef"[v % base]);
-            v /= base;
-        } while (v != 0);
-        while (sizeof text - k < width + 1) text[--k] = ' ';
-        put(text + k, sizeof text - k);
-    }
-
-    // Any number of bytes, a buffer at a time (a file name may be long).
-    void put(const unsigned char* p, std::size_t n) {
-        while (n > 0) {
-            const std::size_t take = std::min(n, capacity_ - fill_);
-            std::memcpy(buffer_.get() + fill_, p, take);
-            fill_ += take;
-            p += take;
-            n -= take;
-            if (fill_ >= capacity_) flush();
-        }
-    }
-
-    OffsetRadix radix_;
-    bool utf8_;
-    const char* eol_;
-    bool lines_;
-    bool prefix_due_;
-    std::string name_prefix_;
-    std::uint64_t run_start_ = 0;
-};
-
 // Walks pieces of the input and keeps the state of a run that crosses from
-// one piece into the next. Positions are indices into the current piece.
-// Over OutputBuffer it is the fast pass; over FormattedOutput it takes the
-// byte scan only and reports where each run starts.
-template <class Output>
+// one piece into the next, reporting each unit written to the printer (see
+// print/printer.h). Positions are indices into the current piece.
+template <class Printer>
 class Scanner {
-    static constexpr bool formatted = std::is_same_v<Output, FormattedOutput>;
+    // The offset no split ended at: nothing goes on from it.
+    static constexpr std::uint64_t no_split = UINT64_MAX;
 
 public:
-    Scanner(const ScanTable& table, const ExtractionSettings& settings, Output& out)
+    Scanner(const ScanTable& table, const ExtractionSettings& settings, Printer& out)
         : pairs_(table.pair_class.data()), table_(table), out_(out),
           min_length_(settings.min_length), line_break_(settings.auto_newline != 0),
-          exempt_(settings),
-          // The short path decides a run's fate by its length alone; with
-          // exempt strings or min_length 0 (which writes empty runs) every
-          // run takes the general path.
-          one_char_runs_(!exempt_.any && min_length_ != 0) {
+          run_end_(line_break_ ? End::line : End::run), exempt_(settings),
+          exempt_floor_(exempt_.shortest),
+          // The short paths decide a run's fate by its length (and, below
+          // the minimum, the exempt strings); with min_length 0, which
+          // writes empty runs, every run takes the general path.
+          one_char_runs_(min_length_ != 0) {
 #ifdef KURVANE_SSE2
         // Ranges a few bytes apart are tested as one: the bytes between them
         // become candidates whose pair lookup says None, which costs less
@@ -356,6 +128,23 @@ public:
     // progress, if any, is suspended; returns the position where the next
     // piece must resume (size - 1 or size).
     std::size_t scan(const unsigned char* b, std::size_t size, bool last) {
+        if (fresh_) {
+            out_.begin_stretch();
+            fresh_ = false;
+        }
+        const std::size_t resume = scan_piece(b, size, last);
+        if (last) {
+            // The stretch is over: whatever the printer holds open ends
+            // here, and the next piece starts afresh.
+            out_.end_stretch();
+            split_end_ = no_split;
+            fresh_ = true;
+        }
+        return resume;
+    }
+
+private:
+    std::size_t scan_piece(const unsigned char* b, std::size_t size, bool last) {
         // In the last piece the zero padding ends every run, so only the
         // start of runs needs a bound; elsewhere a run stops where the next
         // byte has not been read yet.
@@ -367,7 +156,7 @@ public:
             if (in_run_) return i;
         }
 #ifdef KURVANE_SSE2
-        if constexpr (!formatted) switch (ranges_) {
+        switch (ranges_) {
         case 0: return scan_vector<0>(b, i, end, run_end);
         case 1: return scan_vector<1>(b, i, end, run_end);
         case 2: return scan_vector<2>(b, i, end, run_end);
@@ -383,7 +172,6 @@ public:
         return scan_bytes(b, i, end, run_end);
     }
 
-private:
 #ifdef KURVANE_SSE2
     void set_range(std::size_t r, unsigned first, unsigned last) {
         first_[r] = _mm_set1_epi8(static_cast<char>(first));
@@ -404,7 +192,7 @@ private:
                 ++i;
                 continue;
             }
-            if constexpr (formatted) out_.begin_run(base_ + i);
+            start_run(i);
             i = run(b, i, run_end);
             if (in_run_) return i;
         }
@@ -445,16 +233,39 @@ private:
         };
         const bool one_char_runs = one_char_runs_;
         const std::uint32_t min_length = min_length_;
-        const std::size_t line_break = line_break_ ? 2 : 0;
-        OutputCursor o = out_.cursor();
-        // The run's n bytes are already stored at o. The line break is stored
-        // behind them whatever happens, and the cursor moves past them only
-        // for a run that is kept.
-        const auto end_run = [&](std::size_t n) {
-            o.pos[n] = '\r';
-            o.pos[n + 1] = '\n';
-            o.pos += n >= min_length ? n + line_break : 0;
-            if (o.full()) out_.flush(o);
+        const std::size_t exempt_floor = exempt_floor_;
+        const std::uint64_t offset = base_;
+        const std::size_t line_break = line_break_ ? crlf_size : 0;
+        // The plain printer's write position is kept here, in registers; it
+        // is handed back before anything else writes and fetched after.
+        [[maybe_unused]] OutputCursor o{};
+        const auto fetch = [&] {
+            if constexpr (Printer::raw) o = out_.cursor();
+        };
+        const auto hand_back = [&] {
+            if constexpr (Printer::raw) out_.set_cursor(o);
+        };
+        fetch();
+        // The n bytes from p are a whole run, of characters only. For the
+        // plain printer they and the line break are stored whatever
+        // happens, and the cursor moves past them only for a run that is
+        // kept. A run below the minimum may still hold an exempt string.
+        const auto end_run = [&](std::size_t p, std::size_t n) {
+            if constexpr (Printer::raw) {
+                copy_run(o.pos, b + p, n);
+                o.pos[n] = '\r';
+                o.pos[n + 1] = '\n';
+                o.pos += n >= min_length ? n + line_break : 0;
+                if (o.full()) out_.flush(o);
+            } else if (n >= min_length) {
+                out_.text(b + p, n, offset + p, offset + p != split_end_);
+                out_.end(run_end_);
+            }
+            if (n < min_length && n >= exempt_floor) [[unlikely]] {
+                hand_back();
+                exempt_run(b, p, n);
+                fetch();
+            }
         };
 
         // A resumed run may already have gone past end.
@@ -471,7 +282,7 @@ private:
             while (mask != 0) {
                 const std::size_t p = base + static_cast<std::size_t>(std::countr_zero(mask));
                 if (p >= end) {
-                    out_.set_cursor(o);
+                    hand_back();
                     return resume;
                 }
                 if (p < skip_to) {
@@ -488,8 +299,7 @@ private:
                 const std::size_t q = p + c0;
                 const unsigned c1 = pair_at(b + q);  // c0 None: q == p, c1 None
                 if (one_char_runs & (c0 != excluded) & (c1 == none) & (q < run_end)) {
-                    copy_run(o.pos, b + p, max_char);
-                    end_run(c0);
+                    end_run(p, c0);
                     mask &= mask - 1;
                     // The trail of a double-byte character starts nothing.
                     // Testing that on the next candidate keeps the mask
@@ -510,21 +320,20 @@ private:
                 // they need not wait for c0 and c1.
                 std::size_t stop = 0;
                 if (one_char_runs) {
-                    stop = double_run(pairs, b, p, p + piece_limit);
+                    stop = double_run(pairs, b, p, p + split_limit);
                     if (stop < p + 4 || stop >= run_end) stop = 0;
                 }
                 if (stop != 0) {
-                    const std::size_t n = stop - p;
-                    copy_run(o.pos, b + p, n);
-                    end_run(n);
+                    end_run(p, stop - p);
                     after = stop;
                 } else {
                     // run() appends and may flush, which may trade the
                     // buffer: the cursor is handed back and fetched anew.
-                    out_.set_cursor(o);
+                    hand_back();
+                    start_run(p);
                     after = run(b, p, run_end);
                     if (in_run_) return after;
-                    o = out_.cursor();
+                    fetch();
                 }
                 resume = std::max(end, after);
                 if (after >= base + vector_block) {
@@ -535,7 +344,7 @@ private:
                 mask &= ~std::uint64_t{0} << (after - base);
             }
         }
-        out_.set_cursor(o);
+        hand_back();
         return resume;
     }
 #endif
@@ -547,8 +356,8 @@ private:
     std::size_t run(const unsigned char* b, std::size_t i, std::size_t end) {
         in_run_ = false;
         std::size_t seg = i;
-        // The run holds more than piece_limit bytes once i passes piece_at.
-        std::size_t piece_at = seg + (piece_limit - fill_);
+        // The run holds more than split_limit bytes once i passes piece_at.
+        std::size_t piece_at = seg + (split_limit - fill_);
         bool after_double = false;
         bool after_single = false;
         for (;;) {
@@ -556,37 +365,37 @@ private:
                 // In Japanese text more double-byte characters follow.
                 i = double_stride(pairs_, b, i, piece_at);
                 if (i > piece_at) {
-                    write_piece(b + seg, i - seg);
+                    write_split(b, seg, i - seg);
                     return i;
                 }
             } else if (after_single) {
                 // And in script lines and names more single-byte ones.
                 i = single_stride(pairs_, b, i, std::min(end, piece_at + 1));
                 if (i > piece_at) {
-                    write_piece(b + seg, i - seg);
+                    write_split(b, seg, i - seg);
                     return i;
                 }
             }
             if (i >= end) {
-                spill(b + seg, i - seg);
+                spill(b, seg, i - seg);
                 in_run_ = true;
                 return i;
             }
             const unsigned c = pair_at(b + i);
             if (c == none) {
-                end_run(b + seg, i - seg);
+                end_run(b, seg, i - seg);
                 return i;
             }
             if (c == excluded) {
-                spill(b + seg, i - seg);
+                spill(b, seg, i - seg);
                 i += 2;
                 seg = i;
-                piece_at = seg + (piece_limit - fill_);
+                piece_at = seg + (split_limit - fill_);
                 continue;
             }
             i += c;  // Single takes 1 byte, Double 2
             if (i > piece_at) {
-                write_piece(b + seg, i - seg);
+                write_split(b, seg, i - seg);
                 return i;
             }
             after_double = c == double_byte;
@@ -667,46 +476,120 @@ private:
         }
     }
 
-    void spill(const unsigned char* seg, std::size_t n) {
-        std::memcpy(run_ + fill_, seg, n);
+    // A run starts at i: where its scan began, for the printers that tell
+    // a run going on from a split from a new one.
+    void start_run(std::size_t i) { run_start_ = base_ + i; }
+
+    // Moves [seg, seg + n) of the piece behind the run's bytes in run_,
+    // noting where in the input it lay.
+    void spill(const unsigned char* b, std::size_t seg, std::size_t n) {
+        if (n == 0) return;
+        std::memcpy(run_ + fill_, b + seg, n);
+        spilled_[segments_] = {fill_, base_ + seg};
+        ++segments_;
         fill_ += n;
     }
 
-    // End of a run on a byte that is not text: run_ then [seg, seg + n).
-    void end_run(const unsigned char* seg, std::size_t n) {
-        const std::size_t length = fill_ + n;
-        if (length >= min_length_) {
-            if (fill_ != 0) out_.append(run_, fill_, false);
-            out_.append(seg, n, line_break_);
-        } else if (exempt_.any) {
-            spill(seg, n);
-            std::size_t kept = length;
-            if (exempt_.match(run_, kept)) out_.append(run_, kept, line_break_);
+    // Hands run_[from, to) to the printer, each spilled segment with its
+    // input offset; the plain printer, which has no use for them, takes
+    // it in one call.
+    void print_spilled(std::size_t from, std::size_t to, bool& first) {
+        if (from >= to) return;
+        if constexpr (Printer::raw) {
+            out_.text(run_ + from, to - from, 0, first);
+            first = false;
+            return;
         }
-        fill_ = 0;
+        for (std::size_t k = 0; k < segments_; ++k) {
+            const std::size_t seg_from = spilled_[k].pos;
+            const std::size_t seg_to = k + 1 < segments_ ? spilled_[k + 1].pos : fill_;
+            const std::size_t lo = std::max(from, seg_from);
+            const std::size_t hi = std::min(to, seg_to);
+            if (lo >= hi) continue;
+            out_.text(run_ + lo, hi - lo, spilled_[k].at + (lo - seg_from), first);
+            first = false;
+        }
     }
 
-    // The run passed piece_limit: out it goes with no line break, and the
+    // The run's spilled bytes and then [seg, seg + n) of the piece, ending
+    // as `e` says. An empty unit is given the offset its run began at.
+    void print_unit(const unsigned char* b, std::size_t seg, std::size_t n, End e) {
+        bool first = run_start_ != split_end_;
+        print_spilled(0, fill_, first);
+        if (n > 0 || fill_ == 0) out_.text(b + seg, n, n > 0 ? base_ + seg : run_start_, first);
+        out_.end(e);
+    }
+
+    // A run of n < min_length bytes at b + p, all in the piece, that an
+    // exempt string may hold: the string is written in its place.
+    void exempt_run(const unsigned char* b, std::size_t p, std::size_t n) {
+        std::size_t at = 0;
+        const std::size_t length = exempt_.find(b + p, n, at);
+        if (length == 0) return;
+        out_.text(b + p + at, length, base_ + p + at, base_ + p != split_end_);
+        out_.end(run_end_);
+    }
+
+    // End of a run on a byte that is not text: run_ then [seg, seg + n).
+    void end_run(const unsigned char* b, std::size_t seg, std::size_t n) {
+        const std::size_t length = fill_ + n;
+        if (length >= min_length_) {
+            print_unit(b, seg, n, run_end_);
+        } else if (length >= exempt_floor_) {
+            spill(b, seg, n);
+            std::size_t at = 0;
+            if (const std::size_t kept = exempt_.find(run_, length, at); kept != 0) {
+                bool first = run_start_ != split_end_;
+                print_spilled(at, at + kept, first);
+                out_.end(run_end_);
+            }
+        }
+        fill_ = 0;
+        segments_ = 0;
+    }
+
+    // The run passed split_limit: out it goes with no line break, and the
     // end-of-run step sees an empty run, which only min_length 0 writes (an
     // exempt string never fits in an empty run).
-    void write_piece(const unsigned char* seg, std::size_t n) {
-        if (fill_ != 0) out_.append(run_, fill_, false);
-        out_.append(seg, n, false);
+    void write_split(const unsigned char* b, std::size_t seg, std::size_t n) {
+        print_unit(b, seg, n, End::split);
         fill_ = 0;
-        if (min_length_ == 0 && line_break_) out_.append(run_, 0, true);
+        segments_ = 0;
+        split_end_ = base_ + seg + n;
+        run_start_ = split_end_;
+        if (min_length_ == 0 && line_break_) {
+            out_.text(run_, 0, split_end_, false);
+            out_.end(End::line);
+        }
     }
 
     const unsigned char* pairs_;
     const ScanTable& table_;
-    Output& out_;
+    Printer& out_;
     const std::uint32_t min_length_;
     const bool line_break_;
+    const End run_end_;  // how a run that is not a split ends
     const ExemptPatterns exempt_;
+    // Runs shorter than this hold no exempt string (SIZE_MAX: none given).
+    const std::size_t exempt_floor_;
     const bool one_char_runs_;
     // Zero-initialised so the fixed-size copy of a short run never reads
-    // indeterminate bytes.
-    unsigned char run_[run_capacity] = {};
+    // indeterminate bytes. A block copy of a part of it from any position
+    // reads at most long_copy - 1 bytes past the run's max_split.
+    static constexpr std::size_t run_room = run_capacity + long_copy;
+    unsigned char run_[run_room] = {};
     std::size_t fill_ = 0;
+    // Where each non-empty segment of the bytes in run_ starts there and in
+    // the input: every segment holds at least one byte of the run.
+    struct Spilled {
+        std::size_t pos;
+        std::uint64_t at;
+    };
+    Spilled spilled_[max_split] = {};
+    std::size_t segments_ = 0;
+    std::uint64_t run_start_ = 0;
+    std::uint64_t split_end_ = no_split;
+    bool fresh_ = true;
     bool in_run_ = false;
     std::uint64_t base_ = 0;
 #ifdef KURVANE_SSE2
@@ -734,8 +617,8 @@ void apply_xor(unsigned char* data, std::size_t n, unsigned char key) {
 // Prepares and scans one piece b[0, carry + got) of a buffer of `room`
 // bytes: the padding contract, the XOR of the fresh bytes, the scan. Returns
 // the count of bytes at the end the next piece starts with.
-template <class Output>
-std::size_t scan_piece(Scanner<Output>& scanner, unsigned char* b, std::size_t carry,
+template <class Printer>
+std::size_t scan_piece(Scanner<Printer>& scanner, unsigned char* b, std::size_t carry,
                        std::size_t got, bool last, std::size_t room, unsigned char key) {
     const std::size_t size = carry + got;
     assert(size + padding <= room);
@@ -748,9 +631,48 @@ std::size_t scan_piece(Scanner<Output>& scanner, unsigned char* b, std::size_t c
     return size - resume;
 }
 
-template <class Output>
-ExtractStatus scan_input(ByteSource& input, ByteSink& output, Output& out,
-                         const ExtractionSettings& settings, const PassOptions& options) {
+// The scan of one printer as a PieceScanner.
+template <class Printer>
+class PrinterScanner final : public PieceScanner {
+public:
+    template <class... Args>
+    PrinterScanner(const ScanTable& table, const ExtractionSettings& settings, Args&&... printer)
+        : out_(std::forward<Args>(printer)...), scanner_(table, settings, out_),
+          key_(static_cast<unsigned char>(settings.xor_value & 0xFFu)) {}
+
+    bool allocated() const { return out_.allocated(); }
+    std::size_t scan(unsigned char* b, std::size_t carry, std::size_t got, bool last,
+                     std::size_t room, std::uint64_t base) override {
+        scanner_.set_base(base);
+        const std::size_t left = scan_piece(scanner_, b, carry, got, last, room, key_);
+        // The buffer is the driver's again, to be filled whole.
+        fence_piece(b, room, room);
+        return left;
+    }
+    bool flush() override { return out_.flush(); }
+    bool failed() const override { return out_.failed(); }
+    std::uint64_t written() const override { return out_.written(); }
+    StretchOutput stretch_output() const override { return out_.stretch_output(); }
+
+private:
+    Printer out_;
+    Scanner<Printer> scanner_;
+    unsigned char key_;
+};
+
+template <class Printer, class... Args>
+std::unique_ptr<PieceScanner> make_scanner(const ScanTable& table, const ExtractionSettings& settings,
+                                           Args&&... printer) {
+    std::unique_ptr<PrinterScanner<Printer>> scanner(new (std::nothrow) PrinterScanner<Printer>(
+        table, settings, std::forward<Args>(printer)...));
+    if (!scanner || !scanner->allocated()) return nullptr;
+    return scanner;
+}
+
+// The pass on the calling thread: the input read a piece at a time into one
+// buffer, carrying the bytes each scan leaves into the next piece.
+ExtractStatus scan_input(ByteSource& input, ByteSink& output, const ExtractionSettings& settings,
+                         const PassOptions& options) {
     ExtractStatus status;
     const std::size_t piece_size = std::max<std::size_t>(options.piece_size, 1);
     const std::function<void(std::uint64_t)>* progress = options.progress_to_call();
@@ -760,18 +682,18 @@ ExtractStatus scan_input(ByteSource& input, ByteSink& output, Output& out,
     // scan relies on (the contract is stated at `padding`).
     const std::size_t piece_capacity = max_carry + piece_size + padding;
     std::unique_ptr<unsigned char[]> piece(new (std::nothrow) unsigned char[piece_capacity]);
-    if (!table || !piece || !out.allocated()) {
+    if (!table || !piece) {
         status.error = ExtractError::no_memory;
         return status;
     }
     build_scan_table(settings, *table);
-    std::unique_ptr<Scanner<Output>> scanner(new (std::nothrow) Scanner<Output>(*table, settings, out));
+    std::unique_ptr<PieceScanner> scanner =
+        PieceScanner::create(*table, settings, options.format, output, options.output_buffer_size);
     if (!scanner) {
         status.error = ExtractError::no_memory;
         return status;
     }
 
-    const auto key = static_cast<unsigned char>(settings.xor_value & 0xFFu);
     unsigned char* const b = piece.get();
     std::size_t carry = 0;
     for (;;) {
@@ -785,67 +707,39 @@ ExtractStatus scan_input(ByteSource& input, ByteSink& output, Output& out,
         status.bytes_in += got;
         const bool last = got < piece_size;
         const std::size_t size = carry + got;
-        scanner->set_base(status.bytes_in - size);
-        const std::size_t left = scan_piece(*scanner, b, carry, got, last, piece_capacity, key);
-        if (last || out.failed()) break;
+        const std::size_t left =
+            scanner->scan(b, carry, got, last, piece_capacity, status.bytes_in - size);
+        if (last || scanner->failed()) break;
         if (progress != nullptr) (*progress)(status.bytes_in);
         carry = left;
         std::memmove(b, b + size - left, carry);
     }
-    if (!out.flush() && status.ok()) {
+    if (!scanner->flush() && status.ok()) {
         status.error = ExtractError::write_output;
         status.sys_errno = output.error();
     }
-    status.bytes_out = out.written();
+    status.bytes_out = scanner->written();
     if (progress != nullptr) (*progress)(status.bytes_in);
     return status;
 }
-
-class FastPieceScanner final : public PieceScanner {
-public:
-    FastPieceScanner(const ScanTable& table, const ExtractionSettings& settings, ByteSink& sink,
-                     std::size_t output_buffer_size)
-        : out_(sink, output_buffer_size), scanner_(table, settings, out_),
-          key_(static_cast<unsigned char>(settings.xor_value & 0xFFu)) {}
-
-    bool allocated() const { return out_.allocated(); }
-    std::size_t scan(unsigned char* b, std::size_t carry, std::size_t got, bool last,
-                     std::size_t room) override {
-        const std::size_t left = scan_piece(scanner_, b, carry, got, last, room, key_);
-        // The buffer is the driver's again, to be filled whole.
-        fence_piece(b, room, room);
-        return left;
-    }
-    bool flush() override { return out_.flush(); }
-
-private:
-    OutputBuffer out_;
-    Scanner<OutputBuffer> scanner_;
-    unsigned char key_;
-};
 
 }  // namespace
 
 std::unique_ptr<PieceScanner> PieceScanner::create(const ScanTable& table,
                                                    const ExtractionSettings& settings,
-                                                   ByteSink& sink, std::size_t output_buffer_size) {
-    std::unique_ptr<FastPieceScanner> scanner(
-        new (std::nothrow) FastPieceScanner(table, settings, sink, output_buffer_size));
-    if (!scanner || !scanner->allocated()) return nullptr;
-    return scanner;
+                                                   const OutputFormat* format, ByteSink& sink,
+                                                   std::size_t output_buffer_size) {
+    if (format == nullptr || format->plain())
+        return make_scanner<PlainPrinter>(table, settings, sink, output_buffer_size);
+    if (format->json) return make_scanner<JsonPrinter>(table, settings, sink, output_buffer_size, *format);
+    return make_scanner<TextPrinter>(table, settings, sink, output_buffer_size, *format,
+                                     settings.auto_newline != 0);
 }
 
 ExtractStatus run_pass(ByteSource& input, ByteSink& output, const ExtractionSettings& settings,
                        const PassOptions& options) {
-    const bool plain = options.format == nullptr || options.format->plain();
-    if (plain && options.threads != 1) return run_parallel_pass(input, output, settings, options);
-    if (!plain) {
-        FormattedOutput out(output, options.output_buffer_size, *options.format,
-                            settings.auto_newline != 0);
-        return scan_input(input, output, out, settings, options);
-    }
-    OutputBuffer out(output, options.output_buffer_size);
-    return scan_input(input, output, out, settings, options);
+    if (options.threads != 1) return run_parallel_pass(input, output, settings, options);
+    return scan_input(input, output, settings, options);
 }
 
 }  // namespace kurvane::detail

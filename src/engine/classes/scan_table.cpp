@@ -1,6 +1,6 @@
-#include "engine/scan_table.h"
+#include "engine/classes/scan_table.h"
 
-#include "engine/char_ranges.h"
+#include "engine/classes/char_ranges.h"
 
 namespace kurvane::detail {
 

@@ -9,8 +9,8 @@
 #include <cstdint>
 #include <memory>
 
-#include "engine/extract_pass.h"
-#include "engine/scan_table.h"
+#include "engine/scan/extract_pass.h"
+#include "engine/classes/scan_table.h"
 
 namespace kurvane::detail {
 
@@ -39,6 +39,10 @@ std::unique_ptr<ScanTable> make_cut_table(const ExtractionSettings& settings,
 // never more than max_pass_threads.
 inline constexpr unsigned max_pass_threads = 64;
 unsigned pass_threads(unsigned requested);
+// The threads worth running for `requested`: pass_threads(), but no more
+// than there are cores. A thread more waits for a core and for its turn to
+// write, and gains nothing.
+unsigned useful_threads(unsigned requested);
 
 // The piece (stretch) size and output buffer size each thread works with
 // when `threads` threads share the memory budget and the caller asked for

@@ -1,8 +1,8 @@
-#include "engine/classifier.h"
+#include "engine/classes/classifier.h"
 
 #include <array>
 
-#include "engine/char_ranges.h"
+#include "engine/classes/char_ranges.h"
 
 namespace kurvane {
 namespace detail {

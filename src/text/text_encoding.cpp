@@ -1,9 +1,10 @@
-#include "engine/text_encoding.h"
+#include "text/text_encoding.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstdint>
+#include <cstring>
 #include <iterator>
-
-#include "engine/file_names.h"
 
 namespace kurvane::detail {
 namespace {
@@ -49,30 +50,102 @@ char32_t cp932_double_char(unsigned char lead, unsigned char trail) {
     return cp932_double_table[row][trail - cp932_trail_first];
 }
 
-std::size_t cp932_to_utf8(const unsigned char* src, std::size_t n, unsigned char* dst) {
-    std::size_t out = 0;
-    for (std::size_t k = 0; k < n; ++k) {
-        const unsigned char c = src[k];
-        char32_t u = replacement_char;
-        if (c < 0x80) {
-            u = c;
-        } else if (c >= half_katakana_byte_first && c <= half_katakana_byte_last) {
-            u = half_katakana_first + (c - half_katakana_byte_first);
-        } else if (const auto* extra = std::find_if(std::begin(extra_singles), std::end(extra_singles),
-                                                    [c](const ExtraSingle& e) { return e.byte == c; });
-                   extra != std::end(extra_singles)) {
-            u = extra->unicode;
-        } else if (is_cp932_lead(c) && k + 1 < n) {
-            // A lead byte whose trail does not complete a character is
-            // replaced alone; the trail is then read as a character itself.
-            if (const char32_t d = cp932_double_char(c, src[k + 1]); d != 0) {
-                u = d;
-                ++k;
+namespace {
+
+// A character's UTF-8 bytes in the low three bytes of an entry, their count
+// in the high one: one four-byte store and a shift per character.
+using Utf8Entry = std::uint32_t;
+static_assert(std::endian::native == std::endian::little, "entries are stored low byte first");
+constexpr unsigned utf8_length_shift = 24;
+
+Utf8Entry utf8_entry(char32_t u) {
+    unsigned char bytes[4] = {};
+    const std::size_t n = put_utf8(u, bytes);
+    return Utf8Entry{bytes[0]} | Utf8Entry{bytes[1]} << 8 | Utf8Entry{bytes[2]} << 16 |
+           static_cast<Utf8Entry>(n) << utf8_length_shift;
+}
+
+// The conversion as tables: what each byte is alone, and for the bytes that
+// lead a double-byte character a row of what each trail makes of it (a zero
+// entry: the pair is no character, and the lead stands alone).
+struct Utf8Tables {
+    Utf8Entry single[256];
+    unsigned char row[256];  // 0: not a lead; else the row in `pair` plus one
+    Utf8Entry pair[cp932_lead_rows][256];
+
+    Utf8Tables() : single{}, row{}, pair{} {
+        unsigned char rows = 0;
+        for (unsigned c = 0; c < 256; ++c) {
+            const auto b = static_cast<unsigned char>(c);
+            char32_t u = replacement_char;
+            bool lead = false;
+            if (b < 0x80) {
+                u = b;
+            } else if (b >= half_katakana_byte_first && b <= half_katakana_byte_last) {
+                u = half_katakana_first + (b - half_katakana_byte_first);
+            } else if (const auto* extra = std::find_if(std::begin(extra_singles), std::end(extra_singles),
+                                                        [b](const ExtraSingle& e) { return e.byte == b; });
+                       extra != std::end(extra_singles)) {
+                u = extra->unicode;
+            } else {
+                lead = is_cp932_lead(b);
+            }
+            single[c] = utf8_entry(u);
+            if (!lead) continue;
+            row[c] = ++rows;
+            for (unsigned t = 0; t < 256; ++t) {
+                const char32_t d = cp932_double_char(b, static_cast<unsigned char>(t));
+                pair[rows - 1][t] = d != 0 ? utf8_entry(d) : 0;
             }
         }
-        out += put_utf8(u, dst + out);
     }
-    return out;
+};
+
+const Utf8Tables& utf8_tables() {
+    static const Utf8Tables tables;
+    return tables;
+}
+
+bool all_ascii(const unsigned char* p) {
+    std::uint64_t a;
+    std::uint64_t b;
+    std::memcpy(&a, p, 8);
+    std::memcpy(&b, p + 8, 8);
+    return ((a | b) & 0x8080808080808080u) == 0;
+}
+
+}  // namespace
+
+std::size_t cp932_to_utf8(const unsigned char* src, std::size_t n, unsigned char* dst) {
+    const Utf8Tables& t = utf8_tables();
+    unsigned char* const start = dst;
+    constexpr std::size_t ascii_block = 16;
+    std::size_t k = 0;
+    // While two input bytes are left the output has room for four more
+    // (three per input byte), so every entry is stored whole.
+    while (k + 2 <= n) {
+        if (k + ascii_block <= n && all_ascii(src + k)) {
+            std::memcpy(dst, src + k, ascii_block);
+            dst += ascii_block;
+            k += ascii_block;
+            continue;
+        }
+        const unsigned char c = src[k];
+        Utf8Entry e = 0;
+        if (const unsigned r = t.row[c]; r != 0) e = t.pair[r - 1][src[k + 1]];
+        // A lead byte whose trail does not complete a character is
+        // replaced alone; the trail is then read as a character itself.
+        k += e != 0 ? 2 : 1;
+        if (e == 0) e = t.single[c];
+        std::memcpy(dst, &e, sizeof e);
+        dst += e >> utf8_length_shift;
+    }
+    if (k < n) {
+        const Utf8Entry e = t.single[src[k]];
+        for (unsigned b = 0; b < (e >> utf8_length_shift); ++b)
+            *dst++ = static_cast<unsigned char>(e >> (8 * b));
+    }
+    return static_cast<std::size_t>(dst - start);
 }
 
 std::string cp932_to_utf8(std::string_view cp932) {

@@ -1,4 +1,4 @@
-#include "engine/file_replacement.h"
+#include "os/file_replacement.h"
 
 #include <cerrno>
 #include <cstdint>
@@ -15,8 +15,8 @@
 #include <random>
 #endif
 
-#include "engine/file_names.h"
 #include "os/file_identity.h"
+#include "os/file_names.h"
 
 namespace kurvane {
 namespace {

@@ -3,6 +3,7 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 
 #include "engine/extraction_settings.h"
 
@@ -14,12 +15,20 @@ struct ExemptPatterns {
     std::array<std::size_t, exempt_string_count> length{};
     const ExtractionSettings* settings;
     bool any = false;
+    // The shortest non-empty pattern's length, SIZE_MAX without any: a
+    // shorter run holds none.
+    std::size_t shortest = SIZE_MAX;
 
     explicit ExemptPatterns(const ExtractionSettings& s);
 
     // The exempt rule on run[0, n): the lowest-index pattern found at any
     // byte offset replaces the whole run. Returns true and updates n then.
     bool match(unsigned char* run, std::size_t& n) const;
+
+    // The same test without the rewrite: the length of the pattern that
+    // would replace run[0, n) and, in `at`, where in the run it was found;
+    // 0 when none is.
+    std::size_t find(const unsigned char* run, std::size_t n, std::size_t& at) const;
 };
 
 }  // namespace kurvane::detail

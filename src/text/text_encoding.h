@@ -10,6 +10,11 @@
 
 namespace kurvane::detail {
 
+// A byte that leads a double-byte character of code page 932.
+inline bool is_cp932_lead(unsigned char c) {
+    return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
+}
+
 // The double-byte table's rows: leads 0x81-0x9F then 0xE0-0xFC, trails
 // 0x40-0xFC. An entry is the Unicode code point, 0 where none is assigned.
 inline constexpr std::size_t cp932_lead_rows = 0x9F - 0x81 + 1 + 0xFC - 0xE0 + 1;

@@ -9,7 +9,7 @@
 #include <cstddef>
 #include <memory>
 
-#include "engine/extract_pass.h"
+#include "engine/scan/extract_pass.h"
 
 // A MinGW toolchain of the win32 thread model has no std::thread (the
 // Windows build uses the posix one); with it the file front ends would read,

@@ -15,10 +15,6 @@
 
 namespace kurvane::detail {
 
-inline bool is_cp932_lead(unsigned char c) {
-    return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
-}
-
 // Index of the first byte of the last component of the UTF-8 `path`. '/'
 // separates components; with `backslash_too` (Windows) '\\' does as well.
 // No byte of a multi-byte UTF-8 character is either (表 is E8 A1 A8).

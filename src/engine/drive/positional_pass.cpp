@@ -18,8 +18,9 @@
 #include <immintrin.h>
 #endif
 
-#include "engine/overlapped_io.h"  // KURVANE_ENGINE_THREADS and the thread headers
-#include "engine/parallel_pass.h"
+#include "engine/drive/overlapped_io.h"  // KURVANE_ENGINE_THREADS and the thread headers
+#include "engine/drive/parallel_pass.h"
+#include "engine/print/printer.h"
 
 #if KURVANE_ENGINE_THREADS
 namespace kurvane::detail {
@@ -70,10 +71,13 @@ class PositionalPass;
 class TurnSink final : public ByteSink {
 public:
     explicit TurnSink(PositionalPass& pass) : pass_(pass) {}
-    void begin(std::uint64_t stretch) {
+    void begin(std::uint64_t stretch, const PieceScanner& scanner) {
         stretch_ = stretch;
+        scanner_ = &scanner;
         holds_turn_ = false;
         passed_ = false;
+        skip_known_ = false;
+        skip_ = 0;
         write_errno_ = 0;
     }
     // Waits until the output of the stretch begun is next. False when the
@@ -87,7 +91,12 @@ public:
 private:
     PositionalPass& pass_;
     std::uint64_t stretch_ = 0;
+    const PieceScanner* scanner_ = nullptr;
     bool holds_turn_ = false;
+    // Bytes at the start of the stretch's output not to write: the line
+    // prefix it starts with when the output before it left a line open.
+    bool skip_known_ = false;
+    std::size_t skip_ = 0;
     bool passed_ = false;
     int write_errno_ = 0;
 };
@@ -124,7 +133,8 @@ public:
             if (!worker) break;
             worker->buffer.reset(new (std::nothrow) unsigned char[room_]);
             if (!worker->buffer) break;
-            worker->scanner = PieceScanner::create(*table_, settings_, worker->sink, output_buffer_);
+            worker->scanner =
+                PieceScanner::create(*table_, settings_, options_.format, worker->sink, output_buffer_);
             if (!worker->scanner) break;
             workers_.push_back(std::move(worker));
         }
@@ -153,6 +163,13 @@ public:
     bool wait_turn(std::uint64_t stretch) {
         wait_for_turn([stretch](std::uint64_t turn) { return turn >= stretch; });
         return turn_.load(std::memory_order_acquire) == stretch;
+    }
+
+    // Whether the output written so far ends inside a line; called by the
+    // holder of the turn only, as is line_ends().
+    bool line_open() const { return line_open_; }
+    void line_ends(const StretchOutput& output) {
+        if (output.wrote) line_open_ = output.line_open;
     }
 
     // Called by the holder of the turn only.
@@ -287,6 +304,7 @@ private:
     std::atomic<std::uint64_t> decisions_[decision_ring];
     // Written by the holder of the turn only, read after the threads end.
     ExtractStatus status_;
+    bool line_open_ = false;  // by the holder of the turn only
 };
 
 bool TurnSink::take_turn() {
@@ -299,7 +317,16 @@ bool TurnSink::take_turn() {
 
 bool TurnSink::write(const unsigned char* data, std::size_t n) {
     if (!take_turn() || write_errno_ != 0) return false;
-    return pass_.write_output(data, n, write_errno_);
+    if (!skip_known_) {
+        // The first write comes after the prefix the output starts with was
+        // begun, so its length is known.
+        skip_known_ = true;
+        skip_ = pass_.line_open() ? scanner_->stretch_output().lead_prefix : 0;
+    }
+    const std::size_t skipped = std::min(skip_, n);
+    skip_ -= skipped;
+    if (skipped == n) return true;
+    return pass_.write_output(data + skipped, n - skipped, write_errno_);
 }
 
 std::uint64_t PositionalPass::run_stretch(Worker& me, std::uint64_t k) {
@@ -316,20 +343,23 @@ std::uint64_t PositionalPass::run_stretch(Worker& me, std::uint64_t k) {
     const std::size_t got = input_.read_at(stretch_start(k) - before, at - before, want, read_errno);
     unsigned char* piece = at;
     std::size_t fresh = 0;
-    if (got >= before) {
+    const bool window_read = got >= before;
+    if (window_read) {
         fresh = got - before;
         if (k > 0) {
             const std::uint64_t cut = settle(k, cut_in(at - before));
             if (cut == 0) return 0;  // the stretch before runs on through this one
             piece = at - before + (cut - 1);
         }
-    } else {
-        // The window is unread, so the boundary is not decided here: the
-        // stretch before decides it. Should the turn come to this stretch,
-        // the failure is reported in it.
-        if (read_errno == 0) read_errno = EIO;
     }
-    me.sink.begin(k);
+    // Otherwise the window is unread, so the boundary is not decided here:
+    // the stretch before decides it. Should the turn come to this stretch,
+    // a read failure is reported in it; a short read without one means the
+    // data ends before the stretch does (the file shrank since the stretch
+    // before read its part), and the pass ends there cleanly, as the scan
+    // of the empty rest below finds: the outcome of a file that shrinks
+    // does not depend on which thread saw it.
+    me.sink.begin(k, *me.scanner);
     std::size_t carry = 0;
     std::uint64_t j = k;  // the stretch being scanned
     for (;;) {
@@ -355,7 +385,8 @@ std::uint64_t PositionalPass::run_stretch(Worker& me, std::uint64_t k) {
             }
         }
         const std::size_t room = static_cast<std::size_t>(at - piece) + room_from_at;
-        const std::size_t left = me.scanner->scan(piece, carry, scanned - carry, ends, room);
+        const std::size_t left = me.scanner->scan(piece, carry, scanned - carry, ends, room,
+                                                  stretch_start(j) - static_cast<std::size_t>(at - piece));
         if (me.sink.passed() || me.sink.write_failed()) break;
         ++j;
         if (ends) break;
@@ -369,6 +400,7 @@ std::uint64_t PositionalPass::run_stretch(Worker& me, std::uint64_t k) {
     // for its turn all the same, to pass it on in order.
     const bool flushed = me.scanner->flush();
     if (!me.sink.take_turn()) return 0;
+    line_ends(me.scanner->stretch_output());
     const std::uint64_t through = stretch_start(j);
     if (me.sink.write_failed() || !flushed) {
         status_.error = ExtractError::write_output;
@@ -382,6 +414,12 @@ std::uint64_t PositionalPass::run_stretch(Worker& me, std::uint64_t k) {
             status_.error = ExtractError::read_input;
             status_.sys_errno = read_errno;
             status_.bytes_in = stretch_start(j);
+        } else if (!window_read) {
+            // The data ended in this stretch's window, so the turn came
+            // from the stretch before, which decided the boundary there
+            // and scanned up to it.
+            const std::uint64_t cut = settle(k, 0);
+            status_.bytes_in = cut != 0 ? stretch_start(k) - window_ + (cut - 1) : stretch_start(k);
         } else {
             status_.bytes_in = stretch_start(j - 1) + fresh;
         }

@@ -1,0 +1,125 @@
+// The printers of the formats other than the plain one: text with a line
+// prefix, another encoding or line break, and JSON Lines. Each takes the
+// scan's units as PlainPrinter does (see print/printer.h).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+#include "engine/output_format.h"
+#include "engine/print/printer.h"
+#include "text/text_encoding.h"
+
+namespace kurvane::detail {
+
+// Code page 932 or UTF-8 text, each line ended by the format's line break
+// and started by its prefix: the file name and ": ", then the input offset
+// of the line's first byte right-aligned in 7 columns and a space. With
+// line breaks off there are no lines, and every unit written starts with a
+// prefix of its own.
+class TextPrinter : public BlockBuffer {
+public:
+    static constexpr bool raw = false;
+    // Every store starts before the capacity (a full buffer is flushed
+    // first): a converted unit and a line break fit in the slack behind it.
+    static constexpr std::size_t slack = utf8_per_cp932_byte * run_capacity + crlf_size;
+
+    TextPrinter(ByteSink& sink, std::size_t capacity, const OutputFormat& format, bool lines);
+
+    void text(const unsigned char* src, std::size_t n, std::uint64_t at, bool) {
+        if (prefix_due_) write_prefix(at);
+        wrote_ = true;
+        unsigned char* dst = buffer_.get() + fill_;
+        if (utf8_) {
+            n = cp932_to_utf8(src, n, dst);
+        } else {
+            std::memcpy(dst, src, n);
+        }
+        fill_ += n;
+        if (fill_ >= capacity_) flush();
+    }
+    void end(End e) {
+        if (e == End::line) {
+            unsigned char* dst = buffer_.get() + fill_;
+            if (!lf_) *dst++ = '\r';
+            *dst = '\n';
+            fill_ += lf_ ? 1 : 2;
+            if (fill_ >= capacity_) flush();
+        }
+        prefix_due_ = e == End::line || !lines_;
+    }
+    void begin_stretch() {
+        prefix_due_ = true;
+        wrote_ = false;
+        lead_prefix_ = 0;
+    }
+    void end_stretch() {}
+    StretchOutput stretch_output() const { return {lead_prefix_, wrote_, !prefix_due_}; }
+
+private:
+    void write_prefix(std::uint64_t at);
+
+    const OffsetRadix radix_;
+    const bool utf8_;
+    const bool lf_;
+    const bool lines_;
+    bool prefix_due_ = true;
+    bool wrote_ = false;
+    std::size_t lead_prefix_ = 0;
+    std::string name_prefix_;
+};
+
+// JSON Lines: one object per run (the splits of a long run joined), with
+// the input offset of its first byte, its text in UTF-8 and the input bytes
+// from its first to its last byte; and the file name when the format has
+// one. The length goes last, since a run's text is streamed out whole
+// before its end is known:
+//   {"file":"a.dat","offset":2,"text":"い","length":2}
+class JsonPrinter : public BlockBuffer {
+public:
+    static constexpr bool raw = false;
+    // A unit's bytes become at most json_per_cp932_byte bytes each (a
+    // control byte kept by an exempt string is \u00XX), and the object's
+    // close is written through put().
+    static constexpr std::size_t json_per_cp932_byte = 6;
+    static constexpr std::size_t slack = json_per_cp932_byte * run_capacity;
+
+    JsonPrinter(ByteSink& sink, std::size_t capacity, const OutputFormat& format);
+
+    void text(const unsigned char* src, std::size_t n, std::uint64_t at, bool first) {
+        if (first && open_) close();
+        if (!open_) open(at);
+        if (n == 0) return;
+        last_end_ = at + n;
+        write_text(src, n);
+    }
+    void end(End e) {
+        if (e != End::split) close();
+    }
+    void begin_stretch() { wrote_ = false; }
+    void end_stretch() {
+        if (open_) close();
+    }
+    StretchOutput stretch_output() const { return {0, wrote_, false}; }
+
+private:
+    void open(std::uint64_t at);
+    void close();
+    void write_text(const unsigned char* src, std::size_t n);
+
+    std::string object_start_;  // {"file":"...","offset":
+    bool open_ = false;
+    bool wrote_ = false;
+    std::uint64_t first_ = 0;
+    std::uint64_t last_end_ = 0;
+    unsigned char utf8_[utf8_per_cp932_byte * run_capacity];
+};
+
+// The text of a JSON string for UTF-8 bytes, without the quotes: quote,
+// backslash and control characters escaped, ill-formed bytes as U+FFFD.
+std::string json_escape(std::string_view utf8);
+
+}  // namespace kurvane::detail
