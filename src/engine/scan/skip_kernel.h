@@ -32,8 +32,10 @@ public:
 
     const unsigned char* data() const { return data_; }
     std::size_t size() const { return size_; }
-    // The bytes from `offset` (at most size()) on, with the same padding.
+    // The bytes from `offset` (at most size()) on, and the first `n` bytes
+    // (at most all of them): the bytes after either are still readable.
     PaddedBytes from(std::size_t offset) const { return {data_ + offset, size_ - offset}; }
+    PaddedBytes first(std::size_t n) const { return {data_, n < size_ ? n : size_}; }
 
 private:
     constexpr PaddedBytes(const unsigned char* data, std::size_t size) : data_(data), size_(size) {}
