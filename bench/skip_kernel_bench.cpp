@@ -6,9 +6,10 @@
 // Each kernel is timed three ways over the bytes that can start text with
 // each corpus's settings: a skip over a buffer holding no such byte (the
 // kernel's top speed; memchr over the same buffer is the machine's floor),
-// walking every candidate of the mixed and text corpora with find_member as
-// a scanner stepping from one to the next would, and marking every
-// candidate of those corpora with member_masks in batches. Every result is
+// and over the mixed and text corpora: walking every candidate with
+// find_member, walking them through a SkipWindow's masks (for the scanner's
+// range test, its mask of the 64 bytes from each stop), and marking them
+// all with member_masks in batches. Every result is
 // checked against the plain definition; a benchmark whose result is wrong
 // reports an error instead of its figure and the program exits with 1.
 #include <benchmark/benchmark.h>
@@ -30,6 +31,7 @@
 
 #include "corpus.h"
 #include "engine/scan/skip_kernel.h"
+#include "engine/scan/skip_kernel_window.h"
 #include "engine/scan_table.h"
 
 namespace {
@@ -105,6 +107,34 @@ void kernel_find(benchmark::State& state, const SkipKernel* kernel, const Input*
     std::size_t count = 0;
     for (auto _ : state) {
         count = walk(*in, [&](PaddedBytes b) { return kernel->find_member(set, b); });
+        benchmark::DoNotOptimize(count);
+    }
+    finish(state, *in, count, in->members);
+}
+
+// Steps from one candidate to the next through the masks of a window, as a
+// scanner that stops at every candidate would.
+template <class MaskAt>
+std::size_t walk_masks(const Input& in, MaskAt mask_at) {
+    std::size_t count = 0;
+    for (std::size_t pos = 0; pos < in.size;) {
+        const std::uint64_t m = mask_at(pos);
+        if (m == 0) {
+            pos += kernel_block;
+            continue;
+        }
+        pos += static_cast<std::size_t>(std::countr_zero(m)) + 1;
+        ++count;
+    }
+    return count;
+}
+
+void kernel_window(benchmark::State& state, const SkipKernel* kernel, const Input* in) {
+    const ByteSet set(in->table.can_start);
+    std::size_t count = 0;
+    for (auto _ : state) {
+        kurvane::scan::SkipWindow window(*kernel, set, padded(*in));
+        count = walk_masks(*in, [&](std::size_t pos) { return window.mask_at(pos); });
         benchmark::DoNotOptimize(count);
     }
     finish(state, *in, count, in->members);
@@ -247,6 +277,26 @@ void range_find(benchmark::State& state, const Input* in) {
     finish(state, *in, count, expected);
 }
 
+// The scanner's way today: the range test of the 64 bytes from each stop.
+void range_window(benchmark::State& state, const Input* in) {
+    std::size_t count = 0;
+    std::size_t expected = 0;
+    const bool usable = with_range_skip(in->table, [&](const auto& skip) {
+        const auto mask_at = [&](std::size_t pos) {
+            const std::uint64_t m = skip.mask(in->bytes.data() + pos);
+            return in->size - pos < kernel_block ? m & ((std::uint64_t{1} << (in->size - pos)) - 1)
+                                                 : m;
+        };
+        for (auto _ : state) {
+            count = walk_masks(*in, mask_at);
+            benchmark::DoNotOptimize(count);
+        }
+        expected = range_members(skip, *in);
+    });
+    if (!usable) return state.SkipWithError("more ranges than the range test takes");
+    finish(state, *in, count, expected);
+}
+
 void range_masks(benchmark::State& state, const Input* in) {
     std::uint64_t masks[kurvane::scan::mask_words(batch)];
     std::size_t count = 0;
@@ -288,6 +338,7 @@ void register_all() {
 #if defined(__SSE2__)
         benchmark::RegisterBenchmark(("sse2_ranges/find/" + name).c_str(), range_find, c.in);
         benchmark::RegisterBenchmark(("sse2_ranges/masks/" + name).c_str(), range_masks, c.in);
+        benchmark::RegisterBenchmark(("sse2_ranges/window/" + name).c_str(), range_window, c.in);
 #endif
         for (kurvane::scan::Isa isa : kurvane::scan::all_isas) {
             const SkipKernel* k = kurvane::scan::skip_kernel_for(isa);
@@ -295,6 +346,8 @@ void register_all() {
             const std::string isa_name(kurvane::scan::isa_name(isa));
             benchmark::RegisterBenchmark((isa_name + "/find/" + name).c_str(), kernel_find, k, c.in);
             benchmark::RegisterBenchmark((isa_name + "/masks/" + name).c_str(), kernel_masks, k,
+                                         c.in);
+            benchmark::RegisterBenchmark((isa_name + "/window/" + name).c_str(), kernel_window, k,
                                          c.in);
         }
     }
