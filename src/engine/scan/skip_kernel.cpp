@@ -1,0 +1,94 @@
+// The scalar skip kernels, the nibble tables of a byte set and the choice
+// of kernel at run time.
+#include "engine/scan/skip_kernel.h"
+
+#include "engine/scan/skip_kernel_blocks.h"
+
+namespace kurvane::scan {
+
+ByteSet::ByteSet(const std::array<unsigned char, 256>& membership)
+    : member{}, low_rows{}, high_rows{} {
+    for (unsigned v = 0; v < 256; ++v) {
+        if (membership[v] == 0) continue;
+        member[v] = 1;
+        auto& rows = v < 0x80 ? low_rows : high_rows;
+        rows[v & 0x0F] = static_cast<unsigned char>(rows[v & 0x0F] | 1u << (v >> 4 & 7));
+    }
+}
+
+std::string_view isa_name(Isa isa) {
+    switch (isa) {
+    case Isa::scalar: return "scalar";
+    case Isa::ssse3: return "ssse3";
+    case Isa::avx2: return "avx2";
+    }
+    return "unknown";
+}
+
+namespace {
+
+// One table load per byte: the plain definition the vector kernels are
+// tested against.
+std::size_t scalar_find_member(const ByteSet& set, PaddedBytes bytes) {
+    const unsigned char* const b = bytes.data();
+    for (std::size_t k = 0; k < bytes.size(); ++k)
+        if (set.member[b[k]] != 0) return k;
+    return bytes.size();
+}
+
+void scalar_member_masks(const ByteSet& set, PaddedBytes bytes, std::uint64_t* masks) {
+    const unsigned char* const b = bytes.data();
+    const std::size_t n = bytes.size();
+    for (std::size_t w = 0; w < mask_words(n); ++w) {
+        std::uint64_t m = 0;
+        const std::size_t end = std::min(n - w * kernel_block, kernel_block);
+        for (std::size_t k = 0; k < end; ++k)
+            m |= std::uint64_t{set.member[b[w * kernel_block + k]]} << k;
+        masks[w] = m;
+    }
+}
+
+bool supported(Isa isa) {
+    switch (isa) {
+    case Isa::scalar: return true;
+#ifdef KURVANE_SCAN_X86
+    case Isa::ssse3: return __builtin_cpu_supports("ssse3");
+    case Isa::avx2: return __builtin_cpu_supports("avx2");
+#else
+    case Isa::ssse3:
+    case Isa::avx2: return false;
+#endif
+    }
+    return false;
+}
+
+}  // namespace
+
+const SkipKernel scalar_skip_kernel{Isa::scalar, scalar_find_member, scalar_member_masks};
+
+const SkipKernel* skip_kernel_for(Isa isa) {
+    if (!supported(isa)) return nullptr;
+    switch (isa) {
+    case Isa::scalar: return &scalar_skip_kernel;
+#ifdef KURVANE_SCAN_X86
+    case Isa::ssse3: return &ssse3_skip_kernel;
+    case Isa::avx2: return &avx2_skip_kernel;
+#else
+    default: break;
+#endif
+    }
+    return nullptr;
+}
+
+const SkipKernel& skip_kernel() {
+    // Chosen once, on the first call from any thread (a function-local
+    // static is initialised once even when threads race to it).
+    static const SkipKernel& best = [] () -> const SkipKernel& {
+        for (Isa isa : {Isa::avx2, Isa::ssse3})
+            if (const SkipKernel* k = skip_kernel_for(isa)) return *k;
+        return scalar_skip_kernel;
+    }();
+    return best;
+}
+
+}  // namespace kurvane::scan

@@ -1,0 +1,56 @@
+// The membership masks of a range, for a scan that asks for the mask of the
+// kernel_block bytes at each position it reaches: the kernel marks a window
+// of them at once, so a scan that stops every few bytes pays for one call
+// per window rather than one per stop.
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+
+#include "engine/scan/skip_kernel.h"
+
+namespace kurvane::scan {
+
+class SkipWindow {
+public:
+    // Bound to one range; the set and the range's bytes must not change
+    // while the window is used (a new piece in the same buffer needs a new
+    // window).
+    SkipWindow(const SkipKernel& kernel, const ByteSet& set, PaddedBytes bytes)
+        : kernel_(kernel), set_(set), bytes_(bytes) {}
+
+    // Bit k is set when byte pos + k of the range is in the set; bytes at
+    // or past the range's end read as not in it. Fastest for rising
+    // positions a few bytes apart; any position up to size() is answered.
+    std::uint64_t mask_at(std::size_t pos) {
+        if (pos < start_ || pos - start_ > window_bytes - kernel_block) fill(pos);
+        const std::size_t offset = pos - start_;
+        const std::size_t w = offset / kernel_block;
+        const std::size_t shift = offset % kernel_block;
+        // A shift by the full width would be undefined, and the word after
+        // the last one of the window is never needed: a position that would
+        // reach it starts a new window.
+        return shift == 0 ? words_[w]
+                          : words_[w] >> shift | words_[w + 1] << (kernel_block - shift);
+    }
+
+private:
+    static constexpr std::size_t window_bytes = 16 * kernel_block;
+
+    void fill(std::size_t pos) {
+        const PaddedBytes part = bytes_.from(pos).first(window_bytes);
+        kernel_.member_masks(set_, part, words_);
+        std::fill(words_ + mask_words(part.size()), words_ + window_words, 0);
+        start_ = pos;
+    }
+
+    static constexpr std::size_t window_words = mask_words(window_bytes);
+    const SkipKernel& kernel_;
+    const ByteSet& set_;
+    PaddedBytes bytes_;
+    std::size_t start_ = SIZE_MAX;  // no window yet: every position refills
+    std::uint64_t words_[window_words];
+};
+
+}  // namespace kurvane::scan
