@@ -32,7 +32,7 @@
 #include "corpus.h"
 #include "engine/scan/skip_kernel.h"
 #include "engine/scan/skip_kernel_window.h"
-#include "engine/scan_table.h"
+#include "engine/classes/scan_table.h"
 
 namespace {
 

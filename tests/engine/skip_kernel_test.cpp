@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/extract_pass.h"
+#include "engine/scan/extract_pass.h"
 
 namespace kurvane::scan {
 namespace {
