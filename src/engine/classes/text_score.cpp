@@ -15,6 +15,7 @@ using detail::TextClass;
 struct CharStats {
     std::int16_t weight;
     std::uint8_t text_class;
+    std::uint16_t code;  // lead << 8 | trail in code page 932, 0 for none or one byte
 };
 
 constexpr std::size_t bmp_size = 0x10000;
@@ -26,9 +27,9 @@ bool is_ideograph(char32_t u) {
 
 CharStats unseen(char32_t u) {
     return is_ideograph(u) ? CharStats{detail::text_stats_unseen_ideograph,
-                                       static_cast<std::uint8_t>(TextClass::rare_kanji)}
+                                       static_cast<std::uint8_t>(TextClass::rare_kanji), 0}
                            : CharStats{detail::text_stats_unseen_other,
-                                       static_cast<std::uint8_t>(TextClass::other)};
+                                       static_cast<std::uint8_t>(TextClass::other), 0};
 }
 
 // One entry per code point of the Basic Multilingual Plane, made once from
@@ -37,14 +38,40 @@ const CharStats* bmp_stats() {
     static const std::unique_ptr<CharStats[]> table = [] {
         auto t = std::make_unique<CharStats[]>(bmp_size);
         for (std::size_t u = 0; u < bmp_size; ++u) t[u] = unseen(static_cast<char32_t>(u));
-        for (const detail::TextStatsChar& e : detail::text_stats_chars)
-            t[e.code_point] = CharStats{e.weight, e.text_class};
+        for (const detail::TextStatsChar& e : detail::text_stats_chars) {
+            const int code = detail::cp932_code(e.code_point);
+            t[e.code_point] = CharStats{e.weight, e.text_class,
+                                        static_cast<std::uint16_t>(code > 0xFF ? code : 0)};
+        }
         return t;
     }();
     return table.get();
 }
 
 CharStats stats_of(char32_t u) { return u < bmp_size ? bmp_stats()[u] : unseen(u); }
+
+// Kana sit in one or two rows of the code table, so kana after kana share
+// a lead byte by nature; other double-byte characters do so by chance.
+bool shares_rows_by_nature(unsigned cls) {
+    return cls == static_cast<unsigned>(TextClass::hiragana) ||
+           cls == static_cast<unsigned>(TextClass::katakana);
+}
+
+// Data repeats itself far more often than random bytes do: fill and
+// padding, tables of one value, and above all fields with one fixed byte
+// every other byte (16-bit numbers, zero-padded records, a one-byte XOR of
+// either). Read as text, that gives a character repeated, or double-byte
+// characters one after the other with the same lead or the same trail
+// byte. Such a character is never evidence of text; the repeats of text
+// (ーー, ……, two kanji of one row) cost nothing.
+bool echoes(char32_t c, const CharStats& s, char32_t previous, unsigned previous_class,
+            unsigned previous_code) {
+    if (c == previous) return true;
+    if (s.code == 0 || previous_code == 0 || shares_rows_by_nature(s.text_class) ||
+        shares_rows_by_nature(previous_class))
+        return false;
+    return (s.code >> 8) == (previous_code >> 8) || (s.code & 0xFF) == (previous_code & 0xFF);
+}
 
 bool single_byte(unsigned cls) {
     return cls >= static_cast<unsigned>(TextClass::space) &&
@@ -65,11 +92,12 @@ std::int64_t japanese_part(std::int64_t value, bool single) {
 
 // How much evidence of noise a run's end may carry and still be kept, in
 // the statistics' units. Cutting a character of text off costs the whole
-// line (it is no longer whole), keeping a byte of data next to text costs a
-// byte: so an end is cut only where it is ten times likelier data than text,
-// ln 10 = 2.3 nats. The same holds at the start, where a new part begins
-// only once it beats the one running by as much.
-constexpr std::int64_t end_tolerance = 74;  // 2.3 * 32
+// line, some 30 characters (a line of text as people write it), while
+// keeping a character of data beside it costs one: so an end is cut only
+// where it is 30 times likelier data than text, ln 30 = 3.4 nats. The same
+// holds at the start, where a new part begins only once it beats the one
+// running by as much.
+constexpr std::int64_t end_tolerance = 109;  // 3.4 * 32
 
 // The prior log-odds of text against data for one run. A data file of tens
 // of MiB breaks into about a million candidate runs, among them some
@@ -80,7 +108,8 @@ constexpr double text_prior_nats = -8.0;
 
 }  // namespace
 
-void TextScorer::add(char32_t c, std::size_t width) {
+TextScorer::Path TextScorer::extend(const Path& path, char32_t c, std::size_t at,
+                                    std::size_t width) {
     const CharStats s = stats_of(c);
     const unsigned cls = s.text_class;
     const bool single = single_byte(cls);
@@ -88,42 +117,37 @@ void TextScorer::add(char32_t c, std::size_t width) {
     const std::int64_t start = detail::text_stats_transition[detail::text_class_start][cls];
     const std::int64_t fresh_full = weight + start;
     const Segment fresh{fresh_full, fresh_full,
-                        japanese_part(weight, single) + japanese_part(start, single), position_,
-                        position_ + width};
-    if (!any_) {
-        current_ = fresh;
+                        japanese_part(weight, single) + japanese_part(start, single), at, at + width};
+    Path next{path.current, c, s.code, static_cast<unsigned char>(cls), true};
+    Segment& current = next.current;
+    if (!path.any) {
+        current = fresh;
     } else {
-        const std::int64_t step = detail::text_stats_transition[previous_class_][cls];
+        const std::int64_t step = detail::text_stats_transition[path.last_class][cls];
         std::int64_t full = weight + step;
         std::int64_t japanese =
-            japanese_part(weight, single) + japanese_part(step, single && single_byte(previous_class_));
-        // Data repeats bytes (fill, padding, tables of one value) far more
-        // often than random bytes do, so a character repeated is never
-        // evidence of text; the repeats of text (ーー, ……) cost nothing.
-        if (c == previous_char_) {
+            japanese_part(weight, single) + japanese_part(step, single && single_byte(path.last_class));
+        if (echoes(c, s, path.last_char, path.last_class, path.last_code)) {
             full = std::min<std::int64_t>(full, 0);
             japanese = std::min<std::int64_t>(japanese, 0);
         }
-        if (fresh.full > current_.full + full + end_tolerance) {
-            current_ = fresh;
+        if (fresh.full > current.full + full + end_tolerance) {
+            current = fresh;
         } else {
-            current_.full += full;
-            current_.peak = std::max(current_.peak, current_.full);
-            current_.japanese += japanese;
-            current_.end = position_ + width;
+            current.full += full;
+            current.peak = std::max(current.peak, current.full);
+            current.japanese += japanese;
+            current.end = at + width;
         }
     }
-    if (current_.begin == best_.begin && best_.end > best_.begin) {
+    if (current.begin == best_.begin && best_.end > best_.begin) {
         // The best part goes on: its end follows as long as what was added
         // since its peak stays within the tolerance.
-        if (current_.full >= current_.peak - end_tolerance) best_ = current_;
-    } else if (current_.full > best_.peak) {
-        best_ = current_;
+        if (current.full >= current.peak - end_tolerance && current.end > best_.end) best_ = current;
+    } else if (current.full > best_.peak) {
+        best_ = current;
     }
-    position_ += width;
-    previous_char_ = c;
-    previous_class_ = static_cast<unsigned char>(cls);
-    any_ = true;
+    return next;
 }
 
 ScoredRun TextScorer::result() const {
@@ -144,29 +168,43 @@ ScoredRun score_text(std::span<const char32_t> run) {
     return scorer.result();
 }
 
-ScoredRun score_cp932(std::span<const unsigned char> run) {
+ScoredRun score_cp932(std::span<const unsigned char> run, std::size_t lead_in) {
     constexpr unsigned char half_first = 0xA1;
     constexpr unsigned char half_last = 0xDF;
     constexpr char32_t half_katakana_first = 0xFF61;
+    // A scan pairs bytes from the run's start, so a lead byte of data just
+    // before a sentence takes the sentence's first byte as its trail, and
+    // the sentence is read out of step up to its next single-byte
+    // character, or the scan ends the run there and starts the next one
+    // after the sentence's first character. So every reading is followed,
+    // from the lead-in on: a character may start at any byte, and of the
+    // readings that reach a byte, the one whose current part weighs more
+    // goes on. reached[k % 3] is the reading that ends at byte k, when one
+    // does.
     TextScorer scorer;
-    for (std::size_t k = 0; k < run.size();) {
+    TextScorer::Path reached[3];
+    bool reaches[3] = {true, false, false};
+    const auto offer = [&](std::size_t at, const TextScorer::Path& path) {
+        TextScorer::Path& slot = reached[at % 3];
+        if (!reaches[at % 3] || path.current.full > slot.current.full) slot = path;
+        reaches[at % 3] = true;
+    };
+    for (std::size_t k = 0; k < run.size(); ++k) {
+        const TextScorer::Path from = reaches[k % 3] ? reached[k % 3] : TextScorer::Path{};
+        reaches[k % 3] = false;
         const unsigned char b = run[k];
         if (b < 0x80) {
-            scorer.add(b, 1);
-            ++k;
+            offer(k + 1, scorer.extend(from, b, k, 1));
         } else if (b >= half_first && b <= half_last) {
-            scorer.add(half_katakana_first + (b - half_first), 1);
-            ++k;
+            offer(k + 1, scorer.extend(from, half_katakana_first + (b - half_first), k, 1));
         } else if (const char32_t d = k + 1 < run.size() ? detail::cp932_double_char(b, run[k + 1]) : 0;
                    d != 0) {
-            scorer.add(d, 2);
-            k += 2;
-        } else {
-            scorer.add(detail::replacement_char, 1);
-            ++k;
+            offer(k + 2, scorer.extend(from, d, k, 2));
         }
     }
-    return scorer.result();
+    const ScoredRun result = scorer.result();
+    // Text wholly inside the lead-in belongs to the run before.
+    return result.keep_end > lead_in ? result : ScoredRun{};
 }
 
 }  // namespace kurvane

@@ -29,16 +29,6 @@ struct ScoredRun {
 // character, in constant space.
 class TextScorer {
 public:
-    // Adds the next character, which takes `width` units of the run (1 for
-    // a character count, its byte length for a byte count).
-    void add(char32_t c, std::size_t width = 1);
-    void add(std::span<const char32_t> chars) {
-        for (const char32_t c : chars) add(c);
-    }
-    ScoredRun result() const;
-    void reset() { *this = TextScorer{}; }
-
-private:
     // Evidence in the statistics' units (1/32 nat). `full` weighs every
     // character and chooses the part to keep; `japanese` leaves out what
     // only single-byte characters say, and gives the score.
@@ -49,20 +39,56 @@ private:
         std::size_t begin = 0;
         std::size_t end = 0;
     };
-    Segment current_;  // the best part ending at the last character
-    Segment best_;
+    // One reading of the run up to some point: the best part ending there,
+    // and the last character read.
+    struct Path {
+        Segment current;
+        char32_t last_char = 0;
+        std::uint16_t last_code = 0;  // its code page 932 code, if double-byte
+        unsigned char last_class = 0;
+        bool any = false;  // false: nothing read yet, the next character starts
+    };
+
+    // Adds the next character, which takes `width` units of the run (1 for
+    // a character count, its byte length for a byte count).
+    void add(char32_t c, std::size_t width = 1) {
+        path_ = extend(path_, c, position_, width);
+        position_ += width;
+    }
+    void add(std::span<const char32_t> chars) {
+        for (const char32_t c : chars) add(c);
+    }
+    // Reads `c`, `width` units at unit `at`, after `path`, and returns the
+    // longer path; the best part so far takes it into account. For a byte
+    // encoding where a character may start at more than one place, so that
+    // every reading can be followed at once.
+    Path extend(const Path& path, char32_t c, std::size_t at, std::size_t width);
+
+    ScoredRun result() const;
+    void reset() { *this = TextScorer{}; }
+
+private:
+    Path path_;
+    Segment best_;  // the best part of any path
     std::size_t position_ = 0;
-    char32_t previous_char_ = 0;
-    unsigned char previous_class_ = 0;
-    bool any_ = false;
 };
 
 // The score of a whole run of characters; keep_* count characters.
 ScoredRun score_text(std::span<const char32_t> run);
 
-// The score of a run of code page 932 bytes as the scan reports them (single
-// bytes and lead-trail pairs); keep_* count bytes and never split a pair.
-ScoredRun score_cp932(std::span<const unsigned char> run);
+// The most input bytes before a run worth reading with it: a sentence whose
+// first character the scan read as the trail of a byte before it has lost
+// at most a few bytes to the run before.
+inline constexpr std::size_t max_lead_in = 8;
+
+// The score of a run of code page 932 bytes, bytes[lead_in, size), where
+// the `lead_in` bytes before it (at most max_lead_in, fewer at the start of
+// the input) are the input bytes just before the run, as decoded. Every way
+// of reading the bytes as characters is weighed, not only the scan's. The
+// kept part counts bytes of `bytes`, starts and ends on a character of the
+// reading that wins, may start in the lead-in (the text then begins before
+// the run) and always ends after it.
+ScoredRun score_cp932(std::span<const unsigned char> bytes, std::size_t lead_in = 0);
 
 // The score a run's evidence (in nats) earns: the chance it is text, given
 // how rarely text stands among the runs of a data file.
