@@ -30,7 +30,8 @@ std::vector<XorSample> plan_xor_samples(std::uint64_t file_size);
 struct XorKeyChoice {
     bool found = false;      // `key` is clearly better than no XOR
     unsigned char key = 0;   // the key to use: 0 when none was found
-    std::uint64_t text_bytes = 0;        // sample bytes kept as text with the best key
+    // Bytes kept as text in the part of the samples scored in full.
+    std::uint64_t text_bytes = 0;        // with the best key
     std::uint64_t plain_text_bytes = 0;  // the same with no XOR
 };
 
