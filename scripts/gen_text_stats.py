@@ -32,9 +32,12 @@ elsewhere, --planting-lines prints the benchmark's lines as UTF-8.)
 """
 
 import argparse
+import filecmp
 import gzip
 import math
+import os
 import sys
+import tempfile
 
 SOURCE = "/usr/share/debian-reference/debian-reference.ja.txt.gz"
 OUTPUT = "src/engine/classes/text_stats_table.cpp"
@@ -246,13 +249,27 @@ def main():
     parser.add_argument("--source", default=SOURCE)
     parser.add_argument("--output", default=OUTPUT)
     parser.add_argument("--planting-lines", action="store_true")
+    parser.add_argument("--check", action="store_true",
+                        help="regenerate into a scratch file and compare with --output; "
+                             "exit 77 when the source is missing")
     args = parser.parse_args()
+    if not os.path.exists(args.source):
+        print("%s: missing (Debian package debian-reference-ja)" % args.source, file=sys.stderr)
+        sys.exit(77 if args.check else 1)
     chars = repertoire()
     derive_raw, plant_raw = read_blocks(args.source)
     if args.planting_lines:
         sys.stdout.write("".join(line + "\n" for line in text_lines(plant_raw, chars)))
         return
     weights, table, unseen_weights, counted = derive(text_lines(derive_raw, chars), chars)
+    if args.check:
+        with tempfile.TemporaryDirectory() as scratch:
+            fresh = os.path.join(scratch, "text_stats_table.cpp")
+            write(fresh, chars, weights, table, unseen_weights, counted)
+            if not filecmp.cmp(fresh, args.output, shallow=False):
+                print("%s differs from what the script generates" % args.output, file=sys.stderr)
+                sys.exit(1)
+        return
     count = write(args.output, chars, weights, table, unseen_weights, counted)
     print("%s: %d characters" % (args.output, count), file=sys.stderr)
 
