@@ -73,6 +73,17 @@ bool echoes(char32_t c, const CharStats& s, char32_t previous, unsigned previous
     return (s.code >> 8) == (previous_code >> 8) || (s.code & 0xFF) == (previous_code & 0xFF);
 }
 
+// The extra evidence of a pair of double-byte characters that prose holds
+// as a word, 0 for any other pair.
+std::int64_t pair_bonus(char32_t first, char32_t second) {
+    if (first >= bmp_size || second >= bmp_size) return 0;
+    const std::uint32_t key = static_cast<std::uint32_t>(first) << 16 | static_cast<std::uint32_t>(second);
+    const auto* end = detail::text_stats_pairs + detail::text_stats_pair_count;
+    const auto* hit = std::lower_bound(detail::text_stats_pairs, end, key,
+                                       [](const detail::TextStatsPair& p, std::uint32_t k) { return p.pair < k; });
+    return hit != end && hit->pair == key ? hit->bonus : 0;
+}
+
 bool single_byte(unsigned cls) {
     return cls >= static_cast<unsigned>(TextClass::space) &&
            cls <= static_cast<unsigned>(TextClass::half_kana);
@@ -127,6 +138,11 @@ TextScorer::Path TextScorer::extend(const Path& path, char32_t c, std::size_t at
         std::int64_t full = weight + step;
         std::int64_t japanese =
             japanese_part(weight, single) + japanese_part(step, single && single_byte(path.last_class));
+        if (s.code != 0 && path.last_code != 0) {
+            const std::int64_t bonus = pair_bonus(path.last_char, c);
+            full += bonus;
+            japanese += bonus;
+        }
         if (echoes(c, s, path.last_char, path.last_class, path.last_code)) {
             full = std::min<std::int64_t>(full, 0);
             japanese = std::min<std::int64_t>(japanese, 0);

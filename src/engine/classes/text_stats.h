@@ -43,6 +43,16 @@ struct TextStatsChar {
 inline constexpr std::size_t text_stats_char_count = 7484;
 extern const TextStatsChar text_stats_chars[text_stats_char_count];
 
+// Pairs of double-byte characters prose holds far more often than the
+// classes and character weights predict, with the evidence they add; sorted
+// by `pair`, the first character's code point << 16 | the second's.
+struct TextStatsPair {
+    std::uint32_t pair;
+    std::int16_t bonus;
+};
+inline constexpr std::size_t text_stats_pair_count = 3229;
+extern const TextStatsPair text_stats_pairs[text_stats_pair_count];
+
 extern const std::int16_t text_stats_transition[text_class_count + 1][text_class_count];
 // The weights of characters outside the table: an ideograph, anything else.
 extern const std::int16_t text_stats_unseen_ideograph;
