@@ -138,12 +138,12 @@ TextScorer::Path TextScorer::extend(const Path& path, char32_t c, std::size_t at
         std::int64_t full = weight + step;
         std::int64_t japanese =
             japanese_part(weight, single) + japanese_part(step, single && single_byte(path.last_class));
-        if (s.code != 0 && path.last_code != 0) {
-            const std::int64_t bonus = pair_bonus(path.last_char, c);
-            full += bonus;
-            japanese += bonus;
-        }
-        if (echoes(c, s, path.last_char, path.last_class, path.last_code)) {
+        // A pair prose holds as a word (利用, 特定) is worth its bonus even
+        // when its two characters share a byte.
+        const std::int64_t bonus = s.code != 0 && path.last_code != 0 ? pair_bonus(path.last_char, c) : 0;
+        full += bonus;
+        japanese += bonus;
+        if (bonus == 0 && echoes(c, s, path.last_char, path.last_class, path.last_code)) {
             full = std::min<std::int64_t>(full, 0);
             japanese = std::min<std::int64_t>(japanese, 0);
         }
@@ -193,30 +193,43 @@ ScoredRun score_cp932(std::span<const unsigned char> run, std::size_t lead_in) {
     // the sentence is read out of step up to its next single-byte
     // character, or the scan ends the run there and starts the next one
     // after the sentence's first character. So every reading is followed,
-    // from the lead-in on: a character may start at any byte, and of the
+    // from the lead-in on: a character may start at any byte. Of the
     // readings that reach a byte, the one whose current part weighs more
-    // goes on. reached[k % 3] is the reading that ends at byte k, when one
-    // does.
+    // goes on, one ending in a single-byte character and one ending in a
+    // double-byte one, since what may follow depends on that most (a word
+    // of ASCII before a sentence loses to a stray kanji at first, and wins
+    // once the sentence begins). reached[k % 3][kind] is such a reading
+    // that ends at byte k, when reaches[k % 3][kind] says one does.
     TextScorer scorer;
-    TextScorer::Path reached[3];
-    bool reaches[3] = {true, false, false};
-    const auto offer = [&](std::size_t at, const TextScorer::Path& path) {
-        TextScorer::Path& slot = reached[at % 3];
-        if (!reaches[at % 3] || path.current.full > slot.current.full) slot = path;
-        reaches[at % 3] = true;
+    TextScorer::Path reached[3][2];
+    bool reaches[3][2] = {};
+    const auto offer = [&](std::size_t at, std::size_t width, const TextScorer::Path& path) {
+        const std::size_t kind = width - 1;
+        TextScorer::Path& slot = reached[at % 3][kind];
+        if (!reaches[at % 3][kind] || path.current.full > slot.current.full) slot = path;
+        reaches[at % 3][kind] = true;
     };
     for (std::size_t k = 0; k < run.size(); ++k) {
-        const TextScorer::Path from = reaches[k % 3] ? reached[k % 3] : TextScorer::Path{};
-        reaches[k % 3] = false;
         const unsigned char b = run[k];
-        if (b < 0x80) {
-            offer(k + 1, scorer.extend(from, b, k, 1));
+        char32_t c = 0;
+        std::size_t width = 1;
+        if (b < 0x20 || b == 0x7F) {
+            // A control byte is text in no reading (the lead-in may hold one).
+        } else if (b < 0x80) {
+            c = b;
         } else if (b >= half_first && b <= half_last) {
-            offer(k + 1, scorer.extend(from, half_katakana_first + (b - half_first), k, 1));
-        } else if (const char32_t d = k + 1 < run.size() ? detail::cp932_double_char(b, run[k + 1]) : 0;
-                   d != 0) {
-            offer(k + 2, scorer.extend(from, d, k, 2));
+            c = half_katakana_first + (b - half_first);
+        } else if (k + 1 < run.size()) {
+            c = detail::cp932_double_char(b, run[k + 1]);
+            width = 2;
         }
+        bool* const here = reaches[k % 3];
+        if (c != 0) {
+            if (!here[0] && !here[1]) offer(k + width, width, scorer.extend(TextScorer::Path{}, c, k, width));
+            for (std::size_t kind = 0; kind < 2; ++kind)
+                if (here[kind]) offer(k + width, width, scorer.extend(reached[k % 3][kind], c, k, width));
+        }
+        here[0] = here[1] = false;
     }
     const ScoredRun result = scorer.result();
     // Text wholly inside the lead-in belongs to the run before.
