@@ -20,7 +20,7 @@ constexpr std::size_t finalists = 6;
 constexpr std::size_t full_score_share = 4;
 
 // A key is taken only when it keeps this many times the text that no XOR
-// keeps, and that any other key keeps. The right key keeps the file's text, the wrong ones only the data
+// keeps. The right key keeps the file's text, the wrong ones only the data
 // that passes for text: at most 5% of what is kept, by the score's aim, so
 // the two differ by a factor of 20 or more. A factor of 4 lies halfway
 // between them on a log scale (sqrt(20) = 4.5, rounded down), leaving room
@@ -180,28 +180,20 @@ XorKeyChoice find_xor_key(std::span<const std::span<const unsigned char>> sample
     choice.plain_text_bytes = kept_text_bytes(scored, *table, 0, min_score);
     std::uint64_t best = choice.plain_text_bytes;
     unsigned best_key = 0;
-    // The runner-up among the other keys: data with a fixed byte every
-    // other byte turns into kana under the keys that make that byte a kana
-    // lead (0x82 hiragana, 0x83 katakana), so such keys come in twos, while
-    // a file's one key stands alone.
-    std::uint64_t runner_up = 0;
     for (std::size_t k = 0; k < finalists; ++k) {
         const unsigned key = order[k];
         if (key == 0) continue;
         const std::uint64_t kept = kept_text_bytes(scored, *table, key, min_score);
         if (kept > best) {
-            if (best_key != 0) runner_up = std::max(runner_up, best);
             best = kept;
             best_key = key;
-        } else {
-            runner_up = std::max(runner_up, kept);
         }
     }
     std::uint64_t scored_bytes = 0;
     for (const auto sample : scored) scored_bytes += sample.size();
     const std::uint64_t gain = std::max(clear_gain, scored_bytes / clear_gain_share);
-    const std::uint64_t rival = std::max(choice.plain_text_bytes, runner_up);
-    choice.found = best_key != 0 && best >= clear_factor * rival && best >= rival + gain;
+    choice.found = best_key != 0 && best >= clear_factor * choice.plain_text_bytes &&
+                   best >= choice.plain_text_bytes + gain;
     if (choice.found) {
         choice.key = static_cast<unsigned char>(best_key);
         choice.text_bytes = best;
