@@ -121,6 +121,31 @@ TEST(text_score, reads_a_sentence_the_scan_read_out_of_step) {
     EXPECT_EQ(whole.keep_begin, 2u) << whole.keep_begin;
 }
 
+TEST(text_score, ascii_word_before_a_sentence_after_a_stray_lead_byte) {
+    // 0x8B 0x55 is a kanji, so one reading takes the "U" of "Ubuntu" into
+    // it; the reading where the word starts at "U" must win once the
+    // sentence follows, with or without control bytes in the lead-in.
+    const std::string sentence = "Ubuntu の画面を開きます。";
+    for (const std::string& lead : {std::string("H\x8B"), std::string("\x00\x00H\x8B", 4)}) {
+        const std::string bytes = lead + sentence + "C(H";
+        const ScoredRun r = score_cp932(bytes_of(bytes), lead.size());
+        ASSERT_TRUE(r.kept(default_min_score)) << lead.size();
+        EXPECT_EQ(r.keep_begin, lead.size()) << utf8(bytes.substr(r.keep_begin, r.keep_end - r.keep_begin));
+        EXPECT_GE(r.keep_end, lead.size() + sentence.size());
+    }
+}
+
+TEST(text_score, two_kanji_words_in_a_record) {
+    // Words alone between zero bytes of a table, as the scan reports them;
+    // 利用 has two kanji of one lead byte (0x97), which data with a fixed
+    // byte every other byte also gives, but it is a word.
+    for (const char* word : {"確認", "設定", "利用", "削除", "保存"}) {
+        const ScoredRun r = score(word);
+        EXPECT_TRUE(r.kept(default_min_score)) << utf8(word) << " scored " << r.score;
+        EXPECT_EQ(r.keep_end - r.keep_begin, std::string_view(word).size()) << utf8(word);
+    }
+}
+
 TEST(text_score, threshold_edges) {
     EXPECT_EQ(score_from_evidence(-1000.0), 0);
     EXPECT_EQ(score_from_evidence(1000.0), 100);
