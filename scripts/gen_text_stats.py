@@ -49,9 +49,9 @@ PLANTING_BLOCKS = {3, 7, 11, 15}
 # the prose is decided by its own count.
 TRANSITION_PRIOR = 1.0
 # A pair of characters counts as a word of the language when seen this
-# often: three times is the least count whose discounted estimate (2.5 of
-# 3) is not mostly the discount.
-PAIR_MIN_COUNT = 3
+# often: once may be chance, twice is the least count whose discounted
+# estimate (1.5 of 2) is mostly what was counted.
+PAIR_MIN_COUNT = 2
 # ... and when it tells at least this much more than the class model: half
 # a nat, below which the pair's entry costs more than it says.
 PAIR_MIN_BONUS = 0.5

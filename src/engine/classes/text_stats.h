@@ -50,7 +50,7 @@ struct TextStatsPair {
     std::uint32_t pair;
     std::int16_t bonus;
 };
-inline constexpr std::size_t text_stats_pair_count = 3229;
+inline constexpr std::size_t text_stats_pair_count = 4367;
 extern const TextStatsPair text_stats_pairs[text_stats_pair_count];
 
 extern const std::int16_t text_stats_transition[text_class_count + 1][text_class_count];
