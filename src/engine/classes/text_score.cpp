@@ -103,12 +103,14 @@ std::int64_t japanese_part(std::int64_t value, bool single) {
 
 // How much evidence of noise a run's end may carry and still be kept, in
 // the statistics' units. Cutting a character of text off costs the whole
-// line, some 30 characters (a line of text as people write it), while
-// keeping a character of data beside it costs one: so an end is cut only
-// where it is 30 times likelier data than text, ln 30 = 3.4 nats. The same
-// holds at the start, where a new part begins only once it beats the one
-// running by as much.
-constexpr std::int64_t end_tolerance = 109;  // 3.4 * 32
+// line: it is no longer whole, and the reader must search the data for the
+// rest. Keeping a character of data costs one character in a line still
+// read as text. Weighing a lost line as some 100 characters of noise (a
+// line of about 30 and the search for it), an end is cut only where it is
+// 100 times likelier data than text, ln 100 = 4.6 nats. The same holds at
+// the start, where a new part begins only once it beats the one running by
+// as much.
+constexpr std::int64_t end_tolerance = 147;  // 4.6 * 32
 
 // The prior log-odds of text against data for one run. A data file of tens
 // of MiB breaks into about a million candidate runs, among them some
