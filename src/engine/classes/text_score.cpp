@@ -187,6 +187,12 @@ ScoredRun score_text(std::span<const char32_t> run) {
 }
 
 ScoredRun score_cp932(std::span<const unsigned char> run, std::size_t lead_in) {
+    // Most runs data gives are short ASCII. Printable ASCII alone reads one
+    // way only, as single-byte characters, which never count for a run: it
+    // scores 0 and is kept whole by a threshold of 0, without being read
+    // character by character.
+    if (std::all_of(run.begin(), run.end(), [](unsigned char b) { return b >= 0x20 && b < 0x7F; }))
+        return run.size() > lead_in ? ScoredRun{0, lead_in, run.size()} : ScoredRun{};
     constexpr unsigned char half_first = 0xA1;
     constexpr unsigned char half_last = 0xDF;
     constexpr char32_t half_katakana_first = 0xFF61;
