@@ -39,6 +39,8 @@ struct CharacterClass {
     std::int32_t ExtractionSettings::*flag;
 };
 extern const std::array<CharacterClass, class_count> character_classes;
+// The single-byte classes but half-width katakana: what --text adds.
+inline constexpr ClassSet ascii_classes = 0x1F & ~ClassSet{1u << 3};
 
 // Turns classes on (add) or off in the set that came before.
 struct ClassStep {
@@ -77,6 +79,7 @@ struct Options {
     bool print_file_name = false;              // -f
     bool quiet = false;                        // -q
     unsigned jobs = 0;                         // -j; 0 is one per core
+    bool xor_auto = false;                     // --xor=auto: find each file's key
     bool show_settings = false;
     std::optional<std::string> save_settings_path;
     std::string error;                         // the cause of a usage error, one line
