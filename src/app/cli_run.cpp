@@ -11,6 +11,7 @@
 #include <vector>
 #include <version>  // defines _GLIBCXX_HAS_GTHREADS where std::thread exists
 
+#include "app/cli_xor_auto.h"
 #include "app/posix_file_search.h"
 #include "app/progress_line.h"
 #include "app/terminal_text.h"
@@ -131,12 +132,13 @@ unsigned files_at_once(const ExtractOptions&) { return 1; }
 
 // Runs the jobs on up to files_at_once() threads when they are independent,
 // else in order on this thread; the results are indexed like the jobs.
-std::vector<ExtractStatus> extract_jobs(const std::vector<FileJob>& jobs, const std::vector<ExtractOptions>& how) {
+std::vector<ExtractStatus> extract_jobs(const std::vector<FileJob>& jobs, const std::vector<ExtractOptions>& how,
+                                        const std::vector<ExtractionSettings>& settings) {
     std::vector<ExtractStatus> results(jobs.size());
     std::atomic<std::size_t> next{0};
     auto work = [&] {
         for (std::size_t i; (i = next.fetch_add(1)) < jobs.size();) {
-            results[i] = extract_to_path(jobs[i].input.c_str(), jobs[i].output.c_str(), g_settings, how[i]);
+            results[i] = extract_to_path(jobs[i].input.c_str(), jobs[i].output.c_str(), settings[i], how[i]);
         }
     };
 #if KURVANE_CLI_THREADS
@@ -250,6 +252,16 @@ int extract_named_files(const Options& options, std::FILE* in, std::FILE* out, s
         how[i].progress = progress.for_input();
         how[i].jobs = options.jobs;
     }
+    // Each file's own XOR key, when --xor=auto finds them; an input it
+    // cannot sample is not extracted (the reason is already said).
+    std::vector<ExtractionSettings> settings(jobs.size(), g_settings);
+    std::vector<bool> said(jobs.size());
+    for (std::size_t i = 0; i < jobs.size() && options.xor_auto; ++i) {
+        if (refused[i].ok() && !choose_xor_key(options, jobs[i].input, settings[i], err, language)) {
+            refused[i].error = ExtractError::read_input;
+            said[i] = true;
+        }
+    }
 
     std::vector<ExtractStatus> results(jobs.size());
     if (any_to_stream) {
@@ -261,11 +273,11 @@ int extract_named_files(const Options& options, std::FILE* in, std::FILE* out, s
             if (!job.output.empty()) {
                 status = job.input == standard_input_name ? extract_standard_input(in, job.output, how[i])
                                                           : extract_to_path(job.input.c_str(), job.output.c_str(),
-                                                                            g_settings, how[i]);
+                                                                            settings[i], how[i]);
                 continue;
             }
             status = job.input == standard_input_name ? extract_stream(in, out, g_settings, how[i])
-                                                      : extract_to_stream(job.input.c_str(), out, g_settings, how[i]);
+                                                      : extract_to_stream(job.input.c_str(), out, settings[i], how[i]);
             if (status.ok() && !finish_stream(out)) {
                 status.error = ExtractError::write_output;
                 status.sys_errno = errno;
@@ -276,12 +288,14 @@ int extract_named_files(const Options& options, std::FILE* in, std::FILE* out, s
         // the others; it takes no part in the extraction.
         std::vector<FileJob> runnable;
         std::vector<ExtractOptions> runnable_how;
+        std::vector<ExtractionSettings> runnable_settings;
         for (std::size_t i = 0; i < jobs.size(); ++i) {
             if (!refused[i].ok()) continue;
             runnable.push_back(jobs[i]);
             runnable_how.push_back(how[i]);
+            runnable_settings.push_back(settings[i]);
         }
-        const std::vector<ExtractStatus> done = extract_jobs(runnable, runnable_how);
+        const std::vector<ExtractStatus> done = extract_jobs(runnable, runnable_how, runnable_settings);
         for (std::size_t i = 0, k = 0; i < jobs.size(); ++i) {
             if (refused[i].ok()) results[i] = done[k++];
         }
@@ -293,6 +307,8 @@ int extract_named_files(const Options& options, std::FILE* in, std::FILE* out, s
     for (std::size_t i = 0; i < jobs.size(); ++i) {
         const ExtractStatus& result = refused[i].ok() ? results[i] : refused[i];
         if (result.ok()) continue;
+        status = exit_failure;
+        if (said[i]) continue;
         print_line(err, failure_line(jobs[i].input, jobs[i].output.empty() ? standard_output : jobs[i].output,
                                      result, language));
         status = exit_failure;
@@ -363,7 +379,13 @@ int search_and_extract(const Options& options, std::FILE* err, Language language
             ExtractOptions how{options.format, progress.for_input()};
             if (options.print_file_name) how.format.file_name = name;
             how.jobs = options.jobs;
-            status = extract_to_path(name, output.c_str(), g_settings, how);
+            ExtractionSettings settings = g_settings;
+            if (options.xor_auto) {
+                progress.finish();
+                // A name the search found is a regular file.
+                choose_xor_key(options, name, settings, err, language);
+            }
+            status = extract_to_path(name, output.c_str(), settings, how);
         }
         if (status.ok()) return 1;
         // A listed directory, FIFO or device, "." and "..", and a name that is
