@@ -11,7 +11,9 @@
 namespace kurvane {
 
 // The default least score of a run that is kept as text (0-100).
-inline constexpr int default_min_score = 50;
+// (The macro spells it where text is put together at compile time.)
+#define KURVANE_DEFAULT_MIN_SCORE 50
+inline constexpr int default_min_score = KURVANE_DEFAULT_MIN_SCORE;
 
 struct ScoredRun {
     int score = 0;  // 0 (data) to 100 (text) for the kept part
