@@ -82,14 +82,16 @@ private:
             w.end = window_at_ + s.keep_end;
             w.start = w.at;  // with line breaks off every unit has its prefix
             w.continues = goes_on;
+            std::string text;
             if (!goes_on && format_.text.show_score && !format_.json) {
                 char prefix[8];
                 std::snprintf(prefix, sizeof prefix, "%3d ", s.score);
-                w.bytes.assign(prefix, prefix + 4);
+                text = prefix;
             }
             w.score = goes_on ? -1 : s.score;
-            w.bytes.insert(w.bytes.end(), window_.begin() + static_cast<std::ptrdiff_t>(s.keep_begin),
-                           window_.begin() + static_cast<std::ptrdiff_t>(s.keep_end));
+            text.append(reinterpret_cast<const char*>(window_.data()) + s.keep_begin,
+                        s.keep_end - s.keep_begin);
+            w.bytes.assign(text.begin(), text.end());
             open_ = !run_ends && s.keep_end == window_.size();
             w.split = open_;
             w.line_break = !open_ && lines_;
@@ -154,6 +156,9 @@ Bytes mixed_input() {
     }
     d.push_back(0);
     d = cat({d, repeat(sentences[0], 400), bytes("\x01"), repeat(bytes("ab"), 9000), bytes("\x01"),
+             // A run that ends right after a split, then data.
+             repeat(bytes("日本語の"), 250), bytes("日本"), bytes("\x01\x02"), repeat(sentences[3], 10),
+             bytes("\x01"),
              repeat(cat({sentences[1], bytes("\x88")}), 300)});
     return d;
 }

@@ -88,8 +88,9 @@ public:
         pending_size_ = 0;
     }
     void end_stretch() {
-        // A run the stretch's end left in splits is decided as it stands.
-        if (collecting_) decide(false);
+        // A run that ended right after a split (with nothing more to write)
+        // ends here, as it does where the next run starts.
+        if (collecting_) decide(true);
         inner_.end_stretch();
     }
 
