@@ -501,8 +501,10 @@ private:
     // max_lead_in bytes before b + i, from this piece and the ones before,
     // back to the last byte that no character holds. The threaded drivers
     // cut the input after such a byte, so every driver hands the same bytes.
+    // A run that goes on from a split has none.
     void hand_lead_in(const unsigned char* b, std::size_t i) {
         if constexpr (reads_lead_in<Printer>) {
+            if (base_ + i == split_end_) return;
             unsigned char lead[2 * max_lead_in];
             const std::size_t from_piece = std::min(i, max_lead_in);
             const std::size_t from_history = std::min(history_size_, max_lead_in - from_piece);

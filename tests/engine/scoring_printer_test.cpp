@@ -158,6 +158,8 @@ Bytes mixed_input() {
     d = cat({d, repeat(sentences[0], 400), bytes("\x01"), repeat(bytes("ab"), 9000), bytes("\x01"),
              // A run that ends right after a split, then data.
              repeat(bytes("日本語の"), 250), bytes("日本"), bytes("\x01\x02"), repeat(sentences[3], 10),
+             // The same, ended by a byte that may be a trail, then more runs.
+             repeat(bytes("日本語の"), 250), bytes("日本\x80\x88"), sentences[0], bytes("\x01"),
              bytes("\x01"),
              repeat(cat({sentences[1], bytes("\x88")}), 300)});
     return d;

@@ -58,11 +58,12 @@ public:
     StretchOutput stretch_output() const { return inner_.stretch_output(); }
 
     // The decoded input bytes just before a run that starts at input offset
-    // `at` (at most max_lead_in), called before the run's first text().
-    // A window that goes on from a split keeps the bytes of the one before.
+    // `at` (at most max_lead_in), called before the first text() of a run
+    // that does not go on from a split. A run still open ended after a
+    // split with nothing more to write: it ends here.
     void lead_in(const unsigned char* p, std::size_t n, std::uint64_t at) {
         assert(n <= max_lead_in && at >= n);
-        if (collecting_) return;
+        if (collecting_) decide(true);
         std::memcpy(pending_, p, n);
         pending_size_ = n;
         pending_at_ = at - n;
