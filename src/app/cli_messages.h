@@ -50,6 +50,13 @@ inline constexpr Message min_length_range{"--min-length must be a whole number f
                                           "--min-length には 1 から 4294967295 までの整数を指定してください: '{0}'"};
 inline constexpr Message xor_range{"--xor must be 0 to 255 (decimal or 0x hex): '{0}'",
                                    "--xor には 0 から 255 まで（10進数または 0x で始まる16進数）を指定してください: '{0}'"};
+inline constexpr Message min_score_range{"--min-score must be a whole number from 0 to 100: '{0}'",
+                                         "--min-score には 0 から 100 までの整数を指定してください: '{0}'"};
+inline constexpr Message xor_key_found{"{0}: XOR key 0x{1}", "{0}: XOR キー 0x{1}"};
+inline constexpr Message xor_key_none{"{0}: no XOR key reads clearly better than none; no XOR is used",
+                                      "{0}: XOR なしより明らかによく読める XOR キーはありません。XOR は使いません"};
+inline constexpr Message xor_auto_needs_file{"{0}: --xor=auto needs a regular file, which it samples at offsets",
+                                             "{0}: --xor=auto には途中を読める通常のファイルが必要です"};
 inline constexpr Message unknown_class{"unknown character class '{0}'", "不明な文字種です: '{0}'"};
 inline constexpr Message not_convertible{"{0} '{1}' cannot be converted to code page 932",
                                          "{0} '{1}' はコードページ 932 に変換できません"};

@@ -22,7 +22,7 @@ namespace {
 enum class Key {
     help, version, output, output_dir, settings, ext, min_length, xor_value, classes, exclude, keep,
     newline, no_newline, defaults, show_settings, save_settings, encoding, eol, radix, print_file_name, quiet,
-    jobs, json,
+    jobs, json, text, min_score, score,
 };
 
 struct OptionEntry {
@@ -56,6 +56,9 @@ constexpr OptionEntry option_table[] = {
     {Key::quiet, 'q', "quiet", false},
     {Key::jobs, 'j', "jobs", true},
     {Key::json, 0, "json", false},
+    {Key::text, 0, "text", false},
+    {Key::min_score, 0, "min-score", true},
+    {Key::score, 0, "score", false},
 };
 
 const OptionEntry* find_short(int c) {
@@ -238,6 +241,11 @@ bool Parser::apply(Key key, std::string_view name, const std::string& argument) 
         return false;
     }
     case Key::xor_value: {
+        o.xor_auto = argument == "auto";
+        if (o.xor_auto) {
+            o.changes.xor_value.reset();
+            return false;
+        }
         const std::optional<std::uint64_t> n = parse_number(argument, true);
         if (!n || *n > 255) return fail(msg::xor_range, {argument});
         o.changes.xor_value = static_cast<std::uint32_t>(*n);
@@ -260,6 +268,14 @@ bool Parser::apply(Key key, std::string_view name, const std::string& argument) 
                                        {"x", int(OffsetRadix::hex)}});
     case Key::print_file_name: o.print_file_name = true; return false;
     case Key::json: o.format.json = true; return false;
+    case Key::text: o.format.text.on = true; return false;
+    case Key::score: o.format.text.show_score = true; return false;
+    case Key::min_score: {
+        const std::optional<std::uint64_t> n = parse_number(argument, false);
+        if (!n || *n > 100) return fail(msg::min_score_range, {argument});
+        o.format.text.min_score = static_cast<int>(*n);
+        return false;
+    }
     case Key::quiet: o.quiet = true; return false;
     case Key::jobs: {
         const std::optional<std::uint64_t> n = parse_number(argument, false);
@@ -273,6 +289,10 @@ bool Parser::apply(Key key, std::string_view name, const std::string& argument) 
 
 void Parser::check_combination() {
     Options& o = options_;
+    // Japanese text holds ASCII: with --text the runs take it unless -c
+    // says which classes count.
+    if (o.format.text.on && o.changes.class_steps.empty())
+        o.changes.class_steps.push_back({true, ascii_classes});
     if (o.output && o.output_dir) {
         fail(msg::output_dir_with_output);
     } else if (o.extension) {

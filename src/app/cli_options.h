@@ -43,6 +43,7 @@ struct Options {
     bool print_file_name = false;              // -f
     bool quiet = false;                        // -q
     unsigned jobs = 0;                         // -j; 0 is one per core
+    bool xor_auto = false;                     // --xor=auto: find each file's key
     bool show_settings = false;
     std::optional<std::string> save_settings_path;
     std::string error;                         // the cause of a usage error, one line

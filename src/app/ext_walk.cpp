@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/cli_report.h"
+#include "app/cli_xor_auto.h"
 #include "app/cli_settings.h"
 #include "app/file_jobs.h"
 #include "app/posix_file_search.h"
@@ -134,7 +135,13 @@ int search_and_extract(const Options& options, const TextField& extension, std::
             // walk; the dialog reads only regular files too.
             status.error = ExtractError::not_regular;
         } else {
-            status = extract_to_path(name, output.c_str(), g_settings, extract_options_for(options, name, progress));
+            ExtractionSettings settings = g_settings;
+            if (options.xor_auto) {
+                progress.finish();
+                // A name the search found is a regular file.
+                choose_xor_key(options, name, settings, err, language);
+            }
+            status = extract_to_path(name, output.c_str(), settings, extract_options_for(options, name, progress));
         }
         if (status.ok()) return 1;
         // A listed directory, FIFO or device, "." and "..", and a name that is

@@ -10,6 +10,7 @@
 #include <version>  // defines _GLIBCXX_HAS_GTHREADS where std::thread exists
 
 #include "app/cli_report.h"
+#include "app/cli_xor_auto.h"
 #include "app/cli_settings.h"
 #include "app/file_status.h"
 #include "app/progress_line.h"
@@ -130,12 +131,13 @@ unsigned files_at_once(const ExtractOptions&) { return 1; }
 
 // Runs the jobs on up to files_at_once() threads when they are independent,
 // else in order on this thread; the results are indexed like the jobs.
-std::vector<ExtractStatus> extract_jobs(const std::vector<FileJob>& jobs, const std::vector<ExtractOptions>& how) {
+std::vector<ExtractStatus> extract_jobs(const std::vector<FileJob>& jobs, const std::vector<ExtractOptions>& how,
+                                        const std::vector<ExtractionSettings>& settings) {
     std::vector<ExtractStatus> results(jobs.size());
     std::atomic<std::size_t> next{0};
     auto work = [&] {
         for (std::size_t i; (i = next.fetch_add(1)) < jobs.size();) {
-            results[i] = extract_to_path(jobs[i].input.c_str(), jobs[i].output.c_str(), g_settings, how[i]);
+            results[i] = extract_to_path(jobs[i].input.c_str(), jobs[i].output.c_str(), settings[i], how[i]);
         }
     };
 #if KURVANE_CLI_THREADS
@@ -295,6 +297,16 @@ int extract_named_files(const Options& options, const TextField& extension, std:
     ProgressLine progress(err, !options.quiet && is_terminal(err), total_known ? total : 0, language);
     std::vector<ExtractOptions> how;
     for (const FileJob& job : jobs) how.push_back(extract_options_for(options, job.input, progress));
+    // Each file's own XOR key, when --xor=auto finds them; an input it
+    // cannot sample is not extracted (the reason is already said).
+    std::vector<ExtractionSettings> settings(jobs.size(), g_settings);
+    std::vector<bool> said(jobs.size());
+    for (std::size_t i = 0; i < jobs.size() && options.xor_auto; ++i) {
+        if (refused[i].ok() && !choose_xor_key(options, jobs[i].input, settings[i], err, language)) {
+            refused[i].error = ExtractError::read_input;
+            said[i] = true;
+        }
+    }
 
     std::vector<ExtractStatus> results(jobs.size());
     if (any_to_stream) {
@@ -306,12 +318,11 @@ int extract_named_files(const Options& options, const TextField& extension, std:
             if (!job.output.empty()) {
                 status = job.input == standard_input_name
                              ? extract_stream_to_path(in, job.output.c_str(), g_settings, how[i])
-                                                          : extract_to_path(job.input.c_str(), job.output.c_str(),
-                                                                            g_settings, how[i]);
+                             : extract_to_path(job.input.c_str(), job.output.c_str(), settings[i], how[i]);
                 continue;
             }
             status = job.input == standard_input_name ? extract_stream(in, out, g_settings, how[i])
-                                                      : extract_to_stream(job.input.c_str(), out, g_settings, how[i]);
+                                                      : extract_to_stream(job.input.c_str(), out, settings[i], how[i]);
             if (status.ok() && !finish_stream(out)) {
                 status.error = ExtractError::write_output;
                 status.sys_errno = errno;
@@ -322,12 +333,14 @@ int extract_named_files(const Options& options, const TextField& extension, std:
         // the others; it takes no part in the extraction.
         std::vector<FileJob> runnable;
         std::vector<ExtractOptions> runnable_how;
+        std::vector<ExtractionSettings> runnable_settings;
         for (std::size_t i = 0; i < jobs.size(); ++i) {
             if (!refused[i].ok()) continue;
             runnable.push_back(jobs[i]);
             runnable_how.push_back(how[i]);
+            runnable_settings.push_back(settings[i]);
         }
-        const std::vector<ExtractStatus> done = extract_jobs(runnable, runnable_how);
+        const std::vector<ExtractStatus> done = extract_jobs(runnable, runnable_how, runnable_settings);
         for (std::size_t i = 0, k = 0; i < jobs.size(); ++i) {
             if (refused[i].ok()) results[i] = done[k++];
         }
@@ -339,9 +352,10 @@ int extract_named_files(const Options& options, const TextField& extension, std:
     for (std::size_t i = 0; i < jobs.size(); ++i) {
         const ExtractStatus& result = refused[i].ok() ? results[i] : refused[i];
         if (result.ok()) continue;
+        status = exit_failure;
+        if (said[i]) continue;
         print_line(err, failure_line(jobs[i].input, jobs[i].output.empty() ? standard_output : jobs[i].output,
                                      result, language));
-        status = exit_failure;
     }
     return status;
 }

@@ -25,6 +25,7 @@ namespace {
 
 constexpr ClassSet half_classes = 0x1F;  // the first five
 constexpr ClassSet half_kana_class = 1u << 3;
+static_assert(ascii_classes == (half_classes & ~half_kana_class));
 
 struct ClassGroup {
     std::string_view name;

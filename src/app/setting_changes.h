@@ -23,6 +23,8 @@ struct CharacterClass {
     std::int32_t ExtractionSettings::*flag;
 };
 extern const std::array<CharacterClass, class_count> character_classes;
+// The single-byte classes but half-width katakana: what --text adds.
+inline constexpr ClassSet ascii_classes = 0x1F & ~ClassSet{1u << 3};
 
 // Every class on.
 inline constexpr ClassSet all_classes = (ClassSet{1} << class_count) - 1;

@@ -1,8 +1,15 @@
 #include "app/usage_text.h"
 
 #include "app/terminal_text.h"
+#include "engine/classes/text_score.h"
 
 namespace kurvane::cli {
+
+#define KURVANE_STR2(x) #x
+#define KURVANE_STR(x) KURVANE_STR2(x)
+// The default of --min-score, spelled in the usage text.
+#define KURVANE_MIN_SCORE_TEXT KURVANE_STR(KURVANE_DEFAULT_MIN_SCORE)
+static_assert(KURVANE_DEFAULT_MIN_SCORE == default_min_score);
 
 std::string usage_text(Language language) {
     if (language == Language::japanese) {
@@ -55,6 +62,16 @@ std::string usage_text(Language language) {
             "                         offset と length は入力中の位置とバイト数、text は\n"
             "                         UTF-8、-f なら file も。--encoding、--eol、-t は効かない\n"
             "  -f, --print-file-name  各行の前に入力ファイルの名前と ': ' を付ける\n"
+            "\n"
+            "日本語の文章の抜き出し:\n"
+            "      --text             日本語の文章として読める文字列だけを、前後のデータを\n"
+            "                         除いて書く。-c がなければ ascii の文字種も加える。\n"
+            "                         -n は残した部分の長さに効く\n"
+            "      --min-score=S      --text で残す最低の点数（0～100、既定は " KURVANE_MIN_SCORE_TEXT "）\n"
+            "      --score            --text で各行の文字列の前に点数を 3 桁右寄せと空白で\n"
+            "                         付ける（-f と -t の後）。--json では常に score 欄\n"
+            "  -x auto, --xor=auto    ファイルごとに XOR の値を標本から探して使い、標準\n"
+            "                         エラーに表示する（はっきり良い値がなければ使わない）\n"
             "\n"
             "  -h, --help             この使い方を表示して終了する\n"
             "      --version          バージョンを表示して終了する\n"
@@ -119,6 +136,18 @@ std::string usage_text(Language language) {
            "                         length in input bytes, its text in UTF-8, and with\n"
            "                         -f the file; --encoding, --eol and -t do not apply\n"
            "  -f, --print-file-name  start each line with the input's name and ': '\n"
+           "\n"
+           "Japanese text:\n"
+           "      --text             write only the runs that read as Japanese text, with\n"
+           "                         the data beside them cut off; adds the ascii classes\n"
+           "                         unless -c is given; -n applies to the part kept\n"
+           "      --min-score=S      the least score --text keeps (0 to 100, default " KURVANE_MIN_SCORE_TEXT ")\n"
+           "      --score            with --text, start each line's text with its score,\n"
+           "                         right-aligned in 3 columns and a space (after -f and\n"
+           "                         -t); --json always has a score field\n"
+           "  -x auto, --xor=auto    find each file's XOR key on samples of it, say it on\n"
+           "                         standard error and use it (none unless one clearly\n"
+           "                         reads better than no XOR)\n"
            "\n"
            "  -h, --help             display this help and exit\n"
            "      --version          output version information and exit\n"

@@ -6,7 +6,20 @@
 #include <functional>
 #include <string>
 
+#include "engine/classes/text_score.h"
+
 namespace kurvane {
+
+// Keeps only the runs that read as Japanese text, trimmed to the part that
+// does (see classes/text_score.h). The settings' minimum length then applies
+// to the part kept, not to the runs found.
+struct TextFilter {
+    bool on = false;
+    int min_score = default_min_score;  // 0-100
+    // Each line's text starts with its score (3 columns and a space); JSON
+    // objects carry it as a field whenever the filter is on.
+    bool show_score = false;
+};
 
 enum class TextEncoding { cp932, utf8 };
 enum class LineEnd { crlf, lf };
@@ -23,6 +36,7 @@ struct OutputFormat {
     // its length in input bytes and its text in UTF-8, and the file name
     // when there is one. The encoding, line break and radix do not apply.
     bool json = false;
+    TextFilter text;
 
     // True for the defaults: code page 932 bytes ended by CR LF with no
     // prefix.

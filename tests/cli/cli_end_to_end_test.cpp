@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <set>
 #include <sstream>
 #include <string>
@@ -400,6 +401,93 @@ TEST_F(cli_binary, standard_input_and_several_files_to_standard_output) {
     r = run({"-o", "in.txt"});
     EXPECT_RUN(r, 0);
     EXPECT_EQ(file("in.txt"), mixed_text_default);
+}
+
+// A sentence (code page 932) planted among random bytes 30 times, as
+// strings lie in a program's data.
+const std::string sentence(
+    "\x8e\x9f\x82\xcc\x83\x58\x83\x65\x81\x5b\x83\x57\x82\xd6\x90\x69\x82\xdd\x82\xdc\x82\xb7\x82\xa9\x81\x48");
+std::string planted_data() {
+    std::mt19937 rng(3);
+    std::string d;
+    for (int k = 0; k < 30; ++k) {
+        for (int n = 0; n < 300; ++n) d += static_cast<char>(rng());
+        d += sentence;
+    }
+    return d;
+}
+std::string xored(std::string d, unsigned char key) {
+    for (char& c : d) c = static_cast<char>(static_cast<unsigned char>(c) ^ key);
+    return d;
+}
+std::size_t count_of(const std::string& text, const std::string& line) {
+    std::size_t n = 0;
+    for (std::size_t at = text.find(line); at != std::string::npos; at = text.find(line, at + 1)) ++n;
+    return n;
+}
+
+TEST_F(cli_binary, text_keeps_the_planted_sentences_whole) {
+    const int default_score = 50;  // what --help says
+    put("a.dat", planted_data());
+    Result r = run({"--defaults", "--text", "-o", "-", "a.dat"});
+    EXPECT_RUN(r, 0);
+    EXPECT_EQ(count_of(r.out, sentence), 30u);
+    const auto lines = [](const std::string& text) { return count_of(text, "\n"); };
+    EXPECT_LT(lines(r.out), 35u);
+    // The plain pass finds the noise as well.
+    EXPECT_GT(lines(run({"--defaults", "-c", "+ascii", "-o", "-", "a.dat"}).out), 300u);
+
+    // The score before each line's text, and as a JSON field.
+    const Result scored = run({"--defaults", "--text", "--score", "-o", "-", "a.dat"});
+    EXPECT_RUN(scored, 0);
+    std::istringstream in(scored.out);
+    std::size_t prefixed = 0;
+    for (std::string line; std::getline(in, line);) {
+        const int score = std::atoi(line.substr(0, 3).c_str());
+        prefixed += line.size() > 4 && line[3] == ' ' && score >= default_score && score <= 100;
+    }
+    EXPECT_EQ(prefixed, lines(r.out));
+    EXPECT_EQ(scored.out.size(), r.out.size() + 4 * prefixed);
+    r = run({"--defaults", "--text", "--json", "-o", "-", "a.dat"});
+    EXPECT_RUN(r, 0);
+    EXPECT_EQ(count_of(r.out, ",\"score\":"), lines(r.out));
+    EXPECT_EQ(count_of(r.out, ",\"score\":100}"), 30u);
+
+    r = run({"--text", "--min-score=101", "a.dat"});
+    EXPECT_RUN(r, 2);
+    EXPECT_TRUE(r.err.starts_with("kurvane: --min-score must be a whole number from 0 to 100: '101'\n"))
+        << r.err;
+}
+
+TEST_F(cli_binary, xor_auto_finds_the_key_or_says_there_is_none) {
+    put("a.dat", planted_data());
+    put("x.dat", xored(planted_data(), 0x5A));
+    std::mt19937 rng(5);
+    std::string noise;
+    for (int n = 0; n < 20000; ++n) noise += static_cast<char>(rng());
+    put("n.dat", noise);
+    const Result plain = run({"--defaults", "--text", "-o", "-", "a.dat"});
+
+    Result r = run({"--defaults", "--text", "--xor=auto", "-o", "-", "x.dat", "a.dat"});
+    EXPECT_RUN(r, 0);
+    EXPECT_EQ(r.err, "kurvane: x.dat: XOR key 0x5A\n"
+                     "kurvane: a.dat: no XOR key reads clearly better than none; no XOR is used\n");
+    EXPECT_EQ(r.out, plain.out + plain.out);
+
+    // A file of noise gets no key, and the extraction is the plain one.
+    r = run({"--defaults", "--xor=auto", "-o", "-", "n.dat"});
+    EXPECT_RUN(r, 0);
+    EXPECT_EQ(r.err, "kurvane: n.dat: no XOR key reads clearly better than none; no XOR is used\n");
+    EXPECT_EQ(r.out, run({"--defaults", "-o", "-", "n.dat"}).out);
+
+    // Each file beside itself, the message in Japanese; standard input
+    // cannot be sampled and is a failure, the other files still done.
+    write_bytes(stdin_path_, planted_data());
+    r = run({"--defaults", "-x", "auto", "--text", "x.dat", "-"}, "ja_JP.UTF-8");
+    EXPECT_RUN(r, 1);
+    EXPECT_EQ(r.err, utf8(u8"kurvane: x.dat: XOR キー 0x5A\n") +
+                         utf8(u8"kurvane: -: --xor=auto には途中を読める通常のファイルが必要です\n"));
+    EXPECT_EQ(file("x.txt"), plain.out);
 }
 
 TEST_F(cli_binary, output_dir_takes_the_outputs_under_their_usual_names) {

@@ -257,6 +257,52 @@ TEST(cli_options, setting_and_format_options_sweep) {
     }
 }
 
+// --text takes ASCII into runs unless -c names the classes; --min-score
+// takes 0 to 100; --xor=auto and -x N replace each other, the last winning.
+TEST(cli_options, text_filter_and_xor_auto) {
+    struct Case {
+        Words words;
+        bool text;
+        int min_score;
+        bool show_score;
+        bool xor_auto;
+        std::size_t class_steps;  // --text adds one when -c gives none
+        const char* error;
+    };
+    const int d = default_min_score;
+    const Case cases[] = {
+        {{"--text"}, true, d, false, false, 1, ""},
+        {{"--text", "-c", "kanji"}, true, d, false, false, 2, ""},
+        {{"--text", "--min-score=0", "--score"}, true, 0, true, false, 1, ""},
+        {{"--min-score", "100"}, false, 100, false, false, 0, ""},
+        {{"--xor=auto"}, false, d, false, true, 0, ""},
+        {{"-x", "auto", "-x", "7"}, false, d, false, false, 0, ""},
+        {{"-x", "7", "--xor=auto"}, false, d, false, true, 0, ""},
+        {{"--min-score=101"}, false, d, false, false, 0,
+         "--min-score must be a whole number from 0 to 100: '101'"},
+        {{"--min-score=-1"}, false, d, false, false, 0,
+         "--min-score must be a whole number from 0 to 100: '-1'"},
+        {{"--min-score="}, false, d, false, false, 0, "--min-score must be a whole number from 0 to 100: ''"},
+        {{"--xor=Auto"}, false, d, false, false, 0, "--xor must be 0 to 255 (decimal or 0x hex): 'Auto'"},
+    };
+    for (const Case& c : cases) {
+        Words words = c.words;
+        words.push_back("a.dat");
+        const Options o = parse(words);
+        EXPECT_EQ(o.error, c.error) << joined(words);
+        if (*c.error != '\0') continue;
+        EXPECT_EQ(o.format.text.on, c.text) << joined(words);
+        EXPECT_EQ(o.format.text.min_score, c.min_score) << joined(words);
+        EXPECT_EQ(o.format.text.show_score, c.show_score) << joined(words);
+        EXPECT_EQ(o.xor_auto, c.xor_auto) << joined(words);
+        ASSERT_EQ(o.changes.class_steps.size(), c.class_steps) << joined(words);
+        if (c.class_steps == 1) {
+            EXPECT_TRUE(o.changes.class_steps[0].add);
+            EXPECT_EQ(o.changes.class_steps[0].classes, ascii_classes);
+        }
+    }
+}
+
 TEST(cli_options, too_many_table_entries_are_refused) {
     Words words;
     for (int i = 0; i < 13; ++i) words.push_back("--exclude=0x8140");

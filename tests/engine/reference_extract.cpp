@@ -177,7 +177,9 @@ void FormattedReference::close_object() {
     }
     append(out, "\"offset\":" + std::to_string(first_) + ",\"text\":\"");
     append_json_string(out, utf8_of(text_));
-    append(out, "\",\"length\":" + std::to_string(last_end_ - first_) + "}\n");
+    append(out, "\",\"length\":" + std::to_string(last_end_ - first_));
+    if (score_ >= 0) append(out, ",\"score\":" + std::to_string(score_));
+    append(out, "}\n");
     open_ = false;
     text_.clear();
 }
@@ -190,6 +192,7 @@ void FormattedReference::add(const ReferenceWrite& w) {
         if (!open_) {
             open_ = true;
             first_ = last_end_ = w.at;
+            score_ = w.score;
         }
         text_.insert(text_.end(), w.bytes.begin(), w.bytes.end());
         if (!w.bytes.empty()) last_end_ = w.end;

@@ -30,6 +30,9 @@ struct ReferenceWrite {
     std::uint64_t end = 0;
     bool split = false;
     bool continues = false;
+    // The text filter's score of the run, for JSON, whose object then
+    // carries it (-1: no score).
+    int score = -1;
 };
 
 // The output; with `writes`, also the writes that make it up, in order.
@@ -61,6 +64,7 @@ private:
     bool open_ = false;  // JSON: an object is open
     std::uint64_t first_ = 0;
     std::uint64_t last_end_ = 0;
+    int score_ = -1;
     std::vector<unsigned char> text_;
 };
 

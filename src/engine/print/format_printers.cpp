@@ -99,15 +99,21 @@ void JsonPrinter::open(std::uint64_t at) {
 
 void JsonPrinter::close() {
     open_ = false;
-    static constexpr char key[] = "\",\"length\":";
-    constexpr std::size_t key_size = sizeof key - 1;
-    unsigned char text[key_size + max_digits + 2];
-    unsigned char* const end = text + sizeof text;
-    end[-2] = '}';
-    end[-1] = '\n';
-    unsigned char* first = digits_before(end - 2, last_end_ - first_, 10) - key_size;
-    std::memcpy(first, key, key_size);
-    put(first, static_cast<std::size_t>(end - first));
+    const auto field = [this](const char* key, std::size_t key_size, std::uint64_t value) {
+        unsigned char text[16 + max_digits];
+        unsigned char* const end = text + sizeof text;
+        unsigned char* first = digits_before(end, value, 10) - key_size;
+        std::memcpy(first, key, key_size);
+        put(first, static_cast<std::size_t>(end - first));
+    };
+    static constexpr char length_key[] = "\",\"length\":";
+    field(length_key, sizeof length_key - 1, last_end_ - first_);
+    if (score_ >= 0) {
+        static constexpr char score_key[] = ",\"score\":";
+        field(score_key, sizeof score_key - 1, static_cast<std::uint64_t>(score_));
+    }
+    static constexpr unsigned char close_object[] = {'}', '\n'};
+    put(close_object, sizeof close_object);
 }
 
 void JsonPrinter::write_text(const unsigned char* src, std::size_t n) {

@@ -76,8 +76,9 @@ private:
 // the input offset of its first byte, its text in UTF-8 and the input bytes
 // from its first to its last byte; and the file name when the format has
 // one. The length goes last, since a run's text is streamed out whole
-// before its end is known:
+// before its end is known; under the text filter the run's score follows:
 //   {"file":"a.dat","offset":2,"text":"い","length":2}
+//   {"offset":2,"text":"い","length":2,"score":87}
 class JsonPrinter : public BlockBuffer {
 public:
     static constexpr bool raw = false;
@@ -104,6 +105,9 @@ public:
         if (open_) close();
     }
     StretchOutput stretch_output() const { return {0, wrote_, false}; }
+    // The score the objects closed from now on carry, after their length
+    // (the text filter's; without it objects have no score).
+    void set_score(int score) { score_ = score; }
 
 private:
     void open(std::uint64_t at);
@@ -115,6 +119,7 @@ private:
     bool wrote_ = false;
     std::uint64_t first_ = 0;
     std::uint64_t last_end_ = 0;
+    int score_ = -1;
     unsigned char utf8_[utf8_per_cp932_byte * run_capacity];
 };
 

@@ -1,6 +1,7 @@
 #include "engine/scan/extract_pass.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cassert>
 #include <cerrno>
@@ -17,6 +18,7 @@
 #include "engine/print/format_printers.h"
 #include "engine/print/printer.h"
 #include "engine/classes/scan_table.h"
+#include "engine/print/scoring_printer.h"
 #include "text/text_encoding.h"
 
 #if defined(__SANITIZE_ADDRESS__)  // GCC
@@ -76,6 +78,12 @@ constexpr unsigned char excluded = static_cast<unsigned char>(CharClass::Exclude
 constexpr unsigned char double_byte = static_cast<unsigned char>(CharClass::Double);
 constexpr unsigned char single_byte = static_cast<unsigned char>(CharClass::Single);
 
+// A printer that reads each run with the input bytes just before it.
+template <class Printer>
+concept reads_lead_in = requires(Printer& p, const unsigned char* b) {
+    p.lead_in(b, std::size_t{}, std::uint64_t{});
+};
+
 // Walks pieces of the input and keeps the state of a run that crosses from
 // one piece into the next, reporting each unit written to the printer (see
 // print/printer.h). Positions are indices into the current piece.
@@ -94,6 +102,7 @@ public:
           // the minimum, the exempt strings); with min_length 0, which
           // writes empty runs, every run takes the general path.
           one_char_runs_(min_length_ != 0) {
+        if constexpr (reads_lead_in<Printer>) find_split_bytes(table, split_);
 #ifdef KURVANE_SSE2
         // Ranges a few bytes apart are tested as one: the bytes between them
         // become candidates whose pair lookup says None, which costs less
@@ -131,8 +140,12 @@ public:
         if (fresh_) {
             out_.begin_stretch();
             fresh_ = false;
+            history_size_ = 0;
         }
         const std::size_t resume = scan_piece(b, size, last);
+        if constexpr (reads_lead_in<Printer>) {
+            if (!last) keep_history(b, resume);
+        }
         if (last) {
             // The stretch is over: whatever the printer holds open ends
             // here, and the next piece starts afresh.
@@ -192,7 +205,7 @@ private:
                 ++i;
                 continue;
             }
-            start_run(i);
+            start_run(b, i);
             i = run(b, i, run_end);
             if (in_run_) return i;
         }
@@ -258,6 +271,7 @@ private:
                 o.pos += n >= min_length ? n + line_break : 0;
                 if (o.full()) out_.flush(o);
             } else if (n >= min_length) {
+                hand_lead_in(b, p);
                 out_.text(b + p, n, offset + p, offset + p != split_end_);
                 out_.end(run_end_);
             }
@@ -330,7 +344,7 @@ private:
                     // run() appends and may flush, which may trade the
                     // buffer: the cursor is handed back and fetched anew.
                     hand_back();
-                    start_run(p);
+                    start_run(b, p);
                     after = run(b, p, run_end);
                     if (in_run_) return after;
                     fetch();
@@ -478,7 +492,44 @@ private:
 
     // A run starts at i: where its scan began, for the printers that tell
     // a run going on from a split from a new one.
-    void start_run(std::size_t i) { run_start_ = base_ + i; }
+    void start_run(const unsigned char* b, std::size_t i) {
+        run_start_ = base_ + i;
+        hand_lead_in(b, i);
+    }
+
+    // For a printer that reads a run with the bytes before it: up to
+    // max_lead_in bytes before b + i, from this piece and the ones before,
+    // back to the last byte that no character holds. The threaded drivers
+    // cut the input after such a byte, so every driver hands the same bytes.
+    // A run that goes on from a split has none.
+    void hand_lead_in(const unsigned char* b, std::size_t i) {
+        if constexpr (reads_lead_in<Printer>) {
+            if (base_ + i == split_end_) return;
+            unsigned char lead[2 * max_lead_in];
+            const std::size_t from_piece = std::min(i, max_lead_in);
+            const std::size_t from_history = std::min(history_size_, max_lead_in - from_piece);
+            std::memcpy(lead, history_ + history_size_ - from_history, from_history);
+            std::memcpy(lead + from_history, b + i - from_piece, from_piece);
+            const std::size_t n = from_history + from_piece;
+            std::size_t s = n;
+            while (s > 0 && !split_[lead[s - 1]]) --s;
+            out_.lead_in(lead + s, n - s, base_ + i);
+        } else {
+            static_cast<void>(b);
+            static_cast<void>(i);
+        }
+    }
+
+    // The last bytes before where the next piece starts, b + resume.
+    void keep_history(const unsigned char* b, std::size_t resume) {
+        unsigned char joined[2 * max_lead_in];
+        const std::size_t from_piece = std::min(resume, max_lead_in);
+        const std::size_t from_history = std::min(history_size_, max_lead_in - from_piece);
+        std::memcpy(joined, history_ + history_size_ - from_history, from_history);
+        std::memcpy(joined + from_history, b + resume - from_piece, from_piece);
+        history_size_ = from_history + from_piece;
+        std::memcpy(history_, joined, history_size_);
+    }
 
     // Moves [seg, seg + n) of the piece behind the run's bytes in run_,
     // noting where in the input it lay.
@@ -592,6 +643,11 @@ private:
     bool fresh_ = true;
     bool in_run_ = false;
     std::uint64_t base_ = 0;
+    // For a printer that reads lead-ins: the bytes no character holds, and
+    // the last input bytes before the current piece.
+    std::array<bool, 256> split_ = {};
+    unsigned char history_[max_lead_in] = {};
+    std::size_t history_size_ = 0;
 #ifdef KURVANE_SSE2
     std::size_t ranges_ = 0;
     __m128i first_[ScanTable::max_ranges] = {};
@@ -729,6 +785,22 @@ std::unique_ptr<PieceScanner> PieceScanner::create(const ScanTable& table,
                                                    const ExtractionSettings& settings,
                                                    const OutputFormat* format, ByteSink& sink,
                                                    std::size_t output_buffer_size) {
+    if (format != nullptr && format->text.on) {
+        // The scan hands every run to the score, which applies the minimum
+        // length to the part it keeps.
+        ExtractionSettings scan = settings;
+        scan.min_length = 1;
+        const ScoreStage stage{format->text.min_score, format->text.show_score, settings.min_length,
+                               settings.auto_newline != 0};
+        if (format->json)
+            return make_scanner<ScoringPrinter<JsonPrinter>>(table, scan, stage, sink,
+                                                             output_buffer_size, *format);
+        if (format->plain())
+            return make_scanner<ScoringPrinter<PlainPrinter>>(table, scan, stage, sink,
+                                                              output_buffer_size);
+        return make_scanner<ScoringPrinter<TextPrinter>>(table, scan, stage, sink, output_buffer_size,
+                                                         *format, settings.auto_newline != 0);
+    }
     if (format == nullptr || format->plain())
         return make_scanner<PlainPrinter>(table, settings, sink, output_buffer_size);
     if (format->json) return make_scanner<JsonPrinter>(table, settings, sink, output_buffer_size, *format);

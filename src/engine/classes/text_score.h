@@ -1,0 +1,99 @@
+// How much a run of characters reads as Japanese text rather than bytes of
+// data, and which part of it does. Defined over Unicode code points, so any
+// input encoding can feed it; a printer scores each run it is handed and
+// keeps the part this marks, or drops the run.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+namespace kurvane {
+
+// The default least score of a run that is kept as text (0-100).
+// (The macro spells it where text is put together at compile time.)
+#define KURVANE_DEFAULT_MIN_SCORE 50
+inline constexpr int default_min_score = KURVANE_DEFAULT_MIN_SCORE;
+
+struct ScoredRun {
+    int score = 0;  // 0 (data) to 100 (text) for the kept part
+    // The part that reads as text, [keep_begin, keep_end) in the units the
+    // characters were added in (characters, or bytes for code page 932);
+    // what lies outside it at the run's ends is noise. Empty when no part
+    // reads as text at all (score 0).
+    std::size_t keep_begin = 0;
+    std::size_t keep_end = 0;
+
+    bool kept(int min_score) const { return keep_end > keep_begin && score >= min_score; }
+};
+
+// Scores a run fed in pieces (a run that arrives in splits), character by
+// character, in constant space.
+class TextScorer {
+public:
+    // Evidence in the statistics' units (1/32 nat). `full` weighs every
+    // character and chooses the part to keep; `japanese` leaves out what
+    // only single-byte characters say, and gives the score.
+    struct Segment {
+        std::int64_t full = 0;
+        std::int64_t peak = 0;  // the most `full` reached on the way to `end`
+        std::int64_t japanese = 0;
+        std::size_t begin = 0;
+        std::size_t end = 0;
+    };
+    // One reading of the run up to some point: the best part ending there,
+    // and the last character read.
+    struct Path {
+        Segment current;
+        char32_t last_char = 0;
+        std::uint16_t last_code = 0;  // its code page 932 code, if double-byte
+        unsigned char last_class = 0;
+        bool any = false;  // false: nothing read yet, the next character starts
+    };
+
+    // Adds the next character, which takes `width` units of the run (1 for
+    // a character count, its byte length for a byte count).
+    void add(char32_t c, std::size_t width = 1) {
+        path_ = extend(path_, c, position_, width);
+        position_ += width;
+    }
+    void add(std::span<const char32_t> chars) {
+        for (const char32_t c : chars) add(c);
+    }
+    // Reads `c`, `width` units at unit `at`, after `path`, and returns the
+    // longer path; the best part so far takes it into account. For a byte
+    // encoding where a character may start at more than one place, so that
+    // every reading can be followed at once.
+    Path extend(const Path& path, char32_t c, std::size_t at, std::size_t width);
+
+    ScoredRun result() const;
+    void reset() { *this = TextScorer{}; }
+
+private:
+    Path path_;
+    Segment best_;  // the best part of any path
+    std::size_t position_ = 0;
+};
+
+// The score of a whole run of characters; keep_* count characters.
+ScoredRun score_text(std::span<const char32_t> run);
+
+// The most input bytes before a run worth reading with it: a sentence whose
+// first character the scan read as the trail of a byte before it has lost
+// at most a few bytes to the run before.
+inline constexpr std::size_t max_lead_in = 8;
+
+// The score of a run of code page 932 bytes, bytes[lead_in, size), where
+// the `lead_in` bytes before it (at most max_lead_in, fewer at the start of
+// the input) are the input bytes just before the run, as decoded. Every way
+// of reading the bytes as characters is weighed, not only the scan's. The
+// kept part counts bytes of `bytes`, starts and ends on a character of the
+// reading that wins, may start in the lead-in (the text then begins before
+// the run) and always ends after it.
+ScoredRun score_cp932(std::span<const unsigned char> bytes, std::size_t lead_in = 0);
+
+// The score a run's evidence (in nats) earns: the chance it is text, given
+// how rarely text stands among the runs of a data file.
+int score_from_evidence(double nats);
+
+}  // namespace kurvane

@@ -1,0 +1,206 @@
+#include "engine/classes/xor_key.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <memory>
+
+#include "engine/classes/text_stats.h"
+#include "engine/classes/scan_table.h"
+#include "text/text_encoding.h"
+
+namespace kurvane {
+namespace {
+
+constexpr std::size_t key_count = 256;
+
+// Keys scored in full after the quick pass: the best few by the quick
+// measure, and no XOR, which is always scored to compare against.
+constexpr std::size_t finalists = 6;
+constexpr std::size_t full_score_share = 4;
+
+// A key is taken only when it keeps this many times the text that no XOR
+// keeps. The right key keeps the file's text, the wrong ones only the data
+// that passes for text: at most 5% of what is kept, by the score's aim, so
+// the two differ by a factor of 20 or more. A factor of 4 lies halfway
+// between them on a log scale (sqrt(20) = 4.5, rounded down), leaving room
+// for either side to miss its mark by that much.
+constexpr std::uint64_t clear_factor = 4;
+// ... and by more than data alone yields: under the best of 255 wrong keys,
+// record-shaped data passes for text in up to about 0.1% of its bytes, so a
+// key must bring four times that, 1/256 of the bytes scored, and at least
+// one short line (eight double-byte characters).
+constexpr std::uint64_t clear_gain = 16;
+constexpr std::uint64_t clear_gain_share = 256;
+
+using PairCounts = std::array<std::uint32_t, 65536>;
+
+std::size_t pair_index(unsigned lead, unsigned trail) { return lead << 8 | trail; }
+
+// How often each byte pair occurs at any position of the samples. XOR with
+// a key maps pair (a, b) to (a ^ k, b ^ k), so one count serves all keys.
+void count_pairs(std::span<const std::span<const unsigned char>> samples, PairCounts& counts) {
+    counts.fill(0);
+    for (const auto sample : samples)
+        for (std::size_t k = 1; k < sample.size(); ++k) ++counts[pair_index(sample[k - 1], sample[k])];
+}
+
+struct TextPair {
+    std::uint16_t pair;
+    std::uint16_t weight;
+};
+
+// The hiragana the settings accept that are more common in prose than
+// among random bytes, with their weight. Data almost never decodes to
+// hiragana while nearly every line of Japanese holds some, so the quick
+// measure of a key is how much of them its decoded pairs hold.
+std::vector<TextPair> text_pairs(const detail::ScanTable& table) {
+    std::vector<TextPair> pairs;
+    for (unsigned lead = 0x81; lead <= 0xFC; ++lead) {
+        for (unsigned trail = detail::cp932_trail_first; trail <= 0xFC; ++trail) {
+            if (table.at(static_cast<unsigned char>(lead), static_cast<unsigned char>(trail)) !=
+                CharClass::Double)
+                continue;
+            const char32_t u =
+                detail::cp932_double_char(static_cast<unsigned char>(lead), static_cast<unsigned char>(trail));
+            const auto found = std::lower_bound(
+                std::begin(detail::text_stats_chars), std::end(detail::text_stats_chars), u,
+                [](const detail::TextStatsChar& e, char32_t v) { return e.code_point < v; });
+            if (found == std::end(detail::text_stats_chars) || found->code_point != u || found->weight <= 0)
+                continue;
+            const auto cls = static_cast<detail::TextClass>(found->text_class);
+            if (cls == detail::TextClass::hiragana)
+                pairs.push_back({static_cast<std::uint16_t>(pair_index(lead, trail)),
+                                 static_cast<std::uint16_t>(found->weight)});
+        }
+    }
+    return pairs;
+}
+
+// Each pair counts by the logarithm of how often it occurs, so that a pair
+// data holds by the thousand under some key (a fill byte and its neighbour)
+// weighs no more than a few hiragana that text holds by the dozen.
+double quick_measure(const PairCounts& counts, const std::vector<TextPair>& pairs, unsigned key) {
+    const unsigned both = key << 8 | key;
+    double sum = 0;
+    for (const TextPair& p : pairs) sum += std::log1p(static_cast<double>(counts[p.pair ^ both])) * p.weight;
+    return sum;
+}
+
+// The sample bytes that runs scoring at least min_score keep, the samples
+// decoded with `key`.
+std::uint64_t kept_text_bytes(std::span<const std::span<const unsigned char>> samples,
+                              const detail::ScanTable& table, unsigned key, int min_score) {
+    std::uint64_t kept = 0;
+    std::vector<unsigned char> decoded;
+    std::vector<unsigned char> run;
+    bool any_double = false;
+    // A run of single-byte characters alone never scores above 0, so only
+    // runs holding a double-byte character are scored: most runs data gives
+    // are short ASCII.
+    const auto score_run = [&] {
+        if (any_double)
+            if (const ScoredRun s = score_cp932(run); s.kept(min_score)) kept += s.keep_end - s.keep_begin;
+        run.clear();
+        any_double = false;
+    };
+    for (const auto sample : samples) {
+        // One zero byte after the data: a lead byte at the end reads it as
+        // its trail, which no double-byte class accepts.
+        decoded.resize(sample.size() + 1);
+        for (std::size_t k = 0; k < sample.size(); ++k)
+            decoded[k] = static_cast<unsigned char>(sample[k] ^ key);
+        decoded[sample.size()] = 0;
+        for (std::size_t k = 0; k < sample.size();) {
+            switch (table.at(decoded[k], decoded[k + 1])) {
+            case CharClass::Single:
+                run.push_back(decoded[k]);
+                k += 1;
+                break;
+            case CharClass::Double:
+                run.insert(run.end(), decoded.begin() + static_cast<std::ptrdiff_t>(k),
+                           decoded.begin() + static_cast<std::ptrdiff_t>(k + 2));
+                k += 2;
+                any_double = true;
+                break;
+            case CharClass::Excluded:
+                k += 2;
+                break;
+            case CharClass::None:
+                score_run();
+                k += 1;
+                break;
+            }
+        }
+        score_run();
+    }
+    return kept;
+}
+
+}  // namespace
+
+std::vector<XorSample> plan_xor_samples(std::uint64_t file_size) {
+    if (file_size <= xor_sample_budget) {
+        if (file_size == 0) return {};
+        return {XorSample{0, static_cast<std::size_t>(file_size)}};
+    }
+    constexpr std::size_t size = xor_sample_budget / xor_sample_count;
+    static_assert(size > 0 && xor_sample_count >= 2);
+    std::vector<XorSample> plan;
+    const std::uint64_t span = file_size - size;
+    // span * k cannot overflow for any file below 2^59 bytes.
+    for (std::size_t k = 0; k < xor_sample_count; ++k)
+        plan.push_back({span * k / (xor_sample_count - 1), size});
+    return plan;
+}
+
+XorKeyChoice find_xor_key(std::span<const std::span<const unsigned char>> samples,
+                          const ExtractionSettings& settings, int min_score) {
+    const auto table = std::make_unique<detail::ScanTable>();
+    detail::build_scan_table(settings, *table);
+    const auto counts = std::make_unique<PairCounts>();
+    count_pairs(samples, *counts);
+    const std::vector<TextPair> pairs = text_pairs(*table);
+
+    std::array<double, key_count> quick{};
+    std::array<unsigned, key_count> order{};
+    for (unsigned key = 0; key < key_count; ++key) {
+        quick[key] = quick_measure(*counts, pairs, key);
+        order[key] = key;
+    }
+    std::partial_sort(order.begin(), order.begin() + finalists, order.end(),
+                      [&](unsigned a, unsigned b) { return quick[a] != quick[b] ? quick[a] > quick[b] : a < b; });
+
+    // The full scoring reads the first quarter of each sample: as spread
+    // over the file, and enough text for a clear decision, at a quarter of
+    // the cost.
+    std::vector<std::span<const unsigned char>> scored;
+    for (const auto sample : samples) scored.push_back(sample.first(sample.size() / full_score_share));
+    XorKeyChoice choice;
+    choice.plain_text_bytes = kept_text_bytes(scored, *table, 0, min_score);
+    std::uint64_t best = choice.plain_text_bytes;
+    unsigned best_key = 0;
+    for (std::size_t k = 0; k < finalists; ++k) {
+        const unsigned key = order[k];
+        if (key == 0) continue;
+        const std::uint64_t kept = kept_text_bytes(scored, *table, key, min_score);
+        if (kept > best) {
+            best = kept;
+            best_key = key;
+        }
+    }
+    std::uint64_t scored_bytes = 0;
+    for (const auto sample : scored) scored_bytes += sample.size();
+    const std::uint64_t gain = std::max(clear_gain, scored_bytes / clear_gain_share);
+    choice.found = best_key != 0 && best >= clear_factor * choice.plain_text_bytes &&
+                   best >= choice.plain_text_bytes + gain;
+    if (choice.found) {
+        choice.key = static_cast<unsigned char>(best_key);
+        choice.text_bytes = best;
+    } else {
+        choice.text_bytes = choice.plain_text_bytes;
+    }
+    return choice;
+}
+
+}  // namespace kurvane

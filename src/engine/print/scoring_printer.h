@@ -1,0 +1,254 @@
+// The printer stage that keeps only the runs that read as Japanese text: it
+// collects each run the scan hands it, scores it with the bytes just before
+// it, and hands the part the score keeps to the printer of the output
+// format. Runs that do not read as text are never written.
+#pragma once
+
+#include <algorithm>
+#include <cassert>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <span>
+#include <utility>
+#include <vector>
+
+#include "engine/classes/text_score.h"
+#include "engine/print/printer.h"
+#include "text/text_encoding.h"
+
+namespace kurvane::detail {
+
+// A run is scored whole up to this many bytes. A longer one, which the scan
+// hands over in splits, is scored a window at a time: each window is kept,
+// trimmed or dropped on its own, and kept windows that meet stay one line.
+inline constexpr std::size_t score_window = 8 * split_limit;
+
+// What the stage needs besides the format's printer.
+struct ScoreStage {
+    int min_score = default_min_score;
+    bool show_score = false;      // each line's text starts with its score
+    std::uint32_t min_length = 1; // the least bytes of a kept part
+    bool line_break = true;       // a run ends its line
+};
+
+// The score as the prefix of a line's text: right-aligned in 3 columns and
+// a space.
+inline constexpr std::size_t score_prefix_size = 4;
+
+template <class Inner>
+class ScoringPrinter {
+public:
+    static constexpr bool raw = false;
+
+    template <class... Args>
+    explicit ScoringPrinter(const ScoreStage& stage, Args&&... inner)
+        : inner_(std::forward<Args>(inner)...), stage_(stage),
+          run_end_(stage.line_break ? End::line : End::run),
+          bytes_(new (std::nothrow) unsigned char[buffer_room]()) {
+        segments_.reserve(64);
+    }
+
+    bool allocated() const { return bytes_ != nullptr && inner_.allocated(); }
+    bool flush() { return inner_.flush(); }
+    bool failed() const { return inner_.failed(); }
+    std::uint64_t written() const { return inner_.written(); }
+    StretchOutput stretch_output() const { return inner_.stretch_output(); }
+
+    // The decoded input bytes just before a run that starts at input offset
+    // `at` (at most max_lead_in), called before the first text() of a run
+    // that does not go on from a split. A run still open ended after a
+    // split with nothing more to write: it ends here.
+    void lead_in(const unsigned char* p, std::size_t n, std::uint64_t at) {
+        assert(n <= max_lead_in && at >= n);
+        if (collecting_) decide(true);
+        std::memcpy(pending_, p, n);
+        pending_size_ = n;
+        pending_at_ = at - n;
+    }
+
+    void text(const unsigned char* src, std::size_t n, std::uint64_t at, bool first) {
+        if (first && collecting_) decide(true);
+        if (!collecting_) start_window();
+        append(src, n, at);
+    }
+    void end(End e) {
+        if (e != End::split) {
+            decide(true);
+        } else if (size_ + max_split > buffer_size - lead_slack) {
+            decide(false);
+        }
+    }
+    void begin_stretch() {
+        inner_.begin_stretch();
+        collecting_ = false;
+        open_ = false;
+        printed_end_ = 0;
+        pending_size_ = 0;
+    }
+    void end_stretch() {
+        // A run that ended right after a split (with nothing more to write)
+        // ends here, as it does where the next run starts.
+        if (collecting_) decide(true);
+        inner_.end_stretch();
+    }
+
+private:
+    // Room for the lead-in, a window, and the block copy the format's
+    // printer makes of the last bytes handed to it.
+    static constexpr std::size_t lead_slack = max_lead_in;
+    static constexpr std::size_t buffer_size = lead_slack + score_window + max_split;
+    static constexpr std::size_t buffer_room = buffer_size + run_capacity;
+    static_assert(score_window >= max_split && score_window % split_limit == 0);
+
+    // A stretch of the collected bytes that lay contiguous in the input.
+    struct Segment {
+        std::size_t pos;
+        std::uint64_t at;
+        std::size_t size;
+    };
+
+    // A window starts: with the run's lead-in when a run starts, else with
+    // the last bytes of the window before (the bytes just before this one),
+    // but never with a byte already written.
+    void start_window() {
+        segments_.clear();
+        collecting_ = true;
+        std::size_t skip = 0;
+        if (printed_end_ > pending_at_)
+            skip = static_cast<std::size_t>(std::min<std::uint64_t>(printed_end_ - pending_at_, pending_size_));
+        lead_ = pending_size_ - skip;
+        if (lead_ > 0) {
+            std::memcpy(bytes_.get(), pending_ + skip, lead_);
+            segments_.push_back({0, pending_at_ + skip, lead_});
+        }
+        size_ = lead_;
+        pending_size_ = 0;
+    }
+
+    void append(const unsigned char* src, std::size_t n, std::uint64_t at) {
+        if (n == 0) return;
+        assert(size_ + n <= buffer_size);
+        std::memcpy(bytes_.get() + size_, src, n);
+        if (!segments_.empty() && segments_.back().at + segments_.back().size == at &&
+            segments_.back().pos + segments_.back().size == size_) {
+            segments_.back().size += n;
+        } else {
+            segments_.push_back({size_, at, n});
+        }
+        size_ += n;
+    }
+
+    // The input offset just after collected byte `pos - 1`.
+    std::uint64_t offset_after(std::size_t pos) const {
+        for (const Segment& s : segments_)
+            if (pos > s.pos && pos <= s.pos + s.size) return s.at + (pos - s.pos);
+        return 0;
+    }
+    std::uint64_t offset_of(std::size_t pos) const {
+        for (const Segment& s : segments_)
+            if (pos >= s.pos && pos < s.pos + s.size) return s.at + (pos - s.pos);
+        return 0;
+    }
+
+    // Scores the window collected and writes what it keeps. `run_ends`:
+    // the run ends with it; otherwise more of the run follows.
+    void decide(bool run_ends) {
+        if (!collecting_) return;
+        if (size_ == lead_) {  // nothing of the run came after the lead-in
+            collecting_ = false;
+            return;
+        }
+        const ScoredRun s = score_cp932(std::span<const unsigned char>(bytes_.get(), size_), lead_);
+        const std::size_t begin = s.keep_begin;
+        const std::size_t end = s.keep_end;
+        const bool goes_on = open_ && s.kept(0) && begin == 0;
+        const bool keep =
+            s.kept(stage_.min_score) && (goes_on || end - begin >= stage_.min_length);
+        if (open_ && !(keep && goes_on)) {
+            inner_.end(run_end_);
+            open_ = false;
+        }
+        if (keep) {
+            const bool prefixed = !goes_on && write_score(s.score, offset_of(begin));
+            write(begin, end, !goes_on && !prefixed);
+            printed_end_ = offset_after(end);
+            open_ = !run_ends && end == size_;
+            inner_.end(open_ ? End::split : run_end_);
+        }
+        if (run_ends) {
+            collecting_ = false;
+            open_ = false;
+            return;
+        }
+        // The window's last bytes lead in to the next.
+        const Segment& last = segments_.back();
+        pending_size_ = std::min(last.size, max_lead_in);
+        std::memcpy(pending_, bytes_.get() + last.pos + last.size - pending_size_, pending_size_);
+        pending_at_ = last.at + last.size - pending_size_;
+        start_window();
+    }
+
+    // Gives a line's score to the format's printer: JSON takes it as a
+    // field, text as the prefix of the line's text when asked for. True
+    // when a prefix was written, which opened the line.
+    bool write_score(int score, std::uint64_t at) {
+        if constexpr (requires(Inner& p) { p.set_score(0); }) {
+            inner_.set_score(score);
+            return false;
+        } else {
+            if (!stage_.show_score) return false;
+            // The copy of a short unit reads short_copy bytes.
+            unsigned char prefix[short_copy] = {' ', ' ', ' ', ' '};
+            static_assert(score_prefix_size <= short_copy);
+            auto v = static_cast<unsigned>(std::clamp(score, 0, 100));
+            std::size_t k = score_prefix_size - 1;
+            do {
+                prefix[--k] = static_cast<unsigned char>('0' + v % 10);
+                v /= 10;
+            } while (v != 0);
+            inner_.text(prefix, score_prefix_size, at, true);
+            return true;
+        }
+    }
+
+    // Hands bytes [begin, end) to the format's printer, a segment at a time
+    // and at most split_limit bytes a call, cut between characters.
+    void write(std::size_t begin, std::size_t end, bool first) {
+        for (const Segment& s : segments_) {
+            const std::size_t lo = std::max(begin, s.pos);
+            const std::size_t hi = std::min(end, s.pos + s.size);
+            if (lo >= hi) continue;
+            std::size_t from = lo;
+            for (std::size_t p = lo; p < hi;) {
+                const std::size_t width = is_cp932_lead(bytes_[p]) && p + 1 < hi ? 2 : 1;
+                if (p + width - from > split_limit) {
+                    inner_.text(bytes_.get() + from, p - from, s.at + (from - s.pos), first);
+                    first = false;
+                    from = p;
+                }
+                p += width;
+            }
+            inner_.text(bytes_.get() + from, hi - from, s.at + (from - s.pos), first);
+            first = false;
+        }
+    }
+
+    Inner inner_;
+    const ScoreStage stage_;
+    const End run_end_;
+    std::unique_ptr<unsigned char[]> bytes_;
+    std::vector<Segment> segments_;
+    std::size_t size_ = 0;
+    std::size_t lead_ = 0;
+    bool collecting_ = false;  // a window is being collected
+    bool open_ = false;        // the format's printer has a split open
+    std::uint64_t printed_end_ = 0;
+    unsigned char pending_[max_lead_in] = {};
+    std::size_t pending_size_ = 0;
+    std::uint64_t pending_at_ = 0;
+};
+
+}  // namespace kurvane::detail

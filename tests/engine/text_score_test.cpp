@@ -1,0 +1,190 @@
+// Narrow literals here are code page 932 bytes (see cp932.h).
+#include "engine/classes/text_score.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "cp932.h"
+#include "text/text_encoding.h"
+
+namespace kurvane {
+namespace {
+
+std::span<const unsigned char> bytes_of(std::string_view s) {
+    return {reinterpret_cast<const unsigned char*>(s.data()), s.size()};
+}
+
+std::string utf8(std::string_view cp932) { return detail::cp932_to_utf8(cp932); }
+
+ScoredRun score(std::string_view cp932) { return score_cp932(bytes_of(cp932)); }
+
+// Sentences written for these tests, of the kinds a game or a program holds.
+const std::vector<std::string> sentences = {
+    "セーブデータを読み込んでいます。しばらくお待ちください。",
+    "この扉は鍵がかかっている。",
+    "設定を保存しました",
+    "Enter キーで決定、Esc キーで戻ります",
+    "%d 個のアイテムを捨てますか？",
+    "「ありがとう、また来てね」",
+    "画面の明るさを調整してください",
+    "ファイルが見つかりません",
+};
+
+TEST(text_score, keeps_text_and_drops_data) {
+    struct Case {
+        std::string run;
+        bool kept;
+    };
+    std::vector<Case> cases;
+    for (const std::string& s : sentences) cases.push_back({s, true});
+    // Short words are kept on their own too.
+    for (const char* word : {"日本語", "ダンジョン", "ありがとう"}) cases.push_back({word, true});
+    const Case data[] = {
+        {"H記$8H坑", false},        // machine code: ASCII and kanji alternating
+        {"L汽$@L記$H亀$T", false},
+        {"GLIBC_2.2.5", false},     // ASCII alone is not Japanese text
+        {"Copyright (C) the authors", false},
+        {"亀坑", false},            // two kanji that go together in no word
+        {"記記記記記記記記", false},  // one value repeated
+        {"ＡＢＣＤ", false},
+        {"ｱｲｳｴｵｶｷｸ", false},        // half-width katakana runs of random bytes
+        {"\x89\x40\x89\x41\x89\x42\x89\x43\x89\x44", false},  // one lead byte, every other byte
+        {"\x88\xa0\x89\xa0\x8a\xa0\x8b\xa0\x8c\xa0", false},  // one trail byte, every other byte
+    };
+    cases.insert(cases.end(), std::begin(data), std::end(data));
+    for (const Case& c : cases) {
+        const ScoredRun s = score(c.run);
+        EXPECT_EQ(s.kept(default_min_score), c.kept) << utf8(c.run) << " scored " << s.score;
+    }
+}
+
+TEST(text_score, random_bytes_rarely_pass) {
+    // Runs of random bytes as the scan would report them with ASCII on:
+    // only a small share may read as text.
+    std::mt19937_64 rng(7);
+    int runs = 0, passed = 0;
+    for (int k = 0; k < 20000; ++k) {
+        std::string run;
+        for (int n = 0; n < 12; ++n) {
+            const auto b = static_cast<unsigned char>(rng());
+            if (b >= 0x20 && b < 0x7F) {
+                run.push_back(static_cast<char>(b));
+            } else if (const auto t = static_cast<unsigned char>(rng());
+                       detail::cp932_double_char(b, t) != 0) {
+                run.push_back(static_cast<char>(b));
+                run.push_back(static_cast<char>(t));
+            }
+        }
+        ++runs;
+        if (score(run).kept(default_min_score)) ++passed;
+    }
+    EXPECT_LT(passed, runs / 200) << passed << " of " << runs << " random runs kept";
+}
+
+TEST(text_score, trims_data_at_the_ends_and_keeps_the_sentence) {
+    const std::string before = "\xE8\x12H記$8H坑";  // bytes the scan took into the run
+    const std::string after = "$8H坑L汽$@";
+    for (const std::string& s : sentences) {
+        const std::string run = before.substr(2) + s + after;
+        const ScoredRun r = score(run);
+        const std::size_t begin = before.size() - 2, end = begin + s.size();
+        EXPECT_TRUE(r.kept(default_min_score)) << utf8(s);
+        // The sentence is whole, and at most a few bytes of data stay at each
+        // end (an end is cut only where it is clearly data).
+        EXPECT_LE(r.keep_begin, begin) << utf8(s);
+        EXPECT_GE(r.keep_end, end) << utf8(s);
+        EXPECT_GE(r.keep_begin + 4, begin) << utf8(run.substr(r.keep_begin, r.keep_end - r.keep_begin));
+        EXPECT_LE(r.keep_end, end + 4) << utf8(run.substr(r.keep_begin, r.keep_end - r.keep_begin));
+    }
+}
+
+TEST(text_score, reads_a_sentence_the_scan_read_out_of_step) {
+    // 0x83 pairs with the first byte of "で" (0x82 0xC5), and 0xC5 then ends
+    // the scan's run: the run it reports starts after the first character.
+    const std::string sentence = "では、はじめましょう";
+    const std::string input = std::string("\x48\x83") + sentence;
+    const std::size_t run_start = 2 + 2;  // after "H", "\x83\x82" and "\xC5" is not text
+    const std::size_t lead_in = run_start;
+    const ScoredRun r = score_cp932(bytes_of(input), lead_in);
+    ASSERT_TRUE(r.kept(default_min_score));
+    EXPECT_EQ(r.keep_begin, 2u);
+    EXPECT_EQ(r.keep_end, input.size());
+    // Text that lies wholly in the lead-in is the run before's.
+    const std::string earlier = sentence + "\x01";
+    EXPECT_FALSE(score_cp932(bytes_of(earlier), sentence.size()).kept(0));
+    // Within one run, a sentence read out of step is read in step too.
+    const ScoredRun whole = score(input);
+    EXPECT_EQ(whole.keep_begin, 2u) << whole.keep_begin;
+}
+
+TEST(text_score, ascii_word_before_a_sentence_after_a_stray_lead_byte) {
+    // 0x8B 0x55 is a kanji, so one reading takes the "U" of "Ubuntu" into
+    // it; the reading where the word starts at "U" must win once the
+    // sentence follows, with or without control bytes in the lead-in.
+    const std::string sentence = "Ubuntu の画面を開きます。";
+    for (const std::string& lead : {std::string("H\x8B"), std::string("\x00\x00H\x8B", 4)}) {
+        const std::string bytes = lead + sentence + "C(H";
+        const ScoredRun r = score_cp932(bytes_of(bytes), lead.size());
+        ASSERT_TRUE(r.kept(default_min_score)) << lead.size();
+        EXPECT_EQ(r.keep_begin, lead.size()) << utf8(bytes.substr(r.keep_begin, r.keep_end - r.keep_begin));
+        EXPECT_GE(r.keep_end, lead.size() + sentence.size());
+    }
+}
+
+TEST(text_score, two_kanji_words_in_a_record) {
+    // Words alone between zero bytes of a table, as the scan reports them;
+    // 利用 has two kanji of one lead byte (0x97), which data with a fixed
+    // byte every other byte also gives, but it is a word.
+    for (const char* word : {"確認", "設定", "利用", "削除", "保存"}) {
+        const ScoredRun r = score(word);
+        EXPECT_TRUE(r.kept(default_min_score)) << utf8(word) << " scored " << r.score;
+        EXPECT_EQ(r.keep_end - r.keep_begin, std::string_view(word).size()) << utf8(word);
+    }
+}
+
+TEST(text_score, threshold_edges) {
+    EXPECT_EQ(score_from_evidence(-1000.0), 0);
+    EXPECT_EQ(score_from_evidence(1000.0), 100);
+    EXPECT_EQ(score_from_evidence(8.0), 50);  // even odds: the default threshold
+    for (double e = -20; e < 20; e += 0.25) EXPECT_LE(score_from_evidence(e), score_from_evidence(e + 0.25));
+    const ScoredRun r = score("この扉は鍵がかかっている。");
+    EXPECT_TRUE(r.kept(r.score));
+    EXPECT_FALSE(r.kept(r.score + 1));
+    EXPECT_TRUE(r.kept(0));
+    // Nothing to keep is never kept, whatever the threshold.
+    EXPECT_FALSE(score("").kept(0));
+    EXPECT_FALSE(score("\x01").kept(0));
+    EXPECT_FALSE(score("GLIBC_2.2.5").kept(1));
+}
+
+TEST(text_score, characters_in_pieces_score_as_a_whole) {
+    const std::u32string run = U"x$H記ゲームを始めますか？（はい／いいえ）$8H";
+    const ScoredRun whole = score_text(run);
+    ASSERT_TRUE(whole.kept(default_min_score));
+    for (std::size_t split = 0; split <= run.size(); ++split) {
+        TextScorer scorer;
+        scorer.add(std::u32string_view(run).substr(0, split));
+        scorer.add(std::u32string_view(run).substr(split));
+        const ScoredRun pieces = scorer.result();
+        EXPECT_EQ(pieces.score, whole.score) << split;
+        EXPECT_EQ(pieces.keep_begin, whole.keep_begin) << split;
+        EXPECT_EQ(pieces.keep_end, whole.keep_end) << split;
+    }
+    // The same text in code page 932 bytes keeps the same characters.
+    EXPECT_GE(score("ゲームを始めますか？").score, default_min_score);
+}
+
+TEST(text_score, characters_code_page_932_lacks) {
+    // Other encodings bring ideographs code page 932 has no code for (U+29E3D);
+    // they weigh as rare kanji, and a sentence holding one stays text.
+    EXPECT_TRUE(score_text(U"\U00029E3Dを焼いて食べました。").kept(default_min_score));
+    // Hangul (U+C548 ...) is not Japanese.
+    EXPECT_FALSE(score_text(U"\uC548\uB155\uD558\uC138\uC694 \uC5EC\uB7EC\uBD84").kept(default_min_score));
+}
+
+}  // namespace
+}  // namespace kurvane

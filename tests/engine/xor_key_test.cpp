@@ -1,0 +1,109 @@
+// Narrow literals here are code page 932 bytes (see cp932.h).
+#include "engine/classes/xor_key.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "cp932.h"
+
+namespace kurvane {
+namespace {
+
+const char* const lines[] = {
+    "村の長老に話を聞いてみよう。",
+    "宿屋に泊まりますか？　一泊１０ゴールドです。",
+    "このアイテムは売ることができません",
+    "経験値を%d獲得した！",
+    "扉の向こうから誰かの声が聞こえる……",
+    "メニューを開くには X ボタンを押してください",
+};
+
+// Data shaped like records: small little-endian numbers, zero padding and
+// some random bytes, with lines of text among them when `text` is set.
+std::vector<unsigned char> data(bool text, unsigned char key, std::size_t size, bool fields = true) {
+    std::mt19937_64 rng(11);
+    std::vector<unsigned char> out;
+    std::size_t line = 0;
+    while (out.size() < size) {
+        for (int k = 0; k < 8; ++k) {
+            out.push_back(static_cast<unsigned char>(rng() % 200));
+            out.push_back(fields ? 0 : static_cast<unsigned char>(rng()));
+        }
+        for (int k = 0; k < 8; ++k) out.push_back(static_cast<unsigned char>(rng()));
+        if (text && rng() % 4 == 0) {
+            const std::string s = lines[line++ % std::size(lines)];
+            out.insert(out.end(), s.begin(), s.end());
+        }
+    }
+    for (unsigned char& b : out) b = static_cast<unsigned char>(b ^ key);
+    return out;
+}
+
+ExtractionSettings text_settings() {
+    ExtractionSettings s;
+    s.half_digits = s.half_upper = s.half_lower = s.half_symbols = 1;
+    return s;
+}
+
+XorKeyChoice search(const std::vector<unsigned char>& bytes) {
+    std::vector<std::span<const unsigned char>> samples;
+    for (const XorSample& s : plan_xor_samples(bytes.size()))
+        samples.push_back(std::span<const unsigned char>(bytes).subspan(s.offset, s.size));
+    return find_xor_key(samples, text_settings());
+}
+
+TEST(xor_key, finds_the_key_of_xored_text) {
+    for (const unsigned key : {0x01u, 0x5Au, 0x80u, 0xC3u, 0xFFu}) {
+        const XorKeyChoice c = search(data(true, static_cast<unsigned char>(key), 256 << 10));
+        EXPECT_TRUE(c.found) << "key " << key;
+        EXPECT_EQ(c.key, key);
+        EXPECT_GT(c.text_bytes, c.plain_text_bytes);
+    }
+}
+
+TEST(xor_key, no_key_without_a_clear_winner) {
+    // Plain text: no XOR is best.
+    const XorKeyChoice plain = search(data(true, 0, 256 << 10));
+    EXPECT_FALSE(plain.found);
+    EXPECT_EQ(plain.key, 0);
+    EXPECT_GT(plain.plain_text_bytes, 0u);
+    // No text under any key: no key either. (Data with a zero byte every
+    // other byte is not among these: under 0x82 it reads as random
+    // hiragana, which still passes for text.)
+    for (const unsigned key : {0u, 0x5Au}) {
+        const XorKeyChoice none = search(data(false, static_cast<unsigned char>(key), 256 << 10, false));
+        EXPECT_FALSE(none.found) << "key " << key << " best text bytes " << none.text_bytes;
+        EXPECT_EQ(none.key, 0);
+    }
+    EXPECT_FALSE(search({}).found);
+}
+
+TEST(xor_key, samples_spread_over_the_file_within_the_budget) {
+    EXPECT_TRUE(plan_xor_samples(0).empty());
+    for (const std::uint64_t size : {std::uint64_t{1}, std::uint64_t{xor_sample_budget}}) {
+        const auto plan = plan_xor_samples(size);
+        ASSERT_EQ(plan.size(), 1u);
+        EXPECT_EQ(plan[0].offset, 0u);
+        EXPECT_EQ(plan[0].size, size);
+    }
+    for (const std::uint64_t size : {std::uint64_t{xor_sample_budget} + 1, std::uint64_t{1} << 40}) {
+        const auto plan = plan_xor_samples(size);
+        ASSERT_EQ(plan.size(), xor_sample_count);
+        std::uint64_t total = 0;
+        for (std::size_t k = 0; k < plan.size(); ++k) {
+            total += plan[k].size;
+            if (k > 0) {
+                EXPECT_GE(plan[k].offset, plan[k - 1].offset + plan[k - 1].size) << k;
+            }
+        }
+        EXPECT_EQ(plan.front().offset, 0u);
+        EXPECT_EQ(plan.back().offset + plan.back().size, size);
+        EXPECT_LE(total, xor_sample_budget);
+    }
+}
+
+}  // namespace
+}  // namespace kurvane
