@@ -25,6 +25,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "ui/resource.h"
@@ -966,7 +967,13 @@ void drop(const std::vector<std::wstring>& paths) {
     SIZE_T written = 0;
     if (!remote || !WriteProcessMemory(g_child.process.hProcess, remote, block.data(), block.size(), &written))
         fail("cannot place the dropped names in the program");
+    // A posted message is handled after any message sent later, so an
+    // answer to sync() does not show that the drop was taken: wait until the
+    // list or the folder changes (every drop here changes one of them).
+    auto shown_state = [] { return std::make_pair(list_entries(main_list()), item_text(g_child.main, IDC_FOLDER)); };
+    const auto before = shown_state();
     PostMessageW(g_child.main, WM_DROPFILES, reinterpret_cast<WPARAM>(remote), 0);
+    if (!wait_until(timeout_ms, [&] { return shown_state() != before; })) fail("the drop changed nothing");
     sync(g_child.main);
 }
 
