@@ -505,12 +505,8 @@ private:
     void hand_lead_in(const unsigned char* b, std::size_t i) {
         if constexpr (reads_lead_in<Printer>) {
             if (base_ + i == split_end_) return;
-            unsigned char lead[2 * max_lead_in];
-            const std::size_t from_piece = std::min(i, max_lead_in);
-            const std::size_t from_history = std::min(history_size_, max_lead_in - from_piece);
-            std::memcpy(lead, history_ + history_size_ - from_history, from_history);
-            std::memcpy(lead + from_history, b + i - from_piece, from_piece);
-            const std::size_t n = from_history + from_piece;
+            unsigned char lead[max_lead_in];
+            const std::size_t n = bytes_before(b, i, lead);
             std::size_t s = n;
             while (s > 0 && !split_[lead[s - 1]]) --s;
             out_.lead_in(lead + s, n - s, base_ + i);
@@ -522,13 +518,20 @@ private:
 
     // The last bytes before where the next piece starts, b + resume.
     void keep_history(const unsigned char* b, std::size_t resume) {
-        unsigned char joined[2 * max_lead_in];
-        const std::size_t from_piece = std::min(resume, max_lead_in);
-        const std::size_t from_history = std::min(history_size_, max_lead_in - from_piece);
-        std::memcpy(joined, history_ + history_size_ - from_history, from_history);
-        std::memcpy(joined + from_history, b + resume - from_piece, from_piece);
-        history_size_ = from_history + from_piece;
+        unsigned char joined[max_lead_in];
+        history_size_ = bytes_before(b, resume, joined);
         std::memcpy(history_, joined, history_size_);
+    }
+
+    // Copies into `to` the last max_lead_in (or fewer) input bytes before
+    // b + i: the piece's own, after the history's that precede them.
+    // Returns how many.
+    std::size_t bytes_before(const unsigned char* b, std::size_t i, unsigned char (&to)[max_lead_in]) const {
+        const std::size_t from_piece = std::min(i, max_lead_in);
+        const std::size_t from_history = std::min(history_size_, max_lead_in - from_piece);
+        std::memcpy(to, history_ + history_size_ - from_history, from_history);
+        std::memcpy(to + from_history, b + i - from_piece, from_piece);
+        return from_history + from_piece;
     }
 
     // Moves [seg, seg + n) of the piece behind the run's bytes in run_,
