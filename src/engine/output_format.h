@@ -7,6 +7,7 @@
 #include <string>
 
 #include "engine/classes/text_score.h"
+#include "text/input_encoding.h"
 
 namespace kurvane {
 
@@ -55,6 +56,9 @@ struct ExtractOptions {
     // Scanning threads for one file: 0 one per core, 1 the calling thread
     // alone (reading ahead and writing behind on two helpers).
     unsigned jobs = 0;
+    // The encoding the input's text is in. Code page 932 is the scan of
+    // the settings record's bytes; the others decode characters first.
+    text::InputEncoding input_encoding = text::InputEncoding::cp932;
 };
 
 }  // namespace kurvane
