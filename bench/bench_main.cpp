@@ -51,7 +51,7 @@
 
 #include "corpus.h"
 #include "engine/extract.h"
-#include "engine/scan/extract_pass.h"
+#include "engine/drive/pass.h"
 #include "reference_extract.h"
 #include "settings/settings_file.h"
 

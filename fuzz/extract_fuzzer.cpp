@@ -12,7 +12,7 @@
 #include <span>
 #include <vector>
 
-#include "engine/scan/extract_pass.h"
+#include "engine/drive/pass.h"
 #include "pass_test_util.h"
 #include "reference_extract.h"
 

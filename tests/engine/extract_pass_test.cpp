@@ -13,7 +13,8 @@
 #include <thread>
 
 #include "engine/extract.h"
-#include "engine/drive/parallel_pass.h"
+#include "engine/drive/pass.h"
+#include "engine/scan/split_bytes.h"
 #include "text/text_encoding.h"
 #include "pass_test_util.h"
 #include "reference_extract.h"

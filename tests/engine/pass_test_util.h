@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/scan/extract_pass.h"
+#include "engine/drive/pass.h"
 #include "engine/drive/overlapped_io.h"
 
 namespace kurvane::test {

@@ -11,7 +11,8 @@
 
 #include "cp932.h"
 #include "engine/classes/text_score.h"
-#include "engine/drive/parallel_pass.h"
+#include "engine/drive/pass.h"
+#include "engine/scan/split_bytes.h"
 #include "engine/classes/scan_table.h"
 #include "pass_test_util.h"
 #include "reference_extract.h"
