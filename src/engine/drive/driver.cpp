@@ -64,17 +64,22 @@ constexpr std::size_t max_stretch = std::size_t{1} << 20;
 constexpr std::size_t max_stretch = std::size_t{256} << 10;
 #endif
 
-// Every worker has a stretch buffer and an output buffer of at most a
-// stretch; a stream's reader keeps the bytes after a cut in one more.
+// A stretch's output is about its size in the plain format and up to a few
+// times that in the others (UTF-8, offsets, JSON): a worker's output buffer
+// takes this many stretches' worth, so that it scans its whole stretch
+// before it needs its turn to write, instead of waiting for it halfway.
+constexpr std::size_t output_factor = 4;
+// Every worker has a stretch buffer and an output buffer; a stream's reader
+// keeps the bytes after a cut in one more stretch.
 constexpr std::size_t buffers_for(unsigned threads) { return std::size_t{threads} + 1; }
-static_assert(buffers_for(max_pass_threads) * 2 * min_stretch <= memory_budget);
+static_assert(buffers_for(max_pass_threads) * (1 + output_factor) * min_stretch <= memory_budget);
 
 void stretch_sizes(unsigned threads, const PassOptions& options, std::size_t& stretch,
                    std::size_t& output_buffer) {
-    const std::size_t share =
-        std::clamp(memory_budget / (2 * buffers_for(threads)), min_stretch, max_stretch);
+    const std::size_t share = std::clamp(memory_budget / ((1 + output_factor) * buffers_for(threads)),
+                                         min_stretch, max_stretch);
     stretch = std::max<std::size_t>(1, std::min(options.piece_size, share));
-    output_buffer = std::max<std::size_t>(1, std::min(options.output_buffer_size, stretch));
+    output_buffer = std::max<std::size_t>(1, std::min(options.output_buffer_size, output_factor * stretch));
 }
 
 // Positional input: stretch k nominally covers [k * stretch, (k + 1) *
