@@ -10,8 +10,11 @@
 // `kurvane FILE -o OUT` (one per core), the same two in each other output
 // format (--encoding=utf-8 --eol=lf, -t x, -f, --json), `strings -a -n 4
 // FILE > OUT`, `cat FILE > /dev/null` and `cat` copying the default output
-// to a new file (the machine's floors for reading and for writing), each
-// output a new file in that directory. With --wine, `wine KURVANE-CLI.EXE FILE -o OUT` joins them
+// to a new file (the machine's floors for reading and for writing),
+// `kurvane -j 1000 FILE -o OUT` (threads far past the cores) and `kurvane
+// FILE -o /dev/null`, each output a new file in that directory; each round
+// also times, in this process, reading the corpus by pread and by a memory
+// map copied out, beside that round's cat. With --wine, `wine KURVANE-CLI.EXE FILE -o OUT` joins them
 // (in the Wine prefix and locale the environment gives; its server is kept
 // running between the runs), and so does `wine KURVANE-CLI.EXE --version`,
 // the start-up any Wine process pays, which is then also taken off the
@@ -45,13 +48,15 @@
 
 #include <fcntl.h>
 #include <malloc.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include "corpus.h"
 #include "engine/extract.h"
-#include "engine/scan/extract_pass.h"
+#include "engine/drive/pass.h"
 #include "reference_extract.h"
 #include "settings/settings_file.h"
 
@@ -143,6 +148,65 @@ void read_through(const fs::path& path) {
     std::vector<char> buffer(io_chunk);
     while (std::fread(buffer.data(), 1, buffer.size(), f.get()) == buffer.size()) {
     }
+}
+
+// Ways the pass could take its input from a regular file in the page
+// cache, timed in this process: positional reads into one reused buffer of
+// the stretch size and of 4 MiB, and a memory map copied out a stretch at
+// a time (the scan needs its padding after the data, so it cannot scan the
+// map itself). Seconds for each, or a negative value where it failed.
+struct InputTimes {
+    double pread_stretch = -1;
+    double pread_large = -1;
+    double map_copy = -1;
+};
+constexpr std::size_t read_stretch = std::size_t{256} << 10;
+
+InputTimes time_input(const fs::path& path) {
+    InputTimes times;
+    const int fd = ::open(path.c_str(), O_RDONLY);
+    if (fd < 0) return times;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || st.st_size <= 0) {
+        ::close(fd);
+        return times;
+    }
+    const auto size = static_cast<std::size_t>(st.st_size);
+    std::vector<unsigned char> buffer(io_chunk);
+    unsigned sum = 0;  // a byte of each chunk, so no copy is left out
+    const auto timed = [&](auto body) {
+        const auto start = std::chrono::steady_clock::now();
+        const bool ok = body();
+        const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+        return ok ? took.count() : -1.0;
+    };
+    const auto by_pread = [&](std::size_t chunk) {
+        return timed([&] {
+            for (std::size_t at = 0; at < size; at += chunk) {
+                const ssize_t got = ::pread(fd, buffer.data(), chunk, static_cast<off_t>(at));
+                if (got <= 0) return false;
+                sum += buffer[static_cast<std::size_t>(got) - 1];
+            }
+            return true;
+        });
+    };
+    times.pread_stretch = by_pread(read_stretch);
+    times.pread_large = by_pread(io_chunk);
+    times.map_copy = timed([&] {
+        void* map = ::mmap(nullptr, size, PROT_READ, MAP_SHARED, fd, 0);
+        if (map == MAP_FAILED) return false;
+        const auto* bytes = static_cast<const unsigned char*>(map);
+        for (std::size_t at = 0; at < size; at += read_stretch) {
+            const std::size_t n = std::min(read_stretch, size - at);
+            std::memcpy(buffer.data(), bytes + at, n);
+            sum += buffer[n - 1];
+        }
+        ::munmap(map, size);
+        return true;
+    });
+    ::close(fd);
+    if (sum == 1) std::fputc(' ', stderr);  // keeps the sum, and so every copy
+    return times;
 }
 
 // Empty on success, else what went wrong.
@@ -324,6 +388,7 @@ bool compare_with_strings(const Programs& programs, const fs::path& dir, CorpusK
     const fs::path reference = dir / (label + "-reference.txt");
     const fs::path settings_path = dir / (label + "-setting.dat");
     const fs::path cat_copy = dir / (label + "-cat.txt");
+    const fs::path many_out = dir / (label + "-j1000.txt");
     const std::vector<TimedFormat> formats = timed_formats(dir, label, input);
     const auto format_out = [&](std::size_t k, bool all) {
         return dir / (label + (all ? "-kurvane-" : "-j1-") + std::to_string(k) + ".txt");
@@ -332,7 +397,7 @@ bool compare_with_strings(const Programs& programs, const fs::path& dir, CorpusK
     const auto remove_files = [&] {
         std::error_code ec;
         for (const auto& path : {input, one_out, all_out, dir / wine_name, strings_out, reference,
-                                 settings_path, cat_copy}) {
+                                 settings_path, cat_copy, many_out}) {
             fs::remove(path, ec);
         }
         for (std::size_t k = 0; k < formats.size(); ++k) {
@@ -391,6 +456,13 @@ bool compare_with_strings(const Programs& programs, const fs::path& dir, CorpusK
     // file of its size (from the page cache) to a new file.
     const std::size_t cat_write_job = commands.size();
     commands.push_back({"cat > file", {"cat", all_out.string()}, cat_copy.string(), ""});
+    // Threads far past the core count, and all cores writing nowhere (the
+    // floor there is cat's read).
+    const std::size_t many_threads_job = commands.size();
+    commands.push_back({"kurvane -j 1000", kurvane_args(programs.kurvane, {"-j", "1000"}, input, many_out),
+                        "", many_out});
+    const std::size_t null_job = commands.size();
+    commands.push_back({"kurvane -o /dev/null", kurvane_args(programs.kurvane, {}, input, "/dev/null"), "", ""});
     // Each format on one thread and on all, beside the default format.
     const std::size_t first_format_job = commands.size();
     for (std::size_t k = 0; k < formats.size(); ++k) {
@@ -436,6 +508,9 @@ bool compare_with_strings(const Programs& programs, const fs::path& dir, CorpusK
     }
 
     std::vector<std::vector<double>> seconds(count);
+    std::vector<double> pread_stretch_seconds;
+    std::vector<double> pread_large_seconds;
+    std::vector<double> map_copy_seconds;
     long one_peak_kib = 0;
     long all_peak_kib = 0;
     for (int r = 0; r < runs; ++r) {
@@ -451,6 +526,10 @@ bool compare_with_strings(const Programs& programs, const fs::path& dir, CorpusK
             }
         }
         for (std::size_t job = 0; job < count; ++job) seconds[job].push_back(result[job].seconds);
+        const InputTimes input_times = time_input(input);
+        pread_stretch_seconds.push_back(input_times.pread_stretch);
+        pread_large_seconds.push_back(input_times.pread_large);
+        map_copy_seconds.push_back(input_times.map_copy);
         one_peak_kib = std::max(one_peak_kib, result[one_thread].max_rss_kib);
         all_peak_kib = std::max(all_peak_kib, result[all_threads].max_rss_kib);
     }
@@ -492,6 +571,18 @@ bool compare_with_strings(const Programs& programs, const fs::path& dir, CorpusK
                 " cat writing the output's bytes %.3f s: kurvane = %4.2fx\n",
                 median(seconds[cat_job]), ratio(all_threads, cat_job), median(seconds[cat_write_job]),
                 ratio(all_threads, cat_write_job));
+    std::printf("                    kurvane -j 1000 = %4.2fx all cores' time;"
+                " all cores to /dev/null = %4.2fx cat's read\n",
+                ratio(many_threads_job, all_threads), ratio(null_job, cat_job));
+    const auto over_cat = [&](const std::vector<double>& taken) {
+        std::vector<double> r;
+        for (int k = 0; k < runs; ++k) r.push_back(taken[k] < 0 ? -1.0 : taken[k] / seconds[cat_job][k]);
+        return median(r);
+    };
+    std::printf("                    input from the page cache, time / cat's read: pread 256 KiB"
+                " %4.2fx, pread 4 MiB %4.2fx, mmap copied out 256 KiB %4.2fx\n",
+                over_cat(pread_stretch_seconds), over_cat(pread_large_seconds),
+                over_cat(map_copy_seconds));
     std::printf("                    format      time / default's:  -j 1    all cores"
                 "    all cores' speed-up\n");
     for (std::size_t k = 0; k < formats.size(); ++k) {

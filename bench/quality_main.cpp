@@ -31,7 +31,7 @@
 
 #include "engine/classes/text_score.h"
 #include "engine/classes/xor_key.h"
-#include "engine/scan/extract_pass.h"
+#include "engine/drive/pass.h"
 #include "text/text_encoding.h"
 #include "pass_test_util.h"
 #include "quality_corpus.h"

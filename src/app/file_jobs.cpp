@@ -17,7 +17,6 @@
 #include "app/terminal_text.h"
 #include "os/file_names.h"
 #include "os/file_replacement.h"
-#include "engine/drive/parallel_pass.h"
 #include "text/text_encoding.h"
 #include "os/file_identity.h"
 

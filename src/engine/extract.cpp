@@ -7,11 +7,9 @@
 #include <optional>
 #include <system_error>
 
-#include "engine/scan/extract_pass.h"
 #include "os/file_names.h"
 #include "os/file_replacement.h"
-#include "engine/drive/overlapped_io.h"
-#include "engine/drive/parallel_pass.h"
+#include "engine/drive/pass.h"
 #include "text/text_encoding.h"
 #include "os/file_identity.h"
 
@@ -160,32 +158,7 @@ ExtractStatus run_files(std::FILE* in, bool opened_here, std::FILE* out,
     pass.format = &options.format;
     pass.progress = &options.progress;
     pass.threads = detail::useful_threads(options.jobs);
-#if KURVANE_ENGINE_THREADS
-    // Several scanning threads over a regular file: each reads and writes
-    // its own stretches. Over anything else the calling thread reads and
-    // cuts the input for them. One: the next piece is read ahead while the
-    // scan goes on. Except where the threads write themselves, the output,
-    // in order, goes to a helper that writes it. Each helper is used only if
-    // it started; one that did not has touched nothing, so its side runs on
-    // this thread.
-    const bool threaded = pass.threads > 1;
-    if (!threaded) pass.threads = 1;
-    std::uint64_t size = 0;
-    const bool positional = threaded && source.positional(size);
-    detail::PrefetchSource ahead(source, detail::default_piece_size);
-    detail::WriteBehindSink behind(sink, detail::default_output_buffer_size);
-    const bool reading_ahead = !threaded && ahead.start();
-    const bool writing_behind = !positional && behind.start();
-    detail::ByteSource& input = reading_ahead ? static_cast<detail::ByteSource&>(ahead) : source;
-    detail::ByteSink& output = writing_behind ? static_cast<detail::ByteSink&>(behind) : sink;
-    ExtractStatus status = detail::run_pass(input, output, settings, pass);
-    // The pass counts a block as written once the helper has it; the last
-    // one may still fail.
-    if (writing_behind && !behind.finish()) fail_write(status, behind.error());
-    return status;
-#else
     return detail::run_pass(source, sink, settings, pass);
-#endif
 }
 
 // Writes the text into `output_path` as every output is written (see

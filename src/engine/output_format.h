@@ -54,7 +54,7 @@ struct ExtractOptions {
     // costs nothing.
     std::function<void(std::uint64_t bytes_read)> progress;
     // Scanning threads for one file: 0 one per core, 1 the calling thread
-    // alone (reading ahead and writing behind on two helpers).
+    // alone.
     unsigned jobs = 0;
     // The encoding the input's text is in. Code page 932 is the scan of
     // the settings record's bytes; the others decode characters first.

@@ -23,6 +23,7 @@
 #include "engine/extract.h"
 #include "os/file_names.h"
 #include "pass_test_util.h"
+#include "reference_extract.h"
 #include "support/scratch_dir.h"
 
 namespace kurvane {
@@ -515,6 +516,53 @@ TEST_F(extract_file, handles_files_larger_than_4_gib) {
     ASSERT_TRUE(st.ok()) << describe(st.error);
     EXPECT_EQ(st.bytes_in, static_cast<std::uint64_t>(size));
     EXPECT_EQ(read_bytes("huge.txt"), "漢字\r\nひらがな\r\n末\r\n");
+}
+
+// A file that shrinks or grows while it is read, from the progress callback
+// after the first stretch: one thread reads it in order, two read their own
+// stretches at offsets. Either way the pass ends cleanly, and its output is
+// that of the bytes it says it read. One thread reads to the file's new
+// end; with several, stretches read before the change count as read.
+TEST_F(extract_file, a_file_that_changes_size_while_read_ends_cleanly) {
+    std::string data;
+    for (int k = 0; data.size() < (std::size_t{4} << 20); ++k) {
+        data += k % 3 == 0 ? "漢字かな" : k % 3 == 1 ? "あ" : "カタカナ漢";
+        data.append(static_cast<std::size_t>(1 + k % 5), '\0');
+    }
+    const std::size_t shrunk = (std::size_t{3} << 19) + 1001;
+    const std::string more(std::size_t{1} << 20, 'x');
+    for (const bool grows : {false, true}) {
+        for (const unsigned jobs : {1u, 2u}) {
+            write_bytes("c.dat", data);
+            bool changed = false;
+            ExtractOptions options;
+            options.jobs = jobs;
+            options.progress = [&](std::uint64_t) {
+                if (changed) return;
+                changed = true;
+                if (grows) {
+                    std::ofstream("c.dat", std::ios::binary | std::ios::app) << more;
+                } else {
+                    ASSERT_EQ(::truncate("c.dat", static_cast<off_t>(shrunk)), 0);
+                }
+            };
+            const ExtractStatus st = extract_to_path("c.dat", "c.txt", ExtractionSettings{}, options);
+            // The bytes read are the file's as it was when they were read.
+            const std::string read_from = grows ? data + more : data;
+            ASSERT_TRUE(st.ok() && changed) << "grows " << grows << ", jobs " << jobs << ": "
+                                           << describe(st.error);
+            ASSERT_LE(st.bytes_in, read_from.size()) << "grows " << grows << ", jobs " << jobs;
+            // One thread reads on to the end the file has after the change.
+            if (jobs == 1) {
+                EXPECT_EQ(st.bytes_in, grows ? read_from.size() : shrunk);
+            }
+            const test::Bytes want_bytes = test::reference_extract(
+                test::bytes(std::string_view(read_from).substr(0, st.bytes_in)), ExtractionSettings{});
+            EXPECT_TRUE(read_bytes("c.txt") == std::string(want_bytes.begin(), want_bytes.end()))
+                << "grows " << grows << ", jobs " << jobs << ": the output is not that of the "
+                << st.bytes_in << " bytes read";
+        }
+    }
 }
 
 }  // namespace

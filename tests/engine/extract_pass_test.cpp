@@ -13,7 +13,8 @@
 #include <thread>
 
 #include "engine/extract.h"
-#include "engine/drive/parallel_pass.h"
+#include "engine/drive/pass.h"
+#include "engine/scan/split_bytes.h"
 #include "text/text_encoding.h"
 #include "pass_test_util.h"
 #include "reference_extract.h"
@@ -307,14 +308,14 @@ TEST(extract_pass, matches_the_reference_on_random_inputs) {
         const Bytes want = test::reference_extract(data, s);
         const std::size_t piece = rc.pick(3) == 0 ? 1 + rc.pick(4) : 1 + rc.pick(3000);
         const std::size_t out_buffer = 1 + rc.pick(5000);
-        const auto sink = static_cast<test::SinkKind>(seed % 3);
+        const test::Input input = test::both_inputs[seed % 2];
         detail::PassOptions options{piece, out_buffer};
         // Stretches of a few bytes are a hand-over each: several threads
         // take them in one case of eight.
         const unsigned thread_counts[] = {1, 2, 3, 8};
         if (piece > 4 || seed % 8 == 0) options.threads = thread_counts[seed / 3 % std::size(thread_counts)];
-        const Bytes got = test::run_pass_through(sink, data, s, options, 1 + piece % 97);
-        ASSERT_EQ(got, want) << "seed " << seed << " sink " << test::name_of(sink) << " threads "
+        const Bytes got = test::run_pass_through(input, data, s, options);
+        ASSERT_EQ(got, want) << "seed " << seed << " input " << test::name_of(input) << " threads "
                              << options.threads << " piece " << piece << " output buffer "
                              << out_buffer << " input " << hex(data);
     }
@@ -405,53 +406,41 @@ std::vector<SettingsShape> boundary_shapes() {
     return shapes;
 }
 
-TEST(extract_pass, every_boundary_through_every_sink_matches_the_reference) {
+// Both inputs of the driver, each with one thread and with several, at
+// every stretch size from a byte up: the output is the reference's.
+TEST(extract_pass, every_boundary_with_every_input_and_thread_count_matches_the_reference) {
     const Bytes plain = boundary_input();
     const std::size_t pieces[] = {1, 2, 3, 63, 64, 65, 999, 1000, 1001, 1003, 4096,
                                   detail::default_piece_size};
     // Output buffers from one byte up past the longest store behind the end.
     const std::size_t outputs[] = {1, 2, 3, 4, 5, 15, 16, 17, 31, 32, 33, 1000, 1002, 1025, 4096};
-    // Each sink with one thread; then each pair of sizes once more with
-    // several threads, whose stretches are at most `piece` bytes, through
-    // the sinks in turn.
-    struct Run {
-        test::SinkKind sink;
-        unsigned threads;
-    };
-    std::vector<Run> runs;
-    for (test::SinkKind sink : {test::SinkKind::keeps, test::SinkKind::trades, test::SinkKind::overlapped})
-        runs.push_back({sink, 1});
-    runs.push_back({test::SinkKind::keeps, 0});  // 0: the thread count and sink vary below
-    const unsigned thread_counts[] = {2, 3, 8};
+    const unsigned thread_counts[] = {1, 2, 3, 8};
     for (const SettingsShape& shape : boundary_shapes()) {
         Bytes data = plain;
         for (auto& c : data) c = static_cast<unsigned char>(c ^ (shape.settings.xor_value & 0xFF));
         const Bytes want = test::reference_extract(data, shape.settings);
-        for (const Run& run : runs) {
-            for (std::size_t p = 0; p < std::size(pieces); ++p) {
-                for (std::size_t o = 0; o < std::size(outputs); ++o) {
-                    const std::size_t piece = pieces[p];
-                    const std::size_t output = outputs[o];
-                    detail::PassOptions options{piece, output};
-                    test::SinkKind sink = run.sink;
-                    if (run.threads == 0) {
-                        // A stretch is a hand-over between threads: each of
-                        // the smallest stretches meets one output size, the
-                        // middle ones every third.
-                        if (piece < 64 && o != p * 5 % std::size(outputs)) continue;
-                        if (piece >= 64 && piece < 4096 && o % 3 != p % 3) continue;
-                        options.threads = thread_counts[(p + o) % std::size(thread_counts)];
-                        sink = static_cast<test::SinkKind>((p + 2 * o) % 3);
+        for (const test::Input input : test::both_inputs) {
+            for (std::size_t t = 0; t < std::size(thread_counts); ++t) {
+                for (std::size_t p = 0; p < std::size(pieces); ++p) {
+                    for (std::size_t o = 0; o < std::size(outputs); ++o) {
+                        const std::size_t piece = pieces[p];
+                        const std::size_t output = outputs[o];
+                        // Every stretch is a turn between threads: with
+                        // several, each of the smallest stretches meets one
+                        // output size and the middle ones every third.
+                        if (t > 0 && piece < 64 && o != (p * 5 + t) % std::size(outputs)) continue;
+                        if (t > 0 && piece >= 64 && piece < 4096 && o % 3 != (p + t) % 3) continue;
+                        detail::PassOptions options{piece, output};
+                        options.threads = thread_counts[t];
+                        ExtractStatus st;
+                        const Bytes got = test::run_pass_through(input, data, shape.settings, options, &st);
+                        const auto diff = std::mismatch(got.begin(), got.end(), want.begin(), want.end());
+                        ASSERT_TRUE(st.ok() && got == want && st.bytes_in == data.size())
+                            << shape.name << ", input " << test::name_of(input) << ", threads "
+                            << options.threads << ", piece " << piece << ", output buffer " << output
+                            << ": " << got.size() << " bytes, want " << want.size()
+                            << ", first difference at " << (diff.first - got.begin());
                     }
-                    ExtractStatus st;
-                    const Bytes got = test::run_pass_through(sink, data, shape.settings, options,
-                                                             1 + (piece * 7 + output) % 5000, &st);
-                    const auto diff = std::mismatch(got.begin(), got.end(), want.begin(), want.end());
-                    ASSERT_TRUE(st.ok() && got == want)
-                        << shape.name << ", sink " << test::name_of(sink) << ", threads "
-                        << options.threads << ", piece " << piece << ", output buffer " << output
-                        << ": " << got.size() << " bytes, want " << want.size()
-                        << ", first difference at " << (diff.first - got.begin());
                 }
             }
         }
@@ -478,16 +467,13 @@ std::vector<OutputFormat> test_formats() {
 // Every printer writes the plain pass's runs, byte for byte, at every
 // boundary and with every driver and thread count, each line's offset that
 // of the input byte where its first printed byte lies. With more than one
-// thread, a source that reads at offsets takes the threads that read their
-// own stretches, the others the driver that reads for them: stretches as
-// small as a byte show what a stretch inherits (a line left open).
+// thread, a source that reads at offsets has the workers read their own
+// stretches, a stream is read by each worker in turn: stretches as small
+// as a byte show what a stretch inherits (a line left open).
 TEST(extract_pass, formatted_output_at_every_boundary_matches_the_reference) {
     const Bytes plain = boundary_input();
     const std::size_t pieces[] = {1, 3, 64, 1001, detail::default_piece_size};
     const std::size_t outputs[] = {1, 17, 1025};
-    // The helper threads hand over every piece: only with the larger ones.
-    const test::SinkKind sinks[] = {test::SinkKind::keeps, test::SinkKind::trades,
-                                    test::SinkKind::overlapped};
     const unsigned thread_counts[] = {1, 2, 3, 8};
     const std::vector<SettingsShape> shapes = boundary_shapes();
     for (std::size_t shape_index = 0; shape_index < shapes.size(); ++shape_index) {
@@ -502,7 +488,7 @@ TEST(extract_pass, formatted_output_at_every_boundary_matches_the_reference) {
             const Bytes want = test::formatted_reference(writes, format, shape.settings.auto_newline != 0);
             for (std::size_t p = 0; p < std::size(pieces); ++p) {
                 for (std::size_t o = 0; o < std::size(outputs); ++o) {
-                    const test::SinkKind sink = sinks[(p + o) % (pieces[p] < 1000 ? 2 : 3)];
+                    const test::Input input = test::both_inputs[(p + o + shape_index) % 2];
                     detail::PassOptions options{pieces[p], outputs[o]};
                     options.format = &format;
                     // Each pass on threads starts them and hands over every
@@ -512,14 +498,13 @@ TEST(extract_pass, formatted_output_at_every_boundary_matches_the_reference) {
                     options.threads = thread_counts[(p + o + f) % std::size(thread_counts)];
                     if ((pieces[p] < 64 && o != 0) || (shape_index + f) % 2 != 0) options.threads = 1;
                     ExtractStatus st;
-                    const Bytes got = test::run_pass_through(sink, data, shape.settings, options,
-                                                             1 + (p * 7 + o) % 5000, &st);
+                    const Bytes got = test::run_pass_through(input, data, shape.settings, options, &st);
                     const auto diff = std::mismatch(got.begin(), got.end(), want.begin(), want.end());
                     ASSERT_TRUE(st.ok() && got == want && st.bytes_out == got.size())
                         << shape.name << ", format " << f
                         << " (utf8 " << (format.encoding == TextEncoding::utf8) << ", radix "
                         << static_cast<int>(format.radix) << ", json " << format.json
-                        << "), sink " << test::name_of(sink) << ", threads " << options.threads
+                        << "), input " << test::name_of(input) << ", threads " << options.threads
                         << ", piece " << pieces[p] << ", output buffer " << outputs[o] << ": "
                         << got.size() << " bytes, want " << want.size()
                         << ", first difference at " << (diff.first - got.begin()) << ": "
@@ -634,11 +619,13 @@ TEST(extract_pass, threads_reading_at_offsets_go_by_the_data_not_its_size) {
 
 // Data that is cut short while it is read: a read that starts at or after
 // `from` sees only the first `left` bytes, as if the file shrank between
-// the reads of two stretches. The size it gives is the whole data's.
+// the reads of two stretches. The size it gives is the whole data's, when
+// it reads at offsets at all.
 class ShrinkingSource final : public detail::ByteSource {
 public:
-    ShrinkingSource(std::span<const unsigned char> data, std::size_t from, std::size_t left)
-        : data_(data), from_(from), left_(left) {}
+    ShrinkingSource(std::span<const unsigned char> data, std::size_t from, std::size_t left,
+                    test::Input input)
+        : data_(data), from_(from), left_(left), positional_(input == test::Input::positional) {}
     std::size_t read(unsigned char* dst, std::size_t n) override {
         int error = 0;
         const std::size_t got = read_at(pos_, dst, n, error);
@@ -648,7 +635,7 @@ public:
     int error() const override { return 0; }
     bool positional(std::uint64_t& size) override {
         size = data_.size();
-        return true;
+        return positional_;
     }
     std::size_t read_at(std::uint64_t offset, unsigned char* dst, std::size_t n, int&) override {
         const std::size_t end = offset >= from_ ? left_ : data_.size();
@@ -662,13 +649,15 @@ private:
     std::span<const unsigned char> data_;
     std::size_t from_;
     std::size_t left_;
+    bool positional_;
     std::uint64_t pos_ = 0;
 };
 
 // A file that shrinks while it is read ends the pass cleanly with whatever
-// was read before, with any number of threads: a short read is the end of
-// the data, never a read error, even where a thread's read ends before the
-// part of the file it needed to find its stretch's start.
+// was read before, from either input and with any number of threads: a
+// short read is the end of the data, never a read error, even where a
+// thread's read ends before the part of the file it needed to find its
+// stretch's start.
 TEST(extract_pass, a_file_that_shrinks_while_read_ends_cleanly) {
     // Short runs between gaps of zero bytes, at which the input is cut: the
     // file may shrink right where the stretch before a boundary ends, so
@@ -684,13 +673,14 @@ TEST(extract_pass, a_file_that_shrinks_while_read_ends_cleanly) {
     for (std::size_t from = 1; from < data.size(); ++from) {
         for (const std::size_t cut : {1, 40}) {
             for (const unsigned threads : {1u, 2u, 3u}) {
-                ShrinkingSource source(data, from, from - std::min(from, cut));
+                const test::Input input = test::both_inputs[(from + threads) % 2];
+                ShrinkingSource source(data, from, from - std::min(from, cut), input);
                 test::MemorySink sink;
                 detail::PassOptions options{64, 1000};
                 options.threads = threads;
                 const ExtractStatus st = detail::run_pass(source, sink, settings, options);
-                ASSERT_TRUE(st.ok()) << "shrank at " << from << " by " << cut << ", threads "
-                                     << threads << ": error " << static_cast<int>(st.error)
+                ASSERT_TRUE(st.ok()) << "shrank at " << from << " by " << cut << ", input "
+                                     << test::name_of(input) << ", threads " << threads << ": error " << static_cast<int>(st.error)
                                      << ", errno " << st.sys_errno;
                 // What was read is what was scanned: the output is that of
                 // the data up to there.
@@ -851,7 +841,7 @@ TEST(extract_pass, offsets_name_the_first_printed_byte) {
             detail::PassOptions options{3, 5};
             options.format = c.format;
             options.threads = threads;
-            const Bytes got = test::run_pass_through(test::SinkKind::keeps, c.data, *c.settings, options);
+            const Bytes got = test::run_pass_through(test::Input::positional, c.data, *c.settings, options);
             EXPECT_EQ(std::string(got.begin(), got.end()), c.want) << "case " << k << ", threads " << threads;
         }
     }

@@ -11,8 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/scan/extract_pass.h"
-#include "engine/drive/overlapped_io.h"
+#include "engine/drive/pass.h"
 
 namespace kurvane::test {
 
@@ -87,28 +86,6 @@ private:
     int error_ = 0;
 };
 
-// A sink that trades every buffer it is handed for a new one of the same
-// size, as the write-behind sink does, and frees the old one: a pass that
-// keeps writing into or against a traded buffer is caught by ASan. The new
-// buffer is filled with a marker so nothing relies on what it holds.
-class TradingSink final : public detail::ByteSink {
-public:
-    bool write(const unsigned char* data, std::size_t n) override {
-        bytes.insert(bytes.end(), data, data + n);
-        return true;
-    }
-    bool write_buffer(std::unique_ptr<unsigned char[]>& buffer, std::size_t size,
-                      std::size_t n) override {
-        write(buffer.get(), n);
-        std::unique_ptr<unsigned char[]> fresh(new unsigned char[size]);
-        std::memset(fresh.get(), 0xA5, size);
-        buffer = std::move(fresh);
-        return true;
-    }
-    int error() const override { return 0; }
-    Bytes bytes;
-};
-
 inline Bytes run_pass_on(std::span<const unsigned char> data, const ExtractionSettings& settings,
                          std::size_t piece_size = detail::default_piece_size,
                          std::size_t output_buffer = detail::default_output_buffer_size,
@@ -121,69 +98,23 @@ inline Bytes run_pass_on(std::span<const unsigned char> data, const ExtractionSe
     return sink.bytes;
 }
 
-// The sinks and sources a pass can meet: one that keeps its buffer (from a
-// source that also reads at any offset, as a regular file does), one that
-// trades it at every flush, and the real read-ahead and write-behind
-// helpers (where the build has threads).
-enum class SinkKind { keeps, trades, overlapped };
+// The two inputs the driver reads: a source that also reads at any offset,
+// as a regular file does (with several threads each reads its own
+// stretches there), and a stream read in order.
+enum class Input { positional, stream };
+inline constexpr Input both_inputs[] = {Input::positional, Input::stream};
 
-inline const char* name_of(SinkKind kind) {
-    switch (kind) {
-    case SinkKind::keeps: return "keeps";
-    case SinkKind::trades: return "trades";
-    case SinkKind::overlapped: return "overlapped";
-    }
-    return "?";
-}
+inline const char* name_of(Input input) { return input == Input::positional ? "positional" : "stream"; }
 
-// Runs the pass through the given kind of sink. For the overlapped kind,
-// `block` is the read-ahead block and the write-behind capacity.
-inline Bytes run_pass_through(SinkKind kind, std::span<const unsigned char> data,
-                              const ExtractionSettings& settings, detail::PassOptions options,
-                              std::size_t block = 4096, ExtractStatus* status = nullptr) {
+inline Bytes run_pass_through(Input input, std::span<const unsigned char> data,
+                              const ExtractionSettings& settings, const detail::PassOptions& options,
+                              ExtractStatus* status = nullptr) {
     MemorySource source(data);
-    ExtractStatus st;
-    Bytes out;
-    switch (kind) {
-    case SinkKind::keeps: {
-        source.offer_positional(data.size());
-        MemorySink sink;
-        st = detail::run_pass(source, sink, settings, options);
-        out = std::move(sink.bytes);
-        break;
-    }
-    case SinkKind::trades: {
-        TradingSink sink;
-        st = detail::run_pass(source, sink, settings, options);
-        out = std::move(sink.bytes);
-        break;
-    }
-    case SinkKind::overlapped: {
-#if KURVANE_ENGINE_THREADS
-        MemorySink sink;
-        {
-            detail::PrefetchSource ahead(source, block);
-            detail::WriteBehindSink behind(sink, block);
-            if (!ahead.start() || !behind.start()) {
-                st.error = ExtractError::no_memory;
-                break;
-            }
-            st = detail::run_pass(ahead, behind, settings, options);
-            if (!behind.finish() && st.ok()) st.error = ExtractError::write_output;
-        }
-        out = std::move(sink.bytes);
-#else
-        // Without threads the file front ends use the plain source and sink.
-        static_cast<void>(block);
-        MemorySink sink;
-        st = detail::run_pass(source, sink, settings, options);
-        out = std::move(sink.bytes);
-#endif
-        break;
-    }
-    }
+    if (input == Input::positional) source.offer_positional(data.size());
+    MemorySink sink;
+    const ExtractStatus st = detail::run_pass(source, sink, settings, options);
     if (status != nullptr) *status = st;
-    return out;
+    return std::move(sink.bytes);
 }
 
 // Printable form of a byte string for failure messages.

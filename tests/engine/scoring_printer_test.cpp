@@ -11,7 +11,8 @@
 
 #include "cp932.h"
 #include "engine/classes/text_score.h"
-#include "engine/drive/parallel_pass.h"
+#include "engine/drive/pass.h"
+#include "engine/scan/split_bytes.h"
 #include "engine/classes/scan_table.h"
 #include "pass_test_util.h"
 #include "reference_extract.h"
@@ -220,13 +221,14 @@ TEST(scoring_printer, every_format_and_thread_count_matches_the_reference) {
                 detail::PassOptions options{piece, 1 + case_number * 37 % 3000};
                 options.format = &format;
                 options.threads = piece < 64 ? 1 : thread_counts[case_number % std::size(thread_counts)];
-                const auto sink = static_cast<test::SinkKind>(case_number % (piece < 1000 ? 2 : 3));
+                const test::Input input = test::both_inputs[case_number % 2];
                 ExtractStatus st;
-                const Bytes got = test::run_pass_through(sink, data, shape.settings, options, 4096, &st);
+                const Bytes got = test::run_pass_through(input, data, shape.settings, options, &st);
                 const auto diff = std::mismatch(got.begin(), got.end(), want.begin(), want.end());
                 ASSERT_TRUE(st.ok() && got == want)
                     << shape.name << ", json " << format.json << ", score " << format.text.show_score
-                    << ", threads " << options.threads << ", piece " << piece << ": " << got.size()
+                    << ", input " << test::name_of(input) << ", threads " << options.threads
+                    << ", piece " << piece << ": " << got.size()
                     << " bytes, want " << want.size() << ", first difference at "
                     << (diff.first - got.begin()) << ": " << test::hex({diff.first, got.end()}, 40)
                     << " want " << test::hex({diff.second, want.end()}, 40);
@@ -244,7 +246,7 @@ std::string filtered(const Bytes& data, const ExtractionSettings& settings, int 
     format.eol = LineEnd::lf;
     detail::PassOptions options;
     options.format = &format;
-    const Bytes out = test::run_pass_through(test::SinkKind::keeps, data, settings, options);
+    const Bytes out = test::run_pass_through(test::Input::positional, data, settings, options);
     return std::string(out.begin(), out.end());
 }
 

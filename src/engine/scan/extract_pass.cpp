@@ -14,10 +14,10 @@
 #include <type_traits>
 
 #include "engine/classes/exempt.h"
-#include "engine/drive/parallel_pass.h"
 #include "engine/print/format_printers.h"
 #include "engine/print/printer.h"
 #include "engine/classes/scan_table.h"
+#include "engine/scan/split_bytes.h"
 #include "engine/print/scoring_printer.h"
 #include "text/text_encoding.h"
 
@@ -728,60 +728,6 @@ std::unique_ptr<PieceScanner> make_scanner(const ScanTable& table, const Extract
     return scanner;
 }
 
-// The pass on the calling thread: the input read a piece at a time into one
-// buffer, carrying the bytes each scan leaves into the next piece.
-ExtractStatus scan_input(ByteSource& input, ByteSink& output, const ExtractionSettings& settings,
-                         const PassOptions& options) {
-    ExtractStatus status;
-    const std::size_t piece_size = std::max<std::size_t>(options.piece_size, 1);
-    const std::function<void(std::uint64_t)>* progress = options.progress_to_call();
-
-    std::unique_ptr<ScanTable> table(new (std::nothrow) ScanTable);
-    // Room for the carried bytes, a piece, and the zero padding that every
-    // scan relies on (the contract is stated at `padding`).
-    const std::size_t piece_capacity = max_carry + piece_size + padding;
-    std::unique_ptr<unsigned char[]> piece(new (std::nothrow) unsigned char[piece_capacity]);
-    if (!table || !piece) {
-        status.error = ExtractError::no_memory;
-        return status;
-    }
-    build_scan_table(settings, *table);
-    std::unique_ptr<PieceScanner> scanner =
-        PieceScanner::create(*table, settings, options.format, output, options.output_buffer_size);
-    if (!scanner) {
-        status.error = ExtractError::no_memory;
-        return status;
-    }
-
-    unsigned char* const b = piece.get();
-    std::size_t carry = 0;
-    for (;;) {
-        fence_piece(b, piece_capacity, piece_capacity);
-        const std::size_t got = input.read(b + carry, piece_size);
-        if (got < piece_size && input.error() != 0) {
-            status.error = ExtractError::read_input;
-            status.sys_errno = input.error();
-            break;
-        }
-        status.bytes_in += got;
-        const bool last = got < piece_size;
-        const std::size_t size = carry + got;
-        const std::size_t left =
-            scanner->scan(b, carry, got, last, piece_capacity, status.bytes_in - size);
-        if (last || scanner->failed()) break;
-        if (progress != nullptr) (*progress)(status.bytes_in);
-        carry = left;
-        std::memmove(b, b + size - left, carry);
-    }
-    if (!scanner->flush() && status.ok()) {
-        status.error = ExtractError::write_output;
-        status.sys_errno = output.error();
-    }
-    status.bytes_out = scanner->written();
-    if (progress != nullptr) (*progress)(status.bytes_in);
-    return status;
-}
-
 }  // namespace
 
 std::unique_ptr<PieceScanner> PieceScanner::create(const ScanTable& table,
@@ -809,12 +755,6 @@ std::unique_ptr<PieceScanner> PieceScanner::create(const ScanTable& table,
     if (format->json) return make_scanner<JsonPrinter>(table, settings, sink, output_buffer_size, *format);
     return make_scanner<TextPrinter>(table, settings, sink, output_buffer_size, *format,
                                      settings.auto_newline != 0);
-}
-
-ExtractStatus run_pass(ByteSource& input, ByteSink& output, const ExtractionSettings& settings,
-                       const PassOptions& options) {
-    if (options.threads != 1) return run_parallel_pass(input, output, settings, options);
-    return scan_input(input, output, settings, options);
 }
 
 }  // namespace kurvane::detail

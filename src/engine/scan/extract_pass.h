@@ -1,12 +1,11 @@
-// The extraction pass proper, between a byte source and a byte sink. The
-// file front ends in extract.cpp wrap streams into these; tests and the fuzzer
-// run the pass over memory with small pieces to exercise piece boundaries.
+// The scan of one output format over pieces of input, between a byte source
+// and a byte sink: the driver (drive/pass.h) reads the pieces, a
+// PieceScanner scans them and writes what it finds to its sink.
 #pragma once
 
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <memory>
 
 #include "engine/extract.h"
@@ -62,25 +61,6 @@ public:
 inline constexpr std::size_t default_piece_size = std::size_t{4} << 20;
 inline constexpr std::size_t default_output_buffer_size = std::size_t{1} << 20;
 
-struct PassOptions {
-    std::size_t piece_size = default_piece_size;  // input bytes read and scanned at a time
-    std::size_t output_buffer_size = default_output_buffer_size;
-    // Null or plain: the runs are written as they are. Otherwise the
-    // format's printer writes the same runs as it says.
-    const OutputFormat* format = nullptr;
-    // Null or empty: nothing. Otherwise called after each piece and once at
-    // the end with the input bytes read so far.
-    const std::function<void(std::uint64_t)>* progress = nullptr;
-    // The progress callback when there is one to call, else null.
-    const std::function<void(std::uint64_t)>* progress_to_call() const {
-        return progress != nullptr && *progress ? progress : nullptr;
-    }
-    // Scanning threads: 1 is the pass on the calling thread, 0 one per core.
-    // Every format spreads over them (piece_size is then the largest
-    // stretch a thread takes at once).
-    unsigned threads = 1;
-};
-
 // A piece buffer holds, before each piece, the previous piece's bytes that
 // its scan left for the next one, and after it zero padding the scan may
 // read past the data.
@@ -121,11 +101,5 @@ public:
     // afresh inherits from the output before it (see print/printer.h).
     virtual StretchOutput stretch_output() const = 0;
 };
-
-// Scans everything `input` yields and writes the accepted runs to `output`.
-// The output does not depend on the piece size. Reports read_input,
-// write_output (the sink failed) or no_memory; the sink is not closed.
-ExtractStatus run_pass(ByteSource& input, ByteSink& output, const ExtractionSettings& settings,
-                       const PassOptions& options = {});
 
 }  // namespace kurvane::detail
