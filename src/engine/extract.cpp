@@ -1,5 +1,6 @@
 #include "engine/extract.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
@@ -160,6 +161,9 @@ ExtractStatus run_files(std::FILE* in, bool opened_here, std::FILE* out,
     pass.format = &options.format;
     pass.progress = &options.progress;
     pass.threads = detail::useful_threads(options.jobs);
+    pass.input_encoding = options.input_encoding;
+    std::atomic<std::uint64_t> substituted{0};
+    pass.substituted = &substituted;
 #if KURVANE_ENGINE_THREADS
     // Several scanning threads over a regular file: each reads and writes
     // its own stretches. Over anything else the calling thread reads and
@@ -182,9 +186,12 @@ ExtractStatus run_files(std::FILE* in, bool opened_here, std::FILE* out,
     // The pass counts a block as written once the helper has it; the last
     // one may still fail.
     if (writing_behind && !behind.finish()) fail_write(status, behind.error());
+    status.substituted = substituted.load();
     return status;
 #else
-    return detail::run_pass(source, sink, settings, pass);
+    ExtractStatus status = detail::run_pass(source, sink, settings, pass);
+    status.substituted = substituted.load();
+    return status;
 #endif
 }
 

@@ -11,6 +11,7 @@
 
 #include "engine/drive/overlapped_io.h"  // KURVANE_ENGINE_THREADS and the thread headers
 #include "engine/print/printer.h"
+#include "engine/scan/text_piece_scanner.h"
 
 namespace kurvane::detail {
 
@@ -30,15 +31,30 @@ void find_split_bytes(const ScanTable& table, std::array<bool, 256>& split) {
     }
 }
 
-std::unique_ptr<ScanTable> make_cut_table(const ExtractionSettings& settings,
-                                          std::array<bool, 256>& stored_split) {
+void StretchCuts::by_rule(const text::CutRule& rule, unsigned char key) {
+    // A rule byte is no part of a run and no later byte of a character, so
+    // the scan of the whole input stands between runs right after it, as
+    // the scan of a stretch starting there does.
+    triples_ = rule.zero_triples;
+    triple_ = key;
+    for (unsigned v = 0; v < 256; ++v) after_[v] = rule.bytes[v ^ key];
+}
+
+std::unique_ptr<ScanTable> make_cut_table(const ExtractionSettings& settings, text::InputEncoding encoding,
+                                          StretchCuts& cuts) {
     std::unique_ptr<ScanTable> table(new (std::nothrow) ScanTable);
     if (!table) return nullptr;
     build_scan_table(settings, *table);
+    const auto key = static_cast<unsigned char>(settings.xor_value & 0xFFu);
+    if (encoding != text::InputEncoding::cp932) {
+        cuts.by_rule(cut_rule_for(settings, encoding), key);
+        return table;
+    }
     std::array<bool, 256> split{};
     find_split_bytes(*table, split);
-    const auto key = static_cast<unsigned char>(settings.xor_value & 0xFFu);
+    std::array<bool, 256> stored_split{};
     for (unsigned v = 0; v < 256; ++v) stored_split[v] = split[v ^ key];
+    cuts.after_bytes(stored_split);
     return table;
 }
 
@@ -196,7 +212,7 @@ public:
     // False when the memory or the first thread is not to be had; nothing
     // has been read then.
     bool start() {
-        table_ = make_cut_table(settings_, stored_split_);
+        table_ = make_cut_table(settings_, options_.input_encoding, cuts_);
         if (!table_) return false;
 
         slots_.reset(new (std::nothrow) Slot[slot_count_]);
@@ -214,7 +230,7 @@ public:
             worker->sink.reset(new (std::nothrow) BlockSink(*pool_));
             if (!worker->sink) break;
             worker->scanner =
-                PieceScanner::create(*table_, settings_, options_.format, *worker->sink, output_buffer_);
+                PieceScanner::create(*table_, settings_, options_, *worker->sink, output_buffer_);
             if (!worker->scanner) break;
             workers_.push_back(std::move(worker));
         }
@@ -249,7 +265,7 @@ private:
     std::size_t room_ = 0;
 
     std::unique_ptr<ScanTable> table_;
-    std::array<bool, 256> stored_split_{};
+    StretchCuts cuts_;
     std::unique_ptr<Slot[]> slots_;
     std::unique_ptr<BufferPool> pool_;
     std::vector<std::unique_ptr<Worker>> workers_;
@@ -427,7 +443,7 @@ ExtractStatus ParallelPass::run() {
             // The stretch ends after its last split byte; the bytes behind it
             // start the next one. Without any, the run may go on: the next
             // stretch is scanned after this one by the same thread.
-            const std::size_t cut = cut_after(stored_split_, data, size);
+            const std::size_t cut = cuts_.last(data, size);
             if (cut == 0) {
                 s.continues = true;
             } else {

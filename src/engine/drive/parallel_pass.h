@@ -11,6 +11,7 @@
 
 #include "engine/scan/extract_pass.h"
 #include "engine/classes/scan_table.h"
+#include "text/cut_bytes.h"
 
 namespace kurvane::detail {
 
@@ -29,11 +30,33 @@ inline std::size_t cut_after(const std::array<bool, 256>& stored_split, const un
     return 0;
 }
 
+// Where the drivers may cut the stored input (before the XOR) into
+// stretches: after a split byte of the code page 932 scan, or where the cut
+// rule of another input encoding lets a stretch start.
+class StretchCuts {
+public:
+    void after_bytes(const std::array<bool, 256>& stored_split) { after_ = stored_split; }
+    void by_rule(const text::CutRule& rule, unsigned char key);
+    // The position in b[0, n) the next stretch may start at, the last one
+    // there is (at most n), or 0 when there is none.
+    std::size_t last(const unsigned char* b, std::size_t n) const {
+        if (!triples_) return cut_after(after_, b, n);
+        // A middle zero of three, all three in b[0, n).
+        for (std::size_t k = n >= 2 ? n - 1 : 0; k-- > 1;)
+            if (b[k] == triple_ && b[k - 1] == triple_ && b[k + 1] == triple_) return k;
+        return 0;
+    }
+
+private:
+    std::array<bool, 256> after_{};
+    bool triples_ = false;
+    unsigned char triple_ = 0;
+};
+
 // The scan table for `settings`, or null when there is no memory for it, and
-// the split bytes as stored, before the settings' XOR: the input is cut
-// where a stored byte decodes to a split byte.
-std::unique_ptr<ScanTable> make_cut_table(const ExtractionSettings& settings,
-                                          std::array<bool, 256>& stored_split);
+// the stretch cuts of the input encoding.
+std::unique_ptr<ScanTable> make_cut_table(const ExtractionSettings& settings, text::InputEncoding encoding,
+                                          StretchCuts& cuts);
 
 // The scanning threads a pass given `requested` runs: one per core for 0,
 // never more than max_pass_threads.

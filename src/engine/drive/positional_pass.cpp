@@ -125,7 +125,7 @@ public:
     // False when the memory for the table or the calling thread's share is
     // not to be had; nothing has been read then.
     bool start() {
-        table_ = make_cut_table(settings_, stored_split_);
+        table_ = make_cut_table(settings_, options_.input_encoding, cuts_);
         if (!table_) return false;
         workers_.reserve(threads_);
         for (unsigned w = 0; w < threads_; ++w) {
@@ -134,7 +134,7 @@ public:
             worker->buffer.reset(new (std::nothrow) unsigned char[room_]);
             if (!worker->buffer) break;
             worker->scanner =
-                PieceScanner::create(*table_, settings_, options_.format, worker->sink, output_buffer_);
+                PieceScanner::create(*table_, settings_, options_, worker->sink, output_buffer_);
             if (!worker->scanner) break;
             workers_.push_back(std::move(worker));
         }
@@ -198,7 +198,7 @@ private:
     // The cut in window w[0, window_): one past the last split byte's
     // position plus one, 0 without any.
     std::uint64_t cut_in(const unsigned char* w) const {
-        const std::size_t cut = cut_after(stored_split_, w, window_);
+        const std::size_t cut = cuts_.last(w, window_);
         return cut == 0 ? 0 : cut + 1;
     }
 
@@ -291,7 +291,7 @@ private:
     bool spin_ = false;  // every thread has a core: a short wait is spun out
 
     std::unique_ptr<ScanTable> table_;
-    std::array<bool, 256> stored_split_{};
+    StretchCuts cuts_;
     std::vector<std::unique_ptr<Worker>> workers_;
 
     std::atomic<std::uint64_t> next_{0};  // the next stretch to take

@@ -19,6 +19,7 @@
 #include "engine/print/printer.h"
 #include "engine/classes/scan_table.h"
 #include "engine/print/scoring_printer.h"
+#include "engine/scan/text_piece_scanner.h"
 #include "text/text_encoding.h"
 
 #if defined(__SANITIZE_ADDRESS__)  // GCC
@@ -747,7 +748,7 @@ ExtractStatus scan_input(ByteSource& input, ByteSink& output, const ExtractionSe
     }
     build_scan_table(settings, *table);
     std::unique_ptr<PieceScanner> scanner =
-        PieceScanner::create(*table, settings, options.format, output, options.output_buffer_size);
+        PieceScanner::create(*table, settings, options, output, options.output_buffer_size);
     if (!scanner) {
         status.error = ExtractError::no_memory;
         return status;
@@ -784,10 +785,11 @@ ExtractStatus scan_input(ByteSource& input, ByteSink& output, const ExtractionSe
 
 }  // namespace
 
-std::unique_ptr<PieceScanner> PieceScanner::create(const ScanTable& table,
-                                                   const ExtractionSettings& settings,
-                                                   const OutputFormat* format, ByteSink& sink,
-                                                   std::size_t output_buffer_size) {
+namespace {
+
+std::unique_ptr<PieceScanner> create_cp932(const ScanTable& table, const ExtractionSettings& settings,
+                                           const OutputFormat* format, ByteSink& sink,
+                                           std::size_t output_buffer_size) {
     if (format != nullptr && format->text.on) {
         // The scan hands every run to the score, which applies the minimum
         // length to the part it keeps.
@@ -809,6 +811,18 @@ std::unique_ptr<PieceScanner> PieceScanner::create(const ScanTable& table,
     if (format->json) return make_scanner<JsonPrinter>(table, settings, sink, output_buffer_size, *format);
     return make_scanner<TextPrinter>(table, settings, sink, output_buffer_size, *format,
                                      settings.auto_newline != 0);
+}
+
+}  // namespace
+
+std::unique_ptr<PieceScanner> PieceScanner::create(const ScanTable& table,
+                                                   const ExtractionSettings& settings,
+                                                   const PassOptions& options, ByteSink& sink,
+                                                   std::size_t output_buffer_size) {
+    if (options.input_encoding == text::InputEncoding::cp932)
+        return create_cp932(table, settings, options.format, sink, output_buffer_size);
+    return make_text_piece_scanner(options.input_encoding, settings, options.format, options.substituted, sink,
+                                   output_buffer_size);
 }
 
 ExtractStatus run_pass(ByteSource& input, ByteSink& output, const ExtractionSettings& settings,

@@ -3,6 +3,7 @@
 // run the pass over memory with small pieces to exercise piece boundaries.
 #pragma once
 
+#include <atomic>
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
@@ -11,6 +12,7 @@
 
 #include "engine/extract.h"
 #include "engine/extraction_settings.h"
+#include "text/input_encoding.h"
 
 namespace kurvane::detail {
 
@@ -79,6 +81,12 @@ struct PassOptions {
     // Every format spreads over them (piece_size is then the largest
     // stretch a thread takes at once).
     unsigned threads = 1;
+    // The encoding the input's text is in: code page 932 is the engine's
+    // own scan, the others are decoded first (see text_piece_scanner.h).
+    text::InputEncoding input_encoding = text::InputEncoding::cp932;
+    // Null, or where the scanners add the characters they wrote as '?'
+    // (code page 932 output of text code page 932 lacks).
+    std::atomic<std::uint64_t>* substituted = nullptr;
 };
 
 // A piece buffer holds, before each piece, the previous piece's bytes that
@@ -95,11 +103,12 @@ struct StretchOutput;
 // some slack.
 class PieceScanner {
 public:
-    // The format's printer over the scan (null: the plain format); null when
+    // The scan of options.input_encoding (`table` serves code page 932)
+    // with the printer of options.format (null: the plain format); null when
     // the memory for it is not to be had.
     static std::unique_ptr<PieceScanner> create(const ScanTable& table,
                                                 const ExtractionSettings& settings,
-                                                const OutputFormat* format, ByteSink& sink,
+                                                const PassOptions& options, ByteSink& sink,
                                                 std::size_t output_buffer_size);
     virtual ~PieceScanner() = default;
     // Scans the piece b[0, carry + got), where the first `carry` bytes are
@@ -117,6 +126,8 @@ public:
     virtual bool flush() = 0;
     virtual bool failed() const = 0;
     virtual std::uint64_t written() const = 0;  // bytes the sink took
+    // Characters written as '?' so far (code page 932 output of decoded text).
+    virtual std::uint64_t substituted() const { return 0; }
     // What the output of the stretch scanned since the scanner started
     // afresh inherits from the output before it (see print/printer.h).
     virtual StretchOutput stretch_output() const = 0;
