@@ -17,8 +17,9 @@ namespace kurvane {
 // Each reading scores at most this many bytes of the samples, an equal
 // share from the start of each.
 inline constexpr std::size_t guess_sample_budget = std::size_t{1} << 20;
-// Keys tried for an encoding besides none and the code page 932 search's:
-// the values the most frequent bytes take when they stand for zeros.
+// Keys tried for an encoding other than code page 932 (which has a search
+// of its own): those under which the most frequent bytes of the samples
+// stand for zeros or for the encoding's most frequent byte of text.
 inline constexpr std::size_t guess_frequent_keys = 8;
 
 struct InputChoice {
