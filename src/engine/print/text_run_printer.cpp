@@ -128,9 +128,9 @@ void TextRunPrinter::end_stretch() {
     if (json_) json_->close(-1);
 }
 
-void TextRunPrinter::run(const text::FoundRun& found) {
+void TextRunPrinter::run(const text::FoundRun& found, const text::FoundRun* other) {
     if (filter_.on) {
-        write_scored(found);
+        write_scored(found, other);
         return;
     }
     if (found.exempt >= 0) {
@@ -197,13 +197,24 @@ const std::u32string* TextRunPrinter::exempt_in(std::size_t from, std::size_t to
 // Under the text filter the run's kept characters are scored as a whole and
 // the part that reads as text is written as one line, if it keeps at least
 // the minimum length in input bytes.
-void TextRunPrinter::write_scored(const text::FoundRun& found) {
+ScoredRun TextRunPrinter::score(const text::FoundRun& found) {
     decode(found, true);
-    if (chars_.empty()) return;
     TextScorer scorer;
     for (const RunChar& c : chars_) scorer.add(c.value);
-    const ScoredRun s = scorer.result();
-    if (!s.kept(filter_.min_score)) return;
+    return scorer.result();
+}
+
+void TextRunPrinter::write_scored(const text::FoundRun& found, const text::FoundRun* other) {
+    ScoredRun s = score(found);
+    if (other != nullptr) {
+        const ScoredRun o = score(*other);
+        // The better score wins, then the longer text; the found reading on a tie.
+        if (std::pair(o.score, o.keep_end - o.keep_begin) <= std::pair(s.score, s.keep_end - s.keep_begin))
+            s = score(found);
+        else
+            s = o;
+    }
+    if (chars_.empty() || !s.kept(filter_.min_score)) return;
     std::uint64_t kept = 0;
     for (std::size_t k = s.keep_begin; k < s.keep_end; ++k) kept += chars_[k].length;
     if (kept < min_length_) return;

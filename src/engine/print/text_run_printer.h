@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/classes/text_score.h"
 #include "engine/extraction_settings.h"
 #include "engine/output_format.h"
 #include "engine/print/format_printers.h"
@@ -65,7 +66,10 @@ public:
 
     bool allocated() const;
     // One run as the scan reports it (text/text_scan.h), in input order.
-    void run(const text::FoundRun& found);
+    // `other`, when given, is the run read one byte later (EUC-JP, whose
+    // double-byte characters can be read from either byte of a text): the
+    // text filter keeps the reading that scores better.
+    void run(const text::FoundRun& found, const text::FoundRun* other = nullptr);
     void begin_stretch();
     void end_stretch();
     bool flush();
@@ -91,7 +95,8 @@ private:
 
     void decode(const text::FoundRun& found, bool kept_only);
     void write_splits(const text::FoundRun& found);
-    void write_scored(const text::FoundRun& found);
+    void write_scored(const text::FoundRun& found, const text::FoundRun* other);
+    ScoredRun score(const text::FoundRun& found);
     // The exempt string that occurs in the kept characters [from, to), or null.
     const std::u32string* exempt_in(std::size_t from, std::size_t to) const;
     void write(const Unit& unit);

@@ -65,7 +65,8 @@ public:
                      std::atomic<std::uint64_t>* substituted, ByteSink& sink, std::size_t capacity)
         : rule_(text::cut_rule(spec.encoding, spec.classes, spec.excluded)), tables_(std::move(spec)),
           out_(tables_, settings, format, sink, capacity), key_(static_cast<unsigned char>(settings.xor_value)),
-          substituted_(substituted) {}
+          substituted_(substituted),
+          other_readings_(format != nullptr && format->text.on && tables_.spec().encoding == text::InputEncoding::euc_jp) {}
 
     bool allocated() const { return out_.allocated(); }
 
@@ -135,7 +136,55 @@ private:
         held_.clear();
     }
     void scan_range(const unsigned char* p, std::size_t n, std::uint64_t base) {
-        text::scan_text(tables_, {p, n}, base, [this](const text::FoundRun& run) { out_.run(run); });
+        text::scan_text(tables_, {p, n}, base, [this, p, n, base](const text::FoundRun& run) {
+            text::FoundRun other;
+            out_.run(run, other_reading(p, n, base, run, other) ? &other : nullptr);
+        });
+    }
+    // In EUC-JP a byte of data before a text may take its first byte as a
+    // trail, and every character after is read across two. The other
+    // reading of a run starts after the lead of one of its double-byte
+    // characters; the longest one is offered (the scan of [p, p + n) holds
+    // it whole: a cut ends every reading). For the text filter only, which
+    // keeps the reading that scores better.
+    std::size_t chain_end(const unsigned char* p, std::size_t n, std::size_t i, std::uint64_t& kept) const {
+        kept = 0;
+        while (i < n) {
+            const text::Decoded d = text::decode_euc_jp(p + i, n - i);
+            const text::CharRole role = d.valid() ? tables_.role(d.value) : text::CharRole::none;
+            if (role == text::CharRole::none) break;
+            kept += role == text::CharRole::kept ? d.length : 0;
+            i += d.length;
+        }
+        return i;
+    }
+    bool other_reading(const unsigned char* p, std::size_t n, std::uint64_t base, const text::FoundRun& run,
+                       text::FoundRun& other) const {
+        if (!other_readings_) return false;
+        const std::size_t start = static_cast<std::size_t>(run.offset - base);
+        const std::size_t end = start + run.bytes.size();
+        std::size_t best_start = 0;
+        std::size_t best_end = 0;
+        std::uint64_t best_kept = 0;
+        // A reading from a later point of the one before is part of it.
+        std::size_t reached = start;
+        for (std::size_t i = start; i < end;) {
+            const text::Decoded d = text::decode_euc_jp(p + i, n - i);
+            if (d.length == 2 && i + 1 >= reached) {
+                std::uint64_t kept = 0;
+                const std::size_t e = chain_end(p, n, i + 1, kept);
+                if (kept > 0 && e - (i + 1) > best_end - best_start) {
+                    best_start = i + 1;
+                    best_end = e;
+                    best_kept = kept;
+                }
+                reached = e;
+            }
+            i += std::max<std::uint32_t>(d.length, 1);
+        }
+        if (best_kept == 0) return false;
+        other = {base + best_start, {p + best_start, best_end - best_start}, best_kept, -1};
+        return true;
     }
 
     const text::CutRule rule_;
@@ -148,6 +197,7 @@ private:
     std::uint64_t held_base_ = 0;
     std::atomic<std::uint64_t>* const substituted_;
     std::uint64_t counted_ = 0;  // of out_.substituted(), added to *substituted_
+    const bool other_readings_;
 };
 
 }  // namespace
