@@ -346,9 +346,43 @@ std::vector<Range> json_ranges(const Bytes& out) {
     return ranges;
 }
 
-// Seconds of the plain pass (`-c +ascii`) over `file` read in `encoding`.
+// Seconds of the plain pass (`-c +ascii`) over `file` read in `encoding`;
+// the count of characters written as '?' is not shown.
 double plain_seconds(const char* encoding, const char* jobs, const fs::path& file) {
-    return best_seconds(std::string(jobs) + " -c +ascii --input-encoding=" + encoding, file);
+    return best_seconds(std::string(jobs) + " -c +ascii --input-encoding=" + encoding + " 2>/dev/null", file);
+}
+
+// With KURVANE_QUALITY_MISSES set, as print_misses: the planted lines of
+// `input` (in `iconv_name`) no written line holds whole, with what was
+// written there, all in UTF-8.
+void print_encoded_misses(const PlantedInput& input, const char* iconv_name, std::vector<Range> lines) {
+    if (std::getenv("KURVANE_QUALITY_MISSES") == nullptr) return;
+    iconv_t cd = iconv_open("UTF-8", iconv_name);
+    if (cd == reinterpret_cast<iconv_t>(-1)) return;
+    const auto utf8 = [&](const Range& r) {
+        std::string in(reinterpret_cast<const char*>(input.bytes.data() + r.offset), r.size);
+        std::string out(in.size() * 4 + 8, '\0');
+        char* src = in.data();
+        std::size_t src_left = in.size();
+        char* dst = out.data();
+        std::size_t dst_left = out.size();
+        iconv(cd, nullptr, nullptr, nullptr, nullptr);
+        iconv(cd, &src, &src_left, &dst, &dst_left);
+        out.resize(out.size() - dst_left);
+        return out + (src_left != 0 ? "<unconverted>" : "");
+    };
+    std::sort(lines.begin(), lines.end(), [](const Range& a, const Range& b) { return a.offset < b.offset; });
+    int shown = 0;
+    for (const Range& p : input.planted) {
+        auto after = std::upper_bound(lines.begin(), lines.end(), p.offset,
+                                      [](std::uint64_t v, const Range& r) { return v < r.offset; });
+        if (after != lines.begin() && std::prev(after)->end() >= p.end()) continue;
+        if (++shown > 25) break;
+        std::printf("    planted [%s]\n", utf8(p).c_str());
+        for (auto l = after == lines.begin() ? after : std::prev(after); l != lines.end() && l->offset < p.end(); ++l)
+            if (l->end() > p.offset) std::printf("      wrote [%s]\n", utf8(*l).c_str());
+    }
+    iconv_close(cd);
 }
 
 // Prints the table of one encoding; returns whether the goals were met.
@@ -369,6 +403,7 @@ bool report_encoding(const EncodingShape& shape, const std::vector<std::string>&
         std::ifstream err_in(err);
         const std::string said((std::istreambuf_iterator<char>(err_in)), std::istreambuf_iterator<char>());
         const Tally t = tally(json_ranges(out), input.planted);
+        if (encoding != "auto") print_encoded_misses(input, shape.iconv_name, json_ranges(out));
         print_row(("kurvane " + options).c_str(), t, input.planted.size());
         const double found = static_cast<double>(t.found) / static_cast<double>(input.planted.size());
         const double share = t.lines == 0 ? 0.0 : static_cast<double>(t.text) / static_cast<double>(t.lines);

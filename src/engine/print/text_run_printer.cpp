@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <charconv>
+#include <vector>
 
 #include "engine/classes/text_score.h"
 #include "engine/print/scoring_printer.h"
 #include "text/input_encoding.h"
+#include "text/text_encoding.h"
 
 namespace kurvane::detail {
 namespace {
@@ -40,6 +42,22 @@ void append_number(std::string& out, std::uint64_t v) {
     char digits[24];
     const auto result = std::to_chars(digits, digits + sizeof digits, v);
     out.append(digits, result.ptr);
+}
+
+// Code page 932 codes of the Basic Multilingual Plane, looked up once: the
+// search per character would cost more than the scan. no_code marks a
+// character code page 932 lacks (every code is below it).
+constexpr std::uint16_t no_code = 0xFFFF;
+const std::vector<std::uint16_t>& cp932_codes() {
+    static const std::vector<std::uint16_t> codes = [] {
+        std::vector<std::uint16_t> table(0x10000);
+        for (char32_t u = 0; u < 0x10000; ++u) {
+            const int code = cp932_code(u);
+            table[u] = code < 0 ? no_code : static_cast<std::uint16_t>(code);
+        }
+        return table;
+    }();
+    return codes;
 }
 
 // The text printer passes the bytes it is handed through unchanged when its
@@ -99,7 +117,7 @@ TextRunPrinter::TextRunPrinter(const text::ScanTables& tables, const ExtractionS
       min_zero_lines_(settings.min_length == 0 && settings.auto_newline != 0),
       run_end_(settings.auto_newline != 0 ? End::line : End::run),
       utf8_(format != nullptr && (format->json || format->encoding == TextEncoding::utf8)),
-      filter_(format != nullptr ? format->text : TextFilter{}) {
+      filter_(format != nullptr ? format->text : TextFilter{}), codes_(cp932_codes().data()) {
     const OutputFormat plain;
     const OutputFormat& f = format != nullptr ? *format : plain;
     if (f.json)
@@ -224,7 +242,24 @@ void TextRunPrinter::write_scored(const text::FoundRun& found, const text::Found
 }
 
 void TextRunPrinter::put_char(char32_t u) {
-    chunk_size_ += utf8_ ? put_utf8(u, chunk_ + chunk_size_) : encoder_.put(u, chunk_ + chunk_size_);
+    unsigned char* dst = chunk_ + chunk_size_;
+    if (utf8_) {
+        chunk_size_ += put_utf8(u, dst);
+        return;
+    }
+    const std::uint16_t code = u < 0x10000 ? codes_[u] : no_code;
+    if (code == no_code) {
+        *dst = text::cp932_substitute;
+        ++substituted_;
+        chunk_size_ += 1;
+    } else if (code < 0x100) {
+        *dst = static_cast<unsigned char>(code);
+        chunk_size_ += 1;
+    } else {
+        dst[0] = static_cast<unsigned char>(code >> 8);
+        dst[1] = static_cast<unsigned char>(code & 0xFF);
+        chunk_size_ += 2;
+    }
 }
 
 void TextRunPrinter::hand_text(std::uint64_t at, bool& first) {

@@ -19,7 +19,7 @@
 #include "engine/output_format.h"
 #include "engine/print/format_printers.h"
 #include "engine/print/printer.h"
-#include "text/cp932_encode.h"
+#include "text/cp932_encode.h"  // the substitute
 #include "text/text_scan.h"
 
 namespace kurvane::detail {
@@ -77,7 +77,7 @@ public:
     std::uint64_t written() const;
     StretchOutput stretch_output() const;
     // Characters written as '?' because code page 932 lacks them.
-    std::uint64_t substituted() const { return encoder_.substituted(); }
+    std::uint64_t substituted() const { return substituted_; }
 
 private:
     // A unit written: characters chars_[from, to) (the kept ones), or
@@ -111,7 +111,8 @@ private:
     const TextFilter filter_;
     std::optional<TextPrinter> text_;
     std::optional<DecodedJsonPrinter> json_;
-    text::Cp932Encoder encoder_;
+    const std::uint16_t* const codes_;  // code page 932 codes of the BMP
+    std::uint64_t substituted_ = 0;
     std::vector<RunChar> chars_;
     // The unit's output bytes collected for one call of the printer below.
     unsigned char chunk_[run_capacity + 4] = {};
