@@ -117,7 +117,8 @@ TextRunPrinter::TextRunPrinter(const text::ScanTables& tables, const ExtractionS
       min_zero_lines_(settings.min_length == 0 && settings.auto_newline != 0),
       run_end_(settings.auto_newline != 0 ? End::line : End::run),
       utf8_(format != nullptr && (format->json || format->encoding == TextEncoding::utf8)),
-      filter_(format != nullptr ? format->text : TextFilter{}), codes_(cp932_codes().data()) {
+      filter_(format != nullptr ? format->text : TextFilter{}), codes_(cp932_codes().data()),
+      decoder_(text::decoder_for(tables.spec().encoding)) {
     const OutputFormat plain;
     const OutputFormat& f = format != nullptr ? *format : plain;
     if (f.json)
@@ -161,7 +162,7 @@ void TextRunPrinter::run(const text::FoundRun& found, const text::FoundRun* othe
 
 void TextRunPrinter::decode(const text::FoundRun& found, bool kept_only) {
     chars_.clear();
-    const text::Decoder decoder = text::decoder_for(tables_.spec().encoding);
+    const text::Decoder decoder = decoder_;
     const unsigned char* p = found.bytes.data();
     const std::size_t n = found.bytes.size();
     for (std::size_t i = 0; i < n;) {
@@ -176,6 +177,21 @@ void TextRunPrinter::decode(const text::FoundRun& found, bool kept_only) {
 // kept characters pass split_limit bytes they go out as a split, and the
 // characters after the last split are a run of their own.
 void TextRunPrinter::write_splits(const text::FoundRun& found) {
+    if (found.kept_bytes <= split_limit) {
+        // Most runs: never split, and written as the scan passed them,
+        // straight from their bytes.
+        const Unit unit{0, 0, nullptr, found.offset, found.offset + found.bytes.size(), run_end_, true, -1};
+        emit(unit, [&](auto&& add) {
+            const unsigned char* p = found.bytes.data();
+            const std::size_t n = found.bytes.size();
+            for (std::size_t i = 0; i < n;) {
+                const text::Decoded d = decoder_(p + i, n - i);
+                if (tables_.role(d.value) == text::CharRole::kept) add(d.value, found.offset + i);
+                i += d.length;
+            }
+        });
+        return;
+    }
     decode(found, false);
     const std::uint64_t run_stop = found.offset + found.bytes.size();
     std::size_t from = 0;
@@ -268,26 +284,21 @@ void TextRunPrinter::hand_text(std::uint64_t at, bool& first) {
     chunk_size_ = 0;
 }
 
-void TextRunPrinter::write(const Unit& unit) {
+template <class EachChar>
+void TextRunPrinter::emit(const Unit& unit, EachChar&& each_char) {
     static_assert(sizeof chunk_ >= run_capacity + max_out_char - 1);
     bool first = unit.first;
     if (json_) {
         if (first || !json_->is_open()) json_->open(unit.at);
-        const auto emit = [&] {
+        const auto append = [&] {
             json_->append(std::string_view(reinterpret_cast<const char*>(chunk_), chunk_size_), unit.end);
             chunk_size_ = 0;
         };
-        const auto add = [&](char32_t u) {
-            if (chunk_size_ + max_out_char > run_capacity) emit();
+        each_char([&](char32_t u, std::uint64_t) {
+            if (chunk_size_ + max_out_char > run_capacity) append();
             put_char(u);
-        };
-        if (unit.replacement != nullptr) {
-            for (const char32_t u : *unit.replacement) add(u);
-        } else {
-            for (std::size_t k = unit.from; k < unit.to; ++k)
-                if (chars_[k].kept) add(chars_[k].value);
-        }
-        emit();
+        });
+        append();
         if (unit.how != End::split) json_->close(unit.score);
         return;
     }
@@ -303,21 +314,26 @@ void TextRunPrinter::write(const Unit& unit) {
     }
     // The first call carries the unit's offset, which a prefix shows.
     std::uint64_t at = unit.at;
-    const auto add = [&](char32_t u, std::uint64_t offset) {
+    each_char([&](char32_t u, std::uint64_t offset) {
         if (chunk_size_ + max_out_char > run_capacity) {
             hand_text(at, first);
             at = offset;
         }
         put_char(u);
-    };
-    if (unit.replacement != nullptr) {
-        for (const char32_t u : *unit.replacement) add(u, unit.at);
-    } else {
-        for (std::size_t k = unit.from; k < unit.to; ++k)
-            if (chars_[k].kept) add(chars_[k].value, chars_[k].offset);
-    }
+    });
     hand_text(at, first);
     text_->end(unit.how);
+}
+
+void TextRunPrinter::write(const Unit& unit) {
+    emit(unit, [&](auto&& add) {
+        if (unit.replacement != nullptr) {
+            for (const char32_t u : *unit.replacement) add(u, unit.at);
+            return;
+        }
+        for (std::size_t k = unit.from; k < unit.to; ++k)
+            if (chars_[k].kept) add(chars_[k].value, chars_[k].offset);
+    });
 }
 
 }  // namespace kurvane::detail

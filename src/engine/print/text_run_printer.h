@@ -100,6 +100,10 @@ private:
     // The exempt string that occurs in the kept characters [from, to), or null.
     const std::u32string* exempt_in(std::size_t from, std::size_t to) const;
     void write(const Unit& unit);
+    // Writes the unit whose kept characters each_char(add) hands to
+    // add(character, input offset).
+    template <class EachChar>
+    void emit(const Unit& unit, EachChar&& each_char);
     void put_char(char32_t u);
     void hand_text(std::uint64_t at, bool& first);
 
@@ -113,6 +117,7 @@ private:
     std::optional<DecodedJsonPrinter> json_;
     const std::uint16_t* const codes_;  // code page 932 codes of the BMP
     std::uint64_t substituted_ = 0;
+    const text::Decoder decoder_;
     std::vector<RunChar> chars_;
     // The unit's output bytes collected for one call of the printer below.
     unsigned char chunk_[run_capacity + 4] = {};
