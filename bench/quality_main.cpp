@@ -396,7 +396,7 @@ bool report_encoding(const EncodingShape& shape, const std::vector<std::string>&
     write_file(file, input.bytes);
     const fs::path err = dir / "err.txt";
     bool met = true;
-    for (const std::string encoding : {std::string(shape.option), std::string("auto")}) {
+    for (const std::string& encoding : {std::string(shape.option), std::string("auto")}) {
         const std::string options = "--text --json --input-encoding=" + encoding;
         const Bytes out = command_output(quoted(KURVANE_CLI_BINARY) + " --defaults " + options + " -o - " +
                                          quoted(file) + " 2>" + quoted(err));
