@@ -57,6 +57,12 @@ inline constexpr Message xor_key_none{"{0}: no XOR key reads clearly better than
                                       "{0}: XOR なしより明らかによく読める XOR キーはありません。XOR は使いません"};
 inline constexpr Message xor_auto_needs_file{"{0}: --xor=auto needs a regular file, which it samples at offsets",
                                              "{0}: --xor=auto には途中を読める通常のファイルが必要です"};
+inline constexpr Message input_encoding_found{"{0}: {1} text", "{0}: {1} のテキスト"};
+inline constexpr Message input_auto_needs_file{
+    "{0}: --input-encoding=auto needs a regular file, which it samples at offsets",
+    "{0}: --input-encoding=auto には途中を読める通常のファイルが必要です"};
+inline constexpr Message substituted_note{"{0}: characters that code page 932 lacks, written as '?': {1}",
+                                          "{0}: コードページ 932 にないため '?' として書き出した文字: {1} 個"};
 inline constexpr Message unknown_class{"unknown character class '{0}'", "不明な文字種です: '{0}'"};
 inline constexpr Message not_convertible{"{0} '{1}' cannot be converted to code page 932",
                                          "{0} '{1}' はコードページ 932 に変換できません"};

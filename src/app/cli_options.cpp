@@ -22,7 +22,7 @@ namespace {
 enum class Key {
     help, version, output, output_dir, settings, ext, min_length, xor_value, classes, exclude, keep,
     newline, no_newline, defaults, show_settings, save_settings, encoding, eol, radix, print_file_name, quiet,
-    jobs, json, text, min_score, score,
+    jobs, json, text, min_score, score, input_encoding,
 };
 
 struct OptionEntry {
@@ -59,6 +59,7 @@ constexpr OptionEntry option_table[] = {
     {Key::text, 0, "text", false},
     {Key::min_score, 0, "min-score", true},
     {Key::score, 0, "score", false},
+    {Key::input_encoding, 0, "input-encoding", true},
 };
 
 const OptionEntry* find_short(int c) {
@@ -274,6 +275,14 @@ bool Parser::apply(Key key, std::string_view name, const std::string& argument) 
         const std::optional<std::uint64_t> n = parse_number(argument, false);
         if (!n || *n > 100) return fail(msg::min_score_range, {argument});
         o.format.text.min_score = static_cast<int>(*n);
+        return false;
+    }
+    case Key::input_encoding: {
+        o.input_auto = argument == "auto";
+        if (o.input_auto) return false;
+        const std::optional<text::InputEncoding> e = text::parse_input_encoding(argument);
+        if (!e) return fail(msg::invalid_argument, {name, argument});
+        o.input_encoding = *e;
         return false;
     }
     case Key::quiet: o.quiet = true; return false;

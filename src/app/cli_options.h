@@ -44,6 +44,8 @@ struct Options {
     bool quiet = false;                        // -q
     unsigned jobs = 0;                         // -j; 0 is one per core
     bool xor_auto = false;                     // --xor=auto: find each file's key
+    text::InputEncoding input_encoding = text::InputEncoding::cp932;  // --input-encoding
+    bool input_auto = false;                   // --input-encoding=auto: find each file's encoding
     bool show_settings = false;
     std::optional<std::string> save_settings_path;
     std::string error;                         // the cause of a usage error, one line

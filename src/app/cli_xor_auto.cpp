@@ -21,8 +21,10 @@ int seek_to(std::FILE* file, std::uint64_t offset) {
 #endif
 }
 
-// The samples the key search reads, or false when the file is not regular
-// (its size is then no guide to where to read).
+}  // namespace
+
+void say(std::FILE* err, const std::string& line) { write_terminal(err, "kurvane: " + line + "\n"); }
+
 bool read_samples(std::FILE* file, std::vector<std::vector<unsigned char>>& samples) {
 #ifdef _WIN32
     struct _stat64 info;
@@ -42,9 +44,25 @@ bool read_samples(std::FILE* file, std::vector<std::vector<unsigned char>>& samp
     return true;
 }
 
-void say(std::FILE* err, const std::string& line) { write_terminal(err, "kurvane: " + line + "\n"); }
+void say_key(std::FILE* err, const std::string& input, bool found, unsigned char key, Language language) {
+    if (found) {
+        static constexpr char hex[] = "0123456789ABCDEF";
+        const std::string digits{hex[key >> 4], hex[key & 0xF]};
+        say(err, format_message(language, msg::xor_key_found, {input, digits}));
+    } else {
+        say(err, format_message(language, msg::xor_key_none, {input}));
+    }
+}
 
-}  // namespace
+ExtractionSettings search_settings(const Options& options, const ExtractionSettings& settings) {
+    ExtractionSettings search = settings;
+    if (options.changes.class_steps.empty()) {
+        for (std::size_t i = 0; i < class_count; ++i) {
+            if (ascii_classes & ClassSet{1u} << i) search.*character_classes[i].flag = 1;
+        }
+    }
+    return search;
+}
 
 bool choose_xor_key(const Options& options, const std::string& input, ExtractionSettings& settings,
                     std::FILE* err, Language language) {
@@ -62,22 +80,11 @@ bool choose_xor_key(const Options& options, const std::string& input, Extraction
         say(err, format_message(language, msg::xor_auto_needs_file, {input}));
         return false;
     }
-    ExtractionSettings search = settings;
-    if (options.changes.class_steps.empty()) {
-        for (std::size_t i = 0; i < class_count; ++i) {
-            if (ascii_classes & ClassSet{1u} << i) search.*character_classes[i].flag = 1;
-        }
-    }
     const std::vector<std::span<const unsigned char>> spans(samples.begin(), samples.end());
-    const XorKeyChoice choice = find_xor_key(spans, search, options.format.text.min_score);
-    if (choice.found) {
-        static constexpr char hex[] = "0123456789ABCDEF";
-        const std::string key{hex[choice.key >> 4], hex[choice.key & 0xF]};
-        settings.xor_value = choice.key;
-        say(err, format_message(language, msg::xor_key_found, {input, key}));
-    } else {
-        say(err, format_message(language, msg::xor_key_none, {input}));
-    }
+    const XorKeyChoice choice =
+        find_xor_key(spans, search_settings(options, settings), options.format.text.min_score);
+    if (choice.found) settings.xor_value = choice.key;
+    say_key(err, input, choice.found, choice.key, language);
     return true;
 }
 

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "app/cli_messages.h"
 #include "app/cli_options.h"
@@ -20,5 +21,16 @@ namespace kurvane::cli {
 // left to the extraction to report.
 bool choose_xor_key(const Options& options, const std::string& input, ExtractionSettings& settings,
                     std::FILE* err, Language language);
+
+// What the searches share. The samples of `file` (see plan_xor_samples), or
+// false when it is not a regular file (its size is then no guide to where
+// to read).
+bool read_samples(std::FILE* file, std::vector<std::vector<unsigned char>>& samples);
+// Says on `err` which key was found, or that none was.
+void say_key(std::FILE* err, const std::string& input, bool found, unsigned char key, Language language);
+void say(std::FILE* err, const std::string& line);
+// The settings a search reads with: `settings`, with the ascii classes
+// added when no -c chose the classes, as --text adds them.
+ExtractionSettings search_settings(const Options& options, const ExtractionSettings& settings);
 
 }  // namespace kurvane::cli

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "app/cli_report.h"
-#include "app/cli_xor_auto.h"
+#include "app/cli_input_auto.h"
 #include "app/cli_settings.h"
 #include "app/file_jobs.h"
 #include "app/posix_file_search.h"
@@ -136,12 +136,14 @@ int search_and_extract(const Options& options, const TextField& extension, std::
             status.error = ExtractError::not_regular;
         } else {
             ExtractionSettings settings = g_settings;
-            if (options.xor_auto) {
+            ExtractOptions how = extract_options_for(options, name, progress);
+            if (options.xor_auto || options.input_auto) {
                 progress.finish();
                 // A name the search found is a regular file.
-                choose_xor_key(options, name, settings, err, language);
+                choose_reading(options, name, settings, how, err, language);
             }
-            status = extract_to_path(name, output.c_str(), settings, extract_options_for(options, name, progress));
+            status = extract_to_path(name, output.c_str(), settings, how);
+            say_substituted(err, name, status, language);
         }
         if (status.ok()) return 1;
         // A listed directory, FIFO or device, "." and "..", and a name that is

@@ -10,7 +10,7 @@
 #include <version>  // defines _GLIBCXX_HAS_GTHREADS where std::thread exists
 
 #include "app/cli_report.h"
-#include "app/cli_xor_auto.h"
+#include "app/cli_input_auto.h"
 #include "app/cli_settings.h"
 #include "app/file_status.h"
 #include "app/progress_line.h"
@@ -186,6 +186,7 @@ bool output_for(const Options& options, const std::string& input, std::string& o
 ExtractOptions extract_options_for(const Options& options, const std::string& input, ProgressLine& progress) {
     ExtractOptions how;
     how.format = options.format;
+    how.input_encoding = options.input_encoding;
     if (options.print_file_name) how.format.file_name = input == standard_input_name ? standard_input_label : input;
     how.progress = progress.for_input();
     how.jobs = options.jobs;
@@ -296,12 +297,13 @@ int extract_named_files(const Options& options, const TextField& extension, std:
     ProgressLine progress(err, !options.quiet && is_terminal(err), total_known ? total : 0, language);
     std::vector<ExtractOptions> how;
     for (const FileJob& job : jobs) how.push_back(extract_options_for(options, job.input, progress));
-    // Each file's own XOR key, when --xor=auto finds them; an input it
-    // cannot sample is not extracted (the reason is already said).
+    // Each file's own XOR key and encoding, when --xor=auto and
+    // --input-encoding=auto find them; an input they cannot sample is not
+    // extracted (the reason is already said).
     std::vector<ExtractionSettings> settings(jobs.size(), g_settings);
     std::vector<bool> said(jobs.size());
-    for (std::size_t i = 0; i < jobs.size() && options.xor_auto; ++i) {
-        if (refused[i].ok() && !choose_xor_key(options, jobs[i].input, settings[i], err, language)) {
+    for (std::size_t i = 0; i < jobs.size() && (options.xor_auto || options.input_auto); ++i) {
+        if (refused[i].ok() && !choose_reading(options, jobs[i].input, settings[i], how[i], err, language)) {
             refused[i].error = ExtractError::read_input;
             said[i] = true;
         }
@@ -350,6 +352,7 @@ int extract_named_files(const Options& options, const TextField& extension, std:
     const std::string standard_output = format_message(language, msg::standard_output);
     for (std::size_t i = 0; i < jobs.size(); ++i) {
         const ExtractStatus& result = refused[i].ok() ? results[i] : refused[i];
+        say_substituted(err, jobs[i].input, result, language);
         if (result.ok()) continue;
         status = exit_failure;
         if (said[i]) continue;

@@ -1,5 +1,6 @@
 #include "engine/extract.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
@@ -158,7 +159,12 @@ ExtractStatus run_files(std::FILE* in, bool opened_here, std::FILE* out,
     pass.format = &options.format;
     pass.progress = &options.progress;
     pass.threads = detail::useful_threads(options.jobs);
-    return detail::run_pass(source, sink, settings, pass);
+    pass.input_encoding = options.input_encoding;
+    std::atomic<std::uint64_t> substituted{0};
+    pass.substituted = &substituted;
+    ExtractStatus status = detail::run_pass(source, sink, settings, pass);
+    status.substituted = substituted.load();
+    return status;
 }
 
 // Writes the text into `output_path` as every output is written (see

@@ -30,6 +30,9 @@ struct ExtractStatus {
     int sys_errno = 0;
     std::uint64_t bytes_in = 0;   // data bytes scanned
     std::uint64_t bytes_out = 0;  // text bytes written
+    // Characters of decoded input written as '?' in code page 932 output,
+    // which has no code for them.
+    std::uint64_t substituted = 0;
     bool ok() const { return error == ExtractError::none; }
 };
 

@@ -113,9 +113,12 @@ void settle_overlaps(const ScanTables& tables, const unsigned char* data, std::s
     }
 }
 
-std::size_t settle_pair(const ScanTables& tables, const unsigned char* data, std::size_t size, Span first,
-                        Span second, Span (&out)[3]) {
-    const Decoder decode = decoder_for(tables.spec().encoding);
+namespace {
+
+// settle_pair with the decoder inlined: it walks every character of both.
+template <Decoded (*decode)(const unsigned char*, std::size_t)>
+std::size_t settle_pair_with(const ScanTables& tables, const unsigned char* data, std::size_t size, Span first,
+                             Span second, Span (&out)[3]) {
     const std::size_t lo = second.start;
     const std::size_t hi = std::min(first.end, second.end);
     auto key = [&](const Span& s) {
@@ -152,6 +155,19 @@ std::size_t settle_pair(const ScanTables& tables, const unsigned char* data, std
     out[count++] = w;
     if (after.start < after.end) out[count++] = after;
     return count;
+}
+
+}  // namespace
+
+std::size_t settle_pair(const ScanTables& tables, const unsigned char* data, std::size_t size, Span first,
+                        Span second, Span (&out)[3]) {
+    if (tables.spec().encoding == InputEncoding::utf16be)
+        return settle_pair_with<decode_utf16be>(tables, data, size, first, second, out);
+    if (tables.spec().encoding == InputEncoding::utf16le)
+        return settle_pair_with<decode_utf16le>(tables, data, size, first, second, out);
+    if (tables.spec().encoding == InputEncoding::utf8)
+        return settle_pair_with<decode_utf8>(tables, data, size, first, second, out);
+    return settle_pair_with<decode_euc_jp>(tables, data, size, first, second, out);
 }
 
 }  // namespace detail

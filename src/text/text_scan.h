@@ -183,6 +183,14 @@ void scan_utf16(const ScanTables& t, const unsigned char* p, std::size_t n, std:
             report(t, p, base, group[0], sink);
             continue;
         }
+        if (group.size() == 2) {
+            // The common case in data: two runs of one or two units. group[0]
+            // starts first, and what is left of a pair overlaps no more.
+            Span parts[3];
+            const std::size_t count = settle_pair(t, p, n, group[0], group[1], parts);
+            for (std::size_t k = 0; k < count; ++k) report(t, p, base, parts[k], sink);
+            continue;
+        }
         settle_overlaps(t, p, n, group, settled);
         for (const Span& s : settled) report(t, p, base, s, sink);
     }

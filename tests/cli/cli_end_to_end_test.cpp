@@ -1110,3 +1110,98 @@ TEST_F(cli_binary, utf8_output_equals_iconv_of_the_default_output) {
             << iconv_utf8(crlf_to_lf(cp932.out)).size();
     }
 }
+
+namespace {
+
+// Code page 932 text in another encoding, by the system's converter.
+std::string iconv_from_cp932(const std::string& cp932, const char* to) {
+    iconv_t cd = iconv_open(to, "CP932");
+    if (cd == reinterpret_cast<iconv_t>(-1)) return "iconv_open failed";
+    std::string out(cp932.size() * 4 + 16, '\0');
+    char* in = const_cast<char*>(cp932.data());
+    std::size_t in_left = cp932.size();
+    char* dst = out.data();
+    std::size_t out_left = out.size();
+    const std::size_t done = iconv(cd, &in, &in_left, &dst, &out_left);
+    iconv_close(cd);
+    if (done == static_cast<std::size_t>(-1)) return "iconv failed";
+    out.resize(out.size() - out_left);
+    return out;
+}
+
+// The planted sentence in `to` among the same random bytes.
+std::string planted_in(const char* to) {
+    std::mt19937 rng(3);
+    std::string d;
+    const std::string encoded = iconv_from_cp932(sentence, to);
+    for (int k = 0; k < 30; ++k) {
+        for (int n = 0; n < 300; ++n) d += static_cast<char>(rng());
+        d += encoded;
+    }
+    return d;
+}
+
+}  // namespace
+
+// Each encoding read as named, and found by auto (with its XOR key under
+// --xor=auto), the text written as code page 932 or UTF-8.
+TEST_F(cli_binary, input_encoding_reads_and_finds_each_encoding) {
+    struct Case {
+        const char* option;
+        const char* iconv_name;
+        const char* label;
+    };
+    const Case cases[] = {{"euc-jp", "EUC-JP", "EUC-JP"},
+                          {"utf-8", "UTF-8", "UTF-8"},
+                          {"utf-16le", "UTF-16LE", "UTF-16LE"},
+                          {"utf-16be", "UTF-16BE", "UTF-16BE"}};
+    put("a.dat", planted_data());
+    const std::string want = run({"--defaults", "--text", "-o", "-", "a.dat"}).out;
+    ASSERT_EQ(count_of(want, sentence), 30u);
+    for (const Case& c : cases) {
+        put("e.dat", planted_in(c.iconv_name));
+        put("x.dat", xored(planted_in(c.iconv_name), 0x5A));
+        const std::string option = std::string("--input-encoding=") + c.option;
+        // The noise beside the sentences differs from encoding to
+        // encoding, so the lines may too; the sentences are all there whole.
+        const Result named = run({"--defaults", "--text", option, "-o", "-", "e.dat"});
+        EXPECT_RUN(named, 0) << c.option;
+        EXPECT_EQ(count_of(named.out, sentence), 30u) << c.option;
+        EXPECT_LT(count_of(named.out, "\n"), 35u) << c.option;
+        Result r = run({"--defaults", "--text", option, "--encoding=utf-8", "-o", "-", "e.dat"});
+        EXPECT_EQ(r.out, iconv_utf8(named.out)) << c.option;
+        r = run({"--defaults", "--text", "--input-encoding=auto", "-o", "-", "e.dat"});
+        EXPECT_RUN(r, 0) << c.option;
+        EXPECT_EQ(r.err, std::string("kurvane: e.dat: ") + c.label + " text\n");
+        EXPECT_EQ(r.out, named.out) << c.option;
+        r = run({"--defaults", "--text", "--input-encoding=auto", "--xor=auto", "-o", "-", "x.dat"});
+        EXPECT_RUN(r, 0) << c.option;
+        EXPECT_EQ(r.err, std::string("kurvane: x.dat: ") + c.label + " text\nkurvane: x.dat: XOR key 0x5A\n");
+        EXPECT_EQ(r.out, named.out) << c.option;
+    }
+
+    // The default is code page 932, as without the option.
+    EXPECT_EQ(run({"--defaults", "--text", "--input-encoding=cp932", "-o", "-", "a.dat"}).out, want);
+    Result r = run({"--defaults", "--text", "--input-encoding=auto", "-o", "-", "a.dat"});
+    EXPECT_EQ(r.err, "kurvane: a.dat: CP932 text\n");
+    EXPECT_EQ(r.out, want);
+
+    // A character code page 932 lacks is '?' and counted; UTF-8 has it.
+    put("u.dat", iconv_from_cp932(sentence, "UTF-8") + "\xF0\xA0\xAE\x9F" + std::string(4, '\0'));
+    r = run({"--defaults", "--input-encoding=utf-8", "-o", "-", "u.dat"});
+    EXPECT_RUN(r, 0);
+    EXPECT_EQ(r.out, sentence + "?\r\n");
+    EXPECT_EQ(r.err, "kurvane: u.dat: characters that code page 932 lacks, written as '?': 1\n");
+    r = run({"--defaults", "--input-encoding=utf-8", "--encoding=utf-8", "-o", "-", "u.dat"});
+    EXPECT_EQ(r.out, iconv_utf8(sentence) + "\xF0\xA0\xAE\x9F\r\n");
+    EXPECT_EQ(r.err, "");
+
+    // Standard input cannot be sampled; a name that is no encoding is a usage error.
+    write_bytes(stdin_path_, planted_data());
+    r = run({"--defaults", "--input-encoding=auto", "-"});
+    EXPECT_RUN(r, 1);
+    EXPECT_EQ(r.err, "kurvane: -: --input-encoding=auto needs a regular file, which it samples at offsets\n");
+    r = run({"--defaults", "--input-encoding=latin1", "a.dat"});
+    EXPECT_RUN(r, 2);
+    EXPECT_TRUE(r.err.starts_with("kurvane: invalid argument 'latin1' for '--input-encoding'\n")) << r.err;
+}

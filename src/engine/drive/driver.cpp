@@ -623,7 +623,7 @@ ExtractStatus run_pass(ByteSource& input, ByteSink& output, const ExtractionSett
     std::unique_ptr<PassScan> own;
     const PassScan* scan = options.scan;
     if (scan == nullptr) {
-        own = make_cp932_scan(settings, options.format);
+        own = make_scan(settings, options.format, options.input_encoding, options.substituted);
         scan = own.get();
     }
     const unsigned threads = pass_threads(options.threads);

@@ -5,6 +5,7 @@
 // stretch size or the thread count.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -12,6 +13,7 @@
 #include "engine/extract.h"
 #include "engine/extraction_settings.h"
 #include "engine/scan/extract_pass.h"
+#include "text/input_encoding.h"
 
 namespace kurvane::detail {
 
@@ -34,9 +36,14 @@ struct PassOptions {
     }
     // Worker threads: 1 is the calling thread alone, 0 one per core.
     unsigned threads = 1;
-    // Null: the code page 932 scan of the settings in `format`. Otherwise
-    // the scan to run (another input encoding), which outlives the pass.
+    // Null: the scan of the settings in `format` with the input read in
+    // `input_encoding` (see make_scan). Otherwise the scan to run, which
+    // outlives the pass, and the two below do not apply.
     const PassScan* scan = nullptr;
+    text::InputEncoding input_encoding = text::InputEncoding::cp932;
+    // Null, or where the decoding scans add the characters they wrote as
+    // '?' (code page 932 output of text code page 932 lacks).
+    std::atomic<std::uint64_t>* substituted = nullptr;
 };
 
 // Scans everything `input` yields and writes the accepted runs to `output`.

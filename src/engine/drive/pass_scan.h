@@ -3,12 +3,15 @@
 // implementation of this, made once per pass and shared by the workers.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 
 #include "engine/extraction_settings.h"
 #include "engine/output_format.h"
 #include "engine/scan/extract_pass.h"
+#include "text/input_encoding.h"
 
 namespace kurvane::detail {
 
@@ -30,5 +33,13 @@ public:
 // the plain format); null when the memory for it is not to be had.
 std::unique_ptr<PassScan> make_cp932_scan(const ExtractionSettings& settings,
                                           const OutputFormat* format);
+
+// The scan of the settings with the input read in `encoding`: the code page
+// 932 scan for cp932, else the decoding scan of that encoding, which adds
+// the characters it wrote as '?' to `substituted` when given. Null when the
+// memory for it is not to be had.
+std::unique_ptr<PassScan> make_scan(const ExtractionSettings& settings, const OutputFormat* format,
+                                    text::InputEncoding encoding,
+                                    std::atomic<std::uint64_t>* substituted = nullptr);
 
 }  // namespace kurvane::detail

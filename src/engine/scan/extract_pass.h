@@ -97,6 +97,8 @@ public:
     virtual bool flush() = 0;
     virtual bool failed() const = 0;
     virtual std::uint64_t written() const = 0;  // bytes the sink took
+    // Characters written as '?' so far (code page 932 output of decoded text).
+    virtual std::uint64_t substituted() const { return 0; }
     // What the output of the stretch scanned since the scanner started
     // afresh inherits from the output before it (see print/printer.h).
     virtual StretchOutput stretch_output() const = 0;

@@ -1,0 +1,339 @@
+#include "engine/print/text_run_printer.h"
+
+#include <algorithm>
+#include <charconv>
+#include <vector>
+
+#include "engine/classes/text_score.h"
+#include "engine/print/scoring_printer.h"
+#include "text/input_encoding.h"
+#include "text/text_encoding.h"
+
+namespace kurvane::detail {
+namespace {
+
+// The most bytes one character takes in either output encoding.
+constexpr std::size_t max_out_char = 4;
+
+std::size_t put_utf8(char32_t u, unsigned char* dst) {
+    if (u < 0x80) {
+        dst[0] = static_cast<unsigned char>(u);
+        return 1;
+    }
+    if (u < 0x800) {
+        dst[0] = static_cast<unsigned char>(0xC0 | u >> 6);
+        dst[1] = static_cast<unsigned char>(0x80 | (u & 0x3F));
+        return 2;
+    }
+    if (u < 0x10000) {
+        dst[0] = static_cast<unsigned char>(0xE0 | u >> 12);
+        dst[1] = static_cast<unsigned char>(0x80 | (u >> 6 & 0x3F));
+        dst[2] = static_cast<unsigned char>(0x80 | (u & 0x3F));
+        return 3;
+    }
+    dst[0] = static_cast<unsigned char>(0xF0 | u >> 18);
+    dst[1] = static_cast<unsigned char>(0x80 | (u >> 12 & 0x3F));
+    dst[2] = static_cast<unsigned char>(0x80 | (u >> 6 & 0x3F));
+    dst[3] = static_cast<unsigned char>(0x80 | (u & 0x3F));
+    return 4;
+}
+
+void append_number(std::string& out, std::uint64_t v) {
+    char digits[24];
+    const auto result = std::to_chars(digits, digits + sizeof digits, v);
+    out.append(digits, result.ptr);
+}
+
+// Code page 932 codes of the Basic Multilingual Plane, looked up once: the
+// search per character would cost more than the scan. no_code marks a
+// character code page 932 lacks (every code is below it).
+constexpr std::uint16_t no_code = 0xFFFF;
+const std::vector<std::uint16_t>& cp932_codes() {
+    static const std::vector<std::uint16_t> codes = [] {
+        std::vector<std::uint16_t> table(0x10000);
+        for (char32_t u = 0; u < 0x10000; ++u) {
+            const int code = cp932_code(u);
+            table[u] = code < 0 ? no_code : static_cast<std::uint16_t>(code);
+        }
+        return table;
+    }();
+    return codes;
+}
+
+// The text printer passes the bytes it is handed through unchanged when its
+// format says code page 932; this printer hands it bytes already encoded.
+OutputFormat pass_through(const OutputFormat& format) {
+    OutputFormat f = format;
+    f.encoding = TextEncoding::cp932;
+    return f;
+}
+
+}  // namespace
+
+DecodedJsonPrinter::DecodedJsonPrinter(ByteSink& sink, std::size_t capacity, const OutputFormat& format)
+    : BlockBuffer(sink, capacity, 0), object_start_("{") {
+    if (!format.file_name.empty()) {
+        object_start_.append("\"file\":\"");
+        object_start_.append(json_escape(format.file_name));
+        object_start_.append("\",");
+    }
+    object_start_.append("\"offset\":");
+}
+
+void DecodedJsonPrinter::open(std::uint64_t at) {
+    if (open_) close(-1);
+    open_ = true;
+    wrote_ = true;
+    first_ = at;
+    end_ = at;
+    std::string head = object_start_;
+    append_number(head, at);
+    head.append(",\"text\":\"");
+    put(reinterpret_cast<const unsigned char*>(head.data()), head.size());
+}
+
+void DecodedJsonPrinter::append(std::string_view utf8, std::uint64_t end) {
+    const std::string escaped = json_escape(utf8);
+    put(reinterpret_cast<const unsigned char*>(escaped.data()), escaped.size());
+    end_ = std::max(end_, end);
+}
+
+void DecodedJsonPrinter::close(int score) {
+    if (!open_) return;
+    open_ = false;
+    std::string tail = "\",\"length\":";
+    append_number(tail, end_ - first_);
+    if (score >= 0) {
+        tail.append(",\"score\":");
+        append_number(tail, static_cast<std::uint64_t>(score));
+    }
+    tail.append("}\n");
+    put(reinterpret_cast<const unsigned char*>(tail.data()), tail.size());
+}
+
+TextRunPrinter::TextRunPrinter(const text::ScanTables& tables, const ExtractionSettings& settings,
+                               const OutputFormat* format, ByteSink& sink, std::size_t capacity)
+    : tables_(tables), min_length_(settings.min_length),
+      min_zero_lines_(settings.min_length == 0 && settings.auto_newline != 0),
+      run_end_(settings.auto_newline != 0 ? End::line : End::run),
+      utf8_(format != nullptr && (format->json || format->encoding == TextEncoding::utf8)),
+      filter_(format != nullptr ? format->text : TextFilter{}), codes_(cp932_codes().data()),
+      decoder_(text::decoder_for(tables.spec().encoding)) {
+    const OutputFormat plain;
+    const OutputFormat& f = format != nullptr ? *format : plain;
+    if (f.json)
+        json_.emplace(sink, capacity, f);
+    else
+        text_.emplace(sink, capacity, pass_through(f), settings.auto_newline != 0);
+    chars_.reserve(max_split);
+}
+
+bool TextRunPrinter::allocated() const { return text_ ? text_->allocated() : json_->allocated(); }
+bool TextRunPrinter::flush() { return text_ ? text_->flush() : json_->flush(); }
+bool TextRunPrinter::failed() const { return text_ ? text_->failed() : json_->failed(); }
+std::uint64_t TextRunPrinter::written() const { return text_ ? text_->written() : json_->written(); }
+StretchOutput TextRunPrinter::stretch_output() const {
+    return text_ ? text_->stretch_output() : json_->stretch_output();
+}
+
+void TextRunPrinter::begin_stretch() {
+    if (text_)
+        text_->begin_stretch();
+    else
+        json_->begin_stretch();
+}
+
+void TextRunPrinter::end_stretch() {
+    if (json_) json_->close(-1);
+}
+
+void TextRunPrinter::run(const text::FoundRun& found, const text::FoundRun* other) {
+    if (filter_.on) {
+        write_scored(found, other);
+        return;
+    }
+    if (found.exempt >= 0) {
+        const std::u32string& e = tables_.spec().exempt[static_cast<std::size_t>(found.exempt)];
+        write({0, 0, &e, found.offset, found.offset + found.bytes.size(), run_end_, true, -1});
+        return;
+    }
+    write_splits(found);
+}
+
+void TextRunPrinter::decode(const text::FoundRun& found, bool kept_only) {
+    chars_.clear();
+    const text::Decoder decoder = decoder_;
+    const unsigned char* p = found.bytes.data();
+    const std::size_t n = found.bytes.size();
+    for (std::size_t i = 0; i < n;) {
+        const text::Decoded d = decoder(p + i, n - i);
+        const bool kept = tables_.role(d.value) == text::CharRole::kept;
+        if (kept || !kept_only) chars_.push_back({d.value, found.offset + i, d.length, kept});
+        i += d.length;
+    }
+}
+
+// The code page 932 pass's rule for long runs, in input bytes: once the
+// kept characters pass split_limit bytes they go out as a split, and the
+// characters after the last split are a run of their own.
+void TextRunPrinter::write_splits(const text::FoundRun& found) {
+    if (found.kept_bytes <= split_limit) {
+        // Most runs: never split, and written as the scan passed them,
+        // straight from their bytes.
+        const Unit unit{0, 0, nullptr, found.offset, found.offset + found.bytes.size(), run_end_, true, -1};
+        emit(unit, [&](auto&& add) {
+            const unsigned char* p = found.bytes.data();
+            const std::size_t n = found.bytes.size();
+            for (std::size_t i = 0; i < n;) {
+                const text::Decoded d = decoder_(p + i, n - i);
+                if (tables_.role(d.value) == text::CharRole::kept) add(d.value, found.offset + i);
+                i += d.length;
+            }
+        });
+        return;
+    }
+    decode(found, false);
+    const std::uint64_t run_stop = found.offset + found.bytes.size();
+    std::size_t from = 0;
+    std::uint64_t kept = 0;
+    bool first = true;
+    for (std::size_t k = 0; k < chars_.size(); ++k) {
+        if (!chars_[k].kept) continue;
+        kept += chars_[k].length;
+        if (kept <= split_limit) continue;
+        const std::uint64_t stop = chars_[k].offset + chars_[k].length;
+        write({from, k + 1, nullptr, chars_[from].offset, stop, End::split, first, -1});
+        if (min_zero_lines_) write({k + 1, k + 1, nullptr, stop, stop, End::line, false, -1});
+        first = false;
+        from = k + 1;
+        kept = 0;
+    }
+    // After a split, nothing left is no run at all.
+    if (!first && from == chars_.size()) return;
+    const std::uint64_t at = from < chars_.size() ? chars_[from].offset : run_stop;
+    if (first || kept >= min_length_) {
+        // A run that was never split passed the scan's own length test.
+        write({from, chars_.size(), nullptr, at, run_stop, run_end_, first, -1});
+    } else if (const std::u32string* e = exempt_in(from, chars_.size()); e != nullptr) {
+        write({from, chars_.size(), e, at, run_stop, run_end_, false, -1});
+    }
+}
+
+const std::u32string* TextRunPrinter::exempt_in(std::size_t from, std::size_t to) const {
+    std::u32string text;
+    for (std::size_t k = from; k < to; ++k)
+        if (chars_[k].kept) text += chars_[k].value;
+    for (const std::u32string& e : tables_.spec().exempt)
+        if (!e.empty() && text.find(e) != std::u32string::npos) return &e;
+    return nullptr;
+}
+
+// Under the text filter the run's kept characters are scored as a whole and
+// the part that reads as text is written as one line, if it keeps at least
+// the minimum length in input bytes.
+ScoredRun TextRunPrinter::score(const text::FoundRun& found) {
+    decode(found, true);
+    TextScorer scorer;
+    for (const RunChar& c : chars_) scorer.add(c.value);
+    return scorer.result();
+}
+
+void TextRunPrinter::write_scored(const text::FoundRun& found, const text::FoundRun* other) {
+    ScoredRun s = score(found);
+    if (other != nullptr) {
+        const ScoredRun o = score(*other);
+        // The better score wins, then the longer text; the found reading on a tie.
+        if (std::pair(o.score, o.keep_end - o.keep_begin) <= std::pair(s.score, s.keep_end - s.keep_begin))
+            s = score(found);
+        else
+            s = o;
+    }
+    if (chars_.empty() || !s.kept(filter_.min_score)) return;
+    std::uint64_t kept = 0;
+    for (std::size_t k = s.keep_begin; k < s.keep_end; ++k) kept += chars_[k].length;
+    if (kept < min_length_) return;
+    const RunChar& last = chars_[s.keep_end - 1];
+    write({s.keep_begin, s.keep_end, nullptr, chars_[s.keep_begin].offset, last.offset + last.length, run_end_, true,
+           s.score});
+}
+
+void TextRunPrinter::put_char(char32_t u) {
+    unsigned char* dst = chunk_ + chunk_size_;
+    if (utf8_) {
+        chunk_size_ += put_utf8(u, dst);
+        return;
+    }
+    const std::uint16_t code = u < 0x10000 ? codes_[u] : no_code;
+    if (code == no_code) {
+        *dst = text::cp932_substitute;
+        ++substituted_;
+        chunk_size_ += 1;
+    } else if (code < 0x100) {
+        *dst = static_cast<unsigned char>(code);
+        chunk_size_ += 1;
+    } else {
+        dst[0] = static_cast<unsigned char>(code >> 8);
+        dst[1] = static_cast<unsigned char>(code & 0xFF);
+        chunk_size_ += 2;
+    }
+}
+
+void TextRunPrinter::hand_text(std::uint64_t at, bool& first) {
+    text_->text(chunk_, chunk_size_, at, first);
+    first = false;
+    chunk_size_ = 0;
+}
+
+template <class EachChar>
+void TextRunPrinter::emit(const Unit& unit, EachChar&& each_char) {
+    static_assert(sizeof chunk_ >= run_capacity + max_out_char - 1);
+    bool first = unit.first;
+    if (json_) {
+        if (first || !json_->is_open()) json_->open(unit.at);
+        const auto append = [&] {
+            json_->append(std::string_view(reinterpret_cast<const char*>(chunk_), chunk_size_), unit.end);
+            chunk_size_ = 0;
+        };
+        each_char([&](char32_t u, std::uint64_t) {
+            if (chunk_size_ + max_out_char > run_capacity) append();
+            put_char(u);
+        });
+        append();
+        if (unit.how != End::split) json_->close(unit.score);
+        return;
+    }
+    if (filter_.on && filter_.show_score) {
+        // The score, right-aligned in three columns and a space, opens the line.
+        const auto v = static_cast<unsigned>(std::clamp(unit.score, 0, 100));
+        chunk_size_ = score_prefix_size;
+        std::fill(chunk_, chunk_ + score_prefix_size, ' ');
+        chunk_[2] = static_cast<unsigned char>('0' + v % 10);
+        if (v >= 10) chunk_[1] = static_cast<unsigned char>('0' + v / 10 % 10);
+        if (v >= 100) chunk_[0] = '1';
+        hand_text(unit.at, first);
+    }
+    // The first call carries the unit's offset, which a prefix shows.
+    std::uint64_t at = unit.at;
+    each_char([&](char32_t u, std::uint64_t offset) {
+        if (chunk_size_ + max_out_char > run_capacity) {
+            hand_text(at, first);
+            at = offset;
+        }
+        put_char(u);
+    });
+    hand_text(at, first);
+    text_->end(unit.how);
+}
+
+void TextRunPrinter::write(const Unit& unit) {
+    emit(unit, [&](auto&& add) {
+        if (unit.replacement != nullptr) {
+            for (const char32_t u : *unit.replacement) add(u, unit.at);
+            return;
+        }
+        for (std::size_t k = unit.from; k < unit.to; ++k)
+            if (chars_[k].kept) add(chars_[k].value, chars_[k].offset);
+    });
+}
+
+}  // namespace kurvane::detail

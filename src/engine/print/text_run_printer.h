@@ -1,0 +1,127 @@
+// The printer of the runs found in input of the decoded encodings (EUC-JP,
+// UTF-8, UTF-16): it takes each run the scan finds whole, as characters with
+// their input offsets, and writes it in the output format with the line
+// rules of the code page 932 pass: a run that keeps more than split_limit
+// input bytes goes out in splits with no line break between them, and what
+// is left after the last split is a run of its own under the length test.
+// Offsets and JSON lengths are input byte offsets. Under the text filter
+// each run is scored by its characters and trimmed to the part kept.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "engine/classes/text_score.h"
+#include "engine/extraction_settings.h"
+#include "engine/output_format.h"
+#include "engine/print/format_printers.h"
+#include "engine/print/printer.h"
+#include "text/cp932_encode.h"  // the substitute
+#include "text/text_scan.h"
+
+namespace kurvane::detail {
+
+// JSON Lines for text already decoded: the objects of JsonPrinter, with the
+// text handed over as UTF-8 and the input span of each object given by the
+// caller (the output's bytes say nothing of the input's).
+class DecodedJsonPrinter : public BlockBuffer {
+public:
+    DecodedJsonPrinter(ByteSink& sink, std::size_t capacity, const OutputFormat& format);
+
+    // Starts an object at input offset `at`, closing one still open.
+    void open(std::uint64_t at);
+    // Appends UTF-8 text to the open object's text; `end` is the input
+    // offset just after the characters it comes from.
+    void append(std::string_view utf8, std::uint64_t end);
+    // Closes the open object, if any, with its score (-1: none).
+    void close(int score);
+    bool is_open() const { return open_; }
+    void begin_stretch() { wrote_ = false; }
+    StretchOutput stretch_output() const { return {0, wrote_, false}; }
+
+private:
+    std::string object_start_;  // {"file":"...","offset":
+    std::uint64_t first_ = 0;
+    std::uint64_t end_ = 0;
+    bool open_ = false;
+    bool wrote_ = false;
+};
+
+// The characters of a run kept as they lay in the input.
+struct RunChar {
+    char32_t value;
+    std::uint64_t offset;
+    std::uint32_t length;
+    bool kept;  // else excluded: it holds the run together but is not written
+};
+
+class TextRunPrinter {
+public:
+    // `tables` outlives the printer; `format` null is the plain format.
+    TextRunPrinter(const text::ScanTables& tables, const ExtractionSettings& settings, const OutputFormat* format,
+                   ByteSink& sink, std::size_t capacity);
+
+    bool allocated() const;
+    // One run as the scan reports it (text/text_scan.h), in input order.
+    // `other`, when given, is the run read one byte later (EUC-JP, whose
+    // double-byte characters can be read from either byte of a text): the
+    // text filter keeps the reading that scores better.
+    void run(const text::FoundRun& found, const text::FoundRun* other = nullptr);
+    void begin_stretch();
+    void end_stretch();
+    bool flush();
+    bool failed() const;
+    std::uint64_t written() const;
+    StretchOutput stretch_output() const;
+    // Characters written as '?' because code page 932 lacks them.
+    std::uint64_t substituted() const { return substituted_; }
+
+private:
+    // A unit written: characters chars_[from, to) (the kept ones), or
+    // `replacement` in their place; [at, end) of the input.
+    struct Unit {
+        std::size_t from;
+        std::size_t to;
+        const std::u32string* replacement;
+        std::uint64_t at;
+        std::uint64_t end;
+        End how;
+        bool first;  // false: it goes on from a split
+        int score;   // -1 without the text filter
+    };
+
+    void decode(const text::FoundRun& found, bool kept_only);
+    void write_splits(const text::FoundRun& found);
+    void write_scored(const text::FoundRun& found, const text::FoundRun* other);
+    ScoredRun score(const text::FoundRun& found);
+    // The exempt string that occurs in the kept characters [from, to), or null.
+    const std::u32string* exempt_in(std::size_t from, std::size_t to) const;
+    void write(const Unit& unit);
+    // Writes the unit whose kept characters each_char(add) hands to
+    // add(character, input offset).
+    template <class EachChar>
+    void emit(const Unit& unit, EachChar&& each_char);
+    void put_char(char32_t u);
+    void hand_text(std::uint64_t at, bool& first);
+
+    const text::ScanTables& tables_;
+    const std::uint32_t min_length_;
+    const bool min_zero_lines_;  // min_length 0 with line breaks: each split is followed by an empty line
+    const End run_end_;
+    const bool utf8_;
+    const TextFilter filter_;
+    std::optional<TextPrinter> text_;
+    std::optional<DecodedJsonPrinter> json_;
+    const std::uint16_t* const codes_;  // code page 932 codes of the BMP
+    std::uint64_t substituted_ = 0;
+    const text::Decoder decoder_;
+    std::vector<RunChar> chars_;
+    // The unit's output bytes collected for one call of the printer below.
+    unsigned char chunk_[run_capacity + 4] = {};
+    std::size_t chunk_size_ = 0;
+};
+
+}  // namespace kurvane::detail

@@ -1,0 +1,355 @@
+// The pass over the decoded encodings end to end: every encoding, output
+// format, thread count and piece size against the whole-file reference
+// scan, and the rules the reference does not cover (long runs, '?' for
+// characters code page 932 lacks, the text filter, the encoding search).
+#include <gtest/gtest.h>
+
+#include <random>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "engine/drive/encoding_guess.h"
+#include "engine/pass_test_util.h"
+#include "engine/print/printer.h"
+#include "iconv_util.h"
+#include "mixed_data.h"
+#include "reference/reference_scan.h"
+#include "text/cp932_encode.h"
+#include "text/text_encoding.h"
+
+namespace kurvane {
+namespace {
+
+using test::Bytes;
+using text::InputEncoding;
+using text::TextClass;
+
+struct EncodingCase {
+    InputEncoding encoding;
+    const char* iconv_name;
+};
+constexpr EncodingCase encodings[] = {
+    {InputEncoding::euc_jp, "EUC-JP"},
+    {InputEncoding::utf8, "UTF-8"},
+    {InputEncoding::utf16le, "UTF-16LE"},
+    {InputEncoding::utf16be, "UTF-16BE"},
+};
+
+Bytes encoded(const char* iconv_name, std::u32string_view text) {
+    test::Iconv cv(iconv_name, "UTF-32LE");
+    Bytes out;
+    EXPECT_TRUE(cv.all(test::utf32le(std::u32string(text)), out)) << iconv_name;
+    return out;
+}
+
+std::string utf8_of(std::u32string_view text) {
+    const Bytes b = encoded("UTF-8", text);
+    return std::string(b.begin(), b.end());
+}
+
+std::string cp932_of(std::u32string_view text) {
+    text::Cp932Encoder encoder;
+    std::string out;
+    encoder.append(text, out);
+    return out;
+}
+
+// One setting, as the reference takes it and as the settings record holds it.
+struct Setting {
+    const char* name;
+    std::vector<TextClass> classes;
+    std::uint32_t min_length;
+    unsigned char xor_value;
+    std::u32string excluded;  // double-byte characters of code page 932
+    std::vector<std::u32string> exempt;
+};
+
+ExtractionSettings record_of(const Setting& s) {
+    ExtractionSettings r;
+    std::int32_t ExtractionSettings::*const flags[] = {
+        &ExtractionSettings::half_digits,   &ExtractionSettings::half_upper,    &ExtractionSettings::half_lower,
+        &ExtractionSettings::half_katakana, &ExtractionSettings::half_symbols,  &ExtractionSettings::full_hiragana,
+        &ExtractionSettings::full_katakana, &ExtractionSettings::full_kanji,    &ExtractionSettings::full_digits,
+        &ExtractionSettings::full_upper,    &ExtractionSettings::full_lower,    &ExtractionSettings::full_cyrillic,
+        &ExtractionSettings::full_greek,    &ExtractionSettings::full_symbols};
+    for (const auto f : flags) r.*f = 0;
+    for (const TextClass c : s.classes) r.*flags[static_cast<int>(c) - 1] = 1;
+    r.min_length = s.min_length;
+    r.xor_value = s.xor_value;
+    for (std::size_t k = 0; k < s.excluded.size(); ++k) {
+        const std::string code = cp932_of(s.excluded.substr(k, 1));
+        r.excluded_pairs[k][0] = static_cast<unsigned char>(code[0]);
+        r.excluded_pairs[k][1] = static_cast<unsigned char>(code[1]);
+    }
+    for (std::size_t k = 0; k < s.exempt.size(); ++k) {
+        const std::string code = cp932_of(s.exempt[k]);
+        std::copy(code.begin(), code.end(), r.exempt_strings[k]);
+    }
+    return r;
+}
+
+test::ScanSettings reference_of(const Setting& s, InputEncoding encoding) {
+    test::ScanSettings r;
+    r.encoding = encoding;
+    for (const TextClass c : s.classes) r.classes.add(c);
+    r.min_length = s.min_length;
+    r.xor_value = s.xor_value;
+    r.excluded.assign(s.excluded.begin(), s.excluded.end());
+    r.exempt = s.exempt;
+    return r;
+}
+
+const std::vector<TextClass> japanese = {TextClass::hiragana, TextClass::katakana, TextClass::kanji};
+const std::vector<TextClass> everything = {
+    TextClass::half_digit, TextClass::half_upper, TextClass::half_lower, TextClass::half_kana,
+    TextClass::half_symbol, TextClass::hiragana, TextClass::katakana,  TextClass::kanji,
+    TextClass::full_digit, TextClass::full_upper, TextClass::full_lower, TextClass::cyrillic,
+    TextClass::greek,      TextClass::full_symbol};
+
+// The output formats, and how each writes one run found by the reference.
+struct FormatCase {
+    const char* name;
+    OutputFormat format;
+    bool lines;
+};
+
+OutputFormat format_of(TextEncoding encoding, LineEnd eol, OffsetRadix radix, std::string file, bool json) {
+    OutputFormat f;
+    f.encoding = encoding;
+    f.eol = eol;
+    f.radix = radix;
+    f.file_name = std::move(file);
+    f.json = json;
+    return f;
+}
+
+const FormatCase formats[] = {
+    {"plain", {}, true},
+    {"utf-8, lf, hex offsets, name", format_of(TextEncoding::utf8, LineEnd::lf, OffsetRadix::hex, "f.dat", false),
+     true},
+    {"json with name", format_of(TextEncoding::cp932, LineEnd::crlf, OffsetRadix::none, "f.dat", true), true},
+    {"decimal offsets, no line breaks",
+     format_of(TextEncoding::cp932, LineEnd::crlf, OffsetRadix::decimal, "", false), false},
+};
+
+std::string padded_offset(std::uint64_t v, OffsetRadix radix) {
+    if (radix == OffsetRadix::none) return "";
+    char text[32];
+    const char* spec = radix == OffsetRadix::hex ? "%7llx " : radix == OffsetRadix::octal ? "%7llo " : "%7llu ";
+    std::snprintf(text, sizeof text, spec, static_cast<unsigned long long>(v));
+    return text;
+}
+
+std::string json_text(const std::string& utf8) {
+    std::string out;
+    for (const char c : utf8) {
+        const auto b = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (b < 0x20) {
+            const char* named = c == '\n'   ? "\\n"
+                                : c == '\r' ? "\\r"
+                                : c == '\t' ? "\\t"
+                                : c == '\b' ? "\\b"
+                                : c == '\f' ? "\\f"
+                                             : nullptr;
+            char code[8];
+            std::snprintf(code, sizeof code, "\\u%04x", b);
+            out += named != nullptr ? named : code;
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+std::string expected_output(const std::vector<test::ReferenceRun>& runs, const FormatCase& fc) {
+    const OutputFormat& f = fc.format;
+    std::string out;
+    for (const test::ReferenceRun& run : runs) {
+        if (f.json) {
+            out += "{";
+            if (!f.file_name.empty()) out += "\"file\":\"" + f.file_name + "\",";
+            out += "\"offset\":" + std::to_string(run.offset) + ",\"text\":\"" + json_text(utf8_of(run.text)) +
+                   "\",\"length\":" + std::to_string(run.length) + "}\n";
+            continue;
+        }
+        if (!f.file_name.empty()) out += f.file_name + ": ";
+        out += padded_offset(run.offset, f.radix);
+        out += f.encoding == TextEncoding::utf8 ? utf8_of(run.text) : cp932_of(run.text);
+        if (fc.lines) out += f.eol == LineEnd::lf ? "\n" : "\r\n";
+    }
+    return out;
+}
+
+std::string as_string(const Bytes& b) { return std::string(b.begin(), b.end()); }
+
+std::string run_engine(const Bytes& data, const ExtractionSettings& settings, InputEncoding encoding,
+                       const OutputFormat* format, unsigned threads, std::size_t piece, test::Input input,
+                       ExtractStatus* status = nullptr) {
+    detail::PassOptions options;
+    options.format = format;
+    options.input_encoding = encoding;
+    options.threads = threads;
+    options.piece_size = piece;
+    options.output_buffer_size = 64;
+    return as_string(test::run_pass_through(input, data, settings, options, status));
+}
+
+// Every encoding, setting and format against the reference, on one thread
+// and several, from both kinds of input, in pieces down to one byte.
+TEST(TextPass, MatchesTheReferenceInEveryEncodingFormatAndPieceSize) {
+    const std::vector<Setting> settings = {
+        {"japanese", japanese, 1, 0, U"", {}},
+        {"everything, -n 5, excluded, exempt", everything, 5, 0, U"の字", {U"漢", U"ｶﾀ"}},
+        {"japanese, xor 0x5a, -n 3", japanese, 3, 0x5A, U"", {}},
+    };
+    const std::size_t pieces[] = {1, 2, 3, 5, 8, 61, 4096};
+    const unsigned thread_counts[] = {1, 2, 3};
+    std::mt19937 rng(19);
+    for (const EncodingCase& ec : encodings) {
+        Bytes data = test::mixed_data(ec.iconv_name, rng);
+        for (const Setting& s : settings) {
+            Bytes stored = data;
+            for (unsigned char& b : stored) b = static_cast<unsigned char>(b ^ s.xor_value);
+            const std::vector<test::ReferenceRun> runs = test::reference_scan(stored, reference_of(s, ec.encoding));
+            ASSERT_FALSE(runs.empty());
+            for (const test::ReferenceRun& r : runs) ASSERT_LE(r.length, detail::split_limit);
+            const ExtractionSettings record = record_of(s);
+            for (const FormatCase& fc : formats) {
+                const std::string want = expected_output(runs, fc);
+                const OutputFormat* format = &fc.format;
+                ExtractionSettings with_lines = record;
+                with_lines.auto_newline = fc.lines ? 1 : 0;
+                for (std::size_t p = 0; p < std::size(pieces); ++p) {
+                    const unsigned threads = thread_counts[p % std::size(thread_counts)];
+                    const test::Input input = test::both_inputs[(p + threads) % std::size(test::both_inputs)];
+                    ASSERT_EQ(run_engine(stored, with_lines, ec.encoding, format, threads, pieces[p], input), want)
+                        << ec.iconv_name << ", " << s.name << ", " << fc.name << ", threads " << threads
+                        << ", piece " << pieces[p] << ", input " << test::name_of(input);
+                }
+            }
+        }
+    }
+}
+
+// The cp932 pass's line rule for long runs holds in input bytes: past 1000
+// kept bytes a split goes out with no line break, and the rest is a run of
+// its own that the length test may drop, leaving the line open.
+TEST(TextPass, SplitsLongRunsAsTheCp932PassDoes) {
+    const std::u32string long_run(600, U'あ');
+    const Setting s{"japanese", japanese, 1, 0, U"", {}};
+    for (const EncodingCase& ec : encodings) {
+        const Bytes unit = encoded(ec.iconv_name, U"あ");
+        const std::size_t per_char = unit.size();
+        const std::size_t first_split = detail::split_limit / per_char + 1;  // chars that pass 1000 bytes
+        Bytes data = encoded(ec.iconv_name, long_run);
+        data.push_back(0);
+        data.push_back(0);
+        const Bytes tail = encoded(ec.iconv_name, U"い");
+        data.insert(data.end(), tail.begin(), tail.end());
+        ExtractionSettings record = record_of(s);
+        const OutputFormat utf8 = format_of(TextEncoding::utf8, LineEnd::lf, OffsetRadix::none, "", false);
+        const std::u32string piece1(first_split, U'あ');
+        const std::u32string rest(600 - first_split, U'あ');
+        // -n 1: the split and the rest form one line.
+        EXPECT_EQ(run_engine(data, record, ec.encoding, &utf8, 1, 4096, test::Input::positional),
+                  utf8_of(piece1 + rest) + "\n" + utf8_of(U"い") + "\n")
+            << ec.iconv_name;
+        // The rest is too short for -n: dropped, and the next run goes on the
+        // split's line.
+        record.min_length = static_cast<std::uint32_t>(rest.size() * per_char + 1);
+        EXPECT_EQ(run_engine(data, record, ec.encoding, &utf8, 1, 4096, test::Input::positional), utf8_of(piece1))
+            << ec.iconv_name;
+        // JSON keeps a split run one object, its length in input bytes.
+        record.min_length = 1;
+        const OutputFormat json = format_of(TextEncoding::cp932, LineEnd::crlf, OffsetRadix::none, "", true);
+        const std::string objects = run_engine(data, record, ec.encoding, &json, 2, 64, test::Input::stream);
+        EXPECT_EQ(objects.substr(0, objects.find('\n') + 1),
+                  "{\"offset\":0,\"text\":\"" + utf8_of(long_run) +
+                      "\",\"length\":" + std::to_string(600 * per_char) + "}\n")
+            << ec.iconv_name;
+    }
+}
+
+// Code page 932 output writes '?' for what it lacks and counts it; UTF-8
+// output writes the character.
+TEST(TextPass, CountsCharactersCodePage932Lacks) {
+    const Setting s{"japanese", japanese, 1, 0, U"", {}};
+    for (const EncodingCase& ec : encodings) {
+        if (ec.encoding == InputEncoding::euc_jp) continue;  // EUC-JP holds nothing code page 932 lacks here
+        const Bytes data = encoded(ec.iconv_name, U"漢字\U00020B9Fと丂");
+        std::atomic<std::uint64_t> substituted{0};
+        detail::PassOptions options;
+        options.input_encoding = ec.encoding;
+        options.substituted = &substituted;
+        test::MemorySource source(data);
+        test::MemorySink sink;
+        ASSERT_TRUE(detail::run_pass(source, sink, record_of(s), options).ok());
+        EXPECT_EQ(as_string(sink.bytes), cp932_of(U"漢字") + "?" + cp932_of(U"と") + "?\r\n") << ec.iconv_name;
+        EXPECT_EQ(substituted.load(), 2u) << ec.iconv_name;
+        const OutputFormat utf8 = format_of(TextEncoding::utf8, LineEnd::lf, OffsetRadix::none, "", false);
+        EXPECT_EQ(run_engine(data, record_of(s), ec.encoding, &utf8, 1, 4096, test::Input::positional),
+                  utf8_of(U"漢字\U00020B9Fと丂") + "\n");
+    }
+}
+
+// Japanese planted among noise of the same encoding; what --text keeps.
+Bytes planted(const char* iconv_name, std::u32string_view sentence, std::mt19937& rng) {
+    Bytes data;
+    for (int k = 0; k < 3000; ++k) data.push_back(static_cast<unsigned char>(rng()));
+    const Bytes text = encoded(iconv_name, sentence);
+    data.insert(data.end(), {0, 0});
+    data.insert(data.end(), text.begin(), text.end());
+    data.insert(data.end(), {0, 0});
+    for (int k = 0; k < 3000; ++k) data.push_back(static_cast<unsigned char>(rng()));
+    return data;
+}
+
+constexpr char32_t sentence[] = U"これは日本語の文章です。設定を保存してから、もう一度お試しください。";
+
+TEST(TextPass, TextFilterKeepsTheSentenceAndDropsTheNoise) {
+    Setting s{"japanese and ascii", everything, 1, 0, U"", {}};
+    std::mt19937 rng(7);
+    OutputFormat format = format_of(TextEncoding::utf8, LineEnd::lf, OffsetRadix::none, "", false);
+    format.text.on = true;
+    for (const EncodingCase& ec : encodings) {
+        const Bytes data = planted(ec.iconv_name, sentence, rng);
+        for (const unsigned threads : {1u, 3u})
+            EXPECT_EQ(run_engine(data, record_of(s), ec.encoding, &format, threads, 97, test::Input::positional),
+                      utf8_of(sentence) + "\n")
+                << ec.iconv_name << ", threads " << threads;
+    }
+}
+
+// The search names the encoding the text was written in, and with a key
+// search finds the XOR too.
+TEST(TextPass, SearchFindsTheEncodingAndTheKey) {
+    const InputEncoding all[] = {InputEncoding::cp932, InputEncoding::euc_jp, InputEncoding::utf8,
+                                 InputEncoding::utf16le, InputEncoding::utf16be};
+    Setting s{"japanese and ascii", everything, 1, 0, U"", {}};
+    const ExtractionSettings record = record_of(s);
+    std::mt19937 rng(11);
+    const EncodingCase with_cp932[] = {{InputEncoding::cp932, "CP932"}, encodings[0], encodings[1], encodings[2],
+                                       encodings[3]};
+    for (const EncodingCase& ec : with_cp932) {
+        Bytes data;
+        for (int k = 0; k < 20; ++k) {
+            const Bytes part = planted(ec.iconv_name, sentence, rng);
+            data.insert(data.end(), part.begin(), part.end());
+        }
+        const std::span<const unsigned char> samples[] = {data};
+        const InputChoice plain = choose_input(samples, record, all, false);
+        EXPECT_EQ(plain.encoding, ec.encoding) << ec.iconv_name;
+        EXPECT_EQ(plain.key, 0) << ec.iconv_name;
+        for (unsigned char& b : data) b = static_cast<unsigned char>(b ^ 0x3C);
+        const InputChoice keyed = choose_input(samples, record, all, true);
+        EXPECT_EQ(keyed.encoding, ec.encoding) << ec.iconv_name;
+        EXPECT_EQ(keyed.key, 0x3C) << ec.iconv_name;
+    }
+}
+
+}  // namespace
+}  // namespace kurvane
