@@ -27,6 +27,7 @@ namespace kurvane::text {
 // to the scalar loop, so the data needs no padding after it.
 inline constexpr std::size_t skip_overread = 0;
 inline constexpr std::size_t skip_ranges = 4;  // covering ranges one vector test takes
+inline constexpr std::size_t skip_probe = 8;   // units next() tests one by one before the vector skip
 
 enum class SkipIsa : std::uint8_t { scalar, sse2, avx2 };
 inline constexpr SkipIsa all_skip_isas[] = {SkipIsa::scalar, SkipIsa::sse2, SkipIsa::avx2};
@@ -85,9 +86,11 @@ public:
     // with fewer than w bytes left (n for bytes). Returns i when i >= n.
     // Reads only p[i, n).
     std::size_t next(const unsigned char* p, std::size_t n, std::size_t i) const {
-        // A scan often stands on a start already (in text, or on a false
-        // start among noise): answer that without the call.
-        if (i < n && n - i >= skip_unit_bytes(unit_) && member(value_at(p + i))) return i;
+        // In text and among noise the next start is mostly a few units
+        // away: look there before paying for the call and the vector set-up.
+        const std::size_t w = skip_unit_bytes(unit_);
+        for (std::size_t k = 0; k < skip_probe && i < n && n - i >= w; ++k, i += w)
+            if (member(value_at(p + i))) return i;
         return next_(*this, p, n, i);
     }
     // The same with the skip of one instruction set, which must be
