@@ -169,7 +169,7 @@ bool skip_isa_available(SkipIsa isa) {
 }
 
 TextSkip::TextSkip(SkipUnit unit, const std::vector<bool>& members)
-    : unit_(unit), bits_((members.size() + 63) / 64), next_(best(unit)) {
+    : unit_(unit), next_(best(unit)) {
     for (std::size_t v = 0; v < members.size(); ++v)
         if (members[v]) bits_[v / 64] |= std::uint64_t{1} << v % 64;
     const std::vector<SkipRange> ranges = covering_ranges(members, exact_);

@@ -49,6 +49,15 @@ struct SkipRange {
 
 class TextSkip;
 namespace detail {
+
+// The value of the unit at p.
+template <SkipUnit unit>
+inline std::uint32_t skip_value_at(const unsigned char* p) {
+    if constexpr (unit == SkipUnit::byte) return p[0];
+    else if constexpr (unit == SkipUnit::utf16le) return utf16_unit_at<ByteOrder::little>(p);
+    else return utf16_unit_at<ByteOrder::big>(p);
+}
+
 using SkipNext = std::size_t (*)(const TextSkip&, const unsigned char* p, std::size_t n, std::size_t i);
 }  // namespace detail
 
@@ -65,15 +74,6 @@ public:
     static TextSkip of_units(ByteOrder order, std::span<const std::uint8_t> bmp_roles);
 
     SkipUnit unit() const { return unit_; }
-    // The byte or code unit at p.
-    std::uint32_t value_at(const unsigned char* p) const {
-        switch (unit_) {
-            case SkipUnit::byte: break;
-            case SkipUnit::utf16le: return detail::utf16_unit_at<ByteOrder::little>(p);
-            case SkipUnit::utf16be: return detail::utf16_unit_at<ByteOrder::big>(p);
-        }
-        return p[0];
-    }
     // Whether value v (a byte, or a code unit) may start a character.
     bool member(std::uint32_t v) const { return (bits_[v / 64] >> v % 64 & 1u) != 0; }
     std::span<const SkipRange> ranges() const { return {ranges_.data(), range_count_}; }
@@ -86,12 +86,12 @@ public:
     // with fewer than w bytes left (n for bytes). Returns i when i >= n.
     // Reads only p[i, n).
     std::size_t next(const unsigned char* p, std::size_t n, std::size_t i) const {
-        // In text and among noise the next start is mostly a few units
-        // away: look there before paying for the call and the vector set-up.
-        const std::size_t w = skip_unit_bytes(unit_);
-        for (std::size_t k = 0; k < skip_probe && i < n && n - i >= w; ++k, i += w)
-            if (member(value_at(p + i))) return i;
-        return next_(*this, p, n, i);
+        switch (unit_) {
+            case SkipUnit::byte: break;
+            case SkipUnit::utf16le: return probe_then_skip<SkipUnit::utf16le>(p, n, i);
+            case SkipUnit::utf16be: return probe_then_skip<SkipUnit::utf16be>(p, n, i);
+        }
+        return probe_then_skip<SkipUnit::byte>(p, n, i);
     }
     // The same with the skip of one instruction set, which must be
     // available.
@@ -101,10 +101,20 @@ private:
     static constexpr std::size_t byte_values = 256;
     static constexpr std::size_t unit_values = 0x10000;
     TextSkip(SkipUnit unit, const std::vector<bool>& members);
+
+    template <SkipUnit unit>
+    std::size_t probe_then_skip(const unsigned char* p, std::size_t n, std::size_t i) const {
+        // In text and among noise the next start is mostly a few units
+        // away: look there before paying for the call and the vector set-up.
+        constexpr std::size_t w = skip_unit_bytes(unit);
+        for (std::size_t k = 0; k < skip_probe && i < n && n - i >= w; ++k, i += w)
+            if (member(detail::skip_value_at<unit>(p + i))) return i;
+        return next_(*this, p, n, i);
+    }
     static detail::SkipNext best(SkipUnit unit);
 
     SkipUnit unit_;
-    std::vector<std::uint64_t> bits_;
+    std::array<std::uint64_t, unit_values / 64> bits_{};  // bytes use the first four words
     std::array<SkipRange, skip_ranges> ranges_{};  // unused ones repeat the first
     std::size_t range_count_ = 0;
     bool exact_ = true;
@@ -114,14 +124,6 @@ private:
 };
 
 namespace detail {
-
-// The value of the unit at p.
-template <SkipUnit unit>
-inline std::uint32_t skip_value_at(const unsigned char* p) {
-    if constexpr (unit == SkipUnit::byte) return p[0];
-    else if constexpr (unit == SkipUnit::utf16le) return utf16_unit_at<ByteOrder::little>(p);
-    else return utf16_unit_at<ByteOrder::big>(p);
-}
 
 // The plain skip: one unit at a time.
 template <SkipUnit unit>
