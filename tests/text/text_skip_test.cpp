@@ -45,18 +45,6 @@ bool starts(const text::ScanTables& t, std::uint32_t v) {
     return (v >= 0xD800 && v < 0xDC00) || t.role(v) != text::CharRole::none;
 }
 
-TextSkip skip_of(const text::ScanTables& t) {
-    if (!utf16(t.spec().encoding)) {
-        std::array<bool, 256> bytes{};
-        for (unsigned b = 0; b < 256; ++b) bytes[b] = t.may_start(static_cast<unsigned char>(b));
-        return TextSkip::of_bytes(bytes);
-    }
-    std::vector<std::uint8_t> roles(0x10000);
-    for (char32_t u = 0; u < 0x10000; ++u) roles[u] = static_cast<std::uint8_t>(t.role(u));
-    return TextSkip::of_units(
-        t.spec().encoding == InputEncoding::utf16le ? text::ByteOrder::little : text::ByteOrder::big, roles);
-}
-
 // The plain definition: step a unit at a time from i.
 std::size_t plain_next(const text::ScanTables& t, const unsigned char* p, std::size_t n, std::size_t i) {
     const bool units = utf16(t.spec().encoding);
@@ -140,7 +128,7 @@ TEST(text_skip, every_skip_stops_at_the_first_start) {
     for (const Encoding& e : encodings) {
         for (const Setting& s : settings()) {
             const text::ScanTables tables({e.encoding, s.classes, 1, s.excluded, {}});
-            const TextSkip skip = skip_of(tables);
+            const TextSkip& skip = tables.skip();
             std::vector<Bytes> inputs = one_member_each(tables);
             inputs.push_back(test::mixed_data(e.iconv_name, rng));
             inputs.push_back(edge_values(tables, rng));
@@ -169,13 +157,14 @@ TEST(text_skip, every_skip_stops_at_the_first_start) {
     }
 }
 
-// The ranges cover every member and, where there are few enough runs of
-// members, nothing else, so the vector test needs no check.
+// The scan's skip holds exactly what may start a character; its ranges
+// cover every member and, where there are few enough runs of members,
+// nothing else, so the vector test needs no check.
 TEST(text_skip, ranges_cover_the_members) {
     for (const Encoding& e : encodings) {
         for (const Setting& s : settings()) {
             const text::ScanTables tables({e.encoding, s.classes, 1, s.excluded, {}});
-            const TextSkip skip = skip_of(tables);
+            const TextSkip& skip = tables.skip();
             const std::uint32_t end = utf16(e.encoding) ? 0x10000 : 0x100;
             std::size_t runs = 0, outside = 0;
             for (std::uint32_t v = 0; v < end; ++v) {
