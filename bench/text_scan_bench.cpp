@@ -4,8 +4,8 @@
 //
 //   kurvane_text_scan_bench [--size BYTES] [Google Benchmark options]
 //
-// The corpora are the generated mixed, text and binary data (corpus.h) in
-// code page 932, and the same data with each stretch of Japanese text
+// The corpora are the generated mixed, text and binary data (corpus.h) and
+// data tables with some text (table_corpus) in code page 932, and the same data with each stretch of Japanese text
 // re-encoded in EUC-JP, UTF-8, UTF-16LE or UTF-16BE (the bytes between
 // stretches stay as they are), scanned with the classes and minimum length
 // of the corpus's settings. The code page 932 figure is the whole pass
@@ -132,11 +132,35 @@ struct Corpus {
     kurvane::ExtractionSettings settings;
 };
 
-const Corpus& cp932_corpus(CorpusKind kind) {
-    static std::map<CorpusKind, Corpus> made;
-    if (const auto it = made.find(kind); it != made.end()) return it->second;
-    Corpus c{kurvane::bench::make_corpus(kind, corpus_size), kurvane::bench::corpus_settings(kind)};
-    return made.emplace(kind, std::move(c)).first->second;
+// Uncompressed data tables: records of small little-endian integers and
+// zero padding, with a stretch of the text corpus every 64 KiB. Here most
+// bytes start nothing in any encoding.
+Bytes table_corpus(std::size_t size) {
+    const Bytes text = kurvane::bench::make_corpus(CorpusKind::text, size / 16 + 1);
+    Bytes out;
+    out.reserve(size);
+    std::uint32_t value = 1;
+    for (std::size_t block = 0; out.size() < size; ++block) {
+        for (std::size_t k = 0; k < 12 * 1024; ++k) {
+            value = value * 1103515245u + 12345u;
+            for (unsigned b = 0; b < 4; ++b) out.push_back(b == 0 ? static_cast<unsigned char>(value >> 16) : b == 1 ? static_cast<unsigned char>(value >> 24 & 3) : 0);
+        }
+        out.insert(out.end(), 12 * 1024, 0);
+        const std::size_t from = block * 4096 % (text.size() - 4096);
+        out.insert(out.end(), text.begin() + static_cast<std::ptrdiff_t>(from), text.begin() + static_cast<std::ptrdiff_t>(from + 4096));
+    }
+    out.resize(size);
+    return out;
+}
+
+// The corpora by name: the generated kinds, and "tables".
+const Corpus& cp932_corpus(const std::string& name) {
+    static std::map<std::string, Corpus> made;
+    if (const auto it = made.find(name); it != made.end()) return it->second;
+    const auto kind = kurvane::bench::corpus_kind_from_name(name);
+    Corpus c{kind ? kurvane::bench::make_corpus(*kind, corpus_size) : table_corpus(corpus_size),
+             kurvane::bench::corpus_settings(kind.value_or(CorpusKind::mixed))};
+    return made.emplace(name, std::move(c)).first->second;
 }
 
 struct Encoded {
@@ -181,8 +205,8 @@ std::string check_scan(const Encoded& in) {
     return failure;
 }
 
-const Encoded& encoded(CorpusKind kind, InputEncoding e) {
-    static std::map<std::pair<CorpusKind, InputEncoding>, Encoded> made;
+const Encoded& encoded(const std::string& kind, InputEncoding e) {
+    static std::map<std::pair<std::string, InputEncoding>, Encoded> made;
     if (const auto it = made.find({kind, e}); it != made.end()) return it->second;
     const Corpus& c = cp932_corpus(kind);
     Encoded in{reencode(c.data, iconv_name(e)),
@@ -218,7 +242,7 @@ void fail(benchmark::State& state, const std::string& why) {
     state.SkipWithError(why.c_str());
 }
 
-void cp932_pass(benchmark::State& state, CorpusKind kind) {
+void cp932_pass(benchmark::State& state, const std::string& kind) {
     const Corpus& c = cp932_corpus(kind);
     {
         VectorSource source(c.data);
@@ -233,7 +257,7 @@ void cp932_pass(benchmark::State& state, CorpusKind kind) {
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(c.data.size()));
 }
 
-void encoded_scan(benchmark::State& state, CorpusKind kind, InputEncoding e) {
+void encoded_scan(benchmark::State& state, const std::string& kind, InputEncoding e) {
     const Encoded& in = encoded(kind, e);
     if (!in.check_failure.empty()) return fail(state, in.check_failure);
     std::uint64_t runs = 0;
@@ -251,12 +275,11 @@ void encoded_scan(benchmark::State& state, CorpusKind kind, InputEncoding e) {
 void register_all() {
     const InputEncoding others[] = {InputEncoding::euc_jp, InputEncoding::utf8, InputEncoding::utf16le,
                                     InputEncoding::utf16be};
-    for (const CorpusKind kind : {CorpusKind::mixed, CorpusKind::text, CorpusKind::binary}) {
-        const std::string name(kurvane::bench::corpus_kind_name(kind));
-        benchmark::RegisterBenchmark(("cp932_pass/" + name).c_str(), cp932_pass, kind)->Unit(benchmark::kMillisecond);
+    for (const std::string name : {"mixed", "text", "binary", "tables"}) {
+        benchmark::RegisterBenchmark(("cp932_pass/" + name).c_str(), cp932_pass, name)->Unit(benchmark::kMillisecond);
         for (const InputEncoding e : others)
             benchmark::RegisterBenchmark(
-                (std::string(kurvane::text::input_encoding_name(e)) + "_scan/" + name).c_str(), encoded_scan, kind, e)
+                (std::string(kurvane::text::input_encoding_name(e)) + "_scan/" + name).c_str(), encoded_scan, name, e)
                 ->Unit(benchmark::kMillisecond);
     }
 }
