@@ -1,9 +1,12 @@
 #include "text/text_skip.h"
 
 #include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
@@ -120,11 +123,49 @@ std::vector<Bytes> one_member_each(const text::ScanTables& t) {
     return out;
 }
 
+// Bytes placed so that the last one is followed by a page that cannot be
+// read: a skip that reads past the end of its range faults.
+class GuardedBytes {
+public:
+    static constexpr std::size_t capacity = 64 * 1024;
+
+    GuardedBytes() : page_(static_cast<std::size_t>(sysconf(_SC_PAGESIZE))), room_(capacity / page_ * page_ + page_) {
+        void* m = mmap(nullptr, room_ + page_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        base_ = m == MAP_FAILED ? nullptr : static_cast<unsigned char*>(m);
+        if (base_ != nullptr && mprotect(base_ + room_, page_, PROT_NONE) != 0) {
+            munmap(base_, room_ + page_);
+            base_ = nullptr;
+        }
+    }
+    ~GuardedBytes() {
+        if (base_ != nullptr) munmap(base_, room_ + page_);
+    }
+    GuardedBytes(const GuardedBytes&) = delete;
+    GuardedBytes& operator=(const GuardedBytes&) = delete;
+    bool ok() const { return base_ != nullptr; }
+
+    // The first n bytes of `from` (n at most capacity), ending at the guard.
+    const unsigned char* place(const unsigned char* from, std::size_t n) {
+        EXPECT_LE(n, capacity);
+        n = std::min(n, capacity);
+        unsigned char* at = base_ + room_ - n;
+        std::memcpy(at, from, n);
+        return at;
+    }
+
+private:
+    std::size_t page_;
+    std::size_t room_;  // readable bytes before the guard page
+    unsigned char* base_;
+};
+
 // Every skip this machine runs stops where the plain definition does, from
 // every offset, for every length around the block widths, in every
 // encoding, under several settings, on text, noise and edge values.
 TEST(text_skip, every_skip_stops_at_the_first_start) {
     std::mt19937 rng(19);
+    GuardedBytes guarded;
+    ASSERT_TRUE(guarded.ok());
     for (const Encoding& e : encodings) {
         for (const Setting& s : settings()) {
             const text::ScanTables tables({e.encoding, s.classes, 1, s.excluded, {}});
@@ -141,16 +182,19 @@ TEST(text_skip, every_skip_stops_at_the_first_start) {
                 for (std::size_t i = 0; i < std::min<std::size_t>(in.size(), 40); ++i) {
                     for (std::size_t n = i; n <= std::min(in.size(), i + 72); ++n) {
                         const std::size_t want = plain_next(tables, in.data(), n, i);
+                        // The range's end is the end of what may be read.
+                        const unsigned char* p = guarded.place(in.data(), n);
                         for (const SkipIsa isa : text::all_skip_isas) {
                             if (!text::skip_isa_available(isa)) continue;
-                            ASSERT_EQ(skip.next_with(isa, in.data(), n, i), want)
+                            ASSERT_EQ(skip.next_with(isa, p, n, i), want)
                                 << e.iconv_name << ", " << s.name << ", " << text::skip_isa_name(isa) << ", from "
                                 << i << " to " << n << " of " << test::hex(in.data(), std::min<std::size_t>(in.size(), 80));
                         }
                     }
                 }
                 // The whole input, as the scan asks for it.
-                ASSERT_EQ(skip.next(in.data(), in.size(), 0), plain_next(tables, in.data(), in.size(), 0))
+                ASSERT_EQ(skip.next(guarded.place(in.data(), in.size()), in.size(), 0),
+                          plain_next(tables, in.data(), in.size(), 0))
                     << e.iconv_name << ", " << s.name;
             }
         }
