@@ -31,6 +31,12 @@ ScanTables::ScanTables(ScanSpec spec) : spec_(std::move(spec)), bmp_roles_(bmp_e
         if (u < bmp_end) bmp_roles_[u] = static_cast<std::uint8_t>(CharRole::excluded);
     starts_ = starts_taken(spec_.encoding, spec_.classes, spec_.excluded);
     ascii_starts_nothing_ = std::none_of(starts_.begin(), starts_.begin() + 0x80, [](bool b) { return b; });
+    // The skip, from the tables above.
+    switch (spec_.encoding) {
+        case InputEncoding::utf16le: skip_ = TextSkip::of_units(ByteOrder::little, bmp_roles_); break;
+        case InputEncoding::utf16be: skip_ = TextSkip::of_units(ByteOrder::big, bmp_roles_); break;
+        default: skip_ = TextSkip::of_bytes(starts_); break;
+    }
 }
 
 CharRole ScanTables::role_beyond_bmp(char32_t u) const {

@@ -16,6 +16,7 @@
 #include "text/euc_jp.h"
 #include "text/input_encoding.h"
 #include "text/text_class.h"
+#include "text/text_skip.h"
 #include "text/utf16.h"
 #include "text/utf8_decode.h"
 
@@ -47,6 +48,8 @@ public:
     // True when no byte below 0x80 starts one (no single-byte class is on and
     // no ASCII character is excluded), so ASCII can be skipped in blocks.
     bool ascii_starts_nothing() const { return ascii_starts_nothing_; }
+    // The skip over what starts no kept or excluded character.
+    const TextSkip& skip() const { return skip_; }
 
 private:
     static constexpr char32_t bmp_end = 0x10000;
@@ -56,6 +59,7 @@ private:
     std::vector<std::uint8_t> bmp_roles_;
     std::array<bool, 256> starts_;
     bool ascii_starts_nothing_;
+    TextSkip skip_;
 };
 
 // A run found: `bytes` are the input from its first kept or excluded
@@ -115,6 +119,9 @@ inline CharRole role_at(const ScanTables& t, const unsigned char* p, std::size_t
 template <Decoded (*decode)(const unsigned char*, std::size_t), std::size_t step, bool skip_bytes>
 inline bool next_span(const ScanTables& t, const unsigned char* p, std::size_t n, std::size_t& i, Span& out) {
     while (i < n) {
+        // Past what starts nothing, in blocks.
+        i = t.skip().next(p, n, i);
+        if (i >= n) break;
         if constexpr (skip_bytes) {
             if (!t.may_start(p[i])) {
                 ++i;

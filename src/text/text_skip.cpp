@@ -1,0 +1,207 @@
+// The members of a skip and their covering ranges, the scalar and SSE2
+// skips, and the choice of skip at run time.
+#include "text/text_skip.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include "text/text_skip_loop.h"
+
+namespace kurvane::text {
+
+#if defined(__x86_64__) || defined(_M_X64)
+#define KURVANE_TEXT_SKIP_AVX2 1
+namespace detail {
+// Defined in text_skip_avx2.cpp.
+SkipNext avx2_skip(SkipUnit unit);
+}  // namespace detail
+#endif
+
+namespace {
+
+#if defined(__SSE2__)
+// The ranges tested on 16 bytes at once: a value v is in [first, last] when
+// v - first, wrapping, is at most last - first, which a saturating subtract
+// of the width turns into a test for zero.
+template <SkipUnit Unit>
+class Sse2Block {
+public:
+    static constexpr SkipUnit unit = Unit;
+    static constexpr std::size_t bytes = 16;
+
+    explicit Sse2Block(std::span<const SkipRange, skip_ranges> ranges) {
+        for (std::size_t r = 0; r < skip_ranges; ++r) {
+            if constexpr (unit == SkipUnit::byte) {
+                first_[r] = _mm_set1_epi8(static_cast<char>(ranges[r].first));
+                width_[r] = _mm_set1_epi8(static_cast<char>(ranges[r].last - ranges[r].first));
+            } else {
+                first_[r] = _mm_set1_epi16(static_cast<short>(ranges[r].first));
+                width_[r] = _mm_set1_epi16(static_cast<short>(ranges[r].last - ranges[r].first));
+            }
+        }
+    }
+
+    // A bit at the first byte of each member of the 16 bytes at p.
+    std::uint32_t hits(const unsigned char* p) const {
+        __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        if constexpr (unit == SkipUnit::utf16be) x = _mm_or_si128(_mm_slli_epi16(x, 8), _mm_srli_epi16(x, 8));
+        __m128i hit = _mm_setzero_si128();
+        for (std::size_t r = 0; r < skip_ranges; ++r) {
+            if constexpr (unit == SkipUnit::byte)
+                hit = _mm_or_si128(hit, _mm_cmpeq_epi8(_mm_subs_epu8(_mm_sub_epi8(x, first_[r]), width_[r]),
+                                                       _mm_setzero_si128()));
+            else
+                hit = _mm_or_si128(hit, _mm_cmpeq_epi16(_mm_subs_epu16(_mm_sub_epi16(x, first_[r]), width_[r]),
+                                                        _mm_setzero_si128()));
+        }
+        const auto m = static_cast<std::uint32_t>(_mm_movemask_epi8(hit));
+        // A unit's two bytes give two bits: keep the one at its first byte.
+        return unit == SkipUnit::byte ? m : m & 0x5555u;
+    }
+
+private:
+    __m128i first_[skip_ranges];
+    __m128i width_[skip_ranges];
+};
+
+detail::SkipNext sse2_skip(SkipUnit unit) {
+    switch (unit) {
+        case SkipUnit::byte: return SkipKernels::vector_next<Sse2Block<SkipUnit::byte>>;
+        case SkipUnit::utf16le: return SkipKernels::vector_next<Sse2Block<SkipUnit::utf16le>>;
+        case SkipUnit::utf16be: break;
+    }
+    return SkipKernels::vector_next<Sse2Block<SkipUnit::utf16be>>;
+}
+#endif
+
+detail::SkipNext scalar_skip(SkipUnit unit) {
+    switch (unit) {
+        case SkipUnit::byte: return detail::scalar_skip_next<SkipUnit::byte>;
+        case SkipUnit::utf16le: return detail::scalar_skip_next<SkipUnit::utf16le>;
+        case SkipUnit::utf16be: break;
+    }
+    return detail::scalar_skip_next<SkipUnit::utf16be>;
+}
+
+// The skip of `isa`, which must be available.
+detail::SkipNext skip_for(SkipIsa isa, SkipUnit unit) {
+    switch (isa) {
+#if defined(__SSE2__)
+        case SkipIsa::sse2: return sse2_skip(unit);
+#endif
+#if defined(KURVANE_TEXT_SKIP_AVX2)
+        case SkipIsa::avx2: return detail::avx2_skip(unit);
+#endif
+        default: break;
+    }
+    return scalar_skip(unit);
+}
+
+SkipIsa best_isa() {
+    for (const SkipIsa isa : {SkipIsa::avx2, SkipIsa::sse2})
+        if (skip_isa_available(isa)) return isa;
+    return SkipIsa::scalar;
+}
+
+// The runs of members, the nearest merged until at most skip_ranges are left.
+std::vector<SkipRange> covering_ranges(const std::vector<bool>& members, bool& exact) {
+    std::vector<SkipRange> runs;
+    for (std::size_t v = 0; v < members.size(); ++v) {
+        if (!members[v]) continue;
+        const auto u = static_cast<std::uint16_t>(v);
+        if (!runs.empty() && runs.back().last + 1u == v) runs.back().last = u;
+        else runs.push_back({u, u});
+    }
+    exact = runs.size() <= skip_ranges;
+    if (exact) return runs;
+    // Keep the widest skip_ranges - 1 gaps between runs (the earlier of
+    // equal ones) and close the others.
+    std::vector<std::size_t> gaps(runs.size() - 1);
+    for (std::size_t k = 0; k < gaps.size(); ++k) gaps[k] = k;
+    const auto width = [&](std::size_t k) { return runs[k + 1].first - runs[k].last; };
+    std::stable_sort(gaps.begin(), gaps.end(), [&](std::size_t a, std::size_t b) { return width(a) > width(b); });
+    gaps.resize(skip_ranges - 1);
+    std::sort(gaps.begin(), gaps.end());
+    std::vector<SkipRange> merged;
+    std::size_t from = 0;
+    for (const std::size_t k : gaps) {
+        merged.push_back({runs[from].first, runs[k].last});
+        from = k + 1;
+    }
+    merged.push_back({runs[from].first, runs.back().last});
+    return merged;
+}
+
+}  // namespace
+
+std::string_view skip_isa_name(SkipIsa isa) {
+    switch (isa) {
+        case SkipIsa::scalar: return "scalar";
+        case SkipIsa::sse2: return "sse2";
+        case SkipIsa::avx2: return "avx2";
+    }
+    return "unknown";
+}
+
+bool skip_isa_available(SkipIsa isa) {
+    switch (isa) {
+        case SkipIsa::scalar: return true;
+        case SkipIsa::sse2:
+#if defined(__SSE2__)
+            return true;
+#else
+            return false;
+#endif
+        case SkipIsa::avx2:
+#if defined(KURVANE_TEXT_SKIP_AVX2)
+            return __builtin_cpu_supports("avx2");
+#else
+            return false;
+#endif
+    }
+    return false;
+}
+
+TextSkip::TextSkip(SkipUnit unit, const std::vector<bool>& members)
+    : unit_(unit), next_(best(unit)) {
+    for (std::size_t v = 0; v < members.size(); ++v)
+        if (members[v]) bits_[v / 64] |= std::uint64_t{1} << v % 64;
+    const std::vector<SkipRange> ranges = covering_ranges(members, exact_);
+    range_count_ = ranges.size();
+    std::copy(ranges.begin(), ranges.end(), ranges_.begin());
+    // A repeated range changes no test, so the vector loop tests all of
+    // them whatever the count.
+    if (range_count_ != 0) std::fill(ranges_.begin() + static_cast<std::ptrdiff_t>(range_count_), ranges_.end(), ranges_[0]);
+}
+
+TextSkip TextSkip::of_bytes(const std::array<bool, 256>& starts) {
+    return TextSkip(SkipUnit::byte, std::vector<bool>(starts.begin(), starts.end()));
+}
+
+TextSkip TextSkip::of_units(ByteOrder order, std::span<const std::uint8_t> bmp_roles) {
+    std::vector<bool> members(unit_values);
+    for (std::size_t u = 0; u < unit_values; ++u) {
+        const bool high_surrogate = u >= detail::surrogate_first && u < detail::low_surrogate_first;
+        members[u] = high_surrogate || (u < bmp_roles.size() && bmp_roles[u] != 0);
+    }
+    return TextSkip(order == ByteOrder::little ? SkipUnit::utf16le : SkipUnit::utf16be, members);
+}
+
+std::size_t TextSkip::next_with(SkipIsa isa, const unsigned char* p, std::size_t n, std::size_t i) const {
+    return skip_for(isa, unit_)(*this, p, n, i);
+}
+
+detail::SkipNext TextSkip::best(SkipUnit unit) {
+    // Chosen once per process; a function-local static is initialised once
+    // even when threads race to it.
+    static const SkipIsa isa = best_isa();
+    return skip_for(isa, unit);
+}
+
+}  // namespace kurvane::text

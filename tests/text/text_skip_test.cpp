@@ -1,0 +1,233 @@
+#include "text/text_skip.h"
+
+#include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "iconv_util.h"
+#include "mixed_data.h"
+#include "text/text_scan.h"
+
+namespace kurvane {
+namespace {
+
+using test::Bytes;
+using text::ClassSet;
+using text::InputEncoding;
+using text::SkipIsa;
+using text::TextClass;
+using text::TextSkip;
+
+struct Encoding {
+    InputEncoding encoding;
+    const char* iconv_name;
+};
+constexpr Encoding encodings[] = {{InputEncoding::euc_jp, "EUC-JP"},
+                                  {InputEncoding::utf8, "UTF-8"},
+                                  {InputEncoding::utf16le, "UTF-16LE"},
+                                  {InputEncoding::utf16be, "UTF-16BE"}};
+
+bool utf16(InputEncoding e) { return e == InputEncoding::utf16le || e == InputEncoding::utf16be; }
+
+std::uint32_t unit_at(InputEncoding e, const unsigned char* p) {
+    return e == InputEncoding::utf16le ? p[0] | p[1] << 8 : p[0] << 8 | p[1];
+}
+
+// What may start a character, from the scan's own tables: a byte the scan
+// does not pass over, or a code unit of a role other than none (a high
+// surrogate's pair is decided by the scan).
+bool starts(const text::ScanTables& t, std::uint32_t v) {
+    if (!utf16(t.spec().encoding)) return t.may_start(static_cast<unsigned char>(v));
+    return (v >= 0xD800 && v < 0xDC00) || t.role(v) != text::CharRole::none;
+}
+
+// The plain definition: step a unit at a time from i.
+std::size_t plain_next(const text::ScanTables& t, const unsigned char* p, std::size_t n, std::size_t i) {
+    const bool units = utf16(t.spec().encoding);
+    const std::size_t w = units ? 2 : 1;
+    for (; i < n && n - i >= w; i += w)
+        if (starts(t, units ? unit_at(t.spec().encoding, p + i) : p[i])) return i;
+    return i;
+}
+
+struct Setting {
+    const char* name;
+    ClassSet classes;
+    std::vector<char32_t> excluded;
+};
+
+std::vector<Setting> settings() {
+    ClassSet japanese;
+    japanese.add(TextClass::hiragana).add(TextClass::katakana).add(TextClass::kanji);
+    ClassSet digits;
+    digits.add(TextClass::half_digit);
+    return {{"japanese", japanese, {}},
+            {"all", ClassSet::all(), {}},
+            {"none", ClassSet{}, {}},
+            // Few members far apart: more runs than one vector test takes,
+            // so hits between them are checked.
+            {"digits, scattered excluded", digits, {U'\t', U'A', U'~', 0x00E9, 0x0416, U'の', 0xFF5E, 0}},
+            {"japanese, NUL and tab excluded", japanese, {0, U'\t'}}};
+}
+
+void put(InputEncoding e, Bytes& b, std::size_t at, std::uint32_t v) {
+    if (!utf16(e)) {
+        b[at] = static_cast<unsigned char>(v);
+        return;
+    }
+    const bool little = e == InputEncoding::utf16le;
+    b[at] = static_cast<unsigned char>(little ? v : v >> 8);
+    b[at + 1] = static_cast<unsigned char>(little ? v >> 8 : v);
+}
+
+// Values on both sides of every edge of the members (v - 1 outside, v
+// inside, or the other way), shuffled.
+Bytes edge_values(const text::ScanTables& t, std::mt19937& rng) {
+    const InputEncoding e = t.spec().encoding;
+    const std::uint32_t end = utf16(e) ? 0x10000 : 0x100;
+    std::vector<std::uint32_t> values;
+    for (std::uint32_t v = 1; v < end; ++v)
+        if (starts(t, v) != starts(t, v - 1)) values.insert(values.end(), {v - 1, v});
+    std::shuffle(values.begin(), values.end(), rng);
+    const std::size_t w = utf16(e) ? 2 : 1;
+    Bytes out(values.size() * w);
+    for (std::size_t k = 0; k < values.size(); ++k) put(e, out, k * w, values[k]);
+    return out;
+}
+
+// Nothing that starts anything but one member, at each byte offset in
+// turn: where a block begins, ends or is cut by the end of the range, and
+// in UTF-16 in either alignment.
+std::vector<Bytes> one_member_each(const text::ScanTables& t) {
+    const InputEncoding e = t.spec().encoding;
+    const std::uint32_t end = utf16(e) ? 0x10000 : 0x100;
+    std::uint32_t member = end, other = end;
+    for (std::uint32_t v = end; v-- > 0;) (starts(t, v) ? member : other) = v;
+    std::vector<Bytes> out;
+    if (member == end || other == end) return out;
+    const std::size_t w = utf16(e) ? 2 : 1;
+    constexpr std::size_t size = 72;
+    for (std::size_t at = 0; at + w <= size; ++at) {
+        Bytes b(size);
+        for (std::size_t k = 0; k + w <= size; k += w) put(e, b, k, other);
+        put(e, b, at, member);
+        out.push_back(std::move(b));
+    }
+    return out;
+}
+
+// Bytes placed so that the last one is followed by a page that cannot be
+// read: a skip that reads past the end of its range faults.
+class GuardedBytes {
+public:
+    static constexpr std::size_t capacity = 64 * 1024;
+
+    GuardedBytes() : page_(static_cast<std::size_t>(sysconf(_SC_PAGESIZE))), room_(capacity / page_ * page_ + page_) {
+        void* m = mmap(nullptr, room_ + page_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        base_ = m == MAP_FAILED ? nullptr : static_cast<unsigned char*>(m);
+        if (base_ != nullptr && mprotect(base_ + room_, page_, PROT_NONE) != 0) {
+            munmap(base_, room_ + page_);
+            base_ = nullptr;
+        }
+    }
+    ~GuardedBytes() {
+        if (base_ != nullptr) munmap(base_, room_ + page_);
+    }
+    GuardedBytes(const GuardedBytes&) = delete;
+    GuardedBytes& operator=(const GuardedBytes&) = delete;
+    bool ok() const { return base_ != nullptr; }
+
+    // The first n bytes of `from` (n at most capacity), ending at the guard.
+    const unsigned char* place(const unsigned char* from, std::size_t n) {
+        EXPECT_LE(n, capacity);
+        n = std::min(n, capacity);
+        unsigned char* at = base_ + room_ - n;
+        std::memcpy(at, from, n);
+        return at;
+    }
+
+private:
+    std::size_t page_;
+    std::size_t room_;  // readable bytes before the guard page
+    unsigned char* base_;
+};
+
+// Every skip this machine runs stops where the plain definition does, from
+// every offset, for every length around the block widths, in every
+// encoding, under several settings, on text, noise and edge values.
+TEST(text_skip, every_skip_stops_at_the_first_start) {
+    std::mt19937 rng(19);
+    GuardedBytes guarded;
+    ASSERT_TRUE(guarded.ok());
+    for (const Encoding& e : encodings) {
+        for (const Setting& s : settings()) {
+            const text::ScanTables tables({e.encoding, s.classes, 1, s.excluded, {}});
+            const TextSkip& skip = tables.skip();
+            std::vector<Bytes> inputs = one_member_each(tables);
+            inputs.push_back(test::mixed_data(e.iconv_name, rng));
+            inputs.push_back(edge_values(tables, rng));
+            Bytes noise(300);
+            for (unsigned char& b : noise) b = static_cast<unsigned char>(rng());
+            inputs.push_back(noise);
+            for (const Bytes& in : inputs) {
+                // Offsets past the first block's width and lengths to past
+                // the second, so each skip starts and ends inside a block.
+                for (std::size_t i = 0; i < std::min<std::size_t>(in.size(), 40); ++i) {
+                    for (std::size_t n = i; n <= std::min(in.size(), i + 72); ++n) {
+                        const std::size_t want = plain_next(tables, in.data(), n, i);
+                        // The range's end is the end of what may be read.
+                        const unsigned char* p = guarded.place(in.data(), n);
+                        for (const SkipIsa isa : text::all_skip_isas) {
+                            if (!text::skip_isa_available(isa)) continue;
+                            ASSERT_EQ(skip.next_with(isa, p, n, i), want)
+                                << e.iconv_name << ", " << s.name << ", " << text::skip_isa_name(isa) << ", from "
+                                << i << " to " << n << " of " << test::hex(in.data(), std::min<std::size_t>(in.size(), 80));
+                        }
+                    }
+                }
+                // The whole input, as the scan asks for it.
+                ASSERT_EQ(skip.next(guarded.place(in.data(), in.size()), in.size(), 0),
+                          plain_next(tables, in.data(), in.size(), 0))
+                    << e.iconv_name << ", " << s.name;
+            }
+        }
+    }
+}
+
+// The scan's skip holds exactly what may start a character; its ranges
+// cover every member and, where there are few enough runs of members,
+// nothing else, so the vector test needs no check.
+TEST(text_skip, ranges_cover_the_members) {
+    for (const Encoding& e : encodings) {
+        for (const Setting& s : settings()) {
+            const text::ScanTables tables({e.encoding, s.classes, 1, s.excluded, {}});
+            const TextSkip& skip = tables.skip();
+            const std::uint32_t end = utf16(e.encoding) ? 0x10000 : 0x100;
+            std::size_t runs = 0, outside = 0;
+            for (std::uint32_t v = 0; v < end; ++v) {
+                const bool member = starts(tables, v);
+                ASSERT_EQ(skip.member(v), member) << e.iconv_name << ", " << s.name << ", value " << v;
+                runs += member && (v == 0 || !starts(tables, v - 1));
+                const auto r = skip.ranges();
+                const bool covered = std::any_of(r.begin(), r.end(), [&](const text::SkipRange& x) { return v >= x.first && v <= x.last; });
+                ASSERT_TRUE(covered || !member) << e.iconv_name << ", " << s.name << ", value " << v;
+                outside += covered && !member;
+            }
+            EXPECT_LE(skip.ranges().size(), text::skip_ranges);
+            EXPECT_EQ(skip.exact(), runs <= text::skip_ranges) << e.iconv_name << ", " << s.name;
+            if (skip.exact()) {
+                EXPECT_EQ(outside, 0u) << e.iconv_name << ", " << s.name;
+            }
+        }
+    }
+}
+
+}  // namespace
+}  // namespace kurvane
