@@ -100,7 +100,8 @@ std::uint64_t kept_text_bytes(std::span<const std::span<const unsigned char>> sa
     // are short ASCII.
     const auto score_run = [&] {
         if (any_double)
-            if (const ScoredRun s = score_cp932(run); s.kept(min_score)) kept += s.keep_end - s.keep_begin;
+            if (const ScoredRun s = score_cp932(run, 0, min_score); s.kept(min_score))
+                kept += s.keep_end - s.keep_begin;
         run.clear();
         any_double = false;
     };
