@@ -28,7 +28,7 @@ using test::ReferenceWrite;
 // run is scored whole, with up to max_lead_in input bytes before it that
 // follow the last byte no character holds and the last byte written, or a
 // window of score_window bytes at a time; the kept part becomes a write of
-// its own.
+// its own, on the line before when it starts where that one stopped.
 class FilterReference {
 public:
     FilterReference(std::span<const unsigned char> data, const ExtractionSettings& settings,
@@ -62,20 +62,27 @@ public:
                 decide(false);
             }
         }
+        close_line();
         return std::move(out_);
     }
 
 private:
-    void decide(bool run_ends) {
-        const ScoredRun s = score_cp932(window_, window_lead_);
-        const bool goes_on = open_ && s.keep_end > s.keep_begin && s.keep_begin == 0;
-        const bool keep = s.kept(format_.text.min_score) &&
-                          (goes_on || s.keep_end - s.keep_begin >= min_length_);
-        if (open_ && !(keep && goes_on)) {
+    // A kept part leaves its line open for the next window or run to go on
+    // with, when that starts where it stopped.
+    void close_line() {
+        if (open_) {
             out_.back().split = false;
             out_.back().line_break = lines_;
-            open_ = false;
         }
+        open_ = false;
+    }
+
+    void decide(bool run_ends) {
+        const ScoredRun s = score_cp932(window_, window_lead_);
+        const bool goes_on = open_ && s.keep_end > s.keep_begin && window_at_ + s.keep_begin == printed_end_;
+        const bool keep = s.kept(format_.text.min_score) &&
+                          (goes_on || s.keep_end - s.keep_begin >= min_length_);
+        if (!(keep && goes_on)) close_line();
         if (keep) {
             ReferenceWrite w;
             w.at = window_at_ + s.keep_begin;
@@ -92,16 +99,13 @@ private:
             text.append(reinterpret_cast<const char*>(window_.data()) + s.keep_begin,
                         s.keep_end - s.keep_begin);
             w.bytes.assign(text.begin(), text.end());
-            open_ = !run_ends && s.keep_end == window_.size();
-            w.split = open_;
-            w.line_break = !open_ && lines_;
+            open_ = true;
+            w.split = true;
+            w.line_break = false;
             printed_end_ = w.end;
             out_.push_back(std::move(w));
         }
-        if (run_ends) {
-            open_ = false;
-            return;
-        }
+        if (run_ends) return;
         // The window's last bytes lead in to the next.
         const std::uint64_t end = window_at_ + window_.size();
         const std::uint64_t from = std::max({printed_end_, end - std::min<std::uint64_t>(end, max_lead_in)});
