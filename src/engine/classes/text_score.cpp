@@ -415,10 +415,19 @@ ScoredRun score_cp932(std::span<const unsigned char> run, std::size_t lead_in, i
     TextScorer scorer;
     TextScorer::Path reached[3][2];
     bool reaches[3][2] = {};
+    // Of two readings whose parts start at different bytes, the one that
+    // starts later wins only by the tolerance a cut start needs: its first
+    // character is cut only where that is clearly data (表 before "2.2":
+    // a kanji before a digit weighs less than a backslash does).
+    const auto better = [](const TextScorer::Segment& a, const TextScorer::Segment& b) {
+        if (a.begin > b.begin) return a.full > b.full + end_tolerance;
+        if (a.begin < b.begin) return a.full + end_tolerance >= b.full;
+        return a.full > b.full;
+    };
     const auto offer = [&](std::size_t at, std::size_t width, const TextScorer::Path& path) {
         const std::size_t kind = width - 1;
         TextScorer::Path& slot = reached[at % 3][kind];
-        if (!reaches[at % 3][kind] || path.current.full > slot.current.full) slot = path;
+        if (!reaches[at % 3][kind] || better(path.current, slot.current)) slot = path;
         reaches[at % 3][kind] = true;
     };
     for (std::size_t k = 0; k < run.size(); ++k) {
