@@ -108,6 +108,26 @@ TEST(text_score, trims_data_at_the_ends_and_keeps_the_sentence) {
     }
 }
 
+// A sentence's first character stays with it when it is only a little
+// less likely than the sentence starting after it: a digit before kana, a
+// kanji before a number.
+TEST(text_score, keeps_a_first_character_that_goes_with_the_sentence) {
+    struct Case {
+        std::string noise, sentence;
+    };
+    const Case cases[] = {
+        {"A", "1から100までプリント"},
+        {"$", "表2.2 Debian アーカイブサイトのリスト"},
+        {"H$8", "第5章　ネットワークの設定"},
+    };
+    for (const Case& c : cases) {
+        const ScoredRun r = score(c.noise + c.sentence);
+        EXPECT_TRUE(r.kept(default_min_score)) << utf8(c.sentence);
+        EXPECT_LE(r.keep_begin, c.noise.size()) << utf8(c.sentence) << " kept from " << r.keep_begin;
+        EXPECT_EQ(r.keep_end, c.noise.size() + c.sentence.size()) << utf8(c.sentence);
+    }
+}
+
 TEST(text_score, reads_a_sentence_the_scan_read_out_of_step) {
     // 0x83 pairs with the first byte of "で" (0x82 0xC5), and 0xC5 then ends
     // the scan's run: the run it reports starts after the first character.

@@ -338,10 +338,11 @@ TextScorer::Path TextScorer::extend(const Path& path, char32_t c, std::size_t at
     const std::int64_t fresh_full = weight + start;
     const Segment fresh{fresh_full, fresh_full,
                         japanese_part(weight, single) + japanese_part(start, single), at, at + width};
-    Path next{path.current, c, s.code, static_cast<unsigned char>(cls), true};
+    Path next{path.current, path.later, c, s.code, static_cast<unsigned char>(cls), true};
     Segment& current = next.current;
+    Segment& later = next.later;
     if (!path.any) {
-        current = fresh;
+        current = later = fresh;
     } else {
         const std::int64_t step = detail::text_stats_transition[path.last_class][cls];
         std::int64_t full = weight + step;
@@ -359,13 +360,26 @@ TextScorer::Path TextScorer::extend(const Path& path, char32_t c, std::size_t at
             full = std::min<std::int64_t>(full, 0);
             japanese = std::min<std::int64_t>(japanese, 0);
         }
-        if (fresh.full > current.full + full + end_tolerance) {
-            current = fresh;
+        const auto grow = [&](Segment& part) {
+            part.full += full;
+            part.peak = std::max(part.peak, part.full);
+            part.japanese += japanese;
+            part.end = at + width;
+        };
+        // The part that starts latest yet within the tolerance of starting
+        // here: where the current part must give up its start, it starts
+        // there, not at this character (the "1" of "A1から" goes with the
+        // sentence, the "A" before it does not).
+        if (later.begin == current.begin || fresh.full > later.full + full + end_tolerance) {
+            later = fresh;
         } else {
-            current.full += full;
-            current.peak = std::max(current.peak, current.full);
-            current.japanese += japanese;
-            current.end = at + width;
+            grow(later);
+        }
+        if (fresh.full > current.full + full + end_tolerance) {
+            current = later;
+            later = fresh;
+        } else {
+            grow(current);
         }
     }
     if (current.begin == best_.begin && best_.end > best_.begin) {

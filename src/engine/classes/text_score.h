@@ -45,6 +45,9 @@ public:
     // and the last character read.
     struct Path {
         Segment current;
+        // A part starting after current's that the current part falls back
+        // on when it gives up its start (current's own start when none).
+        Segment later;
         char32_t last_char = 0;
         std::uint16_t last_code = 0;  // its code page 932 code, if double-byte
         unsigned char last_class = 0;
