@@ -231,7 +231,13 @@ struct BoundChar {
 // that the table stays small enough for the cache on random bytes.
 constexpr unsigned trail_first = 0x40;
 constexpr unsigned trail_count = 0xFD - trail_first;
+constexpr bool leads_double(unsigned b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }
 constexpr std::size_t lead_rows = (0x9F - 0x81 + 1) + (0xFC - 0xE0 + 1);
+static_assert([] {
+    std::size_t n = 0;
+    for (unsigned b = 0; b < 256; ++b) n += leads_double(b) ? 1 : 0;
+    return n == lead_rows && lead_rows < 0xFF;  // and a row number fits lead_row's byte
+}());
 struct BoundTable {
     BoundChar single[256];
     std::uint8_t lead_row[256];  // lead_rows for a byte that leads nothing
@@ -255,7 +261,7 @@ const BoundTable& bound_table() {
         for (unsigned b = 0; b < 256; ++b) {
             const unsigned char one[1] = {static_cast<unsigned char>(b)};
             set(t->single[b], one);
-            const bool leads = (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
+            const bool leads = leads_double(b);
             t->lead_row[b] = static_cast<std::uint8_t>(leads ? row : lead_rows);
             if (!leads) continue;
             for (unsigned k = 0; k < trail_count; ++k) {
