@@ -5,6 +5,7 @@
 #include <limits>
 #include <cmath>
 #include <memory>
+#include <vector>
 
 #include "engine/classes/text_stats.h"
 #include "text/text_encoding.h"
@@ -96,23 +97,39 @@ bool echoes(char32_t c, const CharStats& s, char32_t previous, unsigned previous
     return (s.code >> 8) == (previous_code >> 8) || (s.code & 0xFF) == (previous_code & 0xFF);
 }
 
+// Where the entries of a table of pairs, sorted by the first character's
+// code point << 16 | the second's, start for each first character: a pair
+// is then looked for among the few of its first character.
+std::vector<std::uint32_t> by_first(std::size_t count, std::uint32_t (*key_at)(std::size_t)) {
+    std::vector<std::uint32_t> at(bmp_size + 1);
+    std::size_t k = 0;
+    for (std::size_t u = 0; u <= bmp_size; ++u) {
+        while (k < count && (key_at(k) >> 16) < u) ++k;
+        at[u] = static_cast<std::uint32_t>(k);
+    }
+    return at;
+}
+
 // The extra evidence of a pair of double-byte characters that prose holds
 // as a word, 0 for any other pair.
 std::int64_t pair_bonus(char32_t first, char32_t second) {
     if (first >= bmp_size || second >= bmp_size) return 0;
+    static const std::vector<std::uint32_t> at = by_first(
+        detail::text_stats_pair_count, [](std::size_t k) { return detail::text_stats_pairs[k].pair; });
     const std::uint32_t key = static_cast<std::uint32_t>(first) << 16 | static_cast<std::uint32_t>(second);
-    const auto* end = detail::text_stats_pairs + detail::text_stats_pair_count;
-    const auto* hit = std::lower_bound(detail::text_stats_pairs, end, key,
+    const auto* end = detail::text_stats_pairs + at[first + 1];
+    const auto* hit = std::lower_bound(detail::text_stats_pairs + at[first], end, key,
                                        [](const detail::TextStatsPair& p, std::uint32_t k) { return p.pair < k; });
     return hit != end && hit->pair == key ? hit->bonus : 0;
 }
 
-
 bool is_word_pair(char32_t first, char32_t second) {
     if (first >= bmp_size || second >= bmp_size) return false;
+    static const std::vector<std::uint32_t> at = by_first(
+        detail::text_stats_word_pair_count, [](std::size_t k) { return detail::text_stats_word_pairs[k]; });
     const std::uint32_t key = static_cast<std::uint32_t>(first) << 16 | static_cast<std::uint32_t>(second);
-    return std::binary_search(detail::text_stats_word_pairs,
-                              detail::text_stats_word_pairs + detail::text_stats_word_pair_count, key);
+    return std::binary_search(detail::text_stats_word_pairs + at[first], detail::text_stats_word_pairs + at[first + 1],
+                              key);
 }
 
 // What two kanji side by side say: real words are made of pairs the word
