@@ -255,10 +255,12 @@ std::string filtered(const Bytes& data, const ExtractionSettings& settings, int 
 ExtractionSettings text_classes() { return filter_shapes().front().settings; }
 
 // The noise beside a sentence is cut off, the offset is that of the first
-// byte written, and a sentence whose first character the scan read as the
-// trail of a data byte comes back whole from the bytes before its run.
+// byte written, a sentence whose first character the scan read as the
+// trail of a data byte comes back whole from the bytes before its run, and
+// one the scan cut into two runs stays one line.
 TEST(scoring_printer, trims_noise_and_takes_back_a_first_character) {
     const Bytes sentence = bytes("次のステージへ進みますか？");
+    const Bytes cut = bytes("一部を入力として解釈した場合に、奇妙なことが起きるかもしれません");
     struct Case {
         const char* name;
         Bytes data;
@@ -279,6 +281,11 @@ TEST(scoring_printer, trims_noise_and_takes_back_a_first_character) {
         {"shorter than the minimum length", cat({bytes("\x01"), sentence, bytes("\x01")}), long_min,
          ""},
         {"noise alone", bytes("\x01H\x8b\x4c$8H\x8b\x4c$@\x01\x90\x8b\x01"), text_classes(), ""},
+        // 0x8d 0x88 and 0x94 0x82 are kanji: the scan reads the sentence
+        // out of step and ends its run at 0xf0 (the trail of を), so the
+        // sentence comes in two runs, and their kept parts meet.
+        {"a sentence the scan cut in two", cat({bytes("\x01H\x8d"), cut, bytes("\x01")}), text_classes(),
+         "      3 " + std::string(cut.begin(), cut.end()) + "\n"},
     };
     for (const Case& c : cases)
         EXPECT_EQ(filtered(c.data, c.settings, default_min_score, OffsetRadix::decimal), c.want)
