@@ -194,6 +194,18 @@ void print_misses(const PlantedInput& input, const Bytes& decoded, std::vector<R
     }
 }
 
+// With KURVANE_QUALITY_NOISE set, some written lines that are not planted
+// text: what passed the score that should not have.
+void print_noise(const PlantedInput& input, const Bytes& decoded, const std::vector<Range>& lines) {
+    if (std::getenv("KURVANE_QUALITY_NOISE") == nullptr) return;
+    int shown = 0;
+    for (const Range& line : lines) {
+        if (tally({line}, input.planted).text != 0) continue;
+        if (++shown > 40) break;
+        std::printf("    noise [%s]\n", utf8_of(std::span(decoded).subspan(line.offset, line.size)).c_str());
+    }
+}
+
 ExtractionSettings with_length(ExtractionSettings s, std::uint32_t n) {
     s.min_length = n;
     return s;
@@ -262,6 +274,7 @@ bool report(const char* name, const PlantedInput& input, const fs::path& dir, Go
     std::ifstream err_in(err);
     const std::string said((std::istreambuf_iterator<char>(err_in)), std::istreambuf_iterator<char>());
     print_misses(input, input.bytes, kept);
+    print_noise(input, input.bytes, kept);
     const Tally s = tally(kept, input.planted);
     print_row(xor_key != 0 ? "kurvane --text --xor=auto" : "kurvane --text", s, input.planted.size());
     if (!said.empty()) std::printf("  said: %s", said.c_str());

@@ -2,7 +2,7 @@
 # are installed. As root it installs what is missing with apt-get; otherwise it
 # names exactly what is missing and stops.
 
-native_packages="cmake make g++ libgtest-dev libbenchmark-dev binutils groff-base python3 debian-reference-ja"
+native_packages="cmake make g++ libgtest-dev libbenchmark-dev binutils groff-base python3 debian-reference-ja developers-reference-ja skkdic"
 sanitizer_packages="clang libclang-rt-14-dev"
 windows_packages="g++-mingw-w64-x86-64-posix wine wine64 fonts-wine xvfb xauth fonts-ipafont-gothic locales"
 

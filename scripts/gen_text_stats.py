@@ -9,6 +9,12 @@ into 16 equal blocks; blocks 3, 7, 11 and 15 are kept out of the statistics
 and serve as the planted text of the quality benchmark (--planting-lines
 prints them), so the benchmark never scores text the model was built from.
 
+Its derivation blocks are counted together with the whole Japanese edition
+of the Debian developers' reference (package developers-reference-ja), and
+the words of the SKK large dictionary (package skkdic,
+/usr/share/skk/SKK-JISYO.L) tell which kanji real words use and which pairs
+of kanji they hold side by side; see kanji_prior and kanji_pair_feature.
+
 The score compares two models of a run of characters:
 - text: a first-order Markov chain over character classes (hiragana, level-1
   kanji, ASCII letters, ...) from the start of a line, and within a class the
@@ -18,8 +24,10 @@ The score compares two models of a run of characters:
   every character of a class equally often.
 Each character then carries a log-likelihood ratio in nats, split into
   weight(c)          = ln P_text(c | class) + ln size(class)
+  (for a kanji, P_text backs off to the word list's counts)
   transition(p, cls) = ln P_text(cls | p) - ln P_noise(cls)
-and a run's evidence is the sum over its characters.
+and a run's evidence is the sum over its characters, plus for two kanji side
+by side what being a pair of the word list (or not) says.
 
 The values are the models' own; the score (src/engine/classes/text_score.cpp)
 decides how it counts those of single-byte characters.
@@ -40,6 +48,11 @@ import sys
 import tempfile
 
 SOURCE = "/usr/share/debian-reference/debian-reference.ja.txt.gz"
+# More prose of another document (debian package developers-reference-ja),
+# all of it counted; and a word list (package skkdic) whose compounds tell
+# which kanji and which pairs of kanji real words are made of.
+MORE_PROSE = "/usr/share/developers-reference/ja/developers-reference.txt.gz"
+WORDS = "/usr/share/skk/SKK-JISYO.L"
 OUTPUT = "src/engine/classes/text_stats_table.cpp"
 UNITS_PER_NAT = 32
 BLOCKS = 16
@@ -163,7 +176,125 @@ def text_lines(raw, chars):
     return out
 
 
-def derive(lines, chars):
+KANJI_FIRST = C["kanji1"]
+KANJI = [C["kanji1"], C["kanji2"], C["rare_kanji"]]
+assert KANJI == list(range(KANJI_FIRST, KANJI_FIRST + 3))
+
+
+def read_words(path, chars):
+    """The words of the word list: every candidate of every entry, without
+    annotations (after ';') and computed candidates (in parentheses), that
+    the scan can report whole."""
+    words = []
+    with open(path, "rb") as f:
+        for raw in f:
+            try:
+                line = raw.decode("euc_jis_2004")
+            except UnicodeDecodeError:
+                continue
+            if line.startswith(";"):
+                continue
+            parts = line.rstrip("\n").split(" /", 1)
+            if len(parts) != 2:
+                continue
+            for cand in parts[1].rstrip("/").split("/"):
+                cand = cand.split(";")[0]
+                if cand and not cand.startswith("(") and all(ord(ch) in chars for ch in cand):
+                    words.append(cand)
+    return words
+
+
+def char_estimate(count, total, prior_p, alpha):
+    """A character's share of its class: its count in the prose, backed off
+    to the word list's share with the weight of `alpha` characters."""
+    return (count + alpha * prior_p) / (total + alpha)
+
+
+def kanji_prior(documents, chars, words, size):
+    """A kanji's share of its class in the words of the word list (add-half),
+    and the weight the prose's counts fall back on it with.
+
+    The prose of a few hundred thousand characters has never seen many
+    kanji that any text may use (宝, 箱); add-half smoothing would weigh
+    them all as the rarest. The word list has seen nearly every kanji in
+    use, in proportion to how many words it makes. The weight of that prior,
+    in characters, is the one under which the counts of one document best
+    predict the kanji of the other (the held-out likelihood, both ways
+    round, over a doubling grid): text of another subject than the prose
+    the counts come from is what the score meets."""
+    word_count = {}
+    word_total = {cls: 0 for cls in KANJI}
+    for w in words:
+        for ch in w:
+            cls = chars[ord(ch)][0]
+            if cls in KANJI:
+                word_count[ord(ch)] = word_count.get(ord(ch), 0) + 1
+                word_total[cls] += 1
+    def prior_p(u, cls):
+        return (word_count.get(u, 0) + 0.5) / (word_total[cls] + 0.5 * size[cls])
+    def kanji_of(lines):
+        counts, totals, seq = {}, {cls: 0 for cls in KANJI}, []
+        for line in lines:
+            for ch in line:
+                entry = chars.get(ord(ch))
+                if entry is not None and entry[0] in KANJI:
+                    counts[ord(ch)] = counts.get(ord(ch), 0) + 1
+                    totals[entry[0]] += 1
+                    seq.append((ord(ch), entry[0]))
+        return counts, totals, seq
+    parts = [kanji_of(d) for d in documents]
+    def likelihood(alpha):
+        total = 0.0
+        for train, test in ((parts[0], parts[1]), (parts[1], parts[0])):
+            total += sum(math.log(char_estimate(train[0].get(u, 0), train[1][cls], prior_p(u, cls), alpha))
+                         for u, cls in test[2])
+        return total
+    alpha = max((2.0 ** k for k in range(0, 21)), key=likelihood)
+    return lambda u, cls: (prior_p(u, cls), alpha)
+
+
+def kanji_pair_feature(lines, chars, words, size):
+    """Whether two kanji side by side make a pair the word list's words hold
+    (宝箱, 勇者), and what that says, per pair of kanji classes.
+
+    Of the kanji pairs of the prose, a share f_text is such a word pair; of
+    the pairs of random codes of those classes, a share f_noise (the word
+    pairs among all pairs of codes). A word pair then carries
+    ln(f_text / f_noise) of evidence for text, any other kanji pair
+    ln((1 - f_text) / (1 - f_noise)): machine code gives kanji side by side
+    at random, prose as words."""
+    pairs = set()
+    for w in words:
+        for a, b in zip(w, w[1:]):
+            if chars[ord(a)][0] in KANJI and chars[ord(b)][0] in KANJI:
+                pairs.add((ord(a), ord(b)))
+    hits = [[0] * 3 for _ in KANJI]
+    seen = [[0] * 3 for _ in KANJI]
+    for line in lines:
+        for a, b in zip(line, line[1:]):
+            ea, eb = chars.get(ord(a)), chars.get(ord(b))
+            if ea is None or eb is None or ea[0] not in KANJI or eb[0] not in KANJI:
+                continue
+            i, j = ea[0] - KANJI_FIRST, eb[0] - KANJI_FIRST
+            seen[i][j] += 1
+            hits[i][j] += (ord(a), ord(b)) in pairs
+    listed = [[0] * 3 for _ in KANJI]
+    for a, b in pairs:
+        listed[chars[a][0] - KANJI_FIRST][chars[b][0] - KANJI_FIRST] += 1
+    values = [[[0.0] * 3 for _ in KANJI] for _ in range(2)]
+    for i, ci in enumerate(KANJI):
+        for j, cj in enumerate(KANJI):
+            f_text = (hits[i][j] + 0.5) / (seen[i][j] + 1.0)
+            f_noise = listed[i][j] / (size[ci] * size[cj])
+            if f_noise <= 0.0:
+                continue  # no word pair of these classes: nothing to tell
+            values[1][i][j] = math.log(f_text / f_noise)
+            values[0][i][j] = math.log((1.0 - f_text) / (1.0 - f_noise))
+    return pairs, values
+
+
+def derive(documents, chars, words):
+    lines = documents[0] + documents[1]
     n = len(CLASSES)
     size = [0] * n
     mass = [0.0] * n
@@ -185,9 +316,13 @@ def derive(lines, chars):
             trans[prev][cls] += 1
             prev = cls
     total_mass = sum(mass)
+    prior = kanji_prior(documents, chars, words, size)
     weights = {}
     for u, (cls, _) in chars.items():
-        p = (char_count.get(u, 0) + 0.5) / (class_count[cls] + 0.5 * size[cls])
+        if cls in KANJI:
+            p = char_estimate(char_count.get(u, 0), class_count[cls], *prior(u, cls))
+        else:
+            p = (char_count.get(u, 0) + 0.5) / (class_count[cls] + 0.5 * size[cls])
         w = math.log(p) + math.log(size[cls])
         # Which ASCII letter or symbol it is says more about what a text is
         # about (commands here, format strings elsewhere) than whether it is
@@ -216,13 +351,16 @@ def derive(lines, chars):
     unseen_weights = (unseen(C["rare_kanji"]), unseen(C["rare_symbol"]))
     # What the model above says of c2 after c1: ln P(class2 | class1) +
     # ln P(c2 | class2).
+    word_pairs, word_pair_values = kanji_pair_feature(lines, chars, words, size)
     def model(c1, c2):
         cls1, cls2 = chars[c1][0], chars[c2][0]
         p = (trans[cls1][cls2] + TRANSITION_PRIOR * unigram[cls2]) / (sum(trans[cls1]) + TRANSITION_PRIOR)
-        q = (char_count.get(c2, 0) + 0.5) / (class_count[cls2] + 0.5 * size[cls2])
-        return math.log(p) + math.log(q)
+        t = math.log(p) + weights[c2] - math.log(size[cls2])
+        if cls1 in KANJI and cls2 in KANJI:
+            t += word_pair_values[(c1, c2) in word_pairs][cls1 - KANJI_FIRST][cls2 - KANJI_FIRST]
+        return t
     pairs = pair_bonuses(lines, chars, model)
-    return weights, table, unseen_weights, pairs, sum(class_count)
+    return weights, table, unseen_weights, pairs, sum(class_count), word_pairs, word_pair_values
 
 
 def pair_bonuses(lines, chars, model):
@@ -260,7 +398,7 @@ def units(x):
     return int(math.floor(x * UNITS_PER_NAT + 0.5))
 
 
-def write(path, chars, weights, table, unseen_weights, pairs, counted):
+def write(path, chars, weights, table, unseen_weights, pairs, counted, word_pairs, word_pair_values):
     with open(path, "w", encoding="ascii", newline="\n") as out:
         out.write("// Generated by scripts/gen_text_stats.py; do not edit.\n")
         out.write("// Character statistics of Japanese prose against random bytes, from\n")
@@ -291,6 +429,18 @@ def write(path, chars, weights, table, unseen_weights, pairs, counted):
         for k in range(0, len(pairs), 4):
             out.write("    " + " ".join("{0x%04X%04X, %d}," % (a, b, units(v)) for a, b, v in pairs[k:k + 4]) + "\n")
         out.write("};\n\n")
+        out.write("// Rows: the first kanji's class (level 1, level 2, rare), columns the\n")
+        out.write("// second's; [0] a pair no word holds, [1] a word pair.\n")
+        out.write("const std::int16_t text_stats_kanji_pair[2][3][3] = {\n")
+        for v in word_pair_values:
+            out.write("    {%s},\n" % ", ".join("{%s}" % ", ".join("%d" % units(x) for x in row) for row in v))
+        out.write("};\n\n")
+        out.write("// Unsized here, as above.\n")
+        out.write("const std::uint32_t text_stats_word_pairs[] = {\n")
+        listed = sorted(a << 16 | b for a, b in word_pairs)
+        for k in range(0, len(listed), 8):
+            out.write("    " + " ".join("0x%08X," % v for v in listed[k:k + 8]) + "\n")
+        out.write("};\n\n")
         out.write("}  // namespace kurvane::detail\n")
     return len(entries)
 
@@ -307,22 +457,29 @@ def main():
     if not os.path.exists(args.source):
         print("%s: missing (Debian package debian-reference-ja)" % args.source, file=sys.stderr)
         sys.exit(77 if args.check else 1)
+    for path, package in ((MORE_PROSE, "developers-reference-ja"), (WORDS, "skkdic")):
+        if not os.path.exists(path):
+            print("%s: missing (Debian package %s)" % (path, package), file=sys.stderr)
+            sys.exit(77 if args.check else 1)
     chars = repertoire()
     derive_raw, plant_raw = read_blocks(args.source)
+    with gzip.open(MORE_PROSE, "rt", encoding="utf-8") as f:
+        more_raw = f.read().split("\n")
     if args.planting_lines:
         sys.stdout.write("".join(line + "\n" for line in text_lines(plant_raw, chars)))
         return
-    weights, table, unseen_weights, pairs, counted = derive(text_lines(derive_raw, chars), chars)
+    stats = derive([text_lines(derive_raw, chars), text_lines(more_raw, chars)], chars, read_words(WORDS, chars))
     if args.check:
         with tempfile.TemporaryDirectory() as scratch:
             fresh = os.path.join(scratch, "text_stats_table.cpp")
-            write(fresh, chars, weights, table, unseen_weights, pairs, counted)
+            write(fresh, chars, *stats)
             if not filecmp.cmp(fresh, args.output, shallow=False):
                 print("%s differs from what the script generates" % args.output, file=sys.stderr)
                 sys.exit(1)
         return
-    count = write(args.output, chars, weights, table, unseen_weights, pairs, counted)
-    print("%s: %d characters, %d pairs" % (args.output, count, len(pairs)), file=sys.stderr)
+    count = write(args.output, chars, *stats)
+    print("%s: %d characters, %d pairs, %d word pairs" % (args.output, count, len(stats[3]), len(stats[5])),
+          file=sys.stderr)
 
 
 if __name__ == "__main__":

@@ -29,7 +29,7 @@ using test::ReferenceWrite;
 // run is scored whole, with up to max_lead_in input bytes before it that
 // follow the last byte no character holds and the last byte written, or a
 // window of score_window bytes at a time; the kept part becomes a write of
-// its own.
+// its own, on the line before when it starts where that one stopped.
 class FilterReference {
 public:
     FilterReference(std::span<const unsigned char> data, const ExtractionSettings& settings,
@@ -63,20 +63,27 @@ public:
                 decide(false);
             }
         }
+        close_line();
         return std::move(out_);
     }
 
 private:
-    void decide(bool run_ends) {
-        const ScoredRun s = score_cp932(window_, window_lead_);
-        const bool goes_on = open_ && s.keep_end > s.keep_begin && s.keep_begin == 0;
-        const bool keep = s.kept(format_.text.min_score) &&
-                          (goes_on || s.keep_end - s.keep_begin >= min_length_);
-        if (open_ && !(keep && goes_on)) {
+    // A kept part leaves its line open for the next window or run to go on
+    // with, when that starts where it stopped.
+    void close_line() {
+        if (open_) {
             out_.back().split = false;
             out_.back().line_break = lines_;
-            open_ = false;
         }
+        open_ = false;
+    }
+
+    void decide(bool run_ends) {
+        const ScoredRun s = score_cp932(window_, window_lead_);
+        const bool goes_on = open_ && s.keep_end > s.keep_begin && window_at_ + s.keep_begin == printed_end_;
+        const bool keep = s.kept(format_.text.min_score) &&
+                          (goes_on || s.keep_end - s.keep_begin >= min_length_);
+        if (!(keep && goes_on)) close_line();
         if (keep) {
             ReferenceWrite w;
             w.at = window_at_ + s.keep_begin;
@@ -93,16 +100,13 @@ private:
             text.append(reinterpret_cast<const char*>(window_.data()) + s.keep_begin,
                         s.keep_end - s.keep_begin);
             w.bytes.assign(text.begin(), text.end());
-            open_ = !run_ends && s.keep_end == window_.size();
-            w.split = open_;
-            w.line_break = !open_ && lines_;
+            open_ = true;
+            w.split = true;
+            w.line_break = false;
             printed_end_ = w.end;
             out_.push_back(std::move(w));
         }
-        if (run_ends) {
-            open_ = false;
-            return;
-        }
+        if (run_ends) return;
         // The window's last bytes lead in to the next.
         const std::uint64_t end = window_at_ + window_.size();
         const std::uint64_t from = std::max({printed_end_, end - std::min<std::uint64_t>(end, max_lead_in)});
@@ -253,10 +257,12 @@ std::string filtered(const Bytes& data, const ExtractionSettings& settings, int 
 ExtractionSettings text_classes() { return filter_shapes().front().settings; }
 
 // The noise beside a sentence is cut off, the offset is that of the first
-// byte written, and a sentence whose first character the scan read as the
-// trail of a data byte comes back whole from the bytes before its run.
+// byte written, a sentence whose first character the scan read as the
+// trail of a data byte comes back whole from the bytes before its run, and
+// one the scan cut into two runs stays one line.
 TEST(scoring_printer, trims_noise_and_takes_back_a_first_character) {
     const Bytes sentence = bytes("次のステージへ進みますか？");
+    const Bytes cut = bytes("一部を入力として解釈した場合に、奇妙なことが起きるかもしれません");
     struct Case {
         const char* name;
         Bytes data;
@@ -277,6 +283,11 @@ TEST(scoring_printer, trims_noise_and_takes_back_a_first_character) {
         {"shorter than the minimum length", cat({bytes("\x01"), sentence, bytes("\x01")}), long_min,
          ""},
         {"noise alone", bytes("\x01H\x8b\x4c$8H\x8b\x4c$@\x01\x90\x8b\x01"), text_classes(), ""},
+        // 0x8d 0x88 and 0x94 0x82 are kanji: the scan reads the sentence
+        // out of step and ends its run at 0xf0 (the trail of を), so the
+        // sentence comes in two runs, and their kept parts meet.
+        {"a sentence the scan cut in two", cat({bytes("\x01H\x8d"), cut, bytes("\x01")}), text_classes(),
+         "      3 " + std::string(cut.begin(), cut.end()) + "\n"},
     };
     for (const Case& c : cases)
         EXPECT_EQ(filtered(c.data, c.settings, default_min_score, OffsetRadix::decimal), c.want)

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "cp932.h"
+#include "pass_test_util.h"
 #include "text/text_encoding.h"
 
 namespace kurvane {
@@ -43,6 +44,9 @@ TEST(text_score, keeps_text_and_drops_data) {
     for (const std::string& s : sentences) cases.push_back({s, true});
     // Short words are kept on their own too.
     for (const char* word : {"日本語", "ダンジョン", "ありがとう"}) cases.push_back({word, true});
+    // Kanji the statistics' prose rarely uses (宝, 剣, 章) are still kanji
+    // that words are made of.
+    for (const char* line : {"宝箱", "「勇者は剣を手に入れた！」", "「第3章　北の村へ」"}) cases.push_back({line, true});
     const Case data[] = {
         {"H記$8H坑", false},        // machine code: ASCII and kanji alternating
         {"L汽$@L記$H亀$T", false},
@@ -54,6 +58,8 @@ TEST(text_score, keeps_text_and_drops_data) {
         {"ｱｲｳｴｵｶｷｸ", false},        // half-width katakana runs of random bytes
         {"\x89\x40\x89\x41\x89\x42\x89\x43\x89\x44", false},  // one lead byte, every other byte
         {"\x88\xa0\x89\xa0\x8a\xa0\x8b\xa0\x8c\xa0", false},  // one trail byte, every other byte
+        {"過可", false},  // 89 DF 89 C2: a mov after a mov, though the word list holds the pair
+        {"亀坑亀坑", false},
     };
     cases.insert(cases.end(), std::begin(data), std::end(data));
     for (const Case& c : cases) {
@@ -102,6 +108,26 @@ TEST(text_score, trims_data_at_the_ends_and_keeps_the_sentence) {
     }
 }
 
+// A sentence's first character stays with it when it is only a little
+// less likely than the sentence starting after it: a digit before kana, a
+// kanji before a number.
+TEST(text_score, keeps_a_first_character_that_goes_with_the_sentence) {
+    struct Case {
+        std::string noise, sentence;
+    };
+    const Case cases[] = {
+        {"A", "1から100までプリント"},
+        {"$", "表2.2 Debian アーカイブサイトのリスト"},
+        {"H$8", "第5章　ネットワークの設定"},
+    };
+    for (const Case& c : cases) {
+        const ScoredRun r = score(c.noise + c.sentence);
+        EXPECT_TRUE(r.kept(default_min_score)) << utf8(c.sentence);
+        EXPECT_LE(r.keep_begin, c.noise.size()) << utf8(c.sentence) << " kept from " << r.keep_begin;
+        EXPECT_EQ(r.keep_end, c.noise.size() + c.sentence.size()) << utf8(c.sentence);
+    }
+}
+
 TEST(text_score, reads_a_sentence_the_scan_read_out_of_step) {
     // 0x83 pairs with the first byte of "で" (0x82 0xC5), and 0xC5 then ends
     // the scan's run: the run it reports starts after the first character.
@@ -144,6 +170,68 @@ TEST(text_score, two_kanji_words_in_a_record) {
         EXPECT_TRUE(r.kept(default_min_score)) << utf8(word) << " scored " << r.score;
         EXPECT_EQ(r.keep_end - r.keep_begin, std::string_view(word).size()) << utf8(word);
     }
+}
+
+// A run on its own between control bytes of 2-4 level-1 kanji that words
+// are made of is a word of a table; with data before it, or a pair no word
+// holds, it is not.
+TEST(text_score, a_word_alone_in_a_record) {
+    struct Case {
+        const char* run;
+        std::size_t lead_in;
+        bool kept;
+    };
+    const Case cases[] = {
+        {"宝箱", 0, true},       {"奇妙", 0, true},     {"留意点", 0, true},  {"難解奇異", 0, true},
+        {"H$宝箱", 2, false},    // bytes of data before it
+        {"亀坑", 0, false},      // no word holds the pair
+        {"宝箱宝箱宝", 0, false}, // longer than a word of a table: scored as prose
+    };
+    for (const Case& c : cases) {
+        const ScoredRun r = score_cp932(bytes_of(c.run), c.lead_in);
+        EXPECT_EQ(r.kept(default_min_score), c.kept) << utf8(c.run) << " scored " << r.score;
+        if (c.kept) {
+            EXPECT_EQ(r.keep_end - r.keep_begin, std::string_view(c.run).size()) << utf8(c.run);
+        }
+    }
+}
+
+// Given a threshold, a run no reading of which can reach it is dismissed
+// without being read in full; every run the full score keeps at that
+// threshold comes back the same. Swept over every pair of bytes after a
+// few lead-ins, and over random runs of text, data and noise bytes.
+TEST(text_score, a_threshold_never_drops_what_the_full_score_keeps) {
+    std::vector<std::string> runs;
+    for (const std::string& lead : {std::string(), std::string("\x82"), std::string("\x88\xEA"), std::string("A")})
+        for (unsigned pair = 0; pair < 0x10000; ++pair)
+            runs.push_back(lead + static_cast<char>(pair >> 8) + static_cast<char>(pair & 0xFF));
+    std::mt19937_64 rng(5);
+    const std::string alphabet = std::string("宝箱の設定を保存しましたダンジョン剣章亀坑 %sH$8") + "\x89\x8B\xE8\x00\xFF";
+    for (int k = 0; k < 40000; ++k) {
+        std::string run;
+        const std::size_t n = 1 + rng() % 14;
+        const bool noise = k % 2 == 0;
+        for (std::size_t j = 0; j < n; ++j)
+            run.push_back(noise ? static_cast<char>(rng()) : alphabet[rng() % alphabet.size()]);
+        runs.push_back(run);
+    }
+    std::size_t kept = 0;
+    for (const std::string& run : runs) {
+        for (std::size_t lead_in = 0; lead_in <= std::min<std::size_t>(run.size(), 2); ++lead_in) {
+            const ScoredRun full = score_cp932(bytes_of(run), lead_in);
+            for (const int min_score : {1, 20, default_min_score, 80, 100}) {
+                const ScoredRun quick = score_cp932(bytes_of(run), lead_in, min_score);
+                ASSERT_EQ(quick.kept(min_score), full.kept(min_score))
+                    << test::hex(bytes_of(run)) << " lead-in " << lead_in << " min " << min_score;
+                if (!full.kept(min_score)) continue;
+                ++kept;
+                ASSERT_EQ(quick.score, full.score) << test::hex(bytes_of(run));
+                ASSERT_EQ(quick.keep_begin, full.keep_begin) << test::hex(bytes_of(run));
+                ASSERT_EQ(quick.keep_end, full.keep_end) << test::hex(bytes_of(run));
+            }
+        }
+    }
+    EXPECT_GT(kept, 1000u);  // the sweep holds runs that are kept
 }
 
 TEST(text_score, threshold_edges) {

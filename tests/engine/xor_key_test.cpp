@@ -70,13 +70,16 @@ TEST(xor_key, no_key_without_a_clear_winner) {
     EXPECT_FALSE(plain.found);
     EXPECT_EQ(plain.key, 0);
     EXPECT_GT(plain.plain_text_bytes, 0u);
-    // No text under any key: no key either. (Data with a zero byte every
-    // other byte is not among these: under 0x82 it reads as random
-    // hiragana, which still passes for text.)
-    for (const unsigned key : {0u, 0x5Au}) {
-        const XorKeyChoice none = search(data(false, static_cast<unsigned char>(key), 256 << 10, false));
-        EXPECT_FALSE(none.found) << "key " << key << " best text bytes " << none.text_bytes;
-        EXPECT_EQ(none.key, 0);
+    // No text under any key: no key either, also for data with a zero byte
+    // every other byte, which under 0x82 and 0x83 reads as random hiragana
+    // and katakana.
+    for (const bool fields : {false, true}) {
+        for (const unsigned key : {0u, 0x5Au}) {
+            const XorKeyChoice none = search(data(false, static_cast<unsigned char>(key), 256 << 10, fields));
+            EXPECT_FALSE(none.found) << "key " << key << " fields " << fields << " best text bytes "
+                                     << none.text_bytes << " key " << int{none.key};
+            EXPECT_EQ(none.key, 0);
+        }
     }
     EXPECT_FALSE(search({}).found);
 }

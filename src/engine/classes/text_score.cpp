@@ -1,8 +1,11 @@
 #include "engine/classes/text_score.h"
 
 #include <algorithm>
+#include <array>
+#include <limits>
 #include <cmath>
 #include <memory>
+#include <vector>
 
 #include "engine/classes/text_stats.h"
 #include "text/text_encoding.h"
@@ -16,9 +19,18 @@ struct CharStats {
     std::int16_t weight;
     std::uint8_t text_class;
     std::uint16_t code;  // lead << 8 | trail in code page 932, 0 for none or one byte
+    // The most a double-byte character before it can add for the pair
+    // (the prose's pair bonus and what two kanji say), never below 0.
+    std::int16_t pair_in_bound = 0;
 };
 
 constexpr std::size_t bmp_size = 0x10000;
+
+constexpr auto kanji_base = static_cast<unsigned>(TextClass::kanji1);
+bool is_kanji(unsigned cls) {
+    return cls >= kanji_base && cls <= static_cast<unsigned>(TextClass::rare_kanji);
+}
+static_assert(static_cast<unsigned>(TextClass::rare_kanji) - kanji_base + 1 == detail::text_stats_kanji_classes);
 
 bool is_ideograph(char32_t u) {
     return (u >= 0x3400 && u <= 0x9FFF) || (u >= 0xF900 && u <= 0xFAFF) ||
@@ -42,6 +54,18 @@ const CharStats* bmp_stats() {
             const int code = detail::cp932_code(e.code_point);
             t[e.code_point] = CharStats{e.weight, e.text_class,
                                         static_cast<std::uint16_t>(code > 0xFF ? code : 0)};
+        }
+        for (const detail::TextStatsPair& p : detail::text_stats_pairs) {
+            std::int16_t& in = t[p.pair & 0xFFFF].pair_in_bound;
+            in = std::max(in, p.bonus);
+        }
+        for (std::size_t u = 0; u < bmp_size; ++u) {
+            const unsigned cls = t[u].text_class;
+            if (!is_kanji(cls)) continue;
+            std::int16_t most = 0;
+            for (const auto& by_word : detail::text_stats_kanji_pair)
+                for (const auto& row : by_word) most = std::max(most, row[cls - kanji_base]);
+            t[u].pair_in_bound = static_cast<std::int16_t>(t[u].pair_in_bound + most);
         }
         return t;
     }();
@@ -73,15 +97,48 @@ bool echoes(char32_t c, const CharStats& s, char32_t previous, unsigned previous
     return (s.code >> 8) == (previous_code >> 8) || (s.code & 0xFF) == (previous_code & 0xFF);
 }
 
+// Where the entries of a table of pairs, sorted by the first character's
+// code point << 16 | the second's, start for each first character: a pair
+// is then looked for among the few of its first character.
+std::vector<std::uint32_t> by_first(std::size_t count, std::uint32_t (*key_at)(std::size_t)) {
+    std::vector<std::uint32_t> at(bmp_size + 1);
+    std::size_t k = 0;
+    for (std::size_t u = 0; u <= bmp_size; ++u) {
+        while (k < count && (key_at(k) >> 16) < u) ++k;
+        at[u] = static_cast<std::uint32_t>(k);
+    }
+    return at;
+}
+
 // The extra evidence of a pair of double-byte characters that prose holds
 // as a word, 0 for any other pair.
 std::int64_t pair_bonus(char32_t first, char32_t second) {
     if (first >= bmp_size || second >= bmp_size) return 0;
+    static const std::vector<std::uint32_t> at = by_first(
+        detail::text_stats_pair_count, [](std::size_t k) { return detail::text_stats_pairs[k].pair; });
     const std::uint32_t key = static_cast<std::uint32_t>(first) << 16 | static_cast<std::uint32_t>(second);
-    const auto* end = detail::text_stats_pairs + detail::text_stats_pair_count;
-    const auto* hit = std::lower_bound(detail::text_stats_pairs, end, key,
+    const auto* end = detail::text_stats_pairs + at[first + 1];
+    const auto* hit = std::lower_bound(detail::text_stats_pairs + at[first], end, key,
                                        [](const detail::TextStatsPair& p, std::uint32_t k) { return p.pair < k; });
     return hit != end && hit->pair == key ? hit->bonus : 0;
+}
+
+bool is_word_pair(char32_t first, char32_t second) {
+    if (first >= bmp_size || second >= bmp_size) return false;
+    static const std::vector<std::uint32_t> at = by_first(
+        detail::text_stats_word_pair_count, [](std::size_t k) { return detail::text_stats_word_pairs[k]; });
+    const std::uint32_t key = static_cast<std::uint32_t>(first) << 16 | static_cast<std::uint32_t>(second);
+    return std::binary_search(detail::text_stats_word_pairs + at[first], detail::text_stats_word_pairs + at[first + 1],
+                              key);
+}
+
+// What two kanji side by side say: real words are made of pairs the word
+// list holds, machine code puts kanji side by side at random. 0 for any
+// other pair of characters.
+std::int64_t kanji_pair(char32_t first, unsigned first_class, char32_t second, unsigned second_class) {
+    if (!is_kanji(first_class) || !is_kanji(second_class)) return 0;
+    return detail::text_stats_kanji_pair[is_word_pair(first, second)][first_class - kanji_base]
+                                        [second_class - kanji_base];
 }
 
 bool single_byte(unsigned cls) {
@@ -119,6 +176,179 @@ constexpr std::int64_t end_tolerance = 147;  // 4.6 * 32
 // that is, it needs evidence of ln(1 / 2.5e-4) = 8.3 nats, rounded to 8.
 constexpr double text_prior_nats = -8.0;
 
+// A word alone: a run of 2 to 4 level-1 kanji and nothing else, each two
+// side by side a pair of the word list and not an echo (machine code gives
+// the pairs of one lead byte by the thousand: 89 xx 89 xx, a mov after a
+// mov), with no byte of data before it (it follows a control byte or starts
+// the input): a name or an item in a table of records. Its characters say
+// little (宝箱: two kanji the prose rarely uses), but its shape says much.
+// Random bytes give such a run at about P(control byte before) 0.15 x
+// P(two level-1 kanji) (2,965 / 65,536)^2 x P(a word pair, no echo) 0.012
+// x P(the run ends) 0.3, 1.1e-6 per byte: some ten runs in 8 MiB, of about
+// a million candidate runs, 1e-5 of them; among runs of text in data,
+// fields of one word are common, say 5%. Such a run so carries
+// ln(0.05 / 1e-5) = 8.5 nats of evidence at the least.
+constexpr double word_alone_nats = 8.5;
+constexpr std::size_t word_alone_min_chars = 2;
+constexpr std::size_t word_alone_max_chars = 4;
+
+bool word_alone(std::span<const char32_t> run) {
+    if (run.size() < word_alone_min_chars || run.size() > word_alone_max_chars) return false;
+    CharStats last{};
+    for (std::size_t k = 0; k < run.size(); ++k) {
+        const CharStats s = stats_of(run[k]);
+        if (s.text_class != static_cast<unsigned>(TextClass::kanji1)) return false;
+        if (k > 0 && pair_bonus(run[k - 1], run[k]) == 0 &&
+            (!is_word_pair(run[k - 1], run[k]) || echoes(run[k], s, run[k - 1], last.text_class, last.code)))
+            return false;
+        last = s;
+    }
+    return true;
+}
+
+// The characters of `run` read in step from its first byte, when they are
+// all double-byte and fit `out`; else none (0).
+std::size_t double_chars(std::span<const unsigned char> run, std::span<char32_t> out) {
+    if (run.size() % 2 != 0 || run.size() / 2 > out.size()) return 0;
+    for (std::size_t k = 0; k < run.size(); k += 2) {
+        out[k / 2] = detail::cp932_double_char(run[k], run[k + 1]);
+        if (out[k / 2] == 0) return 0;
+    }
+    return run.size() / 2;
+}
+
+// The character a reading of code page 932 bytes finds at run[k], 0 for
+// none, and how many bytes it takes.
+struct Read {
+    char32_t c = 0;
+    std::size_t width = 1;
+};
+Read read_at(std::span<const unsigned char> run, std::size_t k) {
+    constexpr unsigned char half_first = 0xA1;
+    constexpr unsigned char half_last = 0xDF;
+    constexpr char32_t half_katakana_first = 0xFF61;
+    const unsigned char b = run[k];
+    if (b < 0x20 || b == 0x7F) return {};  // a control byte is text in no reading
+    if (b < 0x80) return {b, 1};
+    if (b >= half_first && b <= half_last) return {half_katakana_first + (b - half_first), 1};
+    if (k + 1 < run.size()) return {detail::cp932_double_char(b, run[k + 1]), 2};
+    return {};
+}
+
+// What the bound below needs of the character a byte, or two, start: its
+// class (text_class_count for none), its weight and the most a pair into it
+// adds. One table for every byte pair, so that a byte costs a load.
+struct BoundChar {
+    std::int16_t weight = 0;
+    std::int16_t pair_in = 0;
+    std::uint8_t text_class = detail::text_class_count;
+};
+// Double-byte characters start with a lead byte of 0x81-0x9F or 0xE0-0xFC
+// and end with a trail byte of 0x40-0xFC: rows of the lead bytes only, so
+// that the table stays small enough for the cache on random bytes.
+constexpr unsigned trail_first = 0x40;
+constexpr unsigned trail_count = 0xFD - trail_first;
+constexpr bool leads_double(unsigned b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }
+constexpr std::size_t lead_rows = (0x9F - 0x81 + 1) + (0xFC - 0xE0 + 1);
+static_assert([] {
+    std::size_t n = 0;
+    for (unsigned b = 0; b < 256; ++b) n += leads_double(b) ? 1 : 0;
+    return n == lead_rows && lead_rows < 0xFF;  // and a row number fits lead_row's byte
+}());
+struct BoundTable {
+    BoundChar single[256];
+    std::uint8_t lead_row[256];  // lead_rows for a byte that leads nothing
+    BoundChar pair[lead_rows + 1][trail_count + 1];  // the last row and column: none
+
+    const BoundChar& double_char(unsigned char lead, unsigned char trail) const {
+        const unsigned t = trail - trail_first;  // wraps below 0x40
+        return pair[lead_row[lead]][t < trail_count ? t : trail_count];
+    }
+};
+const BoundTable& bound_table() {
+    static const std::unique_ptr<BoundTable> table = [] {
+        auto t = std::make_unique<BoundTable>();
+        const auto set = [](BoundChar& e, std::span<const unsigned char> bytes) {
+            const Read r = read_at(bytes, 0);
+            if (r.c == 0 || r.width != bytes.size()) return;
+            const CharStats s = stats_of(r.c);
+            e = BoundChar{s.weight, s.pair_in_bound, s.text_class};
+        };
+        std::size_t row = 0;
+        for (unsigned b = 0; b < 256; ++b) {
+            const unsigned char one[1] = {static_cast<unsigned char>(b)};
+            set(t->single[b], one);
+            const bool leads = leads_double(b);
+            t->lead_row[b] = static_cast<std::uint8_t>(leads ? row : lead_rows);
+            if (!leads) continue;
+            for (unsigned k = 0; k < trail_count; ++k) {
+                const unsigned char two[2] = {static_cast<unsigned char>(b),
+                                              static_cast<unsigned char>(trail_first + k)};
+                set(t->pair[row][k], two);
+            }
+            ++row;
+        }
+        return t;
+    }();
+    return *table;
+}
+
+// At least the `japanese` evidence of any part of any reading of `run`:
+// each character that may start at a byte adds the most it can, given the
+// characters that may end just before it, and only when that is above 0.
+// The parts of one reading take each byte once, so no part weighs more.
+std::int64_t evidence_bound(std::span<const unsigned char> run) {
+    const auto& step = detail::text_stats_transition;
+    const BoundTable& table = bound_table();
+    std::int64_t bound = 0;
+    constexpr unsigned none = detail::text_class_count;
+    // The classes of the characters that may end just before byte k: one
+    // of one byte, one of two; and of the one of two that starts at k - 1.
+    unsigned single_before = none, double_before = none, double_from_last = none;
+    for (std::size_t k = 0; k < run.size(); ++k) {
+        const unsigned char b = run[k];
+        const BoundChar& e = k + 1 < run.size() && table.single[b].text_class == none
+                                 ? table.double_char(b, run[k + 1])
+                                 : table.single[b];
+        const unsigned cls = e.text_class;
+        const bool two = cls != none && table.single[b].text_class == none;
+        if (cls != none) {
+            std::int64_t most = 0;
+            if (!two) {
+                // Alone or after a single-byte character it only counts
+                // against a run; after a double-byte one the step counts.
+                if (double_before != none) most = step[double_before][cls];
+            } else {
+                std::int64_t in = step[detail::text_class_start][cls];
+                if (single_before != none) in = std::max<std::int64_t>(in, step[single_before][cls]);
+                if (double_before != none) in = std::max<std::int64_t>(in, step[double_before][cls] + e.pair_in);
+                most = e.weight + in;
+            }
+            bound += std::max<std::int64_t>(most, 0);
+        }
+        single_before = two ? none : cls;
+        double_before = double_from_last;
+        double_from_last = two ? cls : none;
+    }
+    return bound;
+}
+
+// The least evidence, in the statistics' units, that scores `min_score`.
+std::int64_t least_evidence(int min_score) {
+    static const auto table = [] {
+        std::array<std::int64_t, 102> t{};
+        std::int64_t units = -100 * detail::text_stats_units_per_nat;
+        for (int score = 0; score <= 101; ++score) {
+            while (score <= 100 && units < 100 * detail::text_stats_units_per_nat &&
+                   score_from_evidence(static_cast<double>(units) / detail::text_stats_units_per_nat) < score)
+                ++units;
+            t[static_cast<std::size_t>(score)] = score > 100 ? std::numeric_limits<std::int64_t>::max() : units;
+        }
+        return t;
+    }();
+    return table[static_cast<std::size_t>(std::clamp(min_score, 0, 101))];
+}
+
 }  // namespace
 
 TextScorer::Path TextScorer::extend(const Path& path, char32_t c, std::size_t at,
@@ -131,10 +361,11 @@ TextScorer::Path TextScorer::extend(const Path& path, char32_t c, std::size_t at
     const std::int64_t fresh_full = weight + start;
     const Segment fresh{fresh_full, fresh_full,
                         japanese_part(weight, single) + japanese_part(start, single), at, at + width};
-    Path next{path.current, c, s.code, static_cast<unsigned char>(cls), true};
+    Path next{path.current, path.later, c, s.code, static_cast<unsigned char>(cls), true};
     Segment& current = next.current;
+    Segment& later = next.later;
     if (!path.any) {
-        current = fresh;
+        current = later = fresh;
     } else {
         const std::int64_t step = detail::text_stats_transition[path.last_class][cls];
         std::int64_t full = weight + step;
@@ -143,19 +374,35 @@ TextScorer::Path TextScorer::extend(const Path& path, char32_t c, std::size_t at
         // A pair prose holds as a word (利用, 特定) is worth its bonus even
         // when its two characters share a byte.
         const std::int64_t bonus = s.code != 0 && path.last_code != 0 ? pair_bonus(path.last_char, c) : 0;
-        full += bonus;
-        japanese += bonus;
+        const std::int64_t kanji = kanji_pair(path.last_char, path.last_class, c, cls);
+        full += bonus + kanji;
+        japanese += bonus + kanji;
+        // A pair of the word list that echoes is still what data gives most
+        // (89 DF 89 C2: 過可); only prose vouches for such a pair.
         if (bonus == 0 && echoes(c, s, path.last_char, path.last_class, path.last_code)) {
             full = std::min<std::int64_t>(full, 0);
             japanese = std::min<std::int64_t>(japanese, 0);
         }
-        if (fresh.full > current.full + full + end_tolerance) {
-            current = fresh;
+        const auto grow = [&](Segment& part) {
+            part.full += full;
+            part.peak = std::max(part.peak, part.full);
+            part.japanese += japanese;
+            part.end = at + width;
+        };
+        // The part that starts latest yet within the tolerance of starting
+        // here: where the current part must give up its start, it starts
+        // there, not at this character (the "1" of "A1から" goes with the
+        // sentence, the "A" before it does not).
+        if (later.begin == current.begin || fresh.full > later.full + full + end_tolerance) {
+            later = fresh;
         } else {
-            current.full += full;
-            current.peak = std::max(current.peak, current.full);
-            current.japanese += japanese;
-            current.end = at + width;
+            grow(later);
+        }
+        if (fresh.full > current.full + full + end_tolerance) {
+            current = later;
+            later = fresh;
+        } else {
+            grow(current);
         }
     }
     if (current.begin == best_.begin && best_.end > best_.begin) {
@@ -186,51 +433,42 @@ ScoredRun score_text(std::span<const char32_t> run) {
     return scorer.result();
 }
 
-ScoredRun score_cp932(std::span<const unsigned char> run, std::size_t lead_in) {
+ScoredRun score_cp932(std::span<const unsigned char> run, std::size_t lead_in, int min_score) {
     // Most runs data gives are short ASCII. Printable ASCII alone reads one
     // way only, as single-byte characters, which never count for a run: it
     // scores 0 and is kept whole by a threshold of 0, without being read
     // character by character.
     if (std::all_of(run.begin(), run.end(), [](unsigned char b) { return b >= 0x20 && b < 0x7F; }))
         return run.size() > lead_in ? ScoredRun{0, lead_in, run.size()} : ScoredRun{};
-    constexpr unsigned char half_first = 0xA1;
-    constexpr unsigned char half_last = 0xDF;
-    constexpr char32_t half_katakana_first = 0xFF61;
-    // A scan pairs bytes from the run's start, so a lead byte of data just
-    // before a sentence takes the sentence's first byte as its trail, and
-    // the sentence is read out of step up to its next single-byte
-    // character, or the scan ends the run there and starts the next one
-    // after the sentence's first character. So every reading is followed,
-    // from the lead-in on: a character may start at any byte. Of the
-    // readings that reach a byte, the one whose current part weighs more
-    // goes on, one ending in a single-byte character and one ending in a
-    // double-byte one, since what may follow depends on that most (a word
-    // of ASCII before a sentence loses to a stray kanji at first, and wins
-    // once the sentence begins). reached[k % 3][kind] is such a reading
-    // that ends at byte k, when reaches[k % 3][kind] says one does.
+    bool alone = false;
+    if (lead_in == 0) {
+        char32_t chars[word_alone_max_chars];
+        const std::size_t n = double_chars(run, chars);
+        alone = n > 0 && word_alone(std::span<const char32_t>(chars, n));
+    }
+    // The many short runs of data fall short of any threshold by far: what
+    // no reading can reach is not read in full.
+    if (!alone && min_score > 0 && evidence_bound(run) < least_evidence(min_score)) return {};
     TextScorer scorer;
     TextScorer::Path reached[3][2];
     bool reaches[3][2] = {};
+    // Of two readings whose parts start at different bytes, the one that
+    // starts later wins only by the tolerance a cut start needs: its first
+    // character is cut only where that is clearly data (表 before "2.2":
+    // a kanji before a digit weighs less than a backslash does).
+    const auto better = [](const TextScorer::Segment& a, const TextScorer::Segment& b) {
+        if (a.begin > b.begin) return a.full > b.full + end_tolerance;
+        if (a.begin < b.begin) return a.full + end_tolerance >= b.full;
+        return a.full > b.full;
+    };
     const auto offer = [&](std::size_t at, std::size_t width, const TextScorer::Path& path) {
         const std::size_t kind = width - 1;
         TextScorer::Path& slot = reached[at % 3][kind];
-        if (!reaches[at % 3][kind] || path.current.full > slot.current.full) slot = path;
+        if (!reaches[at % 3][kind] || better(path.current, slot.current)) slot = path;
         reaches[at % 3][kind] = true;
     };
     for (std::size_t k = 0; k < run.size(); ++k) {
-        const unsigned char b = run[k];
-        char32_t c = 0;
-        std::size_t width = 1;
-        if (b < 0x20 || b == 0x7F) {
-            // A control byte is text in no reading (the lead-in may hold one).
-        } else if (b < 0x80) {
-            c = b;
-        } else if (b >= half_first && b <= half_last) {
-            c = half_katakana_first + (b - half_first);
-        } else if (k + 1 < run.size()) {
-            c = detail::cp932_double_char(b, run[k + 1]);
-            width = 2;
-        }
+        const auto [c, width] = read_at(run, k);
         bool* const here = reaches[k % 3];
         if (c != 0) {
             if (!here[0] && !here[1]) offer(k + width, width, scorer.extend(TextScorer::Path{}, c, k, width));
@@ -239,7 +477,8 @@ ScoredRun score_cp932(std::span<const unsigned char> run, std::size_t lead_in) {
         }
         here[0] = here[1] = false;
     }
-    const ScoredRun result = scorer.result();
+    ScoredRun result = scorer.result();
+    if (alone) result = ScoredRun{std::max(result.score, score_from_evidence(word_alone_nats)), 0, run.size()};
     // Text wholly inside the lead-in belongs to the run before.
     return result.keep_end > lead_in ? result : ScoredRun{};
 }

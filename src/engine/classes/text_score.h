@@ -45,6 +45,9 @@ public:
     // and the last character read.
     struct Path {
         Segment current;
+        // A part starting after current's that the current part falls back
+        // on when it gives up its start (current's own start when none).
+        Segment later;
         char32_t last_char = 0;
         std::uint16_t last_code = 0;  // its code page 932 code, if double-byte
         unsigned char last_class = 0;
@@ -90,7 +93,11 @@ inline constexpr std::size_t max_lead_in = 8;
 // kept part counts bytes of `bytes`, starts and ends on a character of the
 // reading that wins, may start in the lead-in (the text then begins before
 // the run) and always ends after it.
-ScoredRun score_cp932(std::span<const unsigned char> bytes, std::size_t lead_in = 0);
+//
+// With a `min_score` above 0, a run that cannot reach it in any reading
+// comes back with nothing kept, without being read in full: the result
+// differs from the one without it only where that is not kept(min_score).
+ScoredRun score_cp932(std::span<const unsigned char> bytes, std::size_t lead_in = 0, int min_score = 0);
 
 // The score a run's evidence (in nats) earns: the chance it is text, given
 // how rarely text stands among the runs of a data file.

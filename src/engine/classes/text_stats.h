@@ -50,8 +50,17 @@ struct TextStatsPair {
     std::uint32_t pair;
     std::int16_t bonus;
 };
-inline constexpr std::size_t text_stats_pair_count = 4367;
+inline constexpr std::size_t text_stats_pair_count = 5321;
 extern const TextStatsPair text_stats_pairs[text_stats_pair_count];
+
+// Pairs of kanji that the words of a word list hold side by side, sorted,
+// the first's code point << 16 | the second's; and the evidence two kanji
+// side by side carry, [0] when they are no such pair and [1] when they
+// are, by the classes of the first and the second (level 1, level 2, rare).
+inline constexpr std::size_t text_stats_word_pair_count = 120331;
+extern const std::uint32_t text_stats_word_pairs[text_stats_word_pair_count];
+inline constexpr std::size_t text_stats_kanji_classes = 3;
+extern const std::int16_t text_stats_kanji_pair[2][text_stats_kanji_classes][text_stats_kanji_classes];
 
 extern const std::int16_t text_stats_transition[text_class_count + 1][text_class_count];
 // The weights of characters outside the table: an ideograph, anything else.

@@ -90,8 +90,10 @@ public:
     }
     void end_stretch() {
         // A run that ended right after a split (with nothing more to write)
-        // ends here, as it does where the next run starts.
+        // ends here, as it does where the next run starts, and so does the
+        // line left open for a run that did not go on with it.
         if (collecting_) decide(true);
+        close_line();
         inner_.end_stretch();
     }
 
@@ -153,6 +155,11 @@ private:
         return 0;
     }
 
+    void close_line() {
+        if (open_) inner_.end(run_end_);
+        open_ = false;
+    }
+
     // Scores the window collected and writes what it keeps. `run_ends`:
     // the run ends with it; otherwise more of the run follows.
     void decide(bool run_ends) {
@@ -161,26 +168,29 @@ private:
             collecting_ = false;
             return;
         }
-        const ScoredRun s = score_cp932(std::span<const unsigned char>(bytes_.get(), size_), lead_);
+        const ScoredRun s =
+            score_cp932(std::span<const unsigned char>(bytes_.get(), size_), lead_, stage_.min_score);
         const std::size_t begin = s.keep_begin;
         const std::size_t end = s.keep_end;
-        const bool goes_on = open_ && s.kept(0) && begin == 0;
+        // A kept part that starts where the line written last stopped goes
+        // on with it: the next window of a long run, or the next run when
+        // the scan cut a sentence in two where it read a character out of
+        // step (the part kept then starts in the lead-in, and the one before
+        // may end short of its run's end).
+        const bool goes_on = open_ && s.kept(0) && offset_of(begin) == printed_end_;
         const bool keep =
             s.kept(stage_.min_score) && (goes_on || end - begin >= stage_.min_length);
-        if (open_ && !(keep && goes_on)) {
-            inner_.end(run_end_);
-            open_ = false;
-        }
+        if (!(keep && goes_on)) close_line();
         if (keep) {
             const bool prefixed = !goes_on && write_score(s.score, offset_of(begin));
             write(begin, end, !goes_on && !prefixed);
             printed_end_ = offset_after(end);
-            open_ = !run_ends && end == size_;
-            inner_.end(open_ ? End::split : run_end_);
+            // The line stays open: the next window or run may go on with it.
+            open_ = true;
+            inner_.end(End::split);
         }
         if (run_ends) {
             collecting_ = false;
-            open_ = false;
             return;
         }
         // The window's last bytes lead in to the next.
