@@ -617,6 +617,29 @@ BENCHMARK_CAPTURE(pass_in_memory, mixed_all_cores, CorpusKind::mixed, 0)
 BENCHMARK_CAPTURE(pass_in_memory, text_all_cores, CorpusKind::text, 0)
     ->Unit(benchmark::kMillisecond)->UseRealTime();
 
+// What the exempt strings cost: the long-run corpus, whose runs below the
+// minimum often hold one, with its settings and with them but no exempt
+// string, beside each other in one run.
+void exempt_in_memory(benchmark::State& state, bool exempt) {
+    const MicroCorpus& corpus = micro_corpus(CorpusKind::long_runs);
+    skip_unless_checked(state, corpus.check_failure);
+    ExtractionSettings settings = corpus.settings;
+    if (!exempt) {
+        std::memset(settings.exempt_strings, 0, sizeof settings.exempt_strings);
+        static const std::string check_failure = check_pass(corpus.data, settings);
+        skip_unless_checked(state, check_failure);
+    }
+    for (auto _ : state) {
+        VectorSource source(corpus.data);
+        DiscardSink sink;
+        benchmark::DoNotOptimize(kurvane::detail::run_pass(source, sink, settings));
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
+                            static_cast<std::int64_t>(corpus.data.size()));
+}
+BENCHMARK_CAPTURE(exempt_in_memory, long_runs_exempt, true)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(exempt_in_memory, long_runs_no_exempt, false)->Unit(benchmark::kMillisecond);
+
 // The pass in memory on one thread in each output format, beside the
 // default format of the same corpus (the first case of each corpus): what
 // a format costs the scan without file I/O. Each format's output is checked

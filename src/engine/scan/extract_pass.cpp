@@ -99,7 +99,7 @@ public:
           // the minimum, the exempt strings); with min_length 0, which
           // writes empty runs, every run takes the general path.
           one_char_runs_(min_length_ != 0), skip_kernel_(scan::skip_kernel()),
-          lead_set_(table.can_start) {
+          lead_set_(table.can_start), single_stops_(single_stops(table)) {
         if constexpr (reads_lead_in<Printer>) find_split_bytes(table, split_);
     }
 
@@ -136,6 +136,7 @@ private:
         // start of runs needs a bound; elsewhere a run stops where the next
         // byte has not been read yet.
         const std::size_t end = last ? size : size - 1;
+        size_ = size;
         const std::size_t run_end = last ? SIZE_MAX : end;
         std::size_t i = 0;
         if (in_run_) {
@@ -295,7 +296,7 @@ private:
                 }
             } else if (after_single) {
                 // And in script lines and names more single-byte ones.
-                i = single_stride(pairs_, b, i, std::min(end, piece_at + 1));
+                i = single_stride(b, i, std::min({end, piece_at + 1, size_}));
                 if (i > piece_at) {
                     write_split(b, seg, i - seg);
                     return i;
@@ -355,25 +356,26 @@ private:
         }
     }
 
-    // The one-byte counterpart of double_stride: while the next eight
-    // positions before `limit` are all single-byte characters, the run
-    // moves on by eight without waiting for each lookup. Returns the
-    // position of the first one that is not, or where fewer than eight
-    // are left before `limit`; the one-character loop takes it from there.
-    static std::size_t single_stride(const unsigned char* pairs, const unsigned char* b,
-                                     std::size_t i, std::size_t limit) {
-        static_assert(stride_pairs == 8);  // the eight lookups below
-        while (i + stride_pairs <= limit) {
-            const auto is_single = [pairs, b, i](unsigned k) {
-                const unsigned char* p = b + i + k;
-                return unsigned{pairs[ScanTable::index(p[0], p[1])] == single_byte} << k;
-            };
-            const unsigned singles = is_single(0) | is_single(1) | is_single(2) | is_single(3) |
-                                     is_single(4) | is_single(5) | is_single(6) | is_single(7);
-            if (singles != 0xFF) return i + static_cast<std::size_t>(std::countr_one(singles));
-            i += stride_pairs;
+    // The one-byte counterpart of double_stride: the skip kernel finds the
+    // first byte before `limit` (at most the piece's size) that is not a
+    // single-byte character whatever follows it, many bytes at a time. The
+    // one-character loop takes it from there (it may still be one, before
+    // a byte with which it makes no excluded pair).
+    std::size_t single_stride(const unsigned char* b, std::size_t i, std::size_t limit) const {
+        if (i >= limit) return i;
+        return i + skip_kernel_.find_member(single_stops_,
+                                            scan::PaddedBytes::padded<padding>(b + i, limit - i));
+    }
+
+    // The bytes that stop single_stride: all but those that are a
+    // single-byte character before any byte.
+    static scan::ByteSet single_stops(const ScanTable& table) {
+        std::array<unsigned char, 256> stops{};
+        for (unsigned v = 0; v < 256; ++v) {
+            for (unsigned t = 0; t < 256 && stops[v] == 0; ++t)
+                stops[v] = table.pair_class[ScanTable::index(v, t)] != single_byte;
         }
-        return i;
+        return scan::ByteSet(stops);
     }
 
     // For the block scan: the position after the double-byte characters
@@ -564,6 +566,8 @@ private:
     std::size_t history_size_ = 0;
     const scan::SkipKernel& skip_kernel_;
     const scan::ByteSet lead_set_;  // the bytes that can start text
+    const scan::ByteSet single_stops_;
+    std::size_t size_ = 0;  // of the piece being scanned
 };
 
 // Under AddressSanitizer the piece buffer past the current piece's padding
