@@ -91,7 +91,7 @@ class Scanner {
 
 public:
     Scanner(const ScanTable& table, const ExtractionSettings& settings, Printer& out)
-        : pairs_(table.pair_class.data()), table_(table), out_(out),
+        : pairs_(table.pair_class.data()), out_(out),
           min_length_(settings.min_length), line_break_(settings.auto_newline != 0),
           run_end_(line_break_ ? End::line : End::run), exempt_(settings),
           exempt_floor_(exempt_.shortest),
@@ -531,7 +531,6 @@ private:
     }
 
     const unsigned char* pairs_;
-    const ScanTable& table_;
     Printer& out_;
     const std::uint32_t min_length_;
     const bool line_break_;
