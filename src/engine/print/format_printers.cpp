@@ -36,7 +36,7 @@ struct Utf8Rows {
         std::size_t next = 1;
         for (unsigned c = 0; c < 256; ++c) {
             const auto b = static_cast<unsigned char>(c);
-            unsigned char out[utf8_per_cp932_byte];
+            unsigned char out[2 * utf8_per_cp932_byte];  // the room two bytes' conversion needs
             single[c] = entry_of(out, cp932_to_utf8(&b, 1, out));
             if (!is_cp932_lead(b)) continue;
             row[c] = static_cast<unsigned char>(next);
