@@ -708,6 +708,90 @@ BENCHMARK_CAPTURE(pass_in_memory, mixed_all_cores, CorpusKind::mixed, 0)
 BENCHMARK_CAPTURE(pass_in_memory, text_all_cores, CorpusKind::text, 0)
     ->Unit(benchmark::kMillisecond)->UseRealTime();
 
+// What the exempt strings cost: the long-run corpus, whose runs below the
+// minimum often hold one, with its settings and with them but no exempt
+// string, beside each other in one run.
+void exempt_in_memory(benchmark::State& state, bool exempt) {
+    const MicroCorpus& corpus = micro_corpus(CorpusKind::long_runs);
+    skip_unless_checked(state, corpus.check_failure);
+    ExtractionSettings settings = corpus.settings;
+    if (!exempt) {
+        std::memset(settings.exempt_strings, 0, sizeof settings.exempt_strings);
+        static const std::string check_failure = check_pass(corpus.data, settings);
+        skip_unless_checked(state, check_failure);
+    }
+    for (auto _ : state) {
+        VectorSource source(corpus.data);
+        DiscardSink sink;
+        benchmark::DoNotOptimize(kurvane::detail::run_pass(source, sink, settings));
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
+                            static_cast<std::int64_t>(corpus.data.size()));
+}
+BENCHMARK_CAPTURE(exempt_in_memory, long_runs_exempt, true)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(exempt_in_memory, long_runs_no_exempt, false)->Unit(benchmark::kMillisecond);
+
+// The pass in memory on one thread in each output format, beside the
+// default format of the same corpus (the first case of each corpus): what
+// a format costs the scan without file I/O. Each format's output is checked
+// once against the reference in that format.
+enum class MicroFormat { plain, utf8_lf, hex_offsets, file_names, json };
+
+kurvane::OutputFormat micro_format(MicroFormat which) {
+    kurvane::OutputFormat format;
+    switch (which) {
+    case MicroFormat::plain: break;
+    case MicroFormat::utf8_lf:
+        format.encoding = kurvane::TextEncoding::utf8;
+        format.eol = kurvane::LineEnd::lf;
+        break;
+    case MicroFormat::hex_offsets: format.radix = kurvane::OffsetRadix::hex; break;
+    case MicroFormat::file_names: format.file_name = "data/archive.dat"; break;
+    case MicroFormat::json: format.json = true; break;
+    }
+    return format;
+}
+
+void format_in_memory(benchmark::State& state, CorpusKind kind, MicroFormat which) {
+    const MicroCorpus& corpus = micro_corpus(kind);
+    skip_unless_checked(state, corpus.check_failure);
+    const kurvane::OutputFormat format = micro_format(which);
+    kurvane::detail::PassOptions options;
+    options.format = &format;
+    {
+        VectorSource source(corpus.data);
+        VectorSink sink;
+        const auto status = kurvane::detail::run_pass(source, sink, corpus.settings, options);
+        std::vector<kurvane::test::ReferenceWrite> writes;
+        kurvane::test::reference_extract(corpus.data, corpus.settings, &writes);
+        if (!status.ok() || sink.bytes != kurvane::test::formatted_reference(
+                                              writes, format, corpus.settings.auto_newline != 0))
+            skip_unless_checked(state, "the pass differs from the reference in this format");
+    }
+    for (auto _ : state) {
+        VectorSource source(corpus.data);
+        DiscardSink sink;
+        benchmark::DoNotOptimize(kurvane::detail::run_pass(source, sink, corpus.settings, options));
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
+                            static_cast<std::int64_t>(corpus.data.size()));
+}
+#define KURVANE_FORMAT_BENCHMARKS(corpus)                                                        \
+    BENCHMARK_CAPTURE(format_in_memory, corpus##_default, CorpusKind::corpus, MicroFormat::plain) \
+        ->Unit(benchmark::kMillisecond);                                                         \
+    BENCHMARK_CAPTURE(format_in_memory, corpus##_utf8_lf, CorpusKind::corpus,                    \
+                      MicroFormat::utf8_lf)->Unit(benchmark::kMillisecond);                      \
+    BENCHMARK_CAPTURE(format_in_memory, corpus##_hex_offsets, CorpusKind::corpus,                \
+                      MicroFormat::hex_offsets)->Unit(benchmark::kMillisecond);                  \
+    BENCHMARK_CAPTURE(format_in_memory, corpus##_file_names, CorpusKind::corpus,                 \
+                      MicroFormat::file_names)->Unit(benchmark::kMillisecond);                   \
+    BENCHMARK_CAPTURE(format_in_memory, corpus##_json, CorpusKind::corpus, MicroFormat::json)    \
+        ->Unit(benchmark::kMillisecond)
+KURVANE_FORMAT_BENCHMARKS(mixed);
+KURVANE_FORMAT_BENCHMARKS(text);
+KURVANE_FORMAT_BENCHMARKS(long_runs);
+#undef KURVANE_FORMAT_BENCHMARKS
+
 void pass_on_empty_input(benchmark::State& state) {
     // Fixed cost per file: buffers and the 64 KiB table.
     const std::vector<unsigned char> none;

@@ -184,6 +184,31 @@ TEST(extract_pass, long_run_is_written_in_pieces) {
                   cat({repeat("A", 1000), bytes("BC"), crlf}));
 }
 
+// The block scan takes the candidates of 64 bytes at a time from a window
+// of its skip kernel's masks, refilled every 1,024 bytes or when a run takes
+// the scan past it. Runs are placed at every offset around those widths,
+// before and after a stretch of binary bytes that can start text but
+// mostly do not (lone lead bytes), so runs start and end on every side of
+// a block's and a window's edge and of the piece's last byte.
+TEST(extract_pass, runs_at_every_offset_around_the_block_and_window_edges) {
+    ExtractionSettings s;
+    s.half_upper = 1;
+    s.min_length = 2;
+    const Bytes leads = repeat("\x82\x01\x88\x7F", 80);  // candidates, none text
+    for (std::size_t at = 0; at < 1100; ++at) {
+        const std::size_t step = at < 40 || (at > 980 && at < 1100) ? 1 : 37;
+        if (at % step != 0) continue;
+        const Bytes data = cat({Bytes(at, 0), bytes("あA"), Bytes(1, 0), bytes("B"), leads,
+                                repeat("漢", 40), bytes("XY"), Bytes(at % 67, 0x20), bytes("\x82")});
+        const Bytes want = test::reference_extract(data, s);
+        for (std::size_t piece : {std::size_t{63}, std::size_t{64}, std::size_t{65}, std::size_t{1023},
+                                  std::size_t{1024}, std::size_t{1025}, detail::default_piece_size}) {
+            const Bytes got = test::run_pass_on(data, s, piece, 4096);
+            ASSERT_EQ(got, want) << "runs at " << at << ", piece " << piece;
+        }
+    }
+}
+
 TEST(extract_pass, end_of_data) {
     const ExtractionSettings defaults;
     // A lead byte as the last byte ends the run before it and is not written.

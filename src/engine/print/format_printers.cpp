@@ -1,75 +1,289 @@
 #include "engine/print/format_printers.h"
 
+#include <algorithm>
+#include <array>
+#include <bit>
 #include <cstring>
 
 namespace kurvane::detail {
 namespace {
 
-// Digits of v in `base` stored backwards before `end`; returns the first.
-unsigned char* digits_before(unsigned char* end, std::uint64_t v, unsigned base) {
-    do {
-        *--end = static_cast<unsigned char>("0123456789abcdef"[v % base]);
-        v /= base;
-    } while (v != 0);
-    return end;
+// A character's UTF-8 bytes in the low three bytes of an entry, their count
+// in the high one: one four-byte store and a shift per character.
+using Utf8Entry = std::uint32_t;
+static_assert(std::endian::native == std::endian::little, "entries are stored low byte first");
+constexpr unsigned utf8_length_shift = 24;
+static_assert(utf8_store_overrun >= sizeof(Utf8Entry));
+
+Utf8Entry entry_of(const unsigned char* utf8, std::size_t n) {
+    Utf8Entry e = static_cast<Utf8Entry>(n) << utf8_length_shift;
+    for (std::size_t k = 0; k < n; ++k) e |= Utf8Entry{utf8[k]} << (8 * k);
+    return e;
 }
 
-// 22 octal digits hold any 64-bit offset.
-constexpr std::size_t max_digits = 22;
+// What each byte is alone, and for each lead byte a row of what every trail
+// makes of it (0: the pair is no character, and the lead stands alone). Row
+// 0 is all zeros, the row of every byte that leads nothing, so the pair
+// lookup needs no test first. Built from the text library's own converter
+// and table, so both convert alike.
+struct Utf8Rows {
+    static constexpr std::size_t rows = cp932_lead_rows + 1;
+    std::array<Utf8Entry, 256> single{};
+    std::array<unsigned char, 256> row{};
+    std::array<std::array<Utf8Entry, 256>, rows> pair{};
 
-// Bytes a JSON string must not hold as they are: the quote, the backslash
-// and the control characters.
-constexpr bool needs_escape(unsigned char c) { return c < 0x20 || c == '"' || c == '\\'; }
+    Utf8Rows() {
+        std::size_t next = 1;
+        for (unsigned c = 0; c < 256; ++c) {
+            const auto b = static_cast<unsigned char>(c);
+            unsigned char out[2 * utf8_per_cp932_byte];  // the room two bytes' conversion needs
+            single[c] = entry_of(out, cp932_to_utf8(&b, 1, out));
+            if (!is_cp932_lead(b)) continue;
+            row[c] = static_cast<unsigned char>(next);
+            for (unsigned t = 0; t < 256; ++t) {
+                if (cp932_double_char(b, static_cast<unsigned char>(t)) == 0) continue;
+                const unsigned char both[2] = {b, static_cast<unsigned char>(t)};
+                pair[next][t] = entry_of(out, cp932_to_utf8(both, 2, out));
+            }
+            ++next;
+        }
+    }
+};
 
-// The escape of such a byte: a short form where JSON has one.
-std::size_t escape_byte(unsigned char c, unsigned char* dst) {
-    const char* shorter = nullptr;
-    switch (c) {
-    case '"': shorter = "\\\""; break;
-    case '\\': shorter = "\\\\"; break;
-    case '\b': shorter = "\\b"; break;
-    case '\f': shorter = "\\f"; break;
-    case '\n': shorter = "\\n"; break;
-    case '\r': shorter = "\\r"; break;
-    case '\t': shorter = "\\t"; break;
-    default: break;
+const Utf8Rows& utf8_rows() {
+    static const Utf8Rows rows;
+    return rows;
+}
+
+bool all_ascii(const unsigned char* p) {
+    std::uint64_t a;
+    std::uint64_t b;
+    std::memcpy(&a, p, 8);
+    std::memcpy(&b, p + 8, 8);
+    return ((a | b) & 0x8080808080808080u) == 0;
+}
+
+constexpr std::size_t ascii_block = 16;
+constexpr std::size_t double_block = 8;  // characters, 2 * double_block bytes
+
+// Digits of an offset, two at a time for decimal.
+constexpr char hex_digits[] = "0123456789abcdef";
+constexpr auto digit_pairs = [] {
+    std::array<char, 200> pairs{};
+    for (std::size_t k = 0; k < 100; ++k) {
+        pairs[2 * k] = static_cast<char>('0' + k / 10);
+        pairs[2 * k + 1] = static_cast<char>('0' + k % 10);
     }
-    if (shorter != nullptr) {
-        dst[0] = static_cast<unsigned char>(shorter[0]);
-        dst[1] = static_cast<unsigned char>(shorter[1]);
-        return 2;
+    return pairs;
+}();
+
+constexpr auto powers_of_ten = [] {
+    std::array<std::uint64_t, 20> powers{};
+    std::uint64_t p = 1;
+    for (auto& power : powers) {
+        power = p;
+        p *= 10;
     }
-    std::memcpy(dst, "\\u00", 4);
-    dst[4] = static_cast<unsigned char>("0123456789abcdef"[c >> 4]);
-    dst[5] = static_cast<unsigned char>("0123456789abcdef"[c & 15]);
-    return 6;
+    return powers;
+}();
+
+// The count of v's decimal digits, from its bit width: 1233 / 4096 is just
+// over log10(2), so t is the count or one less.
+std::size_t decimal_digits(std::uint64_t v) {
+    const auto t = static_cast<std::size_t>(std::bit_width(v | 1)) * 1233 >> 12;
+    return t + ((v | 1) >= powers_of_ten[t] ? 1 : 0);
+}
+
+// Stores v's decimal digits ending before `end`.
+void store_decimal(unsigned char* end, std::uint64_t v) {
+    while (v >= 100) {
+        const std::uint64_t pair = v % 100;
+        v /= 100;
+        end -= 2;
+        std::memcpy(end, &digit_pairs[2 * pair], 2);
+    }
+    if (v >= 10) {
+        end -= 2;
+        std::memcpy(end, &digit_pairs[2 * v], 2);
+    } else {
+        *--end = static_cast<unsigned char>('0' + v);
+    }
+}
+
+// Stores v in decimal at dst; returns the count of digits.
+std::size_t put_decimal(unsigned char* dst, std::uint64_t v) {
+    const std::size_t n = decimal_digits(v);
+    store_decimal(dst + n, v);
+    return n;
+}
+
+// v in a power-of-two radix (a digit of `bits` bits), stored ending before `end`.
+void store_bits(unsigned char* end, std::uint64_t v, std::size_t n, unsigned bits) {
+    const std::uint64_t digit = (std::uint64_t{1} << bits) - 1;
+    for (std::size_t k = 0; k < n; ++k) {
+        *--end = static_cast<unsigned char>(hex_digits[v & digit]);
+        v >>= bits;
+    }
+}
+
+// The offset prefix: v right-aligned in 7 columns and a space. Returns its
+// size, at most max_offset_prefix.
+std::size_t put_offset(unsigned char* dst, std::uint64_t v, OffsetRadix radix) {
+    constexpr std::size_t width = 7;
+    const auto width_of = [v](unsigned bits) {
+        return std::max<std::size_t>(1, (static_cast<std::size_t>(std::bit_width(v)) + bits - 1) / bits);
+    };
+    const std::size_t n = radix == OffsetRadix::hex     ? width_of(4)
+                          : radix == OffsetRadix::octal ? width_of(3)
+                                                        : decimal_digits(v);
+    const std::size_t digits_end = std::max(n, width);
+    std::memset(dst, ' ', width);
+    switch (radix) {
+    case OffsetRadix::hex: store_bits(dst + digits_end, v, n, 4); break;
+    case OffsetRadix::octal: store_bits(dst + digits_end, v, n, 3); break;
+    default: store_decimal(dst + digits_end, v); break;
+    }
+    dst[digits_end] = ' ';
+    return digits_end + 1;
+}
+static_assert(max_offset_prefix == 22 + 1);  // 64 bits in octal, then the space
+
+// Bytes of escape each byte takes in a JSON string (0: none). Only bytes
+// below 0x20, the quote and the backslash have one.
+constexpr auto json_escape_size = [] {
+    std::array<unsigned char, 256> size{};
+    for (unsigned c = 0; c < 0x20; ++c) size[c] = 6;
+    for (unsigned char c : {'\b', '\f', '\n', '\r', '\t', '"', '\\'}) size[c] = 2;
+    return size;
+}();
+
+// Whether any of the n bytes at p needs an escape: eight at a time by
+// word arithmetic (a byte below 0x20, a quote, a backslash), the rest by
+// the table.
+bool any_escape(const unsigned char* p, std::size_t n) {
+    constexpr std::uint64_t ones = 0x0101010101010101u;
+    constexpr std::uint64_t highs = 0x8080808080808080u;
+    const auto has_zero = [](std::uint64_t x) { return (x - ones) & ~x & highs; };
+    std::size_t k = 0;
+    for (; k + 8 <= n; k += 8) {
+        std::uint64_t x;
+        std::memcpy(&x, p + k, 8);
+        // A byte below 0x20 turns its high bit on in x - 0x20 per byte
+        // where it was off in x; the same for a zero after the XORs.
+        const std::uint64_t below = (x - 0x20 * ones) & ~x & highs;
+        if ((below | has_zero(x ^ '"' * ones) | has_zero(x ^ '\\' * ones)) != 0) return true;
+    }
+    unsigned hit = 0;
+    for (; k < n; ++k) hit |= json_escape_size[p[k]];
+    return hit != 0;
+}
+
+// Stores a literal of N bytes (its zero terminator dropped) at dst.
+template <std::size_t N>
+std::size_t put_literal(unsigned char* dst, const char (&text)[N]) {
+    std::memcpy(dst, text, N - 1);
+    return N - 1;
 }
 
 }  // namespace
 
+std::size_t print_utf8(const unsigned char* src, std::size_t n, unsigned char* dst) {
+    const Utf8Rows& t = utf8_rows();
+    unsigned char* const start = dst;
+    std::size_t k = 0;
+    while (k + 2 <= n) {
+        if (k + ascii_block <= n && all_ascii(src + k)) {
+            std::memcpy(dst, src + k, ascii_block);
+            dst += ascii_block;
+            k += ascii_block;
+            continue;
+        }
+        if (k + 2 * double_block <= n) {
+            // Japanese text is mostly double-byte characters. Their eight
+            // lookups do not wait for each other, as a character at a time
+            // would on where the last one ended. The characters before the
+            // first pair that is none are stored, and the loop below takes
+            // that pair, so no byte is looked up twice as a lead.
+            Utf8Entry e[double_block];
+            unsigned whole = 0;
+            for (std::size_t c = 0; c < double_block; ++c) {
+                e[c] = t.pair[t.row[src[k + 2 * c]]][src[k + 2 * c + 1]];
+                whole |= unsigned{e[c] != 0} << c;
+            }
+            const auto taken = static_cast<std::size_t>(std::countr_one(whole));
+            for (std::size_t c = 0; c < taken; ++c) {
+                std::memcpy(dst, &e[c], sizeof e[c]);
+                dst += e[c] >> utf8_length_shift;
+            }
+            k += 2 * taken;
+            if (taken == double_block) continue;
+        }
+        // A character at a time up to the next double-byte one, at most a
+        // block's worth: single-byte text does not pay for a block's
+        // lookups at every character.
+        for (std::size_t step = 0; step < double_block && k + 2 <= n; ++step) {
+            const unsigned char c = src[k];
+            Utf8Entry e = t.pair[t.row[c]][src[k + 1]];
+            // A lead byte whose trail does not complete a character is
+            // replaced alone; the trail is then read as a character itself.
+            const bool pair = e != 0;
+            k += pair ? 2 : 1;
+            if (!pair) e = t.single[c];
+            std::memcpy(dst, &e, sizeof e);
+            dst += e >> utf8_length_shift;
+            if (pair) break;
+        }
+    }
+    if (k < n) {
+        const Utf8Entry e = t.single[src[k]];
+        std::memcpy(dst, &e, sizeof e);
+        dst += e >> utf8_length_shift;
+    }
+    return static_cast<std::size_t>(dst - start);
+}
+
+std::size_t json_escape_byte(unsigned char c, unsigned char* dst) {
+    const unsigned char size = json_escape_size[c];
+    if (size == 0) return 0;
+    if (size == 6) {
+        std::memcpy(dst, "\\u00", 4);
+        dst[4] = static_cast<unsigned char>(hex_digits[c >> 4]);
+        dst[5] = static_cast<unsigned char>(hex_digits[c & 15]);
+        return 6;
+    }
+    char shorter = static_cast<char>(c);
+    switch (c) {
+    case '\b': shorter = 'b'; break;
+    case '\f': shorter = 'f'; break;
+    case '\n': shorter = 'n'; break;
+    case '\r': shorter = 'r'; break;
+    case '\t': shorter = 't'; break;
+    default: break;  // the quote and the backslash stand for themselves
+    }
+    dst[0] = '\\';
+    dst[1] = static_cast<unsigned char>(shorter);
+    return 2;
+}
+
 TextPrinter::TextPrinter(ByteSink& sink, std::size_t capacity, const OutputFormat& format, bool lines)
     : BlockBuffer(sink, capacity, slack), radix_(format.radix),
-      utf8_(format.encoding == TextEncoding::utf8), lf_(format.eol == LineEnd::lf), lines_(lines) {
+      utf8_(format.encoding == TextEncoding::utf8), lf_(format.eol == LineEnd::lf), lines_(lines),
+      has_prefix_(format.radix != OffsetRadix::none || !format.file_name.empty()) {
     if (!format.file_name.empty()) name_prefix_ = format.file_name + ": ";
 }
 
 // The name and ": ", then the offset; both as given, neither converted.
+// The name may be long and goes through put(), whose flush may hand the
+// stretch's first bytes on: the prefix's size is known before. The offset
+// is stored straight into the slack, in one fixed-size copy.
 void TextPrinter::write_prefix(std::uint64_t at) {
-    prefix_due_ = false;
-    constexpr std::size_t width = 7;
-    unsigned char text[max_digits + 1];
-    unsigned char* const end = text + sizeof text;
-    unsigned char* first = end;
-    if (radix_ != OffsetRadix::none) {
-        const unsigned base = radix_ == OffsetRadix::octal ? 8 : radix_ == OffsetRadix::hex ? 16 : 10;
-        *--first = ' ';
-        first = digits_before(first, at, base);
-        while (static_cast<std::size_t>(end - first) < width + 1) *--first = ' ';
-    }
-    const auto offset_size = static_cast<std::size_t>(end - first);
+    unsigned char offset[max_offset_prefix] = {};
+    const std::size_t offset_size = radix_ != OffsetRadix::none ? put_offset(offset, at, radix_) : 0;
     if (!wrote_) lead_prefix_ = name_prefix_.size() + offset_size;
-    put(reinterpret_cast<const unsigned char*>(name_prefix_.data()), name_prefix_.size());
-    put(first, offset_size);
+    if (!name_prefix_.empty())
+        put(reinterpret_cast<const unsigned char*>(name_prefix_.data()), name_prefix_.size());
+    std::memcpy(buffer_.get() + fill_, offset, sizeof offset);
+    fill_ += offset_size;
 }
 
 JsonPrinter::JsonPrinter(ByteSink& sink, std::size_t capacity, const OutputFormat& format)
@@ -80,6 +294,8 @@ JsonPrinter::JsonPrinter(ByteSink& sink, std::size_t capacity, const OutputForma
         object_start_.append("\",");
     }
     object_start_.append("\"offset\":");
+    if (object_start_.size() <= max_object_start)
+        std::memcpy(short_start_, object_start_.data(), object_start_.size());
 }
 
 void JsonPrinter::open(std::uint64_t at) {
@@ -87,46 +303,48 @@ void JsonPrinter::open(std::uint64_t at) {
     wrote_ = true;
     first_ = at;
     last_end_ = at;
-    put(reinterpret_cast<const unsigned char*>(object_start_.data()), object_start_.size());
-    unsigned char text[max_digits + 9];
-    unsigned char* const end = text + sizeof text;
-    static constexpr char key[] = ",\"text\":\"";
-    constexpr std::size_t key_size = sizeof key - 1;
-    unsigned char* first = digits_before(end - key_size, at, 10);
-    std::memcpy(end - key_size, key, key_size);
-    put(first, static_cast<std::size_t>(end - first));
+    if (object_start_.size() <= max_object_start) {
+        std::memcpy(buffer_.get() + fill_, short_start_, max_object_start);
+        fill_ += object_start_.size();
+    } else {
+        put(reinterpret_cast<const unsigned char*>(object_start_.data()), object_start_.size());
+    }
+    unsigned char* dst = buffer_.get() + fill_;
+    dst += put_decimal(dst, at);
+    dst += put_literal(dst, ",\"text\":\"");
+    fill_ = static_cast<std::size_t>(dst - buffer_.get());
 }
 
 void JsonPrinter::close() {
     open_ = false;
-    const auto field = [this](const char* key, std::size_t key_size, std::uint64_t value) {
-        unsigned char text[16 + max_digits];
-        unsigned char* const end = text + sizeof text;
-        unsigned char* first = digits_before(end, value, 10) - key_size;
-        std::memcpy(first, key, key_size);
-        put(first, static_cast<std::size_t>(end - first));
-    };
-    static constexpr char length_key[] = "\",\"length\":";
-    field(length_key, sizeof length_key - 1, last_end_ - first_);
+    unsigned char* dst = buffer_.get() + fill_;
+    dst += put_literal(dst, "\",\"length\":");
+    dst += put_decimal(dst, last_end_ - first_);
     if (score_ >= 0) {
-        static constexpr char score_key[] = ",\"score\":";
-        field(score_key, sizeof score_key - 1, static_cast<std::uint64_t>(score_));
+        dst += put_literal(dst, ",\"score\":");
+        dst += put_decimal(dst, static_cast<std::uint64_t>(score_));
     }
-    static constexpr unsigned char close_object[] = {'}', '\n'};
-    put(close_object, sizeof close_object);
+    dst += put_literal(dst, "}\n");
+    fill_ = static_cast<std::size_t>(dst - buffer_.get());
+    if (fill_ >= capacity_) flush();
 }
+static_assert(sizeof "\",\"length\":" + 20 + sizeof ",\"score\":" + 20 + 2 <= JsonPrinter::max_close);
+static_assert(sizeof ",\"text\":\"" + 20 <= JsonPrinter::max_open - JsonPrinter::max_object_start);
 
 void JsonPrinter::write_text(const unsigned char* src, std::size_t n) {
-    const std::size_t size = cp932_to_utf8(src, n, utf8_);
     unsigned char* dst = buffer_.get() + fill_;
-    for (std::size_t k = 0; k < size;) {
-        // Bytes that need no escape go in one copy up to the next that does.
-        std::size_t plain = k;
-        while (plain < size && !needs_escape(utf8_[plain])) ++plain;
-        std::memcpy(dst, utf8_ + k, plain - k);
-        dst += plain - k;
-        k = plain;
-        if (k < size) dst += escape_byte(utf8_[k++], dst);
+    const std::size_t size = print_utf8(src, n, dst);
+    // Runs of text hold a quote, a backslash or a control byte only where
+    // the settings let them in: the rest is converted in place.
+    if (any_escape(dst, size)) {
+        std::memcpy(utf8_, dst, size);
+        for (std::size_t k = 0; k < size; ++k) {
+            const std::size_t escaped = json_escape_byte(utf8_[k], dst);
+            if (escaped == 0) *dst++ = utf8_[k];
+            dst += escaped;
+        }
+    } else {
+        dst += size;
     }
     fill_ = static_cast<std::size_t>(dst - buffer_.get());
     if (fill_ >= capacity_) flush();
@@ -139,9 +357,8 @@ std::string json_escape(std::string_view utf8) {
         const auto b = static_cast<unsigned char>(utf8[k]);
         if (c.value == replacement_char && !(c.length == 3 && utf8.substr(k, 3) == "\xEF\xBF\xBD")) {
             out += "\xEF\xBF\xBD";
-        } else if (c.length == 1 && needs_escape(b)) {
-            unsigned char e[6];
-            out.append(reinterpret_cast<const char*>(e), escape_byte(b, e));
+        } else if (unsigned char e[6]; c.length == 1 && json_escape_byte(b, e) != 0) {
+            out.append(reinterpret_cast<const char*>(e), json_escape_byte(b, e));
         } else {
             out.append(utf8.substr(k, c.length));
         }

@@ -15,6 +15,18 @@
 
 namespace kurvane::detail {
 
+// Code page 932 to UTF-8 as cp932_to_utf8 converts it, a character at a
+// time from a four-byte table entry, eight double-byte characters and
+// sixteen ASCII bytes at a time where the text has them. Reads only
+// src[0, n); stores up to utf8_store_overrun bytes past the bytes it
+// returns, within utf8_per_cp932_byte * n + utf8_store_overrun.
+inline constexpr std::size_t utf8_store_overrun = 4;
+std::size_t print_utf8(const unsigned char* src, std::size_t n, unsigned char* dst);
+
+// The most bytes an input offset takes as a line prefix: 22 octal digits
+// hold any 64-bit offset, and a space follows them.
+inline constexpr std::size_t max_offset_prefix = 22 + 1;
+
 // Code page 932 or UTF-8 text, each line ended by the format's line break
 // and started by its prefix: the file name and ": ", then the input offset
 // of the line's first byte right-aligned in 7 columns and a space. With
@@ -23,20 +35,26 @@ namespace kurvane::detail {
 class TextPrinter : public BlockBuffer {
 public:
     static constexpr bool raw = false;
-    // Every store starts before the capacity (a full buffer is flushed
-    // first): a converted unit and a line break fit in the slack behind it.
-    static constexpr std::size_t slack = utf8_per_cp932_byte * run_capacity + crlf_size;
+    // Every call starts storing before the capacity (a full buffer is
+    // flushed first): an offset prefix, a converted unit and a line break
+    // fit in the slack behind it. A name prefix is put() in before them.
+    static constexpr std::size_t slack =
+        max_offset_prefix + utf8_per_cp932_byte * run_capacity + utf8_store_overrun + crlf_size;
+    static_assert(copy_extent(max_split) <= utf8_per_cp932_byte * run_capacity);
 
     TextPrinter(ByteSink& sink, std::size_t capacity, const OutputFormat& format, bool lines);
 
     void text(const unsigned char* src, std::size_t n, std::uint64_t at, bool) {
-        if (prefix_due_) write_prefix(at);
+        if (prefix_due_) {
+            prefix_due_ = false;
+            if (has_prefix_) write_prefix(at);
+        }
         wrote_ = true;
         unsigned char* dst = buffer_.get() + fill_;
         if (utf8_) {
-            n = cp932_to_utf8(src, n, dst);
+            n = print_utf8(src, n, dst);
         } else {
-            std::memcpy(dst, src, n);
+            copy_run(dst, src, n);
         }
         fill_ += n;
         if (fill_ >= capacity_) flush();
@@ -66,6 +84,7 @@ private:
     const bool utf8_;
     const bool lf_;
     const bool lines_;
+    const bool has_prefix_;  // a name or an offset starts each line
     bool prefix_due_ = true;
     bool wrote_ = false;
     std::size_t lead_prefix_ = 0;
@@ -83,10 +102,15 @@ class JsonPrinter : public BlockBuffer {
 public:
     static constexpr bool raw = false;
     // A unit's bytes become at most json_per_cp932_byte bytes each (a
-    // control byte kept by an exempt string is \u00XX), and the object's
-    // close is written through put().
+    // control byte kept by an exempt string is \u00XX). One text() may close
+    // an object, open the next and write a unit: all of it is stored
+    // straight into the slack (the object start is put() in when long).
     static constexpr std::size_t json_per_cp932_byte = 6;
-    static constexpr std::size_t slack = json_per_cp932_byte * run_capacity;
+    static constexpr std::size_t max_object_start = 32;  // stored whole below this
+    static constexpr std::size_t max_close = 64;         // the fields after the text
+    static constexpr std::size_t max_open = max_object_start + 32;
+    static constexpr std::size_t slack =
+        max_close + max_open + json_per_cp932_byte * run_capacity + utf8_store_overrun;
 
     JsonPrinter(ByteSink& sink, std::size_t capacity, const OutputFormat& format);
 
@@ -115,16 +139,23 @@ private:
     void write_text(const unsigned char* src, std::size_t n);
 
     std::string object_start_;  // {"file":"...","offset":
+    // The same, zero-padded to be stored in one fixed-size copy, when it fits.
+    unsigned char short_start_[max_object_start] = {};
     bool open_ = false;
     bool wrote_ = false;
     std::uint64_t first_ = 0;
     std::uint64_t last_end_ = 0;
     int score_ = -1;
-    unsigned char utf8_[utf8_per_cp932_byte * run_capacity];
+    unsigned char utf8_[utf8_per_cp932_byte * run_capacity + utf8_store_overrun];
 };
 
 // The text of a JSON string for UTF-8 bytes, without the quotes: quote,
 // backslash and control characters escaped, ill-formed bytes as U+FFFD.
 std::string json_escape(std::string_view utf8);
+
+// How a byte of well-formed UTF-8 is written inside a JSON string: 0 as it
+// is, else the count of bytes of its escape (\" \\ \b \f \n \r \t, or \u00XX).
+// Stores the escape at dst, which has room for 6 bytes.
+std::size_t json_escape_byte(unsigned char c, unsigned char* dst);
 
 }  // namespace kurvane::detail

@@ -19,6 +19,8 @@
 #include "engine/classes/scan_table.h"
 #include "engine/scan/split_bytes.h"
 #include "engine/print/scoring_printer.h"
+#include "engine/scan/skip_kernel.h"
+#include "engine/scan/skip_kernel_window.h"
 #include "text/text_encoding.h"
 
 #if defined(__SANITIZE_ADDRESS__)  // GCC
@@ -35,17 +37,12 @@
 #define ASAN_UNPOISON_MEMORY_REGION(addr, size) static_cast<void>(0)
 #endif
 
-#if defined(__SSE2__) || defined(_M_X64)
-#include <emmintrin.h>
-#define KURVANE_SSE2 1
-#endif
-
 namespace kurvane::detail {
 namespace {
 
-// The block scan tests vector_block bytes at once from any position before
-// the end of the data.
-constexpr std::size_t vector_block = 64;
+// The block scan takes the candidates of scan::kernel_block bytes at once,
+// from any position before the end of the data.
+constexpr std::size_t vector_block = scan::kernel_block;
 // The double-byte strides look up stride_pairs pairs at once, from a
 // position at most at the end of the data (after a double-byte character).
 constexpr std::size_t stride_pairs = 8;
@@ -59,7 +56,7 @@ constexpr std::size_t past_end_step = static_cast<std::size_t>(CharClass::Exclud
 // Zeros end every run (no pair with a zero byte is text, an excluded pair
 // with lead 0 never matches), so the scan never takes padding as data.
 constexpr std::size_t padding = std::max({
-    vector_block - 1,           // a block loaded from the last data byte
+    scan::kernel_overread,      // the skip kernel's block from the last data byte
     long_copy - 1,              // the last block of a long run that ends with the data
     short_copy + 1,             // an empty run copied from after an excluded last pair
     2 * stride_pairs,           // a stride from the end of the data
@@ -94,39 +91,16 @@ class Scanner {
 
 public:
     Scanner(const ScanTable& table, const ExtractionSettings& settings, Printer& out)
-        : pairs_(table.pair_class.data()), table_(table), out_(out),
+        : pairs_(table.pair_class.data()), out_(out),
           min_length_(settings.min_length), line_break_(settings.auto_newline != 0),
           run_end_(line_break_ ? End::line : End::run), exempt_(settings),
           exempt_floor_(exempt_.shortest),
           // The short paths decide a run's fate by its length (and, below
           // the minimum, the exempt strings); with min_length 0, which
           // writes empty runs, every run takes the general path.
-          one_char_runs_(min_length_ != 0) {
+          one_char_runs_(min_length_ != 0), skip_kernel_(scan::skip_kernel()),
+          lead_set_(table.can_start), single_stops_(single_stops(table)) {
         if constexpr (reads_lead_in<Printer>) find_split_bytes(table, split_);
-#ifdef KURVANE_SSE2
-        // Ranges a few bytes apart are tested as one: the bytes between them
-        // become candidates whose pair lookup says None, which costs less
-        // than a range test on every block (the defaults need three, not five).
-        constexpr unsigned max_gap = 4;
-        ranges_ = table.range_count;
-        if (ranges_ <= ScanTable::max_ranges) {
-            std::size_t merged = 0;
-            unsigned first = 0;
-            unsigned last = 0;
-            for (std::size_t r = 0; r < ranges_; ++r) {
-                if (merged > 0 && table.range_first[r] - last <= max_gap) {
-                    last = table.range_last[r];
-                } else {
-                    if (merged > 0) set_range(merged - 1, first, last);
-                    first = table.range_first[r];
-                    last = table.range_last[r];
-                    ++merged;
-                }
-            }
-            if (merged > 0) set_range(merged - 1, first, last);
-            ranges_ = merged;
-        }
-#endif
     }
 
     // The input offset of the next piece's first byte (carried bytes included).
@@ -162,82 +136,29 @@ private:
         // start of runs needs a bound; elsewhere a run stops where the next
         // byte has not been read yet.
         const std::size_t end = last ? size : size - 1;
+        size_ = size;
         const std::size_t run_end = last ? SIZE_MAX : end;
         std::size_t i = 0;
         if (in_run_) {
             i = run(b, 0, run_end);
             if (in_run_) return i;
         }
-#ifdef KURVANE_SSE2
-        switch (ranges_) {
-        case 0: return scan_vector<0>(b, i, end, run_end);
-        case 1: return scan_vector<1>(b, i, end, run_end);
-        case 2: return scan_vector<2>(b, i, end, run_end);
-        case 3: return scan_vector<3>(b, i, end, run_end);
-        case 4: return scan_vector<4>(b, i, end, run_end);
-        case 5: return scan_vector<5>(b, i, end, run_end);
-        case 6: return scan_vector<6>(b, i, end, run_end);
-        case 7: return scan_vector<7>(b, i, end, run_end);
-        case 8: return scan_vector<8>(b, i, end, run_end);
-        default: break;
-        }
-#endif
-        return scan_bytes(b, i, end, run_end);
+        return scan_blocks(b, i, end, run_end);
     }
-
-#ifdef KURVANE_SSE2
-    void set_range(std::size_t r, unsigned first, unsigned last) {
-        first_[r] = _mm_set1_epi8(static_cast<char>(first));
-        width_[r] = _mm_set1_epi8(static_cast<char>(last - first));
-    }
-#endif
 
     unsigned pair_at(const unsigned char* p) const { return pairs_[ScanTable::index(p[0], p[1])]; }
 
     // The scan outside runs: positions in [i, end) whose pair is None are
     // skipped, a run starts at any other. Returns where the next piece must
-    // resume: end, or further when a run went past it.
-    std::size_t scan_bytes(const unsigned char* b, std::size_t i, std::size_t end,
-                           std::size_t run_end) {
-        const unsigned char* can_start = table_.can_start.data();
-        while (i < end) {
-            if (!can_start[b[i]] || pair_at(b + i) == none) {
-                ++i;
-                continue;
-            }
-            start_run(b, i);
-            i = run(b, i, run_end);
-            if (in_run_) return i;
-        }
-        return i;
-    }
-
-#ifdef KURVANE_SSE2
-    // The same, testing 64 bytes at a time against the ranges of lead bytes
-    // that can start a character. The range count is a template argument so
-    // the tests unroll and stay in registers. In binary data a candidate
-    // turns up every few bytes, so the block's candidate mask is kept across
-    // the short runs that start inside it.
-    template <std::size_t N>
-    std::size_t scan_vector(const unsigned char* b, std::size_t i, std::size_t end,
+    // resume: end, or further when a run went past it. The skip kernel
+    // marks the bytes that can start text a window at a time, and the
+    // block's candidate mask is kept across the short runs that start
+    // inside it: in binary data a candidate turns up every few bytes.
+    std::size_t scan_blocks(const unsigned char* b, std::size_t i, std::size_t end,
                             std::size_t run_end) {
-        __m128i first[N + 1];
-        __m128i width[N + 1];
-        for (std::size_t r = 0; r < N; ++r) {
-            first[r] = first_[r];
-            width[r] = width_[r];
-        }
-        const auto candidates = [&first, &width](const unsigned char* p) -> std::uint64_t {
-            const __m128i zero = _mm_setzero_si128();
-            const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-            __m128i hit = zero;
-            for (std::size_t r = 0; r < N; ++r) {
-                // x - first <= width (unsigned) <=> the saturating difference is 0.
-                const __m128i above = _mm_subs_epu8(_mm_sub_epi8(x, first[r]), width[r]);
-                hit = _mm_or_si128(hit, _mm_cmpeq_epi8(above, zero));
-            }
-            return static_cast<unsigned>(_mm_movemask_epi8(hit));
-        };
+        // Positions at or past end are no candidates: the window ends there.
+        scan::SkipWindow window(skip_kernel_, lead_set_,
+                                scan::PaddedBytes::padded<padding>(b, end));
         // Members the loop reads, held in locals: the output bytes stored in
         // the loop could alias the members but not these.
         const unsigned char* const pairs = pairs_;
@@ -287,18 +208,10 @@ private:
         std::size_t skip_to = 0;
         while (i < end) {
             const std::size_t base = i;
-            // Loads up to vector_block - 1 bytes past end: data or the zero padding.
-            static_assert(vector_block == 64);  // one bit of the mask per byte
-            std::uint64_t mask = candidates(b + base) | candidates(b + base + 16) << 16 |
-                                 candidates(b + base + 32) << 32 |
-                                 candidates(b + base + 48) << 48;
+            std::uint64_t mask = window.mask_at(base);
             i = base + vector_block;
             while (mask != 0) {
                 const std::size_t p = base + static_cast<std::size_t>(std::countr_zero(mask));
-                if (p >= end) {
-                    hand_back();
-                    return resume;
-                }
                 if (p < skip_to) {
                     mask &= mask - 1;
                     continue;
@@ -361,7 +274,6 @@ private:
         hand_back();
         return resume;
     }
-#endif
 
     // Runs from i, which holds text (or resumes a suspended run at 0).
     // Accepted bytes stay in the piece as the segment [seg, i) as long as
@@ -384,7 +296,7 @@ private:
                 }
             } else if (after_single) {
                 // And in script lines and names more single-byte ones.
-                i = single_stride(pairs_, b, i, std::min(end, piece_at + 1));
+                i = single_stride(b, i, std::min({end, piece_at + 1, size_}));
                 if (i > piece_at) {
                     write_split(b, seg, i - seg);
                     return i;
@@ -444,25 +356,26 @@ private:
         }
     }
 
-    // The one-byte counterpart of double_stride: while the next eight
-    // positions before `limit` are all single-byte characters, the run
-    // moves on by eight without waiting for each lookup. Returns the
-    // position of the first one that is not, or where fewer than eight
-    // are left before `limit`; the one-character loop takes it from there.
-    static std::size_t single_stride(const unsigned char* pairs, const unsigned char* b,
-                                     std::size_t i, std::size_t limit) {
-        static_assert(stride_pairs == 8);  // the eight lookups below
-        while (i + stride_pairs <= limit) {
-            const auto is_single = [pairs, b, i](unsigned k) {
-                const unsigned char* p = b + i + k;
-                return unsigned{pairs[ScanTable::index(p[0], p[1])] == single_byte} << k;
-            };
-            const unsigned singles = is_single(0) | is_single(1) | is_single(2) | is_single(3) |
-                                     is_single(4) | is_single(5) | is_single(6) | is_single(7);
-            if (singles != 0xFF) return i + static_cast<std::size_t>(std::countr_one(singles));
-            i += stride_pairs;
+    // The one-byte counterpart of double_stride: the skip kernel finds the
+    // first byte before `limit` (at most the piece's size) that is not a
+    // single-byte character whatever follows it, many bytes at a time. The
+    // one-character loop takes it from there (it may still be one, before
+    // a byte with which it makes no excluded pair).
+    std::size_t single_stride(const unsigned char* b, std::size_t i, std::size_t limit) const {
+        if (i >= limit) return i;
+        return i + skip_kernel_.find_member(single_stops_,
+                                            scan::PaddedBytes::padded<padding>(b + i, limit - i));
+    }
+
+    // The bytes that stop single_stride: all but those that are a
+    // single-byte character before any byte.
+    static scan::ByteSet single_stops(const ScanTable& table) {
+        std::array<unsigned char, 256> stops{};
+        for (unsigned v = 0; v < 256; ++v) {
+            for (unsigned t = 0; t < 256 && stops[v] == 0; ++t)
+                stops[v] = table.pair_class[ScanTable::index(v, t)] != single_byte;
         }
-        return i;
+        return scan::ByteSet(stops);
     }
 
     // For the block scan: the position after the double-byte characters
@@ -618,7 +531,6 @@ private:
     }
 
     const unsigned char* pairs_;
-    const ScanTable& table_;
     Printer& out_;
     const std::uint32_t min_length_;
     const bool line_break_;
@@ -651,11 +563,10 @@ private:
     std::array<bool, 256> split_ = {};
     unsigned char history_[max_lead_in] = {};
     std::size_t history_size_ = 0;
-#ifdef KURVANE_SSE2
-    std::size_t ranges_ = 0;
-    __m128i first_[ScanTable::max_ranges] = {};
-    __m128i width_[ScanTable::max_ranges] = {};
-#endif
+    const scan::SkipKernel& skip_kernel_;
+    const scan::ByteSet lead_set_;  // the bytes that can start text
+    const scan::ByteSet single_stops_;
+    std::size_t size_ = 0;  // of the piece being scanned
 };
 
 // Under AddressSanitizer the piece buffer past the current piece's padding

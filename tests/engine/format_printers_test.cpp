@@ -1,0 +1,146 @@
+#include <gtest/gtest.h>
+
+#include <cinttypes>
+#include <cstdio>
+#include <random>
+#include <string>
+
+#include "engine/print/format_printers.h"
+#include "pass_test_util.h"
+#include "text/text_encoding.h"
+
+namespace kurvane {
+namespace {
+
+using test::Bytes;
+using test::hex;
+
+// print_utf8 over src, with a guard behind the room it may store into.
+Bytes wide_utf8(const Bytes& src) {
+    constexpr unsigned char guard = 0xA5;
+    const std::size_t room = detail::utf8_per_cp932_byte * src.size() + detail::utf8_store_overrun;
+    Bytes out(room + 16, guard);
+    const std::size_t n = detail::print_utf8(src.data(), src.size(), out.data());
+    for (std::size_t k = room; k < out.size(); ++k)
+        EXPECT_EQ(out[k], guard) << "stored past its room for " << hex(src);
+    out.resize(n);
+    return out;
+}
+
+Bytes text_utf8(const Bytes& src) {
+    Bytes out(detail::utf8_per_cp932_byte * src.size());
+    out.resize(detail::cp932_to_utf8(src.data(), src.size(), out.data()));
+    return out;
+}
+
+TEST(format_printers, utf8_is_the_text_librarys_on_every_pair_and_mix) {
+    // Every pair alone and behind a single byte (which shifts the pairs the
+    // eight-character blocks see), then mixes of the shapes the blocks and
+    // the ASCII copy take or leave: runs of double-byte characters, ASCII,
+    // katakana, lone leads and bytes no character starts with.
+    for (unsigned lead = 0; lead < 256; ++lead) {
+        for (unsigned trail = 0; trail < 256; ++trail) {
+            const Bytes pair = {static_cast<unsigned char>(lead), static_cast<unsigned char>(trail)};
+            ASSERT_EQ(wide_utf8(pair), text_utf8(pair)) << hex(pair);
+        }
+    }
+    std::mt19937 rng(5);
+    const Bytes pieces[] = {test::bytes("漢字かなカナ"), test::bytes("ASCII text 0123"),
+                            test::bytes("ｱｲｳ"), {0x82}, {0x80, 0xA0, 0xFD}, {0x81, 0x7F},
+                            test::bytes("\x82\xA0\x82\xA2\x82\xA4\x82\xA6\x82\xA8\x82\xA9\x82\xAB\x82\xAD")};
+    for (int round = 0; round < 20000; ++round) {
+        Bytes src;
+        for (std::size_t k = rng() % 8; k > 0; --k) {
+            const Bytes& p = pieces[rng() % std::size(pieces)];
+            src.insert(src.end(), p.begin(), p.begin() + static_cast<long>(1 + rng() % p.size()));
+        }
+        ASSERT_EQ(wide_utf8(src), text_utf8(src)) << hex(src);
+    }
+}
+
+// One unit of `text` at input offset `at` through a printer of `format`.
+template <class Printer, class... Args>
+Bytes print_one(const Bytes& text, std::uint64_t at, Args&&... args) {
+    test::MemorySink sink;
+    Printer printer(sink, 4096, std::forward<Args>(args)...);
+    Bytes src = text;
+    src.resize(detail::copy_extent(text.size()) + 64);  // readable past the text
+    printer.begin_stretch();
+    printer.text(src.data(), text.size(), at, true);
+    printer.end(detail::End::line);
+    printer.end_stretch();
+    EXPECT_TRUE(printer.flush());
+    return sink.bytes;
+}
+
+std::string as_string(const Bytes& b) { return std::string(b.begin(), b.end()); }
+
+TEST(format_printers, offsets_in_every_radix_at_every_digit_count) {
+    // Where the count of digits changes, in each radix, up to the largest
+    // offset: the prefix is printf's "%7" then a space.
+    std::vector<std::uint64_t> offsets = {0, UINT64_MAX, UINT64_MAX - 1};
+    for (std::uint64_t p = 1; p != 0 && p <= UINT64_MAX / 2; p *= 2) {
+        offsets.insert(offsets.end(), {p - 1, p});
+    }
+    for (std::uint64_t p = 10; p <= UINT64_MAX / 10; p *= 10) offsets.insert(offsets.end(), {p - 1, p});
+    offsets.push_back(10000000000000000000u);
+    offsets.push_back(9999999999999999999u);
+    const struct {
+        OffsetRadix radix;
+        const char* conversion;
+    } radixes[] = {{OffsetRadix::decimal, "%7" PRIu64 " A\r\n"},
+                   {OffsetRadix::octal, "%7" PRIo64 " A\r\n"},
+                   {OffsetRadix::hex, "%7" PRIx64 " A\r\n"}};
+    for (const auto& r : radixes) {
+        OutputFormat format;
+        format.radix = r.radix;
+        for (const std::uint64_t at : offsets) {
+            char want[64];
+            std::snprintf(want, sizeof want, r.conversion, at);
+            EXPECT_EQ(as_string(print_one<detail::TextPrinter>(test::bytes("A"), at, format, true)), want)
+                << "offset " << at << " radix " << static_cast<int>(r.radix);
+        }
+    }
+}
+
+// What JSON makes of one byte inside a string.
+std::string json_of(unsigned char c) {
+    switch (c) {
+    case '"': return "\\\"";
+    case '\\': return "\\\\";
+    case '\b': return "\\b";
+    case '\f': return "\\f";
+    case '\n': return "\\n";
+    case '\r': return "\\r";
+    case '\t': return "\\t";
+    default: break;
+    }
+    if (c >= 0x20) return std::string(1, static_cast<char>(c));
+    char e[8];
+    std::snprintf(e, sizeof e, "\\u%04x", c);
+    return e;
+}
+
+TEST(format_printers, json_escapes_exactly_the_bytes_that_need_it) {
+    // Every ASCII byte at every place of a text of up to 19 bytes: in each
+    // lane of the eight-byte test and in the tail after it.
+    OutputFormat format;
+    format.json = true;
+    for (unsigned c = 0; c < 0x80; ++c) {
+        for (std::size_t size = 1; size < 20; ++size) {
+            for (std::size_t at = 0; at < size; ++at) {
+                Bytes text(size, 'a');
+                text[at] = static_cast<unsigned char>(c);
+                std::string escaped;
+                for (unsigned char t : text) escaped += json_of(t);
+                const std::string want = "{\"offset\":7,\"text\":\"" + escaped +
+                                         "\",\"length\":" + std::to_string(size) + "}\n";
+                ASSERT_EQ(as_string(print_one<detail::JsonPrinter>(text, 7, format)), want)
+                    << "byte " << c << " at " << at << " of " << size;
+            }
+        }
+    }
+}
+
+}  // namespace
+}  // namespace kurvane
