@@ -8,33 +8,10 @@
 
 #include "engine/extraction_settings.h"
 #include "engine/output_format.h"
+#include "engine/pass_io.h"
 
 namespace kurvane {
 
-// Why an extraction did not happen or did not complete. The engine never
-// prints; front ends turn this into a message (or, in the dialog, silence).
-enum class ExtractError {
-    none,
-    name_too_long,    // the part of the name before its first '.' exceeds 251 bytes (see output_name_for)
-    output_is_input,  // the output would be the input file itself
-    open_input,       // the input cannot be opened (errno in sys_errno)
-    not_regular,      // the input is a directory
-    read_input,       // reading the input failed (errno in sys_errno)
-    create_output,    // the output cannot be created (errno in sys_errno)
-    write_output,     // writing or closing the output failed (errno in sys_errno)
-    no_memory,        // the working buffers cannot be allocated
-};
-
-struct ExtractStatus {
-    ExtractError error = ExtractError::none;
-    int sys_errno = 0;
-    std::uint64_t bytes_in = 0;   // data bytes scanned
-    std::uint64_t bytes_out = 0;  // text bytes written
-    // Characters of decoded input written as '?' in code page 932 output,
-    // which has no code for them.
-    std::uint64_t substituted = 0;
-    bool ok() const { return error == ExtractError::none; }
-};
 
 // A short English description of an error, for front ends that print one.
 const char* describe(ExtractError error);
@@ -91,11 +68,5 @@ int extract_file(const char* name, const std::function<void(std::uint64_t bytes_
 // name or a path) beside itself under g_settings, as `options` says. Only a
 // regular file is read; anything else gives not_regular.
 ExtractStatus extract_beside(const char* path, const ExtractOptions& options = {});
-
-// The exempt-string rule for a run shorter than min_length: when one of the
-// exempt strings (lowest index first) occurs in run[0..length), the run
-// becomes exactly that string, length is updated, and 1 is returned;
-// otherwise 0 and the run is unchanged. run has room for 1024 bytes.
-int match_exempt(const ExtractionSettings& settings, unsigned char* run, std::size_t& length);
 
 }  // namespace kurvane

@@ -12,6 +12,7 @@
 #include <string>
 #include <thread>
 
+#include "engine/classes/exempt.h"
 #include "engine/extract.h"
 #include "engine/drive/pass.h"
 #include "engine/scan/split_bytes.h"

@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "engine/extract.h"
-
 namespace kurvane::detail {
 
 ExemptPatterns::ExemptPatterns(const ExtractionSettings& s) : settings(&s) {

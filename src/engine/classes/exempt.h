@@ -32,3 +32,13 @@ struct ExemptPatterns {
 };
 
 }  // namespace kurvane::detail
+
+namespace kurvane {
+
+// The exempt-string rule for a run shorter than min_length: when one of the
+// exempt strings (lowest index first) occurs in run[0..length), the run
+// becomes exactly that string, length is updated, and 1 is returned;
+// otherwise 0 and the run is unchanged. run has room for 1024 bytes.
+int match_exempt(const ExtractionSettings& settings, unsigned char* run, std::size_t& length);
+
+}  // namespace kurvane

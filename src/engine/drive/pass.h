@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <functional>
 
-#include "engine/extract.h"
+#include "engine/pass_io.h"
 #include "engine/extraction_settings.h"
 #include "engine/scan/extract_pass.h"
 #include "text/input_encoding.h"

@@ -24,7 +24,7 @@
 #include <memory>
 #include <new>
 
-#include "engine/scan/extract_pass.h"
+#include "engine/pass_io.h"
 
 namespace kurvane::detail {
 

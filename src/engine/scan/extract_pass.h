@@ -8,55 +8,12 @@
 #include <cstdint>
 #include <memory>
 
-#include "engine/extract.h"
 #include "engine/extraction_settings.h"
+#include "engine/output_format.h"
+#include "engine/pass_io.h"
 
 namespace kurvane::detail {
 
-class ByteSource {
-public:
-    virtual ~ByteSource() = default;
-    // Reads up to n bytes into dst. Returns fewer than n only at the end of
-    // the data or on an error; error() then tells which (an errno value).
-    virtual std::size_t read(unsigned char* dst, std::size_t n) = 0;
-    virtual int error() const = 0;
-    // A source that can read at any offset without moving (a regular file)
-    // returns true and its size in bytes; the threaded pass then reads its
-    // stretches on the scanning threads themselves. Others return false.
-    virtual bool positional(std::uint64_t& size) {
-        static_cast<void>(size);
-        return false;
-    }
-    // For a positional source: reads up to n bytes at `offset`, from any
-    // thread and several at once. Returns fewer than n only at the end of
-    // the data or on an error, and then sets `error` (an errno value) for an
-    // error. Offsets count from the position the source had when the pass
-    // began.
-    virtual std::size_t read_at(std::uint64_t offset, unsigned char* dst, std::size_t n,
-                                int& error) {
-        static_cast<void>(offset);
-        static_cast<void>(dst);
-        static_cast<void>(n);
-        error = EINVAL;
-        return 0;
-    }
-};
-
-class ByteSink {
-public:
-    virtual ~ByteSink() = default;
-    // Writes all n bytes or returns false; error() then holds an errno value.
-    virtual bool write(const unsigned char* data, std::size_t n) = 0;
-    virtual int error() const = 0;
-    // Writes the first n bytes of `buffer`, which holds `size` bytes, like
-    // write(). A sink that writes later may keep the buffer and leave in
-    // `buffer` another one of the same size for the caller to fill next.
-    virtual bool write_buffer(std::unique_ptr<unsigned char[]>& buffer, std::size_t size,
-                              std::size_t n) {
-        static_cast<void>(size);
-        return write(buffer.get(), n);
-    }
-};
 
 inline constexpr std::size_t default_piece_size = std::size_t{4} << 20;
 inline constexpr std::size_t default_output_buffer_size = std::size_t{1} << 20;
