@@ -9,6 +9,9 @@
 #include "text/text_encoding.h"
 
 namespace kurvane::cli {
+
+ExtractionSettings g_settings;
+
 namespace {
 
 void append_setting(std::string& text, std::string_view name, std::string_view value) {

@@ -12,6 +12,10 @@
 
 namespace kurvane::cli {
 
+// The command line's settings record for the whole run: loaded from the
+// settings file, changed by the options, read by every extraction.
+extern ExtractionSettings g_settings;
+
 // The extension field of a settings file, kept to be saved again.
 class TextField : public ExtensionField {
 public:

@@ -10,6 +10,14 @@
 
 namespace kurvane {
 
+// The settings the Windows program keeps for its run: loaded from
+// setting.dat at start, edited by the settings dialog, handed to every
+// extraction, saved at exit.
+struct DialogSettings {
+    ExtractionSettings record;
+    ExtendedSettings extended;  // the options stored after the record's layout
+};
+
 // The settings dialog's controls, addressed by their IDs (ui/resource.h).
 class SettingsControls {
 public:
