@@ -96,7 +96,7 @@ check_executable() {
   }
   # Each dialog in Japanese and in English, of one size.
   expect_rc '101 DIALOGEX 0, 0, 138, 175' 2
-  expect_rc '103 DIALOGEX 0, 0, 243, 267' 2
+  expect_rc '103 DIALOGEX 0, 0, 243, 322' 2
   expect_rc 'CAPTION "Kurvane ver0.84"' 2
   expect_rc 'LANGUAGE 17, 1' 3
   expect_rc 'LANGUAGE 9, 1' 2

@@ -198,8 +198,7 @@ private:
     ExtractStatus extract(const std::string& path) {
         const std::uint64_t size = file_size(path);
         WPARAM shown = 0;
-        ExtractOptions options;
-        options.format.encoding = settings_.extended.output_encoding;
+        ExtractOptions options = extract_options(settings_);
         options.progress = [&](std::uint64_t bytes_read) {
             const std::uint64_t read = std::min(bytes_read, size);
             const auto step = static_cast<WPARAM>(size == 0 ? 0 : read * progress_steps / size);
@@ -304,9 +303,20 @@ HINSTANCE instance_of(HWND window) {
     return reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(window, GWLP_HINSTANCE));
 }
 
+// What the settings dialog works on: the program's settings, and the file
+// its Auto button searches for the XOR value.
+struct SettingsDialogContext {
+    DialogSettings& settings;
+    std::string first_file;  // the full path of the first listed file; empty when none
+};
+
 void open_settings_dialog(HWND owner, MainDialogState& state) {
+    MainDialogControls controls(owner, state);
+    const MainDialogViews views = controls.views();
+    SettingsDialogContext context{state.settings,
+                                  controls.list.count() > 0 ? entry_path(views, controls.list.text_at(0)) : ""};
     dialog_box(instance_of(owner), IDD_SETTINGS_DIALOG, owner, settings_dialog_proc,
-               reinterpret_cast<LPARAM>(&state.settings));
+               reinterpret_cast<LPARAM>(&context));
 }
 
 // The full path of a dropped or named file or folder, and which it is.
@@ -616,30 +626,40 @@ INT_PTR CALLBACK main_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPAR
 }
 
 INT_PTR CALLBACK settings_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
-    auto* settings = reinterpret_cast<DialogSettings*>(GetWindowLongPtrW(dialog, DWLP_USER));
+    auto* context = reinterpret_cast<SettingsDialogContext*>(GetWindowLongPtrW(dialog, DWLP_USER));
     switch (message) {
     case WM_INITDIALOG: {
         SetWindowLongPtrW(dialog, DWLP_USER, lparam);
-        settings = reinterpret_cast<DialogSettings*>(lparam);
+        context = reinterpret_cast<SettingsDialogContext*>(lparam);
         DialogSettingsControls controls(dialog);
-        show_settings(settings->record, controls);
-        show_extended_settings(settings->extended, controls);
+        show_settings(context->settings.record, controls);
+        show_extended_settings(context->settings.extended, controls);
         return TRUE;  // focus goes to the first tab stop, the minimum length
     }
     case WM_COMMAND:
         switch (LOWORD(wparam)) {
         case IDOK: {
             const DialogSettingsControls controls(dialog);
-            apply_settings(controls, settings->record);
-            apply_extended_settings(controls, settings->extended);
+            apply_settings(controls, context->settings.record);
+            apply_extended_settings(controls, context->settings.extended);
             EndDialog(dialog, 2);
             return TRUE;
         }
         case IDCANCEL: EndDialog(dialog, 2); return TRUE;
         case IDC_MIN_LENGTH:
         case IDC_XOR_VALUE:
+        case IDC_MIN_SCORE:
             if (HIWORD(wparam) == EN_UPDATE) keep_numeric_text(dialog, LOWORD(wparam));
             return TRUE;
+        case IDC_XOR_AUTO: {
+            DialogSettingsControls controls(dialog);
+            MessageBoxView messages(dialog);
+            // The search reads up to a few MiB: the wait cursor while it runs.
+            const HCURSOR before = SetCursor(LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_WAIT)));
+            find_xor_value(controls, context->first_file, messages, display_texts());
+            SetCursor(before);
+            return TRUE;
+        }
         default: return TRUE;  // check box clicks switch themselves
         }
     default: return FALSE;
