@@ -381,6 +381,90 @@ scenario_utf8() {
   cmp -s "$dir/setting.dat" "$work/layout.dat" || fail "utf8/setting.dat gained a block without the option"
 }
 
+# Data for the settings dialog's options: Japanese lines, code page 932,
+# among random double-byte noise (text) or among record fields and XORed
+# with a key (xor KEY). The same bytes on every run.
+options_data() {  # text | xor HEX
+  local lines
+  lines=$(printf '%s\n' '村の長老に話を聞いてみよう。' '宿屋に泊まりますか？一泊十ゴールドです。' \
+    'このアイテムは売ることができません' '扉の向こうから誰かの声が聞こえる……' | iconv -f UTF-8 -t CP932)
+  LINES=$lines perl -e '
+    my ($kind, $key) = ($ARGV[0], hex($ARGV[1] // "0"));
+    my @lines = split /\n/, $ENV{LINES};
+    my $seed = 7;
+    sub rnd { $seed = ($seed * 1103515245 + 12345) % 2147483648; return $seed >> 8; }
+    my $out = "";
+    for my $i (0 .. 1499) {
+      if ($kind eq "text") {
+        $out .= "\0\0";
+        if ($i % 3 == 0) { $out .= $lines[$i / 3 % @lines]; next; }
+        for (1 .. 2 + rnd() % 4) {
+          my $trail = 0x40 + rnd() % 0xBC;
+          $trail++ if $trail >= 0x7F;
+          $out .= chr(0x89 + rnd() % 0x16) . chr($trail);
+        }
+      } else {
+        $out .= chr(rnd() % 4 == 0 ? rnd() % 256 : 0) for 1 .. 12;
+        $out .= $lines[$i % @lines];
+      }
+    }
+    $out =~ s/(.)/chr(ord($1) ^ $key)/gse if $key;
+    binmode STDOUT;
+    print $out;' "$@"
+}
+
+# The text filter at threshold 70: the output is the native kurvane's with
+# --text under the dialog's classes, which drops the noise; the filter and
+# the threshold are stored in the block and read back.
+scenario_text() {
+  local dir
+  dir=$(scenario_dir text)
+  mkdir -p "$dir"
+  options_data text >"$dir/t.dat"
+  "$native_cli" --defaults -c full --text --min-score=70 -o "$work/text-expected.txt" "$dir/t.dat"
+  "$native_cli" --defaults -o "$work/text-plain.txt" "$dir/t.dat"
+  if cmp -s "$work/text-expected.txt" "$work/text-plain.txt" || [ ! -s "$work/text-expected.txt" ]; then
+    fail "text: the filter's expected output is empty or the plain one"
+  fi
+  run_driver text "$dir"
+  cmp -s "$dir/t.txt" "$work/text-expected.txt" ||
+    fail "text/t.txt is not the native kurvane --text --min-score=70 output"
+  { settings_bytes dat 1 1 0 '' '' 00000 111111111; printf 'KVX1\2\0\4\0\1\0\0\0\3\0\4\0\x46\0\0\0'; } \
+    >"$work/text-settings.dat"
+  cmp -s "$dir/setting.dat" "$work/text-settings.dat" ||
+    fail "text/setting.dat is not the layout and the filter's records: $(od -An -tx1 "$dir/setting.dat" | tr -s ' \n' ' ')"
+  run_driver reread-text "$dir"
+  cmp -s "$dir/setting.dat" "$work/text-settings.dat" || fail "text/setting.dat changed on a save by this build"
+  expect_listing "$dir" setting.dat t.dat t.txt
+}
+
+# The Auto button finds the key of an XORed file; the output is the native
+# kurvane's under that key, and setting.dat holds it (no block).
+scenario_xor_auto() {
+  local dir
+  dir=$(scenario_dir xor-auto)
+  mkdir -p "$dir"
+  options_data xor 5A >"$dir/x.dat"
+  "$native_cli" --defaults -x 0x5A -o "$work/xor-expected.txt" "$dir/x.dat"
+  run_driver xor-auto "$dir"
+  cmp -s "$dir/x.txt" "$work/xor-expected.txt" || fail "xor-auto/x.txt is not the native kurvane -x 0x5A output"
+  expect_settings_file "$dir/setting.dat" dat 1 1 90 '' '' 00000 111111111
+  expect_listing "$dir" setting.dat x.dat x.txt
+}
+
+# The input encoding chosen is stored as its record and read back.
+scenario_input_encoding() {
+  local dir
+  dir=$(scenario_dir input-encoding)
+  mkdir -p "$dir"
+  run_driver input-encoding "$dir"
+  { settings_bytes '' 1 1 0 '' '' 00000 111111111; printf 'KVX1\4\0\4\0\3\0\0\0'; } >"$work/input-settings.dat"
+  cmp -s "$dir/setting.dat" "$work/input-settings.dat" ||
+    fail "input-encoding/setting.dat is not the layout and the UTF-16LE record: $(od -An -tx1 "$dir/setting.dat" | tr -s ' \n' ' ')"
+  run_driver reread-input-encoding "$dir"
+  cmp -s "$dir/setting.dat" "$work/input-settings.dat" || fail "input-encoding/setting.dat changed on a reread"
+}
+
 # ---- kurvane-cli.exe
 
 # Two inputs whose outputs differ only in the case of É are one file on
@@ -502,6 +586,9 @@ for locale_now in $kurvane_wine_locales; do
   step "scenarios drop, browse" scenario_drop
   step "scenario failure" scenario_failure
   step "scenarios utf8, previous build" scenario_utf8
+  step "scenarios text, reread-text" scenario_text
+  step "scenario xor-auto" scenario_xor_auto
+  step "scenarios input encoding" scenario_input_encoding
   step "kurvane-cli.exe clash" cli_clash
   step "kurvane-cli.exe safety" cli_safety
   step "large inputs, text" large_input text
