@@ -21,8 +21,12 @@
 # KURVANE_WINE_KEEP=1  keep the scratch directory (kept anyway on failure)
 # KURVANE_WINEDEBUG    WINEDEBUG for the run (default -all)
 # KURVANE_PREVIOUS_EXE a kurvane.exe of an earlier version: it must read a
-#                      setting.dat that holds the block after the layout
-#                      (skipped when unset)
+#                      setting.dat that holds the block after the layout.
+#                      Unset, it is built from this repository's history:
+#                      the main line's last commit before the block, taken
+#                      with git archive into <build>-previous (skipped
+#                      without that history, as in a shallow clone, and
+#                      with KURVANE_WINE_NO_BUILD=1 unless built before)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 cd "$root"
@@ -47,6 +51,32 @@ if [ "${KURVANE_WINE_NO_BUILD:-}" != 1 ]; then
   fi
   cmake --build "$native" -j2 --target kurvane kurvane_make_corpus >/dev/null
 fi
+# The previous version, for the scenario in which it reads our setting.dat.
+previous_exe=${KURVANE_PREVIOUS_EXE:-}
+if [ -z "$previous_exe" ]; then
+  # The main line's commit that brought the block; the one before it is the
+  # last version without it.
+  block_commit=$(git -C "$root" log --first-parent --format=%H -S KVX1 -- src/settings/settings_file.h 2>/dev/null |
+    tail -n 1 || true)
+  if [ -n "$block_commit" ] && git -C "$root" cat-file -e "$block_commit^" 2>/dev/null; then
+    previous_commit=$(git -C "$root" rev-parse --short "$block_commit^")
+    previous_src=$build-previous/$previous_commit
+    previous_built=$previous_src/build/mingw/src/app/kurvane.exe
+    if [ "${KURVANE_WINE_NO_BUILD:-}" != 1 ]; then
+      echo "previous build ($previous_commit)"
+      if [ ! -f "$previous_src/CMakePresets.json" ]; then
+        rm -rf "$build-previous"
+        mkdir -p "$previous_src"
+        git -C "$root" archive "$previous_commit" | tar -x -C "$previous_src"
+      fi
+      (cd "$previous_src" && { [ -f build/mingw/CMakeCache.txt ] || cmake --preset mingw; } &&
+        cmake --build build/mingw -j2 --target kurvane_gui) >"$build-previous/build.log" 2>&1 ||
+        { echo "kurvane: the previous build failed, see $build-previous/build.log" >&2; exit 1; }
+    fi
+    [ -f "$previous_built" ] && previous_exe=$previous_built
+  fi
+fi
+
 exe=$build/src/app/kurvane.exe
 cli=$build/src/app/kurvane-cli.exe
 driver=$build/tests/wine/kurvane_wine_driver.exe
@@ -370,11 +400,11 @@ scenario_utf8() {
     fail "utf8/setting.dat is not the layout and the block: $(od -An -tx1 "$dir/setting.dat" | tr -s ' \n' ' ')"
   run_driver reread-utf8 "$dir"
   cmp -s "$dir/setting.dat" "$work/with-block.dat" || fail "utf8/setting.dat changed on a save by this build"
-  if [ -z "${KURVANE_PREVIOUS_EXE:-}" ]; then
-    echo "  (the previous build's reading skipped: KURVANE_PREVIOUS_EXE is unset)"
+  if [ -z "$previous_exe" ]; then
+    echo "  (the previous build's reading skipped: no KURVANE_PREVIOUS_EXE and no history to build it from)"
     return
   fi
-  run_driver previous "$dir" "Z:${KURVANE_PREVIOUS_EXE//\//\\}"
+  run_driver previous "$dir" "Z:${previous_exe//\//\\}"
   expect_bytes "$dir/y.txt" '\x82\xa0\x82\xa2\x82\xa4\r\n'
   cmp -s "$dir/setting.dat" "$work/layout.dat" || fail "utf8/setting.dat is not the layout after the previous build"
   run_driver reread-plain "$dir"
