@@ -12,7 +12,8 @@
 # Writes <output directory>/<locale>/{main,settings,report,message}.png.
 # KURVANE_MINGW_BUILD selects the MinGW build directory (default build/mingw).
 # KURVANE_SHOT_DPI draws the windows at that many dots per inch (96 is 100%,
-# 120 is 125%, 144 is 150%), to see that nothing clips at a larger scale.
+# 120 is 125%, 144 is 150%), to see that nothing clips at a larger scale
+# (with KURVANE_XVFB_SCREEN=1280x1024x24 the settings dialog fits at 150%).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 out=${1:-$root/build/screenshots}
