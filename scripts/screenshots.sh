@@ -11,6 +11,9 @@
 #
 # Writes <output directory>/<locale>/{main,settings,report,message}.png.
 # KURVANE_MINGW_BUILD selects the MinGW build directory (default build/mingw).
+# KURVANE_SHOT_DPI draws the windows at that many dots per inch (96 is 100%,
+# 120 is 125%, 144 is 150%), to see that nothing clips at a larger scale
+# (with KURVANE_XVFB_SCREEN=1280x1024x24 the settings dialog fits at 150%).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 out=${1:-$root/build/screenshots}
@@ -76,6 +79,10 @@ status=0
 for locale in $kurvane_wine_locales; do
   kurvane_wine_locale "$locale"
   kurvane_wine_prefix "$work/prefix-$locale"
+  if [ -n "${KURVANE_SHOT_DPI:-}" ]; then
+    wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$KURVANE_SHOT_DPI" /f >/dev/null 2>&1
+    wineserver -w
+  fi
   mkdir -p "$out/$locale"
   rm -f "$files"/*.txt "$files/setting.dat"
   take_shots "$out/$locale" < <(cd "$files" && timeout 120 wine "$driver" screens \

@@ -62,10 +62,10 @@ kurvane_wine_code_page() {
 }
 
 # Starts Xvfb on a display it picks itself (-displayfd), so that parallel runs
-# never collide.
+# never collide; KURVANE_XVFB_SCREEN sets its size (default 1024x768x24).
 kurvane_xvfb_start() {
   local dir=$1 number='' _
-  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$dir/xvfb-display" 2>"$dir/xvfb.log" &
+  Xvfb -displayfd 3 -screen 0 "${KURVANE_XVFB_SCREEN:-1024x768x24}" -nolisten tcp 3>"$dir/xvfb-display" 2>"$dir/xvfb.log" &
   kurvane_xvfb_pid=$!
   for _ in $(seq 100); do
     number=$(cat "$dir/xvfb-display" 2>/dev/null || true)

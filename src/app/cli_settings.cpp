@@ -4,11 +4,15 @@
 #include <cerrno>
 
 #include "app/cli_report.h"
+#include "app/setting_changes.h"
 #include "app/file_status.h"
 #include "app/terminal_text.h"
 #include "text/text_encoding.h"
 
 namespace kurvane::cli {
+
+ExtractionSettings g_settings;
+
 namespace {
 
 void append_setting(std::string& text, std::string_view name, std::string_view value) {
@@ -29,7 +33,7 @@ int load_cli_settings(const Options& options, TextField& field, std::string& sou
         print_line(err, with_cause(cannot_read, errno));
         return exit_usage;
     }
-    if (load_settings(field, g_settings, path.c_str()) != 0) {
+    if (load_settings(field, g_settings, field.stored, path.c_str()) != 0) {
         if (stat_utf8(path, &info) == 0) source = path;
         return exit_success;
     }
@@ -48,8 +52,13 @@ int load_cli_settings(const Options& options, TextField& field, std::string& sou
 }
 
 bool save_cli_settings(const Options& options, const TextField& extension, std::FILE* err, Language language) {
+    ExtendedSettings stored = extension.stored;
+    // --input-encoding: the parsed option's value goes here; until the
+    // option exists the command line reads code page 932 only.
+    const text::InputEncoding input_encoding = text::InputEncoding::cp932;
+    apply_stored_options(options.format, input_encoding, stored);
     errno = 0;
-    if (save_settings(extension, g_settings, options.save_settings_path->c_str()) != 0) return true;
+    if (save_settings(extension, g_settings, stored, options.save_settings_path->c_str()) != 0) return true;
     print_line(err, with_cause(format_message(language, msg::cannot_save_settings,
                                               {quoted_name(*options.save_settings_path)}),
                                errno));

@@ -12,12 +12,21 @@
 
 namespace kurvane::cli {
 
+// The command line's settings record for the whole run: loaded from the
+// settings file, changed by the options, read by every extraction.
+extern ExtractionSettings g_settings;
+
 // The extension field of a settings file, kept to be saved again.
 class TextField : public ExtensionField {
 public:
     explicit TextField(std::string text = {}) : text_(std::move(text)) {}
     std::string text() const override { return text_; }
     void set_text(std::string_view text) override { text_ = std::string(text); }
+
+    // The options the file stored after the record's layout (the dialog's
+    // encodings and text filter), kept to be saved again. The command line
+    // does not extract by them: its output is what its own options say.
+    ExtendedSettings stored;
 
 private:
     std::string text_;
@@ -30,7 +39,9 @@ private:
 int load_cli_settings(const Options& options, TextField& field, std::string& source, std::FILE* err,
                       Language language);
 
-// Saves the settings where --save-settings says; false after a message.
+// Saves the settings where --save-settings says, with the block after the
+// layout when the stored options or the command line's (see
+// apply_stored_options) are off their defaults; false after a message.
 bool save_cli_settings(const Options& options, const TextField& extension, std::FILE* err, Language language);
 
 // The settings in effect, one "name=value" line each, texts in the

@@ -86,4 +86,12 @@ void apply_changes(const SettingChanges& changes, ExtractionSettings& settings) 
     }
 }
 
+void apply_stored_options(const OutputFormat& format, text::InputEncoding input_encoding, ExtendedSettings& stored) {
+    const ExtendedSettings defaults;
+    if (format.encoding != defaults.output_encoding) stored.output_encoding = format.encoding;
+    if (format.text.on != defaults.text_filter) stored.text_filter = format.text.on;
+    if (format.text.min_score != defaults.min_score) stored.min_score = format.text.min_score;
+    if (input_encoding != defaults.input_encoding) stored.input_encoding = input_encoding;
+}
+
 }  // namespace kurvane::cli

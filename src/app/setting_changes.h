@@ -11,6 +11,9 @@
 #include <vector>
 
 #include "engine/extraction_settings.h"
+#include "engine/output_format.h"
+#include "settings/settings_file.h"
+#include "text/input_encoding.h"
 
 namespace kurvane::cli {
 
@@ -57,5 +60,13 @@ void apply_changes(const SettingChanges& changes, ExtractionSettings& settings);
 
 // The set of classes a record has on (a non-zero flag).
 ClassSet classes_of(const ExtractionSettings& settings);
+
+// The options a settings file stores after the record's layout, as the
+// command line sets them for --save-settings: each of --encoding, --text,
+// --min-score and --input-encoding that is off its default replaces what
+// `stored` (the loaded file's block) holds; one at its default leaves it.
+// So a file saved with the default options stays what it was, block or
+// none, and one from the dialog keeps the dialog's options.
+void apply_stored_options(const OutputFormat& format, text::InputEncoding input_encoding, ExtendedSettings& stored);
 
 }  // namespace kurvane::cli

@@ -255,22 +255,23 @@ ExtractStatus extract_stream(std::FILE* input, std::FILE* output, const Extracti
     return stream_to_stream(input, false, output, settings, options);
 }
 
-int extract_file(const char* name) { return extract_file(name, {}); }
+int extract_file(const char* name, const ExtractionSettings& settings) { return extract_file(name, settings, {}); }
 
-int extract_file(const char* name, const std::function<void(std::uint64_t bytes_read)>& progress) {
+int extract_file(const char* name, const ExtractionSettings& settings,
+                 const std::function<void(std::uint64_t bytes_read)>& progress) {
     ExtractOptions options;
     options.progress = progress;
-    return extract_beside(name, options).ok() ? 1 : 0;
+    return extract_beside(name, settings, options).ok() ? 1 : 0;
 }
 
-ExtractStatus extract_beside(const char* path, const ExtractOptions& options) {
+ExtractStatus extract_beside(const char* path, const ExtractionSettings& settings, const ExtractOptions& options) {
     std::string output;
     if (!output_path_for(path, output)) return failure(ExtractError::name_too_long);
     // The dialog converts the files of a directory listing: a FIFO or a
     // device that happens to match the pattern would block it, so only
     // regular files are read here.
     if (exists_but_not_regular(path)) return failure(ExtractError::not_regular);
-    return extract_to_path(path, output.c_str(), g_settings, options);
+    return extract_to_path(path, output.c_str(), settings, options);
 }
 
 }  // namespace kurvane

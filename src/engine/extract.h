@@ -59,14 +59,16 @@ ExtractStatus extract_stream(std::FILE* input, std::FILE* output, const Extracti
                              const ExtractOptions& options = {});
 
 // The dialog's operation: extracts the bare UTF-8 name `name` beside itself under
-// g_settings. Returns 1 when the output file has been written, 0 otherwise.
-int extract_file(const char* name);
+// `settings`. Returns 1 when the output file has been written, 0 otherwise.
+int extract_file(const char* name, const ExtractionSettings& settings);
 // The same, telling `progress` the input bytes read so far now and then.
-int extract_file(const char* name, const std::function<void(std::uint64_t bytes_read)>& progress);
+int extract_file(const char* name, const ExtractionSettings& settings,
+                 const std::function<void(std::uint64_t bytes_read)>& progress);
 
 // The dialog's operation with its cause: extracts the UTF-8 `path` (a bare
-// name or a path) beside itself under g_settings, as `options` says. Only a
+// name or a path) beside itself under `settings`, as `options` says. Only a
 // regular file is read; anything else gives not_regular.
-ExtractStatus extract_beside(const char* path, const ExtractOptions& options = {});
+ExtractStatus extract_beside(const char* path, const ExtractionSettings& settings,
+                             const ExtractOptions& options = {});
 
 }  // namespace kurvane

@@ -1,7 +1,7 @@
-// The one record that says what the extraction pass treats as text and how it
-// writes it. There is a single instance for the whole process (g_settings);
-// the settings file fills it, the settings dialog edits it in place and the
-// extraction pass reads it for every file it converts.
+// The record that says what the extraction pass treats as text and how it
+// writes it. The engine holds none of its own: each front end keeps the
+// record its settings file fills and its user edits, and hands it to every
+// extraction.
 #pragma once
 
 #include <cstddef>
@@ -42,8 +42,5 @@ struct ExtractionSettings {
     // readers stop at the width whatever the entry holds.
     unsigned char exempt_strings[exempt_string_count][exempt_string_width] = {};
 };
-
-// The process-wide record, created with the defaults above.
-extern ExtractionSettings g_settings;
 
 }  // namespace kurvane

@@ -30,8 +30,46 @@ constexpr std::size_t file_read_max = file_max + settings_block_max;
 constexpr std::size_t signature_size = sizeof(settings_block_signature) - 1;
 static_assert(signature_size == 4);
 
-// The block's record tags (see settings_file.h).
-constexpr std::uint16_t tag_output_encoding = 1;
+// The block's records (see settings_file.h), in the order they are written.
+// Each is a 4-byte word; `take` stores a word read from a file and returns
+// false, storing nothing, for a value this version does not know.
+struct BlockRecord {
+    std::uint16_t tag;
+    std::uint32_t (*word)(const ExtendedSettings&);
+    bool (*take)(ExtendedSettings&, std::uint32_t);
+};
+
+constexpr std::uint16_t record_value_size = 4;
+constexpr std::uint32_t input_encoding_count = 5;
+static_assert(static_cast<std::uint32_t>(text::InputEncoding::utf16be) + 1 == input_encoding_count,
+              "every input encoding has its stored number");
+
+constexpr BlockRecord block_records[] = {
+    {1, [](const ExtendedSettings& e) { return e.output_encoding == TextEncoding::utf8 ? 1u : 0u; },
+     [](ExtendedSettings& e, std::uint32_t v) {
+         if (v > 1) return false;
+         e.output_encoding = v == 1 ? TextEncoding::utf8 : TextEncoding::cp932;
+         return true;
+     }},
+    {2, [](const ExtendedSettings& e) { return e.text_filter ? 1u : 0u; },
+     [](ExtendedSettings& e, std::uint32_t v) {
+         if (v > 1) return false;
+         e.text_filter = v == 1;
+         return true;
+     }},
+    {3, [](const ExtendedSettings& e) { return static_cast<std::uint32_t>(e.min_score); },
+     [](ExtendedSettings& e, std::uint32_t v) {
+         if (v > static_cast<std::uint32_t>(min_score_high)) return false;
+         e.min_score = static_cast<int>(v);
+         return true;
+     }},
+    {4, [](const ExtendedSettings& e) { return static_cast<std::uint32_t>(e.input_encoding); },
+     [](ExtendedSettings& e, std::uint32_t v) {
+         if (v >= input_encoding_count) return false;
+         e.input_encoding = static_cast<text::InputEncoding>(v);
+         return true;
+     }},
+};
 
 static_assert((scalar_count + flag_count) * word_size + sizeof(ExtractionSettings::excluded_pairs) +
                       sizeof(ExtractionSettings::exempt_strings) ==
@@ -127,9 +165,14 @@ std::vector<unsigned char> encode_settings(std::string_view extension, const Ext
     std::vector<unsigned char> out = encode_settings(extension, settings);
     if (extended == ExtendedSettings{}) return out;
     out.insert(out.end(), settings_block_signature, settings_block_signature + signature_size);
-    put_le(out, tag_output_encoding, 2);
-    put_le(out, 4, 2);
-    put_le(out, extended.output_encoding == TextEncoding::utf8 ? 1u : 0u, 4);
+    const ExtendedSettings defaults;
+    for (const BlockRecord& record : block_records) {
+        const std::uint32_t word = record.word(extended);
+        if (word == record.word(defaults)) continue;
+        put_le(out, record.tag, 2);
+        put_le(out, record_value_size, 2);
+        put_le(out, word, record_value_size);
+    }
     return out;
 }
 
@@ -150,10 +193,9 @@ ExtendedSettings decode_block(std::span<const unsigned char> block) {
         if (tag == 0 || size > block.size() - pos) break;  // no record, or one cut short
         const auto value = block.subspan(pos, size);
         pos += size;
-        if (tag == tag_output_encoding && size == 4) {
-            const std::uint32_t encoding = get_le(value);
-            if (encoding == 1) extended.output_encoding = TextEncoding::utf8;
-        }
+        if (size != record_value_size) continue;  // a later version's wider value
+        for (const BlockRecord& record : block_records)
+            if (record.tag == tag) record.take(extended, get_le(value));
     }
     return extended;
 }

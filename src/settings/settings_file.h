@@ -32,12 +32,26 @@ inline constexpr std::size_t settings_layout_size = 230;  // bytes after the ter
 // A reader skips a record whose tag it does not know, and takes the default
 // for a record that is cut short or holds a value it does not know, so a
 // later version can add records (or widen one) without breaking this one.
-// Records of this version:
-//   tag 1, 4 bytes: output encoding, 0 code page 932, 1 UTF-8 (no BOM)
+// Only the records whose option differs from its default are written.
+// Records of this version, each value 4 bytes (little-endian):
+//   tag 1: output encoding, 0 code page 932, 1 UTF-8 (no BOM)
+//   tag 2: the text filter (keep only the runs that read as text), 0 off, 1 on
+//   tag 3: the filter's least score, 0 to 100
+//   tag 4: input encoding, 0 code page 932, 1 EUC-JP, 2 UTF-8, 3 UTF-16LE,
+//          4 UTF-16BE
+// Any other value of these records is one this version does not know.
 struct ExtendedSettings {
     TextEncoding output_encoding = TextEncoding::cp932;
+    bool text_filter = false;
+    int min_score = default_min_score;
+    text::InputEncoding input_encoding = text::InputEncoding::cp932;
     bool operator==(const ExtendedSettings&) const = default;
 };
+
+// The least score the filter takes.
+inline constexpr int min_score_low = 0;
+inline constexpr int min_score_high = 100;
+static_assert(default_min_score >= min_score_low && default_min_score <= min_score_high);
 
 inline constexpr char settings_block_signature[] = "KVX1";
 // The most of a block the loader reads; records beyond it are not looked at.

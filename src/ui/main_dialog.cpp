@@ -55,19 +55,6 @@ std::string join_path(std::string_view folder, std::string_view name) {
     return path;
 }
 
-std::string_view last_component(std::string_view path) {
-    return path.substr(detail::last_component_start(path, backslash_separates));
-}
-
-// `format` with its one %s or %d replaced by `value`; no buffer to outgrow.
-std::string format_one(const char* format, std::string_view value) {
-    std::string out(format);
-    for (const char* placeholder : {"%s", "%d"}) {
-        const std::size_t at = out.find(placeholder);
-        if (at != std::string::npos) return out.replace(at, 2, value);
-    }
-    return out;
-}
 
 const text::Texts& texts_of(const MainDialogViews& views) {
     return views.texts != nullptr ? *views.texts : text::japanese;
@@ -202,7 +189,7 @@ int fill_file_list(MainDialogViews& views, const char* pattern) {
     });
     if (!found) {
         const text::Texts& texts = texts_of(views);
-        views.messages.show_kind(format_one(texts.not_found_format, pattern), texts.caption_oops,
+        views.messages.show_kind(text::format_one(texts.not_found_format, pattern), texts.caption_oops,
                                  MessageKind::warning);
         return 0;
     }
@@ -224,6 +211,10 @@ int delete_selected_file(MainDialogViews& views) {
     // Deleting the selected entry leaves nothing selected in the list.
     views.list.delete_at(selected);
     return 1;
+}
+
+std::string_view last_component(std::string_view path) {
+    return path.substr(detail::last_component_start(path, backslash_separates));
 }
 
 bool is_own_output(std::string_view name) {
@@ -297,8 +288,8 @@ std::string reason_of(const text::Texts& texts, int sys_errno) {
     default: break;
     }
     const std::string said =
-        reason != nullptr ? std::string(reason) : format_one(texts.reason_error_format, std::to_string(sys_errno));
-    return format_one(texts.reason_format, said);
+        reason != nullptr ? std::string(reason) : text::format_one(texts.reason_error_format, std::to_string(sys_errno));
+    return text::format_one(texts.reason_format, said);
 }
 
 // "first\nsecond ... \nand 3 more" after `intro`.
@@ -310,7 +301,7 @@ std::string report(const char* intro, const std::vector<std::string>& lines, con
     }
     if (lines.size() > report_lines) {
         out += '\n';
-        out += format_one(more_format, std::to_string(lines.size() - report_lines));
+        out += text::format_one(more_format, std::to_string(lines.size() - report_lines));
     }
     return out;
 }
@@ -329,7 +320,7 @@ std::string failure_line(const text::Texts& texts, std::string_view entry, const
     case ExtractError::create_output: {
         std::string output;
         output_path_for(entry, output);
-        cause = format_one(texts.cause_create_output_format, last_component(output));
+        cause = text::format_one(texts.cause_create_output_format, last_component(output));
         break;
     }
     case ExtractError::write_output: cause = texts.cause_write_output; break;

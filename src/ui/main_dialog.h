@@ -147,6 +147,9 @@ std::string outputs_folder(const MainDialogViews& views, const std::vector<std::
 // The line of the failure report for one file: "name: cause".
 std::string failure_line(const text::Texts& texts, std::string_view entry, const ExtractStatus& status);
 
+// The file name at the end of `path`, as this platform separates folders.
+std::string_view last_component(std::string_view path);
+
 // True when the output file of `name` would be `name` itself (base.txt, with
 // ASCII case ignored as the Windows file system ignores it); the extract
 // command passes such names over so that no input is truncated.

@@ -5,9 +5,22 @@
 // Japanese.
 #pragma once
 
+#include <string>
+#include <string_view>
+
 #include "utf8_literals.h"
 
 namespace kurvane::text {
+
+// `format` with its one %s or %d replaced by `value`; no buffer to outgrow.
+inline std::string format_one(const char* format, std::string_view value) {
+    std::string out(format);
+    for (const char* placeholder : {"%s", "%d"}) {
+        const std::size_t at = out.find(placeholder);
+        if (at != std::string::npos) return out.replace(at, 2, value);
+    }
+    return out;
+}
 
 inline constexpr char caption_oops[] = "おおっと";
 inline constexpr char caption_report[] = "結果報告";
@@ -72,6 +85,12 @@ struct Texts {
     const char* about_caption;
     const char* about_format;
     const char* browse_title;  // the folder picker's title
+    // The settings dialog's Auto button for the XOR value: no file listed,
+    // the first listed file cannot be read (%s: its name), no key clearly
+    // better than none (%s: its name).
+    const char* xor_no_file;
+    const char* xor_unreadable_format;
+    const char* xor_none_format;
 };
 
 inline constexpr Texts japanese = {
@@ -107,6 +126,9 @@ inline constexpr Texts japanese = {
     "バージョン情報",
     "Kurvane バージョン %s",
     "検索するフォルダ",
+    "XORの値を調べるファイルがありません。先にメイン画面の一覧にファイルを入れてください。",
+    "%s を読み込めません。",
+    "%s では、XORなしよりはっきり多く文字が読めるXORの値は見つかりませんでした。",
 };
 
 inline constexpr Texts english = {
@@ -142,6 +164,9 @@ inline constexpr Texts english = {
     "About Kurvane",
     "Kurvane version %s",
     "Folder to search",
+    "There is no file to find the XOR value in. List a file in the main window first.",
+    "%s cannot be read.",
+    "No XOR value makes %s read clearly better than none.",
 };
 
 }  // namespace kurvane::text

@@ -52,5 +52,9 @@
 #define IDC_FULL_GREEK 1043
 #define IDC_FULL_SYMBOLS 1044
 #define IDC_OUTPUT_UTF8 1045
+#define IDC_TEXT_FILTER 1046     // keep only the runs that read as text
+#define IDC_MIN_SCORE 1047       // the filter's least score
+#define IDC_XOR_AUTO 1048        // finds the XOR value on the first listed file
+#define IDC_INPUT_ENCODING 1049  // drop-down list of the input encodings
 #define IDC_EXCLUDED_FIRST 2000  // 2000..2011, one per excluded pair
 #define IDC_EXEMPT_FIRST 2012    // 2012..2017, one per exempt string

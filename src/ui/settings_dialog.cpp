@@ -3,9 +3,15 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <optional>
+#include <span>
 #include <string>
+#include <system_error>
 
+#include "engine/classes/xor_key.h"
+#include "os/file_names.h"
 #include "text/text_encoding.h"
 #include "ui/resource.h"
 
@@ -171,12 +177,100 @@ void apply_settings(const SettingsControls& controls, ExtractionSettings& settin
     }
 }
 
+namespace {
+
+// The least score the dialog's field holds: the default when the text is no
+// number or lies outside 0..100.
+int min_score_of(const SettingsControls& controls) {
+    const std::optional<std::uint32_t> score = parse_unsigned(controls.text(IDC_MIN_SCORE));
+    return score && *score <= static_cast<std::uint32_t>(min_score_high) ? static_cast<int>(*score)
+                                                                         : default_min_score;
+}
+
+}  // namespace
+
 void show_extended_settings(const ExtendedSettings& extended, SettingsControls& controls) {
     controls.set_checked(IDC_OUTPUT_UTF8, extended.output_encoding == TextEncoding::utf8);
+    controls.set_checked(IDC_TEXT_FILTER, extended.text_filter);
+    controls.set_text(IDC_MIN_SCORE, std::to_string(extended.min_score));
+    std::vector<std::string> names;
+    int chosen = 0;
+    for (const InputEncodingChoice& choice : input_encoding_choices) {
+        if (choice.encoding == extended.input_encoding) chosen = static_cast<int>(names.size());
+        names.emplace_back(choice.name);
+    }
+    controls.set_choices(IDC_INPUT_ENCODING, names);
+    controls.choose(IDC_INPUT_ENCODING, chosen);
 }
 
 void apply_extended_settings(const SettingsControls& controls, ExtendedSettings& extended) {
     extended.output_encoding = controls.checked(IDC_OUTPUT_UTF8) ? TextEncoding::utf8 : TextEncoding::cp932;
+    extended.text_filter = controls.checked(IDC_TEXT_FILTER);
+    extended.min_score = min_score_of(controls);
+    const int chosen = controls.chosen(IDC_INPUT_ENCODING);
+    const std::span choices(input_encoding_choices);
+    extended.input_encoding = chosen >= 0 && static_cast<std::size_t>(chosen) < choices.size()
+                                  ? choices[static_cast<std::size_t>(chosen)].encoding
+                                  : text::InputEncoding::cp932;
+}
+
+ExtractOptions extract_options(const DialogSettings& settings) {
+    ExtractOptions options;
+    options.format.encoding = settings.extended.output_encoding;
+    options.format.text.on = settings.extended.text_filter;
+    options.format.text.min_score = settings.extended.min_score;
+    options.input_encoding = settings.extended.input_encoding;
+    return options;
+}
+
+bool read_xor_samples(const std::string& path, std::vector<std::vector<unsigned char>>& samples) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const fs::path file_path = detail::path_from_utf8(path);
+    if (!fs::is_regular_file(file_path, ec)) return false;
+    const std::uintmax_t size = fs::file_size(file_path, ec);
+    if (ec) return false;
+    std::ifstream in(file_path, std::ios::binary);
+    if (!in) return false;
+    for (const XorSample& plan : plan_xor_samples(size)) {
+        std::vector<unsigned char> bytes(plan.size);
+        // A file that shrank since its size was read gives what it has.
+        in.clear();
+        in.seekg(static_cast<std::streamoff>(plan.offset));
+        in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        bytes.resize(static_cast<std::size_t>(in.gcount()));
+        samples.push_back(std::move(bytes));
+    }
+    return true;
+}
+
+bool find_xor_value(SettingsControls& controls, const std::string& path, MessageView& messages,
+                    const text::Texts& texts) {
+    if (path.empty()) {
+        messages.show_kind(texts.xor_no_file, texts.caption_oops, MessageKind::warning);
+        return false;
+    }
+    const std::string name(last_component(path));
+    std::vector<std::vector<unsigned char>> samples;
+    if (!read_xor_samples(path, samples)) {
+        messages.show_kind(text::format_one(texts.xor_unreadable_format, name), texts.caption_oops,
+                           MessageKind::warning);
+        return false;
+    }
+    // The classes and excluded pairs as the dialog shows them now, which
+    // need not be the record's yet.
+    ExtractionSettings search;
+    apply_settings(controls, search);
+    const std::vector<std::span<const unsigned char>> spans(samples.begin(), samples.end());
+    const XorKeyChoice choice = find_xor_key(spans, search, min_score_of(controls));
+    if (!choice.found) {
+        messages.show_kind(text::format_one(texts.xor_none_format, name), texts.caption_report,
+                           MessageKind::information);
+        return false;
+    }
+    static constexpr char hex[] = "0123456789ABCDEF";
+    controls.set_text(IDC_XOR_VALUE, std::string{'0', 'x', hex[choice.key >> 4], hex[choice.key & 0xF]});
+    return true;
 }
 
 std::string numeric_text(int id, std::string_view typed) {

@@ -827,6 +827,18 @@ TEST_F(cli_binary, setting_options_override_the_file_and_save_a_file_the_program
     EXPECT_EQ(saved.excluded_pairs[0][1], 0x40);
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(saved.exempt_strings[0])), "\x8a\xbf\x8e\x9a");
 
+    // The options stored after the layout: a block only when one is off its
+    // default, and a save with the default options keeps the loaded block.
+    r = run({"--save-settings=options.dat", "--encoding=utf-8", "--text", "--min-score=70"});
+    EXPECT_RUN(r, 0);
+    const std::string with_block = file("options.dat");
+    ASSERT_EQ(with_block.size(), std::size_t{3 + 231 + 28});
+    EXPECT_EQ(with_block.substr(3 + 231),
+              std::string("KVX1\x01\0\x04\0\x01\0\0\0\x02\0\x04\0\x01\0\0\0\x03\0\x04\0\x46\0\0\0", 28));
+    r = run({"-s", "options.dat", "--save-settings=again.dat", "-n", "3"});
+    EXPECT_RUN(r, 0);
+    EXPECT_EQ(file("again.dat").substr(3 + 231), with_block.substr(3 + 231));
+
     r = run({"-s", "saved.dat", "--show-settings"});
     EXPECT_RUN(r, 0);
     EXPECT_EQ(r.out, utf8(u8"settings-file=saved.dat\nextension=dat\nmin-length=3\nxor=32\n"

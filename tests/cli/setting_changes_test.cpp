@@ -41,5 +41,44 @@ TEST(setting_changes, apply_over_the_loaded_record) {
     EXPECT_EQ(std::memcmp(&s, &loaded, sizeof s), 0);
 }
 
+// --save-settings stores an option given off its default and keeps the
+// loaded file's option otherwise, so saving with default options changes
+// nothing.
+TEST(setting_changes, stored_options_take_what_the_command_line_changes) {
+    ExtendedSettings dialog;  // a file the dialog wrote
+    dialog.output_encoding = TextEncoding::utf8;
+    dialog.text_filter = true;
+    dialog.min_score = 80;
+    dialog.input_encoding = text::InputEncoding::euc_jp;
+    OutputFormat plain;
+    const struct {
+        const char* what;
+        void (*options)(OutputFormat&, text::InputEncoding&);
+        ExtendedSettings loaded;
+        ExtendedSettings saved;
+    } cases[] = {
+        {"defaults over none", [](OutputFormat&, text::InputEncoding&) {}, {}, {}},
+        {"defaults over the dialog's", [](OutputFormat&, text::InputEncoding&) {}, dialog, dialog},
+        {"--encoding=utf-8", [](OutputFormat& f, text::InputEncoding&) { f.encoding = TextEncoding::utf8; }, {},
+         {TextEncoding::utf8, false, default_min_score, text::InputEncoding::cp932}},
+        {"--text --min-score=30",
+         [](OutputFormat& f, text::InputEncoding&) {
+             f.text.on = true;
+             f.text.min_score = 30;
+         },
+         dialog, {TextEncoding::utf8, true, 30, text::InputEncoding::euc_jp}},
+        {"--input-encoding=utf-16le", [](OutputFormat&, text::InputEncoding& e) { e = text::InputEncoding::utf16le; },
+         {}, {TextEncoding::cp932, false, default_min_score, text::InputEncoding::utf16le}},
+    };
+    for (const auto& c : cases) {
+        OutputFormat format = plain;
+        text::InputEncoding input = text::InputEncoding::cp932;
+        c.options(format, input);
+        ExtendedSettings stored = c.loaded;
+        apply_stored_options(format, input, stored);
+        EXPECT_EQ(stored, c.saved) << c.what;
+    }
+}
+
 }  // namespace
 }  // namespace kurvane::cli

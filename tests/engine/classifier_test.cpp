@@ -214,19 +214,6 @@ TEST(classifier, excluded_pairs_come_first) {
     EXPECT_EQ(classify_pair(s, 'A', 'B'), CharClass::Single);
 }
 
-TEST(classifier, classify_at_reads_the_global_record) {
-    const ExtractionSettings saved = g_settings;
-    const unsigned char hiragana[] = {0x82, 0xA0};
-    const unsigned char letter[] = {'A', 0x00};
-    EXPECT_EQ(classify_at(hiragana), CharClass::Double);
-    EXPECT_EQ(classify_at(letter), CharClass::None);  // defaults: single-byte classes off
-    g_settings.half_upper = 1;
-    g_settings.full_hiragana = 0;
-    EXPECT_EQ(classify_at(hiragana), CharClass::None);
-    EXPECT_EQ(classify_at(letter), CharClass::Single);
-    g_settings = saved;
-}
-
 TEST(classifier, every_pair_matches_the_reference_table) {
     expect_all_pairs_match(S{}, "defaults");
     expect_all_pairs_match(with_flags(1), "all on");

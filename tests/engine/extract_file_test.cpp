@@ -42,8 +42,6 @@ std::string utf8(const char8_t* text) { return reinterpret_cast<const char*>(tex
 // since extract_file takes bare names.
 class extract_file_test : public ::testing::Test {
 protected:
-    void SetUp() override { saved_ = g_settings; }
-    void TearDown() override { g_settings = saved_; }
     std::size_t entries() const {
         return static_cast<std::size_t>(std::distance(fs::directory_iterator(dir_), {}));
     }
@@ -55,32 +53,32 @@ protected:
 
     test::ScratchDir scratch_{"kurvane-engine", test::ScratchDir::Enter::yes};
     const fs::path& dir_ = scratch_.path();
-    ExtractionSettings saved_;
+    ExtractionSettings settings_;
 };
 
 using extract_file = extract_file_test;
 
 TEST_F(extract_file, writes_the_text_beside_the_input) {
     write_bytes("a.dat", "\0\0あいう\0\x01漢字"s);
-    EXPECT_EQ(kurvane::extract_file("a.dat"), 1);
+    EXPECT_EQ(kurvane::extract_file("a.dat", settings_), 1);
     EXPECT_EQ(read_bytes("a.txt"), "あいう\r\n漢字\r\n");
     // a.b.dat also writes a.txt; the later extraction wins.
     write_bytes("a.b.dat", "カナ");
-    EXPECT_EQ(kurvane::extract_file("a.b.dat"), 1);
+    EXPECT_EQ(kurvane::extract_file("a.b.dat", settings_), 1);
     EXPECT_EQ(read_bytes("a.txt"), "カナ\r\n");
     // No '.' at all: the whole name and ".txt"; a leading '.' gives ".txt".
     write_bytes("noext", "ひ");
-    EXPECT_EQ(kurvane::extract_file("noext"), 1);
+    EXPECT_EQ(kurvane::extract_file("noext", settings_), 1);
     EXPECT_EQ(read_bytes("noext.txt"), "ひ\r\n");
     write_bytes(".dat", "");
-    EXPECT_EQ(kurvane::extract_file(".dat"), 1);
+    EXPECT_EQ(kurvane::extract_file(".dat", settings_), 1);
     EXPECT_TRUE(fs::exists(".txt"));
     EXPECT_EQ(fs::file_size(".txt"), 0u);
-    // The pass reads the global record at each call.
-    g_settings.half_upper = 1;
-    g_settings.auto_newline = 0;
+    // The pass reads the record it is given at each call.
+    settings_.half_upper = 1;
+    settings_.auto_newline = 0;
     write_bytes("b.dat", "AB\0CD"s);
-    EXPECT_EQ(kurvane::extract_file("b.dat"), 1);
+    EXPECT_EQ(kurvane::extract_file("b.dat", settings_), 1);
     EXPECT_EQ(read_bytes("b.txt"), "ABCD");
 }
 
@@ -106,11 +104,11 @@ TEST_F(extract_file, output_names) {
 
     // A 251-byte base works end to end; a 252-byte one creates nothing.
     write_bytes(std::string(251, 'x') + ".d", "あ");
-    EXPECT_EQ(kurvane::extract_file((std::string(251, 'x') + ".d").c_str()), 1);
+    EXPECT_EQ(kurvane::extract_file((std::string(251, 'x') + ".d").c_str(), settings_), 1);
     EXPECT_EQ(read_bytes(std::string(251, 'x') + ".txt"), "あ\r\n");
     write_bytes(std::string(252, 'y') + ".d", "あ");
     const std::size_t before = entries();
-    EXPECT_EQ(kurvane::extract_file((std::string(252, 'y') + ".d").c_str()), 0);
+    EXPECT_EQ(kurvane::extract_file((std::string(252, 'y') + ".d").c_str(), settings_), 0);
     EXPECT_EQ(entries(), before);
 }
 
@@ -129,7 +127,7 @@ TEST_F(extract_file, names_of_any_script) {
     };
     for (const auto& c : cases) {
         write_bytes(c.name, "\0\0あいう\0"s);
-        EXPECT_EQ(kurvane::extract_file(c.name.c_str()), 1) << c.name;
+        EXPECT_EQ(kurvane::extract_file(c.name.c_str(), settings_), 1) << c.name;
         EXPECT_EQ(read_bytes(c.output), "あいう\r\n") << c.name;
     }
     EXPECT_EQ(entries(), 2 * std::size(cases));
@@ -165,24 +163,24 @@ TEST_F(extract_file, names_of_any_script) {
 TEST_F(extract_file, never_overwrites_its_input) {
     const std::string content = "\0ぜったい消さない\0"s;
     write_bytes("a.txt", content);
-    EXPECT_EQ(kurvane::extract_file("a.txt"), 0);
+    EXPECT_EQ(kurvane::extract_file("a.txt", settings_), 0);
     EXPECT_EQ(read_bytes("a.txt"), content);
     // The same file under another name (a hard link) is caught too.
     write_bytes("c.dat", content);
     fs::create_hard_link("c.dat", "c.txt");
-    const ExtractStatus st = extract_to_path("c.dat", "c.txt", g_settings);
+    const ExtractStatus st = extract_to_path("c.dat", "c.txt", settings_);
     EXPECT_EQ(st.error, ExtractError::output_is_input);
     EXPECT_EQ(read_bytes("c.dat"), content);
 }
 
 TEST_F(extract_file, refuses_what_it_cannot_read_without_creating_output) {
     fs::create_directory("d.dat");
-    EXPECT_EQ(kurvane::extract_file("d.dat"), 0);
-    EXPECT_EQ(extract_to_path("d.dat", "d.txt", g_settings).error, ExtractError::not_regular);
+    EXPECT_EQ(kurvane::extract_file("d.dat", settings_), 0);
+    EXPECT_EQ(extract_to_path("d.dat", "d.txt", settings_).error, ExtractError::not_regular);
     EXPECT_FALSE(fs::exists("d.txt"));
 
-    EXPECT_EQ(kurvane::extract_file("missing.dat"), 0);
-    const ExtractStatus missing = extract_to_path("missing.dat", "missing.txt", g_settings);
+    EXPECT_EQ(kurvane::extract_file("missing.dat", settings_), 0);
+    const ExtractStatus missing = extract_to_path("missing.dat", "missing.txt", settings_);
     EXPECT_EQ(missing.error, ExtractError::open_input);
     EXPECT_EQ(missing.sys_errno, ENOENT);
     EXPECT_FALSE(fs::exists("missing.txt"));
@@ -195,21 +193,21 @@ TEST_F(extract_file, beside_reports_the_cause_and_writes_next_to_the_input) {
     write_bytes("sub/a.b.dat", "\0あい\0"s);
     ExtractOptions utf8_out;
     utf8_out.format.encoding = TextEncoding::utf8;
-    EXPECT_TRUE(extract_beside((dir_ / "sub" / "a.b.dat").string().c_str(), utf8_out).ok());
+    EXPECT_TRUE(extract_beside((dir_ / "sub" / "a.b.dat").string().c_str(), settings_, utf8_out).ok());
     EXPECT_EQ(read_bytes("sub/a.txt"), utf8(u8"あい\r\n"));
     EXPECT_FALSE(fs::exists("a.txt"));
 
     fs::create_directory("dir.dat");
-    EXPECT_EQ(extract_beside("dir.dat").error, ExtractError::not_regular);
-    const ExtractStatus missing = extract_beside("sub/missing.dat");
+    EXPECT_EQ(extract_beside("dir.dat", settings_).error, ExtractError::not_regular);
+    const ExtractStatus missing = extract_beside("sub/missing.dat", settings_);
     EXPECT_EQ(missing.error, ExtractError::open_input);
     EXPECT_EQ(missing.sys_errno, ENOENT);
-    EXPECT_EQ(extract_beside((std::string(252, 'y') + ".d").c_str()).error, ExtractError::name_too_long);
+    EXPECT_EQ(extract_beside((std::string(252, 'y') + ".d").c_str(), settings_).error, ExtractError::name_too_long);
 
     // An output that is a directory cannot be created; the input stays.
     write_bytes("blocked.dat", "\0あ\0"s);
     fs::create_directory("blocked.txt");
-    const ExtractStatus blocked = extract_beside("blocked.dat");
+    const ExtractStatus blocked = extract_beside("blocked.dat", settings_);
     EXPECT_EQ(blocked.error, ExtractError::create_output);
     EXPECT_NE(blocked.sys_errno, 0);
     EXPECT_TRUE(fs::is_directory("blocked.txt"));
@@ -252,13 +250,13 @@ TEST_F(extract_file, reads_fifos_pipes_and_devices_as_streams) {
     options.progress = [&progress](std::uint64_t n) { progress.push_back(n); };
 
     ASSERT_EQ(::mkfifo("in.dat", 0600), 0);
-    EXPECT_EQ(kurvane::extract_file("in.dat"), 0);  // does not wait for a writer
+    EXPECT_EQ(kurvane::extract_file("in.dat", settings_), 0);  // does not wait for a writer
     EXPECT_FALSE(fs::exists("in.txt"));
     std::thread writer([&data] {
         const int fd = ::open("in.dat", O_WRONLY);
         if (fd >= 0) feed(fd, data).join();
     });
-    const ExtractStatus fifo = extract_to_path("in.dat", "in.txt", g_settings, options);
+    const ExtractStatus fifo = extract_to_path("in.dat", "in.txt", settings_, options);
     writer.join();
     EXPECT_TRUE(fifo.ok()) << describe(fifo.error);
     EXPECT_EQ(fifo.bytes_in, data.size());
@@ -273,7 +271,7 @@ TEST_F(extract_file, reads_fifos_pipes_and_devices_as_streams) {
     std::FILE* out = std::tmpfile();
     ASSERT_TRUE(in != nullptr && out != nullptr);
     std::thread pipe_writer = feed(fds[1], data);
-    const ExtractStatus piped = extract_stream(in, out, g_settings);
+    const ExtractStatus piped = extract_stream(in, out, settings_);
     pipe_writer.join();
     std::fclose(in);
     EXPECT_TRUE(piped.ok()) << describe(piped.error);
@@ -284,37 +282,37 @@ TEST_F(extract_file, reads_fifos_pipes_and_devices_as_streams) {
     EXPECT_TRUE(got == plain) << "pipe, plain: " << got.size() << " bytes, want " << plain.size();
 
     // A device is read to its end too.
-    const ExtractStatus empty = extract_to_path("/dev/null", "null.txt", g_settings);
+    const ExtractStatus empty = extract_to_path("/dev/null", "null.txt", settings_);
     EXPECT_TRUE(empty.ok()) << describe(empty.error);
     EXPECT_TRUE(fs::is_regular_file("null.txt") && fs::file_size("null.txt") == 0);
     std::FILE* sink = std::tmpfile();
     ASSERT_NE(sink, nullptr);
-    EXPECT_TRUE(extract_to_stream("/dev/null", sink, g_settings).ok());
+    EXPECT_TRUE(extract_to_stream("/dev/null", sink, settings_).ok());
     std::fclose(sink);
 }
 
 TEST_F(extract_file, reports_output_and_read_failures) {
     write_bytes("o.dat", "\0あいう\0"s);
     fs::create_directory("o.txt");  // the output cannot be created
-    EXPECT_EQ(kurvane::extract_file("o.dat"), 0);
-    EXPECT_EQ(extract_to_path("o.dat", "o.txt", g_settings).error, ExtractError::create_output);
+    EXPECT_EQ(kurvane::extract_file("o.dat", settings_), 0);
+    EXPECT_EQ(extract_to_path("o.dat", "o.txt", settings_).error, ExtractError::create_output);
 
     // A full disk: a small output fails when the stream is closed, a large
     // one while the pass writes.
     if (fs::exists("/dev/full")) {
-        const ExtractStatus small = extract_to_path("o.dat", "/dev/full", g_settings);
+        const ExtractStatus small = extract_to_path("o.dat", "/dev/full", settings_);
         EXPECT_EQ(small.error, ExtractError::write_output);
         EXPECT_EQ(small.sys_errno, ENOSPC);
         std::string big;
         for (int k = 0; k < 400000; ++k) big += "漢字\n";
         write_bytes("big.dat", big);
-        const ExtractStatus large = extract_to_path("big.dat", "/dev/full", g_settings);
+        const ExtractStatus large = extract_to_path("big.dat", "/dev/full", settings_);
         EXPECT_EQ(large.error, ExtractError::write_output);
         EXPECT_EQ(large.sys_errno, ENOSPC);
     }
     // A regular file whose read fails: /proc/self/mem at offset 0 gives EIO.
     if (fs::is_regular_file("/proc/self/mem")) {
-        const ExtractStatus st = extract_to_path("/proc/self/mem", "mem.txt", g_settings);
+        const ExtractStatus st = extract_to_path("/proc/self/mem", "mem.txt", settings_);
         EXPECT_EQ(st.error, ExtractError::read_input);
         EXPECT_NE(st.sys_errno, 0);
     }
@@ -366,7 +364,7 @@ TEST_F(extract_file, an_output_is_replaced_whole_or_not_at_all) {
             small.rlim_cur = c.file_size_limit;
             ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
         }
-        const ExtractStatus st = extract_to_path(c.input, c.output, g_settings);
+        const ExtractStatus st = extract_to_path(c.input, c.output, settings_);
         setrlimit(RLIMIT_FSIZE, &saved);
         signal(SIGXFSZ, previous_handler);
 
@@ -425,7 +423,7 @@ TEST_F(extract_file, other_outputs_are_written_in_place) {
     const std::set<std::string> before = names();
 
     if (!device.empty()) {
-        const ExtractStatus st = extract_to_path("text.dat", device.c_str(), g_settings);
+        const ExtractStatus st = extract_to_path("text.dat", device.c_str(), settings_);
         EXPECT_TRUE(st.ok()) << device << ": " << describe(st.error);
         EXPECT_TRUE(fs::is_character_file(device)) << device;
     }
@@ -433,7 +431,7 @@ TEST_F(extract_file, other_outputs_are_written_in_place) {
     // wait, and the text fits the pipe's buffer.
     const int fd = ::open("pipe.txt", O_RDONLY | O_NONBLOCK);
     ASSERT_GE(fd, 0);
-    const ExtractStatus st = extract_to_path("text.dat", "pipe.txt", g_settings);
+    const ExtractStatus st = extract_to_path("text.dat", "pipe.txt", settings_);
     char buffer[64];
     const ssize_t got = ::read(fd, buffer, sizeof buffer);
     ::close(fd);
@@ -460,18 +458,18 @@ TEST_F(extract_file, a_name_of_an_open_descriptor_is_written_through_it) {
     const std::string pipe_name = "/proc/self/fd/" + std::to_string(pipe_fds[1]);
     if (fs::is_directory(fd_dir)) {
         for (const std::string& name : {via_proc, via_dev}) {
-            const ExtractStatus st = extract_to_path("text.dat", name.c_str(), g_settings);
+            const ExtractStatus st = extract_to_path("text.dat", name.c_str(), settings_);
             EXPECT_TRUE(st.ok()) << name << ": " << describe(st.error);
         }
         EXPECT_EQ(read_bytes("log.txt"), "old\nあいう\r\nあいう\r\n");
 
-        const ExtractStatus st = extract_to_path("text.dat", pipe_name.c_str(), g_settings);
+        const ExtractStatus st = extract_to_path("text.dat", pipe_name.c_str(), settings_);
         EXPECT_TRUE(st.ok()) << describe(st.error);
         char buffer[64];
         const ssize_t got = ::read(pipe_fds[0], buffer, sizeof buffer);
         EXPECT_EQ(std::string(buffer, got > 0 ? static_cast<std::size_t>(got) : 0), "あいう\r\n");
 
-        const ExtractStatus same = extract_to_path("log.txt", via_dev.c_str(), g_settings);
+        const ExtractStatus same = extract_to_path("log.txt", via_dev.c_str(), settings_);
         EXPECT_EQ(same.error, ExtractError::output_is_input);
     }
     ::close(pipe_fds[0]);
@@ -484,7 +482,7 @@ TEST_F(extract_file, stream_output_gets_the_same_bytes) {
     write_bytes("s.dat", "\0あい\0う"s);
     std::FILE* out = std::tmpfile();
     ASSERT_NE(out, nullptr);
-    EXPECT_TRUE(extract_to_stream("s.dat", out, g_settings).ok());
+    EXPECT_TRUE(extract_to_stream("s.dat", out, settings_).ok());
     std::rewind(out);
     char buffer[64] = {};
     const std::size_t n = std::fread(buffer, 1, sizeof buffer, out);

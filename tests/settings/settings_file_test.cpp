@@ -435,6 +435,96 @@ TEST(settings_codec, extended_block_that_is_odd_gives_defaults_or_skips) {
     for (const auto& c : cases) EXPECT_EQ(decode(c.tail), c.utf8) << c.what;
 }
 
+// Every option is one record of its own, written only when the option is
+// off its default, in tag order; each comes back alone and all together.
+TEST(settings_codec, each_option_is_a_record_written_only_off_its_default) {
+    const S s = distinctive(0x21);
+    const Bytes plain = encode_settings("x", s);
+    const struct {
+        const char* what;
+        void (*change)(ExtendedSettings&);
+        Bytes records;
+    } cases[] = {
+        {"UTF-8 output", [](ExtendedSettings& e) { e.output_encoding = TextEncoding::utf8; }, {1, 0, 4, 0, 1, 0, 0, 0}},
+        {"text filter on", [](ExtendedSettings& e) { e.text_filter = true; }, {2, 0, 4, 0, 1, 0, 0, 0}},
+        {"least score 0", [](ExtendedSettings& e) { e.min_score = 0; }, {3, 0, 4, 0, 0, 0, 0, 0}},
+        {"least score 100", [](ExtendedSettings& e) { e.min_score = 100; }, {3, 0, 4, 0, 100, 0, 0, 0}},
+        {"input EUC-JP", [](ExtendedSettings& e) { e.input_encoding = text::InputEncoding::euc_jp; }, {4, 0, 4, 0, 1, 0, 0, 0}},
+        {"input UTF-16BE", [](ExtendedSettings& e) { e.input_encoding = text::InputEncoding::utf16be; }, {4, 0, 4, 0, 4, 0, 0, 0}},
+        {"all of them",
+         [](ExtendedSettings& e) {
+             e.output_encoding = TextEncoding::utf8;
+             e.text_filter = true;
+             e.min_score = 73;
+             e.input_encoding = text::InputEncoding::utf8;
+         },
+         {1, 0, 4, 0, 1, 0, 0, 0, 2, 0, 4, 0, 1, 0, 0, 0, 3, 0, 4, 0, 73, 0, 0, 0, 4, 0, 4, 0, 2, 0, 0, 0}},
+    };
+    for (const auto& c : cases) {
+        ExtendedSettings e;
+        c.change(e);
+        const Bytes bytes = encode_settings("x", s, e);
+        Bytes expected = plain;
+        expected.insert(expected.end(), {'K', 'V', 'X', '1'});
+        expected.insert(expected.end(), c.records.begin(), c.records.end());
+        EXPECT_EQ(bytes, expected) << c.what;
+        std::string text;
+        S loaded;
+        ExtendedSettings back;
+        decode_settings(bytes, text, loaded, back);
+        EXPECT_EQ(back, e) << c.what;
+        EXPECT_EQ(describe(loaded), describe(s)) << c.what;
+    }
+    // The default least score is not written even beside another option.
+    ExtendedSettings filter;
+    filter.text_filter = true;
+    filter.min_score = default_min_score;
+    EXPECT_EQ(encode_settings("x", s, filter).size(), plain.size() + 4 + 8);
+}
+
+// A record whose value this version does not know, or that the file cuts
+// short, leaves its option at the default; the records around it still count.
+TEST(settings_codec, a_record_it_cannot_use_leaves_the_default) {
+    const Bytes plain = encode_settings("", S{});
+    const auto decode = [&](const Bytes& records) {
+        Bytes b = plain;
+        b.insert(b.end(), {'K', 'V', 'X', '1'});
+        b.insert(b.end(), records.begin(), records.end());
+        std::string text;
+        S s;
+        ExtendedSettings e;
+        e.text_filter = true;  // every decode starts from the defaults
+        e.min_score = 7;
+        decode_settings(b, text, s, e);
+        return e;
+    };
+    const struct {
+        const char* what;
+        Bytes records;
+        bool text_filter;
+        int min_score;
+        text::InputEncoding input;
+    } cases[] = {
+        {"filter 2", {2, 0, 4, 0, 2, 0, 0, 0}, false, default_min_score, text::InputEncoding::cp932},
+        {"score 101", {3, 0, 4, 0, 101, 0, 0, 0}, false, default_min_score, text::InputEncoding::cp932},
+        {"score with a high byte", {3, 0, 4, 0, 50, 0, 0, 1}, false, default_min_score, text::InputEncoding::cp932},
+        {"input 5", {4, 0, 4, 0, 5, 0, 0, 0}, false, default_min_score, text::InputEncoding::cp932},
+        {"score cut short", {2, 0, 4, 0, 1, 0, 0, 0, 3, 0, 4, 0, 60, 0}, true, default_min_score,
+         text::InputEncoding::cp932},
+        {"two-byte score of a later version skipped", {3, 0, 2, 0, 60, 0, 4, 0, 4, 0, 3, 0, 0, 0}, false,
+         default_min_score, text::InputEncoding::utf16le},
+        {"unknown value, then a good record", {4, 0, 4, 0, 9, 0, 0, 0, 3, 0, 4, 0, 10, 0, 0, 0}, false, 10,
+         text::InputEncoding::cp932},
+    };
+    for (const auto& c : cases) {
+        const ExtendedSettings e = decode(c.records);
+        EXPECT_EQ(e.text_filter, c.text_filter) << c.what;
+        EXPECT_EQ(e.min_score, c.min_score) << c.what;
+        EXPECT_EQ(e.input_encoding, c.input) << c.what;
+        EXPECT_EQ(e.output_encoding, TextEncoding::cp932) << c.what;
+    }
+}
+
 // Each file test works in a scratch directory of its own, removed afterwards.
 class settings_file : public ::testing::Test {
 protected:

@@ -3,9 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 #include <map>
+#include <random>
 #include <string>
+#include <vector>
 
+#include "support/scratch_dir.h"
+#include "text/text_encoding.h"
 #include "ui/resource.h"
 #include "ui/settings_dialog.h"
 
@@ -25,6 +30,20 @@ struct FakeControls final : SettingsControls {
         return it == texts.end() ? std::string() : it->second;
     }
     void set_text(int id, std::string_view text) override { texts[id] = text; }
+    std::map<int, std::vector<std::string>> choices;
+    std::map<int, int> chosen_entries;
+    void set_choices(int id, std::span<const std::string> entries) override {
+        choices[id].assign(entries.begin(), entries.end());
+        chosen_entries[id] = -1;  // a list refilled has no entry chosen
+    }
+    int chosen(int id) const override {
+        const auto it = chosen_entries.find(id);
+        return it == chosen_entries.end() ? -1 : it->second;
+    }
+    void choose(int id, int index) override {
+        const auto it = choices.find(id);
+        chosen_entries[id] = it != choices.end() && index >= 0 && index < static_cast<int>(it->second.size()) ? index : -1;
+    }
 };
 
 // The check boxes with the field each one stands for, as the dialog's
@@ -188,21 +207,154 @@ TEST(settings_dialog, numeric_edits_keep_only_what_can_form_a_number) {
     }
 }
 
-TEST(settings_dialog, output_encoding_is_shown_and_applied) {
-    FakeControls c;
-    ExtendedSettings extended;
-    show_extended_settings(extended, c);
-    EXPECT_FALSE(c.checked(IDC_OUTPUT_UTF8));
-    c.set_checked(IDC_OUTPUT_UTF8, true);
-    apply_extended_settings(c, extended);
-    EXPECT_EQ(extended.output_encoding, TextEncoding::utf8);
-    // The record's own switches are not touched by it.
-    ExtractionSettings s = all_off();
-    apply_settings(c, s);
-    EXPECT_EQ(s.auto_newline, 0);
-    c.set_checked(IDC_OUTPUT_UTF8, false);
-    apply_extended_settings(c, extended);
-    EXPECT_EQ(extended.output_encoding, TextEncoding::cp932);
+// The options after the layout: each control shows its option and gives
+// it back, and none of them touches the record's own switches.
+TEST(settings_dialog, extended_options_are_shown_and_applied) {
+    const std::vector<std::string> names = {"Shift-JIS (CP932)", "EUC-JP", "UTF-8", "UTF-16LE", "UTF-16BE"};
+    const struct {
+        const char* what;
+        ExtendedSettings extended;
+        bool utf8, filter;
+        const char* score;
+        int chosen;
+    } cases[] = {
+        {"defaults", {}, false, false, "50", 0},
+        {"UTF-8 out", {TextEncoding::utf8, false, 50, text::InputEncoding::cp932}, true, false, "50", 0},
+        {"filter at 0", {TextEncoding::cp932, true, 0, text::InputEncoding::euc_jp}, false, true, "0", 1},
+        {"filter at 100", {TextEncoding::utf8, true, 100, text::InputEncoding::utf8}, true, true, "100", 2},
+        {"UTF-16LE in", {TextEncoding::cp932, false, 73, text::InputEncoding::utf16le}, false, false, "73", 3},
+        {"UTF-16BE in", {TextEncoding::cp932, false, 50, text::InputEncoding::utf16be}, false, false, "50", 4},
+    };
+    for (const auto& c : cases) {
+        FakeControls controls;
+        show_extended_settings(c.extended, controls);
+        EXPECT_EQ(controls.checked(IDC_OUTPUT_UTF8), c.utf8) << c.what;
+        EXPECT_EQ(controls.checked(IDC_TEXT_FILTER), c.filter) << c.what;
+        EXPECT_EQ(controls.text(IDC_MIN_SCORE), c.score) << c.what;
+        EXPECT_EQ(controls.choices[IDC_INPUT_ENCODING], names) << c.what;
+        EXPECT_EQ(controls.chosen(IDC_INPUT_ENCODING), c.chosen) << c.what;
+        ExtendedSettings back;
+        back.output_encoding = c.utf8 ? TextEncoding::cp932 : TextEncoding::utf8;  // all overwritten
+        back.text_filter = !c.filter;
+        back.input_encoding = text::InputEncoding::utf16be;
+        apply_extended_settings(controls, back);
+        EXPECT_EQ(back, c.extended) << c.what;
+        ExtractionSettings s = all_off();
+        apply_settings(controls, s);
+        EXPECT_EQ(s.auto_newline, 0) << c.what;
+    }
+    // No entry chosen reads as the default encoding.
+    FakeControls controls;
+    show_extended_settings({}, controls);
+    controls.choose(IDC_INPUT_ENCODING, -1);
+    ExtendedSettings back;
+    back.input_encoding = text::InputEncoding::utf8;
+    apply_extended_settings(controls, back);
+    EXPECT_EQ(back.input_encoding, text::InputEncoding::cp932);
+}
+
+// The least score takes 0..100; anything else gives the default on OK, as
+// the other numeric fields do.
+TEST(settings_dialog, least_score_is_range_checked_on_apply) {
+    const struct {
+        const char* text;
+        int score;
+    } cases[] = {{"0", 0}, {"100", 100}, {"37", 37}, {" 70 ", 70}, {"101", default_min_score},
+                 {"", default_min_score}, {"abc", default_min_score}, {"-1", default_min_score},
+                 {"4294967296", default_min_score}};
+    for (const auto& c : cases) {
+        FakeControls controls;
+        show_extended_settings({}, controls);
+        controls.set_text(IDC_MIN_SCORE, c.text);
+        ExtendedSettings back;
+        back.min_score = 1;
+        apply_extended_settings(controls, back);
+        EXPECT_EQ(back.min_score, c.score) << "text=\"" << c.text << "\"";
+    }
+    EXPECT_EQ(numeric_text(IDC_MIN_SCORE, "0x5a"), "05");
+}
+
+TEST(settings_dialog, extraction_takes_every_stored_option) {
+    DialogSettings settings;
+    settings.extended = {TextEncoding::utf8, true, 64, text::InputEncoding::utf16be};
+    const ExtractOptions options = extract_options(settings);
+    EXPECT_EQ(options.format.encoding, TextEncoding::utf8);
+    EXPECT_TRUE(options.format.text.on);
+    EXPECT_EQ(options.format.text.min_score, 64);
+    EXPECT_EQ(options.input_encoding, text::InputEncoding::utf16be);
+    EXPECT_TRUE(extract_options(DialogSettings{}).format.plain());
+    EXPECT_FALSE(extract_options(DialogSettings{}).format.text.on);
+}
+
+struct FakeMessages final : MessageView {
+    std::vector<std::string> log;
+    void show(std::string_view text, std::string_view caption) override {
+        log.push_back(std::string(caption) + ": " + std::string(text));
+    }
+};
+
+// Record-like data with Japanese lines among the fields, XORed with `key`.
+std::string xored_data(unsigned char key) {
+    const char8_t* const lines[] = {u8"村の長老に話を聞いてみよう。", u8"宿屋に泊まりますか？一泊十ゴールドです。",
+                                    u8"このアイテムは売ることができません", u8"扉の向こうから誰かの声が聞こえる……"};
+    std::mt19937 rng(5);
+    std::string out;
+    for (std::size_t line = 0; out.size() < (64u << 10); ++line) {
+        for (int k = 0; k < 12; ++k) out += static_cast<char>(rng() % 4 == 0 ? rng() : 0);
+        std::string bytes;
+        detail::utf8_to_cp932(reinterpret_cast<const char*>(lines[line % std::size(lines)]), bytes);
+        out += bytes;
+    }
+    for (char& b : out) b = static_cast<char>(static_cast<unsigned char>(b) ^ key);
+    return out;
+}
+
+// The Auto button fills the XOR field with the key it finds, in hex; with
+// no file, a file it cannot read or no clear key it says so and leaves the
+// field alone.
+TEST(settings_dialog, auto_finds_the_xor_value_of_the_first_file) {
+    const test::ScratchDir dir("kurvane-ui");
+    const std::string xored = (dir / "x.dat").string();
+    const std::string plain = (dir / "plain.dat").string();
+    test::write_bytes(xored, xored_data(0x5A));
+    test::write_bytes(plain, xored_data(0));
+    std::filesystem::create_directory(dir / "folder.dat");
+    const text::Texts& texts = text::english;
+
+    const auto run = [&](const std::string& path, FakeControls& controls, FakeMessages& messages) {
+        show_settings(ExtractionSettings{}, controls);
+        show_extended_settings({}, controls);
+        controls.set_text(IDC_XOR_VALUE, "7");
+        return find_xor_value(controls, path, messages, texts);
+    };
+    {
+        FakeControls controls;
+        FakeMessages messages;
+        EXPECT_TRUE(run(xored, controls, messages));
+        EXPECT_EQ(controls.text(IDC_XOR_VALUE), "0x5A");
+        EXPECT_TRUE(messages.log.empty()) << messages.log.front();
+        // What it filled in is what OK stores.
+        ExtractionSettings s;
+        apply_settings(controls, s);
+        EXPECT_EQ(s.xor_value, 0x5Au);
+    }
+    const struct {
+        const char* what;
+        std::string path;
+        std::string message;
+    } refusals[] = {
+        {"no file listed", "", std::string("Kurvane: ") + texts.xor_no_file},
+        {"a folder", (dir / "folder.dat").string(), "Kurvane: folder.dat cannot be read."},
+        {"a missing file", (dir / "gone.dat").string(), "Kurvane: gone.dat cannot be read."},
+        {"text without XOR", plain, "Results: No XOR value makes plain.dat read clearly better than none."},
+    };
+    for (const auto& r : refusals) {
+        FakeControls controls;
+        FakeMessages messages;
+        EXPECT_FALSE(run(r.path, controls, messages)) << r.what;
+        EXPECT_EQ(controls.text(IDC_XOR_VALUE), "7") << r.what;
+        EXPECT_EQ(messages.log, std::vector<std::string>{r.message}) << r.what;
+    }
 }
 
 TEST(settings_dialog, loaded_values_are_shown_as_they_are) {

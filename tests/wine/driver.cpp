@@ -1114,6 +1114,110 @@ void scenario_previous(const wchar_t* exe) {
     wait_exit();
 }
 
+// The text filter and its threshold from the settings dialog: a threshold
+// out of 0..100 becomes the default on OK, the field takes digits only, and
+// the walk keeps only the runs that read as text (the runner compares the
+// output with the native kurvane --text).
+void scenario_text(const wchar_t* exe) {
+    start(exe);
+    HWND settings = open_settings();
+    expect_text("the text filter box", item_text(settings, IDC_TEXT_FILTER), ja_en(u8"テキスト判定", u8"Text filter"));
+    if (is_checked(settings, IDC_TEXT_FILTER)) fail("the text filter is on by default");
+    expect_text("the default threshold", item_text(settings, IDC_MIN_SCORE), u8"50");
+    set_item_text(settings, IDC_MIN_SCORE, u8"150");
+    close_settings(settings, IDOK);
+    settings = open_settings();
+    expect_text("a threshold of 150 after OK", item_text(settings, IDC_MIN_SCORE), u8"50");
+    set_item_text(settings, IDC_MIN_SCORE, u8"7x0");
+    expect_text("the threshold typed with a letter", item_text(settings, IDC_MIN_SCORE), u8"70");
+    set_checked(settings, IDC_TEXT_FILTER, true);
+    close_settings(settings, IDOK);
+    search(u8"dat");
+    command_expect_box(g_child.main, IDC_EXTRACT, extract_done, done_caption);
+    post_command(g_child.main, IDC_EXIT);
+    wait_exit();
+}
+
+// A restart shows the filter and threshold stored in setting.dat.
+void scenario_reread_text(const wchar_t* exe) {
+    start(exe);
+    HWND settings = open_settings();
+    if (!is_checked(settings, IDC_TEXT_FILTER)) fail("the text filter was not read back");
+    expect_text("the threshold read back", item_text(settings, IDC_MIN_SCORE), u8"70");
+    close_settings(settings, IDCANCEL);
+    post_command(g_child.main, IDC_EXIT);
+    wait_exit();
+}
+
+// The Auto button beside the XOR value: with nothing listed it says so;
+// with an XORed file listed it fills the field with the file's key in hex,
+// and the walk uses it.
+void scenario_xor_auto(const wchar_t* exe) {
+    start(exe);
+    HWND settings = open_settings();
+    expect_text("the Auto button", item_text(settings, IDC_XOR_AUTO), ja_en(u8"自動", u8"Auto"));
+    post_command(settings, IDC_XOR_AUTO);
+    expect_box(settings, "Auto with no file listed",
+               ja_en(u8"XORの値を調べるファイルがありません。先にメイン画面の一覧にファイルを入れてください。",
+                     u8"There is no file to find the XOR value in. List a file in the main window first."),
+               oops, timeout_ms, icon_warning);
+    expect_text("the XOR value after a refused Auto", item_text(settings, IDC_XOR_VALUE), u8"0");
+    close_settings(settings, IDCANCEL);
+    search(u8"dat");
+    settings = open_settings();
+    post_command(settings, IDC_XOR_AUTO);
+    if (!wait_until(timeout_ms, [&] { return item_text(settings, IDC_XOR_VALUE) == L"0x5A"; }))
+        fail("Auto filled the XOR value with " + shown(item_text(settings, IDC_XOR_VALUE)) + ", not 0x5A");
+    sync(settings);
+    if (child_dialogs().size() != 2) fail("Auto that found a key left a message open");
+    close_settings(settings, IDOK);
+    expect_saved(u8"1", u8"90", false, true);
+    command_expect_box(g_child.main, IDC_EXTRACT, extract_done, done_caption);
+    post_command(g_child.main, IDC_EXIT);
+    wait_exit();
+}
+
+// The input encoding's drop-down list: its five entries, the one chosen
+// stored in setting.dat and shown again after a restart.
+constexpr std::u8string_view input_encodings[] = {u8"Shift-JIS (CP932)", u8"EUC-JP", u8"UTF-8", u8"UTF-16LE",
+                                                  u8"UTF-16BE"};
+
+void expect_input_encoding(HWND settings, std::u8string_view expected, const std::string& when) {
+    expect_text(when + ": the input encoding", item_text(settings, IDC_INPUT_ENCODING), expected);
+}
+
+void scenario_input_encoding(const wchar_t* exe) {
+    start(exe);
+    HWND settings = open_settings();
+    HWND list = item(settings, IDC_INPUT_ENCODING);
+    const LRESULT count = SendMessageW(list, CB_GETCOUNT, 0, 0);
+    if (count != static_cast<LRESULT>(std::size(input_encodings)))
+        fail("the input encoding list has " + std::to_string(count) + " entries");
+    for (std::size_t i = 0; i < std::size(input_encodings); ++i) {
+        SendMessageW(list, CB_SETCURSEL, i, 0);
+        expect_input_encoding(settings, input_encodings[i], "entry " + std::to_string(i));
+    }
+    close_settings(settings, IDCANCEL);
+    settings = open_settings();
+    expect_input_encoding(settings, input_encodings[0], "after Cancel");
+    SendMessageW(item(settings, IDC_INPUT_ENCODING), CB_SETCURSEL, 3, 0);
+    close_settings(settings, IDOK);
+    settings = open_settings();
+    expect_input_encoding(settings, input_encodings[3], "after OK");
+    close_settings(settings, IDCANCEL);
+    post_command(g_child.main, IDC_EXIT);
+    wait_exit();
+}
+
+void scenario_reread_input_encoding(const wchar_t* exe) {
+    start(exe);
+    HWND settings = open_settings();
+    expect_input_encoding(settings, input_encodings[3], "after a restart");
+    close_settings(settings, IDCANCEL);
+    post_command(g_child.main, IDC_EXIT);
+    wait_exit();
+}
+
 // Not a test: holds each window open for scripts/screenshots.sh. Prints
 // "shot <name> <x> <y> <width> <height>" for a window, then waits until the
 // file "shot-taken" appears in the working directory and removes it.
@@ -1160,7 +1264,8 @@ int wmain(int argc, wchar_t** argv) {
     if (argc != 3 && argc != 4) {
         std::fprintf(stderr, "usage: kurvane_wine_driver "
                              "main|star|settings|restart|names|clash|walk|screens|folder|drop|browse|"
-                             "failure|utf8|reread-utf8|reread-plain|previous "
+                             "failure|utf8|reread-utf8|reread-plain|previous|text|reread-text|xor-auto|"
+                             "input-encoding|reread-input-encoding "
                              "<kurvane.exe> [ANSI code page]\n");
         return 2;
     }
@@ -1181,6 +1286,8 @@ int wmain(int argc, wchar_t** argv) {
         {"reread-utf8", [](const wchar_t* exe) { scenario_reread(exe, true); }},
         {"reread-plain", [](const wchar_t* exe) { scenario_reread(exe, false); }},
         {"previous", scenario_previous},
+        {"text", scenario_text}, {"reread-text", scenario_reread_text}, {"xor-auto", scenario_xor_auto},
+        {"input-encoding", scenario_input_encoding}, {"reread-input-encoding", scenario_reread_input_encoding},
     };
     const auto found = scenarios.find(g_scenario);
     if (found == scenarios.end()) {

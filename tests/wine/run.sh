@@ -21,8 +21,12 @@
 # KURVANE_WINE_KEEP=1  keep the scratch directory (kept anyway on failure)
 # KURVANE_WINEDEBUG    WINEDEBUG for the run (default -all)
 # KURVANE_PREVIOUS_EXE a kurvane.exe of an earlier version: it must read a
-#                      setting.dat that holds the block after the layout
-#                      (skipped when unset)
+#                      setting.dat that holds the block after the layout.
+#                      Unset, it is built from this repository's history:
+#                      the main line's last commit before the block, taken
+#                      with git archive into <build>-previous (skipped
+#                      without that history, as in a shallow clone, and
+#                      with KURVANE_WINE_NO_BUILD=1 unless built before)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 cd "$root"
@@ -47,6 +51,32 @@ if [ "${KURVANE_WINE_NO_BUILD:-}" != 1 ]; then
   fi
   cmake --build "$native" -j2 --target kurvane kurvane_make_corpus >/dev/null
 fi
+# The previous version, for the scenario in which it reads our setting.dat.
+previous_exe=${KURVANE_PREVIOUS_EXE:-}
+if [ -z "$previous_exe" ]; then
+  # The main line's commit that brought the block; the one before it is the
+  # last version without it.
+  block_commit=$(git -C "$root" log --first-parent --format=%H -S KVX1 -- src/settings/settings_file.h 2>/dev/null |
+    tail -n 1 || true)
+  if [ -n "$block_commit" ] && git -C "$root" cat-file -e "$block_commit^" 2>/dev/null; then
+    previous_commit=$(git -C "$root" rev-parse --short "$block_commit^")
+    previous_src=$build-previous/$previous_commit
+    previous_built=$previous_src/build/mingw/src/app/kurvane.exe
+    if [ "${KURVANE_WINE_NO_BUILD:-}" != 1 ]; then
+      echo "previous build ($previous_commit)"
+      if [ ! -f "$previous_src/CMakePresets.json" ]; then
+        rm -rf "$build-previous"
+        mkdir -p "$previous_src"
+        git -C "$root" archive "$previous_commit" | tar -x -C "$previous_src"
+      fi
+      (cd "$previous_src" && { [ -f build/mingw/CMakeCache.txt ] || cmake --preset mingw; } &&
+        cmake --build build/mingw -j2 --target kurvane_gui) >"$build-previous/build.log" 2>&1 ||
+        { echo "kurvane: the previous build failed, see $build-previous/build.log" >&2; exit 1; }
+    fi
+    [ -f "$previous_built" ] && previous_exe=$previous_built
+  fi
+fi
+
 exe=$build/src/app/kurvane.exe
 cli=$build/src/app/kurvane-cli.exe
 driver=$build/tests/wine/kurvane_wine_driver.exe
@@ -96,7 +126,7 @@ check_executable() {
   }
   # Each dialog in Japanese and in English, of one size.
   expect_rc '101 DIALOGEX 0, 0, 138, 175' 2
-  expect_rc '103 DIALOGEX 0, 0, 243, 267' 2
+  expect_rc '103 DIALOGEX 0, 0, 243, 322' 2
   expect_rc 'CAPTION "Kurvane ver0.84"' 2
   expect_rc 'LANGUAGE 17, 1' 3
   expect_rc 'LANGUAGE 9, 1' 2
@@ -370,15 +400,99 @@ scenario_utf8() {
     fail "utf8/setting.dat is not the layout and the block: $(od -An -tx1 "$dir/setting.dat" | tr -s ' \n' ' ')"
   run_driver reread-utf8 "$dir"
   cmp -s "$dir/setting.dat" "$work/with-block.dat" || fail "utf8/setting.dat changed on a save by this build"
-  if [ -z "${KURVANE_PREVIOUS_EXE:-}" ]; then
-    echo "  (the previous build's reading skipped: KURVANE_PREVIOUS_EXE is unset)"
+  if [ -z "$previous_exe" ]; then
+    echo "  (the previous build's reading skipped: no KURVANE_PREVIOUS_EXE and no history to build it from)"
     return
   fi
-  run_driver previous "$dir" "Z:${KURVANE_PREVIOUS_EXE//\//\\}"
+  run_driver previous "$dir" "Z:${previous_exe//\//\\}"
   expect_bytes "$dir/y.txt" '\x82\xa0\x82\xa2\x82\xa4\r\n'
   cmp -s "$dir/setting.dat" "$work/layout.dat" || fail "utf8/setting.dat is not the layout after the previous build"
   run_driver reread-plain "$dir"
   cmp -s "$dir/setting.dat" "$work/layout.dat" || fail "utf8/setting.dat gained a block without the option"
+}
+
+# Data for the settings dialog's options: Japanese lines, code page 932,
+# among random double-byte noise (text) or among record fields and XORed
+# with a key (xor KEY). The same bytes on every run.
+options_data() {  # text | xor HEX
+  local lines
+  lines=$(printf '%s\n' '村の長老に話を聞いてみよう。' '宿屋に泊まりますか？一泊十ゴールドです。' \
+    'このアイテムは売ることができません' '扉の向こうから誰かの声が聞こえる……' | iconv -f UTF-8 -t CP932)
+  LINES=$lines perl -e '
+    my ($kind, $key) = ($ARGV[0], hex($ARGV[1] // "0"));
+    my @lines = split /\n/, $ENV{LINES};
+    my $seed = 7;
+    sub rnd { $seed = ($seed * 1103515245 + 12345) % 2147483648; return $seed >> 8; }
+    my $out = "";
+    for my $i (0 .. 1499) {
+      if ($kind eq "text") {
+        $out .= "\0\0";
+        if ($i % 3 == 0) { $out .= $lines[$i / 3 % @lines]; next; }
+        for (1 .. 2 + rnd() % 4) {
+          my $trail = 0x40 + rnd() % 0xBC;
+          $trail++ if $trail >= 0x7F;
+          $out .= chr(0x89 + rnd() % 0x16) . chr($trail);
+        }
+      } else {
+        $out .= chr(rnd() % 4 == 0 ? rnd() % 256 : 0) for 1 .. 12;
+        $out .= $lines[$i % @lines];
+      }
+    }
+    $out =~ s/(.)/chr(ord($1) ^ $key)/gse if $key;
+    binmode STDOUT;
+    print $out;' "$@"
+}
+
+# The text filter at threshold 70: the output is the native kurvane's with
+# --text under the dialog's classes, which drops the noise; the filter and
+# the threshold are stored in the block and read back.
+scenario_text() {
+  local dir
+  dir=$(scenario_dir text)
+  mkdir -p "$dir"
+  options_data text >"$dir/t.dat"
+  "$native_cli" --defaults -c full --text --min-score=70 -o "$work/text-expected.txt" "$dir/t.dat"
+  "$native_cli" --defaults -o "$work/text-plain.txt" "$dir/t.dat"
+  if cmp -s "$work/text-expected.txt" "$work/text-plain.txt" || [ ! -s "$work/text-expected.txt" ]; then
+    fail "text: the filter's expected output is empty or the plain one"
+  fi
+  run_driver text "$dir"
+  cmp -s "$dir/t.txt" "$work/text-expected.txt" ||
+    fail "text/t.txt is not the native kurvane --text --min-score=70 output"
+  { settings_bytes dat 1 1 0 '' '' 00000 111111111; printf 'KVX1\2\0\4\0\1\0\0\0\3\0\4\0\x46\0\0\0'; } \
+    >"$work/text-settings.dat"
+  cmp -s "$dir/setting.dat" "$work/text-settings.dat" ||
+    fail "text/setting.dat is not the layout and the filter's records: $(od -An -tx1 "$dir/setting.dat" | tr -s ' \n' ' ')"
+  run_driver reread-text "$dir"
+  cmp -s "$dir/setting.dat" "$work/text-settings.dat" || fail "text/setting.dat changed on a save by this build"
+  expect_listing "$dir" setting.dat t.dat t.txt
+}
+
+# The Auto button finds the key of an XORed file; the output is the native
+# kurvane's under that key, and setting.dat holds it (no block).
+scenario_xor_auto() {
+  local dir
+  dir=$(scenario_dir xor-auto)
+  mkdir -p "$dir"
+  options_data xor 5A >"$dir/x.dat"
+  "$native_cli" --defaults -x 0x5A -o "$work/xor-expected.txt" "$dir/x.dat"
+  run_driver xor-auto "$dir"
+  cmp -s "$dir/x.txt" "$work/xor-expected.txt" || fail "xor-auto/x.txt is not the native kurvane -x 0x5A output"
+  expect_settings_file "$dir/setting.dat" dat 1 1 90 '' '' 00000 111111111
+  expect_listing "$dir" setting.dat x.dat x.txt
+}
+
+# The input encoding chosen is stored as its record and read back.
+scenario_input_encoding() {
+  local dir
+  dir=$(scenario_dir input-encoding)
+  mkdir -p "$dir"
+  run_driver input-encoding "$dir"
+  { settings_bytes '' 1 1 0 '' '' 00000 111111111; printf 'KVX1\4\0\4\0\3\0\0\0'; } >"$work/input-settings.dat"
+  cmp -s "$dir/setting.dat" "$work/input-settings.dat" ||
+    fail "input-encoding/setting.dat is not the layout and the UTF-16LE record: $(od -An -tx1 "$dir/setting.dat" | tr -s ' \n' ' ')"
+  run_driver reread-input-encoding "$dir"
+  cmp -s "$dir/setting.dat" "$work/input-settings.dat" || fail "input-encoding/setting.dat changed on a reread"
 }
 
 # ---- kurvane-cli.exe
@@ -502,6 +616,9 @@ for locale_now in $kurvane_wine_locales; do
   step "scenarios drop, browse" scenario_drop
   step "scenario failure" scenario_failure
   step "scenarios utf8, previous build" scenario_utf8
+  step "scenarios text, reread-text" scenario_text
+  step "scenario xor-auto" scenario_xor_auto
+  step "scenarios input encoding" scenario_input_encoding
   step "kurvane-cli.exe clash" cli_clash
   step "kurvane-cli.exe safety" cli_safety
   step "large inputs, text" large_input text

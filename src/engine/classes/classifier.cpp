@@ -90,8 +90,4 @@ CharClass classify_pair(const ExtractionSettings& settings, unsigned char lead,
     return CharClass::None;
 }
 
-CharClass classify_at(const unsigned char* position) {
-    return classify_pair(g_settings, position[0], position[1]);
-}
-
 }  // namespace kurvane

@@ -12,12 +12,7 @@ enum class CharClass : unsigned char {
     Excluded = 3,  // an excluded two-byte sequence: skip 2 bytes, the run goes on
 };
 
-// Classifies the byte pair at position[0], position[1] under g_settings.
-// The caller guarantees position[1] is readable (the scanned buffer carries
-// zero bytes after its data).
-CharClass classify_at(const unsigned char* position);
-
-// The same decision for an explicit record and byte pair.
+// Classifies the byte pair lead, trail under `settings`.
 CharClass classify_pair(const ExtractionSettings& settings, unsigned char lead,
                         unsigned char trail);
 

@@ -15,7 +15,6 @@
 #include <vector>
 
 #include "engine/extract.h"
-#include "engine/extraction_settings.h"
 #include "settings/settings_file.h"
 #include "ui/main_dialog.h"
 #include "ui/resource.h"
@@ -142,9 +141,9 @@ std::uint64_t file_size(const std::string& name) {
 // how far it is with posted messages and posts walk_done_message last.
 class ExtractWalk final : public WalkObserver {
 public:
-    ExtractWalk(HWND dialog, const FileListView& list, std::string folder, const OutputFormat& format)
+    ExtractWalk(HWND dialog, const FileListView& list, std::string folder, const DialogSettings& settings)
         : dialog_(dialog), list_(list), extension_(dialog, IDC_EXTENSION), folder_(std::move(folder)),
-          format_(format) {}
+          settings_(settings) {}
     ~ExtractWalk() override { join(); }
     ExtractWalk(const ExtractWalk&) = delete;
     ExtractWalk& operator=(const ExtractWalk&) = delete;
@@ -199,8 +198,7 @@ private:
     ExtractStatus extract(const std::string& path) {
         const std::uint64_t size = file_size(path);
         WPARAM shown = 0;
-        ExtractOptions options;
-        options.format = format_;
+        ExtractOptions options = extract_options(settings_);
         options.progress = [&](std::uint64_t bytes_read) {
             const std::uint64_t read = std::min(bytes_read, size);
             const auto step = static_cast<WPARAM>(size == 0 ? 0 : read * progress_steps / size);
@@ -209,7 +207,7 @@ private:
                 PostMessageW(dialog_, walk_progress_message, step, 0);
             }
         };
-        return extract_beside(path.c_str(), options);
+        return extract_beside(path.c_str(), settings_.record, options);
     }
 
     HWND dialog_;
@@ -218,7 +216,9 @@ private:
     HeldMessages messages_;
     FindFileSearch files_;
     FixedFolder folder_;
-    OutputFormat format_;
+    // The settings as the walk began: the settings dialog cannot open
+    // during a walk, and the walk's thread reads its own copy.
+    const DialogSettings settings_;
     std::vector<std::string> written_;
     std::atomic<bool> stop_{false};
     std::atomic<int> started_{-1};
@@ -230,7 +230,7 @@ struct MainDialogState {
     std::vector<DroppedPath> arguments;  // the command line's files and folders
     std::string folder;                  // the listed folder (UTF-8, absolute)
     std::vector<std::string> written;    // the outputs of the last walk
-    ExtendedSettings extended;           // the options beyond the settings record
+    DialogSettings settings;             // the program's settings for this run
     std::unique_ptr<ExtractWalk> walk;   // while a walk runs
     bool exit_requested = false;         // an exit waits for the walk to stop
     HWND focus_before_walk = nullptr;
@@ -259,10 +259,11 @@ private:
 struct MainDialogControls {
     MainDialogControls(HWND dialog, MainDialogState& state)
         : list(GetDlgItem(dialog, IDC_FILE_LIST)), extension(dialog, IDC_EXTENSION),
-          messages(dialog), folder(dialog, state) {}
+          messages(dialog), folder(dialog, state), settings(state.settings) {}
 
     MainDialogViews views() {
-        MainDialogViews v{list, extension, messages, files, [](const char* name) { return extract_file(name); }};
+        MainDialogViews v{list, extension, messages, files,
+                          [&record = settings.record](const char* name) { return extract_file(name, record); }};
         v.folder = &folder;
         v.texts = &display_texts();
         return v;
@@ -273,6 +274,7 @@ struct MainDialogControls {
     MessageBoxView messages;
     FindFileSearch files;
     DialogFolder folder;
+    const DialogSettings& settings;
 };
 
 // setting.dat lives in the folder the program was started in, whatever
@@ -292,7 +294,7 @@ const std::string& settings_path() {
 void exit_main_dialog(HWND dialog, const MainDialogState& state) {
     // The result is not shown: a settings file that cannot be written ends
     // the program all the same.
-    save_settings(EditExtensionField(dialog, IDC_EXTENSION), g_settings, state.extended,
+    save_settings(EditExtensionField(dialog, IDC_EXTENSION), state.settings.record, state.settings.extended,
                   settings_path().c_str());
     EndDialog(dialog, 1);
 }
@@ -301,9 +303,20 @@ HINSTANCE instance_of(HWND window) {
     return reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(window, GWLP_HINSTANCE));
 }
 
+// What the settings dialog works on: the program's settings, and the file
+// its Auto button searches for the XOR value.
+struct SettingsDialogContext {
+    DialogSettings& settings;
+    std::string first_file;  // the full path of the first listed file; empty when none
+};
+
 void open_settings_dialog(HWND owner, MainDialogState& state) {
+    MainDialogControls controls(owner, state);
+    const MainDialogViews views = controls.views();
+    SettingsDialogContext context{state.settings,
+                                  controls.list.count() > 0 ? entry_path(views, controls.list.text_at(0)) : ""};
     dialog_box(instance_of(owner), IDD_SETTINGS_DIALOG, owner, settings_dialog_proc,
-               reinterpret_cast<LPARAM>(&state.extended));
+               reinterpret_cast<LPARAM>(&context));
 }
 
 // The full path of a dropped or named file or folder, and which it is.
@@ -449,9 +462,7 @@ void start_walk(HWND dialog, MainDialogState& state) {
         extract_all_files(views);
         return;
     }
-    OutputFormat format;
-    format.encoding = state.extended.output_encoding;
-    state.walk = std::make_unique<ExtractWalk>(dialog, controls.list, state.folder, format);
+    state.walk = std::make_unique<ExtractWalk>(dialog, controls.list, state.folder, state.settings);
     show_walk(dialog, state, true);
     state.walk->start();
 }
@@ -572,7 +583,7 @@ INT_PTR CALLBACK main_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPAR
         state = state_of(dialog);
         // A missing or unreadable file leaves the defaults; nothing is shown.
         EditExtensionField extension(dialog, IDC_EXTENSION);
-        load_settings(extension, g_settings, state->extended, settings_path().c_str());
+        load_settings(extension, state->settings.record, state->settings.extended, settings_path().c_str());
         dress_window(dialog);
         DialogFolder(dialog, *state).set_folder(dropped_path(L".").path);
         DragAcceptFiles(dialog, TRUE);
@@ -615,30 +626,40 @@ INT_PTR CALLBACK main_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPAR
 }
 
 INT_PTR CALLBACK settings_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
-    auto* extended = reinterpret_cast<ExtendedSettings*>(GetWindowLongPtrW(dialog, DWLP_USER));
+    auto* context = reinterpret_cast<SettingsDialogContext*>(GetWindowLongPtrW(dialog, DWLP_USER));
     switch (message) {
     case WM_INITDIALOG: {
         SetWindowLongPtrW(dialog, DWLP_USER, lparam);
-        extended = reinterpret_cast<ExtendedSettings*>(lparam);
+        context = reinterpret_cast<SettingsDialogContext*>(lparam);
         DialogSettingsControls controls(dialog);
-        show_settings(g_settings, controls);
-        if (extended != nullptr) show_extended_settings(*extended, controls);
+        show_settings(context->settings.record, controls);
+        show_extended_settings(context->settings.extended, controls);
         return TRUE;  // focus goes to the first tab stop, the minimum length
     }
     case WM_COMMAND:
         switch (LOWORD(wparam)) {
         case IDOK: {
             const DialogSettingsControls controls(dialog);
-            apply_settings(controls, g_settings);
-            if (extended != nullptr) apply_extended_settings(controls, *extended);
+            apply_settings(controls, context->settings.record);
+            apply_extended_settings(controls, context->settings.extended);
             EndDialog(dialog, 2);
             return TRUE;
         }
         case IDCANCEL: EndDialog(dialog, 2); return TRUE;
         case IDC_MIN_LENGTH:
         case IDC_XOR_VALUE:
+        case IDC_MIN_SCORE:
             if (HIWORD(wparam) == EN_UPDATE) keep_numeric_text(dialog, LOWORD(wparam));
             return TRUE;
+        case IDC_XOR_AUTO: {
+            DialogSettingsControls controls(dialog);
+            MessageBoxView messages(dialog);
+            // The search reads up to a few MiB: the wait cursor while it runs.
+            const HCURSOR before = SetCursor(LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_WAIT)));
+            find_xor_value(controls, context->first_file, messages, display_texts());
+            SetCursor(before);
+            return TRUE;
+        }
         default: return TRUE;  // check box clicks switch themselves
         }
     default: return FALSE;

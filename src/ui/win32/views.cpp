@@ -101,4 +101,19 @@ void DialogSettingsControls::set_text(int id, std::string_view text) {
     SetDlgItemTextW(dialog_, id, utf16_of(text).c_str());
 }
 
+void DialogSettingsControls::set_choices(int id, std::span<const std::string> entries) {
+    SendDlgItemMessageW(dialog_, id, CB_RESETCONTENT, 0, 0);
+    for (const std::string& entry : entries)
+        SendDlgItemMessageW(dialog_, id, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(utf16_of(entry).c_str()));
+}
+
+int DialogSettingsControls::chosen(int id) const {
+    const LRESULT index = SendDlgItemMessageW(dialog_, id, CB_GETCURSEL, 0, 0);
+    return index == CB_ERR ? -1 : static_cast<int>(index);
+}
+
+void DialogSettingsControls::choose(int id, int index) {
+    SendDlgItemMessageW(dialog_, id, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
+}
+
 }  // namespace kurvane::win32

@@ -70,6 +70,9 @@ public:
     void set_checked(int id, bool on) override;
     std::string text(int id) const override { return dialog_item_text(dialog_, id); }
     void set_text(int id, std::string_view text) override;
+    void set_choices(int id, std::span<const std::string> entries) override;
+    int chosen(int id) const override;
+    void choose(int id, int index) override;
 
 private:
     HWND dialog_;
