@@ -53,10 +53,8 @@ int load_cli_settings(const Options& options, TextField& field, std::string& sou
 
 bool save_cli_settings(const Options& options, const TextField& extension, std::FILE* err, Language language) {
     ExtendedSettings stored = extension.stored;
-    // --input-encoding: the parsed option's value goes here; until the
-    // option exists the command line reads code page 932 only.
-    const text::InputEncoding input_encoding = text::InputEncoding::cp932;
-    apply_stored_options(options.format, input_encoding, stored);
+    // --input-encoding=auto is found per file and stored as no choice.
+    apply_stored_options(options.format, options.input_encoding, stored);
     errno = 0;
     if (save_settings(extension, g_settings, stored, options.save_settings_path->c_str()) != 0) return true;
     print_line(err, with_cause(format_message(language, msg::cannot_save_settings,
