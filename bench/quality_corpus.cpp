@@ -90,7 +90,7 @@ std::vector<std::string> short_words(const std::vector<std::string>& lines) {
             chars = 0;
         };
         for (std::size_t k = 0; k < line.size();) {
-            const char32_t u = k + 1 < line.size() ? detail::cp932_double_char(b[k], b[k + 1]) : 0;
+            const char32_t u = k + 1 < line.size() ? text::cp932_double_char(b[k], b[k + 1]) : 0;
             if (u != 0 && is_word_char(u)) {
                 if (chars == 0) start = k;
                 ++chars;

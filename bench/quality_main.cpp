@@ -77,7 +77,7 @@ std::vector<std::string> planting_lines(const fs::path& source_dir) {
     while (!rest.empty()) {
         const std::size_t eol = std::min(rest.find('\n'), rest.size());
         std::string cp932;
-        if (detail::utf8_to_cp932(rest.substr(0, eol), cp932) && cp932.size() >= min_planted_bytes)
+        if (text::utf8_to_cp932(rest.substr(0, eol), cp932) && cp932.size() >= min_planted_bytes)
             lines.push_back(cp932);
         rest.remove_prefix(std::min(eol + 1, rest.size()));
     }
@@ -170,7 +170,7 @@ double best_seconds(const std::string& options, const fs::path& file) {
 }
 
 std::string utf8_of(std::span<const unsigned char> cp932) {
-    return detail::cp932_to_utf8(std::string_view(reinterpret_cast<const char*>(cp932.data()), cp932.size()));
+    return text::cp932_to_utf8(std::string_view(reinterpret_cast<const char*>(cp932.data()), cp932.size()));
 }
 
 // With KURVANE_QUALITY_MISSES set, some planted lines the score did not find
@@ -320,7 +320,7 @@ std::vector<std::string> reencoded(const std::vector<std::string>& cp932, const 
     if (cd == reinterpret_cast<iconv_t>(-1)) throw Failure{std::string("iconv cannot write ") + to};
     std::vector<std::string> out;
     for (const std::string& line : cp932) {
-        std::string utf8 = detail::cp932_to_utf8(line);
+        std::string utf8 = text::cp932_to_utf8(line);
         std::string converted(utf8.size() * 4 + 8, '\0');
         char* in = utf8.data();
         std::size_t in_left = utf8.size();

@@ -79,8 +79,8 @@ private:
 std::size_t text_char(const unsigned char* p, std::size_t n, bool& wide) {
     wide = false;
     if ((p[0] >= 0x20 && p[0] < 0x7F) || (p[0] >= 0xA1 && p[0] <= 0xDF)) return 1;
-    if (n < 2 || !kurvane::detail::is_cp932_lead(p[0])) return 0;
-    const char32_t u = kurvane::detail::cp932_double_char(p[0], p[1]);
+    if (n < 2 || !kurvane::text::is_cp932_lead(p[0])) return 0;
+    const char32_t u = kurvane::text::cp932_double_char(p[0], p[1]);
     wide = true;
     return u != 0 && kurvane::text::unicode_class(u) != kurvane::text::TextClass::none ? 2 : 0;
 }

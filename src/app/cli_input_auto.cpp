@@ -40,7 +40,7 @@ bool choose_reading(const Options& options, const std::string& input, Extraction
         say(err, format_message(language, refusal, {input}));
         return false;
     }
-    std::FILE* file = detail::open_file(input, "rb");
+    std::FILE* file = os::open_file(input, "rb");
     if (file == nullptr) return true;
     std::vector<std::vector<unsigned char>> samples;
     const bool regular = read_samples(file, samples);

@@ -34,7 +34,7 @@ constexpr int stopping_signals[] = {
 
 void remove_temporary_file(const char* path) {
 #ifdef _WIN32
-    kurvane::detail::remove_file(path);  // the path is UTF-8
+    kurvane::os::remove_file(path);  // the path is UTF-8
 #else
     ::unlink(path);  // async-signal-safe, unlike remove()
 #endif
@@ -90,7 +90,7 @@ int run_program(std::span<const char* const> args) {
 int wmain(int argc, wchar_t** argv) {
     std::vector<std::string> texts;
     for (int i = 1; i < argc; ++i) {
-        texts.push_back(kurvane::detail::utf16_to_utf8(
+        texts.push_back(kurvane::text::utf16_to_utf8(
             std::u16string_view(reinterpret_cast<const char16_t*>(argv[i]), std::wcslen(argv[i]))));
     }
     std::vector<const char*> args;

@@ -182,7 +182,7 @@ bool to_cp932(std::string_view argument, std::string& cp932) {
         for (std::size_t at = utf8.find(variant); at != std::string::npos; at = utf8.find(variant, at))
             utf8.replace(at, variant.size(), windows);
     }
-    return detail::utf8_to_cp932(utf8, cp932);
+    return text::utf8_to_cp932(utf8, cp932);
 }
 
 bool Parser::add_exclude(const std::string& argument) {
@@ -196,7 +196,7 @@ bool Parser::add_exclude(const std::string& argument) {
         bytes = {static_cast<char>(*value >> 8), static_cast<char>(*value & 0xFF)};
     } else {
         if (!to_cp932(argument, bytes)) return fail(msg::not_convertible, {"--exclude", argument});
-        if (bytes.size() != 2 || !detail::is_cp932_lead(static_cast<unsigned char>(bytes[0]))) {
+        if (bytes.size() != 2 || !text::is_cp932_lead(static_cast<unsigned char>(bytes[0]))) {
             return fail(msg::exclude_not_one_character, {argument});
         }
     }

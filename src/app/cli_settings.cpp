@@ -83,12 +83,12 @@ std::string settings_text(const ExtractionSettings& settings, std::string_view e
         char hex[16];
         std::snprintf(hex, sizeof hex, "0x%02X%02X ", pair[0], pair[1]);
         append_setting(text, "exclude",
-                       hex + utf8_to_terminal(detail::cp932_to_utf8({reinterpret_cast<const char*>(pair), 2})));
+                       hex + utf8_to_terminal(text::cp932_to_utf8({reinterpret_cast<const char*>(pair), 2})));
     }
     for (const auto& entry : settings.exempt_strings) {
         const auto* bytes = reinterpret_cast<const char*>(entry);
         const std::size_t length = std::find(bytes, bytes + exempt_string_width, '\0') - bytes;
-        if (length > 0) append_setting(text, "keep", utf8_to_terminal(detail::cp932_to_utf8({bytes, length})));
+        if (length > 0) append_setting(text, "keep", utf8_to_terminal(text::cp932_to_utf8({bytes, length})));
     }
     return text;
 }

@@ -71,7 +71,7 @@ bool choose_xor_key(const Options& options, const std::string& input, Extraction
         say(err, format_message(language, msg::xor_auto_needs_file, {input}));
         return false;
     }
-    std::FILE* file = detail::open_file(input, "rb");
+    std::FILE* file = os::open_file(input, "rb");
     if (file == nullptr) return true;
     std::vector<std::vector<unsigned char>> samples;
     const bool regular = read_samples(file, samples);

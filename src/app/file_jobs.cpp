@@ -96,7 +96,7 @@ bool may_lead_elsewhere(const std::string& path) {
 // folded and the letters of every script upper-cased (Été.txt and été.txt
 // are one file).
 std::string windows_name_key(const std::string& path) {
-    const std::u16string utf16 = detail::utf8_to_utf16(detail::windows_path_key(path));
+    const std::u16string utf16 = text::utf8_to_utf16(os::windows_path_key(path));
     std::wstring upper(utf16.begin(), utf16.end());
     if (!upper.empty()) {
         const std::wstring text = upper;
@@ -104,7 +104,7 @@ std::string windows_name_key(const std::string& path) {
                                     upper.data(), static_cast<int>(upper.size()), nullptr, nullptr, 0);
         if (n <= 0) upper = text;  // ASCII case is folded all the same
     }
-    return detail::utf16_to_utf8(std::u16string(upper.begin(), upper.end()));
+    return text::utf16_to_utf8(std::u16string(upper.begin(), upper.end()));
 }
 
 // The spelling folded as the file system folds it, and the identity of an
@@ -175,7 +175,7 @@ bool output_for(const Options& options, const std::string& input, std::string& o
 #else
         constexpr bool backslash_too = false;
 #endif
-        std::string name = output.substr(detail::last_component_start(output, backslash_too));
+        std::string name = output.substr(os::last_component_start(output, backslash_too));
         output = *options.output_dir;
         if (!output.empty() && output.back() != '/' && !(backslash_too && output.back() == '\\')) output += '/';
         output += name;

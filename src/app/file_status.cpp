@@ -6,7 +6,7 @@ namespace kurvane::cli {
 
 #ifdef _WIN32
 int stat_utf8(const std::string& path, FileInfo* info) {
-    return _wstat64(detail::path_from_utf8(path).c_str(), info);
+    return _wstat64(os::path_from_utf8(path).c_str(), info);
 }
 #else
 int stat_utf8(const std::string& path, FileInfo* info) { return stat(path.c_str(), info); }

@@ -78,13 +78,13 @@ struct DirCloser {
 };
 using Dir = std::unique_ptr<_WDIR, DirCloser>;
 
-Dir open_dir(const std::string& utf8) { return Dir(_wopendir(detail::path_from_utf8(utf8).c_str())); }
+Dir open_dir(const std::string& utf8) { return Dir(_wopendir(os::path_from_utf8(utf8).c_str())); }
 
 // The next entry's name as UTF-8, or false at the end.
 bool next_name(_WDIR* dir, std::string& name) {
     const _wdirent* entry = _wreaddir(dir);
     if (entry == nullptr) return false;
-    name = detail::utf16_to_utf8(
+    name = text::utf16_to_utf8(
         std::u16string_view(reinterpret_cast<const char16_t*>(entry->d_name), std::wcslen(entry->d_name)));
     return true;
 }

@@ -98,8 +98,8 @@ std::string well_formed(std::string_view utf8) {
     std::string out;
     out.reserve(utf8.size());
     for (std::size_t pos = 0; pos < utf8.size();) {
-        const detail::Utf8Char c = detail::next_utf8(utf8, pos);
-        if (c.value == detail::replacement_char && c.length == 1) {
+        const text::Utf8Char c = text::next_utf8(utf8, pos);
+        if (c.value == text::replacement_char && c.length == 1) {
             out += '?';
         } else {
             out.append(utf8.substr(pos, c.length));
@@ -135,7 +135,7 @@ std::string convert_utf8_to(std::string_view utf8, const char* to_codeset) {
         // EILSEQ: a character the target cannot show even transliterated.
         // Show it as '?' and go on after it.
         out += '?';
-        const std::size_t skip = detail::next_utf8({in, in_left}, 0).length;
+        const std::size_t skip = text::next_utf8({in, in_left}, 0).length;
         in += skip;
         in_left -= skip;
         iconv(cd, nullptr, nullptr, nullptr, nullptr);
@@ -211,7 +211,7 @@ bool terminal_to_utf8(std::string_view text, std::string& utf8) {
 }
 
 bool write_terminal(std::FILE* stream, std::string_view text) {
-    const std::u16string text16 = detail::utf8_to_utf16(text);
+    const std::u16string text16 = text::utf8_to_utf16(text);
     const std::wstring utf16(text16.begin(), text16.end());
     const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
     DWORD mode = 0;

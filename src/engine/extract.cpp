@@ -71,7 +71,7 @@ public:
 private:
     std::FILE* file_;
     int error_ = 0;
-    std::optional<detail::OffsetReader> at_;
+    std::optional<os::OffsetReader> at_;
 };
 
 class FileSink final : public detail::ByteSink {
@@ -101,17 +101,17 @@ ExtractStatus failure(ExtractError error, int sys_errno = 0) {
     return status;
 }
 
-using detail::path_from_utf8;
+using os::path_from_utf8;
 
 bool is_directory(const char* path) {
     std::error_code ec;
-    return std::filesystem::is_directory(path_from_utf8(path), ec) && !ec;
+    return std::filesystem::is_directory(os::path_from_utf8(path), ec) && !ec;
 }
 
 // A path that exists but is not a regular file (a directory, a device, a pipe).
 bool exists_but_not_regular(const char* path) {
     std::error_code ec;
-    const auto st = std::filesystem::status(path_from_utf8(path), ec);
+    const auto st = std::filesystem::status(os::path_from_utf8(path), ec);
     return !ec && std::filesystem::exists(st) && !std::filesystem::is_regular_file(st);
 }
 
@@ -123,7 +123,7 @@ bool output_is_input(std::FILE* in, std::string_view input_path, const char* out
     const std::optional<os::FileIdentity> input = os::identity_of(in);
     if (!input || !input->regular) return false;
 #ifdef _WIN32
-    if (detail::windows_path_key(input_path) == detail::windows_path_key(output_path)) return true;
+    if (os::windows_path_key(input_path) == os::windows_path_key(output_path)) return true;
 #else
     (void)input_path;
 #endif
@@ -137,7 +137,7 @@ bool output_is_input(std::FILE* in, std::string_view input_path, const char* out
 ExtractStatus open_input(const char* input_path, FilePtr& in) {
     if (is_directory(input_path)) return failure(ExtractError::not_regular);
     errno = 0;
-    in.reset(detail::open_file(input_path, "rb"));
+    in.reset(os::open_file(input_path, "rb"));
     if (!in) return failure(ExtractError::open_input, errno_or(ENOENT));
     // The pass reads in large pieces; a stream buffer would only add a copy.
     std::setvbuf(in.get(), nullptr, _IONBF, 0);
@@ -210,7 +210,7 @@ const char* describe(ExtractError error) {
 
 bool output_name_for(std::string_view name, std::string& output) {
     const std::string_view base = name.substr(0, name.find('.'));
-    if (detail::bound_width(base) > max_base_length) return false;
+    if (text::bound_width(base) > max_base_length) return false;
     output.assign(base);
     output += ".txt";
     return true;
@@ -218,9 +218,9 @@ bool output_name_for(std::string_view name, std::string& output) {
 
 bool output_path_for(std::string_view path, std::string& output) {
 #ifdef _WIN32
-    const std::size_t start = detail::last_component_start(path, true);
+    const std::size_t start = os::last_component_start(path, true);
 #else
-    const std::size_t start = detail::last_component_start(path, false);
+    const std::size_t start = os::last_component_start(path, false);
 #endif
     std::string name;
     if (!output_name_for(path.substr(start), name)) return false;

@@ -20,7 +20,7 @@ const char* describe(ExtractError error);
 // ".txt" ("a.b.dat" gives "a.txt", ".dat" gives ".txt", "abc" gives
 // "abc.txt"). Returns false when the part before the first '.' is longer than
 // 251 bytes, counted in code page 932 bytes for the characters it has and in
-// UTF-16 units for the others (see detail::bound_width).
+// UTF-16 units for the others (see text::bound_width).
 bool output_name_for(std::string_view name, std::string& output);
 
 // The same rule applied to the last component of a path, keeping its

@@ -14,7 +14,7 @@
 #include <unistd.h>
 #endif
 
-namespace kurvane::detail {
+namespace kurvane::os {
 
 std::size_t last_component_start(std::string_view path, bool backslash_too) {
     std::size_t start = 0;
@@ -143,4 +143,4 @@ std::size_t OffsetReader::read_at(std::uint64_t offset, unsigned char* dst, std:
     return done;
 }
 
-}  // namespace kurvane::detail
+}  // namespace kurvane::os

@@ -13,7 +13,7 @@
 #include <string>
 #include <string_view>
 
-namespace kurvane::detail {
+namespace kurvane::os {
 
 // Index of the first byte of the last component of the UTF-8 `path`. '/'
 // separates components; with `backslash_too` (Windows) '\\' does as well.
@@ -68,4 +68,4 @@ private:
 #endif
 };
 
-}  // namespace kurvane::detail
+}  // namespace kurvane::os

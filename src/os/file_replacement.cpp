@@ -119,9 +119,9 @@ void release_slot(int slot) {
 // CON, PRN, AUX, NUL, COM1-COM9 and LPT1-LPT9, with any extension, name
 // devices in every directory; std::filesystem reports them as absent.
 bool is_device_name(std::string_view path) {
-    std::string_view name = path.substr(detail::last_component_start(path, true));
+    std::string_view name = path.substr(os::last_component_start(path, true));
     name = name.substr(0, name.find('.'));
-    const std::string lower = detail::windows_path_key(name);
+    const std::string lower = os::windows_path_key(name);
     if (lower == "con" || lower == "prn" || lower == "aux" || lower == "nul") return true;
     return lower.size() == 4 && (lower.starts_with("com") || lower.starts_with("lpt")) &&
            lower[3] >= '1' && lower[3] <= '9';
@@ -136,7 +136,7 @@ bool exists_but_not_regular(const std::string& path) {
     if (is_device_name(path)) return true;
 #endif
     std::error_code ec;
-    const fs::file_status st = fs::status(detail::path_from_utf8(path), ec);
+    const fs::file_status st = fs::status(os::path_from_utf8(path), ec);
     return !ec && fs::exists(st) && !fs::is_regular_file(st);
 }
 
@@ -146,10 +146,10 @@ bool exists_but_not_regular(const std::string& path) {
 // did. A chain too long to follow is left for the open to report.
 std::string link_target(const std::string& path) {
     constexpr int max_links = 40;  // what Linux follows in one lookup
-    fs::path at = detail::path_from_utf8(path);
+    fs::path at = os::path_from_utf8(path);
     for (int k = 0; k < max_links; ++k) {
         std::error_code ec;
-        if (!fs::is_symlink(fs::symlink_status(at, ec)) || ec) return k == 0 ? path : detail::utf8_from_path(at);
+        if (!fs::is_symlink(fs::symlink_status(at, ec)) || ec) return k == 0 ? path : os::utf8_from_path(at);
         const fs::path link = fs::read_symlink(at, ec);
         if (ec) return path;
         at = link.is_absolute() ? link : at.parent_path() / link;
@@ -188,11 +188,11 @@ int OutputFile::open(const std::string& path) {
         return file_ != nullptr ? 0 : errno_or(EBADF);
     }
     if (exists_but_not_regular(path)) {
-        file_ = detail::open_file(path, "wb");
+        file_ = os::open_file(path, "wb");
         return file_ != nullptr ? 0 : errno_or(EACCES);
     }
     const std::string target = link_target(path);
-    if (std::FILE* existing = detail::open_file(target, "r+b")) {
+    if (std::FILE* existing = os::open_file(target, "r+b")) {
         std::fclose(existing);
     } else if (errno != ENOENT) {
         return errno_or(EACCES);
@@ -227,9 +227,9 @@ int FileReplacement::open(std::string_view target) {
     discard();
     target_.assign(target);
 #ifdef _WIN32
-    const std::size_t start = detail::last_component_start(target, true);
+    const std::size_t start = os::last_component_start(target, true);
 #else
-    const std::size_t start = detail::last_component_start(target, false);
+    const std::size_t start = os::last_component_start(target, false);
 #endif
     constexpr unsigned attempts = 8;
     for (unsigned attempt = 0; attempt < attempts; ++attempt) {
@@ -237,14 +237,14 @@ int FileReplacement::open(std::string_view target) {
         // A name in use is not claimed: a stop between the claim and the
         // creation below would remove the file of whoever has it.
         std::error_code ec;
-        if (fs::symlink_status(detail::path_from_utf8(temporary), ec).type() != fs::file_type::not_found) continue;
+        if (fs::symlink_status(os::path_from_utf8(temporary), ec).type() != fs::file_type::not_found) continue;
         const int slot = claim_slot(temporary);
         if (slot == -2) return EINTR;
         // Created only if the name is free: another process's temporary file
         // is never taken over. (Nor is anything truncated, which on some file
         // systems would make the close wait for the whole file to be written.)
         errno = 0;
-        file_ = detail::create_new_file(temporary);
+        file_ = os::create_new_file(temporary);
         if (file_ == nullptr) {
             const int error = errno_or(EACCES);
             release_slot(slot);
@@ -255,9 +255,9 @@ int FileReplacement::open(std::string_view target) {
         slot_ = slot;
         // The new file takes the old one's permissions: replacing a private
         // file must not make it readable to others.
-        const fs::file_status old = fs::status(detail::path_from_utf8(target_), ec);
+        const fs::file_status old = fs::status(os::path_from_utf8(target_), ec);
         if (!ec && fs::is_regular_file(old))
-            fs::permissions(detail::path_from_utf8(temporary_), old.permissions(), ec);
+            fs::permissions(os::path_from_utf8(temporary_), old.permissions(), ec);
         return 0;
     }
     return EEXIST;
@@ -278,7 +278,7 @@ int FileReplacement::commit() {
     // std::filesystem::rename replaces an existing file on POSIX (rename)
     // and on Windows (MoveFileExW with MOVEFILE_REPLACE_EXISTING).
     std::error_code ec;
-    fs::rename(detail::path_from_utf8(temporary_), detail::path_from_utf8(target_), ec);
+    fs::rename(os::path_from_utf8(temporary_), os::path_from_utf8(target_), ec);
     if (ec) {
         discard();
         return errno_of(ec);
@@ -295,7 +295,7 @@ void FileReplacement::discard() noexcept {
         file_ = nullptr;
     }
     if (!temporary_.empty()) {
-        detail::remove_file(temporary_);
+        os::remove_file(temporary_);
         temporary_.clear();
     }
     // Left only once the file is gone, so a handler never misses it.

@@ -114,7 +114,7 @@ std::string_view savable_text(std::string_view text) {
 // Closes on every path; close() reports whether buffered data reached the file.
 class File {
 public:
-    File(const char* path, const char* mode) : f_(detail::open_file(path, mode)) {}
+    File(const char* path, const char* mode) : f_(os::open_file(path, mode)) {}
     File(const File&) = delete;
     File& operator=(const File&) = delete;
     ~File() {
@@ -142,7 +142,7 @@ private:
 // it). Malformed UTF-8 becomes '?' the same way.
 std::string stored_extension(std::string_view utf8) {
     std::string out;
-    detail::utf8_to_cp932(utf8, out, '?');
+    text::utf8_to_cp932(utf8, out, '?');
     return out;
 }
 
@@ -255,7 +255,7 @@ void decode_settings(std::span<const unsigned char> bytes, std::string& extensio
         text_size = bytes.size();
         pos = bytes.size();
     }
-    extension = detail::cp932_to_utf8(
+    extension = text::cp932_to_utf8(
         std::string_view(reinterpret_cast<const char*>(bytes.data()), text_size));
 
     visit_layout(
@@ -304,7 +304,7 @@ int load_settings(ExtensionField& field, ExtractionSettings& settings, ExtendedS
     // device or a pipe of that name, or a name that cannot be examined,
     // counts as present but unreadable.
     std::error_code ec;
-    const fs::path file_path = detail::path_from_utf8(path);
+    const fs::path file_path = os::path_from_utf8(path);
     const fs::file_status link = fs::symlink_status(file_path, ec);
     if (link.type() == fs::file_type::not_found) return 1;
     if (ec || fs::status(file_path, ec).type() != fs::file_type::regular) return 0;

@@ -6,7 +6,7 @@ namespace kurvane::text {
 
 std::size_t Cp932Encoder::put(char32_t u, unsigned char* dst) {
     // The engine's converter has the one inverse table of code page 932.
-    const int code = kurvane::detail::cp932_code(u);
+    const int code = kurvane::text::cp932_code(u);
     if (code < 0) {
         ++substituted_;
         dst[0] = cp932_substitute;

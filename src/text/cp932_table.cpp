@@ -2,7 +2,7 @@
 // Code page 932 double-byte characters to Unicode (0: unassigned).
 #include "text/text_encoding.h"
 
-namespace kurvane::detail {
+namespace kurvane::text {
 
 const std::uint16_t cp932_double_table[cp932_lead_rows][cp932_trail_count] = {
     {  // lead 0x81
@@ -2625,4 +2625,4 @@ const Cp932Encoding cp932_encode_table[] = {
     {0xFFE4, 0xFA55}, {0xFFE5, 0x818F},
 };
 
-}  // namespace kurvane::detail
+}  // namespace kurvane::text

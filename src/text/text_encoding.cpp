@@ -6,7 +6,7 @@
 #include <cstring>
 #include <iterator>
 
-namespace kurvane::detail {
+namespace kurvane::text {
 namespace {
 
 std::size_t put_utf8(char32_t u, unsigned char* dst) {
@@ -281,4 +281,4 @@ std::size_t bounded_prefix(std::string_view utf8, std::size_t max_width) {
     return pos;
 }
 
-}  // namespace kurvane::detail
+}  // namespace kurvane::text

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-namespace kurvane::detail {
+namespace kurvane::text {
 
 // A byte that leads a double-byte character of code page 932.
 inline bool is_cp932_lead(unsigned char c) {
@@ -101,4 +101,4 @@ inline constexpr std::size_t utf8_per_bound_unit = 3;
 // would cross the bound is dropped whole.
 std::size_t bounded_prefix(std::string_view utf8, std::size_t max_width);
 
-}  // namespace kurvane::detail
+}  // namespace kurvane::text

@@ -24,7 +24,7 @@ namespace {
 // code page 932, as a Japanese system counts them; the text itself is UTF-8,
 // at most 3 bytes per counted byte.
 constexpr std::size_t extension_max_bytes = 11;
-constexpr std::size_t extension_max_utf8 = extension_max_bytes * detail::utf8_per_bound_unit;
+constexpr std::size_t extension_max_utf8 = extension_max_bytes * text::utf8_per_bound_unit;
 // "*." + extension + terminator.
 constexpr std::size_t pattern_buffer_size = 2 + extension_max_utf8 + 1;
 static_assert(pattern_buffer_size == 36);
@@ -68,7 +68,7 @@ constexpr char ascii_lower(char c) {
 // ignored; elsewhere names differing in case are different files.
 std::string file_name_key(std::string_view name) {
 #ifdef _WIN32
-    return detail::windows_path_key(name);
+    return os::windows_path_key(name);
 #else
     return std::string(name);
 #endif
@@ -91,7 +91,7 @@ public:
     explicit WrittenOutputs(const MainDialogViews& views) : same_file_(views.same_file) {
         if (!same_file_) same_file_ = [](const std::string& a, const std::string& b) {
             std::error_code ec;
-            return std::filesystem::equivalent(detail::path_from_utf8(a), detail::path_from_utf8(b), ec) && !ec;
+            return std::filesystem::equivalent(os::path_from_utf8(a), os::path_from_utf8(b), ec) && !ec;
         };
     }
     bool contains(const std::string& output) const {
@@ -112,7 +112,7 @@ private:
     static std::string shape(std::string_view name) {
         std::string out;
         for (std::size_t pos = 0; pos < name.size();) {
-            const detail::Utf8Char c = detail::next_utf8(name, pos);
+            const text::Utf8Char c = text::next_utf8(name, pos);
             out += c.value < 0x80 ? ascii_lower(static_cast<char>(c.value)) : '?';
             pos += c.length;
         }
@@ -156,7 +156,7 @@ int search_files(MainDialogViews& views) {
     // would be byte 12 is dropped whole: a pattern never ends in half a
     // character.
     const std::string field = views.extension.text();
-    const std::string_view extension(field.data(), detail::bounded_prefix(field, extension_max_bytes));
+    const std::string_view extension(field.data(), text::bounded_prefix(field, extension_max_bytes));
 
     if (extension.empty()) {
         views.messages.show_kind(texts.no_extension, texts.caption_oops, MessageKind::warning);
@@ -214,7 +214,7 @@ int delete_selected_file(MainDialogViews& views) {
 }
 
 std::string_view last_component(std::string_view path) {
-    return path.substr(detail::last_component_start(path, backslash_separates));
+    return path.substr(os::last_component_start(path, backslash_separates));
 }
 
 bool is_own_output(std::string_view name) {

@@ -101,7 +101,7 @@ public:
 
 // Each command shows why it refuses, with a message, and then returns 0.
 // Empties the list, then searches for "*." and the first 11 bytes of the
-// extension, counted in code page 932 bytes (see detail::bounded_prefix); 1
+// extension, counted in code page 932 bytes (see text::bounded_prefix); 1
 // once the search ran, whatever it found.
 int search_files(MainDialogViews& views);
 // Appends the names matching `pattern`; 0, after a message, when none does.

@@ -118,7 +118,7 @@ std::optional<std::uint32_t> parse_xor(std::string_view text) {
 std::string entry_text(const unsigned char* entry, std::size_t max_bytes) {
     const char* bytes = reinterpret_cast<const char*>(entry);
     const void* zero = std::memchr(bytes, 0, max_bytes);
-    return detail::cp932_to_utf8(
+    return text::cp932_to_utf8(
         {bytes, zero ? static_cast<std::size_t>(static_cast<const char*>(zero) - bytes) : max_bytes});
 }
 
@@ -132,7 +132,7 @@ std::string entry_text(const unsigned char* entry, std::size_t max_bytes) {
 void store_entry(std::string_view text, unsigned char* entry, std::size_t max_bytes) {
     std::memset(entry, 0, max_bytes + 1);
     std::string bytes;
-    if (!detail::utf8_to_cp932(text.substr(0, detail::bounded_prefix(text, max_bytes)), bytes)) return;
+    if (!text::utf8_to_cp932(text.substr(0, text::bounded_prefix(text, max_bytes)), bytes)) return;
     std::memcpy(entry, bytes.data(), bytes.size());  // bounded_prefix kept it within max_bytes
 }
 
@@ -226,7 +226,7 @@ ExtractOptions extract_options(const DialogSettings& settings) {
 bool read_xor_samples(const std::string& path, std::vector<std::vector<unsigned char>>& samples) {
     namespace fs = std::filesystem;
     std::error_code ec;
-    const fs::path file_path = detail::path_from_utf8(path);
+    const fs::path file_path = os::path_from_utf8(path);
     if (!fs::is_regular_file(file_path, ec)) return false;
     const std::uintmax_t size = fs::file_size(file_path, ec);
     if (ec) return false;

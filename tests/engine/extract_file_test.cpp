@@ -97,10 +97,10 @@ TEST_F(extract_file, output_names) {
     EXPECT_TRUE(output_path_for("dir.v2/abc", out));
     EXPECT_EQ(out, "dir.v2/abc.txt");
     // Paths are UTF-8: 表 is E8 A1 A8 there (0x95 0x5C only in code page 932).
-    EXPECT_EQ(detail::last_component_start(utf8(u8"d\\表.dat"), true), 2u);
-    EXPECT_EQ(detail::last_component_start(utf8(u8"表\\a.dat"), true), 4u);
-    EXPECT_EQ(detail::last_component_start("a/b\\c", true), 4u);
-    EXPECT_EQ(detail::last_component_start("a/b\\c", false), 2u);
+    EXPECT_EQ(os::last_component_start(utf8(u8"d\\表.dat"), true), 2u);
+    EXPECT_EQ(os::last_component_start(utf8(u8"表\\a.dat"), true), 4u);
+    EXPECT_EQ(os::last_component_start("a/b\\c", true), 4u);
+    EXPECT_EQ(os::last_component_start("a/b\\c", false), 2u);
 
     // A 251-byte base works end to end; a 252-byte one creates nothing.
     write_bytes(std::string(251, 'x') + ".d", "あ");
@@ -389,14 +389,14 @@ TEST_F(extract_file, a_new_file_takes_no_existing_name) {
     fs::create_symlink("nowhere", "dangling.tmp");
     for (const char* name : {"taken.tmp", "link.tmp", "dangling.tmp"}) {
         errno = 0;
-        std::FILE* file = kurvane::detail::create_new_file(name);
+        std::FILE* file = kurvane::os::create_new_file(name);
         EXPECT_EQ(file, nullptr) << name;
         if (file != nullptr) std::fclose(file);
         EXPECT_EQ(errno, EEXIST) << name;
     }
     EXPECT_EQ(read_bytes("taken.tmp"), "kept");
     EXPECT_FALSE(fs::exists("nowhere"));
-    std::FILE* file = kurvane::detail::create_new_file("fresh.tmp");
+    std::FILE* file = kurvane::os::create_new_file("fresh.tmp");
     ASSERT_NE(file, nullptr);
     std::fputs("new", file);
     std::fclose(file);

@@ -18,7 +18,7 @@ using test::hex;
 // print_utf8 over src, with a guard behind the room it may store into.
 Bytes wide_utf8(const Bytes& src) {
     constexpr unsigned char guard = 0xA5;
-    const std::size_t room = detail::utf8_per_cp932_byte * src.size() + detail::utf8_store_overrun;
+    const std::size_t room = text::utf8_per_cp932_byte * src.size() + detail::utf8_store_overrun;
     Bytes out(room + 16, guard);
     const std::size_t n = detail::print_utf8(src.data(), src.size(), out.data());
     for (std::size_t k = room; k < out.size(); ++k)
@@ -28,8 +28,8 @@ Bytes wide_utf8(const Bytes& src) {
 }
 
 Bytes text_utf8(const Bytes& src) {
-    Bytes out(detail::utf8_per_cp932_byte * src.size());
-    out.resize(detail::cp932_to_utf8(src.data(), src.size(), out.data()));
+    Bytes out(text::utf8_per_cp932_byte * src.size());
+    out.resize(text::cp932_to_utf8(src.data(), src.size(), out.data()));
     return out;
 }
 

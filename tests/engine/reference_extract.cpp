@@ -135,7 +135,7 @@ void append(std::vector<unsigned char>& out, std::string_view text) {
 
 std::vector<unsigned char> utf8_of(const std::vector<unsigned char>& cp932) {
     std::vector<unsigned char> utf8(3 * cp932.size() + 1);
-    utf8.resize(detail::cp932_to_utf8(cp932.data(), cp932.size(), utf8.data()));
+    utf8.resize(text::cp932_to_utf8(cp932.data(), cp932.size(), utf8.data()));
     return utf8;
 }
 

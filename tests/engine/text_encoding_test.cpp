@@ -29,8 +29,8 @@ Bytes to_utf8_char(char32_t u) {
 }
 
 Bytes to_utf8(const Bytes& cp932) {
-    Bytes out(detail::utf8_per_cp932_byte * cp932.size());
-    out.resize(detail::cp932_to_utf8(cp932.data(), cp932.size(), out.data()));
+    Bytes out(text::utf8_per_cp932_byte * cp932.size());
+    out.resize(text::cp932_to_utf8(cp932.data(), cp932.size(), out.data()));
     return out;
 }
 
@@ -67,7 +67,7 @@ Bytes slow_utf8(const Bytes& in) {
     Bytes out;
     for (std::size_t k = 0; k < in.size(); ++k) {
         const unsigned char c = in[k];
-        char32_t u = detail::replacement_char;
+        char32_t u = text::replacement_char;
         if (c < 0x80) {
             u = c;
         } else if (c >= 0xA1 && c <= 0xDF) {
@@ -77,7 +77,7 @@ Bytes slow_utf8(const Bytes& in) {
         } else if (c == 0xA0 || c >= 0xFD) {
             u = c == 0xA0 ? 0xF8F0 : 0xF8F1 + (c - 0xFDu);
         } else if (k + 1 < in.size()) {
-            if (const char32_t d = detail::cp932_double_char(c, in[k + 1]); d != 0) {
+            if (const char32_t d = text::cp932_double_char(c, in[k + 1]); d != 0) {
                 u = d;
                 ++k;
             }
@@ -187,7 +187,7 @@ TEST(text_encoding, writes_what_iconv_writes_for_every_character) {
             {0x0080, 0x80}, {0xF8F0, 0xA0}, {0xF8F1, 0xFD}, {0xF8F2, 0xFE}, {0xF8F3, 0xFF}};
         for (const auto& [unicode, byte] : windows_only)
             if (u == unicode && want.empty()) want = Bytes{byte};
-        const int code = detail::cp932_code(u);
+        const int code = text::cp932_code(u);
         Bytes ours;
         if (code > 0xFF) ours.push_back(static_cast<unsigned char>(code >> 8));
         if (code >= 0) ours.push_back(static_cast<unsigned char>(code & 0xFF));
@@ -199,7 +199,7 @@ TEST(text_encoding, writes_what_iconv_writes_for_every_character) {
     }
     iconv_close(cd);
     // Every character of the table (single bytes included) was checked.
-    EXPECT_EQ(same, static_cast<int>(detail::cp932_encode_count) + 0x7F + 63);
+    EXPECT_EQ(same, static_cast<int>(text::cp932_encode_count) + 0x7F + 63);
     EXPECT_LT(one_way, 20);
 }
 #endif
@@ -231,7 +231,7 @@ TEST(text_encoding, every_text_character_goes_back_to_its_windows_code) {
                                     : Bytes{static_cast<unsigned char>(lead), static_cast<unsigned char>(trail)};
             const std::string utf8(to_chars(to_utf8(in)));
             std::string back;
-            ASSERT_TRUE(detail::utf8_to_cp932(utf8, back)) << hex(in);
+            ASSERT_TRUE(text::utf8_to_cp932(utf8, back)) << hex(in);
             if (Bytes(back.begin(), back.end()) == in) {
                 ++same;
                 continue;
@@ -272,7 +272,7 @@ TEST(text_encoding, utf8_text_converts_or_is_refused) {
     };
     for (const auto& c : cases) {
         std::string out;
-        EXPECT_EQ(detail::utf8_to_cp932(c.utf8, out), c.ok) << hex(Bytes(c.utf8.begin(), c.utf8.end()));
+        EXPECT_EQ(text::utf8_to_cp932(c.utf8, out), c.ok) << hex(Bytes(c.utf8.begin(), c.utf8.end()));
         if (c.ok) {
             EXPECT_EQ(Bytes(out.begin(), out.end()), c.cp932);
         }
@@ -299,8 +299,8 @@ TEST(text_encoding, bounded_prefix_counts_code_page_932_bytes) {
     };
     for (const auto& c : cases) {
         const std::string text = reinterpret_cast<const char*>(c.text);
-        EXPECT_EQ(detail::bound_width(text), c.width) << text;
-        EXPECT_EQ(detail::bounded_prefix(text, c.max), c.kept) << text;
+        EXPECT_EQ(text::bound_width(text), c.width) << text;
+        EXPECT_EQ(text::bounded_prefix(text, c.max), c.kept) << text;
     }
 }
 
@@ -309,15 +309,15 @@ TEST(text_encoding, utf16_and_utf8_convert_both_ways) {
     // UTF-16 unit, four bytes in a surrogate pair.
     for (const char8_t* name : {u8"plain.dat", u8"café.dat", u8"台本.dat", u8"한국어.dat", u8"絵文字\U0001F600.dat"}) {
         const std::string utf8 = reinterpret_cast<const char*>(name);
-        EXPECT_EQ(detail::utf16_to_utf8(detail::utf8_to_utf16(utf8)), utf8) << utf8;
+        EXPECT_EQ(text::utf16_to_utf8(text::utf8_to_utf16(utf8)), utf8) << utf8;
     }
-    EXPECT_EQ(detail::utf8_to_utf16("\xf0\x9f\x98\x80"), u"\U0001F600");
-    EXPECT_EQ(detail::utf16_to_utf8(u"\U0001F600"), "\xf0\x9f\x98\x80");
+    EXPECT_EQ(text::utf8_to_utf16("\xf0\x9f\x98\x80"), u"\U0001F600");
+    EXPECT_EQ(text::utf16_to_utf8(u"\U0001F600"), "\xf0\x9f\x98\x80");
     // A surrogate without its partner, as a Windows name may hold.
-    EXPECT_EQ(detail::utf16_to_utf8(std::u16string(1, u'\xD800') + u"a"), "\xef\xbf\xbd" "a");
-    EXPECT_EQ(detail::utf16_to_utf8(std::u16string(1, u'\xDC00')), "\xef\xbf\xbd");
+    EXPECT_EQ(text::utf16_to_utf8(std::u16string(1, u'\xD800') + u"a"), "\xef\xbf\xbd" "a");
+    EXPECT_EQ(text::utf16_to_utf8(std::u16string(1, u'\xDC00')), "\xef\xbf\xbd");
     // Malformed UTF-8 (a stray continuation, a truncated form) gives U+FFFD.
-    EXPECT_EQ(detail::utf8_to_utf16("a\x80" "b\xe3\x81"), u"a\uFFFDb\uFFFD\uFFFD");
+    EXPECT_EQ(text::utf8_to_utf16("a\x80" "b\xe3\x81"), u"a\uFFFDb\uFFFD\uFFFD");
 }
 
 }  // namespace

@@ -19,7 +19,7 @@ std::span<const unsigned char> bytes_of(std::string_view s) {
     return {reinterpret_cast<const unsigned char*>(s.data()), s.size()};
 }
 
-std::string utf8(std::string_view cp932) { return detail::cp932_to_utf8(cp932); }
+std::string utf8(std::string_view cp932) { return text::cp932_to_utf8(cp932); }
 
 ScoredRun score(std::string_view cp932) { return score_cp932(bytes_of(cp932)); }
 
@@ -80,7 +80,7 @@ TEST(text_score, random_bytes_rarely_pass) {
             if (b >= 0x20 && b < 0x7F) {
                 run.push_back(static_cast<char>(b));
             } else if (const auto t = static_cast<unsigned char>(rng());
-                       detail::cp932_double_char(b, t) != 0) {
+                       text::cp932_double_char(b, t) != 0) {
                 run.push_back(static_cast<char>(b));
                 run.push_back(static_cast<char>(t));
             }

@@ -206,9 +206,9 @@ std::vector<std::string> stored_characters() {
     for (int c = 0xA1; c <= 0xDF; ++c) out.push_back(std::string(1, static_cast<char>(c)));
     for (unsigned lead = 0x81; lead <= 0xFC; ++lead) {
         for (unsigned trail = 0x40; trail <= 0xFC; ++trail) {
-            const char32_t u = detail::cp932_double_char(static_cast<unsigned char>(lead),
+            const char32_t u = text::cp932_double_char(static_cast<unsigned char>(lead),
                                                          static_cast<unsigned char>(trail));
-            if (u != 0 && detail::cp932_code(u) == static_cast<int>(lead << 8 | trail))
+            if (u != 0 && text::cp932_code(u) == static_cast<int>(lead << 8 | trail))
                 out.push_back({static_cast<char>(lead), static_cast<char>(trail)});
         }
     }

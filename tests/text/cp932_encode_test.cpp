@@ -20,11 +20,11 @@ TEST(cp932_encode, writes_held_characters_and_counts_the_rest) {
         unsigned char bytes[text::cp932_max_char_bytes] = {};
         const std::size_t n = encoder.put(u, bytes);
         const std::string cp932(reinterpret_cast<const char*>(bytes), n);
-        const bool held = detail::cp932_code(u) >= 0;
+        const bool held = text::cp932_code(u) >= 0;
         lacking += !held;
         std::u16string unit;
         if (u < 0x10000) unit = std::u16string(1, static_cast<char16_t>(u));
-        const bool ok = held ? detail::utf8_to_utf16(detail::cp932_to_utf8(cp932)) == unit : cp932 == "?";
+        const bool ok = held ? text::utf8_to_utf16(text::cp932_to_utf8(cp932)) == unit : cp932 == "?";
         if (!ok || encoder.substituted() != lacking) {
             ADD_FAILURE() << "U+" << std::hex << static_cast<unsigned>(u) << " gave " << n << " bytes, "
                           << encoder.substituted() << " substituted";

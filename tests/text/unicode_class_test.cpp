@@ -47,7 +47,7 @@ TEST(unicode_class, agrees_with_the_classifier_on_every_cp932_character) {
     int held = 0;
     int failures = 0;
     for (char32_t u = 0; u < 0x10000 && failures < 10; ++u) {
-        const int code = detail::cp932_code(u);
+        const int code = text::cp932_code(u);
         if (code < 0) continue;
         ++held;
         const TextClass want = classifier_class(code);

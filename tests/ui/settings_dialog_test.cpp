@@ -302,7 +302,7 @@ std::string xored_data(unsigned char key) {
     for (std::size_t line = 0; out.size() < (64u << 10); ++line) {
         for (int k = 0; k < 12; ++k) out += static_cast<char>(rng() % 4 == 0 ? rng() : 0);
         std::string bytes;
-        detail::utf8_to_cp932(reinterpret_cast<const char*>(lines[line % std::size(lines)]), bytes);
+        text::utf8_to_cp932(reinterpret_cast<const char*>(lines[line % std::size(lines)]), bytes);
         out += bytes;
     }
     for (char& b : out) b = static_cast<char>(static_cast<unsigned char>(b) ^ key);

@@ -51,7 +51,7 @@ const CharStats* bmp_stats() {
         auto t = std::make_unique<CharStats[]>(bmp_size);
         for (std::size_t u = 0; u < bmp_size; ++u) t[u] = unseen(static_cast<char32_t>(u));
         for (const detail::TextStatsChar& e : detail::text_stats_chars) {
-            const int code = detail::cp932_code(e.code_point);
+            const int code = text::cp932_code(e.code_point);
             t[e.code_point] = CharStats{e.weight, e.text_class,
                                         static_cast<std::uint16_t>(code > 0xFF ? code : 0)};
         }
@@ -211,7 +211,7 @@ bool word_alone(std::span<const char32_t> run) {
 std::size_t double_chars(std::span<const unsigned char> run, std::span<char32_t> out) {
     if (run.size() % 2 != 0 || run.size() / 2 > out.size()) return 0;
     for (std::size_t k = 0; k < run.size(); k += 2) {
-        out[k / 2] = detail::cp932_double_char(run[k], run[k + 1]);
+        out[k / 2] = text::cp932_double_char(run[k], run[k + 1]);
         if (out[k / 2] == 0) return 0;
     }
     return run.size() / 2;
@@ -231,7 +231,7 @@ Read read_at(std::span<const unsigned char> run, std::size_t k) {
     if (b < 0x20 || b == 0x7F) return {};  // a control byte is text in no reading
     if (b < 0x80) return {b, 1};
     if (b >= half_first && b <= half_last) return {half_katakana_first + (b - half_first), 1};
-    if (k + 1 < run.size()) return {detail::cp932_double_char(b, run[k + 1]), 2};
+    if (k + 1 < run.size()) return {text::cp932_double_char(b, run[k + 1]), 2};
     return {};
 }
 

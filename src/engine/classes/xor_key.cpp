@@ -57,12 +57,12 @@ struct TextPair {
 std::vector<TextPair> text_pairs(const detail::ScanTable& table) {
     std::vector<TextPair> pairs;
     for (unsigned lead = 0x81; lead <= 0xFC; ++lead) {
-        for (unsigned trail = detail::cp932_trail_first; trail <= 0xFC; ++trail) {
+        for (unsigned trail = text::cp932_trail_first; trail <= 0xFC; ++trail) {
             if (table.at(static_cast<unsigned char>(lead), static_cast<unsigned char>(trail)) !=
                 CharClass::Double)
                 continue;
             const char32_t u =
-                detail::cp932_double_char(static_cast<unsigned char>(lead), static_cast<unsigned char>(trail));
+                text::cp932_double_char(static_cast<unsigned char>(lead), static_cast<unsigned char>(trail));
             const auto found = std::lower_bound(
                 std::begin(detail::text_stats_chars), std::end(detail::text_stats_chars), u,
                 [](const detail::TextStatsChar& e, char32_t v) { return e.code_point < v; });
@@ -128,8 +128,8 @@ std::uint64_t kept_text_bytes(std::span<const std::span<const unsigned char>> sa
             if (const ScoredRun s = score_cp932(run, 0, min_score); s.kept(min_score)) {
                 kept.bytes += s.keep_end - s.keep_begin;
                 // The kept part starts on a character of the reading that won.
-                for (std::size_t k = s.keep_begin; k < s.keep_end; k += detail::is_cp932_lead(run[k]) ? 2 : 1)
-                    if (detail::is_cp932_lead(run[k])) ++kept.leads[run[k]];
+                for (std::size_t k = s.keep_begin; k < s.keep_end; k += text::is_cp932_lead(run[k]) ? 2 : 1)
+                    if (text::is_cp932_lead(run[k])) ++kept.leads[run[k]];
             }
         run.clear();
         any_double = false;

@@ -27,7 +27,7 @@ Utf8Entry entry_of(const unsigned char* utf8, std::size_t n) {
 // lookup needs no test first. Built from the text library's own converter
 // and table, so both convert alike.
 struct Utf8Rows {
-    static constexpr std::size_t rows = cp932_lead_rows + 1;
+    static constexpr std::size_t rows = text::cp932_lead_rows + 1;
     std::array<Utf8Entry, 256> single{};
     std::array<unsigned char, 256> row{};
     std::array<std::array<Utf8Entry, 256>, rows> pair{};
@@ -36,14 +36,14 @@ struct Utf8Rows {
         std::size_t next = 1;
         for (unsigned c = 0; c < 256; ++c) {
             const auto b = static_cast<unsigned char>(c);
-            unsigned char out[2 * utf8_per_cp932_byte];  // the room two bytes' conversion needs
-            single[c] = entry_of(out, cp932_to_utf8(&b, 1, out));
-            if (!is_cp932_lead(b)) continue;
+            unsigned char out[2 * text::utf8_per_cp932_byte];  // the room two bytes' conversion needs
+            single[c] = entry_of(out, text::cp932_to_utf8(&b, 1, out));
+            if (!text::is_cp932_lead(b)) continue;
             row[c] = static_cast<unsigned char>(next);
             for (unsigned t = 0; t < 256; ++t) {
-                if (cp932_double_char(b, static_cast<unsigned char>(t)) == 0) continue;
+                if (text::cp932_double_char(b, static_cast<unsigned char>(t)) == 0) continue;
                 const unsigned char both[2] = {b, static_cast<unsigned char>(t)};
-                pair[next][t] = entry_of(out, cp932_to_utf8(both, 2, out));
+                pair[next][t] = entry_of(out, text::cp932_to_utf8(both, 2, out));
             }
             ++next;
         }
@@ -353,9 +353,9 @@ void JsonPrinter::write_text(const unsigned char* src, std::size_t n) {
 std::string json_escape(std::string_view utf8) {
     std::string out;
     for (std::size_t k = 0; k < utf8.size();) {
-        const Utf8Char c = next_utf8(utf8, k);
+        const text::Utf8Char c = text::next_utf8(utf8, k);
         const auto b = static_cast<unsigned char>(utf8[k]);
-        if (c.value == replacement_char && !(c.length == 3 && utf8.substr(k, 3) == "\xEF\xBF\xBD")) {
+        if (c.value == text::replacement_char && !(c.length == 3 && utf8.substr(k, 3) == "\xEF\xBF\xBD")) {
             out += "\xEF\xBF\xBD";
         } else if (unsigned char e[6]; c.length == 1 && json_escape_byte(b, e) != 0) {
             out.append(reinterpret_cast<const char*>(e), json_escape_byte(b, e));

@@ -39,8 +39,8 @@ public:
     // flushed first): an offset prefix, a converted unit and a line break
     // fit in the slack behind it. A name prefix is put() in before them.
     static constexpr std::size_t slack =
-        max_offset_prefix + utf8_per_cp932_byte * run_capacity + utf8_store_overrun + crlf_size;
-    static_assert(copy_extent(max_split) <= utf8_per_cp932_byte * run_capacity);
+        max_offset_prefix + text::utf8_per_cp932_byte * run_capacity + utf8_store_overrun + crlf_size;
+    static_assert(copy_extent(max_split) <= text::utf8_per_cp932_byte * run_capacity);
 
     TextPrinter(ByteSink& sink, std::size_t capacity, const OutputFormat& format, bool lines);
 
@@ -146,7 +146,7 @@ private:
     std::uint64_t first_ = 0;
     std::uint64_t last_end_ = 0;
     int score_ = -1;
-    unsigned char utf8_[utf8_per_cp932_byte * run_capacity + utf8_store_overrun];
+    unsigned char utf8_[text::utf8_per_cp932_byte * run_capacity + utf8_store_overrun];
 };
 
 // The text of a JSON string for UTF-8 bytes, without the quotes: quote,

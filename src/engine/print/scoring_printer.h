@@ -233,7 +233,7 @@ private:
             if (lo >= hi) continue;
             std::size_t from = lo;
             for (std::size_t p = lo; p < hi;) {
-                const std::size_t width = is_cp932_lead(bytes_[p]) && p + 1 < hi ? 2 : 1;
+                const std::size_t width = text::is_cp932_lead(bytes_[p]) && p + 1 < hi ? 2 : 1;
                 if (p + width - from > split_limit) {
                     inner_.text(bytes_.get() + from, p - from, s.at + (from - s.pos), first);
                     first = false;

@@ -52,7 +52,7 @@ const std::vector<std::uint16_t>& cp932_codes() {
     static const std::vector<std::uint16_t> codes = [] {
         std::vector<std::uint16_t> table(0x10000);
         for (char32_t u = 0; u < 0x10000; ++u) {
-            const int code = cp932_code(u);
+            const int code = text::cp932_code(u);
             table[u] = code < 0 ? no_code : static_cast<std::uint16_t>(code);
         }
         return table;

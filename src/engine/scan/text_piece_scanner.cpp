@@ -33,7 +33,7 @@ std::vector<char32_t> excluded_of(const ExtractionSettings& settings) {
     std::vector<char32_t> chars;
     for (const auto& pair : settings.excluded_pairs) {
         if (pair[0] == 0) continue;
-        if (const char32_t u = cp932_double_char(pair[0], pair[1]); u != 0) chars.push_back(u);
+        if (const char32_t u = text::cp932_double_char(pair[0], pair[1]); u != 0) chars.push_back(u);
     }
     return chars;
 }
@@ -43,11 +43,11 @@ std::vector<char32_t> excluded_of(const ExtractionSettings& settings) {
 std::u32string exempt_chars(const unsigned char (&entry)[exempt_string_width]) {
     const std::size_t n = static_cast<std::size_t>(
         std::find(entry, entry + exempt_string_max, 0) - entry);
-    const std::string utf8 = cp932_to_utf8(std::string_view(reinterpret_cast<const char*>(entry), n));
+    const std::string utf8 = text::cp932_to_utf8(std::string_view(reinterpret_cast<const char*>(entry), n));
     std::u32string chars;
     for (std::size_t k = 0; k < utf8.size();) {
-        const Utf8Char c = next_utf8(utf8, k);
-        if (c.value == replacement_char) return {};
+        const text::Utf8Char c = text::next_utf8(utf8, k);
+        if (c.value == text::replacement_char) return {};
         chars += c.value;
         k += c.length;
     }

@@ -18,12 +18,12 @@ using FindHandle = std::unique_ptr<std::remove_pointer_t<HANDLE>, FindCloser>;
 
 // wchar_t is UTF-16 on Windows: the engine's converters serve the Win32 calls.
 std::wstring utf16_of(std::string_view utf8) {
-    const std::u16string text = detail::utf8_to_utf16(utf8);
+    const std::u16string text = text::utf8_to_utf16(utf8);
     return std::wstring(text.begin(), text.end());
 }
 
 std::string utf8_of(std::wstring_view utf16) {
-    return detail::utf16_to_utf8(std::u16string(utf16.begin(), utf16.end()));
+    return text::utf16_to_utf8(std::u16string(utf16.begin(), utf16.end()));
 }
 
 std::string dialog_item_text(HWND dialog, int id) {
