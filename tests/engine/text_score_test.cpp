@@ -274,5 +274,38 @@ TEST(text_score, characters_code_page_932_lacks) {
     EXPECT_FALSE(score_text(U"\uC548\uB155\uD558\uC138\uC694 \uC5EC\uB7EC\uBD84").kept(default_min_score));
 }
 
+// Random UTF-16 units leave two kanji standing alone far more often than
+// random code page 932 bytes do, so a run decoded from UTF-16 needs more
+// evidence; a sentence is text in every encoding.
+TEST(text_score, each_encoding_needs_the_evidence_its_noise_calls_for) {
+    const std::u32string pair = U"査証";  // a word of the list, as UTF-16 noise gives it
+    const std::u32string sentence = U"設定を保存してから、もう一度お試しください。";
+    ASSERT_TRUE(score_text(pair).kept(default_min_score));
+    using text::InputEncoding;
+    const struct {
+        InputEncoding encoding;
+        bool pair_kept;
+    } cases[] = {{InputEncoding::cp932, true},
+                 {InputEncoding::utf8, true},
+                 {InputEncoding::euc_jp, true},
+                 {InputEncoding::utf16le, false},
+                 {InputEncoding::utf16be, false}};
+    for (const auto& c : cases) {
+        const auto scored = [&](const std::u32string& run) {
+            TextScorer scorer(c.encoding);
+            scorer.add(U"\u00FF\u00FE");  // scored, then forgotten: reset keeps the encoding
+            scorer.reset();
+            scorer.add(run);
+            return scorer.result();
+        };
+        const auto name = text::input_encoding_name(c.encoding);
+        EXPECT_EQ(scored(pair).kept(default_min_score), c.pair_kept) << name;
+        EXPECT_LE(scored(pair).score, score_text(pair).score) << name;
+        EXPECT_TRUE(scored(sentence).kept(default_min_score)) << name;
+        // The same characters are kept; only the score moves.
+        EXPECT_EQ(scored(sentence).keep_end, score_text(sentence).keep_end) << name;
+    }
+}
+
 }  // namespace
 }  // namespace kurvane
