@@ -9,6 +9,7 @@
 
 #include "engine/classes/text_stats.h"
 #include "text/text_encoding.h"
+#include "text/unicode_class.h"
 
 namespace kurvane {
 namespace {
@@ -429,36 +430,42 @@ int score_from_evidence(double nats) {
     return static_cast<int>(std::lround(100.0 * p));
 }
 
-// The statistics weigh text against random bytes read as code page 932,
-// and the prior above is set for the runs such bytes give. What passes for
-// text most easily is a short run of kanji that stands alone: two level-1
-// kanji side by side that form a word of the list carry some 9 nats,
-// whatever lies around them costing nothing when it ends the run or cuts
-// it off. Random bytes give the pair itself about as often per byte in
-// code page 932, EUC-JP and UTF-16 (2,965 of 65,536 two-byte codes are
-// level-1 kanji in each, and a run may start at any byte); what differs is
-// how often the pair stands alone:
-// - code page 932: a byte that breaks the run before it 0.15, the run
-//   ending or cut after it 0.3 (as for a word alone above): 0.045;
-// - EUC-JP: a byte that breaks the run is 65 of 256 (the controls, C1 and
-//   0xA0, 0xFF) against code page 932's 37, the end alike: 0.25 / 0.15,
-//   ln 1.7 = 0.5 nats more;
-// - UTF-16: a neighbouring code unit goes on with the kanji within the
-//   tolerance only as a level-1 kanji, a kana or a symbol of the first
-//   rows, some 3,300 of 65,536; anything else is no character of a run, a
-//   kanji the text rarely uses or one code page 932 lacks (a third of all
-//   units), which ends the part: 0.95 on either side, 0.9, and
-//   ln(0.9 / 0.045) = 3.0 nats more;
-// - UTF-8: random bytes give a three-byte character at some 6 / 256 x
-//   (64 / 256)^2 per byte, a level-1 kanji among them at 1.8e-4 against
-//   0.045: pairs are 1e-5 as common, and no more is needed (nor less: the
-//   other figures were not made for it).
+// The statistics weigh text against random bytes read as code page 932:
+// of the characters such bytes give, a level-1 kanji is one in 16 (2,965
+// codes of two bytes, 2^-16 each, in a mass of 0.73 that ASCII and
+// half-width katakana fill most of). Random UTF-16 gives almost no ASCII or
+// half-width character (95 + 63 of 65,536 units), so of the characters it
+// gives a level-1 kanji is one in 11 (2,965 of the 33,667 code points the
+// scan can report). Each kanji of UTF-16 noise is so likelier than the
+// statistics assume, and the runs of noise nearest the least score, two
+// kanji side by side (a pair of the word list), pass too easily by
+// 2 ln(share in UTF-16 / share in the statistics) = 0.7 nats: so much more
+// evidence a run of UTF-16 needs. In EUC-JP and UTF-8 single bytes fill
+// the noise as in code page 932 (and UTF-8 gives a kanji at some 6 / 256 x
+// (64 / 256)^2 per byte, far less often), so their runs need no more.
 double noise_prior_nats(text::InputEncoding encoding) {
+    static const double utf16 = [] {
+        constexpr double byte_chance = 1.0 / 256;
+        const auto kanji1 = static_cast<std::uint8_t>(TextClass::kanji1);
+        double mass = 0, kanji_mass = 0;
+        double kanji_codes = 0;
+        for (const detail::TextStatsChar& e : detail::text_stats_chars) {
+            const double m = detail::cp932_code(e.code_point) > 0xFF ? byte_chance * byte_chance : byte_chance;
+            mass += m;
+            if (e.text_class == kanji1) {
+                kanji_mass += m;
+                ++kanji_codes;
+            }
+        }
+        double reported = 0;
+        for (char32_t u = 0; u < bmp_size; ++u) reported += text::unicode_class(u) != text::TextClass::none ? 1 : 0;
+        return 2 * std::log((kanji_codes / reported) / (kanji_mass / mass));
+    }();
     switch (encoding) {
-        case text::InputEncoding::euc_jp: return 0.5;
         case text::InputEncoding::utf16le:
-        case text::InputEncoding::utf16be: return 3.0;
+        case text::InputEncoding::utf16be: return utf16;
         case text::InputEncoding::cp932:
+        case text::InputEncoding::euc_jp:
         case text::InputEncoding::utf8: break;
     }
     return 0.0;

@@ -117,7 +117,7 @@ int score_from_evidence(double nats);
 
 // How much more evidence, in nats, a run decoded from `encoding` needs than
 // one of code page 932 bytes for the same score: the log of how much more
-// often the encoding's noise yields a short run that reads as a word.
+// often the encoding's noise gives the shortest runs that pass.
 double noise_prior_nats(text::InputEncoding encoding);
 
 }  // namespace kurvane
