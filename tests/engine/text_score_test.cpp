@@ -274,5 +274,40 @@ TEST(text_score, characters_code_page_932_lacks) {
     EXPECT_FALSE(score_text(U"\uC548\uB155\uD558\uC138\uC694 \uC5EC\uB7EC\uBD84").kept(default_min_score));
 }
 
+// Random UTF-16 gives kanji more often than the statistics' noise does, so a
+// run decoded from UTF-16 scores lower on the same characters; the other
+// encodings score as code page 932 does, and a sentence is text in all.
+TEST(text_score, each_encoding_scores_against_its_own_noise) {
+    const std::u32string pair = U"査証";  // two kanji of a word, as noise gives them
+    const std::u32string sentence = U"設定を保存してから、もう一度お試しください。";
+    using text::InputEncoding;
+    const struct {
+        InputEncoding encoding;
+        bool lower;
+    } cases[] = {{InputEncoding::cp932, false},
+                 {InputEncoding::euc_jp, false},
+                 {InputEncoding::utf8, false},
+                 {InputEncoding::utf16le, true},
+                 {InputEncoding::utf16be, true}};
+    for (const auto& c : cases) {
+        const auto scored = [&](const std::u32string& run) {
+            TextScorer scorer(c.encoding);
+            scorer.add(pair);  // scored, then forgotten: reset keeps the encoding
+            scorer.reset();
+            scorer.add(run);
+            return scorer.result();
+        };
+        const auto name = text::input_encoding_name(c.encoding);
+        if (c.lower)
+            EXPECT_LT(scored(pair).score, score_text(pair).score) << name;
+        else
+            EXPECT_EQ(scored(pair).score, score_text(pair).score) << name;
+        EXPECT_TRUE(scored(sentence).kept(default_min_score)) << name;
+        // The same characters are kept; only the score moves.
+        EXPECT_EQ(scored(sentence).keep_begin, score_text(sentence).keep_begin) << name;
+        EXPECT_EQ(scored(sentence).keep_end, score_text(sentence).keep_end) << name;
+    }
+}
+
 }  // namespace
 }  // namespace kurvane

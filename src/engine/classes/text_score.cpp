@@ -9,6 +9,7 @@
 
 #include "engine/classes/text_stats.h"
 #include "text/text_encoding.h"
+#include "text/unicode_class.h"
 
 namespace kurvane {
 namespace {
@@ -415,16 +416,59 @@ TextScorer::Path TextScorer::extend(const Path& path, char32_t c, std::size_t at
     return next;
 }
 
+TextScorer::TextScorer(text::InputEncoding encoding) : extra_prior_nats_(noise_prior_nats(encoding)) {}
+
 ScoredRun TextScorer::result() const {
     if (best_.end == best_.begin) return {};
-    return ScoredRun{score_from_evidence(static_cast<double>(best_.japanese) /
-                                         detail::text_stats_units_per_nat),
+    return ScoredRun{score_from_evidence(static_cast<double>(best_.japanese) / detail::text_stats_units_per_nat -
+                                         extra_prior_nats_),
                      best_.begin, best_.end};
 }
 
 int score_from_evidence(double nats) {
     const double p = 1.0 / (1.0 + std::exp(-(nats + text_prior_nats)));
     return static_cast<int>(std::lround(100.0 * p));
+}
+
+// The statistics weigh text against random bytes read as code page 932:
+// of the characters such bytes give, a level-1 kanji is one in 16 (2,965
+// codes of two bytes, 2^-16 each, in a mass of 0.73 that ASCII and
+// half-width katakana fill most of). Random UTF-16 gives almost no ASCII or
+// half-width character (95 + 63 of 65,536 units), so of the characters it
+// gives a level-1 kanji is one in 11 (2,965 of the 33,667 code points the
+// scan can report). Each kanji of UTF-16 noise is so likelier than the
+// statistics assume, and the runs of noise nearest the least score, two
+// kanji side by side (a pair of the word list), pass too easily by
+// 2 ln(share in UTF-16 / share in the statistics) = 0.7 nats: so much more
+// evidence a run of UTF-16 needs. In EUC-JP and UTF-8 single bytes fill
+// the noise as in code page 932 (and UTF-8 gives a kanji at some 6 / 256 x
+// (64 / 256)^2 per byte, far less often), so their runs need no more.
+double noise_prior_nats(text::InputEncoding encoding) {
+    static const double utf16 = [] {
+        constexpr double byte_chance = 1.0 / 256;
+        const auto kanji1 = static_cast<std::uint8_t>(TextClass::kanji1);
+        double mass = 0, kanji_mass = 0;
+        double kanji_codes = 0;
+        for (const detail::TextStatsChar& e : detail::text_stats_chars) {
+            const double m = text::cp932_code(e.code_point) > 0xFF ? byte_chance * byte_chance : byte_chance;
+            mass += m;
+            if (e.text_class == kanji1) {
+                kanji_mass += m;
+                ++kanji_codes;
+            }
+        }
+        double reported = 0;
+        for (char32_t u = 0; u < bmp_size; ++u) reported += text::unicode_class(u) != text::TextClass::none ? 1 : 0;
+        return 2 * std::log((kanji_codes / reported) / (kanji_mass / mass));
+    }();
+    switch (encoding) {
+        case text::InputEncoding::utf16le:
+        case text::InputEncoding::utf16be: return utf16;
+        case text::InputEncoding::cp932:
+        case text::InputEncoding::euc_jp:
+        case text::InputEncoding::utf8: break;
+    }
+    return 0.0;
 }
 
 ScoredRun score_text(std::span<const char32_t> run) {

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <span>
 
+#include "text/input_encoding.h"
+
 namespace kurvane {
 
 // The default least score of a run that is kept as text (0-100).
@@ -31,6 +33,11 @@ struct ScoredRun {
 // character, in constant space.
 class TextScorer {
 public:
+    TextScorer() = default;
+    // For runs decoded from `encoding`, whose noise may pass for text more
+    // often than random code page 932 bytes do (see noise_prior_nats).
+    explicit TextScorer(text::InputEncoding encoding);
+
     // Evidence in the statistics' units (1/32 nat). `full` weighs every
     // character and chooses the part to keep; `japanese` leaves out what
     // only single-byte characters say, and gives the score.
@@ -70,9 +77,14 @@ public:
     Path extend(const Path& path, char32_t c, std::size_t at, std::size_t width);
 
     ScoredRun result() const;
-    void reset() { *this = TextScorer{}; }
+    void reset() {
+        const double extra = extra_prior_nats_;
+        *this = TextScorer{};
+        extra_prior_nats_ = extra;
+    }
 
 private:
+    double extra_prior_nats_ = 0.0;  // evidence needed beyond code page 932's
     Path path_;
     Segment best_;  // the best part of any path
     std::size_t position_ = 0;
@@ -102,5 +114,10 @@ ScoredRun score_cp932(std::span<const unsigned char> bytes, std::size_t lead_in 
 // The score a run's evidence (in nats) earns: the chance it is text, given
 // how rarely text stands among the runs of a data file.
 int score_from_evidence(double nats);
+
+// How much more evidence, in nats, a run decoded from `encoding` needs than
+// one of code page 932 bytes for the same score: the log of how much more
+// often the encoding's noise gives the shortest runs that pass.
+double noise_prior_nats(text::InputEncoding encoding);
 
 }  // namespace kurvane

@@ -233,7 +233,7 @@ const std::u32string* TextRunPrinter::exempt_in(std::size_t from, std::size_t to
 // the minimum length in input bytes.
 ScoredRun TextRunPrinter::score(const text::FoundRun& found) {
     decode(found, true);
-    TextScorer scorer;
+    TextScorer scorer(tables_.spec().encoding);
     for (const RunChar& c : chars_) scorer.add(c.value);
     return scorer.result();
 }
