@@ -4,6 +4,7 @@
 // characters code page 932 lacks, the text filter, the encoding search).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <span>
 #include <string>
@@ -310,17 +311,31 @@ Bytes planted(const char* iconv_name, std::u32string_view sentence, std::mt19937
 
 constexpr char32_t sentence[] = U"これは日本語の文章です。設定を保存してから、もう一度お試しください。";
 
+// Random bytes read as text now and then by chance (the score is made for
+// about one such line in 80 KB of data), so the test bounds their count
+// over many files rather than asking for none in one: the sentence is
+// kept whole in every file, the same on one thread and three, and at most
+// one file in four gains a line of noise.
 TEST(TextPass, TextFilterKeepsTheSentenceAndDropsTheNoise) {
     Setting s{"japanese and ascii", everything, 1, 0, U"", {}};
     std::mt19937 rng(7);
     OutputFormat format = format_of(TextEncoding::utf8, LineEnd::lf, OffsetRadix::none, "", false);
     format.text.on = true;
+    constexpr int files = 40;
+    const std::string want = utf8_of(sentence) + "\n";
     for (const EncodingCase& ec : encodings) {
-        const Bytes data = planted(ec.iconv_name, sentence, rng);
-        for (const unsigned threads : {1u, 3u})
-            EXPECT_EQ(run_engine(data, record_of(s), ec.encoding, &format, threads, 97, test::Input::positional),
-                      utf8_of(sentence) + "\n")
-                << ec.iconv_name << ", threads " << threads;
+        int noise_lines = 0;
+        for (int f = 0; f < files; ++f) {
+            const Bytes data = planted(ec.iconv_name, sentence, rng);
+            const std::string one = run_engine(data, record_of(s), ec.encoding, &format, 1, 97, test::Input::positional);
+            ASSERT_EQ(run_engine(data, record_of(s), ec.encoding, &format, 3, 97, test::Input::positional), one)
+                << ec.iconv_name << ", file " << f;
+            const std::size_t at = one.find(want);
+            ASSERT_TRUE(at != std::string::npos && (at == 0 || one[at - 1] == '\n'))
+                << ec.iconv_name << ", file " << f << ": " << one;
+            noise_lines += static_cast<int>(std::count(one.begin(), one.end(), '\n')) - 1;
+        }
+        EXPECT_LE(noise_lines, files / 4) << ec.iconv_name;
     }
 }
 
