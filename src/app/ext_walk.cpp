@@ -9,7 +9,7 @@
 #include "app/cli_input_auto.h"
 #include "app/cli_settings.h"
 #include "app/file_jobs.h"
-#include "app/posix_file_search.h"
+#include "files/posix_file_search.h"
 #include "app/progress_line.h"
 #include "app/terminal_text.h"
 #include "os/file_names.h"
@@ -72,7 +72,7 @@ private:
 // message box shows only the first few).
 class TerminalMessages : public MessageView {
 public:
-    TerminalMessages(const PosixFileSearch& search, const WalkRecord& walk, ProgressLine& progress, std::FILE* err,
+    TerminalMessages(const files::PosixFileSearch& search, const WalkRecord& walk, ProgressLine& progress, std::FILE* err,
                      Language language)
         : search_(search), walk_(walk), progress_(progress), err_(err), language_(language) {}
     void show(std::string_view text, std::string_view) override {
@@ -96,7 +96,7 @@ public:
     }
 
 private:
-    const PosixFileSearch& search_;
+    const files::PosixFileSearch& search_;
     const WalkRecord& walk_;
     ProgressLine& progress_;
     std::FILE* err_;
@@ -118,7 +118,7 @@ std::vector<FileJob> listed_jobs(const Options& options, const FileListView& lis
 int search_and_extract(const Options& options, const TextField& extension, std::FILE* err, Language language) {
     VectorFileList list;
     TextField field(*options.extension);
-    PosixFileSearch search;
+    files::PosixFileSearch search;
     ProgressLine progress(err, !options.quiet && is_terminal(err), 0, language);
     WalkRecord walk;
     TerminalMessages messages(search, walk, progress, err, language);

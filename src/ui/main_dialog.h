@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine/extract.h"
+#include "files/file_search.h"
 #include "settings/settings_file.h"
 #include "ui/messages.h"
 
@@ -49,22 +50,11 @@ public:
     virtual void set_folder(std::string_view folder) = 0;
 };
 
-// The wildcard search of the working directory: * stands for any run of
-// characters, ? for one. Calls `found` once per matching bare name, in the
-// order the platform yields them; returns false when nothing matched or the
-// search failed.
-class FileSearchView {
-public:
-    virtual ~FileSearchView() = default;
-    virtual bool search(std::string_view pattern,
-                        const std::function<void(std::string_view name)>& found) = 0;
-};
-
 struct MainDialogViews {
     FileListView& list;
     ExtensionField& extension;
     MessageView& messages;
-    FileSearchView& files;
+    files::FileSearch& files;
     // The extraction of one listed name; extract_file in the program.
     std::function<int(const char* name)> extract;
     // Whether two existing output names (UTF-8) are one file; null asks the

@@ -63,7 +63,7 @@ struct FakeMessages final : MessageView {
 };
 
 // Yields the scripted names for any pattern; an empty script finds nothing.
-struct FakeSearch final : FileSearchView {
+struct FakeSearch final : files::FileSearch {
     Log& log;
     std::vector<std::string> names;
     explicit FakeSearch(Log& l) : log(l) {}

@@ -57,7 +57,7 @@ private:
     HWND owner_;
 };
 
-class FindFileSearch final : public FileSearchView {
+class FindFileSearch final : public files::FileSearch {
 public:
     bool search(std::string_view pattern,
                 const std::function<void(std::string_view name)>& found) override;

@@ -1,4 +1,4 @@
-#include "app/posix_file_search.h"
+#include "files/posix_file_search.h"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +11,7 @@
 
 #include "support/scratch_dir.h"
 
-namespace kurvane::cli {
+namespace kurvane::files {
 namespace {
 
 namespace fs = std::filesystem;
@@ -158,4 +158,4 @@ TEST_F(posix_file_search, reports_nothing_found_and_an_unreadable_directory) {
 }
 
 }  // namespace
-}  // namespace kurvane::cli
+}  // namespace kurvane::files

@@ -1,4 +1,4 @@
-#include "app/posix_file_search.h"
+#include "files/posix_file_search.h"
 
 #include <dirent.h>
 
@@ -10,7 +10,7 @@
 #include "os/file_names.h"
 #include "text/text_encoding.h"
 
-namespace kurvane::cli {
+namespace kurvane::files {
 namespace {
 
 bool in(unsigned char c, unsigned char low, unsigned char high) { return c >= low && c <= high; }
@@ -160,4 +160,4 @@ bool PosixFileSearch::search(std::string_view pattern,
     return !names.empty();
 }
 
-}  // namespace kurvane::cli
+}  // namespace kurvane::files

@@ -1,6 +1,6 @@
 // The dialog's wildcard file search done with opendir/readdir (their wide
-// forms on Windows, so that every name is found), for the command line. It follows the Windows search where the program relies on
-// it: * stands for any run of characters and ? for exactly one, ASCII letters
+// forms on Windows, so that every name is found), for the command line. It
+// follows the Windows search where the program relies on it: * stands for any run of characters and ? for exactly one, ASCII letters
 // match without regard to case, every entry is a candidate (directories and
 // the "." and ".." entries included), and the names come back in one fixed
 // order: case-insensitively sorted, ties broken bytewise.
@@ -10,9 +10,9 @@
 #include <string>
 #include <string_view>
 
-#include "ui/main_dialog.h"
+#include "files/file_search.h"
 
-namespace kurvane::cli {
+namespace kurvane::files {
 
 // How a name's bytes group into characters, which is what ? consumes and
 // which bytes may be case-folded: a trail byte of a double-byte character
@@ -31,7 +31,7 @@ bool wildcard_match(std::string_view pattern, std::string_view name,
 // Case-insensitive order of names (ASCII letters folded), then bytewise.
 bool name_order_less(std::string_view a, std::string_view b);
 
-class PosixFileSearch : public FileSearchView {
+class PosixFileSearch : public FileSearch {
 public:
     explicit PosixFileSearch(std::string directory = ".",
                              NameEncoding encoding = native_name_encoding);
@@ -50,4 +50,4 @@ private:
     std::string last_pattern_;
 };
 
-}  // namespace kurvane::cli
+}  // namespace kurvane::files
