@@ -149,7 +149,7 @@ public:
         EXPECT_LE(n, capacity);
         n = std::min(n, capacity);
         unsigned char* at = base_ + room_ - n;
-        std::memcpy(at, from, n);
+        if (n != 0) std::memcpy(at, from, n);  // from may be null then
         return at;
     }
 
