@@ -595,8 +595,13 @@ ScoredRun score_cp932(std::span<const unsigned char> run, std::size_t lead_in, i
     const std::size_t tag = tag_end(run.subspan(result.keep_begin, result.keep_end - result.keep_begin));
     if (tag == 0) return result;
     const std::size_t cut = result.keep_begin + tag;
-    const ScoredRun rest = score_cp932_readings(run.subspan(cut), lead_in > cut ? lead_in - cut : 0, min_score);
-    if (!rest.kept(min_score > 0 ? min_score : default_min_score)) return result;
+    // The line stands when it scores as text by the default threshold,
+    // whatever `min_score` is: a threshold only ever drops a run, never
+    // changes what is kept of it. So the rest is read in full whenever it
+    // may reach that.
+    const int rest_min = min_score > 0 ? std::min(min_score, default_min_score) : 0;
+    const ScoredRun rest = score_cp932_readings(run.subspan(cut), lead_in > cut ? lead_in - cut : 0, rest_min);
+    if (!rest.kept(default_min_score)) return result;
     // ASCII the line kept after the command stays with it ("n番目" after
     // "[name=C5]"), though alone at the start it would not open the line.
     const auto after_tag = run.subspan(cut, rest.keep_begin);
