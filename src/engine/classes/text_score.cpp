@@ -548,8 +548,9 @@ bool is_ascii_printable(unsigned char b) { return b >= 0x20 && b < 0x7F; }
 // Where the command that opens `kept` ends, spaces after it included; 0 for
 // none. A command is its sigil and name (up to its closing bracket, for a
 // bracket; else a name that opens with a letter and ends at a space or at
-// the text, so that "@2.1" or "#full-upgrade" is none), then at most one argument: a number, or an id of letters then
-// digits ("v0012"), with a space after it. A number that touches the text
+// the text, so that "@2.1" or "#full-upgrade" is none), then at most one
+// argument: a number, or an id of letters then digits ("v0012"), with a
+// space after it. A number that touches the text
 // ("2番目", "2004年") or follows the argument ("1.6.3. 置換式", "68980 つ")
 // counts or numbers the line and stays with it, as does any other ASCII
 // ("grep(1) による"). Only printable ASCII makes a command, and text must
