@@ -258,8 +258,9 @@ ExtractionSettings text_classes() { return filter_shapes().front().settings; }
 
 // The noise beside a sentence is cut off, the offset is that of the first
 // byte written, a sentence whose first character the scan read as the
-// trail of a data byte comes back whole from the bytes before its run, and
-// one the scan cut into two runs stays one line.
+// trail of a data byte comes back whole from the bytes before its run, a
+// script's command before one is left out, and one the scan cut into two
+// runs stays one line.
 TEST(scoring_printer, trims_noise_and_takes_back_a_first_character) {
     const Bytes sentence = bytes("次のステージへ進みますか？");
     const Bytes cut = bytes("一部を入力として解釈した場合に、奇妙なことが起きるかもしれません");
@@ -282,6 +283,8 @@ TEST(scoring_printer, trims_noise_and_takes_back_a_first_character) {
          double_only, "      2 " + std::string(sentence.begin(), sentence.end()) + "\n"},
         {"shorter than the minimum length", cat({bytes("\x01"), sentence, bytes("\x01")}), long_min,
          ""},
+        {"a script command before it", cat({bytes("\x01\x10\x01" "@sel 263 "), sentence, bytes("\x01")}),
+         text_classes(), "     12 " + std::string(sentence.begin(), sentence.end()) + "\n"},
         {"noise alone", bytes("\x01H\x8b\x4c$8H\x8b\x4c$@\x01\x90\x8b\x01"), text_classes(), ""},
         // 0x8d 0x88 and 0x94 0x82 are kanji: the scan reads the sentence
         // out of step and ends its run at 0xf0 (the trail of を), so the

@@ -128,6 +128,50 @@ TEST(text_score, keeps_a_first_character_that_goes_with_the_sentence) {
     }
 }
 
+// A script's command before a line is not part of it; ASCII that belongs
+// to the line, and a tag whose line cannot stand without it, stay.
+TEST(text_score, trims_a_command_before_a_line) {
+    struct Case {
+        std::string run;
+        std::size_t kept_from;  // where the kept part starts
+    };
+    const Case cases[] = {
+        {"@sel 263 ヒント", 9},
+        {"#voice v01320 セーブしました", 14},
+        {"#voice v01320 1.6.3. 置換式", 14},
+        {"<w 4589>ヒント", 8},
+        {"\\r8888:ヒント", 7},
+        {"[name=C2631]パッケージ", 12},
+        {"[name=C588]n番目の括弧で囲まれた正規表現", 11},
+        {"@msg 0120 68980 つのパッケージが利用できます。", 10},
+        {"@sel 239 2番目の行を表示", 9},
+        {"@sel 12 grep(1) によって正規表現を使った文字列探索ができます。", 8},
+        {"@sel 12 Debian アーカイブの基本", 8},
+        // no command: prose, numbering, words that only look like one
+        {"Debian アーカイブの基本", 0},
+        {"2.1.4. Debian アーカイブの基本", 0},
+        {"@2.1.2. 基本的な注意事項", 0},
+        {"#full-upgrade\" と \"apt-get\" の違い", 0},
+        {"<file ファイルが見つかりません", 0},
+    };
+    for (const Case& c : cases) {
+        const ScoredRun r = score(c.run);
+        EXPECT_TRUE(r.kept(default_min_score)) << utf8(c.run);
+        EXPECT_EQ(r.keep_begin, c.kept_from) << utf8(c.run);
+        EXPECT_EQ(r.keep_end, c.run.size()) << utf8(c.run);
+    }
+}
+
+TEST(text_score, keeps_a_command_its_line_needs) {
+    // A word the text rarely uses does not stand alone, so it keeps the
+    // command's space before it: the run is kept as it was.
+    const std::string run = "@sel 263 箱";
+    const ScoredRun with = score(run);
+    const ScoredRun alone = score(run.substr(9));
+    ASSERT_FALSE(alone.kept(default_min_score));
+    EXPECT_EQ(with.keep_begin, 0u);
+}
+
 TEST(text_score, reads_a_sentence_the_scan_read_out_of_step) {
     // 0x83 pairs with the first byte of "で" (0x82 0xC5), and 0xC5 then ends
     // the scan's run: the run it reports starts after the first character.
@@ -206,7 +250,8 @@ TEST(text_score, a_threshold_never_drops_what_the_full_score_keeps) {
         for (unsigned pair = 0; pair < 0x10000; ++pair)
             runs.push_back(lead + static_cast<char>(pair >> 8) + static_cast<char>(pair & 0xFF));
     std::mt19937_64 rng(5);
-    const std::string alphabet = std::string("宝箱の設定を保存しましたダンジョン剣章亀坑 %sH$8") + "\x89\x8B\xE8\x00\xFF";
+    const std::string alphabet =
+        std::string("宝箱の設定を保存しましたダンジョン剣章亀坑 %sH$8@[]v") + "\x89\x8B\xE8\x00\xFF";
     for (int k = 0; k < 40000; ++k) {
         std::string run;
         const std::size_t n = 1 + rng() % 14;

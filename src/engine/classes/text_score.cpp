@@ -477,7 +477,9 @@ ScoredRun score_text(std::span<const char32_t> run) {
     return scorer.result();
 }
 
-ScoredRun score_cp932(std::span<const unsigned char> run, std::size_t lead_in, int min_score) {
+namespace {
+
+ScoredRun score_cp932_readings(std::span<const unsigned char> run, std::size_t lead_in, int min_score) {
     // Most runs data gives are short ASCII. Printable ASCII alone reads one
     // way only, as single-byte characters, which never count for a run: it
     // scores 0 and is kept whole by a threshold of 0, without being read
@@ -525,6 +527,90 @@ ScoredRun score_cp932(std::span<const unsigned char> run, std::size_t lead_in, i
     if (alone) result = ScoredRun{std::max(result.score, score_from_evidence(word_alone_nats)), 0, run.size()};
     // Text wholly inside the lead-in belongs to the run before.
     return result.keep_end > lead_in ? result : ScoredRun{};
+}
+
+// Scripts and markup open their commands with a sigil: "@sel 12 ", "#voice
+// v0012 ", "<w 40>", "[name=C2]", "\r12:", "{p}". Prose almost never opens a
+// line with one (of the 2,317 lines of the statistics' text, one does), so
+// such a command before a line is not a word of the sentence after it. The
+// model cannot tell: ASCII weighs alike in a tag and in "Debian アーカイブ",
+// and a space before kana is strong evidence of text.
+struct Sigil {
+    char open;
+    char close;  // the byte that ends the tag, 0: it ends with its name
+};
+constexpr Sigil tag_sigils[] = {{'@', 0}, {'#', 0}, {'\\', 0}, {'<', '>'}, {'[', ']'}, {'{', '}'}};
+
+bool is_ascii_alpha(unsigned char b) { return (b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z'); }
+bool is_ascii_digit(unsigned char b) { return b >= '0' && b <= '9'; }
+bool is_ascii_printable(unsigned char b) { return b >= 0x20 && b < 0x7F; }
+
+// Where the command that opens `kept` ends, spaces after it included; 0 for
+// none. A command is its sigil and name (up to its closing bracket, for a
+// bracket; else a name that opens with a letter and ends at a space or at
+// the text, so that "@2.1" or "#full-upgrade" is none), then at most one
+// argument: a number, or an id of letters then digits ("v0012"), with a
+// space after it. A number that touches the text
+// ("2番目", "2004年") or follows the argument ("1.6.3. 置換式", "68980 つ")
+// counts or numbers the line and stays with it, as does any other ASCII
+// ("grep(1) による"). Only printable ASCII makes a command, and text must
+// follow it.
+std::size_t tag_end(std::span<const unsigned char> kept) {
+    if (kept.empty()) return 0;
+    const auto sigil = std::find_if(std::begin(tag_sigils), std::end(tag_sigils),
+                                    [&](const Sigil& t) { return static_cast<unsigned char>(t.open) == kept[0]; });
+    if (sigil == std::end(tag_sigils)) return 0;
+    const auto ends_ascii = [&](std::size_t k) { return k == kept.size() || !is_ascii_printable(kept[k]); };
+    std::size_t k = 1;
+    if (sigil->close != 0) {
+        while (k < kept.size() && is_ascii_printable(kept[k]) && kept[k] != sigil->close) ++k;
+        if (ends_ascii(k)) return 0;
+        ++k;
+    } else {
+        if (kept.size() < 2 || !is_ascii_alpha(kept[1])) return 0;
+        while (k < kept.size() && (is_ascii_alpha(kept[k]) || is_ascii_digit(kept[k]) || kept[k] == '_')) ++k;
+        if (k < kept.size() && (kept[k] == ':' || kept[k] == '=')) ++k;
+        if (!ends_ascii(k) && kept[k] != ' ') return 0;  // "#qsafe-upgrade" is a word
+    }
+    const auto skip_spaces = [&](std::size_t from) {
+        while (from < kept.size() && kept[from] == ' ') ++from;
+        return from;
+    };
+    const std::size_t name_end = k;
+    k = skip_spaces(k);
+    std::size_t arg = k;
+    while (arg < kept.size() && is_ascii_alpha(kept[arg])) ++arg;
+    const std::size_t digits = arg;
+    while (arg < kept.size() && is_ascii_digit(kept[arg])) ++arg;
+    if (k > name_end && arg > digits && arg < kept.size() && kept[arg] == ' ') k = skip_spaces(arg);
+    return k < kept.size() && k > 0 ? k : 0;
+}
+
+}  // namespace
+
+ScoredRun score_cp932(std::span<const unsigned char> run, std::size_t lead_in, int min_score) {
+    const ScoredRun result = score_cp932_readings(run, lead_in, min_score);
+    if (result.keep_end <= result.keep_begin) return result;
+    // A tag before a line goes when the line stands as text without it: it
+    // is then scored from its own first character, not from the tag's space.
+    const std::size_t tag = tag_end(run.subspan(result.keep_begin, result.keep_end - result.keep_begin));
+    if (tag == 0) return result;
+    const std::size_t cut = result.keep_begin + tag;
+    // The line stands when it scores as text by the default threshold,
+    // whatever `min_score` is: a threshold only ever drops a run, never
+    // changes what is kept of it. So the rest is read in full whenever it
+    // may reach that.
+    const int rest_min = min_score > 0 ? std::min(min_score, default_min_score) : 0;
+    const ScoredRun rest = score_cp932_readings(run.subspan(cut), lead_in > cut ? lead_in - cut : 0, rest_min);
+    if (!rest.kept(default_min_score)) return result;
+    // ASCII the line kept after the command stays with it ("n番目" after
+    // "[name=C5]"), though alone at the start it would not open the line.
+    const auto after_tag = run.subspan(cut, rest.keep_begin);
+    const bool ascii_kept = cut + rest.keep_begin <= result.keep_end &&
+                            std::all_of(after_tag.begin(), after_tag.end(), is_ascii_printable);
+    // The command has no say in where the line ends.
+    return ScoredRun{rest.score, ascii_kept ? cut : cut + rest.keep_begin,
+                     std::max(result.keep_end, cut + rest.keep_end)};
 }
 
 }  // namespace kurvane

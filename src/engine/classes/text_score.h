@@ -104,7 +104,9 @@ inline constexpr std::size_t max_lead_in = 8;
 // of reading the bytes as characters is weighed, not only the scan's. The
 // kept part counts bytes of `bytes`, starts and ends on a character of the
 // reading that wins, may start in the lead-in (the text then begins before
-// the run) and always ends after it.
+// the run) and always ends after it. A script's command that opens the
+// kept part ("@sel 12 ", "<w 40>") is left out of it when the line after
+// it scores as text by default_min_score on its own.
 //
 // With a `min_score` above 0, a run that cannot reach it in any reading
 // comes back with nothing kept, without being read in full: the result
