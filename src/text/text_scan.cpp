@@ -44,16 +44,33 @@ CharRole ScanTables::role_beyond_bmp(char32_t u) const {
     return spec_.classes.contains(unicode_class(u)) ? CharRole::kept : CharRole::none;
 }
 
-std::u32string run_text(const ScanTables& tables, const FoundRun& run) {
-    if (run.exempt >= 0) return tables.spec().exempt[static_cast<std::size_t>(run.exempt)];
-    const Decoder decode = decoder_for(tables.spec().encoding);
+namespace {
+
+// The kept characters of `bytes`, with the decoder inlined.
+template <Decoded (*decode)(const unsigned char*, std::size_t)>
+std::u32string kept_text(const ScanTables& tables, std::span<const unsigned char> bytes) {
     std::u32string text;
-    for (std::size_t i = 0; i < run.bytes.size();) {
-        const Decoded d = decode(run.bytes.data() + i, run.bytes.size() - i);
+    text.reserve(bytes.size() / 2);
+    for (std::size_t i = 0; i < bytes.size();) {
+        const Decoded d = decode(bytes.data() + i, bytes.size() - i);
         if (tables.role(d.value) == CharRole::kept) text += d.value;
         i += d.length;
     }
     return text;
+}
+
+}  // namespace
+
+std::u32string run_text(const ScanTables& tables, const FoundRun& run) {
+    if (run.exempt >= 0) return tables.spec().exempt[static_cast<std::size_t>(run.exempt)];
+    switch (tables.spec().encoding) {
+        case InputEncoding::utf16le: return kept_text<decode_utf16le>(tables, run.bytes);
+        case InputEncoding::utf16be: return kept_text<decode_utf16be>(tables, run.bytes);
+        case InputEncoding::utf8: return kept_text<decode_utf8>(tables, run.bytes);
+        case InputEncoding::euc_jp: return kept_text<decode_euc_jp>(tables, run.bytes);
+        case InputEncoding::cp932: break;  // no tables are made for it
+    }
+    return {};
 }
 
 namespace detail {
@@ -121,15 +138,41 @@ void settle_overlaps(const ScanTables& tables, const unsigned char* data, std::s
 
 namespace {
 
-// settle_pair with the decoder inlined: it walks every character of both.
+// In a run of UTF-16 every unit is a whole character or one half of a
+// surrogate pair, so the character that holds a byte is found from the unit
+// there: the start of s's character that holds byte pos - 1, for
+// s.start < pos <= s.end. Other encodings do not resynchronise backwards in
+// one step; for them it is s.start, and the walks below read the whole run.
+template <Decoded (*decode)(const unsigned char*, std::size_t)>
+std::size_t char_holding(const unsigned char* data, const Span& s, std::size_t pos) {
+    constexpr bool little = decode == &decode_utf16le;
+    constexpr bool big = decode == &decode_utf16be;
+    if constexpr (little || big) {
+        constexpr ByteOrder order = little ? ByteOrder::little : ByteOrder::big;
+        std::size_t j = s.start + ((pos - 1 - s.start) & ~(utf16_unit - 1));
+        const char16_t unit = utf16_unit_at<order>(data + j);
+        if (j > s.start && unit >= low_surrogate_first && unit <= surrogate_last) j -= utf16_unit;
+        return j;
+    } else {
+        (void)data;
+        (void)pos;
+        return s.start;
+    }
+}
+
+// settle_pair with the decoder inlined. It reads only the characters near
+// the overlap where it can: a run of one alignment is often long and the
+// other alignment's run overlaps it by a unit or two at one end.
 template <Decoded (*decode)(const unsigned char*, std::size_t)>
 std::size_t settle_pair_with(const ScanTables& tables, const unsigned char* data, std::size_t size, Span first,
                              Span second, Span (&out)[3]) {
     const std::size_t lo = second.start;
     const std::size_t hi = std::min(first.end, second.end);
+    // The kana of s's characters that touch [lo, hi), then its kept bytes.
     auto key = [&](const Span& s) {
         std::size_t kana = 0;
-        for (std::size_t i = s.start; i < s.end && i < hi;) {
+        const std::size_t from = s.start < lo ? char_holding<decode>(data, s, lo) : s.start;
+        for (std::size_t i = from; i < s.end && i < hi;) {
             const Decoded d = decode(data + i, size - i);
             if (i + d.length > lo && tables.role(d.value) == CharRole::kept) {
                 const TextClass c = unicode_class(d.value);
@@ -142,20 +185,33 @@ std::size_t settle_pair_with(const ScanTables& tables, const unsigned char* data
     const bool first_wins = key(first) > key(second);
     const Span& w = first_wins ? first : second;
     const Span& l = first_wins ? second : first;
-    Span before{l.start, l.start, 0};
+    // The loser keeps its characters wholly before the winner and wholly
+    // after it. When the winner reaches past the loser's end, the walk
+    // starts at the loser's character that holds the winner's first byte
+    // and what comes before it is counted by difference.
+    const std::size_t from = w.start > l.start && w.end >= l.end ? char_holding<decode>(data, l, w.start) : l.start;
+    Span before{l.start, from, 0};
     Span after{l.end, l.end, 0};
-    for (std::size_t i = l.start; i < l.end;) {
+    std::uint64_t middle_kept = 0;
+    for (std::size_t i = from; i < l.end;) {
+        if (i >= w.end) {
+            after.start = i;
+            break;
+        }
         const Decoded d = decode(data + i, size - i);
         const std::uint64_t kept = tables.role(d.value) == CharRole::kept ? d.length : 0;
         if (i + d.length <= w.start) {
             before.end = i + d.length;
             before.kept_bytes += kept;
-        } else if (i >= w.end) {
-            if (after.start == l.end) after.start = i;
-            after.kept_bytes += kept;
+        } else {
+            middle_kept += kept;
         }
         i += d.length;
     }
+    if (from == l.start)
+        after.kept_bytes = l.kept_bytes - before.kept_bytes - middle_kept;
+    else
+        before.kept_bytes = l.kept_bytes - middle_kept;
     std::size_t count = 0;
     if (before.end > before.start) out[count++] = before;
     out[count++] = w;
