@@ -256,10 +256,15 @@ void scan_utf16(const ScanTables& t, const unsigned char* p, std::size_t n, std:
     bool has[2];
     for (int a = 0; a < 2; ++a) has[a] = next_span<decode, utf16_unit>(t, p, n, at[a], next[a]);
     std::vector<Span> group, settled;
+    // Settling leaves each run whole or a part of it, never with more kept
+    // bytes, so a group whose runs are all too short writes nothing unless
+    // an exempt string may stand in for one.
+    const std::uint64_t min_length = t.spec().exempt.empty() ? t.spec().min_length : 0;
     while (has[0] || has[1]) {
         int a = !has[0] || (has[1] && next[1].start < next[0].start) ? 1 : 0;
         group.assign(1, next[a]);
         std::size_t end = next[a].end;
+        std::uint64_t most_kept = next[a].kept_bytes;
         has[a] = next_span<decode, utf16_unit>(t, p, n, at[a], next[a]);
         for (bool grew = true; grew;) {
             grew = false;
@@ -267,11 +272,13 @@ void scan_utf16(const ScanTables& t, const unsigned char* p, std::size_t n, std:
                 while (has[a] && next[a].start < end) {
                     group.push_back(next[a]);
                     end = std::max(end, next[a].end);
+                    most_kept = std::max(most_kept, next[a].kept_bytes);
                     has[a] = next_span<decode, utf16_unit>(t, p, n, at[a], next[a]);
                     grew = true;
                 }
             }
         }
+        if (most_kept < min_length) continue;
         if (group.size() == 1) {
             report(t, p, base, group[0], sink);
             continue;
