@@ -1,16 +1,11 @@
 #include "text/text_scan.h"
 
 #include <algorithm>
-#include <cstring>
 #include <stdexcept>
-#include <tuple>
 #include <utility>
 
 #include "text/unicode_class.h"
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 namespace kurvane::text {
 namespace {
@@ -30,7 +25,6 @@ ScanTables::ScanTables(ScanSpec spec) : spec_(std::move(spec)), bmp_roles_(bmp_e
     for (const char32_t u : spec_.excluded)
         if (u < bmp_end) bmp_roles_[u] = static_cast<std::uint8_t>(CharRole::excluded);
     starts_ = starts_taken(spec_.encoding, spec_.classes, spec_.excluded);
-    ascii_starts_nothing_ = std::none_of(starts_.begin(), starts_.begin() + 0x80, [](bool b) { return b; });
     // The skip, from the tables above.
     switch (spec_.encoding) {
         case InputEncoding::utf16le: skip_ = TextSkip::of_units(ByteOrder::little, bmp_roles_); break;
@@ -44,41 +38,36 @@ CharRole ScanTables::role_beyond_bmp(char32_t u) const {
     return spec_.classes.contains(unicode_class(u)) ? CharRole::kept : CharRole::none;
 }
 
-std::u32string run_text(const ScanTables& tables, const FoundRun& run) {
-    if (run.exempt >= 0) return tables.spec().exempt[static_cast<std::size_t>(run.exempt)];
-    const Decoder decode = decoder_for(tables.spec().encoding);
+namespace {
+
+// The kept characters of `bytes`, with the decoder inlined.
+template <Decoded (*decode)(const unsigned char*, std::size_t)>
+std::u32string kept_text(const ScanTables& tables, std::span<const unsigned char> bytes) {
     std::u32string text;
-    for (std::size_t i = 0; i < run.bytes.size();) {
-        const Decoded d = decode(run.bytes.data() + i, run.bytes.size() - i);
+    text.reserve(bytes.size() / 2);
+    for (std::size_t i = 0; i < bytes.size();) {
+        const Decoded d = decode(bytes.data() + i, bytes.size() - i);
         if (tables.role(d.value) == CharRole::kept) text += d.value;
         i += d.length;
     }
     return text;
 }
 
-namespace detail {
+}  // namespace
 
-std::size_t skip_ascii(const unsigned char* p, std::size_t n, std::size_t i) {
-#if defined(__SSE2__)
-    constexpr std::size_t block = 16;
-    while (n - i >= block) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
-        const unsigned high = static_cast<unsigned>(_mm_movemask_epi8(v));
-        if (high != 0) return i + static_cast<std::size_t>(__builtin_ctz(high));
-        i += block;
+std::u32string run_text(const ScanTables& tables, const FoundRun& run) {
+    if (run.exempt >= 0) return tables.spec().exempt[static_cast<std::size_t>(run.exempt)];
+    switch (tables.spec().encoding) {
+        case InputEncoding::utf16le: return kept_text<decode_utf16le>(tables, run.bytes);
+        case InputEncoding::utf16be: return kept_text<decode_utf16be>(tables, run.bytes);
+        case InputEncoding::utf8: return kept_text<decode_utf8>(tables, run.bytes);
+        case InputEncoding::euc_jp: return kept_text<decode_euc_jp>(tables, run.bytes);
+        case InputEncoding::cp932: break;  // no tables are made for it
     }
-#else
-    constexpr std::size_t block = 8;
-    while (n - i >= block) {
-        std::uint64_t v;
-        std::memcpy(&v, p + i, block);
-        v &= 0x8080808080808080u;
-        if (v != 0) break;
-        i += block;
-    }
-#endif
-    return i;
+    return {};
 }
+
+namespace detail {
 
 bool passes(const ScanTables& tables, const unsigned char* data, Span span, int& exempt) {
     exempt = -1;
@@ -93,87 +82,6 @@ bool passes(const ScanTables& tables, const unsigned char* data, Span span, int&
         }
     }
     return false;
-}
-
-void settle_overlaps(const ScanTables& tables, const unsigned char* data, std::size_t size, std::vector<Span>& group,
-                     std::vector<Span>& settled) {
-    // Everything before the first two that overlap is settled for good: no
-    // part of a later run starts before the later of those two.
-    std::sort(group.begin(), group.end(), [](const Span& x, const Span& y) { return x.start < y.start; });
-    settled.clear();
-    std::size_t front = 0;
-    while (front < group.size()) {
-        if (front + 1 == group.size() || group[front + 1].start >= group[front].end) {
-            settled.push_back(group[front++]);
-            continue;
-        }
-        Span parts[3];
-        const std::size_t count = settle_pair(tables, data, size, group[front], group[front + 1], parts);
-        const auto rest = group.begin() + static_cast<std::ptrdiff_t>(front);
-        group.erase(rest, rest + 2);
-        for (std::size_t k = 0; k < count; ++k) {
-            const auto at = std::lower_bound(group.begin() + static_cast<std::ptrdiff_t>(front), group.end(),
-                                             parts[k].start, [](const Span& x, std::size_t v) { return x.start < v; });
-            group.insert(at, parts[k]);
-        }
-    }
-}
-
-namespace {
-
-// settle_pair with the decoder inlined: it walks every character of both.
-template <Decoded (*decode)(const unsigned char*, std::size_t)>
-std::size_t settle_pair_with(const ScanTables& tables, const unsigned char* data, std::size_t size, Span first,
-                             Span second, Span (&out)[3]) {
-    const std::size_t lo = second.start;
-    const std::size_t hi = std::min(first.end, second.end);
-    auto key = [&](const Span& s) {
-        std::size_t kana = 0;
-        for (std::size_t i = s.start; i < s.end && i < hi;) {
-            const Decoded d = decode(data + i, size - i);
-            if (i + d.length > lo && tables.role(d.value) == CharRole::kept) {
-                const TextClass c = unicode_class(d.value);
-                kana += c == TextClass::hiragana || c == TextClass::katakana || c == TextClass::half_kana;
-            }
-            i += d.length;
-        }
-        return std::tuple(kana, s.kept_bytes, ~s.start);
-    };
-    const bool first_wins = key(first) > key(second);
-    const Span& w = first_wins ? first : second;
-    const Span& l = first_wins ? second : first;
-    Span before{l.start, l.start, 0};
-    Span after{l.end, l.end, 0};
-    for (std::size_t i = l.start; i < l.end;) {
-        const Decoded d = decode(data + i, size - i);
-        const std::uint64_t kept = tables.role(d.value) == CharRole::kept ? d.length : 0;
-        if (i + d.length <= w.start) {
-            before.end = i + d.length;
-            before.kept_bytes += kept;
-        } else if (i >= w.end) {
-            if (after.start == l.end) after.start = i;
-            after.kept_bytes += kept;
-        }
-        i += d.length;
-    }
-    std::size_t count = 0;
-    if (before.end > before.start) out[count++] = before;
-    out[count++] = w;
-    if (after.start < after.end) out[count++] = after;
-    return count;
-}
-
-}  // namespace
-
-std::size_t settle_pair(const ScanTables& tables, const unsigned char* data, std::size_t size, Span first,
-                        Span second, Span (&out)[3]) {
-    if (tables.spec().encoding == InputEncoding::utf16be)
-        return settle_pair_with<decode_utf16be>(tables, data, size, first, second, out);
-    if (tables.spec().encoding == InputEncoding::utf16le)
-        return settle_pair_with<decode_utf16le>(tables, data, size, first, second, out);
-    if (tables.spec().encoding == InputEncoding::utf8)
-        return settle_pair_with<decode_utf8>(tables, data, size, first, second, out);
-    return settle_pair_with<decode_euc_jp>(tables, data, size, first, second, out);
 }
 
 }  // namespace detail
