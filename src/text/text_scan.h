@@ -91,12 +91,29 @@ bool passes(const ScanTables& tables, const unsigned char* data, Span span, int&
 // there: the start of s's character that holds byte pos - 1, for
 // s.start < pos <= s.end. Other encodings do not resynchronise backwards in
 // one step; for them it is s.start, and the walks below read the whole run.
+// The byte order of a UTF-16 decoder, told apart by template matching: a
+// comparison of function addresses is no constant expression in every
+// build (the sanitizers' builds refuse it).
+template <Decoded (*decode)(const unsigned char*, std::size_t)>
+struct Utf16Order {
+    static constexpr bool utf16 = false;
+    static constexpr ByteOrder order = ByteOrder::little;
+};
+template <>
+struct Utf16Order<&decode_utf16le> {
+    static constexpr bool utf16 = true;
+    static constexpr ByteOrder order = ByteOrder::little;
+};
+template <>
+struct Utf16Order<&decode_utf16be> {
+    static constexpr bool utf16 = true;
+    static constexpr ByteOrder order = ByteOrder::big;
+};
+
 template <Decoded (*decode)(const unsigned char*, std::size_t)>
 inline std::size_t char_holding(const unsigned char* data, const Span& s, std::size_t pos) {
-    constexpr bool little = decode == &decode_utf16le;
-    constexpr bool big = decode == &decode_utf16be;
-    if constexpr (little || big) {
-        constexpr ByteOrder order = little ? ByteOrder::little : ByteOrder::big;
+    if constexpr (Utf16Order<decode>::utf16) {
+        constexpr ByteOrder order = Utf16Order<decode>::order;
         std::size_t j = s.start + ((pos - 1 - s.start) & ~(utf16_unit - 1));
         const char16_t unit = utf16_unit_at<order>(data + j);
         if (j > s.start && unit >= low_surrogate_first && unit <= surrogate_last) j -= utf16_unit;
