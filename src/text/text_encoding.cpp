@@ -52,11 +52,7 @@ char32_t cp932_double_char(unsigned char lead, unsigned char trail) {
 
 namespace {
 
-// A character's UTF-8 bytes in the low three bytes of an entry, their count
-// in the high one: one four-byte store and a shift per character.
-using Utf8Entry = std::uint32_t;
 static_assert(std::endian::native == std::endian::little, "entries are stored low byte first");
-constexpr unsigned utf8_length_shift = 24;
 
 Utf8Entry utf8_entry(char32_t u) {
     unsigned char bytes[4] = {};
@@ -65,15 +61,8 @@ Utf8Entry utf8_entry(char32_t u) {
            static_cast<Utf8Entry>(n) << utf8_length_shift;
 }
 
-// The conversion as tables: what each byte is alone, and for the bytes that
-// lead a double-byte character a row of what each trail makes of it (a zero
-// entry: the pair is no character, and the lead stands alone).
-struct Utf8Tables {
-    Utf8Entry single[256];
-    unsigned char row[256];  // 0: not a lead; else the row in `pair` plus one
-    Utf8Entry pair[cp932_lead_rows][256];
-
-    Utf8Tables() : single{}, row{}, pair{} {
+struct Utf8Tables : Cp932Utf8Tables {
+    Utf8Tables() : Cp932Utf8Tables{} {
         unsigned char rows = 0;
         for (unsigned c = 0; c < 256; ++c) {
             const auto b = static_cast<unsigned char>(c);
@@ -95,36 +84,28 @@ struct Utf8Tables {
             row[c] = ++rows;
             for (unsigned t = 0; t < 256; ++t) {
                 const char32_t d = cp932_double_char(b, static_cast<unsigned char>(t));
-                pair[rows - 1][t] = d != 0 ? utf8_entry(d) : 0;
+                pair[rows][t] = d != 0 ? utf8_entry(d) : 0;
             }
         }
     }
 };
 
-const Utf8Tables& utf8_tables() {
+}  // namespace
+
+const Cp932Utf8Tables& cp932_utf8_tables() {
     static const Utf8Tables tables;
     return tables;
 }
 
-bool all_ascii(const unsigned char* p) {
-    std::uint64_t a;
-    std::uint64_t b;
-    std::memcpy(&a, p, 8);
-    std::memcpy(&b, p + 8, 8);
-    return ((a | b) & 0x8080808080808080u) == 0;
-}
-
-}  // namespace
-
 std::size_t cp932_to_utf8(const unsigned char* src, std::size_t n, unsigned char* dst) {
-    const Utf8Tables& t = utf8_tables();
+    const Cp932Utf8Tables& t = cp932_utf8_tables();
     unsigned char* const start = dst;
     constexpr std::size_t ascii_block = 16;
     std::size_t k = 0;
     // While two input bytes are left the output has room for four more
     // (three per input byte), so every entry is stored whole.
     while (k + 2 <= n) {
-        if (k + ascii_block <= n && all_ascii(src + k)) {
+        if (k + ascii_block <= n && all_ascii16(src + k)) {
             std::memcpy(dst, src + k, ascii_block);
             dst += ascii_block;
             k += ascii_block;
@@ -132,7 +113,7 @@ std::size_t cp932_to_utf8(const unsigned char* src, std::size_t n, unsigned char
         }
         const unsigned char c = src[k];
         Utf8Entry e = 0;
-        if (const unsigned r = t.row[c]; r != 0) e = t.pair[r - 1][src[k + 1]];
+        if (t.row[c] != 0) e = t.pair[t.row[c]][src[k + 1]];
         // A lead byte whose trail does not complete a character is
         // replaced alone; the trail is then read as a character itself.
         k += e != 0 ? 2 : 1;

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -41,6 +42,31 @@ inline constexpr std::size_t utf8_per_cp932_byte = 3;
 // The code point of the double-byte character lead, trail, or 0 when the
 // pair is not one.
 char32_t cp932_double_char(unsigned char lead, unsigned char trail);
+
+// The code page 932 to UTF-8 conversion as tables, for converters that store
+// a character at a time: an entry holds a character's UTF-8 bytes in its low
+// three bytes and their count in the high one (one four-byte store and a
+// shift per character). `single` is what each byte is alone; a lead byte's
+// `row` names its row of `pair`, what each trail makes of it (0: the pair is
+// no character, and the lead stands alone). Row 0 is all zeros, the row of
+// every byte that leads nothing, so a pair lookup needs no test first.
+using Utf8Entry = std::uint32_t;
+inline constexpr unsigned utf8_length_shift = 24;
+struct Cp932Utf8Tables {
+    Utf8Entry single[256];
+    unsigned char row[256];
+    Utf8Entry pair[cp932_lead_rows + 1][256];
+};
+const Cp932Utf8Tables& cp932_utf8_tables();
+
+// True when the 16 bytes at p are all ASCII.
+inline bool all_ascii16(const unsigned char* p) {
+    std::uint64_t a;
+    std::uint64_t b;
+    std::memcpy(&a, p, 8);
+    std::memcpy(&b, p + 8, 8);
+    return ((a | b) & 0x8080808080808080u) == 0;
+}
 
 // Converts src[0, n) and stores the UTF-8 bytes at dst, which has room for
 // utf8_per_cp932_byte * n of them; returns how many were stored. A byte

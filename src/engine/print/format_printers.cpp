@@ -8,60 +8,9 @@
 namespace kurvane::detail {
 namespace {
 
-// A character's UTF-8 bytes in the low three bytes of an entry, their count
-// in the high one: one four-byte store and a shift per character.
-using Utf8Entry = std::uint32_t;
-static_assert(std::endian::native == std::endian::little, "entries are stored low byte first");
-constexpr unsigned utf8_length_shift = 24;
+using text::Utf8Entry;
+using text::utf8_length_shift;
 static_assert(utf8_store_overrun >= sizeof(Utf8Entry));
-
-Utf8Entry entry_of(const unsigned char* utf8, std::size_t n) {
-    Utf8Entry e = static_cast<Utf8Entry>(n) << utf8_length_shift;
-    for (std::size_t k = 0; k < n; ++k) e |= Utf8Entry{utf8[k]} << (8 * k);
-    return e;
-}
-
-// What each byte is alone, and for each lead byte a row of what every trail
-// makes of it (0: the pair is no character, and the lead stands alone). Row
-// 0 is all zeros, the row of every byte that leads nothing, so the pair
-// lookup needs no test first. Built from the text library's own converter
-// and table, so both convert alike.
-struct Utf8Rows {
-    static constexpr std::size_t rows = text::cp932_lead_rows + 1;
-    std::array<Utf8Entry, 256> single{};
-    std::array<unsigned char, 256> row{};
-    std::array<std::array<Utf8Entry, 256>, rows> pair{};
-
-    Utf8Rows() {
-        std::size_t next = 1;
-        for (unsigned c = 0; c < 256; ++c) {
-            const auto b = static_cast<unsigned char>(c);
-            unsigned char out[2 * text::utf8_per_cp932_byte];  // the room two bytes' conversion needs
-            single[c] = entry_of(out, text::cp932_to_utf8(&b, 1, out));
-            if (!text::is_cp932_lead(b)) continue;
-            row[c] = static_cast<unsigned char>(next);
-            for (unsigned t = 0; t < 256; ++t) {
-                if (text::cp932_double_char(b, static_cast<unsigned char>(t)) == 0) continue;
-                const unsigned char both[2] = {b, static_cast<unsigned char>(t)};
-                pair[next][t] = entry_of(out, text::cp932_to_utf8(both, 2, out));
-            }
-            ++next;
-        }
-    }
-};
-
-const Utf8Rows& utf8_rows() {
-    static const Utf8Rows rows;
-    return rows;
-}
-
-bool all_ascii(const unsigned char* p) {
-    std::uint64_t a;
-    std::uint64_t b;
-    std::memcpy(&a, p, 8);
-    std::memcpy(&b, p + 8, 8);
-    return ((a | b) & 0x8080808080808080u) == 0;
-}
 
 constexpr std::size_t ascii_block = 16;
 constexpr std::size_t double_block = 8;  // characters, 2 * double_block bytes
@@ -188,11 +137,11 @@ std::size_t put_literal(unsigned char* dst, const char (&text)[N]) {
 }  // namespace
 
 std::size_t print_utf8(const unsigned char* src, std::size_t n, unsigned char* dst) {
-    const Utf8Rows& t = utf8_rows();
+    const text::Cp932Utf8Tables& t = text::cp932_utf8_tables();
     unsigned char* const start = dst;
     std::size_t k = 0;
     while (k + 2 <= n) {
-        if (k + ascii_block <= n && all_ascii(src + k)) {
+        if (k + ascii_block <= n && text::all_ascii16(src + k)) {
             std::memcpy(dst, src + k, ascii_block);
             dst += ascii_block;
             k += ascii_block;
