@@ -65,8 +65,9 @@ bool choose_reading(const Options& options, const std::string& input, Extraction
     return true;
 }
 
-void say_substituted(std::FILE* err, const std::string& input, const ExtractStatus& status, Language language) {
-    if (status.substituted == 0) return;
+void say_substituted(const Options& options, std::FILE* err, const std::string& input, const ExtractStatus& status,
+                     Language language) {
+    if (status.substituted == 0 || options.quiet) return;
     say(err, format_message(language, msg::substituted_note, {input, std::to_string(status.substituted)}));
 }
 
