@@ -3,11 +3,13 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "engine/classes/xor_key.h"
 #include "engine/output_format.h"
-#include "engine/drive/pass.h"
+#include "engine/drive/pass_scan.h"
+#include "engine/scan/extract_pass.h"
 
 namespace kurvane {
 namespace {
@@ -16,22 +18,6 @@ namespace {
 // and this many more.
 constexpr std::uint64_t clear_factor = 2;
 constexpr std::uint64_t clear_gain = 16;
-
-class SpanSource final : public detail::ByteSource {
-public:
-    explicit SpanSource(std::span<const unsigned char> data) : data_(data) {}
-    std::size_t read(unsigned char* dst, std::size_t n) override {
-        const std::size_t got = std::min(n, data_.size() - pos_);
-        if (got > 0) std::memcpy(dst, data_.data() + pos_, got);
-        pos_ += got;
-        return got;
-    }
-    int error() const override { return 0; }
-
-private:
-    std::span<const unsigned char> data_;
-    std::size_t pos_ = 0;
-};
 
 // Counts the characters of UTF-8 lines, line breaks left out.
 class CharCounter final : public detail::ByteSink {
@@ -54,12 +40,58 @@ std::vector<std::span<const unsigned char>> trimmed(std::span<const std::span<co
     return out;
 }
 
-std::uint64_t text_in(std::span<const std::span<const unsigned char>> samples, const ExtractionSettings& settings,
-                      text::InputEncoding encoding, int min_score) {
-    std::uint64_t chars = 0;
-    for (const auto& s : samples) chars += text_characters(s, settings, encoding, min_score);
-    return chars;
+bool same_spans(std::span<const std::span<const unsigned char>> a, std::span<const std::span<const unsigned char>> b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                      [](const auto& x, const auto& y) { return x.data() == y.data() && x.size() == y.size(); });
 }
+
+// One encoding's reading of samples under any XOR key. The scan and its
+// scanner are made once, for every sample and key: each sample is copied
+// into a piece of its own, the key applied on the way, and scanned as a
+// stretch that ends with it, so its runs are those of a pass over the
+// sample alone.
+class SampleReader {
+public:
+    SampleReader(const ExtractionSettings& settings, text::InputEncoding encoding, int min_score)
+        : settings_(settings) {
+        settings_.xor_value = 0;
+        settings_.auto_newline = 1;
+        format_.encoding = TextEncoding::utf8;
+        format_.eol = LineEnd::lf;
+        format_.text.on = true;
+        format_.text.min_score = min_score;
+        scan_ = detail::make_scan(settings_, &format_, encoding);
+        if (scan_) scanner_ = scan_->scanner(counter_, detail::default_output_buffer_size);
+    }
+    SampleReader(const SampleReader&) = delete;
+    SampleReader& operator=(const SampleReader&) = delete;
+
+    // The characters --text keeps from `samples` stored with `key`; 0 when
+    // the memory for the scan was not to be had.
+    std::uint64_t text_in(std::span<const std::span<const unsigned char>> samples, unsigned char key) {
+        if (!scanner_) return 0;
+        const std::uint64_t before = counter_.chars;
+        for (const auto& s : samples) {
+            if (s.empty()) continue;
+            // The scan's contract: headroom before the piece, and padding
+            // after it that the scan fills itself.
+            piece_.resize(detail::piece_headroom + s.size() + detail::piece_padding);
+            unsigned char* const b = piece_.data() + detail::piece_headroom;
+            for (std::size_t k = 0; k < s.size(); ++k) b[k] = static_cast<unsigned char>(s[k] ^ key);
+            scanner_->scan(b, 0, s.size(), true, s.size() + detail::piece_padding, 0);
+        }
+        scanner_->flush();
+        return counter_.chars - before;
+    }
+
+private:
+    ExtractionSettings settings_;
+    OutputFormat format_;
+    CharCounter counter_;
+    std::unique_ptr<detail::PassScan> scan_;
+    std::unique_ptr<detail::PieceScanner> scanner_;
+    std::vector<unsigned char> piece_;
+};
 
 // The byte Japanese text holds most in an encoding: a hiragana's lead in
 // EUC-JP and UTF-8, its high byte in UTF-16.
@@ -105,23 +137,10 @@ std::vector<unsigned char> likely_keys(std::span<const std::span<const unsigned 
 
 }  // namespace
 
-std::uint64_t text_characters(std::span<const unsigned char> sample, const ExtractionSettings& settings,
-                              text::InputEncoding encoding, int min_score) {
-    OutputFormat format;
-    format.encoding = TextEncoding::utf8;
-    format.eol = LineEnd::lf;
-    format.text.on = true;
-    format.text.min_score = min_score;
-    detail::PassOptions pass;
-    pass.format = &format;
-    pass.input_encoding = encoding;
-    pass.piece_size = std::max<std::size_t>(sample.size(), 1);
-    SpanSource source(sample);
-    CharCounter counter;
-    ExtractionSettings run = settings;
-    run.auto_newline = 1;
-    detail::run_pass(source, counter, run, pass);
-    return counter.chars;
+std::uint64_t text_characters(std::span<const std::span<const unsigned char>> samples,
+                              const ExtractionSettings& settings, text::InputEncoding encoding, int min_score) {
+    SampleReader reader(settings, encoding, min_score);
+    return reader.text_in(samples, static_cast<unsigned char>(settings.xor_value & 0xFF));
 }
 
 InputChoice choose_input(std::span<const std::span<const unsigned char>> all_samples,
@@ -130,32 +149,34 @@ InputChoice choose_input(std::span<const std::span<const unsigned char>> all_sam
     const std::vector<std::span<const unsigned char>> samples = trimmed(all_samples, guess_sample_budget);
     // Keys are tried on a smaller part of the samples.
     const std::vector<std::span<const unsigned char>> key_samples = trimmed(all_samples, guess_sample_budget / 4);
+    // A small file's samples are the key samples: what was read once is
+    // not read again.
+    const bool keys_on_samples = same_spans(samples, key_samples);
     ExtractionSettings plain = settings;
     if (find_key) plain.xor_value = 0;
+    const auto own_key = static_cast<unsigned char>(plain.xor_value & 0xFF);
     InputChoice best;
     bool any = false;
     for (const text::InputEncoding encoding : candidates) {
-        InputChoice choice{encoding, static_cast<unsigned char>(plain.xor_value),
-                           text_in(samples, plain, encoding, min_score)};
-        const std::uint64_t none = choice.text_chars;
-        unsigned char best_key = 0;
-        std::uint64_t best_key_chars = text_in(key_samples, plain, encoding, min_score);
-        const std::uint64_t key_none = best_key_chars;
-        for (const unsigned char key : find_key ? likely_keys(key_samples, plain, encoding, min_score)
-                                                : std::vector<unsigned char>{}) {
-            ExtractionSettings keyed = plain;
-            keyed.xor_value = key;
-            const std::uint64_t chars = text_in(key_samples, keyed, encoding, min_score);
-            if (chars > best_key_chars) {
-                best_key = key;
-                best_key_chars = chars;
+        SampleReader reader(plain, encoding, min_score);
+        InputChoice choice{encoding, own_key, reader.text_in(samples, own_key)};
+        if (find_key) {
+            const std::uint64_t none = choice.text_chars;
+            const std::vector<unsigned char> keys = likely_keys(key_samples, plain, encoding, min_score);
+            const std::uint64_t key_none = keys_on_samples ? none : reader.text_in(key_samples, 0);
+            unsigned char best_key = 0;
+            std::uint64_t best_key_chars = key_none;
+            for (const unsigned char key : keys) {
+                const std::uint64_t chars = reader.text_in(key_samples, key);
+                if (chars > best_key_chars) {
+                    best_key = key;
+                    best_key_chars = chars;
+                }
             }
-        }
-        if (best_key != 0 && best_key_chars >= clear_factor * key_none && best_key_chars >= key_none + clear_gain) {
-            ExtractionSettings keyed = plain;
-            keyed.xor_value = best_key;
-            const std::uint64_t chars = text_in(samples, keyed, encoding, min_score);
-            if (chars > none) choice = {encoding, best_key, chars};
+            if (best_key != 0 && best_key_chars >= clear_factor * key_none && best_key_chars >= key_none + clear_gain) {
+                const std::uint64_t chars = keys_on_samples ? best_key_chars : reader.text_in(samples, best_key);
+                if (chars > none) choice = {encoding, best_key, chars};
+            }
         }
         if (!any || choice.text_chars > best.text_chars) best = choice;
         any = true;

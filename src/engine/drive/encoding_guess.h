@@ -28,10 +28,12 @@ struct InputChoice {
     std::uint64_t text_chars = 0;   // characters the winner kept as text
 };
 
-// The characters `--text` keeps from `sample` read in `encoding` under
-// `settings` (with its XOR, classes, excluded pairs and minimum length).
-std::uint64_t text_characters(std::span<const unsigned char> sample, const ExtractionSettings& settings,
-                              text::InputEncoding encoding, int min_score = default_min_score);
+// The characters `--text` keeps from `samples` read in `encoding` under
+// `settings` (with its XOR, classes, excluded pairs and minimum length),
+// each sample as if it were a file of its own.
+std::uint64_t text_characters(std::span<const std::span<const unsigned char>> samples,
+                              const ExtractionSettings& settings, text::InputEncoding encoding,
+                              int min_score = default_min_score);
 
 // The best of `candidates` on `samples`; with `find_key` each is tried
 // with the likely XOR keys too (settings' own XOR is ignored then), and a
