@@ -400,6 +400,11 @@ TEST(TextPass, SearchFindsTheEncodingAndTheKey) {
         const InputChoice keyed = choose_input(samples, record, all, true);
         EXPECT_EQ(keyed.encoding, ec.encoding) << ec.iconv_name;
         EXPECT_EQ(keyed.key, 0x3C) << ec.iconv_name;
+        // The candidates read on several threads give the same answer.
+        const InputChoice threaded = choose_input(samples, record, all, true, default_min_score, 3);
+        EXPECT_TRUE(threaded.encoding == keyed.encoding && threaded.key == keyed.key &&
+                    threaded.text_chars == keyed.text_chars)
+            << ec.iconv_name;
     }
 }
 

@@ -2,13 +2,17 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstring>
 #include <memory>
+#include <system_error>
 #include <vector>
 
 #include "engine/classes/xor_key.h"
 #include "engine/output_format.h"
+#include "engine/drive/pass.h"
 #include "engine/drive/pass_scan.h"
+#include "engine/drive/threads.h"
 #include "engine/scan/extract_pass.h"
 
 namespace kurvane {
@@ -143,44 +147,74 @@ std::uint64_t text_characters(std::span<const std::span<const unsigned char>> sa
     return reader.text_in(samples, static_cast<unsigned char>(settings.xor_value & 0xFF));
 }
 
-InputChoice choose_input(std::span<const std::span<const unsigned char>> all_samples,
-                         const ExtractionSettings& settings, std::span<const text::InputEncoding> candidates,
-                         bool find_key, int min_score) {
-    const std::vector<std::span<const unsigned char>> samples = trimmed(all_samples, guess_sample_budget);
-    // Keys are tried on a smaller part of the samples.
-    const std::vector<std::span<const unsigned char>> key_samples = trimmed(all_samples, guess_sample_budget / 4);
+namespace {
+
+// The best reading of `samples` in `encoding`: with `find_key` under the
+// likely keys too, a key taken only when it keeps clearly more text.
+InputChoice read_candidate(const std::vector<std::span<const unsigned char>>& samples,
+                           const std::vector<std::span<const unsigned char>>& key_samples,
+                           const ExtractionSettings& plain, text::InputEncoding encoding, bool find_key,
+                           int min_score) {
     // A small file's samples are the key samples: what was read once is
     // not read again.
     const bool keys_on_samples = same_spans(samples, key_samples);
+    const auto own_key = static_cast<unsigned char>(plain.xor_value & 0xFF);
+    SampleReader reader(plain, encoding, min_score);
+    InputChoice choice{encoding, own_key, reader.text_in(samples, own_key)};
+    if (!find_key) return choice;
+    const std::uint64_t none = choice.text_chars;
+    const std::vector<unsigned char> keys = likely_keys(key_samples, plain, encoding, min_score);
+    const std::uint64_t key_none = keys_on_samples ? none : reader.text_in(key_samples, 0);
+    unsigned char best_key = 0;
+    std::uint64_t best_key_chars = key_none;
+    for (const unsigned char key : keys) {
+        const std::uint64_t chars = reader.text_in(key_samples, key);
+        if (chars > best_key_chars) {
+            best_key = key;
+            best_key_chars = chars;
+        }
+    }
+    if (best_key != 0 && best_key_chars >= clear_factor * key_none && best_key_chars >= key_none + clear_gain) {
+        const std::uint64_t chars = keys_on_samples ? best_key_chars : reader.text_in(samples, best_key);
+        if (chars > none) choice = {encoding, best_key, chars};
+    }
+    return choice;
+}
+
+}  // namespace
+
+InputChoice choose_input(std::span<const std::span<const unsigned char>> all_samples,
+                         const ExtractionSettings& settings, std::span<const text::InputEncoding> candidates,
+                         bool find_key, int min_score, unsigned threads) {
+    const std::vector<std::span<const unsigned char>> samples = trimmed(all_samples, guess_sample_budget);
+    // Keys are tried on a smaller part of the samples.
+    const std::vector<std::span<const unsigned char>> key_samples = trimmed(all_samples, guess_sample_budget / 4);
     ExtractionSettings plain = settings;
     if (find_key) plain.xor_value = 0;
-    const auto own_key = static_cast<unsigned char>(plain.xor_value & 0xFF);
-    InputChoice best;
-    bool any = false;
-    for (const text::InputEncoding encoding : candidates) {
-        SampleReader reader(plain, encoding, min_score);
-        InputChoice choice{encoding, own_key, reader.text_in(samples, own_key)};
-        if (find_key) {
-            const std::uint64_t none = choice.text_chars;
-            const std::vector<unsigned char> keys = likely_keys(key_samples, plain, encoding, min_score);
-            const std::uint64_t key_none = keys_on_samples ? none : reader.text_in(key_samples, 0);
-            unsigned char best_key = 0;
-            std::uint64_t best_key_chars = key_none;
-            for (const unsigned char key : keys) {
-                const std::uint64_t chars = reader.text_in(key_samples, key);
-                if (chars > best_key_chars) {
-                    best_key = key;
-                    best_key_chars = chars;
-                }
-            }
-            if (best_key != 0 && best_key_chars >= clear_factor * key_none && best_key_chars >= key_none + clear_gain) {
-                const std::uint64_t chars = keys_on_samples ? best_key_chars : reader.text_in(samples, best_key);
-                if (chars > none) choice = {encoding, best_key, chars};
-            }
-        }
-        if (!any || choice.text_chars > best.text_chars) best = choice;
-        any = true;
+    // Each candidate is read on its own, on whichever thread takes it.
+    std::vector<InputChoice> choices(candidates.size());
+    std::atomic<std::size_t> next{0};
+    const auto work = [&] {
+        for (std::size_t i; (i = next.fetch_add(1, std::memory_order_relaxed)) < candidates.size();)
+            choices[i] = read_candidate(samples, key_samples, plain, candidates[i], find_key, min_score);
+    };
+    std::vector<detail::Thread> helpers;
+#if KURVANE_ENGINE_THREADS
+    const std::size_t helper_count =
+        std::min<std::size_t>(detail::useful_threads(threads), std::max<std::size_t>(candidates.size(), 1)) - 1;
+    try {
+        for (std::size_t k = 0; k < helper_count; ++k) helpers.emplace_back(work);
+    } catch (const std::system_error&) {
+        // No thread to be had: this one reads what is left.
     }
+#else
+    static_cast<void>(threads);
+#endif
+    work();
+    for (detail::Thread& helper : helpers) helper.join();
+    InputChoice best;
+    for (std::size_t i = 0; i < choices.size(); ++i)
+        if (i == 0 || choices[i].text_chars > best.text_chars) best = choices[i];
     return best;
 }
 

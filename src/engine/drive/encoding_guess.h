@@ -38,9 +38,11 @@ std::uint64_t text_characters(std::span<const std::span<const unsigned char>> sa
 // The best of `candidates` on `samples`; with `find_key` each is tried
 // with the likely XOR keys too (settings' own XOR is ignored then), and a
 // key is taken only when it keeps clearly more text than none. Without it
-// the settings' XOR applies. Ties go to the earlier candidate.
+// the settings' XOR applies. Ties go to the earlier candidate. The
+// candidates are read on up to `threads` threads (0: one per core); the
+// answer does not depend on how many.
 InputChoice choose_input(std::span<const std::span<const unsigned char>> samples, const ExtractionSettings& settings,
                          std::span<const text::InputEncoding> candidates, bool find_key,
-                         int min_score = default_min_score);
+                         int min_score = default_min_score, unsigned threads = 1);
 
 }  // namespace kurvane
