@@ -787,6 +787,59 @@ TEST(extract_pass, a_late_reader_keeps_the_boundary_first_decided) {
     EXPECT_EQ(st.bytes_in, data.size());
 }
 
+// With two outputs, a worker whose stretch must wait for the one before to
+// be written scans on: here the first stretch's read is held up until the
+// other worker has read two more, which it can only do when it need not
+// wait for its turn. The output is still the reference's, in order.
+TEST(extract_pass, a_worker_scans_on_while_its_output_waits_for_its_turn) {
+    constexpr std::size_t stretch = 1024;
+    class HeldSource final : public detail::ByteSource {
+    public:
+        explicit HeldSource(const Bytes& data) : data_(data) {}
+        std::size_t read(unsigned char*, std::size_t) override { return 0; }
+        int error() const override { return 0; }
+        bool positional(std::uint64_t& size) override {
+            size = data_.size();
+            return true;
+        }
+        std::size_t read_at(std::uint64_t offset, unsigned char* dst, std::size_t n, int&) override {
+            std::unique_lock<std::mutex> lock(mutex_);
+            if (offset == 0) {
+                // Bounded only so that a driver that does wait fails the
+                // test instead of hanging it.
+                others_read_ = read_.wait_for(lock, std::chrono::seconds(20), [this] { return others_ >= 2; });
+            } else {
+                ++others_;
+                read_.notify_all();
+            }
+            lock.unlock();
+            const std::size_t from = std::min<std::size_t>(static_cast<std::size_t>(offset), data_.size());
+            const std::size_t got = std::min(n, data_.size() - from);
+            std::memcpy(dst, data_.data() + from, got);
+            return got;
+        }
+        bool others_read() const { return others_read_; }
+
+    private:
+        const Bytes& data_;
+        std::mutex mutex_;
+        std::condition_variable read_;
+        unsigned others_ = 0;
+        bool others_read_ = false;
+    };
+    // Zeros in every window, so that every stretch ends at its own.
+    const Bytes data = repeat("漢字かな\0\0"s, 8 * stretch / 10);
+    HeldSource source(data);
+    test::MemorySink sink;
+    detail::PassOptions options{stretch, 4096};
+    options.threads = 2;
+    options.outputs_per_worker = 2;
+    const ExtractStatus st = detail::run_pass(source, sink, ExtractionSettings{}, options);
+    EXPECT_TRUE(source.others_read());
+    EXPECT_TRUE(st.ok() && st.bytes_in == data.size());
+    EXPECT_EQ(sink.bytes, test::reference_extract(data, ExtractionSettings{}));
+}
+
 // The bytes the threaded pass may cut the input at: the control bytes end
 // every run and are no trail under every class, each class alone or all on,
 // unless an excluded pair holds one, as a lead or as a trail.
