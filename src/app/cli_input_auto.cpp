@@ -54,7 +54,7 @@ bool choose_reading(const Options& options, const std::string& input, Extraction
         options.input_auto ? std::span<const text::InputEncoding>(all_encodings)
                            : std::span<const text::InputEncoding>(&options.input_encoding, 1);
     const InputChoice choice = choose_input(spans, search_settings(options, settings), candidates, options.xor_auto,
-                                            options.format.text.min_score);
+                                            options.format.text.min_score, options.jobs);
     how.input_encoding = choice.encoding;
     if (options.input_auto)
         say(err, format_message(language, msg::input_encoding_found, {input, encoding_label(choice.encoding)}));
@@ -65,8 +65,9 @@ bool choose_reading(const Options& options, const std::string& input, Extraction
     return true;
 }
 
-void say_substituted(std::FILE* err, const std::string& input, const ExtractStatus& status, Language language) {
-    if (status.substituted == 0) return;
+void say_substituted(const Options& options, std::FILE* err, const std::string& input, const ExtractStatus& status,
+                     Language language) {
+    if (status.substituted == 0 || options.quiet) return;
     say(err, format_message(language, msg::substituted_note, {input, std::to_string(status.substituted)}));
 }
 

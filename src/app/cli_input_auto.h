@@ -28,7 +28,8 @@ bool choose_reading(const Options& options, const std::string& input, Extraction
                     ExtractOptions& how, std::FILE* err, Language language);
 
 // Says on `err` how many characters the extraction of `input` wrote as
-// '?', when there were any.
-void say_substituted(std::FILE* err, const std::string& input, const ExtractStatus& status, Language language);
+// '?', when there were any and the options do not ask for quiet (-q).
+void say_substituted(const Options& options, std::FILE* err, const std::string& input, const ExtractStatus& status,
+                     Language language);
 
 }  // namespace kurvane::cli

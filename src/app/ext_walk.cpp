@@ -143,7 +143,7 @@ int search_and_extract(const Options& options, const TextField& extension, std::
                 choose_reading(options, name, settings, how, err, language);
             }
             status = extract_to_path(name, output.c_str(), settings, how);
-            say_substituted(err, name, status, language);
+            say_substituted(options, err, name, status, language);
         }
         if (status.ok()) return 1;
         // A listed directory, FIFO or device, "." and "..", and a name that is

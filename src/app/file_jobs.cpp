@@ -352,7 +352,7 @@ int extract_named_files(const Options& options, const TextField& extension, std:
     const std::string standard_output = format_message(language, msg::standard_output);
     for (std::size_t i = 0; i < jobs.size(); ++i) {
         const ExtractStatus& result = refused[i].ok() ? results[i] : refused[i];
-        say_substituted(err, jobs[i].input, result, language);
+        say_substituted(options, err, jobs[i].input, result, language);
         if (result.ok()) continue;
         status = exit_failure;
         if (said[i]) continue;

@@ -1204,6 +1204,23 @@ TEST_F(cli_binary, input_encoding_reads_and_finds_each_encoding) {
     EXPECT_RUN(r, 0);
     EXPECT_EQ(r.out, sentence + "?\r\n");
     EXPECT_EQ(r.err, "kurvane: u.dat: characters that code page 932 lacks, written as '?': 1\n");
+    // -q drops the note, to a file, to standard output and in the -e walk
+    // (whose closing line stays); the text is the same.
+    struct Quiet {
+        std::vector<std::string> args;
+        const char* err;
+    };
+    const Quiet quiet[] = {
+        {{"--defaults", "--input-encoding=utf-8", "-q", "-o", "-", "u.dat"}, ""},
+        {{"--defaults", "--input-encoding=utf-8", "--quiet", "u.dat"}, ""},
+        {{"--defaults", "--input-encoding=utf-8", "-q", "-e", "dat"}, "kurvane: conversion finished\n"}};
+    for (const Quiet& q : quiet) {
+        r = run(q.args);
+        EXPECT_RUN(r, 0) << q.args[2] << " " << q.args[3];
+        EXPECT_EQ(r.err, q.err) << q.args[2] << " " << q.args[3];
+    }
+    EXPECT_EQ(run(quiet[0].args).out, sentence + "?\r\n");
+    EXPECT_EQ(file("u.txt"), sentence + "?\r\n");
     r = run({"--defaults", "--input-encoding=utf-8", "--encoding=utf-8", "-o", "-", "u.dat"});
     EXPECT_EQ(r.out, iconv_utf8(sentence) + "\xF0\xA0\xAE\x9F\r\n");
     EXPECT_EQ(r.err, "");

@@ -458,12 +458,16 @@ TEST(extract_pass, every_boundary_with_every_input_and_thread_count_matches_the_
                         if (t > 0 && piece >= 64 && piece < 4096 && o % 3 != (p + t) % 3) continue;
                         detail::PassOptions options{piece, output};
                         options.threads = thread_counts[t];
+                        // Workers with one output wait for their turn;
+                        // with two, the holder of the turn writes theirs.
+                        options.outputs_per_worker = 1 + static_cast<unsigned>((p + o) % 2);
                         ExtractStatus st;
                         const Bytes got = test::run_pass_through(input, data, shape.settings, options, &st);
                         const auto diff = std::mismatch(got.begin(), got.end(), want.begin(), want.end());
                         ASSERT_TRUE(st.ok() && got == want && st.bytes_in == data.size())
                             << shape.name << ", input " << test::name_of(input) << ", threads "
-                            << options.threads << ", piece " << piece << ", output buffer " << output
+                            << options.threads << " with " << options.outputs_per_worker << " outputs, piece " << piece
+                            << ", output buffer " << output
                             << ": " << got.size() << " bytes, want " << want.size()
                             << ", first difference at " << (diff.first - got.begin());
                     }
@@ -523,6 +527,7 @@ TEST(extract_pass, formatted_output_at_every_boundary_matches_the_reference) {
                     // stretch inherits.
                     options.threads = thread_counts[(p + o + f) % std::size(thread_counts)];
                     if ((pieces[p] < 64 && o != 0) || (shape_index + f) % 2 != 0) options.threads = 1;
+                    options.outputs_per_worker = 1 + static_cast<unsigned>((p + shape_index) % 2);
                     ExtractStatus st;
                     const Bytes got = test::run_pass_through(input, data, shape.settings, options, &st);
                     const auto diff = std::mismatch(got.begin(), got.end(), want.begin(), want.end());
@@ -531,7 +536,7 @@ TEST(extract_pass, formatted_output_at_every_boundary_matches_the_reference) {
                         << " (utf8 " << (format.encoding == TextEncoding::utf8) << ", radix "
                         << static_cast<int>(format.radix) << ", json " << format.json
                         << "), input " << test::name_of(input) << ", threads " << options.threads
-                        << ", piece " << pieces[p] << ", output buffer " << outputs[o] << ": "
+                        << " with " << options.outputs_per_worker << " outputs, piece " << pieces[p] << ", output buffer " << outputs[o] << ": "
                         << got.size() << " bytes, want " << want.size()
                         << ", first difference at " << (diff.first - got.begin()) << ": "
                         << test::hex({diff.first, got.end()}, 16);
@@ -553,10 +558,13 @@ TEST(extract_pass, read_and_write_failures_are_reported) {
         const OutputFormat* format;
         unsigned threads;
         bool positional;  // the threads read their own stretches
+        unsigned outputs = 1;  // per worker: with 2 another thread may write it
     };
     const Case cases[] = {{"plain", nullptr, 1, false},
                           {"plain, 3 threads", nullptr, 3, false},
                           {"plain, 3 threads reading at offsets", nullptr, 3, true},
+                          {"plain, 3 threads, 2 outputs each", nullptr, 3, false, 2},
+                          {"plain, 3 threads reading at offsets, 2 outputs each", nullptr, 3, true, 2},
                           {"formatted", &formatted, 1, false}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -564,6 +572,7 @@ TEST(extract_pass, read_and_write_failures_are_reported) {
         detail::PassOptions options{1024, 4096};
         options.format = format;
         options.threads = c.threads;
+        options.outputs_per_worker = c.outputs;
         const auto source_for = [&c](const Bytes& d, std::size_t fail_at = SIZE_MAX) {
             test::MemorySource source(d, fail_at, EIO);
             if (c.positional) source.offer_positional(d.size());
@@ -776,6 +785,59 @@ TEST(extract_pass, a_late_reader_keeps_the_boundary_first_decided) {
     const ExtractStatus st = detail::run_pass(source, sink, ExtractionSettings{}, options);
     EXPECT_TRUE(st.ok());
     EXPECT_EQ(st.bytes_in, data.size());
+}
+
+// With two outputs, a worker whose stretch must wait for the one before to
+// be written scans on: here the first stretch's read is held up until the
+// other worker has read two more, which it can only do when it need not
+// wait for its turn. The output is still the reference's, in order.
+TEST(extract_pass, a_worker_scans_on_while_its_output_waits_for_its_turn) {
+    constexpr std::size_t stretch = 1024;
+    class HeldSource final : public detail::ByteSource {
+    public:
+        explicit HeldSource(const Bytes& data) : data_(data) {}
+        std::size_t read(unsigned char*, std::size_t) override { return 0; }
+        int error() const override { return 0; }
+        bool positional(std::uint64_t& size) override {
+            size = data_.size();
+            return true;
+        }
+        std::size_t read_at(std::uint64_t offset, unsigned char* dst, std::size_t n, int&) override {
+            std::unique_lock<std::mutex> lock(mutex_);
+            if (offset == 0) {
+                // Bounded only so that a driver that does wait fails the
+                // test instead of hanging it.
+                others_read_ = read_.wait_for(lock, std::chrono::seconds(20), [this] { return others_ >= 2; });
+            } else {
+                ++others_;
+                read_.notify_all();
+            }
+            lock.unlock();
+            const std::size_t from = std::min<std::size_t>(static_cast<std::size_t>(offset), data_.size());
+            const std::size_t got = std::min(n, data_.size() - from);
+            std::memcpy(dst, data_.data() + from, got);
+            return got;
+        }
+        bool others_read() const { return others_read_; }
+
+    private:
+        const Bytes& data_;
+        std::mutex mutex_;
+        std::condition_variable read_;
+        unsigned others_ = 0;
+        bool others_read_ = false;
+    };
+    // Zeros in every window, so that every stretch ends at its own.
+    const Bytes data = repeat("漢字かな\0\0"s, 8 * stretch / 10);
+    HeldSource source(data);
+    test::MemorySink sink;
+    detail::PassOptions options{stretch, 4096};
+    options.threads = 2;
+    options.outputs_per_worker = 2;
+    const ExtractStatus st = detail::run_pass(source, sink, ExtractionSettings{}, options);
+    EXPECT_TRUE(source.others_read());
+    EXPECT_TRUE(st.ok() && st.bytes_in == data.size());
+    EXPECT_EQ(sink.bytes, test::reference_extract(data, ExtractionSettings{}));
 }
 
 // The bytes the threaded pass may cut the input at: the control bytes end

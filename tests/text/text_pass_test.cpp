@@ -339,6 +339,43 @@ TEST(TextPass, TextFilterKeepsTheSentenceAndDropsTheNoise) {
     }
 }
 
+// The search reads each sample as a pass over it alone would, under any
+// key: its count of text characters is the count in the pass's --text
+// output, here written in tiny pieces from a stream.
+TEST(TextPass, SearchCountsTheTextAPassWrites) {
+    Setting s{"japanese and ascii", everything, 1, 0, U"", {}};
+    OutputFormat format = format_of(TextEncoding::utf8, LineEnd::lf, OffsetRadix::none, "", false);
+    format.text.on = true;
+    std::mt19937 rng(23);
+    const EncodingCase with_cp932[] = {{InputEncoding::cp932, "CP932"}, encodings[0], encodings[1], encodings[2],
+                                       encodings[3]};
+    for (const EncodingCase& ec : with_cp932) {
+        Bytes data;
+        for (int k = 0; k < 3; ++k) {
+            const Bytes part = planted(ec.iconv_name, sentence, rng);
+            data.insert(data.end(), part.begin(), part.end());
+        }
+        for (const int key : {0x00, 0x3C}) {
+            Bytes stored = data;
+            for (unsigned char& b : stored) b = static_cast<unsigned char>(b ^ key);
+            ExtractionSettings record = record_of(s);
+            record.xor_value = key;
+            record.auto_newline = 1;
+            const std::string text = run_engine(stored, record, ec.encoding, &format, 1, 97, test::Input::stream);
+            const auto chars = static_cast<std::uint64_t>(std::count_if(text.begin(), text.end(), [](char c) {
+                return (static_cast<unsigned char>(c) & 0xC0u) != 0x80u && c != '\n';
+            }));
+            ASSERT_GE(chars, 3 * std::u32string_view(sentence).size()) << ec.iconv_name << " key " << key;
+            // Several samples go through one scanner: each is read as if
+            // alone, the second inheriting nothing of the first.
+            const std::span<const unsigned char> twice[] = {stored, stored};
+            EXPECT_EQ(text_characters(std::span(twice).first(1), record, ec.encoding), chars)
+                << ec.iconv_name << " key " << key;
+            EXPECT_EQ(text_characters(twice, record, ec.encoding), 2 * chars) << ec.iconv_name << " key " << key;
+        }
+    }
+}
+
 // The search names the encoding the text was written in, and with a key
 // search finds the XOR too.
 TEST(TextPass, SearchFindsTheEncodingAndTheKey) {
@@ -363,6 +400,11 @@ TEST(TextPass, SearchFindsTheEncodingAndTheKey) {
         const InputChoice keyed = choose_input(samples, record, all, true);
         EXPECT_EQ(keyed.encoding, ec.encoding) << ec.iconv_name;
         EXPECT_EQ(keyed.key, 0x3C) << ec.iconv_name;
+        // The candidates read on several threads give the same answer.
+        const InputChoice threaded = choose_input(samples, record, all, true, default_min_score, 3);
+        EXPECT_TRUE(threaded.encoding == keyed.encoding && threaded.key == keyed.key &&
+                    threaded.text_chars == keyed.text_chars)
+            << ec.iconv_name;
     }
 }
 

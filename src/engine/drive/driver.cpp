@@ -1,7 +1,9 @@
 // The one driver of the pass. Its workers (the calling thread the first of
-// them) each take a stretch of the input, scan it with their own scanner
-// and write its output when its turn comes, in input order: the only
-// hand-over between threads is the turn to write. A stretch ends after a
+// them) each take a stretch of the input, scan it with one of their own
+// scanners and hand its output over to be written in input order: the
+// thread that holds the turn when the output's comes writes it, so a worker
+// scans its next stretch while the output of the last one waits. The only
+// hand-overs between threads are the turn and the outputs waiting for it. A stretch ends after a
 // byte at which the scan may cut the input; one without any runs on, on the
 // same worker, until one comes. Where the stretches come from is the one
 // difference between the two inputs:
@@ -69,14 +71,28 @@ constexpr std::size_t max_stretch = std::size_t{256} << 10;
 // takes this many stretches' worth, so that it scans its whole stretch
 // before it needs its turn to write, instead of waiting for it halfway.
 constexpr std::size_t output_factor = 4;
-// Every worker has a stretch buffer and an output buffer; a stream's reader
-// keeps the bytes after a cut in one more stretch.
+// A worker whose stretch's output waits for its turn scans its next stretch
+// meanwhile, into a second output, and the holder of the turn writes the
+// first when its turn comes: a worker waits only when both its outputs
+// wait, not whenever another's stretch takes a little longer than its own.
+// With more threads than cores, or very many, the other threads are that
+// slack, and each worker has one output.
+constexpr unsigned max_double_output_threads = 16;
+unsigned outputs_per_worker(unsigned threads, unsigned requested) {
+    if (threads == 1 || threads > max_double_output_threads) return 1;
+    if (requested != 0) return std::min(requested, 2u);
+    return threads <= core_count() ? 2 : 1;
+}
+// Every worker has a stretch buffer and its output buffers; a stream's
+// reader keeps the bytes after a cut in one more stretch.
 constexpr std::size_t buffers_for(unsigned threads) { return std::size_t{threads} + 1; }
-static_assert(buffers_for(max_pass_threads) * (1 + output_factor) * min_stretch <= memory_budget);
+constexpr std::size_t shares_per_buffer(unsigned outputs) { return 1 + outputs * output_factor; }
+static_assert(buffers_for(max_pass_threads) * shares_per_buffer(1) * min_stretch <= memory_budget);
+static_assert(buffers_for(max_double_output_threads) * shares_per_buffer(2) * min_stretch <= memory_budget);
 
-void stretch_sizes(unsigned threads, const PassOptions& options, std::size_t& stretch,
+void stretch_sizes(unsigned threads, unsigned outputs, const PassOptions& options, std::size_t& stretch,
                    std::size_t& output_buffer) {
-    const std::size_t share = std::clamp(memory_budget / ((1 + output_factor) * buffers_for(threads)),
+    const std::size_t share = std::clamp(memory_budget / (shares_per_buffer(outputs) * buffers_for(threads)),
                                          min_stretch, max_stretch);
     stretch = std::max<std::size_t>(1, std::min(options.piece_size, share));
     output_buffer = std::max<std::size_t>(1, std::min(options.output_buffer_size, output_factor * stretch));
@@ -101,6 +117,10 @@ std::size_t window_for(std::size_t stretch) {
 // is taken over only when the turn has passed its stretch or a run that
 // began at the turn covers it: nobody still needs its decision.
 constexpr std::size_t decision_ring = 256;
+// The outputs waiting for their turn are kept in a ring of that size too:
+// every stretch in progress lies within it of the turn (a stream's turns in
+// progress are at most the outputs there are).
+static_assert(2 * max_pass_threads < decision_ring);
 // A decision is the stretch number plus one in the high half (0: none yet)
 // and the cut's position in its window plus one in the low half (0: the
 // window holds no cut).
@@ -163,17 +183,20 @@ public:
     Driver(ByteSource& input, ByteSink& output, const PassScan& scan, const PassOptions& options,
            unsigned threads, bool positional, std::uint64_t size)
         : input_(input), output_(output), scan_(scan), options_(options), positional_(positional) {
-        stretch_sizes(threads, options, stretch_, output_buffer_);
+        outputs_ = outputs_per_worker(threads, options.outputs_per_worker);
+        stretch_sizes(threads, outputs_, options, stretch_, output_buffer_);
         if (positional_) {
             window_ = window_for(stretch_);
             count_ = std::max<std::uint64_t>(1, (size + stretch_ - 1) / stretch_);
             // A small file has fewer stretches than there are threads.
             threads = static_cast<unsigned>(std::min<std::uint64_t>(threads, count_));
         }
+        if (threads == 1) outputs_ = 1;
         room_ = piece_headroom + window_ + stretch_ + piece_padding;
         threads_ = threads;
         spin_ = threads_ <= core_count();
         for (auto& d : decisions_) d.store(0, std::memory_order_relaxed);
+        for (auto& w : waiting_) w.store(nullptr, std::memory_order_relaxed);
     }
 
     ~Driver() { join_workers(); }
@@ -188,12 +211,18 @@ public:
         }
         workers_.reserve(threads_);
         for (unsigned w = 0; w < threads_; ++w) {
-            std::unique_ptr<Worker> worker(new (std::nothrow) Worker(*this));
+            std::unique_ptr<Worker> worker(new (std::nothrow) Worker);
             if (!worker) break;
             worker->buffer.reset(new (std::nothrow) unsigned char[room_]);
             if (!worker->buffer) break;
-            worker->scanner = scan_.scanner(worker->sink, output_buffer_);
-            if (!worker->scanner) break;
+            // A second output that does not get its memory is left out.
+            for (unsigned k = 0; k < outputs_; ++k) {
+                std::unique_ptr<Output> out(new (std::nothrow) Output(*this));
+                if (out) out->scanner = scan_.scanner(out->sink, output_buffer_);
+                if (!out || !out->scanner) break;
+                worker->outputs.push_back(std::move(out));
+            }
+            if (worker->outputs.empty()) break;
             workers_.push_back(std::move(worker));
         }
         return !workers_.empty();
@@ -242,16 +271,6 @@ public:
     }
 
 private:
-    struct Worker {
-        explicit Worker(Driver& driver) : sink(driver) {}
-        TurnSink sink;
-        std::unique_ptr<PieceScanner> scanner;
-        // Headroom for the bytes a scan leaves, then (positional input) the
-        // window before a stretch, the stretch, and the scan's padding.
-        std::unique_ptr<unsigned char[]> buffer;
-        Thread thread;
-    };
-
     // How a worker's stretches ended, for its turn.
     struct Ending {
         std::uint64_t through = 0;  // the input offset the scan reached
@@ -262,6 +281,28 @@ private:
         // `next`: `through` is that stretch's boundary, decided by the
         // stretch before, once the turn is here.
         bool ended_in_window = false;
+    };
+
+    // A scanner and the output of the stretches it scans, from their start
+    // until the output is written in its turn (or dropped, when the pass
+    // ended before it), by whichever thread holds the turn then.
+    struct Output {
+        explicit Output(Driver& driver) : sink(driver) {}
+        TurnSink sink;
+        std::unique_ptr<PieceScanner> scanner;
+        std::uint64_t turn = 0;
+        Ending ending;
+        // Set by the thread that wrote or dropped the output; the worker
+        // then takes it for a stretch again.
+        std::atomic<bool> idle{true};
+    };
+
+    struct Worker {
+        // Headroom for the bytes a scan leaves, then (positional input) the
+        // window before a stretch, the stretch, and the scan's padding.
+        std::unique_ptr<unsigned char[]> buffer;
+        std::vector<std::unique_ptr<Output>> outputs;
+        Thread thread;
     };
 
     const std::function<void(std::uint64_t)>* progress() const { return options_.progress_to_call(); }
@@ -276,16 +317,45 @@ private:
     void work(Worker& me, bool reports_progress) {
         const std::function<void(std::uint64_t)>* const report = reports_progress ? progress() : nullptr;
         for (;;) {
+            // An output first, then a stretch: a stretch taken is one the
+            // turn waits for.
+            Output* const out = idle_output(me);
+            if (out == nullptr) return;
             std::uint64_t through = 0;
             if (positional_) {
                 std::uint64_t k = 0;
-                if (!take(k)) return;
-                through = positional_stretch(me, k, report);
-            } else if (!stream_stretch(me, report, through)) {
+                if (!take(k)) {
+                    out->idle.store(true, std::memory_order_relaxed);
+                    return;
+                }
+                through = positional_stretch(me, *out, k, report);
+            } else if (!stream_stretch(me, *out, report, through)) {
+                out->idle.store(true, std::memory_order_relaxed);
                 return;
             }
             if (report != nullptr && through != 0) tell(*report, through);
         }
+    }
+
+    // One of the worker's outputs not in use, taken for a stretch; null when
+    // the pass ended while the worker waited for one.
+    Output* idle_output(Worker& me) {
+        Output* found = nullptr;
+        const auto any_idle = [&me, &found] {
+            for (const auto& out : me.outputs) {
+                if (out->idle.load(std::memory_order_acquire)) {
+                    found = out.get();
+                    return true;
+                }
+            }
+            return false;
+        };
+        wait_until([this, &any_idle] {
+            return any_idle() || turn_.load(std::memory_order_acquire) == all_written;
+        });
+        if (found == nullptr || turn_.load(std::memory_order_acquire) == all_written) return nullptr;
+        found->idle.store(false, std::memory_order_relaxed);
+        return found;
     }
 
     // Tells the progress callback a count it was not told last.
@@ -298,27 +368,59 @@ private:
     // Scans one piece of the worker's buffer: `carry` bytes the scan left
     // before `at`, then `got` fresh ones, at input offset `base` - carry.
     // Returns the count the next piece starts with.
-    std::size_t scan_piece(Worker& me, unsigned char* at, std::size_t carry, std::size_t got,
+    std::size_t scan_piece(Worker& me, Output& out, unsigned char* at, std::size_t carry, std::size_t got,
                            bool ends, std::uint64_t base) {
         const std::size_t room = static_cast<std::size_t>(me.buffer.get() + room_ - at) + carry;
-        return me.scanner->scan(at - carry, carry, got, ends, room, base - carry);
+        return out.scanner->scan(at - carry, carry, got, ends, room, base - carry);
     }
 
-    // The scan cannot go on: the pass ended before this worker's turn, or
+    // The scan cannot go on: the pass ended before this output's turn, or
     // its own write failed (which its turn then reports).
-    static bool stopped(const Worker& me) { return me.sink.passed() || me.sink.write_failed(); }
+    static bool stopped(const Output& out) { return out.sink.passed() || out.sink.write_failed(); }
 
-    // Flushes the worker's output in its turn, then passes the turn on, or
-    // ends the pass at a failure or at the end of the data. Returns the
-    // input offset through which the output is written, or 0 when it wrote
-    // nothing.
-    std::uint64_t finish(Worker& me, Ending e) {
-        const bool flushed = me.scanner->flush();
-        if (!me.sink.take_turn()) return 0;
-        line_ends(me.scanner->stretch_output());
-        if (me.sink.write_failed() || !flushed) {
-            end_pass(ExtractError::write_output, me.sink.error(), e.through);
-            return 0;
+    // The output's stretches are scanned: it waits for its turn among the
+    // others, and whoever holds the turn when it comes writes it, this
+    // thread too if that is now.
+    void hand_over(Output& out, const Ending& e) {
+        out.ending = e;
+        waiting_[out.turn % decision_ring].store(&out, std::memory_order_seq_cst);
+        write_waiting();
+    }
+
+    // Writes the outputs waiting whose turn it is, one after the other.
+    // The one for a turn is written by the first thread to find it: the one
+    // that handed it over and then sees its turn, or the one that passed
+    // the turn to it and then sees it waiting (each stores, then loads what
+    // the other stores, in one order for all threads: one of them sees it).
+    void write_waiting() {
+        for (;;) {
+            const std::uint64_t turn = turn_.load(std::memory_order_seq_cst);
+            if (turn == all_written) return;
+            std::atomic<Output*>& slot = waiting_[turn % decision_ring];
+            Output* out = slot.load(std::memory_order_seq_cst);
+            if (out == nullptr || !slot.compare_exchange_strong(out, nullptr, std::memory_order_seq_cst)) return;
+            finish(*out);
+        }
+    }
+
+    // Flushes the output in its turn, then passes the turn on, or ends the
+    // pass at a failure or at the end of the data; the output is idle then.
+    void finish(Output& out) {
+        Ending e = out.ending;
+        const bool flushed = out.scanner->flush();
+        if (!out.sink.take_turn()) {
+            out.idle.store(true, std::memory_order_release);
+            return;
+        }
+        line_ends(out.scanner->stretch_output());
+        const bool failed = out.sink.write_failed() || !flushed;
+        const int write_errno = out.sink.error();
+        // From here on the output is not touched: its worker may take it
+        // again once the turn moves.
+        out.idle.store(true, std::memory_order_release);
+        if (failed) {
+            end_pass(ExtractError::write_output, write_errno, e.through);
+            return;
         }
         if (e.ended_in_window) {
             const std::uint64_t cut = settle(e.next, 0);
@@ -331,7 +433,6 @@ private:
         } else {
             pass_turn(e.next);
         }
-        return e.through;
     }
 
     // Ends the pass at the holder of the turn: nothing after it is written.
@@ -347,12 +448,13 @@ private:
     // Reads the next stretch under the reader's lock and scans it; false
     // when there is none. A stretch without a cut keeps the lock: the next
     // one continues its run, so this worker reads and scans on.
-    bool stream_stretch(Worker& me, const std::function<void(std::uint64_t)>* report,
+    bool stream_stretch(Worker& me, Output& out, const std::function<void(std::uint64_t)>* report,
                         std::uint64_t& through) {
         std::unique_lock<Mutex> reader(reader_mutex_);
         if (reader_done_ || turn_.load(std::memory_order_acquire) == all_written) return false;
         const std::uint64_t turn = turns_taken_++;
-        me.sink.begin(turn, *me.scanner);
+        out.turn = turn;
+        out.sink.begin(turn, *out.scanner);
         unsigned char* const at = me.buffer.get() + piece_headroom;
         Ending e;
         e.next = turn + 1;
@@ -385,10 +487,10 @@ private:
                 }
             }
             if (ends) reader.unlock();
-            const std::size_t left = scan_piece(me, at, carry, size, ends, base);
+            const std::size_t left = scan_piece(me, out, at, carry, size, ends, base);
             e.through = base + size;
             if (ends) break;
-            if (stopped(me)) {
+            if (stopped(out)) {
                 // The rest of the run is not read: nothing after it is
                 // written.
                 reader_done_ = true;
@@ -399,7 +501,8 @@ private:
             if (report != nullptr) tell(*report, e.through);
         }
         if (reader.owns_lock()) reader.unlock();
-        through = finish(me, e);
+        through = e.through;
+        hand_over(out, e);
         return true;
     }
 
@@ -442,9 +545,10 @@ private:
         return turn_.load(std::memory_order_acquire) != all_written;
     }
 
-    // Scans stretch k and the stretches it runs on through, and finishes
-    // in its turn. Returns what finish() returns.
-    std::uint64_t positional_stretch(Worker& me, std::uint64_t k,
+    // Scans stretch k and the stretches it runs on through into `out`, and
+    // hands it over for its turn. Returns the input offset it scanned
+    // through, 0 when it scanned nothing.
+    std::uint64_t positional_stretch(Worker& me, Output& out, std::uint64_t k,
                                      const std::function<void(std::uint64_t)>* report);
 
     // --- The turn ---
@@ -454,7 +558,14 @@ private:
     // toolchains misses wake-ups.)
     template <class Ready>
     void wait_for_turn(Ready ready) {
-        if (ready(turn_.load(std::memory_order_acquire))) return;
+        wait_until([this, &ready] { return ready(turn_.load(std::memory_order_acquire)); });
+    }
+
+    // Waits until `done` holds, which only the turn's moving on (or an
+    // output's becoming idle just before it) makes true.
+    template <class Done>
+    void wait_until(Done done) {
+        if (done()) return;
         // The wait is mostly for another thread's write, a fraction of a
         // millisecond: while every thread has a core it is spun out, since
         // sleeping and waking costs as much (under Wine, round trips to its
@@ -462,18 +573,18 @@ private:
         if (spin_) {
             for (unsigned k = 0; k < spin_limit; ++k) {
                 relax();
-                if (ready(turn_.load(std::memory_order_acquire))) return;
+                if (done()) return;
             }
         }
         std::unique_lock<Mutex> lock(turn_mutex_);
-        turn_changed_.wait(lock, [this, &ready] { return ready(turn_.load(std::memory_order_acquire)); });
+        turn_changed_.wait(lock, done);
     }
 
     // Passes the turn on (all_written: the pass ended).
     void pass_turn(std::uint64_t to) {
         {
             std::lock_guard<Mutex> lock(turn_mutex_);
-            turn_.store(to, std::memory_order_release);
+            turn_.store(to, std::memory_order_seq_cst);
         }
         turn_changed_.notify_all();
     }
@@ -484,6 +595,7 @@ private:
     const PassOptions& options_;
     const bool positional_;
     unsigned threads_ = 1;
+    unsigned outputs_ = 1;  // per worker
     std::size_t stretch_ = 0;
     std::size_t window_ = 0;  // positional input only
     std::size_t output_buffer_ = 0;
@@ -497,6 +609,8 @@ private:
     std::atomic<std::uint64_t> turn_{0};
     Mutex turn_mutex_;
     Condition turn_changed_;
+    // The outputs scanned and waiting for their turn, by turn.
+    std::atomic<Output*> waiting_[decision_ring];
     // Written by the holder of the turn only, read after the threads end.
     ExtractStatus status_;
     bool line_open_ = false;
@@ -539,7 +653,7 @@ bool TurnSink::write(const unsigned char* data, std::size_t n) {
     return driver_.write_output(data + skipped, n - skipped, write_errno_);
 }
 
-std::uint64_t Driver::positional_stretch(Worker& me, std::uint64_t k,
+std::uint64_t Driver::positional_stretch(Worker& me, Output& out, std::uint64_t k,
                                          const std::function<void(std::uint64_t)>* report) {
     // Where the first byte of each stretch read lands: after the window.
     unsigned char* const at = me.buffer.get() + piece_headroom + window_;
@@ -555,7 +669,10 @@ std::uint64_t Driver::positional_stretch(Worker& me, std::uint64_t k,
         fresh = got - before;
         if (k > 0) {
             const std::uint64_t cut = settle(k, cut_in(at - before));
-            if (cut == 0) return 0;  // the stretch before runs on through this one
+            if (cut == 0) {  // the stretch before runs on through this one
+                out.idle.store(true, std::memory_order_relaxed);
+                return 0;
+            }
             piece = at - before + (cut - 1);
         }
     }
@@ -566,7 +683,8 @@ std::uint64_t Driver::positional_stretch(Worker& me, std::uint64_t k,
     // before read its part), and the pass ends there cleanly, as the scan
     // of the empty rest below finds: the outcome of a file that shrinks
     // does not depend on which thread saw it.
-    me.sink.begin(k, *me.scanner);
+    out.turn = k;
+    out.sink.begin(k, *out.scanner);
     std::size_t carry = 0;
     bool short_read = false;
     std::uint64_t j = k;  // the stretch being scanned
@@ -590,9 +708,9 @@ std::uint64_t Driver::positional_stretch(Worker& me, std::uint64_t k,
                 ends = true;
             }
         }
-        const std::size_t left = scan_piece(me, piece + carry, carry, scanned - carry, ends,
+        const std::size_t left = scan_piece(me, out, piece + carry, carry, scanned - carry, ends,
                                             stretch_start(j) - static_cast<std::size_t>(at - piece) + carry);
-        if (stopped(me)) break;
+        if (stopped(out)) break;
         ++j;
         if (ends) break;
         // Runs on: the bytes the scan left go before the next stretch.
@@ -612,7 +730,8 @@ std::uint64_t Driver::positional_stretch(Worker& me, std::uint64_t k,
         if (window_read) e.through = stretch_start(j - 1) + fresh;
         if (!window_read) e.next = k;
     }
-    return finish(me, e);
+    hand_over(out, e);
+    return e.through;
 }
 
 }  // namespace

@@ -2,12 +2,18 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstring>
+#include <memory>
+#include <system_error>
 #include <vector>
 
 #include "engine/classes/xor_key.h"
 #include "engine/output_format.h"
 #include "engine/drive/pass.h"
+#include "engine/drive/pass_scan.h"
+#include "engine/drive/threads.h"
+#include "engine/scan/extract_pass.h"
 
 namespace kurvane {
 namespace {
@@ -16,22 +22,6 @@ namespace {
 // and this many more.
 constexpr std::uint64_t clear_factor = 2;
 constexpr std::uint64_t clear_gain = 16;
-
-class SpanSource final : public detail::ByteSource {
-public:
-    explicit SpanSource(std::span<const unsigned char> data) : data_(data) {}
-    std::size_t read(unsigned char* dst, std::size_t n) override {
-        const std::size_t got = std::min(n, data_.size() - pos_);
-        if (got > 0) std::memcpy(dst, data_.data() + pos_, got);
-        pos_ += got;
-        return got;
-    }
-    int error() const override { return 0; }
-
-private:
-    std::span<const unsigned char> data_;
-    std::size_t pos_ = 0;
-};
 
 // Counts the characters of UTF-8 lines, line breaks left out.
 class CharCounter final : public detail::ByteSink {
@@ -54,12 +44,58 @@ std::vector<std::span<const unsigned char>> trimmed(std::span<const std::span<co
     return out;
 }
 
-std::uint64_t text_in(std::span<const std::span<const unsigned char>> samples, const ExtractionSettings& settings,
-                      text::InputEncoding encoding, int min_score) {
-    std::uint64_t chars = 0;
-    for (const auto& s : samples) chars += text_characters(s, settings, encoding, min_score);
-    return chars;
+bool same_spans(std::span<const std::span<const unsigned char>> a, std::span<const std::span<const unsigned char>> b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                      [](const auto& x, const auto& y) { return x.data() == y.data() && x.size() == y.size(); });
 }
+
+// One encoding's reading of samples under any XOR key. The scan and its
+// scanner are made once, for every sample and key: each sample is copied
+// into a piece of its own, the key applied on the way, and scanned as a
+// stretch that ends with it, so its runs are those of a pass over the
+// sample alone.
+class SampleReader {
+public:
+    SampleReader(const ExtractionSettings& settings, text::InputEncoding encoding, int min_score)
+        : settings_(settings) {
+        settings_.xor_value = 0;
+        settings_.auto_newline = 1;
+        format_.encoding = TextEncoding::utf8;
+        format_.eol = LineEnd::lf;
+        format_.text.on = true;
+        format_.text.min_score = min_score;
+        scan_ = detail::make_scan(settings_, &format_, encoding);
+        if (scan_) scanner_ = scan_->scanner(counter_, detail::default_output_buffer_size);
+    }
+    SampleReader(const SampleReader&) = delete;
+    SampleReader& operator=(const SampleReader&) = delete;
+
+    // The characters --text keeps from `samples` stored with `key`; 0 when
+    // the memory for the scan was not to be had.
+    std::uint64_t text_in(std::span<const std::span<const unsigned char>> samples, unsigned char key) {
+        if (!scanner_) return 0;
+        const std::uint64_t before = counter_.chars;
+        for (const auto& s : samples) {
+            if (s.empty()) continue;
+            // The scan's contract: headroom before the piece, and padding
+            // after it that the scan fills itself.
+            piece_.resize(detail::piece_headroom + s.size() + detail::piece_padding);
+            unsigned char* const b = piece_.data() + detail::piece_headroom;
+            for (std::size_t k = 0; k < s.size(); ++k) b[k] = static_cast<unsigned char>(s[k] ^ key);
+            scanner_->scan(b, 0, s.size(), true, s.size() + detail::piece_padding, 0);
+        }
+        scanner_->flush();
+        return counter_.chars - before;
+    }
+
+private:
+    ExtractionSettings settings_;
+    OutputFormat format_;
+    CharCounter counter_;
+    std::unique_ptr<detail::PassScan> scan_;
+    std::unique_ptr<detail::PieceScanner> scanner_;
+    std::vector<unsigned char> piece_;
+};
 
 // The byte Japanese text holds most in an encoding: a hiragana's lead in
 // EUC-JP and UTF-8, its high byte in UTF-16.
@@ -105,61 +141,80 @@ std::vector<unsigned char> likely_keys(std::span<const std::span<const unsigned 
 
 }  // namespace
 
-std::uint64_t text_characters(std::span<const unsigned char> sample, const ExtractionSettings& settings,
-                              text::InputEncoding encoding, int min_score) {
-    OutputFormat format;
-    format.encoding = TextEncoding::utf8;
-    format.eol = LineEnd::lf;
-    format.text.on = true;
-    format.text.min_score = min_score;
-    detail::PassOptions pass;
-    pass.format = &format;
-    pass.input_encoding = encoding;
-    pass.piece_size = std::max<std::size_t>(sample.size(), 1);
-    SpanSource source(sample);
-    CharCounter counter;
-    ExtractionSettings run = settings;
-    run.auto_newline = 1;
-    detail::run_pass(source, counter, run, pass);
-    return counter.chars;
+std::uint64_t text_characters(std::span<const std::span<const unsigned char>> samples,
+                              const ExtractionSettings& settings, text::InputEncoding encoding, int min_score) {
+    SampleReader reader(settings, encoding, min_score);
+    return reader.text_in(samples, static_cast<unsigned char>(settings.xor_value & 0xFF));
 }
+
+namespace {
+
+// The best reading of `samples` in `encoding`: with `find_key` under the
+// likely keys too, a key taken only when it keeps clearly more text.
+InputChoice read_candidate(const std::vector<std::span<const unsigned char>>& samples,
+                           const std::vector<std::span<const unsigned char>>& key_samples,
+                           const ExtractionSettings& plain, text::InputEncoding encoding, bool find_key,
+                           int min_score) {
+    // A small file's samples are the key samples: what was read once is
+    // not read again.
+    const bool keys_on_samples = same_spans(samples, key_samples);
+    const auto own_key = static_cast<unsigned char>(plain.xor_value & 0xFF);
+    SampleReader reader(plain, encoding, min_score);
+    InputChoice choice{encoding, own_key, reader.text_in(samples, own_key)};
+    if (!find_key) return choice;
+    const std::uint64_t none = choice.text_chars;
+    const std::vector<unsigned char> keys = likely_keys(key_samples, plain, encoding, min_score);
+    const std::uint64_t key_none = keys_on_samples ? none : reader.text_in(key_samples, 0);
+    unsigned char best_key = 0;
+    std::uint64_t best_key_chars = key_none;
+    for (const unsigned char key : keys) {
+        const std::uint64_t chars = reader.text_in(key_samples, key);
+        if (chars > best_key_chars) {
+            best_key = key;
+            best_key_chars = chars;
+        }
+    }
+    if (best_key != 0 && best_key_chars >= clear_factor * key_none && best_key_chars >= key_none + clear_gain) {
+        const std::uint64_t chars = keys_on_samples ? best_key_chars : reader.text_in(samples, best_key);
+        if (chars > none) choice = {encoding, best_key, chars};
+    }
+    return choice;
+}
+
+}  // namespace
 
 InputChoice choose_input(std::span<const std::span<const unsigned char>> all_samples,
                          const ExtractionSettings& settings, std::span<const text::InputEncoding> candidates,
-                         bool find_key, int min_score) {
+                         bool find_key, int min_score, unsigned threads) {
     const std::vector<std::span<const unsigned char>> samples = trimmed(all_samples, guess_sample_budget);
     // Keys are tried on a smaller part of the samples.
     const std::vector<std::span<const unsigned char>> key_samples = trimmed(all_samples, guess_sample_budget / 4);
     ExtractionSettings plain = settings;
     if (find_key) plain.xor_value = 0;
-    InputChoice best;
-    bool any = false;
-    for (const text::InputEncoding encoding : candidates) {
-        InputChoice choice{encoding, static_cast<unsigned char>(plain.xor_value),
-                           text_in(samples, plain, encoding, min_score)};
-        const std::uint64_t none = choice.text_chars;
-        unsigned char best_key = 0;
-        std::uint64_t best_key_chars = text_in(key_samples, plain, encoding, min_score);
-        const std::uint64_t key_none = best_key_chars;
-        for (const unsigned char key : find_key ? likely_keys(key_samples, plain, encoding, min_score)
-                                                : std::vector<unsigned char>{}) {
-            ExtractionSettings keyed = plain;
-            keyed.xor_value = key;
-            const std::uint64_t chars = text_in(key_samples, keyed, encoding, min_score);
-            if (chars > best_key_chars) {
-                best_key = key;
-                best_key_chars = chars;
-            }
-        }
-        if (best_key != 0 && best_key_chars >= clear_factor * key_none && best_key_chars >= key_none + clear_gain) {
-            ExtractionSettings keyed = plain;
-            keyed.xor_value = best_key;
-            const std::uint64_t chars = text_in(samples, keyed, encoding, min_score);
-            if (chars > none) choice = {encoding, best_key, chars};
-        }
-        if (!any || choice.text_chars > best.text_chars) best = choice;
-        any = true;
+    // Each candidate is read on its own, on whichever thread takes it.
+    std::vector<InputChoice> choices(candidates.size());
+    std::atomic<std::size_t> next{0};
+    const auto work = [&] {
+        for (std::size_t i; (i = next.fetch_add(1, std::memory_order_relaxed)) < candidates.size();)
+            choices[i] = read_candidate(samples, key_samples, plain, candidates[i], find_key, min_score);
+    };
+    std::vector<detail::Thread> helpers;
+#if KURVANE_ENGINE_THREADS
+    const std::size_t helper_count =
+        std::min<std::size_t>(detail::useful_threads(threads), std::max<std::size_t>(candidates.size(), 1)) - 1;
+    try {
+        for (std::size_t k = 0; k < helper_count; ++k) helpers.emplace_back(work);
+    } catch (const std::system_error&) {
+        // No thread to be had: this one reads what is left.
     }
+#else
+    static_cast<void>(threads);
+#endif
+    work();
+    for (detail::Thread& helper : helpers) helper.join();
+    InputChoice best;
+    for (std::size_t i = 0; i < choices.size(); ++i)
+        if (i == 0 || choices[i].text_chars > best.text_chars) best = choices[i];
     return best;
 }
 

@@ -28,17 +28,21 @@ struct InputChoice {
     std::uint64_t text_chars = 0;   // characters the winner kept as text
 };
 
-// The characters `--text` keeps from `sample` read in `encoding` under
-// `settings` (with its XOR, classes, excluded pairs and minimum length).
-std::uint64_t text_characters(std::span<const unsigned char> sample, const ExtractionSettings& settings,
-                              text::InputEncoding encoding, int min_score = default_min_score);
+// The characters `--text` keeps from `samples` read in `encoding` under
+// `settings` (with its XOR, classes, excluded pairs and minimum length),
+// each sample as if it were a file of its own.
+std::uint64_t text_characters(std::span<const std::span<const unsigned char>> samples,
+                              const ExtractionSettings& settings, text::InputEncoding encoding,
+                              int min_score = default_min_score);
 
 // The best of `candidates` on `samples`; with `find_key` each is tried
 // with the likely XOR keys too (settings' own XOR is ignored then), and a
 // key is taken only when it keeps clearly more text than none. Without it
-// the settings' XOR applies. Ties go to the earlier candidate.
+// the settings' XOR applies. Ties go to the earlier candidate. The
+// candidates are read on up to `threads` threads (0: one per core); the
+// answer does not depend on how many.
 InputChoice choose_input(std::span<const std::span<const unsigned char>> samples, const ExtractionSettings& settings,
                          std::span<const text::InputEncoding> candidates, bool find_key,
-                         int min_score = default_min_score);
+                         int min_score = default_min_score, unsigned threads = 1);
 
 }  // namespace kurvane

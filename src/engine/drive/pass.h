@@ -36,6 +36,10 @@ struct PassOptions {
     }
     // Worker threads: 1 is the calling thread alone, 0 one per core.
     unsigned threads = 1;
+    // The outputs each of several workers scans into, so that it scans on
+    // while the last one waits for its turn to be written: 1 or 2, or 0 for
+    // the driver to choose (2 while every worker has a core of its own).
+    unsigned outputs_per_worker = 0;
     // Null: the scan of the settings in `format` with the input read in
     // `input_encoding` (see make_scan). Otherwise the scan to run, which
     // outlives the pass, and the two below do not apply.
