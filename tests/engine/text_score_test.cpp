@@ -108,6 +108,33 @@ TEST(text_score, trims_data_at_the_ends_and_keeps_the_sentence) {
     }
 }
 
+// Data files hold long ASCII strings (symbols, names) with no byte between
+// them and a line that lies next to them. How the ASCII characters follow
+// each other says nothing of the line: it is kept whole, with the strings
+// or without them, and data beside the same strings is still data.
+TEST(text_score, a_line_between_ascii_strings_of_data) {
+    const std::string symbols[] = {
+        "_ZNSt8_Rb_treeIPKcSt4pairIKS1_S1_ESt10_Select1stIS4_ESt9_Identity",
+        "IS1_ESt4lessIS1_ESaIS4_EE8_M_eraseEPSt13_Rb_tree_nodeIS4_E",
+        "XkbControlsMaskText",
+    };
+    for (const std::string& before : symbols) {
+        for (const std::string& after : symbols) {
+            for (const std::string& s : sentences) {
+                const std::string run = before + s + after;
+                const ScoredRun r = score(run);
+                EXPECT_TRUE(r.kept(default_min_score)) << utf8(run) << " scored " << r.score;
+                EXPECT_LE(r.keep_begin, before.size()) << utf8(run);
+                EXPECT_GE(r.keep_end, before.size() + s.size()) << utf8(run);
+            }
+            for (const char* data : {"亀坑", "H記$8H坑", "ｱｲｳｴｵｶｷｸ", "記記記記"}) {
+                const std::string run = before + data + after;
+                EXPECT_FALSE(score(run).kept(default_min_score)) << utf8(run) << " scored " << score(run).score;
+            }
+        }
+    }
+}
+
 // A sentence's first character stays with it when it is only a little
 // less likely than the sentence starting after it: a digit before kana, a
 // kanji before a number.

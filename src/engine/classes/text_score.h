@@ -45,8 +45,14 @@ public:
         std::int64_t full = 0;
         std::int64_t peak = 0;  // the most `full` reached on the way to `end`
         std::int64_t japanese = 0;
+        // What the ASCII before the part's first other character, and the
+        // ASCII after its last, said among themselves in `japanese`
+        // (never above 0); see edge_free_japanese.
+        std::int64_t ascii_lead = 0;
+        std::int64_t ascii_tail = 0;
         std::size_t begin = 0;
         std::size_t end = 0;
+        bool past_lead = false;  // a character other than ASCII was read
     };
     // One reading of the run up to some point: the best part ending there,
     // and the last character read.
