@@ -321,6 +321,35 @@ TEST(text_score, threshold_edges) {
     EXPECT_FALSE(score("GLIBC_2.2.5").kept(1));
 }
 
+// The best part of a long run of data is the best of many: it needs the
+// log of their number more evidence, so two kanji picked out of a long run
+// of ideographs (ASCII strings read as UTF-16) score lower than alone, and
+// a sentence stays text however long the run around it.
+TEST(text_score, the_best_of_many_parts_needs_more_evidence) {
+    const std::u32string pair = U"正条";
+    const std::u32string sentence = U"設定を保存してから、もう一度お試しください。";
+    for (const std::u32string* run : {&pair, &sentence}) {
+        TextScorer scorer;
+        scorer.add(*run);
+        const ScoredRun alone = scorer.result();
+        EXPECT_EQ(scorer.result_among(1).score, alone.score);
+        int last = alone.score;
+        for (const std::size_t placements : {2u, 10u, 100u, 1000u}) {
+            const ScoredRun among = scorer.result_among(placements);
+            EXPECT_LE(among.score, last) << placements;
+            EXPECT_EQ(among.keep_begin, alone.keep_begin);
+            EXPECT_EQ(among.keep_end, alone.keep_end);
+            last = among.score;
+        }
+        // The pair alone is text; picked out of a thousand places, data.
+        if (run == &pair) {
+            EXPECT_LT(last, alone.score);
+        }
+        EXPECT_TRUE(alone.kept(default_min_score));
+        EXPECT_EQ(scorer.result_among(1000).kept(default_min_score), run == &sentence);
+    }
+}
+
 TEST(text_score, characters_in_pieces_score_as_a_whole) {
     const std::u32string run = U"x$H記ゲームを始めますか？（はい／いいえ）$8H";
     const ScoredRun whole = score_text(run);

@@ -446,11 +446,13 @@ TextScorer::Path TextScorer::extend(const Path& path, char32_t c, std::size_t at
 
 TextScorer::TextScorer(text::InputEncoding encoding) : extra_prior_nats_(noise_prior_nats(encoding)) {}
 
-ScoredRun TextScorer::result() const {
+ScoredRun TextScorer::result() const { return result_among(1); }
+
+ScoredRun TextScorer::result_among(std::size_t placements) const {
     if (best_.end == best_.begin) return {};
-    return ScoredRun{score_from_evidence(static_cast<double>(edge_free_japanese(best_)) / detail::text_stats_units_per_nat -
-                                         extra_prior_nats_),
-                     best_.begin, best_.end};
+    const double nats = static_cast<double>(edge_free_japanese(best_)) / detail::text_stats_units_per_nat -
+                        extra_prior_nats_ - std::log(static_cast<double>(std::max<std::size_t>(placements, 1)));
+    return ScoredRun{score_from_evidence(nats), best_.begin, best_.end};
 }
 
 int score_from_evidence(double nats) {

@@ -83,6 +83,11 @@ public:
     Path extend(const Path& path, char32_t c, std::size_t at, std::size_t width);
 
     ScoredRun result() const;
+    // The result when the kept part was chosen as the best of `placements`
+    // parts of its length that the run offers (its characters less the
+    // part's, plus one): by chance alone, the best of many parts of data
+    // reads better than one does, by the log of their number.
+    ScoredRun result_among(std::size_t placements) const;
     void reset() {
         const double extra = extra_prior_nats_;
         *this = TextScorer{};
