@@ -350,6 +350,23 @@ TEST(text_score, the_best_of_many_parts_needs_more_evidence) {
     }
 }
 
+// In code page 932 bytes too: two kanji that stand as a word on their own
+// are data when the score picks them out of a run of machine code.
+TEST(text_score, a_pair_picked_out_of_data_is_data) {
+    const std::string code = "H$8L$@Hx";
+    const struct {
+        std::string run;
+        bool kept;
+    } cases[] = {
+        {"信会", true},
+        {code + "信会" + "L$H8", false},
+        {code + code + "信会" + code, false},
+        {code + "この扉は鍵がかかっている。" + "L$H8", true},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(score(c.run).kept(default_min_score), c.kept) << utf8(c.run) << " scored " << score(c.run).score;
+}
+
 TEST(text_score, characters_in_pieces_score_as_a_whole) {
     const std::u32string run = U"x$H記ゲームを始めますか？（はい／いいえ）$8H";
     const ScoredRun whole = score_text(run);

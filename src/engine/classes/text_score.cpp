@@ -553,7 +553,12 @@ ScoredRun score_cp932_readings(std::span<const unsigned char> run, std::size_t l
         }
         here[0] = here[1] = false;
     }
+    // The part kept is the best of the placements the run offers, counted
+    // in bytes: a pair of kanji from machine code is one of many.
     ScoredRun result = scorer.result();
+    const std::size_t span = run.size() - std::min(lead_in, run.size());
+    const std::size_t kept = result.keep_end - result.keep_begin;
+    result = scorer.result_among(span > kept ? span - kept + 1 : 1);
     if (alone) result = ScoredRun{std::max(result.score, score_from_evidence(word_alone_nats)), 0, run.size()};
     // Text wholly inside the lead-in belongs to the run before.
     return result.keep_end > lead_in ? result : ScoredRun{};
