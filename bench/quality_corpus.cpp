@@ -1,6 +1,7 @@
 #include "quality_corpus.h"
 
 #include <algorithm>
+#include <iterator>
 #include <random>
 #include <set>
 
@@ -121,16 +122,30 @@ PlantedInput word_table(const std::vector<std::string>& words, std::uint64_t see
     return input;
 }
 
-Tally tally(std::vector<Range> lines, const std::vector<Range>& planted) {
+namespace {
+
+void sort_by_offset(std::vector<Range>& lines) {
     std::sort(lines.begin(), lines.end(), [](const Range& a, const Range& b) { return a.offset < b.offset; });
+}
+
+// The last of the sorted `lines` that starts at or before `at`, or end.
+std::vector<Range>::const_iterator last_starting_by(const std::vector<Range>& lines, std::uint64_t at) {
+    auto after = std::upper_bound(lines.begin(), lines.end(), at,
+                                  [](std::uint64_t v, const Range& r) { return v < r.offset; });
+    return after == lines.begin() ? lines.end() : std::prev(after);
+}
+
+}  // namespace
+
+Tally tally(std::vector<Range> lines, const std::vector<Range>& planted) {
+    sort_by_offset(lines);
     Tally t;
     t.lines = lines.size();
     for (const Range& p : planted) {
-        auto after = std::upper_bound(lines.begin(), lines.end(), p.offset,
-                                      [](std::uint64_t v, const Range& r) { return v < r.offset; });
         // Lines of one extraction do not overlap, so only the last line that
         // starts at or before the planted one can hold it.
-        if (after != lines.begin() && std::prev(after)->end() >= p.end()) ++t.found;
+        const auto holder = last_starting_by(lines, p.offset);
+        if (holder != lines.end() && holder->end() >= p.end()) ++t.found;
     }
     for (const Range& line : lines) {
         auto p = std::upper_bound(planted.begin(), planted.end(), line.offset,
@@ -141,6 +156,35 @@ Tally tally(std::vector<Range> lines, const std::vector<Range>& planted) {
         if (2 * overlap >= line.size && line.size > 0) ++t.text;
     }
     return t;
+}
+
+const char* miss_name(MissKind kind) {
+    constexpr const char* names[] = {"dropped whole", "start cut", "end cut", "both ends cut", "split"};
+    static_assert(std::size(names) == miss_kinds);
+    return names[static_cast<std::size_t>(kind)];
+}
+
+std::vector<Miss> misses(std::vector<Range> lines, const std::vector<Range>& planted) {
+    sort_by_offset(lines);
+    std::vector<Miss> out;
+    for (const Range& p : planted) {
+        const auto holder = last_starting_by(lines, p.offset);
+        if (holder != lines.end() && holder->end() >= p.end()) continue;
+        Miss m{p, MissKind::dropped, {}};
+        // A line that starts before the planted one and reaches into it comes
+        // first; then every line that starts inside it.
+        auto l = holder != lines.end() ? holder : lines.begin();
+        for (; l != lines.end() && l->offset < p.end(); ++l)
+            if (l->end() > p.offset) m.written.push_back(*l);
+        if (m.written.size() > 1) {
+            m.kind = MissKind::split;
+        } else if (m.written.size() == 1) {
+            const bool start = m.written[0].offset > p.offset, end = m.written[0].end() < p.end();
+            m.kind = start && end ? MissKind::both_cut : start ? MissKind::start_cut : MissKind::end_cut;
+        }
+        out.push_back(std::move(m));
+    }
+    return out;
 }
 
 }  // namespace kurvane::quality

@@ -50,4 +50,18 @@ struct Tally {
 // Measures written lines, given as the input range each holds.
 Tally tally(std::vector<Range> lines, const std::vector<Range>& planted);
 
+// How the written lines fail to hold a planted line whole.
+enum class MissKind { dropped, start_cut, end_cut, both_cut, split };
+inline constexpr std::size_t miss_kinds = 5;
+const char* miss_name(MissKind kind);
+
+struct Miss {
+    Range planted;
+    MissKind kind;
+    std::vector<Range> written;  // the written lines over the planted one, in order
+};
+
+// The planted lines that no written line holds whole, in order.
+std::vector<Miss> misses(std::vector<Range> lines, const std::vector<Range>& planted);
+
 }  // namespace kurvane::quality

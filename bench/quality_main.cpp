@@ -1,7 +1,7 @@
 // kurvane_quality: how much of what an extraction writes is the text a user
 // wants, on real Japanese lines planted in data of several shapes.
 //
-//   kurvane_quality [--host-mib N] [--dir DIR] [--encodings-only]
+//   kurvane_quality [--host-mib N] [--dir DIR] [--encodings-only] [--misses N] [--noise N]
 //
 // The planted lines are the quarter of the Japanese Debian reference manual
 // that the text statistics leave out (scripts/gen_text_stats.py
@@ -18,8 +18,11 @@
 // EUC-JP, UTF-8, UTF-16LE and UTF-16BE in the machine code, through
 // `--text --input-encoding=ENC` and `=auto` (whether auto named the
 // encoding), with each encoding's plain pass timed against the cp932 pass
-// on the same file (`--encodings-only` runs just these). Exits with status
-// 1 when a helper program fails.
+// on the same file (`--encodings-only` runs just these). `--misses N`
+// counts the planted lines `--text` missed by how it missed them (dropped,
+// start or end cut, split) and shows N of each kind beside what was written
+// there; `--noise N` shows N written lines that are not text. Exits with
+// status 1 when a helper program fails.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -173,36 +176,77 @@ std::string utf8_of(std::span<const unsigned char> cp932) {
     return text::cp932_to_utf8(std::string_view(reinterpret_cast<const char*>(cp932.data()), cp932.size()));
 }
 
-// With KURVANE_QUALITY_MISSES set, some planted lines the score did not find
-// whole, beside what it wrote there: what to look at when changing it.
-void print_misses(const PlantedInput& input, const Bytes& decoded, std::vector<Range> lines) {
-    if (std::getenv("KURVANE_QUALITY_MISSES") == nullptr) return;
-    std::sort(lines.begin(), lines.end(), [](const Range& a, const Range& b) { return a.offset < b.offset; });
-    int shown = 0;
-    for (const Range& p : input.planted) {
-        auto after = std::upper_bound(lines.begin(), lines.end(), p.offset,
-                                      [](std::uint64_t v, const Range& r) { return v < r.offset; });
-        if (after != lines.begin() && std::prev(after)->end() >= p.end()) continue;
-        if (++shown > 25) break;
-        std::printf("    planted [%s] after", utf8_of(std::span(decoded).subspan(p.offset, p.size)).c_str());
-        for (std::uint64_t k = p.offset >= 4 ? p.offset - 4 : 0; k < p.offset + 4; ++k)
-            std::printf(" %02X", decoded[k]);
-        std::printf("\n");
-        for (auto l = after == lines.begin() ? after : std::prev(after); l != lines.end() && l->offset < p.end(); ++l)
-            if (l->end() > p.offset)
-                std::printf("      wrote [%s]\n", utf8_of(std::span(decoded).subspan(l->offset, l->size)).c_str());
-    }
+// How many misses of each kind and how many written lines that are not
+// text to show per shape (--misses N, --noise N): what to look at when
+// changing the score.
+std::size_t shown_misses = 0;
+std::size_t shown_noise = 0;
+
+// A planted line of at most this many characters outside ASCII is mostly
+// ASCII: one or two Japanese characters among words, names and options.
+constexpr std::size_t few_japanese = 2;
+
+std::size_t non_ascii_chars(std::string_view utf8) {
+    return static_cast<std::size_t>(std::count_if(utf8.begin(), utf8.end(), [](char c) {
+        return static_cast<unsigned char>(c) >= 0xC0;  // the first byte of a character past ASCII
+    }));
 }
 
-// With KURVANE_QUALITY_NOISE set, some written lines that are not planted
-// text: what passed the score that should not have.
-void print_noise(const PlantedInput& input, const Bytes& decoded, const std::vector<Range>& lines) {
-    if (std::getenv("KURVANE_QUALITY_NOISE") == nullptr) return;
-    int shown = 0;
+// Input bytes [from, to) with printable ASCII as it is and any other byte
+// as \xHH, so that the data around a miss shows what the scan saw.
+std::string escaped_bytes(const Bytes& input, std::uint64_t from, std::uint64_t to) {
+    std::string out;
+    char b[8];
+    for (std::uint64_t k = from; k < std::min<std::uint64_t>(to, input.size()); ++k) {
+        const unsigned char c = input[k];
+        if (c >= 0x20 && c < 0x7F && c != '\\') {
+            out += static_cast<char>(c);
+        } else {
+            std::snprintf(b, sizeof b, "\\x%02X", c);
+            out += b;
+        }
+    }
+    return out;
+}
+
+// The planted lines of `input` that the written `lines` do not hold whole:
+// how many of each kind (and of them, how many are mostly ASCII), and up to
+// shown_misses of each kind with the input bytes around them and what was
+// written over them, all as UTF-8 by `utf8_of_range`.
+template <class Utf8Of>
+void print_misses(const PlantedInput& input, const std::vector<Range>& lines, Utf8Of&& utf8_of_range) {
+    if (shown_misses == 0) return;
+    const std::vector<Miss> missed = misses(lines, input.planted);
+    std::size_t count[miss_kinds] = {}, ascii_heavy[miss_kinds] = {};
+    for (const Miss& m : missed) {
+        const auto kind = static_cast<std::size_t>(m.kind);
+        ascii_heavy[kind] += non_ascii_chars(utf8_of_range(m.planted)) <= few_japanese ? 1 : 0;
+        if (++count[kind] > shown_misses) continue;
+        constexpr std::uint64_t context = 12;
+        const Range& p = m.planted;
+        std::printf("    %s: \"%s\" [%s] \"%s\"\n", miss_name(m.kind),
+                    escaped_bytes(input.bytes, p.offset >= context ? p.offset - context : 0, p.offset).c_str(),
+                    utf8_of_range(p).c_str(), escaped_bytes(input.bytes, p.end(), p.end() + context).c_str());
+        for (const Range& w : m.written)
+            std::printf("      wrote %+lld..%+lld [%s]\n", static_cast<long long>(w.offset - p.offset),
+                        static_cast<long long>(w.end() - p.end()), utf8_of_range(w).c_str());
+    }
+    std::printf("  misses:");
+    for (std::size_t k = 0; k < miss_kinds; ++k)
+        std::printf(" %s %zu (%zu mostly ASCII)%s", miss_name(static_cast<MissKind>(k)), count[k], ascii_heavy[k],
+                    k + 1 < miss_kinds ? "," : "\n");
+}
+
+// Up to shown_noise written lines that are not planted text: what passed
+// the score that should not have.
+template <class Utf8Of>
+void print_noise(const PlantedInput& input, const std::vector<Range>& lines, Utf8Of&& utf8_of_range) {
+    std::size_t shown = 0;
     for (const Range& line : lines) {
+        if (shown == shown_noise) break;
         if (tally({line}, input.planted).text != 0) continue;
-        if (++shown > 40) break;
-        std::printf("    noise [%s]\n", utf8_of(std::span(decoded).subspan(line.offset, line.size)).c_str());
+        ++shown;
+        std::printf("    noise [%s]\n", utf8_of_range(line).c_str());
     }
 }
 
@@ -273,8 +317,9 @@ bool report(const char* name, const PlantedInput& input, const fs::path& dir, Go
     const std::vector<Range> kept = kurvane_text(xor_key != 0 ? "--text --xor=auto" : "--text", file, err);
     std::ifstream err_in(err);
     const std::string said((std::istreambuf_iterator<char>(err_in)), std::istreambuf_iterator<char>());
-    print_misses(input, input.bytes, kept);
-    print_noise(input, input.bytes, kept);
+    const auto cp932_text = [&](const Range& r) { return utf8_of(std::span(input.bytes).subspan(r.offset, r.size)); };
+    print_misses(input, kept, cp932_text);
+    print_noise(input, kept, cp932_text);
     const Tally s = tally(kept, input.planted);
     print_row(xor_key != 0 ? "kurvane --text --xor=auto" : "kurvane --text", s, input.planted.size());
     if (!said.empty()) std::printf("  said: %s", said.c_str());
@@ -365,38 +410,32 @@ double plain_seconds(const char* encoding, const char* jobs, const fs::path& fil
     return best_seconds(std::string(jobs) + " -c +ascii --input-encoding=" + encoding + " 2>/dev/null", file);
 }
 
-// With KURVANE_QUALITY_MISSES set, as print_misses: the planted lines of
-// `input` (in `iconv_name`) no written line holds whole, with what was
-// written there, all in UTF-8.
-void print_encoded_misses(const PlantedInput& input, const char* iconv_name, std::vector<Range> lines) {
-    if (std::getenv("KURVANE_QUALITY_MISSES") == nullptr) return;
-    iconv_t cd = iconv_open("UTF-8", iconv_name);
-    if (cd == reinterpret_cast<iconv_t>(-1)) return;
-    const auto utf8 = [&](const Range& r) {
-        std::string in(reinterpret_cast<const char*>(input.bytes.data() + r.offset), r.size);
+// Input bytes in `iconv_name` as UTF-8, for the misses and noise shown.
+class Utf8From {
+public:
+    explicit Utf8From(const char* iconv_name) : cd_(iconv_open("UTF-8", iconv_name)) {
+        if (cd_ == reinterpret_cast<iconv_t>(-1)) throw Failure{std::string("iconv cannot read ") + iconv_name};
+    }
+    ~Utf8From() { iconv_close(cd_); }
+    Utf8From(const Utf8From&) = delete;
+    Utf8From& operator=(const Utf8From&) = delete;
+
+    std::string operator()(std::span<const unsigned char> bytes) const {
+        std::string in(reinterpret_cast<const char*>(bytes.data()), bytes.size());
         std::string out(in.size() * 4 + 8, '\0');
         char* src = in.data();
         std::size_t src_left = in.size();
         char* dst = out.data();
         std::size_t dst_left = out.size();
-        iconv(cd, nullptr, nullptr, nullptr, nullptr);
-        iconv(cd, &src, &src_left, &dst, &dst_left);
+        iconv(cd_, nullptr, nullptr, nullptr, nullptr);
+        iconv(cd_, &src, &src_left, &dst, &dst_left);
         out.resize(out.size() - dst_left);
         return out + (src_left != 0 ? "<unconverted>" : "");
-    };
-    std::sort(lines.begin(), lines.end(), [](const Range& a, const Range& b) { return a.offset < b.offset; });
-    int shown = 0;
-    for (const Range& p : input.planted) {
-        auto after = std::upper_bound(lines.begin(), lines.end(), p.offset,
-                                      [](std::uint64_t v, const Range& r) { return v < r.offset; });
-        if (after != lines.begin() && std::prev(after)->end() >= p.end()) continue;
-        if (++shown > 25) break;
-        std::printf("    planted [%s]\n", utf8(p).c_str());
-        for (auto l = after == lines.begin() ? after : std::prev(after); l != lines.end() && l->offset < p.end(); ++l)
-            if (l->end() > p.offset) std::printf("      wrote [%s]\n", utf8(*l).c_str());
     }
-    iconv_close(cd);
-}
+
+private:
+    iconv_t cd_;
+};
 
 // Prints the table of one encoding; returns whether the goals were met.
 bool report_encoding(const EncodingShape& shape, const std::vector<std::string>& cp932_lines, const Bytes& code,
@@ -416,7 +455,14 @@ bool report_encoding(const EncodingShape& shape, const std::vector<std::string>&
         std::ifstream err_in(err);
         const std::string said((std::istreambuf_iterator<char>(err_in)), std::istreambuf_iterator<char>());
         const Tally t = tally(json_ranges(out), input.planted);
-        if (encoding != "auto") print_encoded_misses(input, shape.iconv_name, json_ranges(out));
+        if (encoding != "auto") {
+            const Utf8From from(shape.iconv_name);
+            const auto encoded_text = [&](const Range& r) {
+                return from(std::span(input.bytes).subspan(r.offset, r.size));
+            };
+            print_misses(input, json_ranges(out), encoded_text);
+            print_noise(input, json_ranges(out), encoded_text);
+        }
         print_row(("kurvane " + options).c_str(), t, input.planted.size());
         const double found = static_cast<double>(t.found) / static_cast<double>(input.planted.size());
         const double share = t.lines == 0 ? 0.0 : static_cast<double>(t.text) / static_cast<double>(t.lines);
@@ -450,12 +496,15 @@ int main(int argc, char** argv) {
         const std::string_view a = argv[k];
         if (a == "--host-mib" && k + 1 < argc) {
             host_mib = std::strtoul(argv[++k], nullptr, 10);
+        } else if ((a == "--misses" || a == "--noise") && k + 1 < argc) {
+            (a == "--misses" ? shown_misses : shown_noise) = std::strtoul(argv[++k], nullptr, 10);
         } else if (a == "--encodings-only") {
             encodings_only = true;
         } else if (a == "--dir" && k + 1 < argc) {
             parent = argv[++k];
         } else {
-            std::fprintf(stderr, "usage: kurvane_quality [--host-mib N] [--dir DIR] [--encodings-only]\n");
+            std::fprintf(stderr, "usage: kurvane_quality [--host-mib N] [--dir DIR] [--encodings-only] [--misses N] "
+                                 "[--noise N]\n");
             return 2;
         }
     }

@@ -31,6 +31,12 @@ struct ScanSpec {
     std::uint32_t min_length = 1;  // bytes of the input encoding a run keeps
     std::vector<char32_t> excluded;
     std::vector<std::u32string> exempt;  // written for a shorter run that holds one
+    // Runs of the two UTF-16 alignments that overlap are reported whole,
+    // both of them, rather than settled: for a printer that reads each run
+    // and keeps only the parts that read best as text. Settling by kana
+    // cuts a line's last character, or the ASCII word that opens it, where
+    // the other alignment's run over the bytes beside it is longer.
+    bool keep_overlaps = false;
 };
 
 enum class CharRole : std::uint8_t { none, kept, excluded };
@@ -298,6 +304,11 @@ void scan_utf16(const ScanTables& t, const unsigned char* p, std::size_t n, std:
         if (most_kept < min_length) continue;
         if (group.size() == 1) {
             report(t, p, base, group[0], sink);
+            continue;
+        }
+        if (t.spec().keep_overlaps) {
+            std::sort(group.begin(), group.end(), [](const Span& x, const Span& y) { return x.start < y.start; });
+            for (const Span& s : group) report(t, p, base, s, sink);
             continue;
         }
         if (group.size() == 2) {

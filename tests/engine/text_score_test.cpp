@@ -108,6 +108,33 @@ TEST(text_score, trims_data_at_the_ends_and_keeps_the_sentence) {
     }
 }
 
+// Data files hold long ASCII strings (symbols, names) with no byte between
+// them and a line that lies next to them. How the ASCII characters follow
+// each other says nothing of the line: it is kept whole, with the strings
+// or without them, and data beside the same strings is still data.
+TEST(text_score, a_line_between_ascii_strings_of_data) {
+    const std::string symbols[] = {
+        "_ZNSt8_Rb_treeIPKcSt4pairIKS1_S1_ESt10_Select1stIS4_ESt9_Identity",
+        "IS1_ESt4lessIS1_ESaIS4_EE8_M_eraseEPSt13_Rb_tree_nodeIS4_E",
+        "XkbControlsMaskText",
+    };
+    for (const std::string& before : symbols) {
+        for (const std::string& after : symbols) {
+            for (const std::string& s : sentences) {
+                const std::string run = before + s + after;
+                const ScoredRun r = score(run);
+                EXPECT_TRUE(r.kept(default_min_score)) << utf8(run) << " scored " << r.score;
+                EXPECT_LE(r.keep_begin, before.size()) << utf8(run);
+                EXPECT_GE(r.keep_end, before.size() + s.size()) << utf8(run);
+            }
+            for (const char* data : {"亀坑", "H記$8H坑", "ｱｲｳｴｵｶｷｸ", "記記記記"}) {
+                const std::string run = before + data + after;
+                EXPECT_FALSE(score(run).kept(default_min_score)) << utf8(run) << " scored " << score(run).score;
+            }
+        }
+    }
+}
+
 // A sentence's first character stays with it when it is only a little
 // less likely than the sentence starting after it: a digit before kana, a
 // kanji before a number.
@@ -292,6 +319,52 @@ TEST(text_score, threshold_edges) {
     EXPECT_FALSE(score("").kept(0));
     EXPECT_FALSE(score("\x01").kept(0));
     EXPECT_FALSE(score("GLIBC_2.2.5").kept(1));
+}
+
+// The best part of a long run of data is the best of many: it needs the
+// log of their number more evidence, so two kanji picked out of a long run
+// of ideographs (ASCII strings read as UTF-16) score lower than alone, and
+// a sentence stays text however long the run around it.
+TEST(text_score, the_best_of_many_parts_needs_more_evidence) {
+    const std::u32string pair = U"正条";
+    const std::u32string sentence = U"設定を保存してから、もう一度お試しください。";
+    for (const std::u32string* run : {&pair, &sentence}) {
+        TextScorer scorer;
+        scorer.add(*run);
+        const ScoredRun alone = scorer.result();
+        EXPECT_EQ(scorer.result_among(1).score, alone.score);
+        int last = alone.score;
+        for (const std::size_t placements : {2u, 10u, 100u, 1000u}) {
+            const ScoredRun among = scorer.result_among(placements);
+            EXPECT_LE(among.score, last) << placements;
+            EXPECT_EQ(among.keep_begin, alone.keep_begin);
+            EXPECT_EQ(among.keep_end, alone.keep_end);
+            last = among.score;
+        }
+        // The pair alone is text; picked out of a thousand places, data.
+        if (run == &pair) {
+            EXPECT_LT(last, alone.score);
+        }
+        EXPECT_TRUE(alone.kept(default_min_score));
+        EXPECT_EQ(scorer.result_among(1000).kept(default_min_score), run == &sentence);
+    }
+}
+
+// In code page 932 bytes too: two kanji that stand as a word on their own
+// are data when the score picks them out of a run of machine code.
+TEST(text_score, a_pair_picked_out_of_data_is_data) {
+    const std::string code = "H$8L$@Hx";
+    const struct {
+        std::string run;
+        bool kept;
+    } cases[] = {
+        {"信会", true},
+        {code + "信会" + "L$H8", false},
+        {code + code + "信会" + code, false},
+        {code + "この扉は鍵がかかっている。" + "L$H8", true},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(score(c.run).kept(default_min_score), c.kept) << utf8(c.run) << " scored " << score(c.run).score;
 }
 
 TEST(text_score, characters_in_pieces_score_as_a_whole) {

@@ -376,6 +376,53 @@ TEST(TextPass, SearchCountsTheTextAPassWrites) {
     }
 }
 
+// Lines among ASCII strings of data with no zero bytes between them: the
+// strings join the lines in one run (UTF-16 reads them as ideographs), and
+// each line is kept whole, the second as well as the first. A line whose
+// last character meets machine code is not cut where the other UTF-16
+// alignment reads that character's last byte and the next as a longer run.
+TEST(TextPass, TextFilterKeepsEveryLineOfARunWhole) {
+    // Letters only, so that UTF-16 reads every two of them as an ideograph.
+    const std::string strings = "XkbControlsMaskText_valuator_mask_set_range_InitInput_XkbFreeSrvLedInfo";
+    const std::string code_before("\xC0y<\xE8'\x90\xFD\xFF\xC7\x00\x00\x00", 12);
+    const std::string code_after("\x00\x00H\x8B\x84$8\x03\x00\x00dH", 12);
+    struct Case {
+        std::string before, between, after;
+        std::u32string first, second;  // the second empty: one line only
+    };
+    const Case cases[] = {
+        {strings, strings + strings, strings, U"これは日本語の文章です。", U"設定を保存してから、もう一度お試しください。"},
+        {code_before, "", code_after, U"ティー", U""},
+        {code_before, "", code_after, U"セーブしました。", U""},
+    };
+    Setting s{"japanese and ascii", everything, 1, 0, U"", {}};
+    OutputFormat format = format_of(TextEncoding::utf8, LineEnd::lf, OffsetRadix::none, "", false);
+    format.text.on = true;
+    for (const EncodingCase& ec : encodings) {
+        for (const Case& c : cases) {
+            // The strings and the code are bytes in every encoding (UTF-16
+            // reads ASCII strings two bytes a unit).
+            const auto bytes = [](const std::string& t) { return Bytes(t.begin(), t.end()); };
+            Bytes data{0, 0, 0, 0};
+            const auto add = [&](const Bytes& b) { data.insert(data.end(), b.begin(), b.end()); };
+            add(bytes(c.before));
+            add(encoded(ec.iconv_name, c.first));
+            add(bytes(c.between));
+            if (!c.second.empty()) add(encoded(ec.iconv_name, c.second));
+            add(bytes(c.after));
+            data.insert(data.end(), {0, 0, 0, 0});
+            const std::string one = run_engine(data, record_of(s), ec.encoding, &format, 1, 97, test::Input::positional);
+            EXPECT_EQ(run_engine(data, record_of(s), ec.encoding, &format, 3, 7, test::Input::positional), one)
+                << ec.iconv_name;
+            for (const std::u32string& line : {c.first, c.second}) {
+                if (line.empty()) continue;
+                EXPECT_NE(one.find(utf8_of(line)), std::string::npos)
+                    << ec.iconv_name << ": " << utf8_of(line) << " not whole in\n" << one;
+            }
+        }
+    }
+}
+
 // The search names the encoding the text was written in, and with a key
 // search finds the XOR too.
 TEST(TextPass, SearchFindsTheEncodingAndTheKey) {

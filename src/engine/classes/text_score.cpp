@@ -159,6 +159,24 @@ std::int64_t japanese_part(std::int64_t value, bool single) {
     return single ? std::min<std::int64_t>(value, 0) : value;
 }
 
+bool is_ascii_class(unsigned cls) {
+    return cls >= static_cast<unsigned>(TextClass::space) && cls <= static_cast<unsigned>(TextClass::punct);
+}
+
+// The evidence that gives a part its score. ASCII that opens or closes the
+// part (what the trimming kept at its ends) counts only where it meets the
+// Japanese beside it, not for how its characters follow each other: data
+// files are full of ASCII strings (symbols such as "St9_Identity", names,
+// tags) that are neither prose nor random bytes, and a line that lies next
+// to one has its evidence as a line all the same; a word of the line
+// ("tune2fs(8) ", "Exim4 ") says as little as such a string. ASCII between
+// Japanese characters still counts against the part in full ("H記$8H坑").
+// The part's evidence only ever grows by this, so runs that data gives
+// with ASCII inside are judged as before.
+std::int64_t edge_free_japanese(const TextScorer::Segment& part) {
+    return part.past_lead ? part.japanese - part.ascii_lead - part.ascii_tail : part.japanese;
+}
+
 // How much evidence of noise a run's end may carry and still be kept, in
 // the statistics' units. Cutting a character of text off costs the whole
 // line: it is no longer whole, and the reader must search the data for the
@@ -360,8 +378,10 @@ TextScorer::Path TextScorer::extend(const Path& path, char32_t c, std::size_t at
     const std::int64_t weight = s.weight;
     const std::int64_t start = detail::text_stats_transition[detail::text_class_start][cls];
     const std::int64_t fresh_full = weight + start;
-    const Segment fresh{fresh_full, fresh_full,
-                        japanese_part(weight, single) + japanese_part(start, single), at, at + width};
+    const bool ascii = is_ascii_class(cls);
+    const std::int64_t fresh_japanese = japanese_part(weight, single) + japanese_part(start, single);
+    const std::int64_t fresh_edge = ascii ? fresh_japanese : 0;
+    const Segment fresh{fresh_full, fresh_full, fresh_japanese, fresh_edge, fresh_edge, at, at + width, !ascii};
     Path next{path.current, path.later, c, s.code, static_cast<unsigned char>(cls), true};
     Segment& current = next.current;
     Segment& later = next.later;
@@ -384,10 +404,18 @@ TextScorer::Path TextScorer::extend(const Path& path, char32_t c, std::size_t at
             full = std::min<std::int64_t>(full, 0);
             japanese = std::min<std::int64_t>(japanese, 0);
         }
+        // ASCII after ASCII adds to the ends' stretches; ASCII after any
+        // other character opens the closing stretch with what it says on
+        // its own, not with how it meets that character.
+        const bool among_ascii = ascii && is_ascii_class(path.last_class);
+        const std::int64_t edge = among_ascii ? japanese : ascii ? japanese_part(weight, single) : 0;
         const auto grow = [&](Segment& part) {
             part.full += full;
             part.peak = std::max(part.peak, part.full);
             part.japanese += japanese;
+            if (!part.past_lead) part.ascii_lead += edge;
+            part.ascii_tail = among_ascii ? part.ascii_tail + edge : edge;
+            part.past_lead = part.past_lead || !ascii;
             part.end = at + width;
         };
         // The part that starts latest yet within the tolerance of starting
@@ -418,11 +446,13 @@ TextScorer::Path TextScorer::extend(const Path& path, char32_t c, std::size_t at
 
 TextScorer::TextScorer(text::InputEncoding encoding) : extra_prior_nats_(noise_prior_nats(encoding)) {}
 
-ScoredRun TextScorer::result() const {
+ScoredRun TextScorer::result() const { return result_among(1); }
+
+ScoredRun TextScorer::result_among(std::size_t placements) const {
     if (best_.end == best_.begin) return {};
-    return ScoredRun{score_from_evidence(static_cast<double>(best_.japanese) / detail::text_stats_units_per_nat -
-                                         extra_prior_nats_),
-                     best_.begin, best_.end};
+    const double nats = static_cast<double>(edge_free_japanese(best_)) / detail::text_stats_units_per_nat -
+                        extra_prior_nats_ - std::log(static_cast<double>(std::max<std::size_t>(placements, 1)));
+    return ScoredRun{score_from_evidence(nats), best_.begin, best_.end};
 }
 
 int score_from_evidence(double nats) {
@@ -523,7 +553,12 @@ ScoredRun score_cp932_readings(std::span<const unsigned char> run, std::size_t l
         }
         here[0] = here[1] = false;
     }
+    // The part kept is the best of the placements the run offers, counted
+    // in bytes: a pair of kanji from machine code is one of many.
     ScoredRun result = scorer.result();
+    const std::size_t span = run.size() - std::min(lead_in, run.size());
+    const std::size_t kept = result.keep_end - result.keep_begin;
+    result = scorer.result_among(span > kept ? span - kept + 1 : 1);
     if (alone) result = ScoredRun{std::max(result.score, score_from_evidence(word_alone_nats)), 0, run.size()};
     // Text wholly inside the lead-in belongs to the run before.
     return result.keep_end > lead_in ? result : ScoredRun{};

@@ -45,8 +45,14 @@ public:
         std::int64_t full = 0;
         std::int64_t peak = 0;  // the most `full` reached on the way to `end`
         std::int64_t japanese = 0;
+        // What the ASCII before the part's first other character, and the
+        // ASCII after its last, said among themselves in `japanese`
+        // (never above 0); see edge_free_japanese.
+        std::int64_t ascii_lead = 0;
+        std::int64_t ascii_tail = 0;
         std::size_t begin = 0;
         std::size_t end = 0;
+        bool past_lead = false;  // a character other than ASCII was read
     };
     // One reading of the run up to some point: the best part ending there,
     // and the last character read.
@@ -77,6 +83,11 @@ public:
     Path extend(const Path& path, char32_t c, std::size_t at, std::size_t width);
 
     ScoredRun result() const;
+    // The result when the kept part was chosen as the best of `placements`
+    // parts of its length that the run offers (its characters less the
+    // part's, plus one): by chance alone, the best of many parts of data
+    // reads better than one does, by the log of their number.
+    ScoredRun result_among(std::size_t placements) const;
     void reset() {
         const double extra = extra_prior_nats_;
         *this = TextScorer{};

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <limits>
 #include <vector>
 
 #include "engine/classes/text_score.h"
@@ -144,6 +145,7 @@ void TextRunPrinter::begin_stretch() {
 }
 
 void TextRunPrinter::end_stretch() {
+    write_held(std::numeric_limits<std::uint64_t>::max());
     if (json_) json_->close(-1);
 }
 
@@ -228,33 +230,81 @@ const std::u32string* TextRunPrinter::exempt_in(std::size_t from, std::size_t to
     return nullptr;
 }
 
-// Under the text filter the run's kept characters are scored as a whole and
-// the part that reads as text is written as one line, if it keeps at least
-// the minimum length in input bytes.
-ScoredRun TextRunPrinter::score(const text::FoundRun& found) {
-    decode(found, true);
+// Under the text filter the run's kept characters are scored as a whole,
+// and the part that reads as text is written as one line if it keeps at
+// least the minimum length in input bytes.
+ScoredRun TextRunPrinter::score(std::size_t from, std::size_t to) const {
     TextScorer scorer(tables_.spec().encoding);
-    for (const RunChar& c : chars_) scorer.add(c.value);
-    return scorer.result();
+    for (std::size_t k = from; k < to; ++k) scorer.add(chars_[k].value);
+    // The scan hands a decoded run over whole however long it is (UTF-16
+    // read over ASCII strings gives runs of ideographs as long as the
+    // strings), so its kept part is the best of as many as it offers.
+    const ScoredRun best = scorer.result();
+    ScoredRun s = scorer.result_among(to - from - (best.keep_end - best.keep_begin) + 1);
+    s.keep_begin += from;
+    s.keep_end += from;
+    return s;
 }
 
 void TextRunPrinter::write_scored(const text::FoundRun& found, const text::FoundRun* other) {
-    ScoredRun s = score(found);
+    // Runs come in input order of their starts, and a part lies within its
+    // run: no part of this run or a later one starts before found.offset.
+    write_held(found.offset);
+    decode(found, true);
+    ScoredRun s = score(0, chars_.size());
     if (other != nullptr) {
-        const ScoredRun o = score(*other);
+        decode(*other, true);
+        const ScoredRun o = score(0, chars_.size());
         // The better score wins, then the longer text; the found reading on a tie.
         if (std::pair(o.score, o.keep_end - o.keep_begin) <= std::pair(s.score, s.keep_end - s.keep_begin))
-            s = score(found);
+            decode(found, true);
         else
             s = o;
     }
-    if (chars_.empty() || !s.kept(filter_.min_score)) return;
-    std::uint64_t kept = 0;
-    for (std::size_t k = s.keep_begin; k < s.keep_end; ++k) kept += chars_[k].length;
-    if (kept < min_length_) return;
-    const RunChar& last = chars_[s.keep_end - 1];
-    write({s.keep_begin, s.keep_end, nullptr, chars_[s.keep_begin].offset, last.offset + last.length, run_end_, true,
-           s.score});
+    write_parts(0, chars_.size(), s);
+}
+
+// Writes the parts of chars_[from, to) that read as text, in input order,
+// given `s`, the score of the whole. A run may hold more than one line:
+// strings of data that read as one run (UTF-16 read over ASCII gives a
+// run of ideographs as long as the strings) can hold a line here and
+// another further on, and the score keeps one part of what it reads. So
+// once a part is kept, what lies before it and after it is read again on
+// its own. A part that is not kept stops the search: the part the score
+// chose was the best of its piece.
+void TextRunPrinter::write_parts(std::size_t from, std::size_t to, ScoredRun s) {
+    while (from < to && s.kept(filter_.min_score)) {
+        if (s.keep_begin > from) write_parts(from, s.keep_begin, score(from, s.keep_begin));
+        std::uint64_t kept = 0;
+        for (std::size_t k = s.keep_begin; k < s.keep_end; ++k) kept += chars_[k].length;
+        if (kept >= min_length_) offer(s.keep_begin, s.keep_end, s.score);
+        from = s.keep_end;
+        if (from < to) s = score(from, to);
+    }
+}
+
+void TextRunPrinter::offer(std::size_t from, std::size_t to, int score) {
+    HeldPart part{std::vector<RunChar>(chars_.begin() + static_cast<std::ptrdiff_t>(from),
+                                       chars_.begin() + static_cast<std::ptrdiff_t>(to)),
+                  score};
+    // The better score wins, then the longer part; the one held on a tie.
+    const auto rank = [](const HeldPart& p) { return std::pair(p.score, p.end() - p.begin()); };
+    auto first = std::find_if(held_.begin(), held_.end(), [&](const HeldPart& h) { return h.end() > part.begin(); });
+    auto last = std::find_if(first, held_.end(), [&](const HeldPart& h) { return h.begin() >= part.end(); });
+    if (std::any_of(first, last, [&](const HeldPart& h) { return rank(h) >= rank(part); })) return;
+    held_.insert(held_.erase(first, last), std::move(part));
+}
+
+void TextRunPrinter::write_held(std::uint64_t upto) {
+    std::size_t done = 0;
+    for (; done < held_.size() && held_[done].end() <= upto; ++done) {
+        HeldPart& part = held_[done];
+        const Unit unit{0, part.chars.size(), nullptr, part.begin(), part.end(), run_end_, true, part.score};
+        chars_.swap(part.chars);
+        write(unit);
+        chars_.swap(part.chars);
+    }
+    held_.erase(held_.begin(), held_.begin() + static_cast<std::ptrdiff_t>(done));
 }
 
 void TextRunPrinter::put_char(char32_t u) {

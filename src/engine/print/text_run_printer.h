@@ -96,7 +96,14 @@ private:
     void decode(const text::FoundRun& found, bool kept_only);
     void write_splits(const text::FoundRun& found);
     void write_scored(const text::FoundRun& found, const text::FoundRun* other);
-    ScoredRun score(const text::FoundRun& found);
+    // The score of the decoded characters [from, to), keep_* counting from
+    // the first of chars_.
+    ScoredRun score(std::size_t from, std::size_t to) const;
+    void write_parts(std::size_t from, std::size_t to, ScoredRun s);
+    // A part kept, written once no part of a later run can overlap it.
+    void offer(std::size_t from, std::size_t to, int score);
+    // Writes the parts held that end at or before input offset `upto`.
+    void write_held(std::uint64_t upto);
     // The exempt string that occurs in the kept characters [from, to), or null.
     const std::u32string* exempt_in(std::size_t from, std::size_t to) const;
     void write(const Unit& unit);
@@ -119,6 +126,16 @@ private:
     std::uint64_t substituted_ = 0;
     const text::Decoder decoder_;
     std::vector<RunChar> chars_;
+    // Under the text filter, the kept parts not yet written, in input order
+    // and disjoint: runs of the two UTF-16 alignments may overlap, and of
+    // parts that overlap only the one that reads best as text is written.
+    struct HeldPart {
+        std::vector<RunChar> chars;
+        int score;
+        std::uint64_t begin() const { return chars.front().offset; }
+        std::uint64_t end() const { return chars.back().offset + chars.back().length; }
+    };
+    std::vector<HeldPart> held_;
     // The unit's output bytes collected for one call of the printer below.
     unsigned char chunk_[run_capacity + 4] = {};
     std::size_t chunk_size_ = 0;

@@ -208,6 +208,7 @@ text::ScanSpec scan_spec_for(const ExtractionSettings& settings, text::InputEnco
     spec.classes = classes_of(settings);
     spec.min_length = text_filter ? 1 : std::min(settings.min_length, longest_unsplit);
     spec.excluded = excluded_of(settings);
+    spec.keep_overlaps = text_filter;
     if (!text_filter) {
         for (const auto& entry : settings.exempt_strings) spec.exempt.push_back(exempt_chars(entry));
     }
