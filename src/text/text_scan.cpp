@@ -16,26 +16,26 @@ bool excluded_char(const ScanSpec& spec, char32_t u) {
 
 }  // namespace
 
-ScanTables::ScanTables(ScanSpec spec) : spec_(std::move(spec)), bmp_roles_(bmp_end) {
+ScanTables::ScanTables(ScanSpec spec) : spec_(std::move(spec)), bmp_traits_(bmp_end) {
     if (decoder_for(spec_.encoding) == nullptr) throw std::invalid_argument("ScanTables: no decoder for code page 932");
-    for (char32_t u = 0; u < bmp_end; ++u) {
-        CharRole r = spec_.classes.contains(unicode_class(u)) ? CharRole::kept : CharRole::none;
-        bmp_roles_[u] = static_cast<std::uint8_t>(r);
-    }
-    for (const char32_t u : spec_.excluded)
-        if (u < bmp_end) bmp_roles_[u] = static_cast<std::uint8_t>(CharRole::excluded);
+    for (char32_t u = 0; u < bmp_end; ++u) bmp_traits_[u] = traits_of(u);
     starts_ = starts_taken(spec_.encoding, spec_.classes, spec_.excluded);
-    // The skip, from the tables above.
+    // The skip, from the tables above: a unit starts something when its
+    // role is not none.
     switch (spec_.encoding) {
-        case InputEncoding::utf16le: skip_ = TextSkip::of_units(ByteOrder::little, bmp_roles_); break;
-        case InputEncoding::utf16be: skip_ = TextSkip::of_units(ByteOrder::big, bmp_roles_); break;
+        case InputEncoding::utf16le: skip_ = TextSkip::of_units(ByteOrder::little, bmp_traits_); break;
+        case InputEncoding::utf16be: skip_ = TextSkip::of_units(ByteOrder::big, bmp_traits_); break;
         default: skip_ = TextSkip::of_bytes(starts_); break;
     }
 }
 
-CharRole ScanTables::role_beyond_bmp(char32_t u) const {
-    if (excluded_char(spec_, u)) return CharRole::excluded;
-    return spec_.classes.contains(unicode_class(u)) ? CharRole::kept : CharRole::none;
+// The traits of any character; the table of the BMP holds them for its own.
+std::uint8_t ScanTables::traits_of(char32_t u) const {
+    if (excluded_char(spec_, u)) return static_cast<std::uint8_t>(CharRole::excluded);
+    const TextClass c = unicode_class(u);
+    if (!spec_.classes.contains(c)) return static_cast<std::uint8_t>(CharRole::none);
+    const bool kana = c == TextClass::hiragana || c == TextClass::katakana || c == TextClass::half_kana;
+    return static_cast<std::uint8_t>(static_cast<std::uint8_t>(CharRole::kept) | (kana ? kana_flag : 0));
 }
 
 namespace {
