@@ -17,8 +17,11 @@ bool excluded_char(const ScanSpec& spec, char32_t u) {
 }  // namespace
 
 ScanTables::ScanTables(ScanSpec spec) : spec_(std::move(spec)), bmp_traits_(bmp_end) {
+    static_assert(bmp_end == 0x10000, "one entry per code unit");
     if (decoder_for(spec_.encoding) == nullptr) throw std::invalid_argument("ScanTables: no decoder for code page 932");
     for (char32_t u = 0; u < bmp_end; ++u) bmp_traits_[u] = traits_of(u);
+    for (char32_t u = detail::surrogate_first; u <= detail::surrogate_last; ++u)
+        bmp_traits_[u] = u < detail::low_surrogate_first ? unit_pair : 0;
     starts_ = starts_taken(spec_.encoding, spec_.classes, spec_.excluded);
     // The skip, from the tables above: a unit starts something when its
     // role is not none.

@@ -46,6 +46,15 @@ public:
     // Whether u is kept and hiragana, katakana or half-width katakana: the
     // kana that decide which UTF-16 alignment keeps an overlap.
     bool kept_kana(char32_t u) const { return (traits(u) & kana_flag) != 0; }
+
+    // The traits of a UTF-16 code unit in one byte, for a walk over units:
+    // its role in the bits of unit_role, unit_kana for a kept kana, and
+    // unit_pair alone for a high surrogate, whose pair is decoded; a low
+    // surrogate has none, as alone it is no character.
+    static constexpr std::uint8_t unit_role = 3;
+    static constexpr std::uint8_t unit_kana = 4;
+    static constexpr std::uint8_t unit_pair = 8;
+    std::uint8_t unit_traits(char16_t unit) const { return bmp_traits_[unit]; }
     // False for a byte that starts no kept or excluded character.
     bool may_start(unsigned char b) const { return starts_[b]; }
     // The skip over what starts no kept or excluded character.
@@ -55,14 +64,15 @@ private:
     static constexpr char32_t bmp_end = 0x10000;
     // A character's traits in one byte: its role, and kana_flag for a kept
     // kana, so the scan learns both from one lookup.
-    static constexpr std::uint8_t role_mask = 3;
-    static constexpr std::uint8_t kana_flag = 4;
-    static_assert(static_cast<std::uint8_t>(CharRole::excluded) <= role_mask && (role_mask & kana_flag) == 0);
+    static constexpr std::uint8_t role_mask = unit_role;
+    static constexpr std::uint8_t kana_flag = unit_kana;
+    static_assert(static_cast<std::uint8_t>(CharRole::excluded) <= role_mask && (role_mask & kana_flag) == 0 &&
+                  ((role_mask | kana_flag) & unit_pair) == 0);
     std::uint8_t traits(char32_t u) const { return u < bmp_end ? bmp_traits_[u] : traits_of(u); }
     std::uint8_t traits_of(char32_t u) const;  // computed, for any u
 
     ScanSpec spec_;
-    std::vector<std::uint8_t> bmp_traits_;
+    std::vector<std::uint8_t> bmp_traits_;  // also the units' traits: no character is a surrogate
     std::array<bool, 256> starts_;
     TextSkip skip_;
 };
@@ -244,7 +254,7 @@ inline Settled settle_pair(const ScanTables& tables, const unsigned char* data, 
 template <class Sink>
 void report(const ScanTables& tables, const unsigned char* data, std::uint64_t base, Span span, Sink& sink) {
     int exempt = -1;
-    if (passes(tables, data, span, exempt))
+    if (span.kept_bytes >= tables.spec().min_length || passes(tables, data, span, exempt))
         sink(FoundRun{base + span.start, {data + span.start, span.end - span.start}, span.kept_bytes, exempt});
 }
 
@@ -270,13 +280,12 @@ inline bool next_span(const ScanTables& t, const unsigned char* p, std::size_t n
             continue;
         }
         const std::size_t start = i;
-        std::uint64_t kept = 0, kana = 0;
+        std::uint64_t kept = 0;
         do {
             kept += r == CharRole::kept ? d.length : 0;
-            if constexpr (Utf16Order<decode>::utf16) kana += t.kept_kana(d.value);
             i += d.length;
         } while (i < n && (r = role_at<decode>(t, p + i, n - i, d)) != CharRole::none);
-        out = {start, i, kept, kana};
+        out = {start, i, kept};
         at = i;
         return true;
     }
@@ -284,6 +293,44 @@ inline bool next_span(const ScanTables& t, const unsigned char* p, std::size_t n
     return false;
 }
 
+// The same for one UTF-16 alignment, a code unit at a time: one lookup
+// gives a unit's role and kana, and only a high surrogate decodes its pair.
+template <ByteOrder order>
+inline bool next_utf16_span(const ScanTables& t, const unsigned char* p, std::size_t n, std::size_t& at, Span& out) {
+    static_assert(static_cast<unsigned>(CharRole::kept) == 1 && static_cast<unsigned>(CharRole::excluded) % 2 == 0,
+                  "a unit's kept bytes are its low role bit twice");
+    const TextSkip& skip = t.skip();
+    for (std::size_t i = at; i < n;) {
+        i = skip.next(p, n, i);
+        const std::size_t start = i;
+        std::uint64_t kept = 0, kana = 0;
+        while (n - i >= utf16_unit) {
+            const std::uint8_t unit = t.unit_traits(utf16_unit_at<order>(p + i));
+            if ((unit & ScanTables::unit_pair) != 0) {
+                const Decoded d = decode_utf16<order>(p + i, n - i);
+                const CharRole r = d.valid() ? t.role(d.value) : CharRole::none;
+                if (r == CharRole::none) break;
+                kept += r == CharRole::kept ? d.length : 0;
+                kana += t.kept_kana(d.value);
+                i += d.length;
+                continue;
+            }
+            if (unit == 0) break;
+            kept += (unit & 1u) * utf16_unit;
+            kana += (unit & ScanTables::unit_kana) != 0;
+            i += utf16_unit;
+        }
+        if (i == start) {
+            i += utf16_unit;
+            continue;
+        }
+        out = {start, i, kept, kana};
+        at = i;
+        return true;
+    }
+    at = n;
+    return false;
+}
 template <Decoded (*decode)(const unsigned char*, std::size_t), class Sink>
 void scan_bytewise(const ScanTables& t, const unsigned char* p, std::size_t n, std::uint64_t base, Sink& sink) {
     std::size_t i = 0;
@@ -306,7 +353,7 @@ public:
             head_ = queued_;
             has_queued_ = false;
         } else {
-            has_head_ = next_span<decode, utf16_unit>(t, p, n, at_, head_);
+            has_head_ = next_utf16_span<Utf16Order<decode>::order>(t, p, n, at_, head_);
         }
     }
     // The head lost an overlap: what is left of it takes its place.
@@ -348,6 +395,13 @@ void scan_utf16(const ScanTables& t, const unsigned char* p, std::size_t n, std:
         if (y.empty() || y.head().start >= x.head().end) {
             report(t, p, base, x.head(), sink);
             x.advance(t, p, n);
+            continue;
+        }
+        // The common case among text: the other alignment's run, read one
+        // byte off, lies inside this one and holds no kana. It loses
+        // whatever the kana here, when this one keeps as many bytes.
+        if (y.head().kana == 0 && y.head().end <= x.head().end && x.head().kept_bytes >= y.head().kept_bytes) {
+            y.advance(t, p, n);
             continue;
         }
         const Settled s = settle_pair<decode>(t, p, n, x.head(), y.head());
