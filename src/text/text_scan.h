@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -94,8 +95,8 @@ std::u32string run_text(const ScanTables& tables, const FoundRun& run);
 namespace detail {
 
 // A run's span before the length test: [start, end) of the data. In UTF-16
-// `kana` is at least the kept kana it holds: their count for a run as the
-// scan finds it, the whole run's for a part a settle leaves of one.
+// `kana` is at least the number of kept kana it holds, 0 only when it holds
+// none.
 struct Span {
     std::size_t start;
     std::size_t end;
@@ -293,44 +294,6 @@ inline bool next_span(const ScanTables& t, const unsigned char* p, std::size_t n
     return false;
 }
 
-// The same for one UTF-16 alignment, a code unit at a time: one lookup
-// gives a unit's role and kana, and only a high surrogate decodes its pair.
-template <ByteOrder order>
-inline bool next_utf16_span(const ScanTables& t, const unsigned char* p, std::size_t n, std::size_t& at, Span& out) {
-    static_assert(static_cast<unsigned>(CharRole::kept) == 1 && static_cast<unsigned>(CharRole::excluded) % 2 == 0,
-                  "a unit's kept bytes are its low role bit twice");
-    const TextSkip& skip = t.skip();
-    for (std::size_t i = at; i < n;) {
-        i = skip.next(p, n, i);
-        const std::size_t start = i;
-        std::uint64_t kept = 0, kana = 0;
-        while (n - i >= utf16_unit) {
-            const std::uint8_t unit = t.unit_traits(utf16_unit_at<order>(p + i));
-            if ((unit & ScanTables::unit_pair) != 0) {
-                const Decoded d = decode_utf16<order>(p + i, n - i);
-                const CharRole r = d.valid() ? t.role(d.value) : CharRole::none;
-                if (r == CharRole::none) break;
-                kept += r == CharRole::kept ? d.length : 0;
-                kana += t.kept_kana(d.value);
-                i += d.length;
-                continue;
-            }
-            if (unit == 0) break;
-            kept += (unit & 1u) * utf16_unit;
-            kana += (unit & ScanTables::unit_kana) != 0;
-            i += utf16_unit;
-        }
-        if (i == start) {
-            i += utf16_unit;
-            continue;
-        }
-        out = {start, i, kept, kana};
-        at = i;
-        return true;
-    }
-    at = n;
-    return false;
-}
 template <Decoded (*decode)(const unsigned char*, std::size_t), class Sink>
 void scan_bytewise(const ScanTables& t, const unsigned char* p, std::size_t n, std::uint64_t base, Sink& sink) {
     std::size_t i = 0;
@@ -338,26 +301,116 @@ void scan_bytewise(const ScanTables& t, const unsigned char* p, std::size_t n, s
     while (next_span<decode, 1>(t, p, n, i, span)) report(t, p, base, span, sink);
 }
 
-// The runs of one UTF-16 alignment in input order, as the scan finds them,
+// The traits of one UTF-16 alignment's code units as bit masks, bit k for
+// the unit at byte first + 2k: `member` where a run may go on (both units
+// of a pair whose character is kept or excluded), `kept` the units of kept
+// characters, `kana` the first unit of a kept kana. A run is a stretch of
+// member bits, and its kept bytes and kana are counts of bits in it, so
+// each unit is looked up once, without a branch on what it holds. Bits from
+// `units` on are clear.
+struct UnitMasks {
+    std::size_t first = 0;
+    std::size_t units = 0;
+    std::vector<std::uint64_t> member, kept, kana;
+};
+inline constexpr std::size_t mask_bits = 64;
+
+// Fills m for the alignment that starts at byte `first` of p[0, n).
+template <ByteOrder order>
+void fill_unit_masks(const ScanTables& t, const unsigned char* p, std::size_t n, std::size_t first, UnitMasks& m);
+
+// The set bits of w in [from, to).
+inline std::uint64_t bits_between(const std::vector<std::uint64_t>& w, std::size_t from, std::size_t to) {
+    if (from >= to) return 0;
+    const std::size_t a = from / mask_bits;
+    const std::size_t b = (to - 1) / mask_bits;
+    const std::uint64_t head = ~std::uint64_t{0} << from % mask_bits;
+    const std::uint64_t tail = ~std::uint64_t{0} >> (mask_bits - 1 - (to - 1) % mask_bits);
+    if (a == b) return static_cast<std::uint64_t>(std::popcount(w[a] & head & tail));
+    std::uint64_t count = static_cast<std::uint64_t>(std::popcount(w[a] & head));
+    for (std::size_t k = a + 1; k < b; ++k) count += static_cast<std::uint64_t>(std::popcount(w[k]));
+    return count + static_cast<std::uint64_t>(std::popcount(w[b] & tail));
+}
+
+// Whether w has a set bit in [from, to).
+inline bool any_between(const std::vector<std::uint64_t>& w, std::size_t from, std::size_t to) {
+    if (from >= to) return false;
+    const std::size_t a = from / mask_bits;
+    const std::size_t b = (to - 1) / mask_bits;
+    const std::uint64_t head = ~std::uint64_t{0} << from % mask_bits;
+    const std::uint64_t tail = ~std::uint64_t{0} >> (mask_bits - 1 - (to - 1) % mask_bits);
+    if (a == b) return (w[a] & head & tail) != 0;
+    if ((w[a] & head) != 0 || (w[b] & tail) != 0) return true;
+    for (std::size_t k = a + 1; k < b; ++k)
+        if (w[k] != 0) return true;
+    return false;
+}
+
+inline bool bit_at(const std::vector<std::uint64_t>& w, std::size_t k) {
+    return (w[k / mask_bits] >> k % mask_bits & 1) != 0;
+}
+
+// The first bit at or after `from` that is set (flip 0) or clear (flip
+// all ones) in w, or `units` when there is none before it.
+inline std::size_t next_bit(const std::vector<std::uint64_t>& w, std::size_t from, std::size_t units, std::uint64_t flip) {
+    if (from >= units) return units;
+    std::size_t k = from / mask_bits;
+    std::uint64_t x = (w[k] ^ flip) & ~std::uint64_t{0} << from % mask_bits;
+    while (x == 0) {
+        if (++k * mask_bits >= units) return units;
+        x = w[k] ^ flip;
+    }
+    return std::min(units, k * mask_bits + static_cast<std::size_t>(std::countr_zero(x)));
+}
+
+// The runs of one UTF-16 alignment in input order, read from its masks,
 // after what a settle put back in front of them.
-template <Decoded (*decode)(const unsigned char*, std::size_t)>
 class AlignedRuns {
 public:
-    AlignedRuns(const ScanTables& t, const unsigned char* p, std::size_t n, std::size_t first) : at_(first) {
-        advance(t, p, n);
-    }
+    AlignedRuns(const UnitMasks& m, bool any_excluded) : m_(m), any_excluded_(any_excluded) { advance(); }
     bool empty() const { return !has_head_; }
     const Span& head() const { return head_; }
-    void advance(const ScanTables& t, const unsigned char* p, std::size_t n) {
+    void advance() {
         if (has_queued_) {
             head_ = queued_;
             has_queued_ = false;
-        } else {
-            has_head_ = next_utf16_span<Utf16Order<decode>::order>(t, p, n, at_, head_);
+            return;
         }
+        const std::size_t start = next_bit(m_.member, next_, m_.units, 0);
+        has_head_ = start < m_.units;
+        if (!has_head_) return;
+        const std::size_t end = next_bit(m_.member, start, m_.units, ~std::uint64_t{0});
+        // Without excluded characters every unit of a run is kept. A run's
+        // units bound its kana, which is all a settle needs to know
+        // before it reads them (and counting them would cost more: the
+        // build has no popcount instruction to assume).
+        const std::uint64_t units = end - start;
+        head_ = {m_.first + start * utf16_unit, m_.first + end * utf16_unit,
+                 (any_excluded_ ? bits_between(m_.kept, start, end) : units) * utf16_unit,
+                 any_between(m_.kana, start, end) ? units : 0};
+        next_ = end;
+    }
+    // Drops the head and every run after it that ends by byte `end` and
+    // holds no kana: those that a run of the other alignment reaching to
+    // `end` takes from, one by one, keeping more bytes. Only where no run
+    // waits in front of the rest, which are read from the masks.
+    void drop_kana_free_through(std::size_t end) {
+        if (has_queued_ || end < m_.first + utf16_unit) return advance();
+        // Units wholly before `end`, and of those the first kana: the runs
+        // before both go, the one that holds either is the new head.
+        const std::size_t within = std::min(m_.units, (end - m_.first) / utf16_unit);
+        const std::size_t stop = std::min(within, next_bit(m_.kana, next_, m_.units, 0));
+        if (stop > next_ && stop < m_.units && bit_at(m_.member, stop)) {
+            std::size_t k = stop;
+            while (k > next_ && bit_at(m_.member, k - 1)) --k;
+            next_ = k;
+        } else {
+            next_ = std::max(next_, stop);
+        }
+        advance();
     }
     // The head lost an overlap: what is left of it takes its place.
-    void replace_head(const Settled& s, const ScanTables& t, const unsigned char* p, std::size_t n) {
+    void replace_head(const Settled& s) {
         const bool before = s.before.start < s.before.end;
         const bool after = s.after.start < s.after.end;
         if (before && after) {
@@ -369,12 +422,14 @@ public:
         } else if (before || after) {
             head_ = before ? s.before : s.after;
         } else {
-            advance(t, p, n);
+            advance();
         }
     }
 
 private:
-    std::size_t at_;
+    const UnitMasks& m_;
+    const bool any_excluded_;
+    std::size_t next_ = 0;  // the unit after the last run read
     Span head_{};
     bool has_head_ = false;
     Span queued_{};
@@ -387,25 +442,35 @@ private:
 // of a run lies inside it.
 template <Decoded (*decode)(const unsigned char*, std::size_t), class Sink>
 void scan_utf16(const ScanTables& t, const unsigned char* p, std::size_t n, std::uint64_t base, Sink& sink) {
-    AlignedRuns<decode> runs[2] = {{t, p, n, 0}, {t, p, n, 1}};
+    constexpr ByteOrder order = Utf16Order<decode>::order;
+    // Kept by each thread from one scan to the next, so a scan allocates
+    // only when its data is larger than any before.
+    static thread_local UnitMasks masks[2];
+    for (std::size_t a = 0; a < 2; ++a) fill_unit_masks<order>(t, p, n, a, masks[a]);
+    const bool any_excluded = !t.spec().excluded.empty();
+    AlignedRuns runs[2] = {AlignedRuns(masks[0], any_excluded), AlignedRuns(masks[1], any_excluded)};
     while (!runs[0].empty() || !runs[1].empty()) {
         const int a = runs[0].empty() || (!runs[1].empty() && runs[1].head().start < runs[0].head().start) ? 1 : 0;
-        AlignedRuns<decode>& x = runs[a];
-        AlignedRuns<decode>& y = runs[1 - a];
+        AlignedRuns& x = runs[a];
+        AlignedRuns& y = runs[1 - a];
         if (y.empty() || y.head().start >= x.head().end) {
             report(t, p, base, x.head(), sink);
-            x.advance(t, p, n);
+            x.advance();
             continue;
         }
         // The common case among text: the other alignment's run, read one
         // byte off, lies inside this one and holds no kana. It loses
         // whatever the kana here, when this one keeps as many bytes.
         if (y.head().kana == 0 && y.head().end <= x.head().end && x.head().kept_bytes >= y.head().kept_bytes) {
-            y.advance(t, p, n);
+            // Without excluded characters, each run of the other alignment
+            // that lies inside this one keeps fewer bytes, so all those
+            // that hold no kana go at once.
+            if (any_excluded) y.advance();
+            else y.drop_kana_free_through(x.head().end);
             continue;
         }
         const Settled s = settle_pair<decode>(t, p, n, x.head(), y.head());
-        (s.first_wins ? y : x).replace_head(s, t, p, n);
+        (s.first_wins ? y : x).replace_head(s);
     }
 }
 
