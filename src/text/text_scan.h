@@ -351,16 +351,16 @@ inline bool bit_at(const std::vector<std::uint64_t>& w, std::size_t k) {
 }
 
 // The first bit at or after `from` that is set (flip 0) or clear (flip
-// all ones) in w, or `units` when there is none before it.
-inline std::size_t next_bit(const std::vector<std::uint64_t>& w, std::size_t from, std::size_t units, std::uint64_t flip) {
-    if (from >= units) return units;
+// all ones) in w, or `limit` when there is none before it.
+inline std::size_t next_bit(const std::vector<std::uint64_t>& w, std::size_t from, std::size_t limit, std::uint64_t flip) {
+    if (from >= limit) return limit;
     std::size_t k = from / mask_bits;
     std::uint64_t x = (w[k] ^ flip) & ~std::uint64_t{0} << from % mask_bits;
     while (x == 0) {
-        if (++k * mask_bits >= units) return units;
+        if (++k * mask_bits >= limit) return limit;
         x = w[k] ^ flip;
     }
-    return std::min(units, k * mask_bits + static_cast<std::size_t>(std::countr_zero(x)));
+    return std::min(limit, k * mask_bits + static_cast<std::size_t>(std::countr_zero(x)));
 }
 
 // The runs of one UTF-16 alignment in input order, read from its masks,
@@ -399,7 +399,7 @@ public:
         // Units wholly before `end`, and of those the first kana: the runs
         // before both go, the one that holds either is the new head.
         const std::size_t within = std::min(m_.units, (end - m_.first) / utf16_unit);
-        const std::size_t stop = std::min(within, next_bit(m_.kana, next_, m_.units, 0));
+        const std::size_t stop = next_bit(m_.kana, next_, within, 0);
         if (stop > next_ && stop < m_.units && bit_at(m_.member, stop)) {
             std::size_t k = stop;
             while (k > next_ && bit_at(m_.member, k - 1)) --k;
