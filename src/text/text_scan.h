@@ -166,6 +166,7 @@ template <Decoded (*decode)(const unsigned char*, std::size_t)>
 inline std::uint64_t kana_touching(const ScanTables& tables, const unsigned char* data, std::size_t size,
                                    const Span& s, std::size_t lo, std::size_t hi, std::uint64_t cap) {
     cap = std::min(cap, s.kana);
+    if (cap == 0) return 0;
     std::uint64_t kana = 0;
     const std::size_t from = s.start < lo ? char_holding<decode>(data, s, lo) : s.start;
     for (std::size_t i = from; i < s.end && i < hi && kana < cap;) {
@@ -213,6 +214,27 @@ inline Settled settle_pair(const ScanTables& tables, const unsigned char* data, 
     const Span& l = first_wins ? second : first;
     Settled out{first_wins, {l.start, l.start, 0, l.kana}, {l.end, l.end, 0, l.kana}};
     if (l.start >= w.start && l.end <= w.end) return out;
+    if constexpr (Utf16Order<decode>::utf16) {
+        if (tables.spec().excluded.empty()) {
+            // Every character is kept, so a part keeps its length; its end
+            // is found from the character that holds the winner's first or
+            // last byte.
+            const auto after_char = [&](std::size_t c) {
+                const char16_t unit = utf16_unit_at<Utf16Order<decode>::order>(data + c);
+                return c + (unit >= surrogate_first && unit < low_surrogate_first ? 2 * utf16_unit : utf16_unit);
+            };
+            if (l.start < w.start) {
+                const std::size_t c = char_holding<decode>(data, l, w.start);
+                out.before.end = after_char(c) <= w.start ? after_char(c) : c;
+                out.before.kept_bytes = out.before.end - l.start;
+            }
+            if (w.end < l.end) {
+                out.after.start = after_char(char_holding<decode>(data, l, w.end));
+                out.after.kept_bytes = l.end - out.after.start;
+            }
+            return out;
+        }
+    }
     // The walk reads the loser's characters that touch the winner, from
     // the one that holds the winner's first byte; before that everything is
     // in the part before.
@@ -368,7 +390,9 @@ inline std::size_t next_bit(const std::vector<std::uint64_t>& w, std::size_t fro
 class AlignedRuns {
 public:
     AlignedRuns(const UnitMasks& m, bool any_excluded) : m_(m), any_excluded_(any_excluded) { advance(); }
-    bool empty() const { return !has_head_; }
+    // An empty lane's head starts and ends past every byte, so the other
+    // lane's head comes first and overlaps nothing, with no test for it.
+    bool empty() const { return head_.start == none_left; }
     const Span& head() const { return head_; }
     void advance() {
         if (has_queued_) {
@@ -377,8 +401,10 @@ public:
             return;
         }
         const std::size_t start = next_bit(m_.member, next_, m_.units, 0);
-        has_head_ = start < m_.units;
-        if (!has_head_) return;
+        if (start == m_.units) {
+            head_ = {none_left, none_left, 0, 0};
+            return;
+        }
         const std::size_t end = next_bit(m_.member, start, m_.units, ~std::uint64_t{0});
         // Without excluded characters every unit of a run is kept. A run's
         // units bound its kana, which is all a settle needs to know
@@ -431,7 +457,7 @@ private:
     const bool any_excluded_;
     std::size_t next_ = 0;  // the unit after the last run read
     Span head_{};
-    bool has_head_ = false;
+    static constexpr std::size_t none_left = SIZE_MAX;
     Span queued_{};
     bool has_queued_ = false;
 };
@@ -450,10 +476,10 @@ void scan_utf16(const ScanTables& t, const unsigned char* p, std::size_t n, std:
     const bool any_excluded = !t.spec().excluded.empty();
     AlignedRuns runs[2] = {AlignedRuns(masks[0], any_excluded), AlignedRuns(masks[1], any_excluded)};
     while (!runs[0].empty() || !runs[1].empty()) {
-        const int a = runs[0].empty() || (!runs[1].empty() && runs[1].head().start < runs[0].head().start) ? 1 : 0;
+        const bool a = runs[1].head().start < runs[0].head().start;
         AlignedRuns& x = runs[a];
-        AlignedRuns& y = runs[1 - a];
-        if (y.empty() || y.head().start >= x.head().end) {
+        AlignedRuns& y = runs[!a];
+        if (y.head().start >= x.head().end) {
             report(t, p, base, x.head(), sink);
             x.advance();
             continue;
