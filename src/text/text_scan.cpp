@@ -134,13 +134,12 @@ void fill_unit_masks(const ScanTables& t, const unsigned char* p, std::size_t n,
         alignas(16) std::uint8_t traits[mask_bits] = {};
         for (std::size_t k = 0; k < count; ++k) traits[k] = t.unit_traits(utf16_unit_at<order>(p + from + k * utf16_unit));
         const TraitMasks bits = trait_masks(traits);
-        std::uint64_t member = bits.member, kept = bits.kept, kana = bits.kana, pairs = bits.pairs;
-        m.member[w] |= member;
-        m.kept[w] |= kept;
-        m.kana[w] |= kana;
+        m.member[w] |= bits.member;
+        m.kept[w] |= bits.kept;
+        m.kana[w] |= bits.kana;
         // A high surrogate: its pair is decoded, and both units take the
         // character's bits (the low one may be in the next word).
-        for (; pairs != 0; pairs &= pairs - 1) {
+        for (std::uint64_t pairs = bits.pairs; pairs != 0; pairs &= pairs - 1) {
             const std::size_t k = w * mask_bits + static_cast<std::size_t>(std::countr_zero(pairs));
             const std::size_t at = first + k * utf16_unit;
             const Decoded d = decode_utf16<order>(p + at, n - at);
