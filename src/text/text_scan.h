@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -48,9 +49,19 @@ public:
     explicit ScanTables(ScanSpec spec);
 
     const ScanSpec& spec() const { return spec_; }
-    CharRole role(char32_t u) const {
-        return u < bmp_end ? static_cast<CharRole>(bmp_roles_[u]) : role_beyond_bmp(u);
-    }
+    CharRole role(char32_t u) const { return static_cast<CharRole>(traits(u) & role_mask); }
+    // Whether u is kept and hiragana, katakana or half-width katakana: the
+    // kana that decide which UTF-16 alignment keeps an overlap.
+    bool kept_kana(char32_t u) const { return (traits(u) & kana_flag) != 0; }
+
+    // The traits of a UTF-16 code unit in one byte, for a walk over units:
+    // its role in the bits of unit_role, unit_kana for a kept kana, and
+    // unit_pair alone for a high surrogate, whose pair is decoded; a low
+    // surrogate has none, as alone it is no character.
+    static constexpr std::uint8_t unit_role = 3;
+    static constexpr std::uint8_t unit_kana = 4;
+    static constexpr std::uint8_t unit_pair = 8;
+    std::uint8_t unit_traits(char16_t unit) const { return bmp_traits_[unit]; }
     // False for a byte that starts no kept or excluded character.
     bool may_start(unsigned char b) const { return starts_[b]; }
     // The skip over what starts no kept or excluded character.
@@ -58,10 +69,17 @@ public:
 
 private:
     static constexpr char32_t bmp_end = 0x10000;
-    CharRole role_beyond_bmp(char32_t u) const;
+    // A character's traits in one byte: its role, and kana_flag for a kept
+    // kana, so the scan learns both from one lookup.
+    static constexpr std::uint8_t role_mask = unit_role;
+    static constexpr std::uint8_t kana_flag = unit_kana;
+    static_assert(static_cast<std::uint8_t>(CharRole::excluded) <= role_mask && (role_mask & kana_flag) == 0 &&
+                  ((role_mask | kana_flag) & unit_pair) == 0);
+    std::uint8_t traits(char32_t u) const { return u < bmp_end ? bmp_traits_[u] : traits_of(u); }
+    std::uint8_t traits_of(char32_t u) const;  // computed, for any u
 
     ScanSpec spec_;
-    std::vector<std::uint8_t> bmp_roles_;
+    std::vector<std::uint8_t> bmp_traits_;  // also the units' traits: no character is a surrogate
     std::array<bool, 256> starts_;
     TextSkip skip_;
 };
@@ -82,21 +100,19 @@ std::u32string run_text(const ScanTables& tables, const FoundRun& run);
 
 namespace detail {
 
-// A run's span before the length test: [start, end) of the data.
+// A run's span before the length test: [start, end) of the data. In UTF-16
+// `kana` is at least the number of kept kana it holds, 0 only when it holds
+// none.
 struct Span {
     std::size_t start;
     std::size_t end;
     std::uint64_t kept_bytes;
+    std::uint64_t kana = 0;
 };
 
 // The length test and the exempt rule; false when the run is not written.
 bool passes(const ScanTables& tables, const unsigned char* data, Span span, int& exempt);
 
-// In a run of UTF-16 every unit is a whole character or one half of a
-// surrogate pair, so the character that holds a byte is found from the unit
-// there: the start of s's character that holds byte pos - 1, for
-// s.start < pos <= s.end. Other encodings do not resynchronise backwards in
-// one step; for them it is s.start, and the walks below read the whole run.
 // The byte order of a UTF-16 decoder, told apart by template matching: a
 // comparison of function addresses is no constant expression in every
 // build (the sanitizers' builds refuse it).
@@ -116,6 +132,11 @@ struct Utf16Order<&decode_utf16be> {
     static constexpr ByteOrder order = ByteOrder::big;
 };
 
+// In a run of UTF-16 every unit is a whole character or one half of a
+// surrogate pair, so the character that holds a byte is found from the unit
+// there: the start of s's character that holds byte pos - 1, for
+// s.start < pos <= s.end. Other encodings do not resynchronise backwards in
+// one step; for them it is s.start, and the walks below read the whole run.
 template <Decoded (*decode)(const unsigned char*, std::size_t)>
 inline std::size_t char_holding(const unsigned char* data, const Span& s, std::size_t pos) {
     if constexpr (Utf16Order<decode>::utf16) {
@@ -131,100 +152,138 @@ inline std::size_t char_holding(const unsigned char* data, const Span& s, std::s
     }
 }
 
-// Two that overlap, `first` starting before `second`: writes what is left
-// of them to out in input order and returns how many there are. It reads only the characters near
-// the overlap where it can: a run of one alignment is often long and the
-// other alignment's run overlaps it by a unit or two at one end.
+// The kept bytes of the characters in [from, to), both character bounds.
 template <Decoded (*decode)(const unsigned char*, std::size_t)>
-inline std::size_t settle_pair(const ScanTables& tables, const unsigned char* data, std::size_t size, Span first,
-                             Span second, Span (&out)[3]) {
+inline std::uint64_t kept_between(const ScanTables& tables, const unsigned char* data, std::size_t size,
+                                  std::size_t from, std::size_t to) {
+    std::uint64_t kept = 0;
+    for (std::size_t i = from; i < to;) {
+        const Decoded d = decode(data + i, size - i);
+        kept += tables.role(d.value) == CharRole::kept ? d.length : 0;
+        i += d.length;
+    }
+    return kept;
+}
+
+// The kept kana of s's characters that touch [lo, hi), counted up to
+// `cap`: a caller that compares the count with c needs no more than c + 1.
+// A run known to hold no kana is not read.
+template <Decoded (*decode)(const unsigned char*, std::size_t)>
+inline std::uint64_t kana_touching(const ScanTables& tables, const unsigned char* data, std::size_t size,
+                                   const Span& s, std::size_t lo, std::size_t hi, std::uint64_t cap) {
+    cap = std::min(cap, s.kana);
+    if (cap == 0) return 0;
+    std::uint64_t kana = 0;
+    const std::size_t from = s.start < lo ? char_holding<decode>(data, s, lo) : s.start;
+    for (std::size_t i = from; i < s.end && i < hi && kana < cap;) {
+        const Decoded d = decode(data + i, size - i);
+        kana += i + d.length > lo && tables.kept_kana(d.value);
+        i += d.length;
+    }
+    return kana;
+}
+
+// What settling two overlapping runs leaves: the winner stays whole; of
+// the loser, its characters wholly before the winner and wholly after it
+// (each empty when start == end).
+struct Settled {
+    bool first_wins;
+    Span before;
+    Span after;
+};
+
+// Two runs of the two alignments that overlap, `first` starting before
+// `second`: the one with more kana in the overlap keeps its characters,
+// then the one with more kept bytes, then the earlier; the other loses
+// those that touch it. Only the characters near the overlap are read, and
+// of a run that reaches past both ends of the other, the shorter end: a run
+// of one alignment is often long and the other's overlaps it by a unit or
+// two.
+template <Decoded (*decode)(const unsigned char*, std::size_t)>
+inline Settled settle_pair(const ScanTables& tables, const unsigned char* data, std::size_t size, const Span& first,
+                           const Span& second) {
     const std::size_t lo = second.start;
     const std::size_t hi = std::min(first.end, second.end);
-    // The kana of s's characters that touch [lo, hi), then its kept bytes.
-    auto key = [&](const Span& s) {
-        std::size_t kana = 0;
-        const std::size_t from = s.start < lo ? char_holding<decode>(data, s, lo) : s.start;
-        for (std::size_t i = from; i < s.end && i < hi;) {
-            const Decoded d = decode(data + i, size - i);
-            if (i + d.length > lo && tables.role(d.value) == CharRole::kept) {
-                const TextClass c = unicode_class(d.value);
-                kana += c == TextClass::hiragana || c == TextClass::katakana || c == TextClass::half_kana;
-            }
-            i += d.length;
-        }
-        return std::tuple(kana, s.kept_bytes, ~s.start);
-    };
-    const bool first_wins = key(first) > key(second);
+    // The run that may hold fewer kana is counted whole, the other only as
+    // far as the comparison needs.
+    std::uint64_t kana_first, kana_second;
+    if (first.kana <= second.kana) {
+        kana_first = kana_touching<decode>(tables, data, size, first, lo, hi, UINT64_MAX);
+        kana_second = kana_touching<decode>(tables, data, size, second, lo, hi, kana_first + 1);
+    } else {
+        kana_second = kana_touching<decode>(tables, data, size, second, lo, hi, UINT64_MAX);
+        kana_first = kana_touching<decode>(tables, data, size, first, lo, hi, kana_second + 1);
+    }
+    // The earlier wins a tie: first.start < second.start.
+    const bool first_wins = std::tuple(kana_first, first.kept_bytes) >= std::tuple(kana_second, second.kept_bytes);
     const Span& w = first_wins ? first : second;
     const Span& l = first_wins ? second : first;
-    // The loser keeps its characters wholly before the winner and wholly
-    // after it. When the winner reaches past the loser's end, the walk
-    // starts at the loser's character that holds the winner's first byte
-    // and what comes before it is counted by difference.
-    const std::size_t from = w.start > l.start && w.end >= l.end ? char_holding<decode>(data, l, w.start) : l.start;
-    Span before{l.start, from, 0};
-    Span after{l.end, l.end, 0};
-    std::uint64_t middle_kept = 0;
+    Settled out{first_wins, {l.start, l.start, 0, l.kana}, {l.end, l.end, 0, l.kana}};
+    if (l.start >= w.start && l.end <= w.end) return out;
+    if constexpr (Utf16Order<decode>::utf16) {
+        if (tables.spec().excluded.empty()) {
+            // Every character is kept, so a part keeps its length; its end
+            // is found from the character that holds the winner's first or
+            // last byte.
+            const auto after_char = [&](std::size_t c) {
+                const char16_t unit = utf16_unit_at<Utf16Order<decode>::order>(data + c);
+                return c + (unit >= surrogate_first && unit < low_surrogate_first ? 2 * utf16_unit : utf16_unit);
+            };
+            if (l.start < w.start) {
+                const std::size_t c = char_holding<decode>(data, l, w.start);
+                out.before.end = after_char(c) <= w.start ? after_char(c) : c;
+                out.before.kept_bytes = out.before.end - l.start;
+            }
+            if (w.end < l.end) {
+                out.after.start = after_char(char_holding<decode>(data, l, w.end));
+                out.after.kept_bytes = l.end - out.after.start;
+            }
+            return out;
+        }
+    }
+    // The walk reads the loser's characters that touch the winner, from
+    // the one that holds the winner's first byte; before that everything is
+    // in the part before.
+    const std::size_t from = l.start < w.start ? char_holding<decode>(data, l, w.start) : l.start;
+    out.before.end = from;
+    std::uint64_t walked_before = 0, middle = 0;
     for (std::size_t i = from; i < l.end;) {
         if (i >= w.end) {
-            after.start = i;
+            out.after.start = i;
             break;
         }
         const Decoded d = decode(data + i, size - i);
         const std::uint64_t kept = tables.role(d.value) == CharRole::kept ? d.length : 0;
         if (i + d.length <= w.start) {
-            before.end = i + d.length;
-            before.kept_bytes += kept;
+            out.before.end = i + d.length;
+            walked_before += kept;
         } else {
-            middle_kept += kept;
+            middle += kept;
         }
         i += d.length;
     }
-    if (from == l.start)
-        after.kept_bytes = l.kept_bytes - before.kept_bytes - middle_kept;
-    else
-        before.kept_bytes = l.kept_bytes - middle_kept;
-    std::size_t count = 0;
-    if (before.end > before.start) out[count++] = before;
-    out[count++] = w;
-    if (after.start < after.end) out[count++] = after;
-    return count;
-}
-
-// Settles runs of the two UTF-16 alignments that overlap (all of `group`
-// overlaps into one stretch): the one with more kana in an overlap keeps
-// its characters, then the one with more kept bytes, then the earlier; the
-// other loses those that touch it. Leaves what is left in `settled`, in
-// input order; `group` is used up.
-template <Decoded (*decode)(const unsigned char*, std::size_t)>
-void settle_overlaps(const ScanTables& tables, const unsigned char* data, std::size_t size, std::vector<Span>& group,
-                     std::vector<Span>& settled) {
-    // Everything before the first two that overlap is settled for good: no
-    // part of a later run starts before the later of those two.
-    std::sort(group.begin(), group.end(), [](const Span& x, const Span& y) { return x.start < y.start; });
-    settled.clear();
-    std::size_t front = 0;
-    while (front < group.size()) {
-        if (front + 1 == group.size() || group[front + 1].start >= group[front].end) {
-            settled.push_back(group[front++]);
-            continue;
-        }
-        Span parts[3];
-        const std::size_t count = settle_pair<decode>(tables, data, size, group[front], group[front + 1], parts);
-        const auto rest = group.begin() + static_cast<std::ptrdiff_t>(front);
-        group.erase(rest, rest + 2);
-        for (std::size_t k = 0; k < count; ++k) {
-            const auto at = std::lower_bound(group.begin() + static_cast<std::ptrdiff_t>(front), group.end(),
-                                             parts[k].start, [](const Span& x, std::size_t v) { return x.start < v; });
-            group.insert(at, parts[k]);
-        }
+    // What was not walked is counted by difference; where both parts are
+    // left, the shorter one is walked.
+    const std::uint64_t outside = l.kept_bytes - middle - walked_before;  // [l.start, from) and after
+    if (out.after.start == out.after.end) {
+        out.before.kept_bytes = walked_before + outside;
+    } else if (from == l.start) {
+        out.before.kept_bytes = walked_before;
+        out.after.kept_bytes = outside;
+    } else if (from - l.start <= l.end - out.after.start) {
+        out.before.kept_bytes = walked_before + kept_between<decode>(tables, data, size, l.start, from);
+        out.after.kept_bytes = outside - (out.before.kept_bytes - walked_before);
+    } else {
+        out.after.kept_bytes = kept_between<decode>(tables, data, size, out.after.start, l.end);
+        out.before.kept_bytes = walked_before + outside - out.after.kept_bytes;
     }
+    return out;
 }
 
 template <class Sink>
 void report(const ScanTables& tables, const unsigned char* data, std::uint64_t base, Span span, Sink& sink) {
     int exempt = -1;
-    if (passes(tables, data, span, exempt))
+    if (span.kept_bytes >= tables.spec().min_length || passes(tables, data, span, exempt))
         sink(FoundRun{base + span.start, {data + span.start, span.end - span.start}, span.kept_bytes, exempt});
 }
 
@@ -270,57 +329,182 @@ void scan_bytewise(const ScanTables& t, const unsigned char* p, std::size_t n, s
     while (next_span<decode, 1>(t, p, n, i, span)) report(t, p, base, span, sink);
 }
 
-// Both alignments at once: runs that overlap no run of the other
-// alignment go straight to the sink; a group that overlaps is settled first.
+// The traits of one UTF-16 alignment's code units as bit masks, bit k for
+// the unit at byte first + 2k: `member` where a run may go on (both units
+// of a pair whose character is kept or excluded), `kept` the units of kept
+// characters, `kana` the first unit of a kept kana. A run is a stretch of
+// member bits, and its kept bytes and kana are counts of bits in it, so
+// each unit is looked up once, without a branch on what it holds. Bits from
+// `units` on are clear.
+struct UnitMasks {
+    std::size_t first = 0;
+    std::size_t units = 0;
+    std::vector<std::uint64_t> member, kept, kana;
+};
+inline constexpr std::size_t mask_bits = 64;
+
+// Fills m for the alignment that starts at byte `first` of p[0, n).
+template <ByteOrder order>
+void fill_unit_masks(const ScanTables& t, const unsigned char* p, std::size_t n, std::size_t first, UnitMasks& m);
+
+// The set bits of w in [from, to).
+inline std::uint64_t bits_between(const std::vector<std::uint64_t>& w, std::size_t from, std::size_t to) {
+    if (from >= to) return 0;
+    const std::size_t a = from / mask_bits;
+    const std::size_t b = (to - 1) / mask_bits;
+    const std::uint64_t head = ~std::uint64_t{0} << from % mask_bits;
+    const std::uint64_t tail = ~std::uint64_t{0} >> (mask_bits - 1 - (to - 1) % mask_bits);
+    if (a == b) return static_cast<std::uint64_t>(std::popcount(w[a] & head & tail));
+    std::uint64_t count = static_cast<std::uint64_t>(std::popcount(w[a] & head));
+    for (std::size_t k = a + 1; k < b; ++k) count += static_cast<std::uint64_t>(std::popcount(w[k]));
+    return count + static_cast<std::uint64_t>(std::popcount(w[b] & tail));
+}
+
+// Whether w has a set bit in [from, to).
+inline bool any_between(const std::vector<std::uint64_t>& w, std::size_t from, std::size_t to) {
+    if (from >= to) return false;
+    const std::size_t a = from / mask_bits;
+    const std::size_t b = (to - 1) / mask_bits;
+    const std::uint64_t head = ~std::uint64_t{0} << from % mask_bits;
+    const std::uint64_t tail = ~std::uint64_t{0} >> (mask_bits - 1 - (to - 1) % mask_bits);
+    if (a == b) return (w[a] & head & tail) != 0;
+    if ((w[a] & head) != 0 || (w[b] & tail) != 0) return true;
+    for (std::size_t k = a + 1; k < b; ++k)
+        if (w[k] != 0) return true;
+    return false;
+}
+
+inline bool bit_at(const std::vector<std::uint64_t>& w, std::size_t k) {
+    return (w[k / mask_bits] >> k % mask_bits & 1) != 0;
+}
+
+// The first bit at or after `from` that is set (flip 0) or clear (flip
+// all ones) in w, or `limit` when there is none before it.
+inline std::size_t next_bit(const std::vector<std::uint64_t>& w, std::size_t from, std::size_t limit, std::uint64_t flip) {
+    if (from >= limit) return limit;
+    std::size_t k = from / mask_bits;
+    std::uint64_t x = (w[k] ^ flip) & ~std::uint64_t{0} << from % mask_bits;
+    while (x == 0) {
+        if (++k * mask_bits >= limit) return limit;
+        x = w[k] ^ flip;
+    }
+    return std::min(limit, k * mask_bits + static_cast<std::size_t>(std::countr_zero(x)));
+}
+
+// The runs of one UTF-16 alignment in input order, read from its masks,
+// after what a settle put back in front of them.
+class AlignedRuns {
+public:
+    AlignedRuns(const UnitMasks& m, bool any_excluded) : m_(m), any_excluded_(any_excluded) { advance(); }
+    // An empty lane's head starts and ends past every byte, so the other
+    // lane's head comes first and overlaps nothing, with no test for it.
+    bool empty() const { return head_.start == none_left; }
+    const Span& head() const { return head_; }
+    void advance() {
+        if (has_queued_) {
+            head_ = queued_;
+            has_queued_ = false;
+            return;
+        }
+        const std::size_t start = next_bit(m_.member, next_, m_.units, 0);
+        if (start == m_.units) {
+            head_ = {none_left, none_left, 0, 0};
+            return;
+        }
+        const std::size_t end = next_bit(m_.member, start, m_.units, ~std::uint64_t{0});
+        // Without excluded characters every unit of a run is kept. A run's
+        // units bound its kana, which is all a settle needs to know
+        // before it reads them (and counting them would cost more: the
+        // build has no popcount instruction to assume).
+        const std::uint64_t units = end - start;
+        head_ = {m_.first + start * utf16_unit, m_.first + end * utf16_unit,
+                 (any_excluded_ ? bits_between(m_.kept, start, end) : units) * utf16_unit,
+                 any_between(m_.kana, start, end) ? units : 0};
+        next_ = end;
+    }
+    // Drops the head and every run after it that ends by byte `end` and
+    // holds no kana: those that a run of the other alignment reaching to
+    // `end` takes from, one by one, keeping more bytes. Only where no run
+    // waits in front of the rest, which are read from the masks.
+    void drop_kana_free_through(std::size_t end) {
+        if (has_queued_ || end < m_.first + utf16_unit) return advance();
+        // Units wholly before `end`, and of those the first kana: the runs
+        // before both go, the one that holds either is the new head.
+        const std::size_t within = std::min(m_.units, (end - m_.first) / utf16_unit);
+        const std::size_t stop = next_bit(m_.kana, next_, within, 0);
+        if (stop > next_ && stop < m_.units && bit_at(m_.member, stop)) {
+            std::size_t k = stop;
+            while (k > next_ && bit_at(m_.member, k - 1)) --k;
+            next_ = k;
+        } else {
+            next_ = std::max(next_, stop);
+        }
+        advance();
+    }
+    // The head lost an overlap: what is left of it takes its place.
+    void replace_head(const Settled& s) {
+        const bool before = s.before.start < s.before.end;
+        const bool after = s.after.start < s.after.end;
+        if (before && after) {
+            // A part before the winner is written next, before the head
+            // can lose again, so one part waits at most.
+            head_ = s.before;
+            queued_ = s.after;
+            has_queued_ = true;
+        } else if (before || after) {
+            head_ = before ? s.before : s.after;
+        } else {
+            advance();
+        }
+    }
+
+private:
+    const UnitMasks& m_;
+    const bool any_excluded_;
+    std::size_t next_ = 0;  // the unit after the last run read
+    Span head_{};
+    static constexpr std::size_t none_left = SIZE_MAX;
+    Span queued_{};
+    bool has_queued_ = false;
+};
+
+// Both alignments in one forward pass. The run that starts first is
+// settled for good once the other alignment's next run starts at or after
+// its end: runs of one alignment never overlap, and what a settle leaves
+// of a run lies inside it.
 template <Decoded (*decode)(const unsigned char*, std::size_t), class Sink>
 void scan_utf16(const ScanTables& t, const unsigned char* p, std::size_t n, std::uint64_t base, Sink& sink) {
-    std::size_t at[2] = {0, 1};
-    Span next[2];
-    bool has[2];
-    for (int a = 0; a < 2; ++a) has[a] = next_span<decode, utf16_unit>(t, p, n, at[a], next[a]);
-    std::vector<Span> group, settled;
-    // Settling leaves each run whole or a part of it, never with more kept
-    // bytes, so a group whose runs are all too short writes nothing unless
-    // an exempt string may stand in for one.
-    const std::uint64_t min_length = t.spec().exempt.empty() ? t.spec().min_length : 0;
-    while (has[0] || has[1]) {
-        int a = !has[0] || (has[1] && next[1].start < next[0].start) ? 1 : 0;
-        group.assign(1, next[a]);
-        std::size_t end = next[a].end;
-        std::uint64_t most_kept = next[a].kept_bytes;
-        has[a] = next_span<decode, utf16_unit>(t, p, n, at[a], next[a]);
-        for (bool grew = true; grew;) {
-            grew = false;
-            for (a = 0; a < 2; ++a) {
-                while (has[a] && next[a].start < end) {
-                    group.push_back(next[a]);
-                    end = std::max(end, next[a].end);
-                    most_kept = std::max(most_kept, next[a].kept_bytes);
-                    has[a] = next_span<decode, utf16_unit>(t, p, n, at[a], next[a]);
-                    grew = true;
-                }
-            }
-        }
-        if (most_kept < min_length) continue;
-        if (group.size() == 1) {
-            report(t, p, base, group[0], sink);
+    constexpr ByteOrder order = Utf16Order<decode>::order;
+    // Kept by each thread from one scan to the next, so a scan allocates
+    // only when its data is larger than any before.
+    static thread_local UnitMasks masks[2];
+    for (std::size_t a = 0; a < 2; ++a) fill_unit_masks<order>(t, p, n, a, masks[a]);
+    const bool any_excluded = !t.spec().excluded.empty();
+    AlignedRuns runs[2] = {AlignedRuns(masks[0], any_excluded), AlignedRuns(masks[1], any_excluded)};
+    while (!runs[0].empty() || !runs[1].empty()) {
+        const bool a = runs[1].head().start < runs[0].head().start;
+        AlignedRuns& x = runs[a];
+        AlignedRuns& y = runs[!a];
+        // For a printer that keeps only what reads best, overlapping runs
+        // are reported whole, in input order, and never settled.
+        if (y.head().start >= x.head().end || t.spec().keep_overlaps) {
+            report(t, p, base, x.head(), sink);
+            x.advance();
             continue;
         }
-        if (t.spec().keep_overlaps) {
-            std::sort(group.begin(), group.end(), [](const Span& x, const Span& y) { return x.start < y.start; });
-            for (const Span& s : group) report(t, p, base, s, sink);
+        // The common case among text: the other alignment's run, read one
+        // byte off, lies inside this one and holds no kana. It loses
+        // whatever the kana here, when this one keeps as many bytes.
+        if (y.head().kana == 0 && y.head().end <= x.head().end && x.head().kept_bytes >= y.head().kept_bytes) {
+            // Without excluded characters, each run of the other alignment
+            // that lies inside this one keeps fewer bytes, so all those
+            // that hold no kana go at once.
+            if (any_excluded) y.advance();
+            else y.drop_kana_free_through(x.head().end);
             continue;
         }
-        if (group.size() == 2) {
-            // The common case in data: two runs of one or two units. group[0]
-            // starts first, and what is left of a pair overlaps no more.
-            Span parts[3];
-            const std::size_t count = settle_pair<decode>(t, p, n, group[0], group[1], parts);
-            for (std::size_t k = 0; k < count; ++k) report(t, p, base, parts[k], sink);
-            continue;
-        }
-        settle_overlaps<decode>(t, p, n, group, settled);
-        for (const Span& s : settled) report(t, p, base, s, sink);
+        const Settled s = settle_pair<decode>(t, p, n, x.head(), y.head());
+        (s.first_wins ? y : x).replace_head(s);
     }
 }
 

@@ -97,6 +97,57 @@ TEST(text_scan, writes_the_reference_runs) {
     }
 }
 
+// UTF-16 runs longer than a word of the scan's unit masks (64 units), with
+// a surrogate pair or a kana of the other alignment where a word ends, at
+// every offset of a mask word, with and without excluded characters.
+TEST(text_scan, utf16_runs_cross_the_words_of_its_unit_masks) {
+    const auto times = [](const std::u32string& s, std::size_t n) {
+        std::u32string out;
+        for (std::size_t k = 0; k < n; ++k) out += s;
+        return out;
+    };
+    // U+4230 then U+5730 read one byte off in UTF-16LE hold U+3042, a kana.
+    const std::u32string kana_off = U"\u4230\u5730";
+    const std::pair<const char*, std::u32string> texts[] = {
+        {"63 units: a word less one", times(U"あ", 63)},
+        {"64 units: one word", times(U"あ", 64)},
+        {"65 units: a word and one", times(U"あ", 65)},
+        {"a pair across the end of the first word", times(U"あ", 63) + U"𠀋" + times(U"漢", 10)},
+        {"a pair that ends the first word", times(U"あ", 62) + U"𠀋" + times(U"か", 3)},
+        {"a kana one byte off near a word's end", times(U"あ", 60) + kana_off + times(U"あ", 70)},
+        {"kanji only, so the run one byte off holds no kana", times(U"漢", 200)},
+        {"pairs and kana one byte off every 61 units", times(times(U"ひ", 57) + U"𠀋" + kana_off, 5)},
+    };
+    ClassSet japanese;
+    japanese.add(TextClass::hiragana).add(TextClass::katakana).add(TextClass::kanji);
+    const Setting settings[] = {{"japanese", japanese, 1, {}, {}},
+                                {"japanese, min 9", japanese, 9, {}, {}},
+                                {"all, excluded", ClassSet::all(), 4, {U'か', U'𠀋'}, {}}};
+    for (const auto& [encoding, name] : {std::pair(InputEncoding::utf16le, "UTF-16LE"), std::pair(InputEncoding::utf16be, "UTF-16BE")}) {
+        test::Iconv encode(name, "UTF-32LE");
+        for (const auto& [why, text] : texts) {
+            Bytes line;
+            encode.all(test::utf32le(text), line);
+            for (const Setting& s : settings) {
+                const text::ScanTables tables({encoding, s.classes, s.min_length, s.excluded, s.exempt});
+                test::ScanSettings ref;
+                ref.encoding = encoding;
+                ref.classes = s.classes;
+                ref.min_length = s.min_length;
+                ref.excluded = s.excluded;
+                // Every offset of the line in a mask word, both alignments.
+                for (std::size_t lead = 0; lead < 2 * 64 + 1; lead += 9) {
+                    Bytes data(lead, 0x01);
+                    data.insert(data.end(), line.begin(), line.end());
+                    data.push_back(0x30);
+                    ASSERT_EQ(fast_runs(tables, data), test::reference_scan(data, ref))
+                        << name << ", " << why << ", " << s.name << ", " << lead << " bytes before";
+                }
+            }
+        }
+    }
+}
+
 // The edges: empty input, one byte, a character cut short at the end, and
 // offsets counted from the base given.
 TEST(text_scan, handles_the_ends_of_the_data) {
