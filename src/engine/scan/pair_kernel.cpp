@@ -2,6 +2,7 @@
 // the choice of kernel at run time.
 #include "engine/scan/pair_kernel.h"
 
+#include <algorithm>
 #include <bitset>
 #include <vector>
 
@@ -113,22 +114,23 @@ namespace {
 
 // One in_ranges() per pair: the plain definition the vector kernel is
 // tested against.
-std::size_t scalar_double_span(const PairRanges& ranges, const unsigned char* b, std::size_t i,
-                               std::size_t limit) {
-    while (i < limit && ranges.in_ranges(b[i], b[i + 1])) i += 2;
-    return i;
-}
-
-std::uint32_t scalar_double_mask(const PairRanges& ranges, const unsigned char* p) {
-    std::uint32_t m = 0;
-    for (unsigned k = 0; k < pair_block; ++k)
-        m |= std::uint32_t{ranges.in_ranges(p[k], p[k + 1])} << k;
-    return m;
+void scalar_double_masks(const PairRanges& ranges, PaddedBytes positions, std::uint64_t* masks) {
+    const unsigned char* const b = positions.data();
+    const std::size_t n = positions.size();
+    for (std::size_t w = 0; w < mask_words(n); ++w) {
+        std::uint64_t m = 0;
+        const std::size_t end = std::min(n - w * kernel_block, kernel_block);
+        for (std::size_t k = 0; k < end; ++k) {
+            const unsigned char* p = b + w * kernel_block + k;
+            m |= std::uint64_t{ranges.in_ranges(p[0], p[1])} << k;
+        }
+        masks[w] = m;
+    }
 }
 
 }  // namespace
 
-const PairKernel scalar_pair_kernel{Isa::scalar, scalar_double_span, scalar_double_mask};
+const PairKernel scalar_pair_kernel{Isa::scalar, scalar_double_masks};
 
 const PairKernel* pair_kernel_for(Isa isa) {
     if (isa == Isa::scalar) return &scalar_pair_kernel;

@@ -11,6 +11,7 @@
 #include <cstdint>
 
 #include "engine/scan/skip_kernel.h"
+#include "engine/scan/skip_kernel_window.h"
 
 namespace kurvane::scan {
 
@@ -75,20 +76,29 @@ void build_pair_ranges(const std::array<unsigned char, 65536>& classes, unsigned
 // One instruction set's kernel.
 struct PairKernel {
     Isa isa;
-    // The first of i, i + 2, i + 4, ... that is at or past `limit` or whose
-    // pair is not in_ranges(). Reads the bytes from b + i up to
-    // pair_block_reach past the last block it tests, which starts before
-    // the returned position.
-    std::size_t (*double_span)(const PairRanges& ranges, const unsigned char* b, std::size_t i,
-                               std::size_t limit);
-    // Bit k set when the pair at p + k is in_ranges(), for k < pair_block.
-    std::uint32_t (*double_mask)(const PairRanges& ranges, const unsigned char* p);
+    // Bit k % 64 of masks[k / 64] is set when the pair at position k of
+    // `positions` is in_ranges(). Writes mask_words(positions.size()) words;
+    // the bits from positions.size() on are clear. The pair at the last
+    // position takes the byte after it, and a block reads pair_block_reach
+    // bytes from any position before the end.
+    void (*double_masks)(const PairRanges& ranges, PaddedBytes positions, std::uint64_t* masks);
 };
+static_assert(pair_block_reach - 1 <= kernel_overread, "a block from the last position stays in the padding");
 
 // The fastest kernel this processor runs, chosen on the first call.
 const PairKernel& pair_kernel();
 // The kernel for `isa`, or null when this build or processor lacks it (the
 // vector kernel is AVX2 only: with SSSE3 alone the scan keeps its lookups).
 const PairKernel* pair_kernel_for(Isa isa);
+
+// Marks with a pair kernel: the positions whose pair is in the ranges.
+struct PairMarks {
+    const PairKernel& kernel;
+    const PairRanges& ranges;
+    void operator()(PaddedBytes part, std::uint64_t* masks) const {
+        kernel.double_masks(ranges, part, masks);
+    }
+};
+using PairWindow = MaskWindow<PairMarks>;
 
 }  // namespace kurvane::scan

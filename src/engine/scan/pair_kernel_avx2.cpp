@@ -78,28 +78,27 @@ private:
     __m256i bit6_;
 };
 
-std::size_t avx2_double_span(const PairRanges& ranges, const unsigned char* b, std::size_t i,
-                             std::size_t limit) {
-    if (i >= limit) return i;
-    // The first step at or past limit: i plus an even count.
-    const std::size_t cap = i + ((limit - i + 1) & ~std::size_t{1});
+void avx2_double_masks(const PairRanges& ranges, PaddedBytes positions, std::uint64_t* masks) {
+    static_assert(kernel_block == 2 * pair_block);
     const Avx2Pairs pairs(ranges);
-    for (;;) {
-        // The steps from i are the even bits.
-        const std::uint32_t misses = ~pairs.mask(b + i) & 0x55555555u;
-        if (misses != 0) return std::min(cap, i + static_cast<std::size_t>(std::countr_zero(misses)));
-        i += pair_block;
-        if (i >= cap) return cap;
+    const unsigned char* const b = positions.data();
+    const std::size_t n = positions.size();
+    const auto word = [&](std::size_t k) {
+        return std::uint64_t{pairs.mask(b + k + pair_block)} << pair_block | pairs.mask(b + k);
+    };
+    std::size_t k = 0;
+    for (; k + kernel_block <= n; k += kernel_block) *masks++ = word(k);
+    if (const std::size_t tail = n - k; tail != 0) {
+        // The second half only when it holds a position: its block would
+        // read past the padding of a range that ends in the first.
+        const std::uint64_t m = tail > pair_block ? word(k) : pairs.mask(b + k);
+        *masks = m & ((std::uint64_t{1} << tail) - 1);
     }
-}
-
-std::uint32_t avx2_double_mask(const PairRanges& ranges, const unsigned char* p) {
-    return Avx2Pairs(ranges).mask(p);
 }
 
 }  // namespace
 
-const PairKernel avx2_pair_kernel{Isa::avx2, avx2_double_span, avx2_double_mask};
+const PairKernel avx2_pair_kernel{Isa::avx2, avx2_double_masks};
 
 }  // namespace kurvane::scan
 KURVANE_TARGET_END
