@@ -108,7 +108,8 @@ public:
                       ? &table.pair_ranges
                       : nullptr),
           pair_window_(scan::PairMarks{scan::pair_kernel(), table.pair_ranges},
-                       scan::PaddedBytes::padded<padding>(nullptr, 0)) {
+                       scan::PaddedBytes::padded<padding>(nullptr, 0)),
+          none_stops_(none_stops(table)) {
         if constexpr (reads_lead_in<Printer>) find_split_bytes(table, split_);
     }
 
@@ -354,28 +355,29 @@ private:
     std::size_t double_stride(const unsigned char* b, std::size_t i, std::size_t piece_at) {
         static_assert(stride_pairs == 8);  // the eight lookups below
         const unsigned char* const pairs = pairs_;
-        bool by_ranges = ranges_ != nullptr && pair_window_.holds(i);
-        for (;;) {
-            if (by_ranges) {
-                // Past piece_at the span stops at the character that crosses
-                // it. A stop on a lead whose ranges are not all tested is
-                // looked up.
-                i = span_by_ranges(i, piece_at + 1);
-                if (i > piece_at || !ranges_->inexact[b[i]]) return i;
+        if (ranges_ == nullptr || !pair_window_.holds(i)) {
+            for (;;) {
+                const auto is_double = [pairs, b, i](unsigned k) {
+                    const unsigned char* p = b + i + 2 * k;
+                    return unsigned{pairs[ScanTable::index(p[0], p[1])] == double_byte} << k;
+                };
+                const unsigned doubles = is_double(0) | is_double(1) | is_double(2) | is_double(3) |
+                                         is_double(4) | is_double(5) | is_double(6) | is_double(7);
+                const std::size_t taken =
+                    doubles == 0xFF ? 8 : static_cast<std::size_t>(std::countr_one(doubles));
+                if (i + 2 * taken > piece_at) return i + 2 * ((piece_at - i) / 2 + 1);
+                if (taken < 8) return i + 2 * taken;
+                i += 16;
+                // A run this long goes on for a while: on by the ranges' masks.
+                if (ranges_ != nullptr) break;
             }
-            const auto is_double = [pairs, b, i](unsigned k) {
-                const unsigned char* p = b + i + 2 * k;
-                return unsigned{pairs[ScanTable::index(p[0], p[1])] == double_byte} << k;
-            };
-            const unsigned doubles = is_double(0) | is_double(1) | is_double(2) | is_double(3) |
-                                     is_double(4) | is_double(5) | is_double(6) | is_double(7);
-            const std::size_t taken =
-                doubles == 0xFF ? 8 : static_cast<std::size_t>(std::countr_one(doubles));
-            if (i + 2 * taken > piece_at) return i + 2 * ((piece_at - i) / 2 + 1);
-            if (taken < 8) return i + 2 * taken;
-            i += 16;
-            // A run this long goes on for a while: on by the ranges' masks.
-            by_ranges = ranges_ != nullptr;
+        }
+        for (;;) {
+            // Past piece_at the span stops at the character that crosses it.
+            i = span_by_ranges(i, piece_at + 1);
+            if (i > piece_at || !ranges_->inexact[b[i]] || pair_at(b + i) != double_byte) return i;
+            i += 2;  // a character of a lead whose ranges are not all tested
+            if (i > piece_at) return i;
         }
     }
 
@@ -401,6 +403,20 @@ private:
         return scan::ByteSet(stops);
     }
 
+    // The leads whose every pair outside the ranges is None: a lead of an
+    // exact group with no single-byte character or excluded pair.
+    static std::array<bool, 256> none_stops(const ScanTable& table) {
+        std::array<bool, 256> known{};
+        for (unsigned v = 0; v < 256; ++v) {
+            known[v] = table.pair_ranges.inexact[v] == 0;
+            for (unsigned t = 0; t < 256 && known[v]; ++t) {
+                const unsigned c = table.pair_class[ScanTable::index(v, t)];
+                known[v] = c == none || c == double_byte;
+            }
+        }
+        return known;
+    }
+
     // For the block scan: the position after the double-byte characters
     // from i when it is at most limit and the pair there is None; otherwise
     // 0. The class of the pair that stops the stride is known from the
@@ -409,29 +425,37 @@ private:
         static_assert(stride_pairs == 8);  // the eight lookups below
         const unsigned char* const pairs = pairs_;
         // In text the window marked for one run holds the next ones.
-        bool by_ranges = ranges_ != nullptr && pair_window_.holds(i);
-        for (;;) {
-            if (by_ranges) {
-                i = span_by_ranges(i, limit + 1);
-                if (i > limit) return 0;
-                if (!ranges_->inexact[b[i]])
-                    return pairs[ScanTable::index(b[i], b[i + 1])] == none ? i : 0;
+        if (ranges_ == nullptr || !pair_window_.holds(i)) {
+            for (;;) {
+                const auto at = [pairs, b, i](unsigned k) -> unsigned {
+                    const unsigned char* p = b + i + 2 * k;
+                    return pairs[ScanTable::index(p[0], p[1])];
+                };
+                const unsigned c[8] = {at(0), at(1), at(2), at(3), at(4), at(5), at(6), at(7)};
+                const unsigned doubles =
+                    unsigned{c[0] == double_byte} | unsigned{c[1] == double_byte} << 1 |
+                    unsigned{c[2] == double_byte} << 2 | unsigned{c[3] == double_byte} << 3 |
+                    unsigned{c[4] == double_byte} << 4 | unsigned{c[5] == double_byte} << 5 |
+                    unsigned{c[6] == double_byte} << 6 | unsigned{c[7] == double_byte} << 7;
+                const auto taken = static_cast<std::size_t>(std::countr_one(doubles));
+                if (i + 2 * taken > limit) return 0;
+                if (taken < 8) return c[taken] == none ? i + 2 * taken : 0;
+                i += 16;
+                if (ranges_ != nullptr) break;
             }
-            const auto at = [pairs, b, i](unsigned k) -> unsigned {
-                const unsigned char* p = b + i + 2 * k;
-                return pairs[ScanTable::index(p[0], p[1])];
-            };
-            const unsigned c[8] = {at(0), at(1), at(2), at(3), at(4), at(5), at(6), at(7)};
-            const unsigned doubles =
-                unsigned{c[0] == double_byte} | unsigned{c[1] == double_byte} << 1 |
-                unsigned{c[2] == double_byte} << 2 | unsigned{c[3] == double_byte} << 3 |
-                unsigned{c[4] == double_byte} << 4 | unsigned{c[5] == double_byte} << 5 |
-                unsigned{c[6] == double_byte} << 6 | unsigned{c[7] == double_byte} << 7;
-            const auto taken = static_cast<std::size_t>(std::countr_one(doubles));
-            if (i + 2 * taken > limit) return 0;
-            if (taken < 8) return c[taken] == none ? i + 2 * taken : 0;
-            i += 16;
-            by_ranges = ranges_ != nullptr;
+        }
+        for (;;) {
+            i = span_by_ranges(i, limit + 1);
+            if (i > limit) return 0;
+            // Most stops are known to be None without a lookup that would
+            // wait for the span; only a lead whose ranges are not all tested
+            // can still be a double-byte character here.
+            const unsigned char lead = b[i];
+            if (none_stops_[lead]) return i;
+            const unsigned c = pairs[ScanTable::index(lead, b[i + 1])];
+            if (c != double_byte) return c == none ? i : 0;
+            i += 2;
+            if (i > limit) return 0;
         }
     }
 
@@ -621,6 +645,7 @@ private:
     const scan::PairRanges* const ranges_;
     // The positions of the piece whose pair is in the ranges.
     scan::PairWindow pair_window_;
+    const std::array<bool, 256> none_stops_;
     std::size_t size_ = 0;  // of the piece being scanned
 };
 

@@ -70,6 +70,7 @@ bool fill_pair_ranges(const std::array<unsigned char, 65536>& classes, unsigned 
     const int gap = find_gap(sets);
     if (gap < 0) return false;
     ranges.gap = static_cast<unsigned char>(gap);
+    for (auto& slot : ranges.first) slot[0] = ranges.gap;
 
     std::vector<TrailSet> groups{TrailSet{}};  // group 0: no pairs
     for (std::size_t row = 0; row < PairRanges::lead_rows; ++row) {

@@ -45,7 +45,8 @@ struct PairRanges {
     unsigned char gap = 0;
     alignas(16) std::array<unsigned char, lead_rows> lead_group{};
     // Range k of group g: trails first[k][g] to first[k][g] + width[k][g].
-    // Unused slots repeat the group's first range.
+    // Unused slots repeat the group's first range; group 0's are the gap
+    // byte alone, so that a kernel's gap test answers for group 0 too.
     alignas(16) std::array<std::array<unsigned char, max_groups>, range_slots> first{};
     alignas(16) std::array<std::array<unsigned char, max_groups>, range_slots> width{};
     // 1 for a lead byte whose group is inexact.

@@ -49,16 +49,17 @@ public:
         const __m256i between = _mm256_and_si256(_mm256_xor_si256(y, by_bit6), bit6_);
         const __m256i group = _mm256_andnot_si256(_mm256_cmpeq_epi8(between, bit6_),
                                                   _mm256_blendv_epi8(low, high, by_bit6));
-        // trail - first <= width, unsigned, for any slot.
-        __m256i in = _mm256_setzero_si256();
+        // trail - first <= width, unsigned, for some slot: the saturated
+        // trail - first - width is 0 for it. Group 0's range is the gap
+        // byte alone, so that the gap test answers for it too.
+        __m256i over = _mm256_set1_epi8(-1);
         for (std::size_t k = 0; k < PairRanges::range_slots; ++k) {
             const __m256i d = _mm256_sub_epi8(trail, _mm256_shuffle_epi8(first_[k], group));
-            const __m256i w = _mm256_shuffle_epi8(width_[k], group);
-            in = _mm256_or_si256(in, _mm256_cmpeq_epi8(_mm256_min_epu8(d, w), d));
+            over = _mm256_min_epu8(over, _mm256_subs_epu8(d, _mm256_shuffle_epi8(width_[k], group)));
         }
-        const __m256i out = _mm256_or_si256(_mm256_cmpeq_epi8(group, _mm256_setzero_si256()),
-                                            _mm256_cmpeq_epi8(trail, gap_));
-        return static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_andnot_si256(out, in)));
+        const __m256i in = _mm256_cmpeq_epi8(over, _mm256_setzero_si256());
+        return static_cast<std::uint32_t>(
+            _mm256_movemask_epi8(_mm256_andnot_si256(_mm256_cmpeq_epi8(trail, gap_), in)));
     }
 
 private:
