@@ -463,17 +463,18 @@ private:
     // not in the ranges, from the pair window's masks: 32 steps at a time.
     std::size_t span_by_ranges(std::size_t i, std::size_t limit) {
         constexpr std::uint64_t steps = 0x5555555555555555u;  // the even bits
-        if (i >= limit) return i;
+        // Past the window's range, which ends where the piece's data or its
+        // read trails end, no pair is in the ranges. A run gets there after
+        // a double-byte character that ends a piece that is not the last.
+        const std::size_t range = pair_window_.size();
+        if (i >= limit || i > range) return i;
         const std::size_t cap = i + ((limit - i + 1) & ~std::size_t{1});
         for (;;) {
             const std::uint64_t misses = ~pair_window_.mask_at(i) & steps;
             if (misses != 0)
                 return std::min(cap, i + static_cast<std::size_t>(std::countr_zero(misses)));
             i += scan::kernel_block;
-            // Every step of the mask was in the window's range, the last one
-            // at most at its last position: the next may lie past it, where
-            // the window answers nothing and no pair is in the ranges.
-            if (i >= cap || i > pair_window_.size()) return std::min(cap, i);
+            if (i >= cap || i > range) return std::min(cap, i);
         }
     }
 
