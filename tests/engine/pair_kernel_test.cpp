@@ -1,3 +1,5 @@
+// The pair kernels and the pair ranges they test, which share the settings
+// their tests sweep.
 #include "engine/scan/pair_kernel.h"
 
 #include <gtest/gtest.h>
@@ -106,7 +108,7 @@ bool is_double(const detail::ScanTable& table, unsigned lead, unsigned trail) {
 
 // Every one of the 65,536 pairs: the ranges say what the table says, except
 // that for a lead of an inexact group they may only leave a pair out.
-TEST(pair_kernel, ranges_answer_as_the_table_for_every_pair) {
+TEST(pair_ranges, answer_as_the_table_for_every_pair) {
     for (const NamedSettings& ns : test_settings()) {
         SCOPED_TRACE(ns.name);
         detail::ScanTable table;

@@ -643,7 +643,7 @@ private:
     const scan::ByteSet single_stops_;
     // Null when the table's double-byte pairs have no usable ranges or the
     // processor has no vector kernel for them.
-    const scan::PairRanges* const ranges_;
+    const PairRanges* const ranges_;
     // The positions of the piece whose pair is in the ranges.
     scan::PairWindow pair_window_;
     const std::array<bool, 256> none_stops_;
