@@ -9,7 +9,9 @@
 // and over the mixed and text corpora: walking every candidate with
 // find_member, walking them through a SkipWindow's masks (for the scanner's
 // range test, its mask of the 64 bytes from each stop), and marking them
-// all with member_masks in batches. Every result is
+// all with member_masks in batches. The pair kernels mark, in the same
+// batches, the positions whose pair is a double-byte character, beside one
+// table lookup per position, the scanner's way without them. Every result is
 // checked against the plain definition; a benchmark whose result is wrong
 // reports an error instead of its figure and the program exits with 1.
 #include <benchmark/benchmark.h>
@@ -30,6 +32,7 @@
 #include <vector>
 
 #include "corpus.h"
+#include "engine/scan/pair_kernel.h"
 #include "engine/scan/skip_kernel.h"
 #include "engine/scan/skip_kernel_window.h"
 #include "engine/classes/scan_table.h"
@@ -160,6 +163,54 @@ void kernel_masks(benchmark::State& state, const SkipKernel* kernel, const Input
             count += static_cast<std::size_t>(std::popcount(masks[w]));
     });
     finish(state, *in, count, in->members);
+}
+
+// The positions whose pair the ranges hold, by their plain definition.
+std::size_t pair_members(const Input& in) {
+    std::size_t count = 0;
+    for (std::size_t k = 0; k < in.size; ++k)
+        count += in.table.pair_ranges.in_ranges(in.bytes[k], in.bytes[k + 1]);
+    return count;
+}
+
+void pair_masks(benchmark::State& state, const kurvane::scan::PairKernel* kernel, const Input* in) {
+    if (!in->table.pair_ranges.usable) return state.SkipWithError("the table has no pair ranges");
+    std::uint64_t masks[kurvane::scan::mask_words(batch)];
+    const auto mark = [&](auto&& use) {
+        for (std::size_t i = 0; i < in->size; i += batch) {
+            const PaddedBytes b = padded(*in).from(i);
+            const std::size_t n = std::min(batch, b.size());
+            kernel->double_masks(in->table.pair_ranges,
+                                 PaddedBytes::padded<kernel_overread>(b.data(), n), masks);
+            use(n);
+        }
+    };
+    for (auto _ : state) mark([&](std::size_t) { benchmark::DoNotOptimize(masks); });
+    std::size_t count = 0;
+    mark([&](std::size_t n) {
+        for (std::size_t w = 0; w < kurvane::scan::mask_words(n); ++w)
+            count += static_cast<std::size_t>(std::popcount(masks[w]));
+    });
+    finish(state, *in, count, pair_members(*in));
+}
+
+// The same positions from the scan table, one load per position; the count
+// of its double-byte pairs is the ranges' where no group is inexact.
+void pair_lookups(benchmark::State& state, const Input* in) {
+    const unsigned char* const pairs = in->table.pair_class.data();
+    const unsigned char* const b = in->bytes.data();
+    constexpr auto double_byte = static_cast<unsigned char>(kurvane::CharClass::Double);
+    std::size_t count = 0;
+    for (auto _ : state) {
+        count = 0;
+        for (std::size_t k = 0; k < in->size; ++k)
+            count += pairs[kurvane::detail::ScanTable::index(b[k], b[k + 1])] == double_byte;
+        benchmark::DoNotOptimize(count);
+    }
+    std::size_t expected = 0;
+    for (std::size_t k = 0; k < in->size; ++k)
+        expected += in->table.at(b[k], b[k + 1]) == kurvane::CharClass::Double;
+    finish(state, *in, count, expected);
 }
 
 // memchr over the candidate-free buffer for a byte it lacks.
@@ -349,7 +400,11 @@ void register_all() {
                                          c.in);
             benchmark::RegisterBenchmark((isa_name + "/window/" + name).c_str(), kernel_window, k,
                                          c.in);
+            if (const kurvane::scan::PairKernel* p = kurvane::scan::pair_kernel_for(isa))
+                benchmark::RegisterBenchmark(("pairs/" + isa_name + "/masks/" + name).c_str(),
+                                             pair_masks, p, c.in);
         }
+        benchmark::RegisterBenchmark(("pairs/table/lookups/" + name).c_str(), pair_lookups, c.in);
     }
 }
 

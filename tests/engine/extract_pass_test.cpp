@@ -210,6 +210,53 @@ TEST(extract_pass, runs_at_every_offset_around_the_block_and_window_edges) {
     }
 }
 
+// Double-byte runs long enough to go on by the pair masks, which are marked
+// a window of 1,024 positions at a time and refilled wherever a run leaves
+// one, ending in every kind of stop: a pair that is no text, one of a lead
+// whose ranges the masks do not all test (0x81) both as text and not, a
+// single-byte character, an excluded pair, the end of the data. Runs of 8
+// characters and more take the masks; 1,000 bytes and more are split.
+TEST(extract_pass, long_double_runs_end_where_the_table_says) {
+    const Bytes chars[] = {bytes("漢"), bytes("あ"), bytes("ア"), bytes("、"), bytes("♪"),
+                           bytes("◯"), bytes("ー"), bytes("０")};
+    const Bytes stops[] = {bytes("\x82\x01"s), bytes("\x81\xFD"s), bytes("\x81\xF0"s), bytes("A"),
+                           bytes("\x81\x45"s), bytes("\0"s)};
+    ExtractionSettings letters;
+    letters.half_upper = 1;
+    ExtractionSettings excluded = letters;
+    set_excluded(excluded, 0, 0x81, 0x45);
+    ExtractionSettings empty_runs = excluded;
+    empty_runs.min_length = 0;  // every run takes the general path
+    ExtractionSettings strict = excluded;
+    strict.min_length = 40;
+    std::mt19937 rng(932);
+    for (std::size_t at : {0, 1, 31, 33, 63, 959, 960, 961, 1023, 1025}) {
+        Bytes data(at, 0x20);
+        for (std::size_t n : {8, 9, 16, 17, 31, 32, 33, 100, 480, 499, 500, 501, 700}) {
+            for (const Bytes& stop : stops) {
+                for (std::size_t k = 0; k < n; ++k) {
+                    const Bytes& c = chars[rng() % 8 < 5 ? 0 : rng() % std::size(chars)];
+                    data.insert(data.end(), c.begin(), c.end());
+                }
+                data.insert(data.end(), stop.begin(), stop.end());
+                data.insert(data.end(), rng() % 3, 0x01);
+            }
+        }
+        // The last run ends with the data, on a lone lead byte.
+        for (std::size_t k = 0; k < 40; ++k) data.insert(data.end(), chars[0].begin(), chars[0].end());
+        data.push_back(0x88);
+        for (const ExtractionSettings& s : {ExtractionSettings{}, letters, excluded, empty_runs, strict}) {
+            const Bytes want = test::reference_extract(data, s);
+            for (std::size_t piece : {std::size_t{1}, std::size_t{7}, std::size_t{64}, std::size_t{1000},
+                                      std::size_t{1025}, detail::default_piece_size}) {
+                const Bytes got = test::run_pass_on(data, s, piece, 4096);
+                ASSERT_EQ(got, want) << "runs from " << at << ", piece " << piece << ", min length "
+                                     << s.min_length << ", excluded " << int{s.excluded_pairs[0][0]};
+            }
+        }
+    }
+}
+
 TEST(extract_pass, end_of_data) {
     const ExtractionSettings defaults;
     // A lead byte as the last byte ends the run before it and is not written.

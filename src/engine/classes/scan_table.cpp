@@ -29,6 +29,8 @@ void build_scan_table(const ExtractionSettings& settings, ScanTable& table) {
         if (entry[0] != 0) set(entry[0], entry[1], CharClass::Excluded);
     }
 
+    build_pair_ranges(pairs, static_cast<unsigned char>(CharClass::Double), table.pair_ranges);
+
     table.range_count = 0;
     for (unsigned lead = 0; lead < 256; ++lead) {
         if (!starts[lead]) continue;

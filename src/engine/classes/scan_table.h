@@ -8,6 +8,7 @@
 
 #include "engine/classes/classifier.h"
 #include "engine/extraction_settings.h"
+#include "engine/classes/pair_ranges.h"
 
 namespace kurvane::detail {
 
@@ -27,6 +28,9 @@ struct ScanTable {
     std::size_t range_count;
     std::array<unsigned char, max_ranges> range_first;
     std::array<unsigned char, max_ranges> range_last;
+    // The double-byte pairs as trail ranges per group of lead bytes, for
+    // the vector test of long runs (usable false: the runs keep the lookups).
+    PairRanges pair_ranges;
 
     static std::size_t index(unsigned lead, unsigned trail) { return trail << 8 | lead; }
 

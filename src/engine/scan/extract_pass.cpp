@@ -19,6 +19,7 @@
 #include "engine/classes/scan_table.h"
 #include "engine/scan/split_bytes.h"
 #include "engine/print/scoring_printer.h"
+#include "engine/scan/pair_kernel.h"
 #include "engine/scan/skip_kernel.h"
 #include "engine/scan/skip_kernel_window.h"
 #include "text/text_encoding.h"
@@ -61,6 +62,7 @@ constexpr std::size_t padding = std::max({
     short_copy + 1,             // an empty run copied from after an excluded last pair
     2 * stride_pairs,           // a stride from the end of the data
     past_end_step + max_char,   // the pair read past the end
+    scan::pair_block_reach,     // a pair block from the last data byte
 });
 
 // Bytes of the previous piece carried into the next: the scan of a piece
@@ -99,7 +101,15 @@ public:
           // the minimum, the exempt strings); with min_length 0, which
           // writes empty runs, every run takes the general path.
           one_char_runs_(min_length_ != 0), skip_kernel_(scan::skip_kernel()),
-          lead_set_(table.can_start), single_stops_(single_stops(table)) {
+          lead_set_(table.can_start), single_stops_(single_stops(table)),
+          // The ranges pay only with a vector kernel: the scalar one tests
+          // them pair by pair, slower than the table's lookups.
+          ranges_(table.pair_ranges.usable && scan::pair_kernel().isa != scan::Isa::scalar
+                      ? &table.pair_ranges
+                      : nullptr),
+          pair_window_(scan::PairMarks{scan::pair_kernel(), table.pair_ranges},
+                       scan::PaddedBytes::padded<padding>(nullptr, 0)),
+          none_stops_(none_stops(table)) {
         if constexpr (reads_lead_in<Printer>) find_split_bytes(table, split_);
     }
 
@@ -137,6 +147,10 @@ private:
         // byte has not been read yet.
         const std::size_t end = last ? size : size - 1;
         size_ = size;
+        // Positions from end on are no double-byte characters to the window,
+        // as the trail of the last byte of a piece that is not the last is
+        // still unread.
+        if (ranges_ != nullptr) pair_window_.bind(scan::PaddedBytes::padded<padding>(b, end));
         const std::size_t run_end = last ? SIZE_MAX : end;
         std::size_t i = 0;
         if (in_run_) {
@@ -247,7 +261,7 @@ private:
                 // they need not wait for c0 and c1.
                 std::size_t stop = 0;
                 if (one_char_runs) {
-                    stop = double_run(pairs, b, p, p + split_limit);
+                    stop = double_run(b, p, p + split_limit);
                     if (stop < p + 4 || stop >= run_end) stop = 0;
                 }
                 if (stop != 0) {
@@ -289,7 +303,7 @@ private:
         for (;;) {
             if (after_double) {
                 // In Japanese text more double-byte characters follow.
-                i = double_stride(pairs_, b, i, piece_at);
+                i = double_stride(b, i, piece_at);
                 if (i > piece_at) {
                     write_split(b, seg, i - seg);
                     return i;
@@ -338,21 +352,32 @@ private:
     // takes the run past piece_at, the position after that character. No
     // pair with a zero byte is Double, so the zero padding stops it before
     // the piece's last byte, whose trail may still be unread.
-    static std::size_t double_stride(const unsigned char* pairs, const unsigned char* b,
-                                     std::size_t i, std::size_t piece_at) {
+    std::size_t double_stride(const unsigned char* b, std::size_t i, std::size_t piece_at) {
         static_assert(stride_pairs == 8);  // the eight lookups below
+        const unsigned char* const pairs = pairs_;
+        if (ranges_ == nullptr || !pair_window_.holds(i)) {
+            for (;;) {
+                const auto is_double = [pairs, b, i](unsigned k) {
+                    const unsigned char* p = b + i + 2 * k;
+                    return unsigned{pairs[ScanTable::index(p[0], p[1])] == double_byte} << k;
+                };
+                const unsigned doubles = is_double(0) | is_double(1) | is_double(2) | is_double(3) |
+                                         is_double(4) | is_double(5) | is_double(6) | is_double(7);
+                const std::size_t taken =
+                    doubles == 0xFF ? 8 : static_cast<std::size_t>(std::countr_one(doubles));
+                if (i + 2 * taken > piece_at) return i + 2 * ((piece_at - i) / 2 + 1);
+                if (taken < 8) return i + 2 * taken;
+                i += 16;
+                // A run this long goes on for a while: on by the ranges' masks.
+                if (ranges_ != nullptr) break;
+            }
+        }
         for (;;) {
-            const auto is_double = [pairs, b, i](unsigned k) {
-                const unsigned char* p = b + i + 2 * k;
-                return unsigned{pairs[ScanTable::index(p[0], p[1])] == double_byte} << k;
-            };
-            const unsigned doubles = is_double(0) | is_double(1) | is_double(2) | is_double(3) |
-                                     is_double(4) | is_double(5) | is_double(6) | is_double(7);
-            const std::size_t taken =
-                doubles == 0xFF ? 8 : static_cast<std::size_t>(std::countr_one(doubles));
-            if (i + 2 * taken > piece_at) return i + 2 * ((piece_at - i) / 2 + 1);
-            if (taken < 8) return i + 2 * taken;
-            i += 16;
+            // Past piece_at the span stops at the character that crosses it.
+            i = span_by_ranges(i, piece_at + 1);
+            if (i > piece_at || !ranges_->inexact[b[i]] || pair_at(b + i) != double_byte) return i;
+            i += 2;  // a character of a lead whose ranges are not all tested
+            if (i > piece_at) return i;
         }
     }
 
@@ -378,28 +403,78 @@ private:
         return scan::ByteSet(stops);
     }
 
+    // The leads whose every pair outside the ranges is None: a lead of an
+    // exact group with no single-byte character or excluded pair.
+    static std::array<bool, 256> none_stops(const ScanTable& table) {
+        std::array<bool, 256> known{};
+        for (unsigned v = 0; v < 256; ++v) {
+            known[v] = table.pair_ranges.inexact[v] == 0;
+            for (unsigned t = 0; t < 256 && known[v]; ++t) {
+                const unsigned c = table.pair_class[ScanTable::index(v, t)];
+                known[v] = c == none || c == double_byte;
+            }
+        }
+        return known;
+    }
+
     // For the block scan: the position after the double-byte characters
     // from i when it is at most limit and the pair there is None; otherwise
     // 0. The class of the pair that stops the stride is known from the
     // stride's own lookups, so no further lookup waits for the stride.
-    static std::size_t double_run(const unsigned char* pairs, const unsigned char* b,
-                                  std::size_t i, std::size_t limit) {
+    std::size_t double_run(const unsigned char* b, std::size_t i, std::size_t limit) {
         static_assert(stride_pairs == 8);  // the eight lookups below
+        const unsigned char* const pairs = pairs_;
+        // In text the window marked for one run holds the next ones.
+        if (ranges_ == nullptr || !pair_window_.holds(i)) {
+            for (;;) {
+                const auto at = [pairs, b, i](unsigned k) -> unsigned {
+                    const unsigned char* p = b + i + 2 * k;
+                    return pairs[ScanTable::index(p[0], p[1])];
+                };
+                const unsigned c[8] = {at(0), at(1), at(2), at(3), at(4), at(5), at(6), at(7)};
+                const unsigned doubles =
+                    unsigned{c[0] == double_byte} | unsigned{c[1] == double_byte} << 1 |
+                    unsigned{c[2] == double_byte} << 2 | unsigned{c[3] == double_byte} << 3 |
+                    unsigned{c[4] == double_byte} << 4 | unsigned{c[5] == double_byte} << 5 |
+                    unsigned{c[6] == double_byte} << 6 | unsigned{c[7] == double_byte} << 7;
+                const auto taken = static_cast<std::size_t>(std::countr_one(doubles));
+                if (i + 2 * taken > limit) return 0;
+                if (taken < 8) return c[taken] == none ? i + 2 * taken : 0;
+                i += 16;
+                if (ranges_ != nullptr) break;
+            }
+        }
         for (;;) {
-            const auto at = [pairs, b, i](unsigned k) -> unsigned {
-                const unsigned char* p = b + i + 2 * k;
-                return pairs[ScanTable::index(p[0], p[1])];
-            };
-            const unsigned c[8] = {at(0), at(1), at(2), at(3), at(4), at(5), at(6), at(7)};
-            const unsigned doubles =
-                unsigned{c[0] == double_byte} | unsigned{c[1] == double_byte} << 1 |
-                unsigned{c[2] == double_byte} << 2 | unsigned{c[3] == double_byte} << 3 |
-                unsigned{c[4] == double_byte} << 4 | unsigned{c[5] == double_byte} << 5 |
-                unsigned{c[6] == double_byte} << 6 | unsigned{c[7] == double_byte} << 7;
-            const auto taken = static_cast<std::size_t>(std::countr_one(doubles));
-            if (i + 2 * taken > limit) return 0;
-            if (taken < 8) return c[taken] == none ? i + 2 * taken : 0;
-            i += 16;
+            i = span_by_ranges(i, limit + 1);
+            if (i > limit) return 0;
+            // Most stops are known to be None without a lookup that would
+            // wait for the span; only a lead whose ranges are not all tested
+            // can still be a double-byte character here.
+            const unsigned char lead = b[i];
+            if (none_stops_[lead]) return i;
+            const unsigned c = pairs[ScanTable::index(lead, b[i + 1])];
+            if (c != double_byte) return c == none ? i : 0;
+            i += 2;
+            if (i > limit) return 0;
+        }
+    }
+
+    // The first of i, i + 2, ... that is at or past `limit` or whose pair is
+    // not in the ranges, from the pair window's masks: 32 steps at a time.
+    std::size_t span_by_ranges(std::size_t i, std::size_t limit) {
+        constexpr std::uint64_t steps = 0x5555555555555555u;  // the even bits
+        // Past the window's range, which ends where the piece's data or its
+        // read trails end, no pair is in the ranges. A run gets there after
+        // a double-byte character that ends a piece that is not the last.
+        const std::size_t range = pair_window_.size();
+        if (i >= limit || i > range) return i;
+        const std::size_t cap = i + ((limit - i + 1) & ~std::size_t{1});
+        for (;;) {
+            const std::uint64_t misses = ~pair_window_.mask_at(i) & steps;
+            if (misses != 0)
+                return std::min(cap, i + static_cast<std::size_t>(std::countr_zero(misses)));
+            i += scan::kernel_block;
+            if (i >= cap || i > range) return std::min(cap, i);
         }
     }
 
@@ -566,6 +641,12 @@ private:
     const scan::SkipKernel& skip_kernel_;
     const scan::ByteSet lead_set_;  // the bytes that can start text
     const scan::ByteSet single_stops_;
+    // Null when the table's double-byte pairs have no usable ranges or the
+    // processor has no vector kernel for them.
+    const PairRanges* const ranges_;
+    // The positions of the piece whose pair is in the ranges.
+    scan::PairWindow pair_window_;
+    const std::array<bool, 256> none_stops_;
     std::size_t size_ = 0;  // of the piece being scanned
 };
 

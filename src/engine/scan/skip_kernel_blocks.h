@@ -49,11 +49,14 @@ void member_masks(const ByteSet& set, PaddedBytes bytes, std::uint64_t* masks) {
 namespace kurvane::scan {
 
 // The kernels of each instruction set, defined in their own files.
+struct PairKernel;
 extern const SkipKernel scalar_skip_kernel;
+extern const PairKernel scalar_pair_kernel;
 #if defined(__x86_64__) || defined(_M_X64)
 #define KURVANE_SCAN_X86 1
 extern const SkipKernel ssse3_skip_kernel;
 extern const SkipKernel avx2_skip_kernel;
+extern const PairKernel avx2_pair_kernel;
 #endif
 
 }  // namespace kurvane::scan

@@ -1,7 +1,7 @@
-// The membership masks of a range, for a scan that asks for the mask of the
-// kernel_block bytes at each position it reaches: the kernel marks a window
-// of them at once, so a scan that stops every few bytes pays for one call
-// per window rather than one per stop.
+// The masks of a range, for a scan that asks for the mask of the
+// kernel_block bytes at each position it reaches: a kernel marks a window of
+// them at once, so a scan that stops every few bytes pays for one call per
+// window rather than one per stop.
 #pragma once
 
 #include <algorithm>
@@ -12,19 +12,40 @@
 
 namespace kurvane::scan {
 
-class SkipWindow {
-public:
-    // Bound to one range; the set and the range's bytes must not change
-    // while the window is used (a new piece in the same buffer needs a new
-    // window).
-    SkipWindow(const SkipKernel& kernel, const ByteSet& set, PaddedBytes bytes)
-        : kernel_(kernel), set_(set), bytes_(bytes) {}
+// Marks with a skip kernel: the members of a byte set.
+struct MemberMarks {
+    const SkipKernel& kernel;
+    const ByteSet& set;
+    void operator()(PaddedBytes part, std::uint64_t* masks) const {
+        kernel.member_masks(set, part, masks);
+    }
+};
 
-    // Bit k is set when byte pos + k of the range is in the set; bytes at
-    // or past the range's end read as not in it. Fastest for rising
+// The window over one range; `Marks` writes the masks of a part of it as a
+// kernel's member_masks does.
+template <class Marks>
+class MaskWindow {
+public:
+    // Bound to one range; what Marks marks and the range's bytes must not
+    // change while the window is used (a new piece in the same buffer needs
+    // bind()).
+    MaskWindow(Marks marks, PaddedBytes bytes) : marks_(marks), bytes_(bytes) {}
+
+    void bind(PaddedBytes bytes) {
+        bytes_ = bytes;
+        start_ = SIZE_MAX;
+    }
+    std::size_t size() const { return bytes_.size(); }
+    // Whether mask_at(pos) is answered without marking a new window.
+    bool holds(std::size_t pos) const {
+        return pos >= start_ && pos - start_ <= window_bytes - kernel_block;
+    }
+
+    // Bit k is set when byte pos + k of the range is marked; bytes at or
+    // past the range's end read as not marked. Fastest for rising
     // positions a few bytes apart; any position up to size() is answered.
     std::uint64_t mask_at(std::size_t pos) {
-        if (pos < start_ || pos - start_ > window_bytes - kernel_block) fill(pos);
+        if (!holds(pos)) fill(pos);
         const std::size_t offset = pos - start_;
         const std::size_t w = offset / kernel_block;
         const std::size_t shift = offset % kernel_block;
@@ -40,17 +61,23 @@ private:
 
     void fill(std::size_t pos) {
         const PaddedBytes part = bytes_.from(pos).first(window_bytes);
-        kernel_.member_masks(set_, part, words_);
+        marks_(part, words_);
         std::fill(words_ + mask_words(part.size()), words_ + window_words, 0);
         start_ = pos;
     }
 
     static constexpr std::size_t window_words = mask_words(window_bytes);
-    const SkipKernel& kernel_;
-    const ByteSet& set_;
+    const Marks marks_;
     PaddedBytes bytes_;
     std::size_t start_ = SIZE_MAX;  // no window yet: every position refills
     std::uint64_t words_[window_words];
+};
+
+// The bytes of a range that are in a byte set.
+class SkipWindow : public MaskWindow<MemberMarks> {
+public:
+    SkipWindow(const SkipKernel& kernel, const ByteSet& set, PaddedBytes bytes)
+        : MaskWindow({kernel, set}, bytes) {}
 };
 
 }  // namespace kurvane::scan
