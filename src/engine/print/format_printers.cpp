@@ -8,13 +8,6 @@
 namespace kurvane::detail {
 namespace {
 
-using text::Utf8Entry;
-using text::utf8_length_shift;
-static_assert(utf8_store_overrun >= sizeof(Utf8Entry));
-
-constexpr std::size_t ascii_block = 16;
-constexpr std::size_t double_block = 8;  // characters, 2 * double_block bytes
-
 // Digits of an offset, two at a time for decimal.
 constexpr char hex_digits[] = "0123456789abcdef";
 constexpr auto digit_pairs = [] {
@@ -137,58 +130,7 @@ std::size_t put_literal(unsigned char* dst, const char (&text)[N]) {
 }  // namespace
 
 std::size_t print_utf8(const unsigned char* src, std::size_t n, unsigned char* dst) {
-    const text::Cp932Utf8Tables& t = text::cp932_utf8_tables();
-    unsigned char* const start = dst;
-    std::size_t k = 0;
-    while (k + 2 <= n) {
-        if (k + ascii_block <= n && text::all_ascii16(src + k)) {
-            std::memcpy(dst, src + k, ascii_block);
-            dst += ascii_block;
-            k += ascii_block;
-            continue;
-        }
-        if (k + 2 * double_block <= n) {
-            // Japanese text is mostly double-byte characters. Their eight
-            // lookups do not wait for each other, as a character at a time
-            // would on where the last one ended. The characters before the
-            // first pair that is none are stored, and the loop below takes
-            // that pair, so no byte is looked up twice as a lead.
-            Utf8Entry e[double_block];
-            unsigned whole = 0;
-            for (std::size_t c = 0; c < double_block; ++c) {
-                e[c] = t.pair[t.row[src[k + 2 * c]]][src[k + 2 * c + 1]];
-                whole |= unsigned{e[c] != 0} << c;
-            }
-            const auto taken = static_cast<std::size_t>(std::countr_one(whole));
-            for (std::size_t c = 0; c < taken; ++c) {
-                std::memcpy(dst, &e[c], sizeof e[c]);
-                dst += e[c] >> utf8_length_shift;
-            }
-            k += 2 * taken;
-            if (taken == double_block) continue;
-        }
-        // A character at a time up to the next double-byte one, at most a
-        // block's worth: single-byte text does not pay for a block's
-        // lookups at every character.
-        for (std::size_t step = 0; step < double_block && k + 2 <= n; ++step) {
-            const unsigned char c = src[k];
-            Utf8Entry e = t.pair[t.row[c]][src[k + 1]];
-            // A lead byte whose trail does not complete a character is
-            // replaced alone; the trail is then read as a character itself.
-            const bool pair = e != 0;
-            k += pair ? 2 : 1;
-            if (!pair) e = t.single[c];
-            std::memcpy(dst, &e, sizeof e);
-            dst += e >> utf8_length_shift;
-            if (pair) break;
-        }
-    }
-    if (k < n) {
-        const Utf8Entry e = t.single[src[k]];
-        std::memcpy(dst, &e, sizeof e);
-        dst += e >> utf8_length_shift;
-    }
-    return static_cast<std::size_t>(dst - start);
+    return utf8_kernel().print(utf8_tables(), src, n, dst);
 }
 
 std::size_t json_escape_byte(unsigned char c, unsigned char* dst) {
@@ -215,8 +157,8 @@ std::size_t json_escape_byte(unsigned char c, unsigned char* dst) {
 }
 
 TextPrinter::TextPrinter(ByteSink& sink, std::size_t capacity, const OutputFormat& format, bool lines)
-    : BlockBuffer(sink, capacity, slack), radix_(format.radix),
-      utf8_(format.encoding == TextEncoding::utf8), lf_(format.eol == LineEnd::lf), lines_(lines),
+    : BlockBuffer(sink, capacity, slack), radix_(format.radix), utf8_kernel_(utf8_kernel()),
+      utf8_tables_(utf8_tables()), utf8_(format.encoding == TextEncoding::utf8), lf_(format.eol == LineEnd::lf), lines_(lines),
       has_prefix_(format.radix != OffsetRadix::none || !format.file_name.empty()) {
     if (!format.file_name.empty()) name_prefix_ = format.file_name + ": ";
 }
@@ -236,7 +178,8 @@ void TextPrinter::write_prefix(std::uint64_t at) {
 }
 
 JsonPrinter::JsonPrinter(ByteSink& sink, std::size_t capacity, const OutputFormat& format)
-    : BlockBuffer(sink, capacity, slack), object_start_("{") {
+    : BlockBuffer(sink, capacity, slack), utf8_kernel_(utf8_kernel()), utf8_tables_(utf8_tables()),
+      object_start_("{") {
     if (!format.file_name.empty()) {
         object_start_.append("\"file\":\"");
         object_start_.append(json_escape(format.file_name));
@@ -282,7 +225,7 @@ static_assert(sizeof ",\"text\":\"" + 20 <= JsonPrinter::max_open - JsonPrinter:
 
 void JsonPrinter::write_text(const unsigned char* src, std::size_t n) {
     unsigned char* dst = buffer_.get() + fill_;
-    const std::size_t size = print_utf8(src, n, dst);
+    const std::size_t size = utf8_kernel_.print(utf8_tables_, src, n, dst);
     // Runs of text hold a quote, a backslash or a control byte only where
     // the settings let them in: the rest is converted in place.
     if (any_escape(dst, size)) {

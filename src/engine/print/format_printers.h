@@ -11,16 +11,13 @@
 
 #include "engine/output_format.h"
 #include "engine/print/printer.h"
+#include "engine/print/utf8_kernel.h"
 #include "text/text_encoding.h"
 
 namespace kurvane::detail {
 
-// Code page 932 to UTF-8 as cp932_to_utf8 converts it, a character at a
-// time from a four-byte table entry, eight double-byte characters and
-// sixteen ASCII bytes at a time where the text has them. Reads only
-// src[0, n); stores up to utf8_store_overrun bytes past the bytes it
-// returns, within utf8_per_cp932_byte * n + utf8_store_overrun.
-inline constexpr std::size_t utf8_store_overrun = 4;
+// Code page 932 to UTF-8 as cp932_to_utf8 converts it, by the fastest
+// kernel of this processor; reads and stores as a Utf8Kernel does.
 std::size_t print_utf8(const unsigned char* src, std::size_t n, unsigned char* dst);
 
 // The most bytes an input offset takes as a line prefix: 22 octal digits
@@ -52,7 +49,7 @@ public:
         wrote_ = true;
         unsigned char* dst = buffer_.get() + fill_;
         if (utf8_) {
-            n = print_utf8(src, n, dst);
+            n = utf8_kernel_.print(utf8_tables_, src, n, dst);
         } else {
             copy_run(dst, src, n);
         }
@@ -81,6 +78,8 @@ private:
     void write_prefix(std::uint64_t at);
 
     const OffsetRadix radix_;
+    const Utf8Kernel& utf8_kernel_;
+    const Utf8Tables& utf8_tables_;
     const bool utf8_;
     const bool lf_;
     const bool lines_;
@@ -138,6 +137,8 @@ private:
     void close();
     void write_text(const unsigned char* src, std::size_t n);
 
+    const Utf8Kernel& utf8_kernel_;
+    const Utf8Tables& utf8_tables_;
     std::string object_start_;  // {"file":"...","offset":
     // The same, zero-padded to be stored in one fixed-size copy, when it fits.
     unsigned char short_start_[max_object_start] = {};
