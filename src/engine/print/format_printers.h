@@ -19,6 +19,8 @@ namespace kurvane::detail {
 // Code page 932 to UTF-8 as cp932_to_utf8 converts it, by the fastest
 // kernel of this processor; reads and stores as a Utf8Kernel does.
 std::size_t print_utf8(const unsigned char* src, std::size_t n, unsigned char* dst);
+// What the printers hand the kernels: copy_extent(n) bytes are readable.
+static_assert(copy_extent(0) >= utf8_block);
 
 // The most bytes an input offset takes as a line prefix: 22 octal digits
 // hold any 64-bit offset, and a space follows them.

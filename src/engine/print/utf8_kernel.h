@@ -23,17 +23,18 @@ struct Utf8Tables {
 };
 const Utf8Tables& utf8_tables();
 
-// The vector kernels convert a block of 16 input bytes at a time.
+// The vector kernels convert a block of 16 input bytes at a time, and the
+// last bytes of a run as a block too: they read utf8_block bytes from src
+// when n is less (the bytes past n never count as text). The printers'
+// runs have that much readable: copy_extent(n) >= utf8_block.
 inline constexpr std::size_t utf8_block = 16;
-// A kernel stores a character's table entry whole, so after the last
-// input byte it may store this much more than that byte's room. Every
-// wider store is at least a block's room before the end of the input.
-inline constexpr std::size_t utf8_store_overrun = sizeof(text::Utf8Entry);
-static_assert(2 * 16 <= text::utf8_per_cp932_byte * utf8_block,
-              "the two 16-byte stores of a block's characters fit in the block's room");
+// A block's stores reach past its own room where the block is the last and
+// holds few bytes: up to two 16-byte stores of packed characters, the
+// second at most 12 bytes in, behind the 2 bytes of one character.
+inline constexpr std::size_t utf8_store_overrun = 2 * utf8_block;
+static_assert(12 + 16 <= 2 * text::utf8_per_cp932_byte + utf8_store_overrun);
 
-// One instruction set's conversion of src[0, n), which is all it reads:
-// returns the bytes of UTF-8 stored at dst, and stores nothing beyond
+// One instruction set's conversion of src[0, n): returns the bytes of UTF-8 stored at dst, and stores nothing beyond
 // dst + utf8_per_cp932_byte * n + utf8_store_overrun.
 struct Utf8Kernel {
     scan::Isa isa;
