@@ -70,16 +70,16 @@ void store_bits(unsigned char* end, std::uint64_t v, std::size_t n, unsigned bit
 
 // The offset prefix: v right-aligned in 7 columns and a space. Returns its
 // size, at most max_offset_prefix.
-std::size_t put_offset(unsigned char* dst, std::uint64_t v, OffsetRadix radix) {
-    constexpr std::size_t width = 7;
+constexpr std::size_t offset_width = 7;
+std::size_t put_offset_slow(unsigned char* dst, std::uint64_t v, OffsetRadix radix) {
     const auto width_of = [v](unsigned bits) {
         return std::max<std::size_t>(1, (static_cast<std::size_t>(std::bit_width(v)) + bits - 1) / bits);
     };
     const std::size_t n = radix == OffsetRadix::hex     ? width_of(4)
                           : radix == OffsetRadix::octal ? width_of(3)
                                                         : decimal_digits(v);
-    const std::size_t digits_end = std::max(n, width);
-    std::memset(dst, ' ', width);
+    const std::size_t digits_end = std::max(n, offset_width);
+    std::memset(dst, ' ', offset_width);
     switch (radix) {
     case OffsetRadix::hex: store_bits(dst + digits_end, v, n, 4); break;
     case OffsetRadix::octal: store_bits(dst + digits_end, v, n, 3); break;
@@ -87,6 +87,57 @@ std::size_t put_offset(unsigned char* dst, std::uint64_t v, OffsetRadix radix) {
     }
     dst[digits_end] = ' ';
     return digits_end + 1;
+}
+
+// The eight hex digits of v, most significant first, as the bytes of a
+// word in memory order (little-endian, as put_short_offset asserts): each nibble spread to a byte, then turned to its
+// digit without a lookup (a nibble of 10 or more carries into bit 4 when
+// 6 is added).
+std::uint64_t hex_word(std::uint32_t v) {
+    constexpr std::uint64_t ones = 0x0101010101010101u;
+    std::uint64_t x = v;
+    x = (x | x << 16) & 0x0000FFFF0000FFFFu;
+    x = (x | x << 8) & 0x00FF00FF00FF00FFu;
+    x = (x | x << 4) & 0x0F0F0F0F0F0F0F0Fu;
+    const std::uint64_t letters = (x + 6 * ones) >> 4 & ones;
+    x += '0' * ones + letters * ('a' - '0' - 10);
+    return __builtin_bswap64(x);  // the lowest byte holds the lowest digit
+}
+
+// The eight decimal digits of v < 10^8, as hex_word has them.
+std::uint64_t decimal_word(std::uint32_t v) {
+    unsigned char digits[8];
+    for (std::size_t k = 8; k > 0; k -= 2) {
+        std::memcpy(&digits[k - 2], &digit_pairs[2 * (v % 100)], 2);
+        v /= 100;
+    }
+    std::uint64_t x;
+    std::memcpy(&x, digits, sizeof x);
+    return x;
+}
+
+// The prefix of an offset that has at most 8 digits: its word of digits
+// with the leading zeros made spaces, the last 7 columns of it or all 8,
+// then a space: one 8-byte store and a byte.
+std::size_t put_short_offset(unsigned char* dst, std::uint64_t word, std::size_t digits) {
+    static_assert(std::endian::native == std::endian::little, "the word's first byte is its lowest");
+    constexpr std::uint64_t spaces = 0x2020202020202020u;
+    const std::uint64_t leading = (std::uint64_t{1} << 8 * (8 - digits) % 64) - 1;  // none for 8
+    word = (word & ~leading) | (spaces & leading);
+    if (digits <= offset_width) word = word >> 8 | std::uint64_t{' '} << 56;
+    std::memcpy(dst, &word, sizeof word);
+    dst[8] = ' ';
+    return digits <= offset_width ? 8 : 9;
+}
+
+std::size_t put_offset(unsigned char* dst, std::uint64_t v, OffsetRadix radix) {
+    if (radix == OffsetRadix::hex && v <= UINT32_MAX) {
+        const std::size_t digits = std::max<std::size_t>(1, (static_cast<std::size_t>(std::bit_width(v)) + 3) / 4);
+        return put_short_offset(dst, hex_word(static_cast<std::uint32_t>(v)), digits);
+    }
+    if (radix == OffsetRadix::decimal && v < powers_of_ten[8])
+        return put_short_offset(dst, decimal_word(static_cast<std::uint32_t>(v)), decimal_digits(v));
+    return put_offset_slow(dst, v, radix);
 }
 static_assert(max_offset_prefix == 22 + 1);  // 64 bits in octal, then the space
 
@@ -161,20 +212,31 @@ TextPrinter::TextPrinter(ByteSink& sink, std::size_t capacity, const OutputForma
       utf8_tables_(utf8_tables()), utf8_(format.encoding == TextEncoding::utf8), lf_(format.eol == LineEnd::lf), lines_(lines),
       has_prefix_(format.radix != OffsetRadix::none || !format.file_name.empty()) {
     if (!format.file_name.empty()) name_prefix_ = format.file_name + ": ";
+    if (name_prefix_.size() <= max_short_name) std::memcpy(short_name_, name_prefix_.data(), name_prefix_.size());
 }
 
 // The name and ": ", then the offset; both as given, neither converted.
-// The name may be long and goes through put(), whose flush may hand the
-// stretch's first bytes on: the prefix's size is known before. The offset
-// is stored straight into the slack, in one fixed-size copy.
+// Both are stored straight into the slack in fixed-size copies; only a
+// long name goes through put(), whose flush may hand the stretch's first
+// bytes on: the prefix's size is known before.
 void TextPrinter::write_prefix(std::uint64_t at) {
-    unsigned char offset[max_offset_prefix] = {};
-    const std::size_t offset_size = radix_ != OffsetRadix::none ? put_offset(offset, at, radix_) : 0;
-    if (!wrote_) lead_prefix_ = name_prefix_.size() + offset_size;
-    if (!name_prefix_.empty())
+    if (name_prefix_.size() > max_short_name) {
+        unsigned char offset[max_offset_prefix] = {};
+        const std::size_t offset_size = radix_ != OffsetRadix::none ? put_offset(offset, at, radix_) : 0;
+        if (!wrote_) lead_prefix_ = name_prefix_.size() + offset_size;
         put(reinterpret_cast<const unsigned char*>(name_prefix_.data()), name_prefix_.size());
-    std::memcpy(buffer_.get() + fill_, offset, sizeof offset);
-    fill_ += offset_size;
+        std::memcpy(buffer_.get() + fill_, offset, sizeof offset);
+        fill_ += offset_size;
+        return;
+    }
+    // Formatted in place: a copy through a buffer on the stack would load
+    // the digits back before their stores have landed.
+    unsigned char* const dst = buffer_.get() + fill_;
+    std::memcpy(dst, short_name_, max_short_name);
+    const std::size_t name_size = name_prefix_.size();
+    const std::size_t offset_size = radix_ != OffsetRadix::none ? put_offset(dst + name_size, at, radix_) : 0;
+    if (!wrote_) lead_prefix_ = name_size + offset_size;
+    fill_ += name_size + offset_size;
 }
 
 JsonPrinter::JsonPrinter(ByteSink& sink, std::size_t capacity, const OutputFormat& format)

@@ -35,10 +35,12 @@ class TextPrinter : public BlockBuffer {
 public:
     static constexpr bool raw = false;
     // Every call starts storing before the capacity (a full buffer is
-    // flushed first): an offset prefix, a converted unit and a line break
-    // fit in the slack behind it. A name prefix is put() in before them.
-    static constexpr std::size_t slack =
-        max_offset_prefix + text::utf8_per_cp932_byte * run_capacity + utf8_store_overrun + crlf_size;
+    // flushed first): a short name prefix, an offset prefix, a converted
+    // unit and a line break fit in the slack behind it. A longer name
+    // prefix is put() in before them.
+    static constexpr std::size_t max_short_name = 64;  // stored whole up to this
+    static constexpr std::size_t slack = max_short_name + max_offset_prefix +
+                                         text::utf8_per_cp932_byte * run_capacity + utf8_store_overrun + crlf_size;
     static_assert(copy_extent(max_split) <= text::utf8_per_cp932_byte * run_capacity);
 
     TextPrinter(ByteSink& sink, std::size_t capacity, const OutputFormat& format, bool lines);
@@ -90,6 +92,8 @@ private:
     bool wrote_ = false;
     std::size_t lead_prefix_ = 0;
     std::string name_prefix_;
+    // The same, zero-padded to be stored in one fixed-size copy, when it fits.
+    unsigned char short_name_[max_short_name] = {};
 };
 
 // JSON Lines: one object per run (the splits of a long run joined), with
