@@ -157,12 +157,12 @@ std::string json_of(unsigned char c) {
 }
 
 TEST(format_printers, json_escapes_exactly_the_bytes_that_need_it) {
-    // Every ASCII byte at every place of a text of up to 19 bytes: in each
-    // lane of the eight-byte test and in the tail after it.
+    // Every ASCII byte at every place of a text of up to 40 bytes: in each
+    // lane of the 16-byte tests and in the last, partial one.
     OutputFormat format;
     format.json = true;
     for (unsigned c = 0; c < 0x80; ++c) {
-        for (std::size_t size = 1; size < 20; ++size) {
+        for (std::size_t size = 1; size <= 40; ++size) {
             for (std::size_t at = 0; at < size; ++at) {
                 Bytes text(size, 'a');
                 text[at] = static_cast<unsigned char>(c);
@@ -170,8 +170,7 @@ TEST(format_printers, json_escapes_exactly_the_bytes_that_need_it) {
                 for (unsigned char t : text) escaped += json_of(t);
                 const std::string want = "{\"offset\":7,\"text\":\"" + escaped +
                                          "\",\"length\":" + std::to_string(size) + "}\n";
-                ASSERT_EQ(as_string(print_one<detail::JsonPrinter>(text, 7, format)), want)
-                    << "byte " << c << " at " << at << " of " << size;
+                ASSERT_EQ(as_string(print_one<detail::JsonPrinter>(text, 7, format)), want) << "byte " << c << " at " << at << " of " << size;
             }
         }
     }

@@ -5,6 +5,10 @@
 #include <bit>
 #include <cstring>
 
+#if defined(__SSE2__) || defined(_M_X64)
+#include <emmintrin.h>
+#endif
+
 namespace kurvane::detail {
 namespace {
 
@@ -52,10 +56,31 @@ void store_decimal(unsigned char* end, std::uint64_t v) {
     }
 }
 
-// Stores v in decimal at dst; returns the count of digits.
+// The eight decimal digits of v < 10^8, as the bytes of a word in memory order,
+// most significant first.
+std::uint64_t decimal_word(std::uint32_t v) {
+    unsigned char digits[8];
+    for (std::size_t k = 8; k > 0; k -= 2) {
+        std::memcpy(&digits[k - 2], &digit_pairs[2 * (v % 100)], 2);
+        v /= 100;
+    }
+    std::uint64_t x;
+    std::memcpy(&x, digits, sizeof x);
+    return x;
+}
+
+// Stores v in decimal at dst; returns the count of digits. Up to 8 digits
+// are stored as one word, its leading zeros shifted out: 8 bytes are
+// stored whatever the count.
 std::size_t put_decimal(unsigned char* dst, std::uint64_t v) {
     const std::size_t n = decimal_digits(v);
-    store_decimal(dst + n, v);
+    if (v < powers_of_ten[8]) {
+        static_assert(std::endian::native == std::endian::little, "the word's first byte is its lowest");
+        const std::uint64_t word = decimal_word(static_cast<std::uint32_t>(v)) >> 8 * (8 - n);
+        std::memcpy(dst, &word, sizeof word);
+    } else {
+        store_decimal(dst + n, v);
+    }
     return n;
 }
 
@@ -104,18 +129,6 @@ std::uint64_t hex_word(std::uint32_t v) {
     return __builtin_bswap64(x);  // the lowest byte holds the lowest digit
 }
 
-// The eight decimal digits of v < 10^8, as hex_word has them.
-std::uint64_t decimal_word(std::uint32_t v) {
-    unsigned char digits[8];
-    for (std::size_t k = 8; k > 0; k -= 2) {
-        std::memcpy(&digits[k - 2], &digit_pairs[2 * (v % 100)], 2);
-        v /= 100;
-    }
-    std::uint64_t x;
-    std::memcpy(&x, digits, sizeof x);
-    return x;
-}
-
 // The prefix of an offset that has at most 8 digits: its word of digits
 // with the leading zeros made spaces, the last 7 columns of it or all 8,
 // then a space: one 8-byte store and a byte.
@@ -150,26 +163,32 @@ constexpr auto json_escape_size = [] {
     return size;
 }();
 
-// Whether any of the n bytes at p needs an escape: eight at a time by
-// word arithmetic (a byte below 0x20, a quote, a backslash), the rest by
-// the table.
+// Whether any of the n bytes at p needs an escape (a byte below 0x20, a
+// quote, a backslash), 16 at a time. The bytes from p + n up to the next
+// multiple of 16 are read and ignored: the printer's buffer has them.
+#if defined(__SSE2__) || defined(_M_X64)
 bool any_escape(const unsigned char* p, std::size_t n) {
-    constexpr std::uint64_t ones = 0x0101010101010101u;
-    constexpr std::uint64_t highs = 0x8080808080808080u;
-    const auto has_zero = [](std::uint64_t x) { return (x - ones) & ~x & highs; };
-    std::size_t k = 0;
-    for (; k + 8 <= n; k += 8) {
-        std::uint64_t x;
-        std::memcpy(&x, p + k, 8);
-        // A byte below 0x20 turns its high bit on in x - 0x20 per byte
-        // where it was off in x; the same for a zero after the XORs.
-        const std::uint64_t below = (x - 0x20 * ones) & ~x & highs;
-        if ((below | has_zero(x ^ '"' * ones) | has_zero(x ^ '\\' * ones)) != 0) return true;
+    const __m128i control_last = _mm_set1_epi8(0x1F);
+    const __m128i quote = _mm_set1_epi8('"');
+    const __m128i backslash = _mm_set1_epi8('\\');
+    for (std::size_t k = 0; k < n; k += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + k));
+        const __m128i control = _mm_cmpeq_epi8(_mm_max_epu8(v, control_last), control_last);
+        const __m128i hit = _mm_or_si128(control, _mm_or_si128(_mm_cmpeq_epi8(v, quote), _mm_cmpeq_epi8(v, backslash)));
+        auto mask = static_cast<unsigned>(_mm_movemask_epi8(hit));
+        if (n - k < 16) mask &= (1u << (n - k)) - 1;
+        if (mask != 0) return true;
     }
+    return false;
+}
+#else
+bool any_escape(const unsigned char* p, std::size_t n) {
     unsigned hit = 0;
-    for (; k < n; ++k) hit |= json_escape_size[p[k]];
+    for (std::size_t k = 0; k < n; ++k) hit |= json_escape_size[p[k]];
     return hit != 0;
 }
+#endif
+constexpr std::size_t escape_test_overread = 15;
 
 // Stores a literal of N bytes (its zero terminator dropped) at dst.
 template <std::size_t N>
@@ -289,7 +308,9 @@ void JsonPrinter::write_text(const unsigned char* src, std::size_t n) {
     unsigned char* dst = buffer_.get() + fill_;
     const std::size_t size = utf8_kernel_.print(utf8_tables_, src, n, dst);
     // Runs of text hold a quote, a backslash or a control byte only where
-    // the settings let them in: the rest is converted in place.
+    // the settings let them in: the rest is converted in place. The test
+    // reads up to 15 bytes past the text, within the slack kept for escapes.
+    static_assert(escape_test_overread <= (json_per_cp932_byte - text::utf8_per_cp932_byte) * run_capacity);
     if (any_escape(dst, size)) {
         std::memcpy(utf8_, dst, size);
         for (std::size_t k = 0; k < size; ++k) {
