@@ -120,6 +120,10 @@ TEST(format_printers, offsets_in_every_radix_at_every_digit_count) {
     for (std::uint64_t p = 10; p <= UINT64_MAX / 10; p *= 10) offsets.insert(offsets.end(), {p - 1, p});
     offsets.push_back(10000000000000000000u);
     offsets.push_back(9999999999999999999u);
+    // And digits of every value in every place, below 2^32 where the
+    // digits are made a word at a time and above.
+    std::mt19937_64 rng(11);
+    for (int k = 0; k < 20000; ++k) offsets.push_back(rng() >> (rng() % 64));
     const struct {
         OffsetRadix radix;
         const char* conversion;

@@ -56,17 +56,20 @@ void store_decimal(unsigned char* end, std::uint64_t v) {
     }
 }
 
-// The eight decimal digits of v < 10^8, as the bytes of a word in memory order,
-// most significant first.
+// The eight decimal digits of v < 10^8, as the bytes of a word in memory
+// order, most significant first: the word's lanes split in halves by
+// multiplying with reciprocals, 4 digits in each 32-bit lane, then 2 in
+// each 16-bit lane, then 1 in each byte. Stored in registers only: digits
+// stored a byte pair at a time and loaded back as a word would wait for
+// the stores to land.
 std::uint64_t decimal_word(std::uint32_t v) {
-    unsigned char digits[8];
-    for (std::size_t k = 8; k > 0; k -= 2) {
-        std::memcpy(&digits[k - 2], &digit_pairs[2 * (v % 100)], 2);
-        v /= 100;
-    }
-    std::uint64_t x;
-    std::memcpy(&x, digits, sizeof x);
-    return x;
+    const std::uint64_t fours = v / 10000 | std::uint64_t{v % 10000} << 32;
+    // x * 10486 >> 20 is x / 100 for x < 10^4; x * 103 >> 10 is x / 10 for x < 100.
+    const std::uint64_t hundreds = (fours * 10486 >> 20) & 0x0000007F0000007Fu;
+    const std::uint64_t twos = ((fours - hundreds * 100) << 16) + hundreds;
+    const std::uint64_t tens = (twos * 103 >> 10) & 0x000F000F000F000Fu;
+    const std::uint64_t ones = ((twos - tens * 10) << 8) + tens;
+    return ones + 0x3030303030303030u;
 }
 
 // Stores v in decimal at dst; returns the count of digits. Up to 8 digits
