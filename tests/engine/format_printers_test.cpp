@@ -160,6 +160,21 @@ std::string json_of(unsigned char c) {
     return e;
 }
 
+TEST(format_printers, utf8_of_no_multibyte_character_holds_ascii) {
+    // The JSON printer tests the input for bytes that need an escape
+    // before the UTF-8: only single-byte characters below 0x80 may become
+    // bytes below 0x80.
+    const detail::Utf8Tables& t = detail::utf8_tables();
+    const auto all_high = [](text::Utf8Entry e) {
+        for (unsigned b = 0; b < (e >> text::utf8_length_shift); ++b)
+            if ((e >> 8 * b & 0xFF) < 0x80) return false;
+        return true;
+    };
+    for (unsigned code = 0; code < 0x10000; ++code)
+        ASSERT_TRUE(t.pair[code] == 0 || all_high(t.pair[code])) << "pair " << std::hex << code;
+    for (unsigned c = 0x80; c < 0x100; ++c) ASSERT_TRUE(all_high(t.single[c])) << "byte " << std::hex << c;
+}
+
 TEST(format_printers, json_escapes_exactly_the_bytes_that_need_it) {
     // Every ASCII byte at every place of a text of up to 40 bytes: in each
     // lane of the 16-byte tests and in the last, partial one.
@@ -178,6 +193,10 @@ TEST(format_printers, json_escapes_exactly_the_bytes_that_need_it) {
             }
         }
     }
+    // A trail byte that is a backslash in ASCII is no backslash; the one
+    // behind it is.
+    EXPECT_EQ(as_string(print_one<detail::JsonPrinter>(test::bytes("表\\"), 7, format)),
+              "{\"offset\":7,\"text\":\"\xE8\xA1\xA8\\\\\",\"length\":3}\n");
 }
 
 }  // namespace

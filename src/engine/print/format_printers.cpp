@@ -311,10 +311,17 @@ void JsonPrinter::write_text(const unsigned char* src, std::size_t n) {
     unsigned char* dst = buffer_.get() + fill_;
     const std::size_t size = utf8_kernel_.print(utf8_tables_, src, n, dst);
     // Runs of text hold a quote, a backslash or a control byte only where
-    // the settings let them in: the rest is converted in place. The test
-    // reads up to 15 bytes past the text, within the slack kept for escapes.
+    // the settings let them in: the rest is converted in place. Such a
+    // byte of the UTF-8 is a single-byte character of the input (a
+    // double-byte one is all bytes from 0x80), so the input is tested
+    // first: the UTF-8 was just stored in pieces, and loading it back
+    // would wait for the stores. A backslash may be a trail byte, so the
+    // UTF-8 has the last word. Both tests read up to 15 bytes past the
+    // text: the run has copy_extent(n), the buffer the slack kept for
+    // escapes.
+    static_assert(copy_extent(0) >= escape_test_overread + 1 && long_copy % 16 == 0);
     static_assert(escape_test_overread <= (json_per_cp932_byte - text::utf8_per_cp932_byte) * run_capacity);
-    if (any_escape(dst, size)) {
+    if (any_escape(src, n) && any_escape(dst, size)) {
         std::memcpy(utf8_, dst, size);
         for (std::size_t k = 0; k < size; ++k) {
             const std::size_t escaped = json_escape_byte(utf8_[k], dst);
