@@ -96,14 +96,28 @@ inline void store_packed(const EntryLanes& e, unsigned three, unsigned char* dst
             _mm_shuffle_epi8(e.high, _mm_load_si128(reinterpret_cast<const __m128i*>(high.control.data()))));
 }
 
-// Stores a block of ASCII and half-width katakana (0xA1-0xDF, U+FF61 on:
-// EF BD A1-BF, then EF BE 80-9F) as UTF-8, when it is one; returns the
-// bytes stored, or 0 when the block holds another byte.
-inline std::size_t store_kana(__m128i block, unsigned char* dst) {
+// Bits per byte of a block: ASCII or half-width katakana (0xA1-0xDF), and
+// katakana alone.
+struct KanaMasks {
+    unsigned single;
+    unsigned kana;
+};
+inline __m128i kana_bytes(__m128i block) {
+    return _mm_and_si128(_mm_cmpgt_epi8(block, _mm_set1_epi8(static_cast<char>(0xA0))),
+                         _mm_cmpgt_epi8(_mm_set1_epi8(static_cast<char>(0xE0)), block));
+}
+inline KanaMasks kana_masks(__m128i block) {
+    const __m128i kana = kana_bytes(block);
     const __m128i ascii = _mm_cmpgt_epi8(block, _mm_set1_epi8(-1));
-    const __m128i kana = _mm_and_si128(_mm_cmpgt_epi8(block, _mm_set1_epi8(static_cast<char>(0xA0))),
-                                       _mm_cmpgt_epi8(_mm_set1_epi8(static_cast<char>(0xE0)), block));
-    if (_mm_movemask_epi8(_mm_or_si128(ascii, kana)) != 0xFFFF) return 0;
+    return {static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(ascii, kana))),
+            static_cast<unsigned>(_mm_movemask_epi8(kana))};
+}
+
+// Stores the UTF-8 of a block of ASCII and katakana (U+FF61 on: EF BD
+// A1-BF, then EF BE 80-9F), each byte 1 or 3 bytes of it, by arithmetic
+// and four byte shuffles. A byte of another kind is stored as garbage.
+inline void store_kana(__m128i block, unsigned three, unsigned char* dst) {
+    const __m128i kana = kana_bytes(block);
     const __m128i upper = _mm_and_si128(kana, _mm_cmpgt_epi8(block, _mm_set1_epi8(static_cast<char>(0xBF))));
     // Per byte: the ASCII byte or EF, then BD or BE, then the byte less 0x40
     // for the upper half; as an entry of 4 bytes per input byte.
@@ -119,14 +133,11 @@ inline std::size_t store_kana(__m128i block, unsigned char* dst) {
     const __m128i entries[4] = {_mm_unpacklo_epi16(pairs_low, thirds_low), _mm_unpackhi_epi16(pairs_low, thirds_low),
                                 _mm_unpacklo_epi16(pairs_high, thirds_high),
                                 _mm_unpackhi_epi16(pairs_high, thirds_high)};
-    const auto three = static_cast<unsigned>(_mm_movemask_epi8(kana));
-    unsigned char* out = dst;
     for (unsigned q = 0; q < 4; ++q) {
         const PackRow& row = kana_rows[three >> (lane_chars * q) & 15];
-        store16(out, _mm_shuffle_epi8(entries[q], _mm_load_si128(reinterpret_cast<const __m128i*>(row.control.data()))));
-        out += row.size;
+        store16(dst, _mm_shuffle_epi8(entries[q], _mm_load_si128(reinterpret_cast<const __m128i*>(row.control.data()))));
+        dst += row.size;
     }
-    return static_cast<std::size_t>(out - dst);
 }
 // Its last store starts at most 3 * 12 bytes in, and ends within the
 // block's room and the kernel's overrun; in the last block, where one byte
@@ -162,17 +173,24 @@ std::size_t print_blocks(const Utf8Tables& t, const unsigned char* src, std::siz
             continue;
         }
         if (!is_lead(src[k])) {
-            if (const std::size_t stored = store_kana(block, dst); stored != 0) {
-                dst += stored - (utf8_block - live);
-                k += live;
-            } else if (const auto ascii = static_cast<std::size_t>(std::countr_zero(high)); ascii != 0) {
-                store16(dst, block);
-                dst += ascii;
-                k += ascii;
-            } else {
+            // ASCII and katakana up to the first byte of another kind (the
+            // zeros past the live bytes never count).
+            const KanaMasks m = kana_masks(block);
+            const auto singles = std::min<std::size_t>(live, static_cast<std::size_t>(std::countr_one(m.single)));
+            if (singles == 0) {
                 single_steps(t, src, k, n, dst, utf8_block / 2);
                 last_single(t, src, k, n, dst);
+                continue;
             }
+            const unsigned kana = m.kana & ((1u << singles) - 1);
+            if (kana == 0) {
+                store16(dst, block);
+            } else {
+                store_kana(block, m.kana, dst);
+            }
+            dst += singles + 2 * static_cast<std::size_t>(std::popcount(kana));
+            // A whole block moves k by a constant, as above.
+            k += singles == utf8_block ? utf8_block : singles;
             continue;
         }
         const EntryLanes e = Lookup::entries(t.pair, block);
