@@ -309,7 +309,7 @@ static_assert(sizeof ",\"text\":\"" + 20 <= JsonPrinter::max_open - JsonPrinter:
 
 void JsonPrinter::write_text(const unsigned char* src, std::size_t n) {
     unsigned char* dst = buffer_.get() + fill_;
-    const std::size_t size = utf8_kernel_.print(utf8_tables_, src, n, dst);
+    const std::size_t size = print_utf8_run(utf8_kernel_, utf8_tables_, src, n, dst);
     // Runs of text hold a quote, a backslash or a control byte only where
     // the settings let them in: the rest is converted in place. Such a
     // byte of the UTF-8 is a single-byte character of the input (a

@@ -22,6 +22,20 @@ std::size_t print_utf8(const unsigned char* src, std::size_t n, unsigned char* d
 // What the printers hand the kernels: copy_extent(n) bytes are readable.
 static_assert(copy_extent(0) >= utf8_block);
 
+// print_utf8 by `kernel`, for the printers: a run of one double-byte
+// character, which binary data is full of, is looked up here without a
+// call.
+inline std::size_t print_utf8_run(const Utf8Kernel& kernel, const Utf8Tables& tables, const unsigned char* src,
+                                  std::size_t n, unsigned char* dst) {
+    if (n == 2) {
+        if (const text::Utf8Entry e = tables.pair[src[0] << 8 | src[1]]; e != 0) {
+            std::memcpy(dst, &e, sizeof e);
+            return e >> text::utf8_length_shift;
+        }
+    }
+    return kernel.print(tables, src, n, dst);
+}
+
 // The most bytes an input offset takes as a line prefix: 22 octal digits
 // hold any 64-bit offset, and a space follows them.
 inline constexpr std::size_t max_offset_prefix = 22 + 1;
@@ -53,7 +67,7 @@ public:
         wrote_ = true;
         unsigned char* dst = buffer_.get() + fill_;
         if (utf8_) {
-            n = utf8_kernel_.print(utf8_tables_, src, n, dst);
+            n = print_utf8_run(utf8_kernel_, utf8_tables_, src, n, dst);
         } else {
             copy_run(dst, src, n);
         }
