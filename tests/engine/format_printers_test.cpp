@@ -18,16 +18,16 @@ namespace {
 using test::Bytes;
 using test::hex;
 
-// A kernel's UTF-8 for src, the bytes behind it holding double-byte
-// characters, which must never be taken for text; with a guard behind the
-// room the kernel may store into.
+// A kernel's UTF-8 for src as the printers call it, the bytes behind src
+// holding double-byte characters, which must never be taken for text; with
+// a guard behind the room the kernel may store into.
 Bytes kernel_utf8(const detail::Utf8Kernel& kernel, const Bytes& src) {
     constexpr unsigned char guard = 0xA5;
     Bytes in = src;
     for (std::size_t k = 0; k < detail::utf8_block; ++k) in.push_back(k % 2 == 0 ? 0x82 : 0xA0);
     const std::size_t room = text::utf8_per_cp932_byte * src.size() + detail::utf8_store_overrun;
     Bytes out(room + 16, guard);
-    const std::size_t n = kernel.print(detail::utf8_tables(), in.data(), src.size(), out.data());
+    const std::size_t n = detail::print_utf8_run(kernel, detail::utf8_tables(), in.data(), src.size(), out.data());
     for (std::size_t k = room; k < out.size(); ++k)
         EXPECT_EQ(out[k], guard) << isa_name(kernel.isa) << " stored past its room for " << hex(src);
     out.resize(n);
