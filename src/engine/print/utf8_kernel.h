@@ -1,10 +1,10 @@
 // Code page 932 to UTF-8 for the printers, as cp932_to_utf8 converts it:
 // a scalar kernel, which is the reference and the fallback, and a kernel
 // for SSSE3 on x86-64 that converts sixteen input bytes at a time where
-// they are ASCII or double-byte characters. The best one the processor
-// runs is chosen once, at run time. (An AVX2 gather of the eight entries
-// of a block measured slower than eight independent loads, so there is no
-// AVX2 kernel.)
+// they are ASCII, half-width katakana or double-byte characters. The best
+// one the processor runs is chosen once, at run time. (An AVX2 gather of
+// the eight entries of a block measured slower than eight independent
+// loads, so there is no AVX2 kernel.)
 #pragma once
 
 #include <cstddef>
@@ -16,7 +16,7 @@ namespace kurvane::detail {
 
 // The conversion by lookup: what each byte is alone, and what each pair
 // lead << 8 | trail is (0: no character, the lead stands alone). The pair
-// table is whole, so a vector gather indexes it with the pair's bytes.
+// table is whole, so a block's pairs index it with their bytes alone.
 struct Utf8Tables {
     text::Utf8Entry single[256];
     text::Utf8Entry pair[256 * 256];
@@ -34,7 +34,8 @@ inline constexpr std::size_t utf8_block = 16;
 inline constexpr std::size_t utf8_store_overrun = 2 * utf8_block;
 static_assert(12 + 16 <= 2 * text::utf8_per_cp932_byte + utf8_store_overrun);
 
-// One instruction set's conversion of src[0, n): returns the bytes of UTF-8 stored at dst, and stores nothing beyond
+// One instruction set's conversion of src[0, n): returns the bytes of
+// UTF-8 stored at dst, and stores nothing beyond
 // dst + utf8_per_cp932_byte * n + utf8_store_overrun.
 struct Utf8Kernel {
     scan::Isa isa;
