@@ -4,6 +4,17 @@
 
 #if defined(__x86_64__) || defined(_M_X64)
 
+// Everything the kernel includes is included before its region, so only
+// the kernel's own functions are compiled for SSSE3.
+#include <immintrin.h>
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
 #include "engine/scan/target_region.h"
 
 KURVANE_TARGET_BEGIN("ssse3")
