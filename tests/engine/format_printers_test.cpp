@@ -142,6 +142,39 @@ TEST(format_printers, offsets_in_every_radix_at_every_digit_count) {
     }
 }
 
+TEST(format_printers, name_and_offset_prefixes_around_the_fixed_copy) {
+    // Names whose prefix is just under, at and over the size stored in one
+    // fixed copy, with and without offsets, into a buffer that fills after
+    // every few bytes and one that never does: each line is the name, ": ",
+    // the offset as printf's "%7x " and the text.
+    for (const std::size_t capacity : {std::size_t{5}, std::size_t{4096}}) {
+        for (std::size_t name_size = detail::TextPrinter::max_short_name - 4;
+             name_size <= detail::TextPrinter::max_short_name + 2; ++name_size) {
+            for (const OffsetRadix radix : {OffsetRadix::none, OffsetRadix::hex}) {
+                OutputFormat format;
+                format.file_name = std::string(name_size - 2, 'n');
+                format.radix = radix;
+                test::MemorySink sink;
+                detail::TextPrinter printer(sink, capacity, format, true);
+                std::string want;
+                printer.begin_stretch();
+                for (const std::uint64_t at : {std::uint64_t{0}, std::uint64_t{0xABCDEF12}}) {
+                    Bytes src = test::bytes("AB");
+                    src.resize(detail::copy_extent(src.size()));
+                    printer.text(src.data(), 2, at, true);
+                    printer.end(detail::End::line);
+                    char offset[32] = "";
+                    if (radix == OffsetRadix::hex) std::snprintf(offset, sizeof offset, "%7" PRIx64 " ", at);
+                    want += format.file_name + ": " + offset + "AB\r\n";
+                }
+                printer.end_stretch();
+                ASSERT_TRUE(printer.flush());
+                EXPECT_EQ(as_string(sink.bytes), want) << "name of " << name_size - 2 << " bytes, capacity " << capacity;
+            }
+        }
+    }
+}
+
 // What JSON makes of one byte inside a string.
 std::string json_of(unsigned char c) {
     switch (c) {
