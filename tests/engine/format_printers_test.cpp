@@ -1,11 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "engine/print/format_printers.h"
+#include "engine/print/utf8_kernel.h"
 #include "pass_test_util.h"
 #include "text/text_encoding.h"
 
@@ -15,14 +18,18 @@ namespace {
 using test::Bytes;
 using test::hex;
 
-// print_utf8 over src, with a guard behind the room it may store into.
-Bytes wide_utf8(const Bytes& src) {
+// A kernel's UTF-8 for src as the printers call it, the bytes behind src
+// holding double-byte characters, which must never be taken for text; with
+// a guard behind the room the kernel may store into.
+Bytes kernel_utf8(const detail::Utf8Kernel& kernel, const Bytes& src) {
     constexpr unsigned char guard = 0xA5;
+    Bytes in = src;
+    for (std::size_t k = 0; k < detail::utf8_block; ++k) in.push_back(k % 2 == 0 ? 0x82 : 0xA0);
     const std::size_t room = text::utf8_per_cp932_byte * src.size() + detail::utf8_store_overrun;
     Bytes out(room + 16, guard);
-    const std::size_t n = detail::print_utf8(src.data(), src.size(), out.data());
+    const std::size_t n = detail::print_utf8_run(kernel, detail::utf8_tables(), in.data(), src.size(), out.data());
     for (std::size_t k = room; k < out.size(); ++k)
-        EXPECT_EQ(out[k], guard) << "stored past its room for " << hex(src);
+        EXPECT_EQ(out[k], guard) << isa_name(kernel.isa) << " stored past its room for " << hex(src);
     out.resize(n);
     return out;
 }
@@ -33,28 +40,56 @@ Bytes text_utf8(const Bytes& src) {
     return out;
 }
 
-TEST(format_printers, utf8_is_the_text_librarys_on_every_pair_and_mix) {
-    // Every pair alone and behind a single byte (which shifts the pairs the
-    // eight-character blocks see), then mixes of the shapes the blocks and
-    // the ASCII copy take or leave: runs of double-byte characters, ASCII,
-    // katakana, lone leads and bytes no character starts with.
-    for (unsigned lead = 0; lead < 256; ++lead) {
-        for (unsigned trail = 0; trail < 256; ++trail) {
-            const Bytes pair = {static_cast<unsigned char>(lead), static_cast<unsigned char>(trail)};
-            ASSERT_EQ(wide_utf8(pair), text_utf8(pair)) << hex(pair);
+// The kernels this processor runs, the scalar one first.
+std::vector<const detail::Utf8Kernel*> utf8_kernels() {
+    std::vector<const detail::Utf8Kernel*> kernels;
+    for (const scan::Isa isa : scan::all_isas)
+        if (const detail::Utf8Kernel* k = detail::utf8_kernel_for(isa)) kernels.push_back(k);
+    return kernels;
+}
+
+TEST(format_printers, utf8_is_the_text_librarys_on_every_pair_at_every_place) {
+    // Every pair behind 0 to 17 bytes of text and before a few more, so it
+    // is in every lane of a block of 16 and of the last, short block, and
+    // behind a lone single byte that shifts the pairs the blocks see.
+    const Bytes filler = test::bytes("aかなカナ漢字ひらがなＡＢＣ123");
+    ASSERT_GE(filler.size(), 18u);
+    for (const detail::Utf8Kernel* kernel : utf8_kernels()) {
+        for (unsigned lead = 0; lead < 256; ++lead) {
+            for (unsigned trail = 0; trail < 256; ++trail) {
+                for (std::size_t before = 0; before <= 17; ++before) {
+                    Bytes src(filler.begin(), filler.begin() + static_cast<long>(before));
+                    src.insert(src.end(), {static_cast<unsigned char>(lead), static_cast<unsigned char>(trail)});
+                    const std::size_t after = (before * 7 + trail) % 17;
+                    src.insert(src.end(), filler.begin() + 1, filler.begin() + 1 + static_cast<long>(after));
+                    ASSERT_EQ(kernel_utf8(*kernel, src), text_utf8(src)) << isa_name(kernel->isa) << " " << hex(src);
+                }
+            }
         }
     }
+}
+
+TEST(format_printers, utf8_is_the_text_librarys_on_mixed_text_of_every_length) {
+    // Mixes of the shapes the blocks take or fall back on: runs of
+    // double-byte characters of 3 and of 2 bytes (Greek), ASCII, katakana,
+    // lone leads, bytes no character starts with, a lead whose trail is
+    // ASCII, and the longest run the scan hands over.
     std::mt19937 rng(5);
-    const Bytes pieces[] = {test::bytes("漢字かなカナ"), test::bytes("ASCII text 0123"),
-                            test::bytes("ｱｲｳ"), {0x82}, {0x80, 0xA0, 0xFD}, {0x81, 0x7F},
+    const Bytes pieces[] = {test::bytes("漢字かなカナ"), test::bytes("ASCII text 0123 and more"),
+                            test::bytes("ｱｲｳｴｵ"), test::bytes("αβγδεζ"), test::bytes("×÷あ±"), {0x82},
+                            {0x80, 0xA0, 0xFD}, {0x81, 0x7F}, {0x88, 0x41},
                             test::bytes("\x82\xA0\x82\xA2\x82\xA4\x82\xA6\x82\xA8\x82\xA9\x82\xAB\x82\xAD")};
-    for (int round = 0; round < 20000; ++round) {
-        Bytes src;
-        for (std::size_t k = rng() % 8; k > 0; --k) {
-            const Bytes& p = pieces[rng() % std::size(pieces)];
-            src.insert(src.end(), p.begin(), p.begin() + static_cast<long>(1 + rng() % p.size()));
+    for (const detail::Utf8Kernel* kernel : utf8_kernels()) {
+        for (int round = 0; round < 20000; ++round) {
+            Bytes src;
+            const std::size_t limit = round % 100 == 0 ? detail::max_split : 80;
+            while (src.size() < limit && rng() % 12 != 0) {
+                const Bytes& p = pieces[rng() % std::size(pieces)];
+                src.insert(src.end(), p.begin(), p.begin() + static_cast<long>(1 + rng() % p.size()));
+            }
+            src.resize(std::min(src.size(), limit));
+            ASSERT_EQ(kernel_utf8(*kernel, src), text_utf8(src)) << isa_name(kernel->isa) << " " << hex(src);
         }
-        ASSERT_EQ(wide_utf8(src), text_utf8(src)) << hex(src);
     }
 }
 
@@ -85,6 +120,10 @@ TEST(format_printers, offsets_in_every_radix_at_every_digit_count) {
     for (std::uint64_t p = 10; p <= UINT64_MAX / 10; p *= 10) offsets.insert(offsets.end(), {p - 1, p});
     offsets.push_back(10000000000000000000u);
     offsets.push_back(9999999999999999999u);
+    // And digits of every value in every place, below 2^32 where the
+    // digits are made a word at a time and above.
+    std::mt19937_64 rng(11);
+    for (int k = 0; k < 20000; ++k) offsets.push_back(rng() >> (rng() % 64));
     const struct {
         OffsetRadix radix;
         const char* conversion;
@@ -99,6 +138,39 @@ TEST(format_printers, offsets_in_every_radix_at_every_digit_count) {
             std::snprintf(want, sizeof want, r.conversion, at);
             EXPECT_EQ(as_string(print_one<detail::TextPrinter>(test::bytes("A"), at, format, true)), want)
                 << "offset " << at << " radix " << static_cast<int>(r.radix);
+        }
+    }
+}
+
+TEST(format_printers, name_and_offset_prefixes_around_the_fixed_copy) {
+    // Names whose prefix is just under, at and over the size stored in one
+    // fixed copy, with and without offsets, into a buffer that fills after
+    // every few bytes and one that never does: each line is the name, ": ",
+    // the offset as printf's "%7x " and the text.
+    for (const std::size_t capacity : {std::size_t{5}, std::size_t{4096}}) {
+        for (std::size_t name_size = detail::TextPrinter::max_short_name - 4;
+             name_size <= detail::TextPrinter::max_short_name + 2; ++name_size) {
+            for (const OffsetRadix radix : {OffsetRadix::none, OffsetRadix::hex}) {
+                OutputFormat format;
+                format.file_name = std::string(name_size - 2, 'n');
+                format.radix = radix;
+                test::MemorySink sink;
+                detail::TextPrinter printer(sink, capacity, format, true);
+                std::string want;
+                printer.begin_stretch();
+                for (const std::uint64_t at : {std::uint64_t{0}, std::uint64_t{0xABCDEF12}}) {
+                    Bytes src = test::bytes("AB");
+                    src.resize(detail::copy_extent(src.size()));
+                    printer.text(src.data(), 2, at, true);
+                    printer.end(detail::End::line);
+                    char offset[32] = "";
+                    if (radix == OffsetRadix::hex) std::snprintf(offset, sizeof offset, "%7" PRIx64 " ", at);
+                    want += format.file_name + ": " + offset + "AB\r\n";
+                }
+                printer.end_stretch();
+                ASSERT_TRUE(printer.flush());
+                EXPECT_EQ(as_string(sink.bytes), want) << "name of " << name_size - 2 << " bytes, capacity " << capacity;
+            }
         }
     }
 }
@@ -121,13 +193,28 @@ std::string json_of(unsigned char c) {
     return e;
 }
 
+TEST(format_printers, utf8_of_no_multibyte_character_holds_ascii) {
+    // The JSON printer tests the input for bytes that need an escape
+    // before the UTF-8: only single-byte characters below 0x80 may become
+    // bytes below 0x80.
+    const detail::Utf8Tables& t = detail::utf8_tables();
+    const auto all_high = [](text::Utf8Entry e) {
+        for (unsigned b = 0; b < (e >> text::utf8_length_shift); ++b)
+            if ((e >> 8 * b & 0xFF) < 0x80) return false;
+        return true;
+    };
+    for (unsigned code = 0; code < 0x10000; ++code)
+        ASSERT_TRUE(t.pair[code] == 0 || all_high(t.pair[code])) << "pair " << std::hex << code;
+    for (unsigned c = 0x80; c < 0x100; ++c) ASSERT_TRUE(all_high(t.single[c])) << "byte " << std::hex << c;
+}
+
 TEST(format_printers, json_escapes_exactly_the_bytes_that_need_it) {
-    // Every ASCII byte at every place of a text of up to 19 bytes: in each
-    // lane of the eight-byte test and in the tail after it.
+    // Every ASCII byte at every place of a text of up to 40 bytes: in each
+    // lane of the 16-byte tests and in the last, partial one.
     OutputFormat format;
     format.json = true;
     for (unsigned c = 0; c < 0x80; ++c) {
-        for (std::size_t size = 1; size < 20; ++size) {
+        for (std::size_t size = 1; size <= 40; ++size) {
             for (std::size_t at = 0; at < size; ++at) {
                 Bytes text(size, 'a');
                 text[at] = static_cast<unsigned char>(c);
@@ -135,11 +222,14 @@ TEST(format_printers, json_escapes_exactly_the_bytes_that_need_it) {
                 for (unsigned char t : text) escaped += json_of(t);
                 const std::string want = "{\"offset\":7,\"text\":\"" + escaped +
                                          "\",\"length\":" + std::to_string(size) + "}\n";
-                ASSERT_EQ(as_string(print_one<detail::JsonPrinter>(text, 7, format)), want)
-                    << "byte " << c << " at " << at << " of " << size;
+                ASSERT_EQ(as_string(print_one<detail::JsonPrinter>(text, 7, format)), want) << "byte " << c << " at " << at << " of " << size;
             }
         }
     }
+    // A trail byte that is a backslash in ASCII is no backslash; the one
+    // behind it is.
+    EXPECT_EQ(as_string(print_one<detail::JsonPrinter>(test::bytes("表\\"), 7, format)),
+              "{\"offset\":7,\"text\":\"\xE8\xA1\xA8\\\\\",\"length\":3}\n");
 }
 
 }  // namespace

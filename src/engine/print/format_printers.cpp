@@ -5,15 +5,12 @@
 #include <bit>
 #include <cstring>
 
+#if defined(__SSE2__) || defined(_M_X64)
+#include <emmintrin.h>
+#endif
+
 namespace kurvane::detail {
 namespace {
-
-using text::Utf8Entry;
-using text::utf8_length_shift;
-static_assert(utf8_store_overrun >= sizeof(Utf8Entry));
-
-constexpr std::size_t ascii_block = 16;
-constexpr std::size_t double_block = 8;  // characters, 2 * double_block bytes
 
 // Digits of an offset, two at a time for decimal.
 constexpr char hex_digits[] = "0123456789abcdef";
@@ -59,10 +56,34 @@ void store_decimal(unsigned char* end, std::uint64_t v) {
     }
 }
 
-// Stores v in decimal at dst; returns the count of digits.
+// The eight decimal digits of v < 10^8, as the bytes of a word in memory
+// order, most significant first: the word's lanes split in halves by
+// multiplying with reciprocals, 4 digits in each 32-bit lane, then 2 in
+// each 16-bit lane, then 1 in each byte. Stored in registers only: digits
+// stored a byte pair at a time and loaded back as a word would wait for
+// the stores to land.
+std::uint64_t decimal_word(std::uint32_t v) {
+    const std::uint64_t fours = v / 10000 | std::uint64_t{v % 10000} << 32;
+    // x * 10486 >> 20 is x / 100 for x < 10^4; x * 103 >> 10 is x / 10 for x < 100.
+    const std::uint64_t hundreds = (fours * 10486 >> 20) & 0x0000007F0000007Fu;
+    const std::uint64_t twos = ((fours - hundreds * 100) << 16) + hundreds;
+    const std::uint64_t tens = (twos * 103 >> 10) & 0x000F000F000F000Fu;
+    const std::uint64_t ones = ((twos - tens * 10) << 8) + tens;
+    return ones + 0x3030303030303030u;
+}
+
+// Stores v in decimal at dst; returns the count of digits. Up to 8 digits
+// are stored as one word, its leading zeros shifted out: 8 bytes are
+// stored whatever the count.
 std::size_t put_decimal(unsigned char* dst, std::uint64_t v) {
     const std::size_t n = decimal_digits(v);
-    store_decimal(dst + n, v);
+    if (v < powers_of_ten[8]) {
+        static_assert(std::endian::native == std::endian::little, "the word's first byte is its lowest");
+        const std::uint64_t word = decimal_word(static_cast<std::uint32_t>(v)) >> 8 * (8 - n);
+        std::memcpy(dst, &word, sizeof word);
+    } else {
+        store_decimal(dst + n, v);
+    }
     return n;
 }
 
@@ -77,16 +98,16 @@ void store_bits(unsigned char* end, std::uint64_t v, std::size_t n, unsigned bit
 
 // The offset prefix: v right-aligned in 7 columns and a space. Returns its
 // size, at most max_offset_prefix.
-std::size_t put_offset(unsigned char* dst, std::uint64_t v, OffsetRadix radix) {
-    constexpr std::size_t width = 7;
+constexpr std::size_t offset_width = 7;
+std::size_t put_offset_slow(unsigned char* dst, std::uint64_t v, OffsetRadix radix) {
     const auto width_of = [v](unsigned bits) {
         return std::max<std::size_t>(1, (static_cast<std::size_t>(std::bit_width(v)) + bits - 1) / bits);
     };
     const std::size_t n = radix == OffsetRadix::hex     ? width_of(4)
                           : radix == OffsetRadix::octal ? width_of(3)
                                                         : decimal_digits(v);
-    const std::size_t digits_end = std::max(n, width);
-    std::memset(dst, ' ', width);
+    const std::size_t digits_end = std::max(n, offset_width);
+    std::memset(dst, ' ', offset_width);
     switch (radix) {
     case OffsetRadix::hex: store_bits(dst + digits_end, v, n, 4); break;
     case OffsetRadix::octal: store_bits(dst + digits_end, v, n, 3); break;
@@ -94,6 +115,45 @@ std::size_t put_offset(unsigned char* dst, std::uint64_t v, OffsetRadix radix) {
     }
     dst[digits_end] = ' ';
     return digits_end + 1;
+}
+
+// The eight hex digits of v, most significant first, as the bytes of a
+// word in memory order (little-endian, as put_short_offset asserts): each nibble spread to a byte, then turned to its
+// digit without a lookup (a nibble of 10 or more carries into bit 4 when
+// 6 is added).
+std::uint64_t hex_word(std::uint32_t v) {
+    constexpr std::uint64_t ones = 0x0101010101010101u;
+    std::uint64_t x = v;
+    x = (x | x << 16) & 0x0000FFFF0000FFFFu;
+    x = (x | x << 8) & 0x00FF00FF00FF00FFu;
+    x = (x | x << 4) & 0x0F0F0F0F0F0F0F0Fu;
+    const std::uint64_t letters = (x + 6 * ones) >> 4 & ones;
+    x += '0' * ones + letters * ('a' - '0' - 10);
+    return __builtin_bswap64(x);  // the lowest byte holds the lowest digit
+}
+
+// The prefix of an offset that has at most 8 digits: its word of digits
+// with the leading zeros made spaces, the last 7 columns of it or all 8,
+// then a space: one 8-byte store and a byte.
+std::size_t put_short_offset(unsigned char* dst, std::uint64_t word, std::size_t digits) {
+    static_assert(std::endian::native == std::endian::little, "the word's first byte is its lowest");
+    constexpr std::uint64_t spaces = 0x2020202020202020u;
+    const std::uint64_t leading = (std::uint64_t{1} << 8 * (8 - digits) % 64) - 1;  // none for 8
+    word = (word & ~leading) | (spaces & leading);
+    if (digits <= offset_width) word = word >> 8 | std::uint64_t{' '} << 56;
+    std::memcpy(dst, &word, sizeof word);
+    dst[8] = ' ';
+    return digits <= offset_width ? 8 : 9;
+}
+
+std::size_t put_offset(unsigned char* dst, std::uint64_t v, OffsetRadix radix) {
+    if (radix == OffsetRadix::hex && v <= UINT32_MAX) {
+        const std::size_t digits = std::max<std::size_t>(1, (static_cast<std::size_t>(std::bit_width(v)) + 3) / 4);
+        return put_short_offset(dst, hex_word(static_cast<std::uint32_t>(v)), digits);
+    }
+    if (radix == OffsetRadix::decimal && v < powers_of_ten[8])
+        return put_short_offset(dst, decimal_word(static_cast<std::uint32_t>(v)), decimal_digits(v));
+    return put_offset_slow(dst, v, radix);
 }
 static_assert(max_offset_prefix == 22 + 1);  // 64 bits in octal, then the space
 
@@ -106,26 +166,32 @@ constexpr auto json_escape_size = [] {
     return size;
 }();
 
-// Whether any of the n bytes at p needs an escape: eight at a time by
-// word arithmetic (a byte below 0x20, a quote, a backslash), the rest by
-// the table.
+// Whether any of the n bytes at p needs an escape (a byte below 0x20, a
+// quote, a backslash), 16 at a time. The bytes from p + n up to the next
+// multiple of 16 are read and ignored: the printer's buffer has them.
+#if defined(__SSE2__) || defined(_M_X64)
 bool any_escape(const unsigned char* p, std::size_t n) {
-    constexpr std::uint64_t ones = 0x0101010101010101u;
-    constexpr std::uint64_t highs = 0x8080808080808080u;
-    const auto has_zero = [](std::uint64_t x) { return (x - ones) & ~x & highs; };
-    std::size_t k = 0;
-    for (; k + 8 <= n; k += 8) {
-        std::uint64_t x;
-        std::memcpy(&x, p + k, 8);
-        // A byte below 0x20 turns its high bit on in x - 0x20 per byte
-        // where it was off in x; the same for a zero after the XORs.
-        const std::uint64_t below = (x - 0x20 * ones) & ~x & highs;
-        if ((below | has_zero(x ^ '"' * ones) | has_zero(x ^ '\\' * ones)) != 0) return true;
+    const __m128i control_last = _mm_set1_epi8(0x1F);
+    const __m128i quote = _mm_set1_epi8('"');
+    const __m128i backslash = _mm_set1_epi8('\\');
+    for (std::size_t k = 0; k < n; k += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + k));
+        const __m128i control = _mm_cmpeq_epi8(_mm_max_epu8(v, control_last), control_last);
+        const __m128i hit = _mm_or_si128(control, _mm_or_si128(_mm_cmpeq_epi8(v, quote), _mm_cmpeq_epi8(v, backslash)));
+        auto mask = static_cast<unsigned>(_mm_movemask_epi8(hit));
+        if (n - k < 16) mask &= (1u << (n - k)) - 1;
+        if (mask != 0) return true;
     }
+    return false;
+}
+#else
+bool any_escape(const unsigned char* p, std::size_t n) {
     unsigned hit = 0;
-    for (; k < n; ++k) hit |= json_escape_size[p[k]];
+    for (std::size_t k = 0; k < n; ++k) hit |= json_escape_size[p[k]];
     return hit != 0;
 }
+#endif
+constexpr std::size_t escape_test_overread = 15;
 
 // Stores a literal of N bytes (its zero terminator dropped) at dst.
 template <std::size_t N>
@@ -137,58 +203,7 @@ std::size_t put_literal(unsigned char* dst, const char (&text)[N]) {
 }  // namespace
 
 std::size_t print_utf8(const unsigned char* src, std::size_t n, unsigned char* dst) {
-    const text::Cp932Utf8Tables& t = text::cp932_utf8_tables();
-    unsigned char* const start = dst;
-    std::size_t k = 0;
-    while (k + 2 <= n) {
-        if (k + ascii_block <= n && text::all_ascii16(src + k)) {
-            std::memcpy(dst, src + k, ascii_block);
-            dst += ascii_block;
-            k += ascii_block;
-            continue;
-        }
-        if (k + 2 * double_block <= n) {
-            // Japanese text is mostly double-byte characters. Their eight
-            // lookups do not wait for each other, as a character at a time
-            // would on where the last one ended. The characters before the
-            // first pair that is none are stored, and the loop below takes
-            // that pair, so no byte is looked up twice as a lead.
-            Utf8Entry e[double_block];
-            unsigned whole = 0;
-            for (std::size_t c = 0; c < double_block; ++c) {
-                e[c] = t.pair[t.row[src[k + 2 * c]]][src[k + 2 * c + 1]];
-                whole |= unsigned{e[c] != 0} << c;
-            }
-            const auto taken = static_cast<std::size_t>(std::countr_one(whole));
-            for (std::size_t c = 0; c < taken; ++c) {
-                std::memcpy(dst, &e[c], sizeof e[c]);
-                dst += e[c] >> utf8_length_shift;
-            }
-            k += 2 * taken;
-            if (taken == double_block) continue;
-        }
-        // A character at a time up to the next double-byte one, at most a
-        // block's worth: single-byte text does not pay for a block's
-        // lookups at every character.
-        for (std::size_t step = 0; step < double_block && k + 2 <= n; ++step) {
-            const unsigned char c = src[k];
-            Utf8Entry e = t.pair[t.row[c]][src[k + 1]];
-            // A lead byte whose trail does not complete a character is
-            // replaced alone; the trail is then read as a character itself.
-            const bool pair = e != 0;
-            k += pair ? 2 : 1;
-            if (!pair) e = t.single[c];
-            std::memcpy(dst, &e, sizeof e);
-            dst += e >> utf8_length_shift;
-            if (pair) break;
-        }
-    }
-    if (k < n) {
-        const Utf8Entry e = t.single[src[k]];
-        std::memcpy(dst, &e, sizeof e);
-        dst += e >> utf8_length_shift;
-    }
-    return static_cast<std::size_t>(dst - start);
+    return utf8_kernel().print(utf8_tables(), src, n, dst);
 }
 
 std::size_t json_escape_byte(unsigned char c, unsigned char* dst) {
@@ -215,28 +230,40 @@ std::size_t json_escape_byte(unsigned char c, unsigned char* dst) {
 }
 
 TextPrinter::TextPrinter(ByteSink& sink, std::size_t capacity, const OutputFormat& format, bool lines)
-    : BlockBuffer(sink, capacity, slack), radix_(format.radix),
-      utf8_(format.encoding == TextEncoding::utf8), lf_(format.eol == LineEnd::lf), lines_(lines),
+    : BlockBuffer(sink, capacity, slack), radix_(format.radix), utf8_kernel_(utf8_kernel()),
+      utf8_tables_(utf8_tables()), utf8_(format.encoding == TextEncoding::utf8), lf_(format.eol == LineEnd::lf), lines_(lines),
       has_prefix_(format.radix != OffsetRadix::none || !format.file_name.empty()) {
     if (!format.file_name.empty()) name_prefix_ = format.file_name + ": ";
+    if (name_prefix_.size() <= max_short_name) std::memcpy(short_name_, name_prefix_.data(), name_prefix_.size());
 }
 
 // The name and ": ", then the offset; both as given, neither converted.
-// The name may be long and goes through put(), whose flush may hand the
-// stretch's first bytes on: the prefix's size is known before. The offset
-// is stored straight into the slack, in one fixed-size copy.
+// Both are stored straight into the slack in fixed-size copies; only a
+// long name goes through put(), whose flush may hand the stretch's first
+// bytes on: the prefix's size is known before.
 void TextPrinter::write_prefix(std::uint64_t at) {
-    unsigned char offset[max_offset_prefix] = {};
-    const std::size_t offset_size = radix_ != OffsetRadix::none ? put_offset(offset, at, radix_) : 0;
-    if (!wrote_) lead_prefix_ = name_prefix_.size() + offset_size;
-    if (!name_prefix_.empty())
+    if (name_prefix_.size() > max_short_name) {
+        unsigned char offset[max_offset_prefix] = {};
+        const std::size_t offset_size = radix_ != OffsetRadix::none ? put_offset(offset, at, radix_) : 0;
+        if (!wrote_) lead_prefix_ = name_prefix_.size() + offset_size;
         put(reinterpret_cast<const unsigned char*>(name_prefix_.data()), name_prefix_.size());
-    std::memcpy(buffer_.get() + fill_, offset, sizeof offset);
-    fill_ += offset_size;
+        std::memcpy(buffer_.get() + fill_, offset, sizeof offset);
+        fill_ += offset_size;
+        return;
+    }
+    // Formatted in place: a copy through a buffer on the stack would load
+    // the digits back before their stores have landed.
+    unsigned char* const dst = buffer_.get() + fill_;
+    std::memcpy(dst, short_name_, max_short_name);
+    const std::size_t name_size = name_prefix_.size();
+    const std::size_t offset_size = radix_ != OffsetRadix::none ? put_offset(dst + name_size, at, radix_) : 0;
+    if (!wrote_) lead_prefix_ = name_size + offset_size;
+    fill_ += name_size + offset_size;
 }
 
 JsonPrinter::JsonPrinter(ByteSink& sink, std::size_t capacity, const OutputFormat& format)
-    : BlockBuffer(sink, capacity, slack), object_start_("{") {
+    : BlockBuffer(sink, capacity, slack), utf8_kernel_(utf8_kernel()), utf8_tables_(utf8_tables()),
+      object_start_("{") {
     if (!format.file_name.empty()) {
         object_start_.append("\"file\":\"");
         object_start_.append(json_escape(format.file_name));
@@ -282,10 +309,19 @@ static_assert(sizeof ",\"text\":\"" + 20 <= JsonPrinter::max_open - JsonPrinter:
 
 void JsonPrinter::write_text(const unsigned char* src, std::size_t n) {
     unsigned char* dst = buffer_.get() + fill_;
-    const std::size_t size = print_utf8(src, n, dst);
+    const std::size_t size = print_utf8_run(utf8_kernel_, utf8_tables_, src, n, dst);
     // Runs of text hold a quote, a backslash or a control byte only where
-    // the settings let them in: the rest is converted in place.
-    if (any_escape(dst, size)) {
+    // the settings let them in: the rest is converted in place. Such a
+    // byte of the UTF-8 is a single-byte character of the input (a
+    // double-byte one is all bytes from 0x80), so the input is tested
+    // first: the UTF-8 was just stored in pieces, and loading it back
+    // would wait for the stores. A backslash may be a trail byte, so the
+    // UTF-8 has the last word. Both tests read up to 15 bytes past the
+    // text: the run has copy_extent(n), the buffer the slack kept for
+    // escapes.
+    static_assert(copy_extent(0) >= escape_test_overread + 1 && long_copy % 16 == 0);
+    static_assert(escape_test_overread <= (json_per_cp932_byte - text::utf8_per_cp932_byte) * run_capacity);
+    if (any_escape(src, n) && any_escape(dst, size)) {
         std::memcpy(utf8_, dst, size);
         for (std::size_t k = 0; k < size; ++k) {
             const std::size_t escaped = json_escape_byte(utf8_[k], dst);

@@ -11,17 +11,30 @@
 
 #include "engine/output_format.h"
 #include "engine/print/printer.h"
+#include "engine/print/utf8_kernel.h"
 #include "text/text_encoding.h"
 
 namespace kurvane::detail {
 
-// Code page 932 to UTF-8 as cp932_to_utf8 converts it, a character at a
-// time from a four-byte table entry, eight double-byte characters and
-// sixteen ASCII bytes at a time where the text has them. Reads only
-// src[0, n); stores up to utf8_store_overrun bytes past the bytes it
-// returns, within utf8_per_cp932_byte * n + utf8_store_overrun.
-inline constexpr std::size_t utf8_store_overrun = 4;
+// Code page 932 to UTF-8 as cp932_to_utf8 converts it, by the fastest
+// kernel of this processor; reads and stores as a Utf8Kernel does.
 std::size_t print_utf8(const unsigned char* src, std::size_t n, unsigned char* dst);
+// What the printers hand the kernels: copy_extent(n) bytes are readable.
+static_assert(copy_extent(0) >= utf8_block);
+
+// print_utf8 by `kernel`, for the printers: a run of one double-byte
+// character, which binary data is full of, is looked up here without a
+// call.
+inline std::size_t print_utf8_run(const Utf8Kernel& kernel, const Utf8Tables& tables, const unsigned char* src,
+                                  std::size_t n, unsigned char* dst) {
+    if (n == 2) {
+        if (const text::Utf8Entry e = tables.pair[src[0] << 8 | src[1]]; e != 0) {
+            std::memcpy(dst, &e, sizeof e);
+            return e >> text::utf8_length_shift;
+        }
+    }
+    return kernel.print(tables, src, n, dst);
+}
 
 // The most bytes an input offset takes as a line prefix: 22 octal digits
 // hold any 64-bit offset, and a space follows them.
@@ -36,10 +49,12 @@ class TextPrinter : public BlockBuffer {
 public:
     static constexpr bool raw = false;
     // Every call starts storing before the capacity (a full buffer is
-    // flushed first): an offset prefix, a converted unit and a line break
-    // fit in the slack behind it. A name prefix is put() in before them.
-    static constexpr std::size_t slack =
-        max_offset_prefix + text::utf8_per_cp932_byte * run_capacity + utf8_store_overrun + crlf_size;
+    // flushed first): a short name prefix, an offset prefix, a converted
+    // unit and a line break fit in the slack behind it. A longer name
+    // prefix is put() in before them.
+    static constexpr std::size_t max_short_name = 64;  // stored whole up to this
+    static constexpr std::size_t slack = max_short_name + max_offset_prefix +
+                                         text::utf8_per_cp932_byte * run_capacity + utf8_store_overrun + crlf_size;
     static_assert(copy_extent(max_split) <= text::utf8_per_cp932_byte * run_capacity);
 
     TextPrinter(ByteSink& sink, std::size_t capacity, const OutputFormat& format, bool lines);
@@ -52,7 +67,7 @@ public:
         wrote_ = true;
         unsigned char* dst = buffer_.get() + fill_;
         if (utf8_) {
-            n = print_utf8(src, n, dst);
+            n = print_utf8_run(utf8_kernel_, utf8_tables_, src, n, dst);
         } else {
             copy_run(dst, src, n);
         }
@@ -81,6 +96,8 @@ private:
     void write_prefix(std::uint64_t at);
 
     const OffsetRadix radix_;
+    const Utf8Kernel& utf8_kernel_;
+    const Utf8Tables& utf8_tables_;
     const bool utf8_;
     const bool lf_;
     const bool lines_;
@@ -89,6 +106,8 @@ private:
     bool wrote_ = false;
     std::size_t lead_prefix_ = 0;
     std::string name_prefix_;
+    // The same, zero-padded to be stored in one fixed-size copy, when it fits.
+    unsigned char short_name_[max_short_name] = {};
 };
 
 // JSON Lines: one object per run (the splits of a long run joined), with
@@ -138,6 +157,8 @@ private:
     void close();
     void write_text(const unsigned char* src, std::size_t n);
 
+    const Utf8Kernel& utf8_kernel_;
+    const Utf8Tables& utf8_tables_;
     std::string object_start_;  // {"file":"...","offset":
     // The same, zero-padded to be stored in one fixed-size copy, when it fits.
     unsigned char short_start_[max_object_start] = {};
