@@ -391,10 +391,10 @@ void register_all() {
         benchmark::RegisterBenchmark(("sse2_ranges/masks/" + name).c_str(), range_masks, c.in);
         benchmark::RegisterBenchmark(("sse2_ranges/window/" + name).c_str(), range_window, c.in);
 #endif
-        for (kurvane::scan::Isa isa : kurvane::scan::all_isas) {
+        for (kurvane::Isa isa : kurvane::all_isas) {
             const SkipKernel* k = kurvane::scan::skip_kernel_for(isa);
             if (k == nullptr) continue;
-            const std::string isa_name(kurvane::scan::isa_name(isa));
+            const std::string isa_name(kurvane::isa_name(isa));
             benchmark::RegisterBenchmark((isa_name + "/find/" + name).c_str(), kernel_find, k, c.in);
             benchmark::RegisterBenchmark((isa_name + "/masks/" + name).c_str(), kernel_masks, k,
                                          c.in);

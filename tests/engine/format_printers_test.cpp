@@ -43,7 +43,7 @@ Bytes text_utf8(const Bytes& src) {
 // The kernels this processor runs, the scalar one first.
 std::vector<const detail::Utf8Kernel*> utf8_kernels() {
     std::vector<const detail::Utf8Kernel*> kernels;
-    for (const scan::Isa isa : scan::all_isas)
+    for (const Isa isa : all_isas)
         if (const detail::Utf8Kernel* k = detail::utf8_kernel_for(isa)) kernels.push_back(k);
     return kernels;
 }

@@ -65,18 +65,17 @@ std::size_t scalar_print(const Utf8Tables& t, const unsigned char* src, std::siz
 
 }  // namespace
 
-const Utf8Kernel scalar_utf8_kernel{scan::Isa::scalar, scalar_print};
+const Utf8Kernel scalar_utf8_kernel{Isa::scalar, scalar_print};
 #if defined(__x86_64__) || defined(_M_X64)
 extern const Utf8Kernel ssse3_utf8_kernel;
 #endif
 
-const Utf8Kernel* utf8_kernel_for(scan::Isa isa) {
-    // The skip kernels know which instruction sets this processor has.
-    if (scan::skip_kernel_for(isa) == nullptr) return nullptr;
+const Utf8Kernel* utf8_kernel_for(Isa isa) {
+    if (!isa_supported(isa)) return nullptr;
     switch (isa) {
-    case scan::Isa::scalar: return &scalar_utf8_kernel;
+    case Isa::scalar: return &scalar_utf8_kernel;
 #if defined(__x86_64__) || defined(_M_X64)
-    case scan::Isa::ssse3: return &ssse3_utf8_kernel;
+    case Isa::ssse3: return &ssse3_utf8_kernel;
 #endif
     default: break;
     }
@@ -85,7 +84,7 @@ const Utf8Kernel* utf8_kernel_for(scan::Isa isa) {
 
 const Utf8Kernel& utf8_kernel() {
     static const Utf8Kernel& best = []() -> const Utf8Kernel& {
-        if (const Utf8Kernel* k = utf8_kernel_for(scan::Isa::ssse3)) return *k;
+        if (const Utf8Kernel* k = utf8_kernel_for(Isa::ssse3)) return *k;
         return scalar_utf8_kernel;
     }();
     return best;

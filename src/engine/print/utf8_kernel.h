@@ -9,7 +9,7 @@
 
 #include <cstddef>
 
-#include "engine/scan/skip_kernel.h"  // Isa
+#include "isa.h"
 #include "text/text_encoding.h"
 
 namespace kurvane::detail {
@@ -38,7 +38,7 @@ static_assert(12 + 16 <= 2 * text::utf8_per_cp932_byte + utf8_store_overrun);
 // UTF-8 stored at dst, and stores nothing beyond
 // dst + utf8_per_cp932_byte * n + utf8_store_overrun.
 struct Utf8Kernel {
-    scan::Isa isa;
+    Isa isa;
     std::size_t (*print)(const Utf8Tables& t, const unsigned char* src, std::size_t n,
                          unsigned char* dst);
 };
@@ -46,6 +46,6 @@ struct Utf8Kernel {
 // The fastest kernel this processor runs, chosen on the first call.
 const Utf8Kernel& utf8_kernel();
 // The kernel for `isa`, or null when this build or processor lacks it.
-const Utf8Kernel* utf8_kernel_for(scan::Isa isa);
+const Utf8Kernel* utf8_kernel_for(Isa isa);
 
 }  // namespace kurvane::detail

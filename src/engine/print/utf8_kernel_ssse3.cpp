@@ -15,7 +15,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "engine/scan/target_region.h"
+#include "target_region.h"
 
 KURVANE_TARGET_BEGIN("ssse3")
 #include "engine/print/utf8_kernel_blocks.h"
@@ -48,7 +48,7 @@ std::size_t ssse3_print(const Utf8Tables& t, const unsigned char* src, std::size
 }  // namespace
 
 extern const Utf8Kernel ssse3_utf8_kernel;
-const Utf8Kernel ssse3_utf8_kernel{scan::Isa::ssse3, ssse3_print};
+const Utf8Kernel ssse3_utf8_kernel{Isa::ssse3, ssse3_print};
 
 }  // namespace kurvane::detail
 KURVANE_TARGET_END

@@ -104,7 +104,7 @@ public:
           lead_set_(table.can_start), single_stops_(single_stops(table)),
           // The ranges pay only with a vector kernel: the scalar one tests
           // them pair by pair, slower than the table's lookups.
-          ranges_(table.pair_ranges.usable && scan::pair_kernel().isa != scan::Isa::scalar
+          ranges_(table.pair_ranges.usable && scan::pair_kernel().isa != Isa::scalar
                       ? &table.pair_ranges
                       : nullptr),
           pair_window_(scan::PairMarks{scan::pair_kernel(), table.pair_ranges},

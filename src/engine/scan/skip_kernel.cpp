@@ -16,15 +16,6 @@ ByteSet::ByteSet(const std::array<unsigned char, 256>& membership)
     }
 }
 
-std::string_view isa_name(Isa isa) {
-    switch (isa) {
-    case Isa::scalar: return "scalar";
-    case Isa::ssse3: return "ssse3";
-    case Isa::avx2: return "avx2";
-    }
-    return "unknown";
-}
-
 namespace {
 
 // One table load per byte: the plain definition the vector kernels are
@@ -48,26 +39,12 @@ void scalar_member_masks(const ByteSet& set, PaddedBytes bytes, std::uint64_t* m
     }
 }
 
-bool supported(Isa isa) {
-    switch (isa) {
-    case Isa::scalar: return true;
-#ifdef KURVANE_SCAN_X86
-    case Isa::ssse3: return __builtin_cpu_supports("ssse3");
-    case Isa::avx2: return __builtin_cpu_supports("avx2");
-#else
-    case Isa::ssse3:
-    case Isa::avx2: return false;
-#endif
-    }
-    return false;
-}
-
 }  // namespace
 
 const SkipKernel scalar_skip_kernel{Isa::scalar, scalar_find_member, scalar_member_masks};
 
 const SkipKernel* skip_kernel_for(Isa isa) {
-    if (!supported(isa)) return nullptr;
+    if (!isa_supported(isa)) return nullptr;
     switch (isa) {
     case Isa::scalar: return &scalar_skip_kernel;
 #ifdef KURVANE_SCAN_X86

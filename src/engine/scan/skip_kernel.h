@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <string_view>
 
+#include "isa.h"
+
 namespace kurvane::scan {
 
 // The vector kernels test kernel_block bytes at once, loaded from any
@@ -58,10 +60,6 @@ struct ByteSet {
     alignas(16) std::array<unsigned char, 16> low_rows;
     alignas(16) std::array<unsigned char, 16> high_rows;
 };
-
-enum class Isa : unsigned char { scalar, ssse3, avx2 };
-inline constexpr Isa all_isas[] = {Isa::scalar, Isa::ssse3, Isa::avx2};
-std::string_view isa_name(Isa isa);
 
 // One instruction set's kernels.
 struct SkipKernel {

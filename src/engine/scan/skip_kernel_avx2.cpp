@@ -10,7 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "engine/scan/target_region.h"
+#include "target_region.h"
 
 KURVANE_TARGET_BEGIN("avx2")
 #include "engine/scan/skip_kernel_blocks.h"

@@ -1,0 +1,42 @@
+// The instruction sets the vector kernels are built for, and whether this
+// processor runs them. Every kernel keeps a scalar version beside its
+// vector ones and uses the best this processor runs, chosen at run time;
+// the rest of the build assumes baseline x86-64.
+#pragma once
+
+#include <string_view>
+
+#if defined(__x86_64__) || defined(_M_X64)
+#define KURVANE_X86 1
+#endif
+
+namespace kurvane {
+
+enum class Isa : unsigned char { scalar, ssse3, avx2 };
+inline constexpr Isa all_isas[] = {Isa::scalar, Isa::ssse3, Isa::avx2};
+
+constexpr std::string_view isa_name(Isa isa) {
+    switch (isa) {
+    case Isa::scalar: return "scalar";
+    case Isa::ssse3: return "ssse3";
+    case Isa::avx2: return "avx2";
+    }
+    return "unknown";
+}
+
+// Whether this build has kernels for `isa` and the processor runs them.
+inline bool isa_supported(Isa isa) {
+    switch (isa) {
+    case Isa::scalar: return true;
+#ifdef KURVANE_X86
+    case Isa::ssse3: return __builtin_cpu_supports("ssse3");
+    case Isa::avx2: return __builtin_cpu_supports("avx2");
+#else
+    case Isa::ssse3:
+    case Isa::avx2: return false;
+#endif
+    }
+    return false;
+}
+
+}  // namespace kurvane
