@@ -45,7 +45,7 @@ public:
 
     template <class... Args>
     explicit ScoringPrinter(const ScoreStage& stage, Args&&... inner)
-        : inner_(std::forward<Args>(inner)...), stage_(stage),
+        : inner_(std::forward<Args>(inner)...), stage_(stage), dismissal_(stage.min_score),
           run_end_(stage.line_break ? End::line : End::run),
           bytes_(new (std::nothrow) unsigned char[buffer_room]()) {
         segments_.reserve(64);
@@ -168,8 +168,9 @@ private:
             collecting_ = false;
             return;
         }
+        const std::span<const unsigned char> window(bytes_.get(), size_);
         const ScoredRun s =
-            score_cp932(std::span<const unsigned char>(bytes_.get(), size_), lead_, stage_.min_score);
+            dismissal_.dismisses(window, lead_) ? ScoredRun{} : score_cp932(window, lead_, stage_.min_score);
         const std::size_t begin = s.keep_begin;
         const std::size_t end = s.keep_end;
         // A kept part that starts where the line written last stopped goes
@@ -248,6 +249,7 @@ private:
 
     Inner inner_;
     const ScoreStage stage_;
+    const Cp932Dismissal dismissal_;
     const End run_end_;
     std::unique_ptr<unsigned char[]> bytes_;
     std::vector<Segment> segments_;
