@@ -297,7 +297,12 @@ TEST(text_score, a_threshold_never_drops_what_the_full_score_keeps) {
         with_lead_ins("H\x8bL$" + s + "\x8b\x4c");
         runs.emplace_back("@sel 12 " + s, 0);
     }
-    for (const char* word : {"宝箱", "設定", "日本語", "剣章"}) with_lead_ins(word);
+    for (const char* word : {"宝箱", "設定", "日本語", "剣章"}) {
+        with_lead_ins(word);
+        // A word alone after a script's command scores on its own.
+        for (const char* tag : {"@sel ", "#voice v0012 ", "<w 40>", "[name=C2]", "{p}"})
+            runs.emplace_back(std::string(tag) + word, 0);
+    }
     const auto code = machine_code_runs(60000);
     EXPECT_GT(code.size(), 10000u) << "this program's own bytes could not be read";
     runs.insert(runs.end(), code.begin(), code.end());

@@ -142,6 +142,24 @@ std::int64_t kanji_pair(char32_t first, unsigned first_class, char32_t second, u
                                         [second_class - kanji_base];
 }
 
+// What a character says beyond its weight and the step from the class of
+// the one before: the pair they make. `extra` is added; an echo caps what
+// the character adds at 0.
+struct PairEvidence {
+    std::int64_t extra = 0;
+    bool echo = false;
+};
+PairEvidence pair_evidence(char32_t previous, unsigned previous_class, unsigned previous_code, char32_t c,
+                           const CharStats& s) {
+    // A pair prose holds as a word (利用, 特定) is worth its bonus even
+    // when its two characters share a byte.
+    const std::int64_t bonus = s.code != 0 && previous_code != 0 ? pair_bonus(previous, c) : 0;
+    const std::int64_t kanji = kanji_pair(previous, previous_class, c, s.text_class);
+    // A pair of the word list that echoes is still what data gives most
+    // (89 DF 89 C2: 過可); only prose vouches for such a pair.
+    return {bonus + kanji, bonus == 0 && echoes(c, s, previous, previous_class, previous_code)};
+}
+
 bool single_byte(unsigned cls) {
     return cls >= static_cast<unsigned>(TextClass::space) &&
            cls <= static_cast<unsigned>(TextClass::half_kana);
@@ -375,6 +393,37 @@ std::int64_t evidence_bound(std::span<const unsigned char> run) {
     return bound;
 }
 
+// As evidence_bound, but a double-byte character two bytes after another
+// is weighed with the pair the two make rather than with the most any pair
+// into it adds: machine code puts kanji side by side by the thousand, and
+// few such pairs are words. Dearer by the pair's lookups, and closer.
+std::int64_t paired_bound(std::span<const unsigned char> run) {
+    const BoundTable& table = bound_table();
+    std::int64_t bound = 0;
+    std::size_t row_single = bound::none_row, row_double = bound::none_row, double_from_last = bound::none_row;
+    for (std::size_t k = 0; k < run.size(); ++k) {
+        const unsigned char next = k + 1 < run.size() ? run[k + 1] : 0;
+        const BoundChar& e = table.at(run[k], next);
+        const std::int32_t* in = table.step[e.column];
+        std::int64_t pair_in = e.pair_in;
+        if (row_double != bound::none_row && e.row_two_after != bound::none_row) {
+            // Both characters are known from their bytes.
+            const char32_t previous = text::cp932_double_char(run[k - 2], run[k - 1]);
+            const char32_t c = text::cp932_double_char(run[k], next);
+            const CharStats p = stats_of(previous);
+            const PairEvidence pair = pair_evidence(previous, p.text_class, p.code, c, stats_of(c));
+            pair_in = pair.echo ? bound::never : pair.extra;
+        }
+        const std::int64_t best_in =
+            std::max<std::int64_t>({in[bound::start_row], in[row_single], in[row_double] + pair_in});
+        bound += std::max<std::int64_t>(e.weight + best_in, 0);
+        row_single = e.row_after;
+        row_double = double_from_last;
+        double_from_last = e.row_two_after;
+    }
+    return bound;
+}
+
 // The least evidence, in the statistics' units, that scores `min_score`.
 std::int64_t least_evidence(int min_score) {
     static const auto table = [] {
@@ -448,13 +497,6 @@ Cp932Dismissal::Cp932Dismissal(int min_score)
     static_assert(word_min_chars == word_alone_min_chars && word_max_chars == word_alone_max_chars);
 }
 
-bool Cp932Dismissal::dismisses_exactly(std::span<const unsigned char> bytes, std::size_t lead_in) const {
-    // As score_cp932 reads the run: a part it keeps has at least this
-    // evidence, or the run is a word alone. (A run of printable ASCII,
-    // which it keeps with a score of 0, has a bound of 0.)
-    return dismisses_any_ && evidence_bound(bytes) < least_ && !reads_as_word_alone(bytes, lead_in);
-}
-
 TextScorer::Path TextScorer::extend(const Path& path, char32_t c, std::size_t at,
                                     std::size_t width) {
     const CharStats s = stats_of(c);
@@ -475,15 +517,10 @@ TextScorer::Path TextScorer::extend(const Path& path, char32_t c, std::size_t at
         std::int64_t full = weight + step;
         std::int64_t japanese =
             japanese_part(weight, single) + japanese_part(step, single && single_byte(path.last_class));
-        // A pair prose holds as a word (利用, 特定) is worth its bonus even
-        // when its two characters share a byte.
-        const std::int64_t bonus = s.code != 0 && path.last_code != 0 ? pair_bonus(path.last_char, c) : 0;
-        const std::int64_t kanji = kanji_pair(path.last_char, path.last_class, c, cls);
-        full += bonus + kanji;
-        japanese += bonus + kanji;
-        // A pair of the word list that echoes is still what data gives most
-        // (89 DF 89 C2: 過可); only prose vouches for such a pair.
-        if (bonus == 0 && echoes(c, s, path.last_char, path.last_class, path.last_code)) {
+        const PairEvidence pair = pair_evidence(path.last_char, path.last_class, path.last_code, c, s);
+        full += pair.extra;
+        japanese += pair.extra;
+        if (pair.echo) {
             full = std::min<std::int64_t>(full, 0);
             japanese = std::min<std::int64_t>(japanese, 0);
         }
@@ -685,6 +722,22 @@ std::size_t tag_end(std::span<const unsigned char> kept) {
 }
 
 }  // namespace
+
+bool Cp932Dismissal::dismisses_exactly(std::span<const unsigned char> bytes, std::size_t lead_in) const {
+    // As score_cp932 reads the run: a part it keeps has at least this
+    // evidence, or the run is a word alone. (A run of printable ASCII,
+    // which it keeps with a score of 0, has a bound of 0.)
+    if (!dismisses_any_ || reads_as_word_alone(bytes, lead_in)) return false;
+    if (evidence_bound(bytes) < least_) return true;
+    // A line after a script's command scores on its own, and may be a word
+    // alone there: such a run is left to score_cp932 whole. Any other is
+    // weighed again by the closer bound, dearer but needed by few runs.
+    const bool sigil = std::any_of(bytes.begin(), bytes.end(), [](unsigned char b) {
+        return std::any_of(std::begin(tag_sigils), std::end(tag_sigils),
+                           [b](const Sigil& t) { return static_cast<unsigned char>(t.open) == b; });
+    });
+    return !sigil && paired_bound(bytes) < least_;
+}
 
 ScoredRun score_cp932(std::span<const unsigned char> run, std::size_t lead_in, int min_score) {
     const ScoredRun result = score_cp932_readings(run, lead_in, min_score);
