@@ -452,39 +452,58 @@ bool reads_as_word_alone(std::span<const unsigned char> run, std::size_t lead_in
 }  // namespace
 
 const detail::DismissalSieve& detail::dismissal_sieve() {
+    // The single-byte characters' rows follow the lead bytes' and the row
+    // of no character, one per class from space to half_kana.
+    constexpr std::size_t none_row = sieve_lead_rows;
+    constexpr auto first_single = static_cast<std::size_t>(TextClass::space);
     static_assert(sieve_lead_rows == lead_rows);
+    static_assert(sieve_rows == none_row + 1 + static_cast<std::size_t>(TextClass::half_kana) - first_single + 1);
     static const std::unique_ptr<DismissalSieve> sieve = [] {
         auto t = std::make_unique<DismissalSieve>();
         const BoundTable& table = bound_table();
         const auto& step = text_stats_transition;
         const auto units = [](std::int64_t v) { return (std::max<std::int64_t>(v, 0) + sieve_unit - 1) / sieve_unit; };
-        for (unsigned b = 0; b < 256; ++b) t->row[b] = table.lead_row[b];
+        const auto share = [](std::int64_t alone, std::int64_t paired, bool two) {
+            const bool overflow = paired > sieve_share_mask;  // paired is never below alone
+            return static_cast<std::uint16_t>(std::min<std::int64_t>(alone, sieve_share_mask) |
+                                              std::min<std::int64_t>(paired, sieve_share_mask) << sieve_share_bits |
+                                              unsigned{overflow} << sieve_overflow_bit |
+                                              unsigned{two} << sieve_double_bit);
+        };
+        for (unsigned b = 0; b < 256; ++b) {
+            const std::size_t column = table.single[b].column;
+            t->row[b] = static_cast<std::uint8_t>(
+                table.lead_row[b] < lead_rows ? table.lead_row[b]
+                : column == bound::none_column
+                    ? none_row
+                    : none_row + 1 + (column - bound::single_column) - first_single);
+        }
+        // A single-byte character adds only after a double-byte one: the
+        // most any step into its class from one adds.
+        for (std::size_t cls = first_single; cls <= static_cast<std::size_t>(TextClass::half_kana); ++cls) {
+            std::int64_t after_double = 0;
+            for (std::size_t c = 0; c < text_class_count; ++c)
+                if (!single_byte(static_cast<unsigned>(c))) after_double = std::max<std::int64_t>(after_double, step[c][cls]);
+            std::fill(std::begin(t->share[none_row + 1 + cls - first_single]),
+                      std::end(t->share[none_row + 1 + cls - first_single]), share(0, units(after_double), false));
+        }
         for (std::size_t row = 0; row < sieve_lead_rows; ++row) {
             for (unsigned next = 0; next < 256; ++next) {
                 const unsigned t_index = next - trail_first;
                 const BoundChar& e = table.pair[row][t_index < trail_count ? t_index : trail_count];
                 if (e.column == bound::none_column) continue;
                 const std::size_t cls = e.column - bound::double_column;
-                // The steps into it from what may stand before it, and the
-                // most a single-byte character after it may take from it.
+                // The steps into it from what may stand before it.
                 std::int64_t from_single = step[text_class_start][cls], from_double = from_single;
-                std::int64_t out = 0;
                 for (std::size_t c = 0; c < text_class_count; ++c) {
                     if (single_byte(static_cast<unsigned>(c))) {
                         from_single = std::max<std::int64_t>(from_single, step[c][cls]);
-                        out = std::max<std::int64_t>(out, step[cls][c]);
                     } else {
                         from_double = std::max<std::int64_t>(from_double, step[c][cls] + e.pair_in);
                     }
                 }
                 from_double = std::max(from_double, from_single);
-                const std::int64_t alone = units(e.weight + from_single) + units(out);
-                const std::int64_t paired = units(e.weight + from_double) + units(out);
-                const bool overflow = paired > sieve_share_mask;
-                t->share[row][next] = static_cast<std::uint16_t>(
-                    std::min<std::int64_t>(alone, sieve_share_mask) |
-                    std::min<std::int64_t>(paired, sieve_share_mask) << sieve_share_bits |
-                    unsigned{overflow} << sieve_overflow_bit | 1u << sieve_double_bit);
+                t->share[row][next] = share(units(e.weight + from_single), units(e.weight + from_double), true);
             }
         }
         return t;

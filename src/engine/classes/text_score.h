@@ -114,13 +114,16 @@ inline constexpr std::size_t max_lead_in = 8;
 ScoredRun score_cp932(std::span<const unsigned char> bytes, std::size_t lead_in = 0, int min_score = 0);
 
 namespace detail {
-// The coarse first bound of Cp932Dismissal, one load a byte: for each lead
-// byte's row and the byte after it, the most the double-byte character they
-// make and a single-byte character after it may add, in steps of
-// sieve_unit rounded up: after no double-byte character (bits 0-6), after
-// one (bits 7-13). Bit 14: more than the bits hold; bit 15: the two bytes
-// are a double-byte character. The last row, all 0, is any other byte's.
+// The coarse first bound of Cp932Dismissal, one load a byte: for each
+// byte's row and the byte after it, the most the character they start may
+// add, in steps of sieve_unit rounded up: when no double-byte character
+// may end just before it (bits 0-6) and when one may (bits 7-13). Bit 14:
+// more than the bits hold; bit 15: the character is double-byte. A lead
+// byte's row tells the character by the byte after it; the rows after the
+// lead bytes' are a single-byte character's, one per class, and no
+// character's (all 0).
 inline constexpr std::size_t sieve_lead_rows = 60;
+inline constexpr std::size_t sieve_rows = sieve_lead_rows + 1 + 6;
 inline constexpr std::int64_t sieve_unit = 16;
 inline constexpr unsigned sieve_share_bits = 7;
 inline constexpr unsigned sieve_share_mask = (1u << sieve_share_bits) - 1;
@@ -128,7 +131,7 @@ inline constexpr unsigned sieve_overflow_bit = 14;
 inline constexpr unsigned sieve_double_bit = 15;
 struct DismissalSieve {
     std::uint8_t row[256];
-    std::uint16_t share[sieve_lead_rows + 1][256];
+    std::uint16_t share[sieve_rows][256];
 };
 const DismissalSieve& dismissal_sieve();
 }  // namespace detail
