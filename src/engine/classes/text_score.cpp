@@ -304,10 +304,18 @@ static_assert([] {
     for (unsigned b = 0; b < 256; ++b) n += leads_double(b) ? 1 : 0;
     return n == lead_rows && lead_rows < 0xFF;  // and a row number fits lead_row's byte
 }());
+// After the lead bytes' rows, one of no character, and one for each class
+// of single-byte character, alike in every column: so that which a byte
+// starts is one lookup, without a branch.
+constexpr auto first_single_class = static_cast<std::size_t>(TextClass::space);
+constexpr std::size_t no_char_row = lead_rows;
+constexpr std::size_t char_rows = no_char_row + 1 + static_cast<std::size_t>(TextClass::half_kana) - first_single_class + 1;
+static_assert(char_rows <= 0xFF);  // a row number fits char_row's byte
 struct BoundTable {
     BoundChar single[256];  // a byte that leads no double-byte character
     std::uint8_t lead_row[256];  // lead_rows for a byte that leads nothing
-    BoundChar pair[lead_rows][trail_count + 1];  // the last column: no trail
+    std::uint8_t char_row[256];  // a lead byte's row, or its single-byte character's
+    BoundChar pair[char_rows][trail_count + 1];  // the last column: no trail
     // The step into each column from each row, a column's rows side by side.
     std::int32_t step[bound::columns][bound::rows];
 
@@ -315,8 +323,7 @@ struct BoundTable {
     // is the run's last byte: it trails nothing).
     const BoundChar& at(unsigned char b, unsigned char next) const {
         const unsigned t = next - trail_first;  // wraps below 0x40
-        const unsigned row = lead_row[b];
-        return row < lead_rows ? pair[row][t < trail_count ? t : trail_count] : single[b];
+        return pair[char_row[b]][t < trail_count ? t : trail_count];
     }
 };
 const BoundTable& bound_table() {
@@ -350,6 +357,15 @@ const BoundTable& bound_table() {
                 set(t->pair[row][k], two);
             }
             ++row;
+        }
+        for (unsigned b = 0; b < 256; ++b) {
+            const std::size_t column = t->single[b].column;
+            const std::size_t own = t->lead_row[b] < lead_rows ? t->lead_row[b]
+                                    : column == bound::none_column
+                                        ? no_char_row
+                                        : no_char_row + 1 + (column - bound::single_column) - first_single_class;
+            t->char_row[b] = static_cast<std::uint8_t>(own);
+            if (own > no_char_row) std::fill(std::begin(t->pair[own]), std::end(t->pair[own]), t->single[b]);
         }
         const auto& step = detail::text_stats_transition;
         for (auto& column : t->step) std::fill(std::begin(column), std::end(column), never);

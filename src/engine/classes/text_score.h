@@ -146,7 +146,9 @@ class Cp932Dismissal {
 public:
     explicit Cp932Dismissal(int min_score);
 
-    bool dismisses(std::span<const unsigned char> bytes, std::size_t lead_in) const {
+    // Inlined where the printer calls it, once a run: a call costs about
+    // as much as the bound of the few bytes most runs of data have.
+    [[gnu::always_inline]] bool dismisses(std::span<const unsigned char> bytes, std::size_t lead_in) const {
         if (!dismisses_any_) return false;
         const detail::DismissalSieve& sieve = *sieve_;
         // Whether a double-byte character may start one and two bytes back.
