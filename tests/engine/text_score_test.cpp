@@ -243,9 +243,10 @@ TEST(text_score, a_word_alone_in_a_record) {
     }
 }
 
-// Runs as machine code gives them: this test program's own bytes, cut at
-// the control bytes no character holds, each with the bytes before it as
-// its lead-in (capped, as the printer caps it).
+// Runs as machine code gives them: this test program's own bytes (where
+// the system names them /proc/self/exe), cut at the control bytes no
+// character holds, each with the bytes before it as its lead-in (capped,
+// as the printer caps it).
 std::vector<std::pair<std::string, std::size_t>> machine_code_runs(std::size_t limit) {
     std::vector<std::pair<std::string, std::size_t>> runs;
     std::ifstream in("/proc/self/exe", std::ios::binary);
@@ -304,7 +305,9 @@ TEST(text_score, a_threshold_never_drops_what_the_full_score_keeps) {
             runs.emplace_back(std::string(tag) + word, 0);
     }
     const auto code = machine_code_runs(60000);
+#ifdef __linux__
     EXPECT_GT(code.size(), 10000u) << "this program's own bytes could not be read";
+#endif
     runs.insert(runs.end(), code.begin(), code.end());
 
     std::size_t kept = 0, dismissed = 0;
