@@ -297,6 +297,54 @@ TEST(scoring_printer, trims_noise_and_takes_back_a_first_character) {
             << c.name;
 }
 
+// Machine code with text among it: most runs are dismissed by a bound
+// before they are read, and at every threshold the filter still writes
+// just what scoring every run in full keeps. The pieces are instructions
+// (ASCII and kanji side by side, as data reads), words, sentences and
+// script lines, in random order.
+TEST(scoring_printer, dismissing_runs_of_data_keeps_what_the_full_score_keeps) {
+    const Bytes pieces[] = {
+        bytes("H\x8bL$"), bytes("\x8b\x4c"), bytes("H\x89\xe5"), bytes("\xe8\xa4\x01"), bytes("@"),
+        bytes("\x00"), bytes("\x01"), bytes("\x8b\x48\x8b\x4c\x8b\x50"), bytes("\x88\xea\x89\x5e"),
+        bytes("宝箱"), bytes("設定"), bytes("@sel 12 "), bytes("[name=C2]"), bytes("次のステージへ進みますか？"),
+        bytes("設定ファイル（%s）を読み込めませんでした。"), bytes("ｱｲｳ"), bytes("\x82"),
+        // A word alone after a command, in a record of its own.
+        bytes("\x01@sel 宝箱\x01"), bytes("\x00<w 40>設定\x00"),
+    };
+    std::mt19937 rng(11);
+    Bytes data;
+    for (int k = 0; k < 6000; ++k) {
+        if (rng() % 4 == 0) {
+            data.push_back(static_cast<unsigned char>(rng()));
+        } else {
+            const Bytes& p = pieces[rng() % std::size(pieces)];
+            data.insert(data.end(), p.begin(), p.end());
+        }
+    }
+    const ExtractionSettings settings = text_classes();
+    std::vector<ReferenceWrite> writes;
+    test::reference_extract(data, settings, &writes);
+    for (const int min_score : {1, 20, default_min_score, 80, 100}) {
+        OutputFormat format;
+        format.text.on = true;
+        format.text.min_score = min_score;
+        format.text.show_score = true;
+        format.radix = OffsetRadix::hex;
+        FilterReference reference(data, settings, format);
+        const Bytes want = test::formatted_reference(reference.filter(writes), format, true);
+        detail::PassOptions options;
+        options.format = &format;
+        const Bytes got = test::run_pass_through(test::Input::positional, data, settings, options);
+        const auto diff = std::mismatch(got.begin(), got.end(), want.begin(), want.end());
+        EXPECT_TRUE(got == want) << "min " << min_score << ": first difference at " << (diff.first - got.begin())
+                                 << ": " << test::hex({diff.first, got.end()}, 40) << " want "
+                                 << test::hex({diff.second, want.end()}, 40);
+        if (min_score == default_min_score) {
+            EXPECT_NE(std::count(want.begin(), want.end(), '\n'), 0);
+        }
+    }
+}
+
 // 0 keeps every run that has a part to keep, 100 only the surest text, and
 // a higher threshold never keeps a line a lower one drops.
 TEST(scoring_printer, min_score_edges) {

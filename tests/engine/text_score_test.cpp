@@ -3,9 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
 #include <random>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "cp932.h"
@@ -267,15 +270,44 @@ TEST(text_score, a_word_alone_in_a_record) {
     }
 }
 
+// Runs as machine code gives them: this test program's own bytes (where
+// the system names them /proc/self/exe), cut at the control bytes no
+// character holds, each with the bytes before it as its lead-in (capped,
+// as the printer caps it).
+std::vector<std::pair<std::string, std::size_t>> machine_code_runs(std::size_t limit) {
+    std::vector<std::pair<std::string, std::size_t>> runs;
+    std::ifstream in("/proc/self/exe", std::ios::binary);
+    const std::string code((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const auto control = [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; };
+    std::size_t from = 0;
+    while (from < code.size() && runs.size() < limit) {
+        std::size_t to = from;
+        while (to < code.size() && !control(code[to])) ++to;
+        // A run the scan reports may start anywhere in such a stretch.
+        for (std::size_t start = from; start < to; start += 1 + (to - start) / 3) {
+            const std::size_t lead_in = std::min<std::size_t>(start - from, max_lead_in);
+            runs.emplace_back(code.substr(start - lead_in, std::min<std::size_t>(to - start, 40) + lead_in), lead_in);
+        }
+        from = to + 1;
+    }
+    return runs;
+}
+
 // Given a threshold, a run no reading of which can reach it is dismissed
-// without being read in full; every run the full score keeps at that
-// threshold comes back the same. Swept over every pair of bytes after a
-// few lead-ins, and over random runs of text, data and noise bytes.
+// without being read in full, by score_cp932 itself and by the quicker test
+// a printer makes first; every run the full score keeps at that threshold
+// comes back the same, and is never dismissed. Swept over every pair of
+// bytes after a few lead-ins, over random runs of text, data and noise
+// bytes, and over runs of real machine code.
 TEST(text_score, a_threshold_never_drops_what_the_full_score_keeps) {
-    std::vector<std::string> runs;
+    std::vector<std::pair<std::string, std::size_t>> runs;  // with the size of the lead-in
+    const auto with_lead_ins = [&](const std::string& run) {
+        for (std::size_t lead_in = 0; lead_in <= std::min<std::size_t>(run.size(), 2); ++lead_in)
+            runs.emplace_back(run, lead_in);
+    };
     for (const std::string& lead : {std::string(), std::string("\x82"), std::string("\x88\xEA"), std::string("A")})
         for (unsigned pair = 0; pair < 0x10000; ++pair)
-            runs.push_back(lead + static_cast<char>(pair >> 8) + static_cast<char>(pair & 0xFF));
+            with_lead_ins(lead + static_cast<char>(pair >> 8) + static_cast<char>(pair & 0xFF));
     std::mt19937_64 rng(5);
     const std::string alphabet =
         std::string("宝箱の設定を保存しましたダンジョン剣章亀坑 %sH$8@[]v") + "\x89\x8B\xE8\x00\xFF";
@@ -285,25 +317,50 @@ TEST(text_score, a_threshold_never_drops_what_the_full_score_keeps) {
         const bool noise = k % 2 == 0;
         for (std::size_t j = 0; j < n; ++j)
             run.push_back(noise ? static_cast<char>(rng()) : alphabet[rng() % alphabet.size()]);
-        runs.push_back(run);
+        with_lead_ins(run);
     }
-    std::size_t kept = 0;
-    for (const std::string& run : runs) {
-        for (std::size_t lead_in = 0; lead_in <= std::min<std::size_t>(run.size(), 2); ++lead_in) {
-            const ScoredRun full = score_cp932(bytes_of(run), lead_in);
-            for (const int min_score : {1, 20, default_min_score, 80, 100}) {
-                const ScoredRun quick = score_cp932(bytes_of(run), lead_in, min_score);
-                ASSERT_EQ(quick.kept(min_score), full.kept(min_score))
-                    << test::hex(bytes_of(run)) << " lead-in " << lead_in << " min " << min_score;
-                if (!full.kept(min_score)) continue;
-                ++kept;
-                ASSERT_EQ(quick.score, full.score) << test::hex(bytes_of(run));
-                ASSERT_EQ(quick.keep_begin, full.keep_begin) << test::hex(bytes_of(run));
-                ASSERT_EQ(quick.keep_end, full.keep_end) << test::hex(bytes_of(run));
-            }
+    // Sentences, words alone and script lines, in data and after a lead-in.
+    for (const std::string& s : sentences) {
+        with_lead_ins(s);
+        with_lead_ins("H\x8bL$" + s + "\x8b\x4c");
+        runs.emplace_back("@sel 12 " + s, 0);
+    }
+    for (const char* word : {"宝箱", "設定", "日本語", "剣章"}) {
+        with_lead_ins(word);
+        // A word alone after a script's command scores on its own.
+        for (const char* tag : {"@sel ", "#voice v0012 ", "<w 40>", "[name=C2]", "{p}"})
+            runs.emplace_back(std::string(tag) + word, 0);
+    }
+    const auto code = machine_code_runs(60000);
+#ifdef __linux__
+    EXPECT_GT(code.size(), 10000u) << "this program's own bytes could not be read";
+#endif
+    runs.insert(runs.end(), code.begin(), code.end());
+
+    std::size_t kept = 0, dismissed = 0;
+    const int thresholds[] = {1, 20, default_min_score, 80, 100};
+    std::vector<Cp932Dismissal> dismissals;
+    for (const int min_score : thresholds) dismissals.emplace_back(min_score);
+    EXPECT_FALSE(Cp932Dismissal(0).dismisses(bytes_of("\x01"), 0));  // a threshold of 0 keeps all
+    for (const auto& [run, lead_in] : runs) {
+        const ScoredRun full = score_cp932(bytes_of(run), lead_in);
+        for (std::size_t t = 0; t < std::size(thresholds); ++t) {
+            const int min_score = thresholds[t];
+            const ScoredRun quick = score_cp932(bytes_of(run), lead_in, min_score);
+            ASSERT_EQ(quick.kept(min_score), full.kept(min_score))
+                << test::hex(bytes_of(run)) << " lead-in " << lead_in << " min " << min_score;
+            const bool dismiss = dismissals[t].dismisses(bytes_of(run), lead_in);
+            dismissed += dismiss ? 1 : 0;
+            if (!full.kept(min_score)) continue;
+            ++kept;
+            ASSERT_FALSE(dismiss) << test::hex(bytes_of(run)) << " lead-in " << lead_in << " min " << min_score;
+            ASSERT_EQ(quick.score, full.score) << test::hex(bytes_of(run));
+            ASSERT_EQ(quick.keep_begin, full.keep_begin) << test::hex(bytes_of(run));
+            ASSERT_EQ(quick.keep_end, full.keep_end) << test::hex(bytes_of(run));
         }
     }
     EXPECT_GT(kept, 1000u);  // the sweep holds runs that are kept
+    EXPECT_GT(dismissed, runs.size());  // and most others are dismissed quickly
 }
 
 TEST(text_score, threshold_edges) {

@@ -142,6 +142,24 @@ std::int64_t kanji_pair(char32_t first, unsigned first_class, char32_t second, u
                                         [second_class - kanji_base];
 }
 
+// What a character says beyond its weight and the step from the class of
+// the one before: the pair they make. `extra` is added; an echo caps what
+// the character adds at 0.
+struct PairEvidence {
+    std::int64_t extra = 0;
+    bool echo = false;
+};
+PairEvidence pair_evidence(char32_t previous, unsigned previous_class, unsigned previous_code, char32_t c,
+                           const CharStats& s) {
+    // A pair prose holds as a word (利用, 特定) is worth its bonus even
+    // when its two characters share a byte.
+    const std::int64_t bonus = s.code != 0 && previous_code != 0 ? pair_bonus(previous, c) : 0;
+    const std::int64_t kanji = kanji_pair(previous, previous_class, c, s.text_class);
+    // A pair of the word list that echoes is still what data gives most
+    // (89 DF 89 C2: 過可); only prose vouches for such a pair.
+    return {bonus + kanji, bonus == 0 && echoes(c, s, previous, previous_class, previous_code)};
+}
+
 bool single_byte(unsigned cls) {
     return cls >= static_cast<unsigned>(TextClass::space) &&
            cls <= static_cast<unsigned>(TextClass::half_kana);
@@ -254,13 +272,43 @@ Read read_at(std::span<const unsigned char> run, std::size_t k) {
     return {};
 }
 
-// What the bound below needs of the character a byte, or two, start: its
-// class (text_class_count for none), its weight and the most a pair into it
-// adds. One table for every byte pair, so that a byte costs a load.
+// The bound below takes each position of a run as the start of the
+// character found there, whatever reading it belongs to, and adds the most
+// that character can add, given the characters that may end just before it:
+// the step from the run's start, from a single-byte character one byte
+// before, or from a double-byte one two bytes before (with the most a pair
+// into it adds). So a character's share is the best of three steps, each a
+// row of one table: none is taken where there is no such character, and a
+// single-byte character is weighed after a double-byte one only (alone or
+// after a single-byte one it only counts against a run).
+namespace bound {
+// Rows: the class of a double-byte character before, of a single-byte one
+// before, the start, and none.
+constexpr std::size_t classes = detail::text_class_count;
+constexpr std::size_t after_double = 0;
+constexpr std::size_t after_single = classes;
+constexpr std::size_t start_row = 2 * classes;
+constexpr std::size_t none_row = start_row + 1;
+constexpr std::size_t rows = none_row + 1;
+// Columns: a double-byte character of each class, a single-byte one of
+// each class, and no character.
+constexpr std::size_t double_column = 0;
+constexpr std::size_t single_column = classes;
+constexpr std::size_t none_column = 2 * classes;
+constexpr std::size_t columns = none_column + 1;
+// Below any sum of real steps and weights, so that max() never takes it
+// and a share built on it stays below 0.
+constexpr std::int32_t never = -(1 << 24);
+static_assert(rows <= 0xFF && columns <= 0xFF);  // they fit Char's bytes
+}  // namespace bound
+
+// What the bound needs of the character a byte, or two, start.
 struct BoundChar {
-    std::int16_t weight = 0;
-    std::int16_t pair_in = 0;
-    std::uint8_t text_class = detail::text_class_count;
+    std::int16_t weight = 0;   // 0 for a single-byte character: its steps say it all
+    std::int16_t pair_in = 0;  // the most a pair into it adds
+    std::uint8_t column = bound::none_column;
+    std::uint8_t row_after = bound::none_row;       // for the character at the next byte
+    std::uint8_t row_two_after = bound::none_row;   // for the one two bytes on
 };
 // Double-byte characters start with a lead byte of 0x81-0x9F or 0xE0-0xFC
 // and end with a trail byte of 0x40-0xFC: rows of the lead bytes only, so
@@ -274,38 +322,78 @@ static_assert([] {
     for (unsigned b = 0; b < 256; ++b) n += leads_double(b) ? 1 : 0;
     return n == lead_rows && lead_rows < 0xFF;  // and a row number fits lead_row's byte
 }());
+// After the lead bytes' rows, one of no character, and one for each class
+// of single-byte character, alike in every column: so that which a byte
+// starts is one lookup, without a branch.
+constexpr auto first_single_class = static_cast<std::size_t>(TextClass::space);
+constexpr std::size_t no_char_row = lead_rows;
+constexpr std::size_t char_rows = no_char_row + 1 + static_cast<std::size_t>(TextClass::half_kana) - first_single_class + 1;
+static_assert(char_rows <= 0xFF);  // a row number fits char_row's byte
 struct BoundTable {
-    BoundChar single[256];
+    BoundChar single[256];  // a byte that leads no double-byte character
     std::uint8_t lead_row[256];  // lead_rows for a byte that leads nothing
-    BoundChar pair[lead_rows + 1][trail_count + 1];  // the last row and column: none
+    std::uint8_t char_row[256];  // a lead byte's row, or its single-byte character's
+    BoundChar pair[char_rows][trail_count + 1];  // the last column: no trail
+    // The step into each column from each row, a column's rows side by side.
+    std::int32_t step[bound::columns][bound::rows];
 
-    const BoundChar& double_char(unsigned char lead, unsigned char trail) const {
-        const unsigned t = trail - trail_first;  // wraps below 0x40
-        return pair[lead_row[lead]][t < trail_count ? t : trail_count];
+    // The character that starts with `b`, followed by `next` (0 when `b`
+    // is the run's last byte: it trails nothing).
+    const BoundChar& at(unsigned char b, unsigned char next) const {
+        const unsigned t = next - trail_first;  // wraps below 0x40
+        return pair[char_row[b]][t < trail_count ? t : trail_count];
     }
 };
 const BoundTable& bound_table() {
     static const std::unique_ptr<BoundTable> table = [] {
+        using namespace bound;
         auto t = std::make_unique<BoundTable>();
         const auto set = [](BoundChar& e, std::span<const unsigned char> bytes) {
             const Read r = read_at(bytes, 0);
             if (r.c == 0 || r.width != bytes.size()) return;
             const CharStats s = stats_of(r.c);
-            e = BoundChar{s.weight, s.pair_in_bound, s.text_class};
+            if (r.width == 1) {
+                e = BoundChar{0, 0, static_cast<std::uint8_t>(single_column + s.text_class),
+                              static_cast<std::uint8_t>(after_single + s.text_class), none_row};
+            } else {
+                e = BoundChar{s.weight, s.pair_in_bound, static_cast<std::uint8_t>(double_column + s.text_class),
+                              none_row, static_cast<std::uint8_t>(after_double + s.text_class)};
+            }
         };
         std::size_t row = 0;
         for (unsigned b = 0; b < 256; ++b) {
-            const unsigned char one[1] = {static_cast<unsigned char>(b)};
-            set(t->single[b], one);
             const bool leads = leads_double(b);
             t->lead_row[b] = static_cast<std::uint8_t>(leads ? row : lead_rows);
-            if (!leads) continue;
+            if (!leads) {
+                const unsigned char one[1] = {static_cast<unsigned char>(b)};
+                set(t->single[b], one);
+                continue;
+            }
             for (unsigned k = 0; k < trail_count; ++k) {
                 const unsigned char two[2] = {static_cast<unsigned char>(b),
                                               static_cast<unsigned char>(trail_first + k)};
                 set(t->pair[row][k], two);
             }
             ++row;
+        }
+        for (unsigned b = 0; b < 256; ++b) {
+            const std::size_t column = t->single[b].column;
+            const std::size_t own = t->lead_row[b] < lead_rows ? t->lead_row[b]
+                                    : column == bound::none_column
+                                        ? no_char_row
+                                        : no_char_row + 1 + (column - bound::single_column) - first_single_class;
+            t->char_row[b] = static_cast<std::uint8_t>(own);
+            if (own > no_char_row) std::fill(std::begin(t->pair[own]), std::end(t->pair[own]), t->single[b]);
+        }
+        const auto& step = detail::text_stats_transition;
+        for (auto& column : t->step) std::fill(std::begin(column), std::end(column), never);
+        for (std::size_t c = 0; c < classes; ++c) {
+            t->step[double_column + c][start_row] = step[detail::text_class_start][c];
+            for (std::size_t r = 0; r < classes; ++r) {
+                t->step[double_column + c][after_double + r] = step[r][c];
+                t->step[double_column + c][after_single + r] = step[r][c];
+                t->step[single_column + c][after_double + r] = step[r][c];
+            }
         }
         return t;
     }();
@@ -316,38 +404,56 @@ const BoundTable& bound_table() {
 // each character that may start at a byte adds the most it can, given the
 // characters that may end just before it, and only when that is above 0.
 // The parts of one reading take each byte once, so no part weighs more.
+// Branch-free: on the short runs of data which class comes next is a coin
+// toss.
 std::int64_t evidence_bound(std::span<const unsigned char> run) {
-    const auto& step = detail::text_stats_transition;
     const BoundTable& table = bound_table();
     std::int64_t bound = 0;
-    constexpr unsigned none = detail::text_class_count;
-    // The classes of the characters that may end just before byte k: one
-    // of one byte, one of two; and of the one of two that starts at k - 1.
-    unsigned single_before = none, double_before = none, double_from_last = none;
+    if (run.empty()) return 0;
+    // The rows of the characters that may end just before byte k, and of
+    // the double-byte one that starts at k - 1.
+    std::size_t row_single = bound::none_row, row_double = bound::none_row, double_from_last = bound::none_row;
+    const std::size_t last = run.size() - 1;
+    for (std::size_t k = 0; k <= last; ++k) {
+        const BoundChar& e = table.at(run[k], k < last ? run[k + 1] : 0);
+        const std::int32_t* in = table.step[e.column];
+        const std::int32_t best_in =
+            std::max({in[bound::start_row], in[row_single], in[row_double] + e.pair_in});
+        bound += std::max(e.weight + best_in, 0);
+        row_single = e.row_after;
+        row_double = double_from_last;
+        double_from_last = e.row_two_after;
+    }
+    return bound;
+}
+
+// As evidence_bound, but a double-byte character two bytes after another
+// is weighed with the pair the two make rather than with the most any pair
+// into it adds: machine code puts kanji side by side by the thousand, and
+// few such pairs are words. Dearer by the pair's lookups, and closer.
+std::int64_t paired_bound(std::span<const unsigned char> run) {
+    const BoundTable& table = bound_table();
+    std::int64_t bound = 0;
+    std::size_t row_single = bound::none_row, row_double = bound::none_row, double_from_last = bound::none_row;
     for (std::size_t k = 0; k < run.size(); ++k) {
-        const unsigned char b = run[k];
-        const BoundChar& e = k + 1 < run.size() && table.single[b].text_class == none
-                                 ? table.double_char(b, run[k + 1])
-                                 : table.single[b];
-        const unsigned cls = e.text_class;
-        const bool two = cls != none && table.single[b].text_class == none;
-        if (cls != none) {
-            std::int64_t most = 0;
-            if (!two) {
-                // Alone or after a single-byte character it only counts
-                // against a run; after a double-byte one the step counts.
-                if (double_before != none) most = step[double_before][cls];
-            } else {
-                std::int64_t in = step[detail::text_class_start][cls];
-                if (single_before != none) in = std::max<std::int64_t>(in, step[single_before][cls]);
-                if (double_before != none) in = std::max<std::int64_t>(in, step[double_before][cls] + e.pair_in);
-                most = e.weight + in;
-            }
-            bound += std::max<std::int64_t>(most, 0);
+        const unsigned char next = k + 1 < run.size() ? run[k + 1] : 0;
+        const BoundChar& e = table.at(run[k], next);
+        const std::int32_t* in = table.step[e.column];
+        std::int64_t pair_in = e.pair_in;
+        if (row_double != bound::none_row && e.row_two_after != bound::none_row) {
+            // Both characters are known from their bytes.
+            const char32_t previous = text::cp932_double_char(run[k - 2], run[k - 1]);
+            const char32_t c = text::cp932_double_char(run[k], next);
+            const CharStats p = stats_of(previous);
+            const PairEvidence pair = pair_evidence(previous, p.text_class, p.code, c, stats_of(c));
+            pair_in = pair.echo ? bound::never : pair.extra;
         }
-        single_before = two ? none : cls;
-        double_before = double_from_last;
-        double_from_last = two ? cls : none;
+        const std::int64_t best_in =
+            std::max<std::int64_t>({in[bound::start_row], in[row_single], in[row_double] + pair_in});
+        bound += std::max<std::int64_t>(e.weight + best_in, 0);
+        row_single = e.row_after;
+        row_double = double_from_last;
+        double_from_last = e.row_two_after;
     }
     return bound;
 }
@@ -368,7 +474,81 @@ std::int64_t least_evidence(int min_score) {
     return table[static_cast<std::size_t>(std::clamp(min_score, 0, 101))];
 }
 
+// Whether `run` is a word alone, which scores by its shape whatever its
+// characters' evidence.
+bool reads_as_word_alone(std::span<const unsigned char> run, std::size_t lead_in) {
+    if (lead_in != 0) return false;
+    char32_t chars[word_alone_max_chars];
+    const std::size_t n = double_chars(run, chars);
+    return n > 0 && word_alone(std::span<const char32_t>(chars, n));
+}
+
 }  // namespace
+
+const detail::DismissalSieve& detail::dismissal_sieve() {
+    // The single-byte characters' rows follow the lead bytes' and the row
+    // of no character, one per class from space to half_kana.
+    constexpr std::size_t none_row = sieve_lead_rows;
+    constexpr auto first_single = static_cast<std::size_t>(TextClass::space);
+    static_assert(sieve_lead_rows == lead_rows);
+    static_assert(sieve_rows == none_row + 1 + static_cast<std::size_t>(TextClass::half_kana) - first_single + 1);
+    static const std::unique_ptr<DismissalSieve> sieve = [] {
+        auto t = std::make_unique<DismissalSieve>();
+        const BoundTable& table = bound_table();
+        const auto& step = text_stats_transition;
+        const auto units = [](std::int64_t v) { return (std::max<std::int64_t>(v, 0) + sieve_unit - 1) / sieve_unit; };
+        const auto share = [](std::int64_t alone, std::int64_t paired, bool two) {
+            const bool overflow = paired > sieve_share_mask;  // paired is never below alone
+            return static_cast<std::uint16_t>(std::min<std::int64_t>(alone, sieve_share_mask) |
+                                              std::min<std::int64_t>(paired, sieve_share_mask) << sieve_share_bits |
+                                              unsigned{overflow} << sieve_overflow_bit |
+                                              unsigned{two} << sieve_double_bit);
+        };
+        for (unsigned b = 0; b < 256; ++b) {
+            const std::size_t column = table.single[b].column;
+            t->row[b] = static_cast<std::uint8_t>(
+                table.lead_row[b] < lead_rows ? table.lead_row[b]
+                : column == bound::none_column
+                    ? none_row
+                    : none_row + 1 + (column - bound::single_column) - first_single);
+        }
+        // A single-byte character adds only after a double-byte one: the
+        // most any step into its class from one adds.
+        for (std::size_t cls = first_single; cls <= static_cast<std::size_t>(TextClass::half_kana); ++cls) {
+            std::int64_t after_double = 0;
+            for (std::size_t c = 0; c < text_class_count; ++c)
+                if (!single_byte(static_cast<unsigned>(c))) after_double = std::max<std::int64_t>(after_double, step[c][cls]);
+            std::fill(std::begin(t->share[none_row + 1 + cls - first_single]),
+                      std::end(t->share[none_row + 1 + cls - first_single]), share(0, units(after_double), false));
+        }
+        for (std::size_t row = 0; row < sieve_lead_rows; ++row) {
+            for (unsigned next = 0; next < 256; ++next) {
+                const unsigned t_index = next - trail_first;
+                const BoundChar& e = table.pair[row][t_index < trail_count ? t_index : trail_count];
+                if (e.column == bound::none_column) continue;
+                const std::size_t cls = e.column - bound::double_column;
+                // The steps into it from what may stand before it.
+                std::int64_t from_single = step[text_class_start][cls], from_double = from_single;
+                for (std::size_t c = 0; c < text_class_count; ++c) {
+                    if (single_byte(static_cast<unsigned>(c))) {
+                        from_single = std::max<std::int64_t>(from_single, step[c][cls]);
+                    } else {
+                        from_double = std::max<std::int64_t>(from_double, step[c][cls] + e.pair_in);
+                    }
+                }
+                from_double = std::max(from_double, from_single);
+                t->share[row][next] = share(units(e.weight + from_single), units(e.weight + from_double), true);
+            }
+        }
+        return t;
+    }();
+    return *sieve;
+}
+
+Cp932Dismissal::Cp932Dismissal(int min_score)
+    : sieve_(&detail::dismissal_sieve()), least_(least_evidence(min_score)), dismisses_any_(min_score > 0) {
+    static_assert(word_min_chars == word_alone_min_chars && word_max_chars == word_alone_max_chars);
+}
 
 TextScorer::Path TextScorer::extend(const Path& path, char32_t c, std::size_t at,
                                     std::size_t width) {
@@ -392,15 +572,10 @@ TextScorer::Path TextScorer::extend(const Path& path, char32_t c, std::size_t at
         std::int64_t full = weight + step;
         std::int64_t japanese =
             japanese_part(weight, single) + japanese_part(step, single && single_byte(path.last_class));
-        // A pair prose holds as a word (利用, 特定) is worth its bonus even
-        // when its two characters share a byte.
-        const std::int64_t bonus = s.code != 0 && path.last_code != 0 ? pair_bonus(path.last_char, c) : 0;
-        const std::int64_t kanji = kanji_pair(path.last_char, path.last_class, c, cls);
-        full += bonus + kanji;
-        japanese += bonus + kanji;
-        // A pair of the word list that echoes is still what data gives most
-        // (89 DF 89 C2: 過可); only prose vouches for such a pair.
-        if (bonus == 0 && echoes(c, s, path.last_char, path.last_class, path.last_code)) {
+        const PairEvidence pair = pair_evidence(path.last_char, path.last_class, path.last_code, c, s);
+        full += pair.extra;
+        japanese += pair.extra;
+        if (pair.echo) {
             full = std::min<std::int64_t>(full, 0);
             japanese = std::min<std::int64_t>(japanese, 0);
         }
@@ -516,12 +691,7 @@ ScoredRun score_cp932_readings(std::span<const unsigned char> run, std::size_t l
     // character by character.
     if (std::all_of(run.begin(), run.end(), [](unsigned char b) { return b >= 0x20 && b < 0x7F; }))
         return run.size() > lead_in ? ScoredRun{0, lead_in, run.size()} : ScoredRun{};
-    bool alone = false;
-    if (lead_in == 0) {
-        char32_t chars[word_alone_max_chars];
-        const std::size_t n = double_chars(run, chars);
-        alone = n > 0 && word_alone(std::span<const char32_t>(chars, n));
-    }
+    const bool alone = reads_as_word_alone(run, lead_in);
     // The many short runs of data fall short of any threshold by far: what
     // no reading can reach is not read in full.
     if (!alone && min_score > 0 && evidence_bound(run) < least_evidence(min_score)) return {};
@@ -622,6 +792,22 @@ std::size_t tag_end(std::span<const unsigned char> kept) {
 }
 
 }  // namespace
+
+bool Cp932Dismissal::dismisses_exactly(std::span<const unsigned char> bytes, std::size_t lead_in) const {
+    // As score_cp932 reads the run: a part it keeps has at least this
+    // evidence, or the run is a word alone. (A run of printable ASCII,
+    // which it keeps with a score of 0, has a bound of 0.)
+    if (!dismisses_any_ || reads_as_word_alone(bytes, lead_in)) return false;
+    if (evidence_bound(bytes) < least_) return true;
+    // A line after a script's command scores on its own, and may be a word
+    // alone there: such a run is left to score_cp932 whole. Any other is
+    // weighed again by the closer bound, dearer but needed by few runs.
+    const bool sigil = std::any_of(bytes.begin(), bytes.end(), [](unsigned char b) {
+        return std::any_of(std::begin(tag_sigils), std::end(tag_sigils),
+                           [b](const Sigil& t) { return static_cast<unsigned char>(t.open) == b; });
+    });
+    return !sigil && paired_bound(bytes) < least_;
+}
 
 ScoredRun score_cp932(std::span<const unsigned char> run, std::size_t lead_in, int min_score) {
     const ScoredRun result = score_cp932_readings(run, lead_in, min_score);

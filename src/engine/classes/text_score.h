@@ -124,6 +124,71 @@ inline constexpr std::size_t max_lead_in = 8;
 // differs from the one without it only where that is not kept(min_score).
 ScoredRun score_cp932(std::span<const unsigned char> bytes, std::size_t lead_in = 0, int min_score = 0);
 
+namespace detail {
+// The coarse first bound of Cp932Dismissal, one load a byte: for each
+// byte's row and the byte after it, the most the character they start may
+// add, in steps of sieve_unit rounded up: when no double-byte character
+// may end just before it (bits 0-6) and when one may (bits 7-13). Bit 14:
+// more than the bits hold; bit 15: the character is double-byte. A lead
+// byte's row tells the character by the byte after it; the rows after the
+// lead bytes' are a single-byte character's, one per class, and no
+// character's (all 0).
+inline constexpr std::size_t sieve_lead_rows = 60;
+inline constexpr std::size_t sieve_rows = sieve_lead_rows + 1 + 6;
+inline constexpr std::int64_t sieve_unit = 16;
+inline constexpr unsigned sieve_share_bits = 7;
+inline constexpr unsigned sieve_share_mask = (1u << sieve_share_bits) - 1;
+inline constexpr unsigned sieve_overflow_bit = 14;
+inline constexpr unsigned sieve_double_bit = 15;
+struct DismissalSieve {
+    std::uint8_t row[256];
+    std::uint16_t share[sieve_rows][256];
+};
+const DismissalSieve& dismissal_sieve();
+}  // namespace detail
+
+// A test quicker than score_cp932 that a run of code page 932 bytes, with
+// its lead-in as score_cp932 takes it, keeps nothing at `min_score`: true
+// only where score_cp932(bytes, lead_in, min_score) keeps no part, never at
+// a min_score of 0. Most runs of data are dismissed so, without being read:
+// a coarse bound a load a byte, then, for what it leaves, the bound
+// score_cp932 itself starts with.
+class Cp932Dismissal {
+public:
+    explicit Cp932Dismissal(int min_score);
+
+    // Inlined where the printer calls it, once a run: a call costs about
+    // as much as the bound of the few bytes most runs of data have.
+    [[gnu::always_inline]] bool dismisses(std::span<const unsigned char> bytes, std::size_t lead_in) const {
+        if (!dismisses_any_) return false;
+        const detail::DismissalSieve& sieve = *sieve_;
+        // Whether a double-byte character may start one and two bytes back.
+        unsigned double_last = 0, double_before = 0;
+        std::int64_t units = 0;
+        const std::size_t n = bytes.size();
+        for (std::size_t k = 0; k < n; ++k) {
+            const unsigned e = sieve.share[sieve.row[bytes[k]]][k + 1 < n ? bytes[k + 1] : 0];
+            units += (e >> (double_before * detail::sieve_share_bits)) & detail::sieve_share_mask;
+            units += static_cast<std::int64_t>((e >> detail::sieve_overflow_bit) & 1) << 24;
+            double_before = double_last;
+            double_last = e >> detail::sieve_double_bit;
+        }
+        // A word alone scores by its shape, whatever its characters say.
+        const bool may_be_word = lead_in == 0 && n % 2 == 0 && n >= 2 * word_min_chars && n <= 2 * word_max_chars;
+        if (units * detail::sieve_unit < least_ && !may_be_word) return true;
+        return dismisses_exactly(bytes, lead_in);
+    }
+
+private:
+    static constexpr std::size_t word_min_chars = 2;
+    static constexpr std::size_t word_max_chars = 4;
+    bool dismisses_exactly(std::span<const unsigned char> bytes, std::size_t lead_in) const;
+
+    const detail::DismissalSieve* sieve_;
+    std::int64_t least_;  // the least evidence that may score min_score
+    bool dismisses_any_;
+};
+
 // The score a run's evidence (in nats) earns: the chance it is text, given
 // how rarely text stands among the runs of a data file.
 int score_from_evidence(double nats);

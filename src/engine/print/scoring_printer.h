@@ -45,9 +45,9 @@ public:
 
     template <class... Args>
     explicit ScoringPrinter(const ScoreStage& stage, Args&&... inner)
-        : inner_(std::forward<Args>(inner)...), stage_(stage),
+        : inner_(std::forward<Args>(inner)...), stage_(stage), dismissal_(stage.min_score),
           run_end_(stage.line_break ? End::line : End::run),
-          bytes_(new (std::nothrow) unsigned char[buffer_room]()) {
+          bytes_(new (std::nothrow) unsigned char[buffer_room]()), window_(bytes_.get() + lead_slack) {
         segments_.reserve(64);
     }
 
@@ -64,7 +64,15 @@ public:
     void lead_in(const unsigned char* p, std::size_t n, std::uint64_t at) {
         assert(n <= max_lead_in && at >= n);
         if (collecting_) decide(true);
-        std::memcpy(pending_, p, n);
+        // Most lead-ins are a few bytes, for which a call to memcpy costs
+        // more than they do.
+        unsigned char* const to = pending();
+        if (n >= 4) {
+            std::memcpy(to - n, p, 4);
+            std::memcpy(to - 4, p + n - 4, 4);
+        } else {
+            for (std::size_t k = 0; k < n; ++k) (to - n)[k] = p[k];
+        }
         pending_size_ = n;
         pending_at_ = at - n;
     }
@@ -98,12 +106,20 @@ public:
     }
 
 private:
-    // Room for the lead-in, a window, and the block copy the format's
-    // printer makes of the last bytes handed to it.
+    // A window holds its lead-in, its part of a run and the split that
+    // takes it past score_window: at most buffer_size bytes. The lead-in
+    // waits for the window right-aligned before lead_slack, where the
+    // window starts with it in place, so the window starts at most
+    // lead_slack bytes in; after it there is room for the block copies of
+    // the bytes appended (copy_run) and handed to the format's printer.
     static constexpr std::size_t lead_slack = max_lead_in;
     static constexpr std::size_t buffer_size = lead_slack + score_window + max_split;
-    static constexpr std::size_t buffer_room = buffer_size + run_capacity;
+    static constexpr std::size_t buffer_room = lead_slack + buffer_size + run_capacity;
     static_assert(score_window >= max_split && score_window % split_limit == 0);
+    static_assert(copy_extent(max_split) <= run_capacity);
+
+    // The end of the lead-in that waits for the next window.
+    unsigned char* pending() { return bytes_.get() + lead_slack; }
 
     // A stretch of the collected bytes that lay contiguous in the input.
     struct Segment {
@@ -122,10 +138,8 @@ private:
         if (printed_end_ > pending_at_)
             skip = static_cast<std::size_t>(std::min<std::uint64_t>(printed_end_ - pending_at_, pending_size_));
         lead_ = pending_size_ - skip;
-        if (lead_ > 0) {
-            std::memcpy(bytes_.get(), pending_ + skip, lead_);
-            segments_.push_back({0, pending_at_ + skip, lead_});
-        }
+        window_ = pending() - lead_;
+        if (lead_ > 0) segments_.push_back({0, pending_at_ + skip, lead_});
         size_ = lead_;
         pending_size_ = 0;
     }
@@ -133,7 +147,7 @@ private:
     void append(const unsigned char* src, std::size_t n, std::uint64_t at) {
         if (n == 0) return;
         assert(size_ + n <= buffer_size);
-        std::memcpy(bytes_.get() + size_, src, n);
+        copy_run(window_ + size_, src, n);
         if (!segments_.empty() && segments_.back().at + segments_.back().size == at &&
             segments_.back().pos + segments_.back().size == size_) {
             segments_.back().size += n;
@@ -168,8 +182,12 @@ private:
             collecting_ = false;
             return;
         }
-        const ScoredRun s =
-            score_cp932(std::span<const unsigned char>(bytes_.get(), size_), lead_, stage_.min_score);
+        const std::span<const unsigned char> window(window_, size_);
+        // A run the dismissal lets through may reach the threshold, so
+        // score_cp932 need not look for the same bound again: with a
+        // threshold of 0 it gives the same score and part to keep, and
+        // only those of a run that reaches the threshold are used.
+        const ScoredRun s = dismissal_.dismisses(window, lead_) ? ScoredRun{} : score_cp932(window, lead_, 0);
         const std::size_t begin = s.keep_begin;
         const std::size_t end = s.keep_end;
         // A kept part that starts where the line written last stopped goes
@@ -196,7 +214,7 @@ private:
         // The window's last bytes lead in to the next.
         const Segment& last = segments_.back();
         pending_size_ = std::min(last.size, max_lead_in);
-        std::memcpy(pending_, bytes_.get() + last.pos + last.size - pending_size_, pending_size_);
+        std::memmove(pending() - pending_size_, window_ + last.pos + last.size - pending_size_, pending_size_);
         pending_at_ = last.at + last.size - pending_size_;
         start_window();
     }
@@ -233,30 +251,31 @@ private:
             if (lo >= hi) continue;
             std::size_t from = lo;
             for (std::size_t p = lo; p < hi;) {
-                const std::size_t width = text::is_cp932_lead(bytes_[p]) && p + 1 < hi ? 2 : 1;
+                const std::size_t width = text::is_cp932_lead(window_[p]) && p + 1 < hi ? 2 : 1;
                 if (p + width - from > split_limit) {
-                    inner_.text(bytes_.get() + from, p - from, s.at + (from - s.pos), first);
+                    inner_.text(window_ + from, p - from, s.at + (from - s.pos), first);
                     first = false;
                     from = p;
                 }
                 p += width;
             }
-            inner_.text(bytes_.get() + from, hi - from, s.at + (from - s.pos), first);
+            inner_.text(window_ + from, hi - from, s.at + (from - s.pos), first);
             first = false;
         }
     }
 
     Inner inner_;
     const ScoreStage stage_;
+    const Cp932Dismissal dismissal_;
     const End run_end_;
     std::unique_ptr<unsigned char[]> bytes_;
+    unsigned char* window_;  // the window's first byte, in bytes_
     std::vector<Segment> segments_;
     std::size_t size_ = 0;
     std::size_t lead_ = 0;
     bool collecting_ = false;  // a window is being collected
     bool open_ = false;        // the format's printer has a split open
     std::uint64_t printed_end_ = 0;
-    unsigned char pending_[max_lead_in] = {};
     std::size_t pending_size_ = 0;
     std::uint64_t pending_at_ = 0;
 };
