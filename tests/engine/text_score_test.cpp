@@ -328,8 +328,11 @@ TEST(text_score, a_threshold_never_drops_what_the_full_score_keeps) {
     for (const char* word : {"宝箱", "設定", "日本語", "剣章"}) {
         with_lead_ins(word);
         // A word alone after a script's command scores on its own.
-        for (const char* tag : {"@sel ", "#voice v0012 ", "<w 40>", "[name=C2]", "{p}"})
+        for (const char* tag : {"@sel ", "#voice v0012 ", "<w 40>", "[name=C2]", "{p}"}) {
             runs.emplace_back(std::string(tag) + word, 0);
+            // and after the bytes of data the scan read before the command
+            for (const char* before : {"\x01", "H", "\x8b", "$8"}) with_lead_ins(before + std::string(tag) + word);
+        }
     }
     const auto code = machine_code_runs(60000);
 #ifdef __linux__
