@@ -542,13 +542,25 @@ private:
             first = false;
             return;
         }
+        // Segments that lie back to back in the input go in one call: `from`
+        // need not be where the scan read a character to start (an exempt
+        // string may begin on a trail byte), so a segment's edge may fall
+        // inside a character of the bytes written, which a converting
+        // printer must see whole. Only an excluded character, left out
+        // between two segments, parts them.
         for (std::size_t k = 0; k < segments_; ++k) {
             const std::size_t seg_from = spilled_[k].pos;
-            const std::size_t seg_to = k + 1 < segments_ ? spilled_[k + 1].pos : fill_;
+            const std::uint64_t seg_at = spilled_[k].at;
+            std::size_t last = k;
+            while (last + 1 < segments_ &&
+                   spilled_[last + 1].at == spilled_[last].at + (spilled_[last + 1].pos - spilled_[last].pos))
+                ++last;
+            const std::size_t seg_to = last + 1 < segments_ ? spilled_[last + 1].pos : fill_;
+            k = last;
             const std::size_t lo = std::max(from, seg_from);
             const std::size_t hi = std::min(to, seg_to);
             if (lo >= hi) continue;
-            out_.text(run_ + lo, hi - lo, spilled_[k].at + (lo - seg_from), first);
+            out_.text(run_ + lo, hi - lo, seg_at + (lo - seg_from), first);
             first = false;
         }
     }
