@@ -39,4 +39,15 @@ inline bool isa_supported(Isa isa) {
     return false;
 }
 
+// The kernel of the newest instruction set that `kernel_for` has for this
+// processor (it answers null for a set it lacks), else `scalar`. A kernel
+// family calls it once, for a function-local static, which is initialised
+// once even when threads race to it.
+template <class Kernel>
+const Kernel& best_kernel(const Kernel* (*kernel_for)(Isa), const Kernel& scalar) {
+    for (const Isa isa : {Isa::avx2, Isa::ssse3})
+        if (const Kernel* k = kernel_for(isa)) return *k;
+    return scalar;
+}
+
 }  // namespace kurvane

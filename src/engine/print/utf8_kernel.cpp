@@ -83,10 +83,7 @@ const Utf8Kernel* utf8_kernel_for(Isa isa) {
 }
 
 const Utf8Kernel& utf8_kernel() {
-    static const Utf8Kernel& best = []() -> const Utf8Kernel& {
-        if (const Utf8Kernel* k = utf8_kernel_for(Isa::ssse3)) return *k;
-        return scalar_utf8_kernel;
-    }();
+    static const Utf8Kernel& best = best_kernel(utf8_kernel_for, scalar_utf8_kernel);
     return best;
 }
 

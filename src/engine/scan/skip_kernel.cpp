@@ -28,15 +28,7 @@ std::size_t scalar_find_member(const ByteSet& set, PaddedBytes bytes) {
 }
 
 void scalar_member_masks(const ByteSet& set, PaddedBytes bytes, std::uint64_t* masks) {
-    const unsigned char* const b = bytes.data();
-    const std::size_t n = bytes.size();
-    for (std::size_t w = 0; w < mask_words(n); ++w) {
-        std::uint64_t m = 0;
-        const std::size_t end = std::min(n - w * kernel_block, kernel_block);
-        for (std::size_t k = 0; k < end; ++k)
-            m |= std::uint64_t{set.member[b[w * kernel_block + k]]} << k;
-        masks[w] = m;
-    }
+    blocks::scalar_masks(bytes, masks, [&](const unsigned char* p) { return set.member[*p] != 0; });
 }
 
 }  // namespace
@@ -58,13 +50,7 @@ const SkipKernel* skip_kernel_for(Isa isa) {
 }
 
 const SkipKernel& skip_kernel() {
-    // Chosen once, on the first call from any thread (a function-local
-    // static is initialised once even when threads race to it).
-    static const SkipKernel& best = [] () -> const SkipKernel& {
-        for (Isa isa : {Isa::avx2, Isa::ssse3})
-            if (const SkipKernel* k = skip_kernel_for(isa)) return *k;
-        return scalar_skip_kernel;
-    }();
+    static const SkipKernel& best = best_kernel(skip_kernel_for, scalar_skip_kernel);
     return best;
 }
 

@@ -19,6 +19,21 @@
 
 namespace kurvane::scan::blocks {
 
+// The plain definition of a kernel's masks: bit k % 64 of masks[k / 64] is
+// is_member(b + k) for each position k of `bytes`.
+template <class IsMember>
+void scalar_masks(PaddedBytes bytes, std::uint64_t* masks, IsMember is_member) {
+    const unsigned char* const b = bytes.data();
+    const std::size_t n = bytes.size();
+    for (std::size_t w = 0; w < mask_words(n); ++w) {
+        std::uint64_t m = 0;
+        const std::size_t end = std::min(n - w * kernel_block, kernel_block);
+        for (std::size_t k = 0; k < end; ++k)
+            m |= std::uint64_t{is_member(b + w * kernel_block + k)} << k;
+        masks[w] = m;
+    }
+}
+
 template <class Block>
 std::size_t find_member(const ByteSet& set, PaddedBytes bytes) {
     const Block block(set);
