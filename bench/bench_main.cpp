@@ -679,6 +679,17 @@ const MicroCorpus& micro_corpus(CorpusKind kind) {
 }
 
 // threads: 1 is the pass on this thread, 0 one scanning thread per core.
+// Times the pass over the corpus in memory, its output discarded.
+void time_in_memory(benchmark::State& state, const MicroCorpus& corpus, const kurvane::detail::PassOptions& options) {
+    for (auto _ : state) {
+        VectorSource source(corpus.data);
+        DiscardSink sink;
+        benchmark::DoNotOptimize(kurvane::detail::run_pass(source, sink, corpus.settings, options));
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
+                            static_cast<std::int64_t>(corpus.data.size()));
+}
+
 void pass_in_memory(benchmark::State& state, CorpusKind kind, unsigned threads) {
     const MicroCorpus& corpus = micro_corpus(kind);
     skip_unless_checked(state, corpus.check_failure);
@@ -692,13 +703,7 @@ void pass_in_memory(benchmark::State& state, CorpusKind kind, unsigned threads) 
         if (!status.ok() || sink.bytes != kurvane::test::reference_extract(corpus.data, corpus.settings))
             skip_unless_checked(state, "the threaded pass differs from the reference");
     }
-    for (auto _ : state) {
-        VectorSource source(corpus.data);
-        DiscardSink sink;
-        benchmark::DoNotOptimize(kurvane::detail::run_pass(source, sink, corpus.settings, options));
-    }
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
-                            static_cast<std::int64_t>(corpus.data.size()));
+    time_in_memory(state, corpus, options);
 }
 BENCHMARK_CAPTURE(pass_in_memory, mixed, CorpusKind::mixed, 1)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(pass_in_memory, text, CorpusKind::text, 1)->Unit(benchmark::kMillisecond);
@@ -768,13 +773,7 @@ void format_in_memory(benchmark::State& state, CorpusKind kind, MicroFormat whic
                                               writes, format, corpus.settings.auto_newline != 0))
             skip_unless_checked(state, "the pass differs from the reference in this format");
     }
-    for (auto _ : state) {
-        VectorSource source(corpus.data);
-        DiscardSink sink;
-        benchmark::DoNotOptimize(kurvane::detail::run_pass(source, sink, corpus.settings, options));
-    }
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
-                            static_cast<std::int64_t>(corpus.data.size()));
+    time_in_memory(state, corpus, options);
 }
 #define KURVANE_FORMAT_BENCHMARKS(corpus)                                                        \
     BENCHMARK_CAPTURE(format_in_memory, corpus##_default, CorpusKind::corpus, MicroFormat::plain) \

@@ -145,14 +145,16 @@ void kernel_window(benchmark::State& state, const SkipKernel* kernel, const Inpu
 
 // The kernel marks the candidates of each batch; counting them is left out
 // of the time, as a scanner reads few of the bits it gets.
-void kernel_masks(benchmark::State& state, const SkipKernel* kernel, const Input* in) {
-    const ByteSet set(in->table.can_start);
+// Times fill(bytes, masks) over the input a batch at a time, then counts
+// the bits it set against `expected`.
+template <class Fill>
+void time_masks(benchmark::State& state, const Input& in, std::size_t expected, Fill fill) {
     std::uint64_t masks[kurvane::scan::mask_words(batch)];
     const auto mark = [&](auto&& use) {
-        for (std::size_t i = 0; i < in->size; i += batch) {
-            const PaddedBytes b = padded(*in).from(i);
+        for (std::size_t i = 0; i < in.size; i += batch) {
+            const PaddedBytes b = padded(in).from(i);
             const std::size_t n = std::min(batch, b.size());
-            kernel->member_masks(set, PaddedBytes::padded<kernel_overread>(b.data(), n), masks);
+            fill(PaddedBytes::padded<kernel_overread>(b.data(), n), masks);
             use(n);
         }
     };
@@ -162,7 +164,13 @@ void kernel_masks(benchmark::State& state, const SkipKernel* kernel, const Input
         for (std::size_t w = 0; w < kurvane::scan::mask_words(n); ++w)
             count += static_cast<std::size_t>(std::popcount(masks[w]));
     });
-    finish(state, *in, count, in->members);
+    finish(state, in, count, expected);
+}
+
+void kernel_masks(benchmark::State& state, const SkipKernel* kernel, const Input* in) {
+    const ByteSet set(in->table.can_start);
+    time_masks(state, *in, in->members,
+               [&](PaddedBytes b, std::uint64_t* masks) { kernel->member_masks(set, b, masks); });
 }
 
 // The positions whose pair the ranges hold, by their plain definition.
@@ -175,23 +183,9 @@ std::size_t pair_members(const Input& in) {
 
 void pair_masks(benchmark::State& state, const kurvane::scan::PairKernel* kernel, const Input* in) {
     if (!in->table.pair_ranges.usable) return state.SkipWithError("the table has no pair ranges");
-    std::uint64_t masks[kurvane::scan::mask_words(batch)];
-    const auto mark = [&](auto&& use) {
-        for (std::size_t i = 0; i < in->size; i += batch) {
-            const PaddedBytes b = padded(*in).from(i);
-            const std::size_t n = std::min(batch, b.size());
-            kernel->double_masks(in->table.pair_ranges,
-                                 PaddedBytes::padded<kernel_overread>(b.data(), n), masks);
-            use(n);
-        }
-    };
-    for (auto _ : state) mark([&](std::size_t) { benchmark::DoNotOptimize(masks); });
-    std::size_t count = 0;
-    mark([&](std::size_t n) {
-        for (std::size_t w = 0; w < kurvane::scan::mask_words(n); ++w)
-            count += static_cast<std::size_t>(std::popcount(masks[w]));
+    time_masks(state, *in, pair_members(*in), [&](PaddedBytes b, std::uint64_t* masks) {
+        kernel->double_masks(in->table.pair_ranges, b, masks);
     });
-    finish(state, *in, count, pair_members(*in));
 }
 
 // The same positions from the scan table, one load per position; the count
