@@ -34,6 +34,12 @@ ScanTables::ScanTables(ScanSpec spec) : spec_(std::move(spec)), bmp_traits_(bmp_
         case InputEncoding::utf16be: skip_ = TextSkip::of_units(ByteOrder::big, bmp_traits_); break;
         default: skip_ = TextSkip::of_bytes(starts_); break;
     }
+    if (spec_.encoding == InputEncoding::euc_jp || spec_.encoding == InputEncoding::utf8) {
+        // A surrogate's traits hold no role bits.
+        std::vector<std::uint8_t> roles(bmp_end);
+        for (std::size_t u = 0; u < bmp_end; ++u) roles[u] = bmp_traits_[u] & role_mask;
+        byte_roles_ = spec_.encoding == InputEncoding::euc_jp ? ByteRoles::euc_jp(roles) : ByteRoles::utf8(roles);
+    }
 }
 
 // The traits of any character; the table of the BMP holds them for its own.

@@ -14,6 +14,7 @@
 #include <tuple>
 #include <vector>
 
+#include "text/byte_roles.h"
 #include "text/cut_bytes.h"
 #include "text/euc_jp.h"
 #include "text/input_encoding.h"
@@ -66,6 +67,8 @@ public:
     bool may_start(unsigned char b) const { return starts_[b]; }
     // The skip over what starts no kept or excluded character.
     const TextSkip& skip() const { return skip_; }
+    // The roles read from the bytes, for EUC-JP and UTF-8.
+    const ByteRoles& byte_roles() const { return byte_roles_; }
 
 private:
     static constexpr char32_t bmp_end = 0x10000;
@@ -82,6 +85,7 @@ private:
     std::vector<std::uint8_t> bmp_traits_;  // also the units' traits: no character is a surrogate
     std::array<bool, 256> starts_;
     TextSkip skip_;
+    ByteRoles byte_roles_;
 };
 
 // A run found: `bytes` are the input from its first kept or excluded
@@ -287,46 +291,57 @@ void report(const ScanTables& tables, const unsigned char* data, std::uint64_t b
         sink(FoundRun{base + span.start, {data + span.start, span.end - span.start}, span.kept_bytes, exempt});
 }
 
-template <Decoded (*decode)(const unsigned char*, std::size_t)>
-inline CharRole role_at(const ScanTables& t, const unsigned char* p, std::size_t n, Decoded& d) {
-    d = decode(p, n);
-    return d.valid() ? t.role(d.value) : CharRole::none;
+// The character at p[0, left) of a byte encoding, read from the lookups
+// of the bytes.
+template <InputEncoding encoding>
+inline CharStep step_at(const ScanTables& t, const unsigned char* p, std::size_t left) {
+    static_assert(encoding == InputEncoding::euc_jp || encoding == InputEncoding::utf8);
+    if constexpr (encoding == InputEncoding::euc_jp) {
+        return t.byte_roles().euc_jp_at(p, left);
+    } else {
+        return t.byte_roles().utf8_at(p, left, [&](char32_t u) { return static_cast<std::uint32_t>(t.role(u)); });
+    }
 }
 
-// One alignment's runs after `i`, examined `step` bytes apart until a run
-// starts; a run takes whole characters. The skip stops only where a
-// character may start, so what it passes needs no test here.
-template <Decoded (*decode)(const unsigned char*, std::size_t), std::size_t step>
+// The next run at or after `at` of EUC-JP or UTF-8, examined byte by byte
+// until one starts; a run takes whole characters. The skip stops only where
+// a character may start, so what it passes needs no test here.
+template <InputEncoding encoding>
 inline bool next_span(const ScanTables& t, const unsigned char* p, std::size_t n, std::size_t& at, Span& out) {
+    static_assert(static_cast<std::uint32_t>(CharRole::kept) == 1 && static_cast<std::uint32_t>(CharRole::excluded) == 2,
+                  "a step's role counts its bytes as kept by its low bit");
     const TextSkip& skip = t.skip();
     for (std::size_t i = at; i < n;) {
-        i = skip.next(p, n, i);
-        if (i >= n) break;
-        Decoded d;
-        CharRole r = role_at<decode>(t, p + i, n - i, d);
-        if (r == CharRole::none) {
-            i += step;
+        // The call to the skip is paid only where the byte starts nothing.
+        if (!t.may_start(p[i])) {
+            i = skip.next(p, n, i);
+            if (i >= n) break;
+        }
+        CharStep s = step_at<encoding>(t, p + i, n - i);
+        if (s.role == 0) {
+            ++i;
             continue;
         }
         const std::size_t start = i;
         std::uint64_t kept = 0;
         do {
-            kept += r == CharRole::kept ? d.length : 0;
-            i += d.length;
-        } while (i < n && (r = role_at<decode>(t, p + i, n - i, d)) != CharRole::none);
+            kept += (s.role & 1u) * s.length;
+            i += s.length;
+        } while (i < n && (s = step_at<encoding>(t, p + i, n - i)).role != 0);
         out = {start, i, kept};
-        at = i;
+        // The character at i is none, so the next run starts after it.
+        at = i < n ? i + 1 : n;
         return true;
     }
     at = n;
     return false;
 }
 
-template <Decoded (*decode)(const unsigned char*, std::size_t), class Sink>
+template <InputEncoding encoding, class Sink>
 void scan_bytewise(const ScanTables& t, const unsigned char* p, std::size_t n, std::uint64_t base, Sink& sink) {
     std::size_t i = 0;
     Span span;
-    while (next_span<decode, 1>(t, p, n, i, span)) report(t, p, base, span, sink);
+    while (next_span<encoding>(t, p, n, i, span)) report(t, p, base, span, sink);
 }
 
 // The traits of one UTF-16 alignment's code units as bit masks, bit k for
@@ -519,8 +534,8 @@ void scan_text(const ScanTables& tables, std::span<const unsigned char> data, st
     const unsigned char* p = data.data();
     const std::size_t n = data.size();
     switch (tables.spec().encoding) {
-        case InputEncoding::euc_jp: detail::scan_bytewise<decode_euc_jp>(tables, p, n, base, sink); break;
-        case InputEncoding::utf8: detail::scan_bytewise<decode_utf8>(tables, p, n, base, sink); break;
+        case InputEncoding::euc_jp: detail::scan_bytewise<InputEncoding::euc_jp>(tables, p, n, base, sink); break;
+        case InputEncoding::utf8: detail::scan_bytewise<InputEncoding::utf8>(tables, p, n, base, sink); break;
         case InputEncoding::utf16le: detail::scan_utf16<decode_utf16le>(tables, p, n, base, sink); break;
         case InputEncoding::utf16be: detail::scan_utf16<decode_utf16be>(tables, p, n, base, sink); break;
         case InputEncoding::cp932: break;
