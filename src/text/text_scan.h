@@ -303,20 +303,58 @@ inline CharStep step_at(const ScanTables& t, const unsigned char* p, std::size_t
     }
 }
 
-// The next run at or after `at` of EUC-JP or UTF-8, examined byte by byte
-// until one starts; a run takes whole characters. The skip stops only where
-// a character may start, so what it passes needs no test here.
-template <InputEncoding encoding>
-inline bool next_span(const ScanTables& t, const unsigned char* p, std::size_t n, std::size_t& at, Span& out) {
+// The positions of p[0, n) at which a character may start, found from the
+// skip's start masks a block at a time, so that among noise, where starts
+// lie a byte or two apart, each costs a bit scan rather than a call.
+class StartCursor {
+public:
+    StartCursor(const ScanTables& t, const unsigned char* p, std::size_t n) : t_(t), p_(p), n_(n) {}
+
+    // The first position at or after i where a character may start, or a
+    // position at or past n when none is left.
+    std::size_t next(std::size_t i) {
+        std::size_t b = i / block_bytes;
+        if (b != block_) load(b);
+        std::uint64_t m = mask_ & ~std::uint64_t{0} << i % block_bytes;
+        while (m == 0) {
+            if (++b * block_bytes >= n_) return n_;
+            load(b);
+            m = mask_;
+        }
+        return b * block_bytes + static_cast<std::size_t>(std::countr_zero(m));
+    }
+
+private:
+    static constexpr std::size_t block_bytes = detail::start_mask_bytes;
+    void load(std::size_t b) {
+        block_ = b;
+        const std::size_t from = b * block_bytes;
+        // The masks read whole blocks; the last, partial one is read a byte
+        // at a time, and bits past n stay clear.
+        if (n_ - from >= block_bytes) {
+            mask_ = t_.skip().start_mask(p_ + from);
+            return;
+        }
+        mask_ = 0;
+        for (std::size_t k = 0; from + k < n_; ++k) mask_ |= std::uint64_t{t_.may_start(p_[from + k])} << k;
+    }
+
+    const ScanTables& t_;
+    const unsigned char* p_;
+    std::size_t n_;
+    std::size_t block_ = SIZE_MAX;
+    std::uint64_t mask_ = 0;
+};
+
+// The runs of EUC-JP or UTF-8 in input order: from each position where a
+// character may start, a run takes whole characters while they are kept
+// or excluded.
+template <InputEncoding encoding, class Sink>
+void scan_bytewise(const ScanTables& t, const unsigned char* p, std::size_t n, std::uint64_t base, Sink& sink) {
     static_assert(static_cast<std::uint32_t>(CharRole::kept) == 1 && static_cast<std::uint32_t>(CharRole::excluded) == 2,
                   "a step's role counts its bytes as kept by its low bit");
-    const TextSkip& skip = t.skip();
-    for (std::size_t i = at; i < n;) {
-        // The call to the skip is paid only where the byte starts nothing.
-        if (!t.may_start(p[i])) {
-            i = skip.next(p, n, i);
-            if (i >= n) break;
-        }
+    StartCursor starts(t, p, n);
+    for (std::size_t i = starts.next(0); i < n; i = starts.next(i)) {
         CharStep s = step_at<encoding>(t, p + i, n - i);
         if (s.role == 0) {
             ++i;
@@ -328,20 +366,10 @@ inline bool next_span(const ScanTables& t, const unsigned char* p, std::size_t n
             kept += (s.role & 1u) * s.length;
             i += s.length;
         } while (i < n && (s = step_at<encoding>(t, p + i, n - i)).role != 0);
-        out = {start, i, kept};
+        report(t, p, base, Span{start, i, kept}, sink);
         // The character at i is none, so the next run starts after it.
-        at = i < n ? i + 1 : n;
-        return true;
+        ++i;
     }
-    at = n;
-    return false;
-}
-
-template <InputEncoding encoding, class Sink>
-void scan_bytewise(const ScanTables& t, const unsigned char* p, std::size_t n, std::uint64_t base, Sink& sink) {
-    std::size_t i = 0;
-    Span span;
-    while (next_span<encoding>(t, p, n, i, span)) report(t, p, base, span, sink);
 }
 
 // The traits of one UTF-16 alignment's code units as bit masks, bit k for
