@@ -15,11 +15,12 @@ ByteRoles ByteRoles::euc_jp(const std::vector<std::uint8_t>& bmp_roles) {
     }
     // An unassigned code (0 in the set's table) is none.
     const auto role = [&](std::uint16_t u) -> std::uint8_t { return u != 0 ? bmp_roles[u] : 0; };
-    t.jis0208_.resize(euc_cells * euc_cells);
+    constexpr std::size_t byte_values = 256;
+    t.jis0208_.resize(byte_values * byte_values);
     t.jis0212_.resize(euc_cells * euc_cells);
     for (std::size_t row = 0; row < euc_cells; ++row) {
         for (std::size_t cell = 0; cell < euc_cells; ++cell) {
-            t.jis0208_[row * euc_cells + cell] = role(euc_jp_jis0208[row][cell]);
+            t.jis0208_[(euc_jp_cell_first + row) * byte_values + euc_jp_cell_first + cell] = role(euc_jp_jis0208[row][cell]);
             t.jis0212_[row * euc_cells + cell] = role(euc_jp_jis0212[row][cell]);
         }
     }

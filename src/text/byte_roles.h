@@ -44,14 +44,18 @@ public:
         const std::uint32_t s = single_[p[0]];
         if (s < lead_2) return {s, 1};
         if (left < 2) return {0, 0};
+        if (s == lead_2) return {pair_role(p), 2};
         // A byte below the first cell wraps to a large index.
         const std::uint32_t cell = static_cast<std::uint32_t>(p[1]) - detail::euc_jp_cell_first;
-        if (s == lead_2) return cell < euc_cells ? CharStep{jis0208_[(p[0] - detail::euc_jp_cell_first) * euc_cells + cell], 2} : CharStep{0, 0};
         if (s == lead_ss2) return cell < euc_cells ? CharStep{kana_[cell], 2} : CharStep{0, 0};
         if (left < 3) return {0, 0};
         const std::uint32_t cell2 = static_cast<std::uint32_t>(p[2]) - detail::euc_jp_cell_first;
         return cell < euc_cells && cell2 < euc_cells ? CharStep{jis0212_[cell * euc_cells + cell2], 3} : CharStep{0, 0};
     }
+    // The role of the JIS X 0208 character p[0, 2), none for any two bytes
+    // that are not one: one load, for the run of double-byte characters that
+    // most Japanese text is.
+    std::uint32_t pair_role(const unsigned char* p) const { return jis0208_[p[0] << 8 | p[1]]; }
 
     // `beyond(u)` gives the role of a code point past the BMP.
     template <class Beyond>
@@ -79,7 +83,9 @@ private:
     }
 
     std::array<std::uint8_t, 256> single_{};
-    // EUC-JP: row by cell of each set, and the half-width katakana by cell.
+    // EUC-JP: JIS X 0208 by its two bytes (64 KiB, of which the scan
+    // reads the rows and cells 0xA1-0xFE: 188 cache lines), JIS X 0212 by
+    // row and cell, the half-width katakana by cell.
     std::vector<std::uint8_t> jis0208_, jis0212_;
     std::array<std::uint8_t, euc_cells> kana_{};
     // UTF-8: the role of every BMP code point.

@@ -365,6 +365,15 @@ void scan_bytewise(const ScanTables& t, const unsigned char* p, std::size_t n, s
         do {
             kept += (s.role & 1u) * s.length;
             i += s.length;
+            if constexpr (encoding == InputEncoding::euc_jp) {
+                // Kanji and kana back to back, without the lead byte's
+                // cases.
+                std::uint32_t r;
+                while (n - i >= 2 && (r = t.byte_roles().pair_role(p + i)) != 0) {
+                    kept += (r & 1u) * 2;
+                    i += 2;
+                }
+            }
         } while (i < n && (s = step_at<encoding>(t, p + i, n - i)).role != 0);
         report(t, p, base, Span{start, i, kept}, sink);
         // The character at i is none, so the next run starts after it.
