@@ -62,18 +62,23 @@ public:
     CharStep utf8_at(const unsigned char* p, std::size_t left, const Beyond& beyond) const {
         const std::uint32_t s = single_[p[0]];
         if (s < lead_2) return {s, 1};
-        if (s == lead_3) {
-            if (left < 3 || !continuations(p[1], p[2])) return {0, 0};
-            const std::uint32_t u = (p[0] & 0x0Fu) << 12 | (p[1] & 0x3Fu) << 6 | (p[2] & 0x3Fu);
-            // Overlong forms are below U+0800; a surrogate's entry is none.
-            return {u >= utf8_three_first ? bmp_[u] : 0u, 3};
-        }
+        if (s == lead_3) return {left >= 3 ? three_role(p) : 0u, 3};
         if (s == lead_2) {
             if (left < 2 || (p[1] & 0xC0u) != 0x80u) return {0, 0};
             return {bmp_[(p[0] & 0x1Fu) << 6 | (p[1] & 0x3Fu)], 2};
         }
         const Decoded d = decode_utf8(p, left);
         return d.valid() ? CharStep{beyond(d.value), d.length} : CharStep{0, 0};
+    }
+
+    // The role of p[0, 3) as a three-byte UTF-8 character, none for any
+    // three bytes that are not one: the BMP characters Japanese text is made
+    // of, without the lead byte's cases.
+    std::uint32_t three_role(const unsigned char* p) const {
+        if ((p[0] & 0xF0u) != 0xE0u || !continuations(p[1], p[2])) return 0;
+        const std::uint32_t u = (p[0] & 0x0Fu) << 12 | (p[1] & 0x3Fu) << 6 | (p[2] & 0x3Fu);
+        // Overlong forms are below U+0800; a surrogate's entry is none.
+        return u >= utf8_three_first ? bmp_[u] : 0u;
     }
 
 private:

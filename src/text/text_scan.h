@@ -69,6 +69,11 @@ public:
     const TextSkip& skip() const { return skip_; }
     // The roles read from the bytes, for EUC-JP and UTF-8.
     const ByteRoles& byte_roles() const { return byte_roles_; }
+    // EUC-JP and UTF-8: exactly the lead bytes of longer characters, and
+    // a set that holds every byte that may follow one: a lead not followed
+    // by one of those starts no character. Empty skips elsewhere.
+    const TextSkip& lead_skip() const { return lead_skip_; }
+    const TextSkip& trail_skip() const { return trail_skip_; }
 
 private:
     static constexpr char32_t bmp_end = 0x10000;
@@ -86,6 +91,8 @@ private:
     std::array<bool, 256> starts_;
     TextSkip skip_;
     ByteRoles byte_roles_;
+    TextSkip lead_skip_ = TextSkip::of_bytes({});
+    TextSkip trail_skip_ = TextSkip::of_bytes({});
 };
 
 // A run found: `bytes` are the input from its first kept or excluded
@@ -305,7 +312,9 @@ inline CharStep step_at(const ScanTables& t, const unsigned char* p, std::size_t
 
 // The positions of p[0, n) at which a character may start, found from the
 // skip's start masks a block at a time, so that among noise, where starts
-// lie a byte or two apart, each costs a bit scan rather than a call.
+// lie a byte or two apart, each costs a bit scan rather than a call. A
+// lead byte counts only where a byte that may follow it does: in noise
+// most do not, and each is a branch the scan would guess wrong.
 class StartCursor {
 public:
     StartCursor(const ScanTables& t, const unsigned char* p, std::size_t n) : t_(t), p_(p), n_(n) {}
@@ -329,14 +338,20 @@ private:
     void load(std::size_t b) {
         block_ = b;
         const std::size_t from = b * block_bytes;
-        // The masks read whole blocks; the last, partial one is read a byte
-        // at a time, and bits past n stay clear.
-        if (n_ - from >= block_bytes) {
+        // The masks read whole blocks, the trails' one byte on; the last
+        // block is read a byte at a time, and bits past n stay clear.
+        if (n_ - from > block_bytes) {
             mask_ = t_.skip().start_mask(p_ + from);
+            if (mask_ != 0)
+                mask_ &= ~t_.lead_skip().start_mask(p_ + from) | t_.trail_skip().start_mask(p_ + from + 1);
             return;
         }
         mask_ = 0;
-        for (std::size_t k = 0; from + k < n_; ++k) mask_ |= std::uint64_t{t_.may_start(p_[from + k])} << k;
+        for (std::size_t k = 0; from + k < n_; ++k) {
+            const unsigned char c = p_[from + k];
+            const bool followed = from + k + 1 < n_ && t_.trail_skip().member(p_[from + k + 1]);
+            mask_ |= std::uint64_t{t_.may_start(c) && (followed || !t_.lead_skip().member(c))} << k;
+        }
     }
 
     const ScanTables& t_;
@@ -365,14 +380,14 @@ void scan_bytewise(const ScanTables& t, const unsigned char* p, std::size_t n, s
         do {
             kept += (s.role & 1u) * s.length;
             i += s.length;
-            if constexpr (encoding == InputEncoding::euc_jp) {
-                // Kanji and kana back to back, without the lead byte's
-                // cases.
-                std::uint32_t r;
-                while (n - i >= 2 && (r = t.byte_roles().pair_role(p + i)) != 0) {
-                    kept += (r & 1u) * 2;
-                    i += 2;
-                }
+            // Kanji and kana back to back, without the lead byte's cases.
+            constexpr std::size_t wide = encoding == InputEncoding::euc_jp ? 2 : 3;
+            const ByteRoles& roles = t.byte_roles();
+            for (std::uint32_t r; n - i >= wide; i += wide) {
+                if constexpr (encoding == InputEncoding::euc_jp) r = roles.pair_role(p + i);
+                else r = roles.three_role(p + i);
+                if (r == 0) break;
+                kept += (r & 1u) * wide;
             }
         } while (i < n && (s = step_at<encoding>(t, p + i, n - i)).role != 0);
         report(t, p, base, Span{start, i, kept}, sink);
