@@ -34,6 +34,24 @@ ScanTables::ScanTables(ScanSpec spec) : spec_(std::move(spec)), bmp_traits_(bmp_
         case InputEncoding::utf16be: skip_ = TextSkip::of_units(ByteOrder::big, bmp_traits_); break;
         default: skip_ = TextSkip::of_bytes(starts_); break;
     }
+    if (spec_.encoding == InputEncoding::euc_jp || spec_.encoding == InputEncoding::utf8) {
+        // A surrogate's traits hold no role bits.
+        std::vector<std::uint8_t> roles(bmp_end);
+        for (std::size_t u = 0; u < bmp_end; ++u) roles[u] = bmp_traits_[u] & role_mask;
+        const bool euc = spec_.encoding == InputEncoding::euc_jp;
+        byte_roles_ = euc ? ByteRoles::euc_jp(roles) : ByteRoles::utf8(roles);
+        std::array<bool, 256> leads{}, trails{};
+        for (unsigned b = 0; b < 256; ++b) {
+            const auto c = static_cast<unsigned char>(b);
+            leads[b] = euc ? detail::euc_jp_cell(c) || c == detail::euc_jp_ss2 || c == detail::euc_jp_ss3
+                           : detail::utf8_leads[c].length >= 2;
+            trails[b] = euc ? detail::euc_jp_cell(c) : detail::utf8_continuation(c);
+        }
+        lead_skip_ = TextSkip::of_bytes(leads);
+        trail_skip_ = TextSkip::of_bytes(trails);
+        // A lead mask that held more than the leads would drop starts.
+        if (!lead_skip_.exact()) lead_skip_ = TextSkip::of_bytes({});
+    }
 }
 
 // The traits of any character; the table of the BMP holds them for its own.

@@ -14,6 +14,7 @@
 #include <tuple>
 #include <vector>
 
+#include "text/byte_roles.h"
 #include "text/cut_bytes.h"
 #include "text/euc_jp.h"
 #include "text/input_encoding.h"
@@ -66,6 +67,13 @@ public:
     bool may_start(unsigned char b) const { return starts_[b]; }
     // The skip over what starts no kept or excluded character.
     const TextSkip& skip() const { return skip_; }
+    // The roles read from the bytes, for EUC-JP and UTF-8.
+    const ByteRoles& byte_roles() const { return byte_roles_; }
+    // EUC-JP and UTF-8: exactly the lead bytes of longer characters, and
+    // a set that holds every byte that may follow one: a lead not followed
+    // by one of those starts no character. Empty skips elsewhere.
+    const TextSkip& lead_skip() const { return lead_skip_; }
+    const TextSkip& trail_skip() const { return trail_skip_; }
 
 private:
     static constexpr char32_t bmp_end = 0x10000;
@@ -82,6 +90,9 @@ private:
     std::vector<std::uint8_t> bmp_traits_;  // also the units' traits: no character is a surrogate
     std::array<bool, 256> starts_;
     TextSkip skip_;
+    ByteRoles byte_roles_;
+    TextSkip lead_skip_ = TextSkip::of_bytes({});
+    TextSkip trail_skip_ = TextSkip::of_bytes({});
 };
 
 // A run found: `bytes` are the input from its first kept or excluded
@@ -287,46 +298,102 @@ void report(const ScanTables& tables, const unsigned char* data, std::uint64_t b
         sink(FoundRun{base + span.start, {data + span.start, span.end - span.start}, span.kept_bytes, exempt});
 }
 
-template <Decoded (*decode)(const unsigned char*, std::size_t)>
-inline CharRole role_at(const ScanTables& t, const unsigned char* p, std::size_t n, Decoded& d) {
-    d = decode(p, n);
-    return d.valid() ? t.role(d.value) : CharRole::none;
+// The character at p[0, left) of a byte encoding, read from the lookups
+// of the bytes.
+template <InputEncoding encoding>
+inline CharStep step_at(const ScanTables& t, const unsigned char* p, std::size_t left) {
+    static_assert(encoding == InputEncoding::euc_jp || encoding == InputEncoding::utf8);
+    if constexpr (encoding == InputEncoding::euc_jp) {
+        return t.byte_roles().euc_jp_at(p, left);
+    } else {
+        return t.byte_roles().utf8_at(p, left, [&](char32_t u) { return static_cast<std::uint32_t>(t.role(u)); });
+    }
 }
 
-// One alignment's runs after `i`, examined `step` bytes apart until a run
-// starts; a run takes whole characters. The skip stops only where a
-// character may start, so what it passes needs no test here.
-template <Decoded (*decode)(const unsigned char*, std::size_t), std::size_t step>
-inline bool next_span(const ScanTables& t, const unsigned char* p, std::size_t n, std::size_t& at, Span& out) {
-    const TextSkip& skip = t.skip();
-    for (std::size_t i = at; i < n;) {
-        i = skip.next(p, n, i);
-        if (i >= n) break;
-        Decoded d;
-        CharRole r = role_at<decode>(t, p + i, n - i, d);
-        if (r == CharRole::none) {
-            i += step;
+// The positions of p[0, n) at which a character may start, found from the
+// skip's start masks a block at a time, so that among noise, where starts
+// lie a byte or two apart, each costs a bit scan rather than a call. A
+// lead byte counts only where a byte that may follow it does: in noise
+// most do not, and each is a branch the scan would guess wrong.
+class StartCursor {
+public:
+    StartCursor(const ScanTables& t, const unsigned char* p, std::size_t n) : t_(t), p_(p), n_(n) {}
+
+    // The first position at or after i where a character may start, or a
+    // position at or past n when none is left.
+    std::size_t next(std::size_t i) {
+        std::size_t b = i / block_bytes;
+        if (b != block_) load(b);
+        std::uint64_t m = mask_ & ~std::uint64_t{0} << i % block_bytes;
+        while (m == 0) {
+            if (++b * block_bytes >= n_) return n_;
+            load(b);
+            m = mask_;
+        }
+        return b * block_bytes + static_cast<std::size_t>(std::countr_zero(m));
+    }
+
+private:
+    static constexpr std::size_t block_bytes = detail::start_mask_bytes;
+    void load(std::size_t b) {
+        block_ = b;
+        const std::size_t from = b * block_bytes;
+        // The masks read whole blocks, the trails' one byte on; the last
+        // block is read a byte at a time, and bits past n stay clear.
+        if (n_ - from > block_bytes) {
+            mask_ = t_.skip().start_mask(p_ + from);
+            if (mask_ != 0)
+                mask_ &= ~t_.lead_skip().start_mask(p_ + from) | t_.trail_skip().start_mask(p_ + from + 1);
+            return;
+        }
+        mask_ = 0;
+        for (std::size_t k = 0; from + k < n_; ++k) {
+            const unsigned char c = p_[from + k];
+            const bool followed = from + k + 1 < n_ && t_.trail_skip().member(p_[from + k + 1]);
+            mask_ |= std::uint64_t{t_.may_start(c) && (followed || !t_.lead_skip().member(c))} << k;
+        }
+    }
+
+    const ScanTables& t_;
+    const unsigned char* p_;
+    std::size_t n_;
+    std::size_t block_ = SIZE_MAX;
+    std::uint64_t mask_ = 0;
+};
+
+// The runs of EUC-JP or UTF-8 in input order: from each position where a
+// character may start, a run takes whole characters while they are kept
+// or excluded.
+template <InputEncoding encoding, class Sink>
+void scan_bytewise(const ScanTables& t, const unsigned char* p, std::size_t n, std::uint64_t base, Sink& sink) {
+    static_assert(static_cast<std::uint32_t>(CharRole::kept) == 1 && static_cast<std::uint32_t>(CharRole::excluded) == 2,
+                  "a step's role counts its bytes as kept by its low bit");
+    StartCursor starts(t, p, n);
+    for (std::size_t i = starts.next(0); i < n; i = starts.next(i)) {
+        CharStep s = step_at<encoding>(t, p + i, n - i);
+        if (s.role == 0) {
+            ++i;
             continue;
         }
         const std::size_t start = i;
         std::uint64_t kept = 0;
         do {
-            kept += r == CharRole::kept ? d.length : 0;
-            i += d.length;
-        } while (i < n && (r = role_at<decode>(t, p + i, n - i, d)) != CharRole::none);
-        out = {start, i, kept};
-        at = i;
-        return true;
+            kept += (s.role & 1u) * s.length;
+            i += s.length;
+            // Kanji and kana back to back, without the lead byte's cases.
+            constexpr std::size_t wide = encoding == InputEncoding::euc_jp ? 2 : 3;
+            const ByteRoles& roles = t.byte_roles();
+            for (std::uint32_t r; n - i >= wide; i += wide) {
+                if constexpr (encoding == InputEncoding::euc_jp) r = roles.pair_role(p + i);
+                else r = roles.three_role(p + i);
+                if (r == 0) break;
+                kept += (r & 1u) * wide;
+            }
+        } while (i < n && (s = step_at<encoding>(t, p + i, n - i)).role != 0);
+        report(t, p, base, Span{start, i, kept}, sink);
+        // The character at i is none, so the next run starts after it.
+        ++i;
     }
-    at = n;
-    return false;
-}
-
-template <Decoded (*decode)(const unsigned char*, std::size_t), class Sink>
-void scan_bytewise(const ScanTables& t, const unsigned char* p, std::size_t n, std::uint64_t base, Sink& sink) {
-    std::size_t i = 0;
-    Span span;
-    while (next_span<decode, 1>(t, p, n, i, span)) report(t, p, base, span, sink);
 }
 
 // The traits of one UTF-16 alignment's code units as bit masks, bit k for
@@ -519,8 +586,8 @@ void scan_text(const ScanTables& tables, std::span<const unsigned char> data, st
     const unsigned char* p = data.data();
     const std::size_t n = data.size();
     switch (tables.spec().encoding) {
-        case InputEncoding::euc_jp: detail::scan_bytewise<decode_euc_jp>(tables, p, n, base, sink); break;
-        case InputEncoding::utf8: detail::scan_bytewise<decode_utf8>(tables, p, n, base, sink); break;
+        case InputEncoding::euc_jp: detail::scan_bytewise<InputEncoding::euc_jp>(tables, p, n, base, sink); break;
+        case InputEncoding::utf8: detail::scan_bytewise<InputEncoding::utf8>(tables, p, n, base, sink); break;
         case InputEncoding::utf16le: detail::scan_utf16<decode_utf16le>(tables, p, n, base, sink); break;
         case InputEncoding::utf16be: detail::scan_utf16<decode_utf16be>(tables, p, n, base, sink); break;
         case InputEncoding::cp932: break;

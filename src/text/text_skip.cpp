@@ -20,6 +20,7 @@ namespace kurvane::text {
 namespace detail {
 // Defined in text_skip_avx2.cpp.
 SkipNext avx2_skip(SkipUnit unit);
+StartMask avx2_start_mask();
 }  // namespace detail
 #endif
 
@@ -79,6 +80,19 @@ detail::SkipNext sse2_skip(SkipUnit unit) {
     return SkipKernels::vector_next<Sse2Block<SkipUnit::utf16be>>;
 }
 #endif
+
+detail::StartMask mask_for(SkipIsa isa) {
+    switch (isa) {
+#if defined(__SSE2__)
+        case SkipIsa::sse2: return SkipKernels::vector_mask<Sse2Block<SkipUnit::byte>>;
+#endif
+#if defined(KURVANE_TEXT_SKIP_AVX2)
+        case SkipIsa::avx2: return detail::avx2_start_mask();
+#endif
+        default: break;
+    }
+    return detail::scalar_start_mask;
+}
 
 detail::SkipNext scalar_skip(SkipUnit unit) {
     switch (unit) {
@@ -169,7 +183,7 @@ bool skip_isa_available(SkipIsa isa) {
 }
 
 TextSkip::TextSkip(SkipUnit unit, const std::vector<bool>& members)
-    : unit_(unit), next_(best(unit)) {
+    : unit_(unit), next_(best(unit)), mask_(best_mask()) {
     for (std::size_t v = 0; v < members.size(); ++v)
         if (members[v]) bits_[v / 64] |= std::uint64_t{1} << v % 64;
     const std::vector<SkipRange> ranges = covering_ranges(members, exact_);
@@ -197,11 +211,19 @@ std::size_t TextSkip::next_with(SkipIsa isa, const unsigned char* p, std::size_t
     return skip_for(isa, unit_)(*this, p, n, i);
 }
 
-detail::SkipNext TextSkip::best(SkipUnit unit) {
-    // Chosen once per process; a function-local static is initialised once
-    // even when threads race to it.
+std::uint64_t TextSkip::start_mask_with(SkipIsa isa, const unsigned char* p) const { return mask_for(isa)(*this, p); }
+
+namespace {
+// Chosen once per process; a function-local static is initialised once
+// even when threads race to it.
+SkipIsa chosen_isa() {
     static const SkipIsa isa = best_isa();
-    return skip_for(isa, unit);
+    return isa;
 }
+}  // namespace
+
+detail::SkipNext TextSkip::best(SkipUnit unit) { return skip_for(chosen_isa(), unit); }
+
+detail::StartMask TextSkip::best_mask() { return mask_for(chosen_isa()); }
 
 }  // namespace kurvane::text

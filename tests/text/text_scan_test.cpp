@@ -148,6 +148,42 @@ TEST(text_scan, utf16_runs_cross_the_words_of_its_unit_masks) {
     }
 }
 
+// Runs of EUC-JP and UTF-8 at every offset around the 64-byte blocks the
+// scan takes its starts from: a lead byte last in a block with its trail
+// first in the next, a run across a block's end, a block that ends the data
+// exactly, and the data cut inside the run's last character.
+TEST(text_scan, byte_runs_cross_the_blocks_of_its_starts) {
+    ClassSet japanese;
+    japanese.add(TextClass::hiragana).add(TextClass::katakana).add(TextClass::kanji);
+    const Setting settings[] = {{"japanese", japanese, 1, {}, {}},
+                                {"all, excluded", ClassSet::all(), 3, {U'か', U'A'}, {}}};
+    for (const auto& [encoding, name] : {std::pair(InputEncoding::euc_jp, "EUC-JP"), std::pair(InputEncoding::utf8, "UTF-8")}) {
+        test::Iconv encode(name, "UTF-32LE");
+        Bytes line;
+        encode.all(test::utf32le(U"漢字かなAカナ"), line);
+        for (const Setting& s : settings) {
+            const text::ScanTables tables({encoding, s.classes, s.min_length, s.excluded, s.exempt});
+            test::ScanSettings ref;
+            ref.encoding = encoding;
+            ref.classes = s.classes;
+            ref.min_length = s.min_length;
+            ref.excluded = s.excluded;
+            for (std::size_t lead = 0; lead <= 2 * 64 + 2; ++lead) {
+                // Filler that starts nothing; a lead byte alone before the
+                // line, so the byte after a lead is tested at every offset.
+                Bytes data(lead, 0x01);
+                if (lead > 0) data[lead - 1] = line[0];
+                data.insert(data.end(), line.begin(), line.end());
+                for (std::size_t cut = 0; cut <= 2; ++cut) {
+                    const Bytes in(data.begin(), data.end() - static_cast<std::ptrdiff_t>(cut));
+                    ASSERT_EQ(fast_runs(tables, in), test::reference_scan(in, ref))
+                        << name << ", " << s.name << ", " << lead << " bytes before, " << cut << " cut off";
+                }
+            }
+        }
+    }
+}
+
 // The edges: empty input, one byte, a character cut short at the end, and
 // offsets counted from the base given.
 TEST(text_scan, handles_the_ends_of_the_data) {
