@@ -138,8 +138,8 @@ template <ByteOrder order>
 void fill_unit_masks(const ScanTables& t, const unsigned char* p, std::size_t n, std::size_t first, UnitMasks& m) {
     m.first = first;
     m.units = n > first ? (n - first) / utf16_unit : 0;
-    const std::size_t words = (m.units + mask_bits - 1) / mask_bits;
-    for (auto* w : {&m.member, &m.kept, &m.kana}) w->assign(words, 0);
+    const std::size_t words = unit_mask_words(n);
+    for (auto* w : {&m.member, &m.kept, &m.kana, &m.pairs}) w->assign(words, 0);
     const TextSkip& skip = t.skip();
     for (std::size_t w = 0; w < words; ++w) {
         const std::size_t count = std::min(mask_bits, m.units - w * mask_bits);
@@ -163,6 +163,7 @@ void fill_unit_masks(const ScanTables& t, const unsigned char* p, std::size_t n,
             const Decoded d = decode_utf16<order>(p + at, n - at);
             const CharRole r = d.valid() ? t.role(d.value) : CharRole::none;
             if (r == CharRole::none) continue;
+            m.pairs[k / mask_bits] |= std::uint64_t{1} << k % mask_bits;
             for (const std::size_t u : {k, k + 1}) {
                 const std::uint64_t bit = std::uint64_t{1} << u % mask_bits;
                 m.member[u / mask_bits] |= bit;

@@ -22,6 +22,7 @@
 #include "text/text_skip.h"
 #include "text/unicode_class.h"
 #include "text/utf16.h"
+#include "text/utf16_groups.h"
 #include "text/utf8_decode.h"
 
 namespace kurvane::text {
@@ -401,14 +402,19 @@ void scan_bytewise(const ScanTables& t, const unsigned char* p, std::size_t n, s
 // of a pair whose character is kept or excluded), `kept` the units of kept
 // characters, `kana` the first unit of a kept kana. A run is a stretch of
 // member bits, and its kept bytes and kana are counts of bits in it, so
-// each unit is looked up once, without a branch on what it holds. Bits from
-// `units` on are clear.
+// each unit is looked up once, without a branch on what it holds. `pairs`
+// marks the first unit of a surrogate pair in a run. Bits from `units` on
+// are clear.
 struct UnitMasks {
     std::size_t first = 0;
     std::size_t units = 0;
-    std::vector<std::uint64_t> member, kept, kana;
+    std::vector<std::uint64_t> member, kept, kana, pairs;
 };
 inline constexpr std::size_t mask_bits = 64;
+
+// The words of each alignment's masks for n bytes: as many for both, so
+// the groups read them side by side.
+constexpr std::size_t unit_mask_words(std::size_t n) { return (n / utf16_unit + mask_bits - 1) / mask_bits; }
 
 // Fills m for the alignment that starts at byte `first` of p[0, n).
 template <ByteOrder order>
@@ -462,7 +468,11 @@ inline std::size_t next_bit(const std::vector<std::uint64_t>& w, std::size_t fro
 // after what a settle put back in front of them.
 class AlignedRuns {
 public:
-    AlignedRuns(const UnitMasks& m, bool any_excluded) : m_(m), any_excluded_(any_excluded) { advance(); }
+    // The runs of units [from, limit) of m.
+    AlignedRuns(const UnitMasks& m, bool any_excluded, std::size_t from, std::size_t limit)
+        : m_(m), any_excluded_(any_excluded), limit_(limit), next_(from) {
+        advance();
+    }
     // An empty lane's head starts and ends past every byte, so the other
     // lane's head comes first and overlaps nothing, with no test for it.
     bool empty() const { return head_.start == none_left; }
@@ -473,12 +483,12 @@ public:
             has_queued_ = false;
             return;
         }
-        const std::size_t start = next_bit(m_.member, next_, m_.units, 0);
-        if (start == m_.units) {
+        const std::size_t start = next_bit(m_.member, next_, limit_, 0);
+        if (start == limit_) {
             head_ = {none_left, none_left, 0, 0};
             return;
         }
-        const std::size_t end = next_bit(m_.member, start, m_.units, ~std::uint64_t{0});
+        const std::size_t end = next_bit(m_.member, start, limit_, ~std::uint64_t{0});
         // Without excluded characters every unit of a run is kept. A run's
         // units bound its kana, which is all a settle needs to know
         // before it reads them (and counting them would cost more: the
@@ -497,9 +507,9 @@ public:
         if (has_queued_ || end < m_.first + utf16_unit) return advance();
         // Units wholly before `end`, and of those the first kana: the runs
         // before both go, the one that holds either is the new head.
-        const std::size_t within = std::min(m_.units, (end - m_.first) / utf16_unit);
+        const std::size_t within = std::min(limit_, (end - m_.first) / utf16_unit);
         const std::size_t stop = next_bit(m_.kana, next_, within, 0);
-        if (stop > next_ && stop < m_.units && bit_at(m_.member, stop)) {
+        if (stop > next_ && stop < limit_ && bit_at(m_.member, stop)) {
             std::size_t k = stop;
             while (k > next_ && bit_at(m_.member, k - 1)) --k;
             next_ = k;
@@ -528,26 +538,35 @@ public:
 private:
     const UnitMasks& m_;
     const bool any_excluded_;
-    std::size_t next_ = 0;  // the unit after the last run read
+    const std::size_t limit_;
+    std::size_t next_;  // the unit after the last run read
     Span head_{};
     static constexpr std::size_t none_left = SIZE_MAX;
     Span queued_{};
     bool has_queued_ = false;
 };
 
-// Both alignments in one forward pass. The run that starts first is
-// settled for good once the other alignment's next run starts at or after
-// its end: runs of one alignment never overlap, and what a settle leaves
-// of a run lies inside it.
+// The units [from, to) of alignment a (the one at byte a) that start in g.
+struct UnitRange {
+    std::size_t from;
+    std::size_t to;
+};
+inline UnitRange units_in(const CoverGroup& g, std::size_t a) {
+    return {(g.start + 1 - a) / utf16_unit, (g.end - a) / utf16_unit};
+}
+
+// The runs of a group that holds both alignments, in one forward pass. The
+// run that starts first is settled for good once the other alignment's next
+// run starts at or after its end: runs of one alignment never overlap, and
+// what a settle leaves of a run lies inside it.
 template <Decoded (*decode)(const unsigned char*, std::size_t), class Sink>
-void scan_utf16(const ScanTables& t, const unsigned char* p, std::size_t n, std::uint64_t base, Sink& sink) {
-    constexpr ByteOrder order = Utf16Order<decode>::order;
-    // Kept by each thread from one scan to the next, so a scan allocates
-    // only when its data is larger than any before.
-    static thread_local UnitMasks masks[2];
-    for (std::size_t a = 0; a < 2; ++a) fill_unit_masks<order>(t, p, n, a, masks[a]);
+void settle_group(const ScanTables& t, const unsigned char* p, std::size_t n, std::uint64_t base,
+                  const UnitMasks (&masks)[2], const CoverGroup& g, Sink& sink) {
     const bool any_excluded = !t.spec().excluded.empty();
-    AlignedRuns runs[2] = {AlignedRuns(masks[0], any_excluded), AlignedRuns(masks[1], any_excluded)};
+    const auto lane = [&](std::size_t a) {
+        return AlignedRuns(masks[a], any_excluded, units_in(g, a).from, units_in(g, a).to);
+    };
+    AlignedRuns runs[2] = {lane(0), lane(1)};
     while (!runs[0].empty() || !runs[1].empty()) {
         const bool a = runs[1].head().start < runs[0].head().start;
         AlignedRuns& x = runs[a];
@@ -573,6 +592,113 @@ void scan_utf16(const ScanTables& t, const unsigned char* p, std::size_t n, std:
         const Settled s = settle_pair<decode>(t, p, n, x.head(), y.head());
         (s.first_wins ? y : x).replace_head(s);
     }
+}
+
+// One alignment's runs in a group where every unit is a kept character of
+// its own and none is a kana: a run is its bytes [start, end), and what a
+// settle leaves of it is found from its ends alone.
+class PlainRuns {
+public:
+    PlainRuns(const UnitMasks& m, std::size_t from, std::size_t limit) : m_(m), limit_(limit), next_(from) {
+        advance();
+    }
+    bool empty() const { return start == none_left; }
+    void advance() {
+        if (queued_end_ != 0) {
+            start = queued_start_;
+            end = queued_end_;
+            queued_end_ = 0;
+            return;
+        }
+        const std::size_t s = next_bit(m_.member, next_, limit_, 0);
+        if (s == limit_) {
+            start = end = none_left;
+            return;
+        }
+        next_ = next_bit(m_.member, s, limit_, ~std::uint64_t{0});
+        start = m_.first + s * utf16_unit;
+        end = m_.first + next_ * utf16_unit;
+    }
+    // The head lost to a run of the other alignment at bytes [from, to):
+    // its units wholly before and wholly after that run are left, and the
+    // one before is written first.
+    void lose_to(std::size_t from, std::size_t to) {
+        // The other alignment's bounds are one byte off this one's units.
+        const bool before = from >= start + 3;
+        const bool after = end >= to + 3;
+        if (before && after) {
+            queued_start_ = to + 1;
+            queued_end_ = end;
+            end = from - 1;
+        } else if (before) {
+            end = from - 1;
+        } else if (after) {
+            start = to + 1;
+        } else {
+            advance();
+        }
+    }
+
+    std::size_t start = 0;
+    std::size_t end = 0;
+
+private:
+    static constexpr std::size_t none_left = SIZE_MAX;
+    const UnitMasks& m_;
+    const std::size_t limit_;
+    std::size_t next_;
+    std::size_t queued_start_ = 0;
+    std::size_t queued_end_ = 0;  // 0: none waits
+};
+
+// settle_group where every unit is a kept character of its own and none is
+// a kana: the longer of two overlapping runs wins, the earlier on a tie.
+template <class Sink>
+void settle_plain_group(const ScanTables& t, const unsigned char* p, std::uint64_t base, const UnitMasks (&masks)[2],
+                        const CoverGroup& g, Sink& sink) {
+    const auto lane = [&](std::size_t a) { return PlainRuns(masks[a], units_in(g, a).from, units_in(g, a).to); };
+    PlainRuns runs[2] = {lane(0), lane(1)};
+    while (!runs[0].empty() || !runs[1].empty()) {
+        const bool a = runs[1].start < runs[0].start;
+        PlainRuns& x = runs[a];
+        PlainRuns& y = runs[!a];
+        if (y.start >= x.end) {
+            report(t, p, base, Span{x.start, x.end, x.end - x.start, 0}, sink);
+            x.advance();
+        } else if (x.end - x.start >= y.end - y.start) {
+            y.lose_to(x.start, x.end);
+        } else {
+            x.lose_to(y.start, y.end);
+        }
+    }
+}
+
+// Both alignments, a group of runs at a time: most groups are one run, of
+// one alignment, written without any settle.
+template <Decoded (*decode)(const unsigned char*, std::size_t), class Sink>
+void scan_utf16(const ScanTables& t, const unsigned char* p, std::size_t n, std::uint64_t base, Sink& sink) {
+    constexpr ByteOrder order = Utf16Order<decode>::order;
+    // Kept by each thread from one scan to the next, so a scan allocates
+    // only when its data is larger than any before.
+    static thread_local UnitMasks masks[2];
+    for (std::size_t a = 0; a < 2; ++a) fill_unit_masks<order>(t, p, n, a, masks[a]);
+    const bool any_excluded = !t.spec().excluded.empty();
+    for_each_cover_group(masks[0].member.data(), masks[1].member.data(), unit_mask_words(n), [&](const CoverGroup& g) {
+        if (g.lanes == 3) {
+            const auto any = [&](const std::vector<std::uint64_t> UnitMasks::*bits) {
+                const UnitRange u[2] = {units_in(g, 0), units_in(g, 1)};
+                return any_between(masks[0].*bits, u[0].from, u[0].to) || any_between(masks[1].*bits, u[1].from, u[1].to);
+            };
+            if (any_excluded || t.spec().keep_overlaps || any(&UnitMasks::kana) || any(&UnitMasks::pairs))
+                return settle_group<decode>(t, p, n, base, masks, g, sink);
+            return settle_plain_group(t, p, base, masks, g, sink);
+        }
+        const std::size_t a = g.lanes == 2;
+        const std::uint64_t kept =
+            any_excluded ? bits_between(masks[a].kept, (g.start - a) / utf16_unit, (g.end - a) / utf16_unit) * utf16_unit
+                         : g.end - g.start;
+        report(t, p, base, Span{g.start, g.end, kept, 0}, sink);
+    });
 }
 
 }  // namespace detail

@@ -184,6 +184,64 @@ TEST(text_scan, byte_runs_cross_the_blocks_of_its_starts) {
     }
 }
 
+// UTF-16 units drawn at random from kanji (read one byte off, often kanji
+// again), kana, pairs, units of no class and noise, at every mix: groups of
+// one alignment, of both without kana or pairs (settled from their ends
+// alone) and of both with them, against the reference.
+TEST(text_scan, utf16_unit_mixes_match_the_reference) {
+    std::mt19937 rng(1919);
+    ClassSet japanese;
+    japanese.add(TextClass::hiragana).add(TextClass::katakana).add(TextClass::kanji);
+    const Setting settings[] = {{"japanese", japanese, 1, {}, {}},
+                                {"japanese, min 5, exempt", japanese, 5, {}, {U"漢"}},
+                                {"japanese, excluded", japanese, 2, {U'\u4E00'}, {}},
+                                {"all", ClassSet::all(), 1, {}, {}}};
+    struct Mix {
+        const char* name;
+        unsigned kanji, kana, pair, none, noise;  // weights
+    };
+    const Mix mixes[] = {{"kanji and gaps", 6, 0, 0, 3, 0},  {"kanji only", 1, 0, 0, 0, 0},
+                         {"kanji, some kana", 6, 1, 0, 2, 0}, {"kanji and pairs", 6, 0, 1, 2, 0},
+                         {"noise", 0, 0, 0, 0, 1},            {"everything", 4, 2, 1, 2, 3}};
+    const char16_t kanji[] = {0x4E00, 0x5B57, 0x6F22, 0x8A9E, 0x4E30, 0x3042};
+    for (const auto& [encoding, order] : {std::pair(InputEncoding::utf16le, text::ByteOrder::little),
+                                          std::pair(InputEncoding::utf16be, text::ByteOrder::big)}) {
+        for (const Setting& s : settings) {
+            const text::ScanTables tables({encoding, s.classes, s.min_length, s.excluded, s.exempt});
+            test::ScanSettings ref;
+            ref.encoding = encoding;
+            ref.classes = s.classes;
+            ref.min_length = s.min_length;
+            ref.excluded = s.excluded;
+            ref.exempt = s.exempt;
+            for (const Mix& m : mixes) {
+                std::discrete_distribution<unsigned> pick({double(m.kanji), double(m.kana), double(m.pair),
+                                                           double(m.none), double(m.noise)});
+                for (int round = 0; round < 6; ++round) {
+                    Bytes data(rng() % 2, 0x4E);  // either alignment first
+                    const auto put = [&](char16_t u) {
+                        const auto hi = static_cast<unsigned char>(u >> 8), lo = static_cast<unsigned char>(u);
+                        if (order == text::ByteOrder::little) data.insert(data.end(), {lo, hi});
+                        else data.insert(data.end(), {hi, lo});
+                    };
+                    for (int k = 0; k < 700; ++k) {
+                        switch (pick(rng)) {
+                            case 0: put(kanji[rng() % std::size(kanji)]); break;
+                            case 1: put(static_cast<char16_t>(0x3041 + rng() % 0x5E)); break;
+                            case 2: put(0xD840), put(static_cast<char16_t>(0xDC00 + rng() % 0x400)); break;
+                            case 3: put(static_cast<char16_t>(rng() % 0x80)); break;
+                            default: data.push_back(static_cast<unsigned char>(rng())); break;
+                        }
+                    }
+                    ASSERT_EQ(fast_runs(tables, data), test::reference_scan(data, ref))
+                        << text::input_encoding_name(encoding) << ", " << s.name << ", " << m.name << ", round "
+                        << round;
+                }
+            }
+        }
+    }
+}
+
 // The edges: empty input, one byte, a character cut short at the end, and
 // offsets counted from the base given.
 TEST(text_scan, handles_the_ends_of_the_data) {
