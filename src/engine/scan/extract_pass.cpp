@@ -20,6 +20,7 @@
 #include "engine/scan/split_bytes.h"
 #include "engine/print/scoring_printer.h"
 #include "engine/scan/pair_kernel.h"
+#include "engine/scan/run_masks.h"
 #include "engine/scan/skip_kernel.h"
 #include "engine/scan/skip_kernel_window.h"
 #include "text/text_encoding.h"
@@ -51,6 +52,9 @@ constexpr std::size_t stride_pairs = 8;
 // The block scan's one-character test reads the pair at the class value
 // from a candidate (3 for Excluded), one byte further than run() steps.
 constexpr std::size_t past_end_step = static_cast<std::size_t>(CharClass::Excluded);
+// A block with at most this many candidates is taken candidate by candidate
+// rather than by its unit masks.
+constexpr int sparse_candidates = 4;
 
 // Padding contract of the piece buffer: every piece's data is followed by
 // `padding` zero bytes, as many as the farthest read past the data needs.
@@ -77,6 +81,15 @@ constexpr unsigned char excluded = static_cast<unsigned char>(CharClass::Exclude
 constexpr unsigned char double_byte = static_cast<unsigned char>(CharClass::Double);
 constexpr unsigned char single_byte = static_cast<unsigned char>(CharClass::Single);
 
+// Whether m has at most N bits set: clearing the lowest N leaves none. The
+// baseline instruction set has no population count.
+template <int N>
+constexpr bool at_most_bits(std::uint64_t m) {
+    for (int k = 0; k < N; ++k) m &= m - 1;
+    return m == 0;
+}
+static_assert(at_most_bits<4>(0xF0) && !at_most_bits<4>(0x1F) && at_most_bits<4>(0));
+
 // A printer that reads each run with the input bytes just before it.
 template <class Printer>
 concept reads_lead_in = requires(Printer& p, const unsigned char* b) {
@@ -102,11 +115,15 @@ public:
           // writes empty runs, every run takes the general path.
           one_char_runs_(min_length_ != 0), skip_kernel_(scan::skip_kernel()),
           lead_set_(table.can_start), single_stops_(single_stops(table)),
+          single_set_(table.always_single), lookup_set_(table.looked_up),
           // The ranges pay only with a vector kernel: the scalar one tests
           // them pair by pair, slower than the table's lookups.
           ranges_(table.pair_ranges.usable && scan::pair_kernel().isa != Isa::scalar
                       ? &table.pair_ranges
                       : nullptr),
+          by_masks_(one_char_runs_ && ranges_ != nullptr),
+          any_single_(std::ranges::any_of(table.always_single, [](unsigned char v) { return v != 0; })),
+          any_looked_up_(std::ranges::any_of(table.looked_up, [](unsigned char v) { return v != 0; })),
           pair_window_(scan::PairMarks{scan::pair_kernel(), table.pair_ranges},
                        scan::PaddedBytes::padded<padding>(nullptr, 0)),
           none_stops_(none_stops(table)) {
@@ -198,7 +215,7 @@ private:
         // plain printer they and the line break are stored whatever
         // happens, and the cursor moves past them only for a run that is
         // kept. A run below the minimum may still hold an exempt string.
-        const auto end_run = [&](std::size_t p, std::size_t n) {
+        const auto end_run = [&](std::size_t p, std::size_t n) __attribute__((always_inline)) {
             if constexpr (Printer::raw) {
                 copy_run(o.pos, b + p, n);
                 o.pos[n] = '\r';
@@ -219,6 +236,120 @@ private:
 
         // A resumed run may already have gone past end.
         std::size_t resume = std::max(i, end);
+        if (by_masks_) {
+            // Runs the masks cannot take whole go to run() from their start:
+            // those that hold an excluded pair, are longer than a split or
+            // reach the end of the piece.
+            const auto by_run = [&](std::size_t p) {
+                hand_back();
+                start_run(b, p);
+                const std::size_t after = run(b, p, run_end);
+                if (!in_run_) fetch();
+                return after;
+            };
+            const scan::PaddedBytes data = scan::PaddedBytes::padded<padding>(b, end);
+            scan::SkipWindow singles(skip_kernel_, single_set_, data);
+            scan::SkipWindow looked_up(skip_kernel_, lookup_set_, data);
+            scan::RunCarry carry{};
+            std::size_t open_at = 0;  // where the run open at i started
+            // A run open at the end of the data ends in the block from end,
+            // whose masks are empty.
+            // The block from a candidate that starts more than a
+            // one-character run is taken by its masks.
+            bool by_block = false;
+            // What a new mask window marks: the block and the next at first.
+            constexpr std::size_t window_reach = scan::PairWindow::window_bytes;
+            std::size_t reach = 2 * vector_block;
+            while (i < end || carry.open) {
+                if (!carry.open && !by_block) {
+                    const std::uint64_t candidates = window.mask_at(i);
+                    if (candidates == 0) {
+                        i += vector_block;
+                        continue;
+                    }
+                    // In record tables a few candidates turn up per block,
+                    // nearly all one character or none: two lookups each
+                    // cost less than marking the block's units.
+                    if (at_most_bits<sparse_candidates>(candidates)) {
+                        std::size_t skip = i;  // before it: the trail of a run taken
+                        std::size_t more = SIZE_MAX;  // a candidate that starts more
+                        for (std::uint64_t m = candidates; m != 0; m &= m - 1) {
+                            const std::size_t p = i + static_cast<std::size_t>(std::countr_zero(m));
+                            if (p < skip) continue;
+                            const unsigned c0 = pair_at(b + p);
+                            const std::size_t q = p + c0;
+                            const unsigned c1 = pair_at(b + q);  // c0 None: q == p, c1 None
+                            if ((c0 != excluded) & (c1 == none) & (q < run_end)) {
+                                end_run(p, c0);
+                                skip = q;
+                                continue;
+                            }
+                            if (c0 == none) continue;
+                            more = p;
+                            break;
+                        }
+                        by_block = more != SIZE_MAX;
+                        i = by_block ? more : std::max(i + vector_block, skip);
+                        reach = 2 * vector_block;
+                        continue;
+                    }
+                }
+                by_block = false;
+                std::uint64_t twos = pair_window_.mask_at(i, reach);
+                std::uint64_t ones = any_single_ ? singles.mask_at(i, reach) : 0;
+                std::uint64_t dropped = 0;
+                // A pair in the ranges is a double-byte character whatever
+                // its lead; only the others need the table.
+                const std::uint64_t look = any_looked_up_ ? looked_up.mask_at(i, reach) & ~twos : 0;
+                // Blocks taken by their masks one after another mark ever
+                // longer windows.
+                reach = std::min(2 * reach, window_reach);
+                for (std::uint64_t m = look; m != 0; m &= m - 1) {
+                    const int k = std::countr_zero(m);
+                    const std::uint64_t bit = std::uint64_t{1} << k;
+                    const unsigned c = pair_at(b + i + static_cast<std::size_t>(k));
+                    // Excluded pairs take two bytes as characters do.
+                    twos |= c >= double_byte ? bit : 0;
+                    ones = (ones & ~bit) | (c == single_byte ? bit : 0);
+                    dropped |= c == excluded ? bit : 0;
+                }
+                const scan::BlockRuns r = scan::block_runs(twos, ones, carry);
+                const std::uint64_t x = r.units & dropped;
+                const std::size_t first_dropped =
+                    x != 0 ? i + static_cast<std::size_t>(std::countr_zero(x)) : SIZE_MAX;
+                std::uint64_t starts = r.starts;
+                std::uint64_t ends = r.ends;
+                bool open = carry.open;
+                std::size_t next = i + vector_block;
+                for (;;) {
+                    if (!open) {
+                        if (starts == 0) break;
+                        open_at = i + static_cast<std::size_t>(std::countr_zero(starts));
+                        starts &= starts - 1;
+                        open = true;
+                    }
+                    // Runs are in order, so the first that ends past the
+                    // first excluded pair holds it.
+                    const std::size_t e =
+                        ends != 0 ? i + static_cast<std::size_t>(std::countr_zero(ends)) : SIZE_MAX;
+                    if (ends == 0 && next - open_at <= split_limit && first_dropped == SIZE_MAX) break;
+                    if (e - open_at > split_limit || e >= run_end || e > first_dropped) {
+                        next = by_run(open_at);
+                        if (in_run_) return next;
+                        resume = std::max(end, next);
+                        open = false;
+                        break;
+                    }
+                    end_run(open_at, e - open_at);
+                    ends &= ends - 1;
+                    open = false;
+                }
+                carry = open ? r.carry : scan::RunCarry{};
+                i = next;
+            }
+            hand_back();
+            return resume;
+        }
         std::size_t skip_to = 0;
         while (i < end) {
             const std::size_t base = i;
@@ -396,10 +527,7 @@ private:
     // single-byte character before any byte.
     static scan::ByteSet single_stops(const ScanTable& table) {
         std::array<unsigned char, 256> stops{};
-        for (unsigned v = 0; v < 256; ++v) {
-            for (unsigned t = 0; t < 256 && stops[v] == 0; ++t)
-                stops[v] = table.pair_class[ScanTable::index(v, t)] != single_byte;
-        }
+        for (unsigned v = 0; v < 256; ++v) stops[v] = table.always_single[v] == 0;
         return scan::ByteSet(stops);
     }
 
@@ -653,9 +781,16 @@ private:
     const scan::SkipKernel& skip_kernel_;
     const scan::ByteSet lead_set_;  // the bytes that can start text
     const scan::ByteSet single_stops_;
+    const scan::ByteSet single_set_;  // single-byte characters before any byte
+    const scan::ByteSet lookup_set_;  // the leads the mask scan looks up
     // Null when the table's double-byte pairs have no usable ranges or the
     // processor has no vector kernel for them.
     const PairRanges* const ranges_;
+    // Runs are found from the block's unit masks (see by_masks()).
+    const bool by_masks_;
+    // Whether the sets have members: an empty one needs no masks.
+    const bool any_single_;
+    const bool any_looked_up_;
     // The positions of the piece whose pair is in the ranges.
     scan::PairWindow pair_window_;
     const std::array<bool, 256> none_stops_;

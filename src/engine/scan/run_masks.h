@@ -29,7 +29,7 @@ struct BlockRuns {
 // units are the chain bits of the first's parity. Adding each chain's
 // lowest bit clears the chain and nothing else, which sorts the chains by
 // the parity they start on without a loop.
-constexpr BlockRuns block_runs(std::uint64_t pairs, std::uint64_t singles, RunCarry in) {
+[[gnu::always_inline]] constexpr BlockRuns block_runs(std::uint64_t pairs, std::uint64_t singles, RunCarry in) {
     constexpr std::uint64_t even = 0x5555555555555555u;
     const std::uint64_t trail = in.trail ? 1u : 0u;
     const std::uint64_t p = pairs & ~trail;

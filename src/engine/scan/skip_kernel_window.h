@@ -5,6 +5,7 @@
 #pragma once
 
 #include <algorithm>
+#include <cassert>
 #include <cstddef>
 #include <cstdint>
 
@@ -38,14 +39,16 @@ public:
     std::size_t size() const { return bytes_.size(); }
     // Whether mask_at(pos) is answered without marking a new window.
     bool holds(std::size_t pos) const {
-        return pos >= start_ && pos - start_ <= window_bytes - kernel_block;
+        return pos >= start_ && pos - start_ <= span_ - kernel_block;
     }
 
     // Bit k is set when byte pos + k of the range is marked; bytes at or
     // past the range's end read as not marked. Fastest for rising
     // positions a few bytes apart; any position up to size() is answered.
-    std::uint64_t mask_at(std::size_t pos) {
-        if (!holds(pos)) fill(pos);
+    // A new window marks `reach` bytes (whole blocks, at most a window's):
+    // fewer for a scan that may not need the rest.
+    [[gnu::always_inline]] std::uint64_t mask_at(std::size_t pos, std::size_t reach = window_bytes) {
+        if (!holds(pos)) fill(pos, reach);
         const std::size_t offset = pos - start_;
         const std::size_t w = offset / kernel_block;
         const std::size_t shift = offset % kernel_block;
@@ -56,20 +59,24 @@ public:
                           : words_[w] >> shift | words_[w + 1] << (kernel_block - shift);
     }
 
-private:
     static constexpr std::size_t window_bytes = 16 * kernel_block;
 
-    void fill(std::size_t pos) {
-        const PaddedBytes part = bytes_.from(pos).first(window_bytes);
+private:
+    void fill(std::size_t pos, std::size_t reach) {
+        assert(reach % kernel_block == 0 && reach >= kernel_block && reach <= window_bytes);
+        const PaddedBytes part = bytes_.from(pos).first(reach);
         marks_(part, words_);
-        std::fill(words_ + mask_words(part.size()), words_ + window_words, 0);
+        // Past the range's end nothing is marked.
+        std::fill(words_ + mask_words(part.size()), words_ + reach / kernel_block, 0);
         start_ = pos;
+        span_ = reach;
     }
 
     static constexpr std::size_t window_words = mask_words(window_bytes);
     const Marks marks_;
     PaddedBytes bytes_;
     std::size_t start_ = SIZE_MAX;  // no window yet: every position refills
+    std::size_t span_ = window_bytes;
     std::uint64_t words_[window_words];
 };
 
