@@ -315,37 +315,66 @@ private:
                 }
                 const scan::BlockRuns r = scan::block_runs(twos, ones, carry);
                 const std::uint64_t x = r.units & dropped;
-                const std::size_t first_dropped =
-                    x != 0 ? i + static_cast<std::size_t>(std::countr_zero(x)) : SIZE_MAX;
+                // Runs end in order, so the first that ends past the block's
+                // first excluded pair holds it; and at the end of a piece
+                // that is not the last the pair is still unread. A run that
+                // ends at or past `stop` goes to run().
+                const std::size_t stop =
+                    x != 0 ? std::min(run_end, i + static_cast<std::size_t>(std::countr_zero(x)) + 1)
+                           : run_end;
+                const auto at = [i](std::uint64_t m) {
+                    return i + static_cast<std::size_t>(std::countr_zero(m));
+                };
                 std::uint64_t starts = r.starts;
                 std::uint64_t ends = r.ends;
-                bool open = carry.open;
-                std::size_t next = i + vector_block;
-                for (;;) {
-                    if (!open) {
-                        if (starts == 0) break;
-                        open_at = i + static_cast<std::size_t>(std::countr_zero(starts));
-                        starts &= starts - 1;
-                        open = true;
+                const std::size_t next = i + vector_block;
+                std::size_t by_run_at = SIZE_MAX;
+                if (carry.open) {
+                    if (ends == 0) {
+                        if (x == 0 && next - open_at <= split_limit) {
+                            carry = r.carry;  // the run goes on through the block
+                            i = next;
+                            continue;
+                        }
+                        by_run_at = open_at;
+                    } else {
+                        const std::size_t e = at(ends);
+                        ends &= ends - 1;
+                        if (e - open_at > split_limit || e >= stop) by_run_at = open_at;
+                        else end_run(open_at, e - open_at);
                     }
-                    // Runs are in order, so the first that ends past the
-                    // first excluded pair holds it.
-                    const std::size_t e =
-                        ends != 0 ? i + static_cast<std::size_t>(std::countr_zero(ends)) : SIZE_MAX;
-                    if (ends == 0 && next - open_at <= split_limit && first_dropped == SIZE_MAX) break;
-                    if (e - open_at > split_limit || e >= run_end || e > first_dropped) {
-                        next = by_run(open_at);
-                        if (in_run_) return next;
-                        resume = std::max(end, next);
-                        open = false;
-                        break;
-                    }
-                    end_run(open_at, e - open_at);
-                    ends &= ends - 1;
-                    open = false;
                 }
-                carry = open ? r.carry : scan::RunCarry{};
+                // The other runs start and end in the block, and none is
+                // longer than a split; each start pairs with the next end
+                // but the last, whose run may be open at the block's end.
+                static_assert(vector_block <= split_limit);
+                if (by_run_at == SIZE_MAX) {
+                    for (; ends != 0; starts &= starts - 1, ends &= ends - 1) {
+                        const std::size_t p = at(starts);
+                        const std::size_t e = at(ends);
+                        if (e >= stop) [[unlikely]] {
+                            by_run_at = p;
+                            break;
+                        }
+                        end_run(p, e - p);
+                    }
+                }
+                if (by_run_at == SIZE_MAX && starts != 0) {
+                    open_at = at(starts);
+                    if (x == 0) {
+                        carry = r.carry;
+                        i = next;
+                        continue;
+                    }
+                    by_run_at = open_at;
+                }
+                carry = {};
                 i = next;
+                if (by_run_at != SIZE_MAX) {
+                    i = by_run(by_run_at);
+                    if (in_run_) return i;
+                    resume = std::max(end, i);
+                }
             }
             hand_back();
             return resume;
