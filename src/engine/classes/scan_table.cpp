@@ -44,7 +44,7 @@ void build_scan_table(const ExtractionSettings& settings, ScanTable& table) {
                                                                       : CharClass::None;
             exact = table.at(byte, t) == told;
         }
-        table.looked_up[lead] = exact ? 0 : 1;
+        if (!exact) table.pair_ranges.mark_looked_up(byte);
     }
 
     table.range_count = 0;

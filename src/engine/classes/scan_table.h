@@ -30,13 +30,12 @@ struct ScanTable {
     std::array<unsigned char, max_ranges> range_last;
     // The double-byte pairs as trail ranges per group of lead bytes, for
     // the vector test of long runs (usable false: the runs keep the lookups).
+    // Its looked_up bytes are those that can start text and whose pairs
+    // the ranges and always_single do not class exactly (an inexact group,
+    // an excluded pair).
     PairRanges pair_ranges;
     // 1 for a byte that is a single-byte character before any byte.
     std::array<unsigned char, 256> always_single;
-    // 1 for a byte that can start text and whose pairs the ranges and
-    // always_single do not tell apart exactly (an inexact group, an
-    // excluded pair): a scan by masks looks its pairs up in the table.
-    std::array<unsigned char, 256> looked_up;
 
     static std::size_t index(unsigned lead, unsigned trail) { return trail << 8 | lead; }
 

@@ -115,7 +115,7 @@ public:
           // writes empty runs, every run takes the general path.
           one_char_runs_(min_length_ != 0), skip_kernel_(scan::skip_kernel()),
           lead_set_(table.can_start), single_stops_(single_stops(table)),
-          single_set_(table.always_single), lookup_set_(table.looked_up),
+          single_set_(table.always_single),
           // The ranges pay only with a vector kernel: the scalar one tests
           // them pair by pair, slower than the table's lookups.
           ranges_(table.pair_ranges.usable && scan::pair_kernel().isa != Isa::scalar
@@ -123,8 +123,7 @@ public:
                       : nullptr),
           by_masks_(one_char_runs_ && ranges_ != nullptr),
           any_single_(std::ranges::any_of(table.always_single, [](unsigned char v) { return v != 0; })),
-          any_looked_up_(std::ranges::any_of(table.looked_up, [](unsigned char v) { return v != 0; })),
-          pair_window_(scan::PairMarks{scan::pair_kernel(), table.pair_ranges},
+          pair_window_(scan::UnitMarks{scan::pair_kernel(), table.pair_ranges},
                        scan::PaddedBytes::padded<padding>(nullptr, 0)),
           none_stops_(none_stops(table)) {
         if constexpr (reads_lead_in<Printer>) find_split_bytes(table, split_);
@@ -249,7 +248,6 @@ private:
             };
             const scan::PaddedBytes data = scan::PaddedBytes::padded<padding>(b, end);
             scan::SkipWindow singles(skip_kernel_, single_set_, data);
-            scan::SkipWindow looked_up(skip_kernel_, lookup_set_, data);
             scan::RunCarry carry{};
             std::size_t open_at = 0;  // where the run open at i started
             // A run open at the end of the data ends in the block from end,
@@ -258,7 +256,7 @@ private:
             // one-character run is taken by its masks.
             bool by_block = false;
             // What a new mask window marks: the block and the next at first.
-            constexpr std::size_t window_reach = scan::PairWindow::window_bytes;
+            constexpr std::size_t window_reach = scan::UnitWindow::window_bytes;
             std::size_t reach = 2 * vector_block;
             while (i < end || carry.open) {
                 if (!carry.open && !by_block) {
@@ -295,12 +293,12 @@ private:
                     }
                 }
                 by_block = false;
-                std::uint64_t twos = pair_window_.mask_at(i, reach);
+                // A pair in the ranges is a double-byte character whatever
+                // its lead; only the others of a looked-up lead need the table.
+                const auto [in_ranges, look] = pair_window_.masks_at(i, reach);
+                std::uint64_t twos = in_ranges;
                 std::uint64_t ones = any_single_ ? singles.mask_at(i, reach) : 0;
                 std::uint64_t dropped = 0;
-                // A pair in the ranges is a double-byte character whatever
-                // its lead; only the others need the table.
-                const std::uint64_t look = any_looked_up_ ? looked_up.mask_at(i, reach) & ~twos : 0;
                 // Blocks taken by their masks one after another mark ever
                 // longer windows.
                 reach = std::min(2 * reach, window_reach);
@@ -627,7 +625,7 @@ private:
         if (i >= limit || i > range) return i;
         const std::size_t cap = i + ((limit - i + 1) & ~std::size_t{1});
         for (;;) {
-            const std::uint64_t misses = ~pair_window_.mask_at(i) & steps;
+            const std::uint64_t misses = ~pair_window_.masks_at(i)[0] & steps;
             if (misses != 0)
                 return std::min(cap, i + static_cast<std::size_t>(std::countr_zero(misses)));
             i += scan::kernel_block;
@@ -811,17 +809,15 @@ private:
     const scan::ByteSet lead_set_;  // the bytes that can start text
     const scan::ByteSet single_stops_;
     const scan::ByteSet single_set_;  // single-byte characters before any byte
-    const scan::ByteSet lookup_set_;  // the leads the mask scan looks up
     // Null when the table's double-byte pairs have no usable ranges or the
     // processor has no vector kernel for them.
     const PairRanges* const ranges_;
     // Runs are found from the block's unit masks (see by_masks()).
     const bool by_masks_;
-    // Whether the sets have members: an empty one needs no masks.
+    // Whether any byte is a single-byte character whatever follows it.
     const bool any_single_;
-    const bool any_looked_up_;
     // The positions of the piece whose pair is in the ranges.
-    scan::PairWindow pair_window_;
+    scan::UnitWindow pair_window_;
     const std::array<bool, 256> none_stops_;
     std::size_t size_ = 0;  // of the piece being scanned
 };
