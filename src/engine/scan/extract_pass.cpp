@@ -237,8 +237,8 @@ private:
         std::size_t resume = std::max(i, end);
         if (by_masks_) {
             // Runs the masks cannot take whole go to run() from their start:
-            // those that hold an excluded pair, are longer than a split or
-            // reach the end of the piece.
+            // those that hold an excluded pair or reach the end of a piece
+            // that is not the last.
             const auto by_run = [&](std::size_t p) {
                 hand_back();
                 start_run(b, p);
@@ -328,24 +328,41 @@ private:
                 const std::size_t next = i + vector_block;
                 std::size_t by_run_at = SIZE_MAX;
                 if (carry.open) {
-                    if (ends == 0) {
-                        if (x == 0 && next - open_at <= split_limit) {
-                            carry = r.carry;  // the run goes on through the block
+                    // The run carried in covers the block up to e.
+                    const bool goes_on = ends == 0;
+                    const std::size_t e = goes_on ? next : at(ends);
+                    if (x != 0 && i + static_cast<std::size_t>(std::countr_zero(x)) < e) {
+                        by_run_at = open_at;  // it holds an excluded pair
+                    } else if (!goes_on && e >= run_end) {
+                        by_run_at = open_at;
+                    } else {
+                        // A block is shorter than a split, so at most one
+                        // ends in it: after the character that holds the
+                        // byte split_limit bytes from where the run's
+                        // unwritten part starts.
+                        static_assert(vector_block <= split_limit);
+                        if (const std::size_t over = open_at + split_limit; over < e) {
+                            // A trail there is no unit's first byte.
+                            const std::size_t taken = (r.units >> (over - i) & 1) != 0 ? 2 : 1;
+                            hand_back();
+                            start_run(b, open_at);
+                            write_split(b, open_at, over + taken - open_at);
+                            fetch();
+                            open_at = over + taken;
+                        }
+                        if (goes_on) {
+                            carry = r.carry;
                             i = next;
                             continue;
                         }
-                        by_run_at = open_at;
-                    } else {
-                        const std::size_t e = at(ends);
                         ends &= ends - 1;
-                        if (e - open_at > split_limit || e >= stop) by_run_at = open_at;
-                        else end_run(open_at, e - open_at);
+                        // A split may have taken the whole run.
+                        if (e > open_at) end_run(open_at, e - open_at);
                     }
                 }
                 // The other runs start and end in the block, and none is
                 // longer than a split; each start pairs with the next end
                 // but the last, whose run may be open at the block's end.
-                static_assert(vector_block <= split_limit);
                 if (by_run_at == SIZE_MAX) {
                     for (; ends != 0; starts &= starts - 1, ends &= ends - 1) {
                         const std::size_t p = at(starts);
