@@ -184,6 +184,9 @@ private:
     // marks the bytes that can start text a window at a time, and the
     // block's candidate mask is kept across the short runs that start
     // inside it: in binary data a candidate turns up every few bytes.
+    // With a vector pair kernel (by_masks_), a block of many candidates
+    // takes its runs from its unit masks instead; without one, each
+    // candidate's pairs are looked up.
     std::size_t scan_blocks(const unsigned char* b, std::size_t i, std::size_t end,
                             std::size_t run_end) {
         // Positions at or past end are no candidates: the window ends there.
@@ -250,14 +253,14 @@ private:
             scan::SkipWindow singles(skip_kernel_, single_set_, data);
             scan::RunCarry carry{};
             std::size_t open_at = 0;  // where the run open at i started
-            // A run open at the end of the data ends in the block from end,
-            // whose masks are empty.
             // The block from a candidate that starts more than a
             // one-character run is taken by its masks.
             bool by_block = false;
             // What a new mask window marks: the block and the next at first.
             constexpr std::size_t window_reach = scan::UnitWindow::window_bytes;
             std::size_t reach = 2 * vector_block;
+            // A run open at the end of the data ends in the block from end,
+            // whose masks are empty.
             while (i < end || carry.open) {
                 if (!carry.open && !by_block) {
                     const std::uint64_t candidates = window.mask_at(i);
