@@ -260,8 +260,17 @@ private:
             constexpr std::size_t window_reach = scan::UnitWindow::window_bytes;
             std::size_t reach = 2 * vector_block;
             // A run open at the end of the data ends in the block from end,
-            // whose masks are empty.
+            // whose masks are empty; one whose last character's trail is
+            // the byte at end, in a piece that is not the last, is open
+            // past it, where there are no masks: run() takes it on.
             while (i < end || carry.open) {
+                if (i > end) {
+                    i = by_run(open_at);
+                    if (in_run_) return i;
+                    resume = std::max(end, i);
+                    carry = {};
+                    continue;
+                }
                 if (!carry.open && !by_block) {
                     const std::uint64_t candidates = window.mask_at(i);
                     if (candidates == 0) {

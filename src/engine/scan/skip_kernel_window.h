@@ -61,6 +61,7 @@ public:
     // window's): fewer for a scan that may not need the rest.
     [[gnu::always_inline]] std::array<std::uint64_t, planes> masks_at(std::size_t pos,
                                                                       std::size_t reach = window_bytes) {
+        assert(pos <= size());
         if (!holds(pos)) fill(pos, reach);
         const std::size_t offset = pos - start_;
         const std::size_t w = offset / kernel_block * planes;
