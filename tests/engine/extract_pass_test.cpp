@@ -257,6 +257,41 @@ TEST(extract_pass, long_double_runs_end_where_the_table_says) {
     }
 }
 
+// Runs of single- and double-byte characters several splits long, after
+// dense binary bytes of random length, so that the 64-byte blocks the scan
+// takes by their masks start anywhere in a run and a split's last
+// character lies on every side of a block's edge: its first byte at the
+// edge, its trail there, a single-byte one there.
+TEST(extract_pass, splits_end_on_every_side_of_a_block_edge) {
+    ExtractionSettings s;
+    s.half_upper = 1;
+    s.half_katakana = 1;
+    ExtractionSettings strict = s;
+    strict.min_length = 3;
+    std::mt19937 rng(1002);
+    for (int round = 0; round < 150; ++round) {
+        Bytes data;
+        for (int part = 0; part < 3; ++part) {
+            // Lead bytes before trails that mostly make no text.
+            for (std::size_t k = rng() % 160; k > 0; --k) {
+                data.push_back(static_cast<unsigned char>(0x88 + rng() % 8));
+                data.push_back(static_cast<unsigned char>(rng() % 0x50));
+            }
+            data.push_back(0);
+            for (std::size_t n = 1000 + rng() % 4000, k = 0; k < n; ++k) {
+                const Bytes c = rng() % 3 == 0 ? bytes(rng() % 2 == 0 ? "A" : "\xB1") : bytes("漢");
+                data.insert(data.end(), c.begin(), c.end());
+            }
+        }
+        for (const ExtractionSettings& settings : {s, strict}) {
+            const Bytes want = test::reference_extract(data, settings);
+            for (std::size_t piece : {std::size_t{999}, detail::default_piece_size})
+                ASSERT_EQ(test::run_pass_on(data, settings, piece, 4096), want)
+                    << "round " << round << ", piece " << piece << ", min length " << settings.min_length;
+        }
+    }
+}
+
 TEST(extract_pass, end_of_data) {
     const ExtractionSettings defaults;
     // A lead byte as the last byte ends the run before it and is not written.

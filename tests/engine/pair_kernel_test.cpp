@@ -160,12 +160,43 @@ std::vector<unsigned char> mostly_pairs(const detail::ScanTable& table, std::mt1
     return d;
 }
 
+// Both kernels' masks, the double-byte ones and then the two planes of
+// unit_masks.
 std::vector<std::uint64_t> masks_of(const PairKernel& kernel, const PairRanges& r,
                                     const unsigned char* b, std::size_t n) {
     // Exactly the words promised, so a sanitizer build catches one more.
     std::vector<std::uint64_t> masks(mask_words(n));
+    std::vector<std::uint64_t> units(2 * mask_words(n));
     kernel.double_masks(r, PaddedBytes::padded<kernel_overread>(b, n), masks.data());
+    kernel.unit_masks(r, PaddedBytes::padded<kernel_overread>(b, n), units.data());
+    masks.insert(masks.end(), units.begin(), units.end());
     return masks;
+}
+
+// What a scan by masks relies on: at a lead that is not looked up, the
+// ranges and always_single class every pair as the table does, and at one
+// that is, a pair in the ranges is still a double-byte character.
+TEST(pair_kernel, unlooked_leads_are_classed_by_ranges_and_single_bytes) {
+    for (const NamedSettings& ns : test_settings()) {
+        detail::ScanTable table;
+        detail::build_scan_table(ns.settings, table);
+        const PairRanges& r = table.pair_ranges;
+        if (!r.usable) continue;
+        for (unsigned lead = 0; lead < 256; ++lead) {
+            if (table.can_start[lead] == 0) continue;
+            for (unsigned trail = 0; trail < 256; ++trail) {
+                const auto l = static_cast<unsigned char>(lead);
+                const auto t = static_cast<unsigned char>(trail);
+                const CharClass told = r.in_ranges(l, t)            ? CharClass::Double
+                                       : table.always_single[l] != 0 ? CharClass::Single
+                                                                     : CharClass::None;
+                if (r.looked_up[l] != 0 && told != CharClass::Double) continue;
+                char pair[16];
+                std::snprintf(pair, sizeof pair, "c=0x%02x t=0x%02x", lead, trail);
+                ASSERT_EQ(table.at(l, t), told) << ns.name << " " << pair;
+            }
+        }
+    }
 }
 
 // The vector kernel against the scalar one: every pair, at even and at odd

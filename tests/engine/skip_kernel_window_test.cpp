@@ -37,15 +37,56 @@ TEST(skip_window, mask_at_any_position_agrees_with_the_definition) {
                 std::vector<unsigned char> b(n + kernel_overread);
                 for (auto& v : b) v = static_cast<unsigned char>(rng());
                 SkipWindow window(*kernel, set, PaddedBytes::padded<kernel_overread>(b.data(), n));
+                // Windows of every reach, from one block to a whole window.
                 const auto check = [&](std::size_t pos) {
-                    ASSERT_EQ(window.mask_at(pos), expected_mask(members, b, n, pos))
-                        << isa_name(isa) << " n=" << n << " density=" << density << " pos=" << pos;
+                    const std::size_t reach = kernel_block * (1 + rng() % 16);
+                    ASSERT_EQ(window.mask_at(pos, reach), expected_mask(members, b, n, pos))
+                        << isa_name(isa) << " n=" << n << " density=" << density << " pos=" << pos
+                        << " reach=" << reach;
                 };
                 for (std::size_t pos = 0; pos <= n; pos += 1 + rng() % (rng() % 8 == 0 ? 300 : 5))
                     check(pos);
                 for (unsigned k = 0; k < 50; ++k) check(rng() % (n + 1));
                 check(n);
             }
+        }
+    }
+}
+
+// Marks of two planes, as a pair kernel writes them: a byte set's members
+// and the bytes of another set.
+struct TwoSets {
+    static constexpr std::size_t planes = 2;
+    const SkipKernel& kernel;
+    const ByteSet& first;
+    const ByteSet& second;
+    void operator()(PaddedBytes part, std::uint64_t* masks) const {
+        std::vector<std::uint64_t> a(mask_words(part.size())), c(mask_words(part.size()));
+        kernel.member_masks(first, part, a.data());
+        kernel.member_masks(second, part, c.data());
+        for (std::size_t w = 0; w < a.size(); ++w) {
+            masks[2 * w] = a[w];
+            masks[2 * w + 1] = c[w];
+        }
+    }
+};
+
+// Each plane of a two-plane window answers as a window of its own would,
+// at every shift and across window refills.
+TEST(skip_window, planes_of_one_window_answer_apart) {
+    std::mt19937 rng(11);
+    std::array<unsigned char, 256> low{}, high{};
+    for (unsigned v = 0; v < 256; ++v) (v < 0x90 ? low : high)[v] = v % 3 != 0;
+    const ByteSet first(low), second(high);
+    for (std::size_t n : {1u, 64u, 100u, 1024u, 3000u}) {
+        std::vector<unsigned char> b(n + kernel_overread);
+        for (auto& v : b) v = static_cast<unsigned char>(rng());
+        MaskWindow<TwoSets> window(TwoSets{skip_kernel(), first, second},
+                                   PaddedBytes::padded<kernel_overread>(b.data(), n));
+        for (std::size_t pos = 0; pos <= n; pos += 1 + rng() % 70) {
+            const auto m = window.masks_at(pos, kernel_block * (1 + rng() % 16));
+            ASSERT_EQ(m[0], expected_mask(low, b, n, pos)) << "n=" << n << " pos=" << pos;
+            ASSERT_EQ(m[1], expected_mask(high, b, n, pos)) << "n=" << n << " pos=" << pos;
         }
     }
 }

@@ -38,6 +38,19 @@ struct PairRanges {
     alignas(16) std::array<std::array<unsigned char, max_groups>, range_slots> width{};
     // 1 for a lead byte whose group is inexact.
     std::array<unsigned char, 256> inexact{};
+    // The bytes that start text whose pairs a scan by these ranges must
+    // look up in its table (set by the table's builder, see
+    // mark_looked_up): 1 in looked_up, and as nibble rows for a byte-shuffle
+    // test, bit h % 8 of row l for the byte h << 4 | l (low rows: h < 8).
+    std::array<unsigned char, 256> looked_up{};
+    alignas(16) std::array<unsigned char, 16> looked_up_low{};
+    alignas(16) std::array<unsigned char, 16> looked_up_high{};
+
+    void mark_looked_up(unsigned char lead) {
+        looked_up[lead] = 1;
+        auto& rows = lead < 0x80 ? looked_up_low : looked_up_high;
+        rows[lead & 0x0Fu] = static_cast<unsigned char>(rows[lead & 0x0Fu] | 1u << (lead >> 4 & 7));
+    }
 
     static constexpr std::size_t row_of(unsigned char lead) {
         return lead < 0xA0 ? lead - 0x80u : lead - 0xE0u + 32u;

@@ -30,6 +30,22 @@ void build_scan_table(const ExtractionSettings& settings, ScanTable& table) {
     }
 
     build_pair_ranges(pairs, static_cast<unsigned char>(CharClass::Double), table.pair_ranges);
+    for (unsigned lead = 0; lead < 256; ++lead) {
+        const auto byte = static_cast<unsigned char>(lead);
+        bool single = true;
+        for (unsigned trail = 0; trail < 256 && single; ++trail)
+            single = table.at(byte, static_cast<unsigned char>(trail)) == CharClass::Single;
+        table.always_single[lead] = single ? 1 : 0;
+        bool exact = true;
+        for (unsigned trail = 0; trail < 256 && exact && starts[lead]; ++trail) {
+            const auto t = static_cast<unsigned char>(trail);
+            const CharClass told = table.pair_ranges.in_ranges(byte, t) ? CharClass::Double
+                                   : single                           ? CharClass::Single
+                                                                      : CharClass::None;
+            exact = table.at(byte, t) == told;
+        }
+        if (!exact) table.pair_ranges.mark_looked_up(byte);
+    }
 
     table.range_count = 0;
     for (unsigned lead = 0; lead < 256; ++lead) {

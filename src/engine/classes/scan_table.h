@@ -30,7 +30,12 @@ struct ScanTable {
     std::array<unsigned char, max_ranges> range_last;
     // The double-byte pairs as trail ranges per group of lead bytes, for
     // the vector test of long runs (usable false: the runs keep the lookups).
+    // Its looked_up bytes are those that can start text and whose pairs
+    // the ranges and always_single do not class exactly (an inexact group,
+    // an excluded pair).
     PairRanges pair_ranges;
+    // 1 for a byte that is a single-byte character before any byte.
+    std::array<unsigned char, 256> always_single;
 
     static std::size_t index(unsigned lead, unsigned trail) { return trail << 8 | lead; }
 

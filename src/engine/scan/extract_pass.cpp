@@ -20,6 +20,7 @@
 #include "engine/scan/split_bytes.h"
 #include "engine/print/scoring_printer.h"
 #include "engine/scan/pair_kernel.h"
+#include "engine/scan/run_masks.h"
 #include "engine/scan/skip_kernel.h"
 #include "engine/scan/skip_kernel_window.h"
 #include "text/text_encoding.h"
@@ -51,6 +52,9 @@ constexpr std::size_t stride_pairs = 8;
 // The block scan's one-character test reads the pair at the class value
 // from a candidate (3 for Excluded), one byte further than run() steps.
 constexpr std::size_t past_end_step = static_cast<std::size_t>(CharClass::Excluded);
+// A block with at most this many candidates is taken candidate by candidate
+// rather than by its unit masks.
+constexpr int sparse_candidates = 4;
 
 // Padding contract of the piece buffer: every piece's data is followed by
 // `padding` zero bytes, as many as the farthest read past the data needs.
@@ -77,6 +81,15 @@ constexpr unsigned char excluded = static_cast<unsigned char>(CharClass::Exclude
 constexpr unsigned char double_byte = static_cast<unsigned char>(CharClass::Double);
 constexpr unsigned char single_byte = static_cast<unsigned char>(CharClass::Single);
 
+// Whether m has at most N bits set: clearing the lowest N leaves none. The
+// baseline instruction set has no population count.
+template <int N>
+constexpr bool at_most_bits(std::uint64_t m) {
+    for (int k = 0; k < N; ++k) m &= m - 1;
+    return m == 0;
+}
+static_assert(at_most_bits<4>(0xF0) && !at_most_bits<4>(0x1F) && at_most_bits<4>(0));
+
 // A printer that reads each run with the input bytes just before it.
 template <class Printer>
 concept reads_lead_in = requires(Printer& p, const unsigned char* b) {
@@ -102,12 +115,15 @@ public:
           // writes empty runs, every run takes the general path.
           one_char_runs_(min_length_ != 0), skip_kernel_(scan::skip_kernel()),
           lead_set_(table.can_start), single_stops_(single_stops(table)),
+          single_set_(table.always_single),
           // The ranges pay only with a vector kernel: the scalar one tests
           // them pair by pair, slower than the table's lookups.
           ranges_(table.pair_ranges.usable && scan::pair_kernel().isa != Isa::scalar
                       ? &table.pair_ranges
                       : nullptr),
-          pair_window_(scan::PairMarks{scan::pair_kernel(), table.pair_ranges},
+          by_masks_(one_char_runs_ && ranges_ != nullptr),
+          any_single_(std::ranges::any_of(table.always_single, [](unsigned char v) { return v != 0; })),
+          pair_window_(scan::UnitMarks{scan::pair_kernel(), table.pair_ranges},
                        scan::PaddedBytes::padded<padding>(nullptr, 0)),
           none_stops_(none_stops(table)) {
         if constexpr (reads_lead_in<Printer>) find_split_bytes(table, split_);
@@ -168,6 +184,9 @@ private:
     // marks the bytes that can start text a window at a time, and the
     // block's candidate mask is kept across the short runs that start
     // inside it: in binary data a candidate turns up every few bytes.
+    // With a vector pair kernel (by_masks_), a block of many candidates
+    // takes its runs from its unit masks instead; without one, each
+    // candidate's pairs are looked up.
     std::size_t scan_blocks(const unsigned char* b, std::size_t i, std::size_t end,
                             std::size_t run_end) {
         // Positions at or past end are no candidates: the window ends there.
@@ -198,7 +217,7 @@ private:
         // plain printer they and the line break are stored whatever
         // happens, and the cursor moves past them only for a run that is
         // kept. A run below the minimum may still hold an exempt string.
-        const auto end_run = [&](std::size_t p, std::size_t n) {
+        const auto end_run = [&](std::size_t p, std::size_t n) __attribute__((always_inline)) {
             if constexpr (Printer::raw) {
                 copy_run(o.pos, b + p, n);
                 o.pos[n] = '\r';
@@ -219,6 +238,174 @@ private:
 
         // A resumed run may already have gone past end.
         std::size_t resume = std::max(i, end);
+        if (by_masks_) {
+            // Runs the masks cannot take whole go to run() from their start:
+            // those that hold an excluded pair or reach the end of a piece
+            // that is not the last.
+            const auto by_run = [&](std::size_t p) {
+                hand_back();
+                start_run(b, p);
+                const std::size_t after = run(b, p, run_end);
+                if (!in_run_) fetch();
+                return after;
+            };
+            const scan::PaddedBytes data = scan::PaddedBytes::padded<padding>(b, end);
+            scan::SkipWindow singles(skip_kernel_, single_set_, data);
+            scan::RunCarry carry{};
+            std::size_t open_at = 0;  // where the run open at i started
+            // The block from a candidate that starts more than a
+            // one-character run is taken by its masks.
+            bool by_block = false;
+            // What a new mask window marks: the block and the next at first.
+            constexpr std::size_t window_reach = scan::UnitWindow::window_bytes;
+            std::size_t reach = 2 * vector_block;
+            // A run open at the end of the data ends in the block from end,
+            // whose masks are empty; one whose last character's trail is
+            // the byte at end, in a piece that is not the last, is open
+            // past it, where there are no masks: run() takes it on.
+            while (i < end || carry.open) {
+                if (i > end) {
+                    i = by_run(open_at);
+                    if (in_run_) return i;
+                    resume = std::max(end, i);
+                    carry = {};
+                    continue;
+                }
+                if (!carry.open && !by_block) {
+                    const std::uint64_t candidates = window.mask_at(i);
+                    if (candidates == 0) {
+                        i += vector_block;
+                        continue;
+                    }
+                    // In record tables a few candidates turn up per block,
+                    // nearly all one character or none: two lookups each
+                    // cost less than marking the block's units.
+                    if (at_most_bits<sparse_candidates>(candidates)) {
+                        std::size_t skip = i;  // before it: the trail of a run taken
+                        std::size_t more = SIZE_MAX;  // a candidate that starts more
+                        for (std::uint64_t m = candidates; m != 0; m &= m - 1) {
+                            const std::size_t p = i + static_cast<std::size_t>(std::countr_zero(m));
+                            if (p < skip) continue;
+                            const unsigned c0 = pair_at(b + p);
+                            const std::size_t q = p + c0;
+                            const unsigned c1 = pair_at(b + q);  // c0 None: q == p, c1 None
+                            if ((c0 != excluded) & (c1 == none) & (q < run_end)) {
+                                end_run(p, c0);
+                                skip = q;
+                                continue;
+                            }
+                            if (c0 == none) continue;
+                            more = p;
+                            break;
+                        }
+                        by_block = more != SIZE_MAX;
+                        i = by_block ? more : std::max(i + vector_block, skip);
+                        reach = 2 * vector_block;
+                        continue;
+                    }
+                }
+                by_block = false;
+                // A pair in the ranges is a double-byte character whatever
+                // its lead; only the others of a looked-up lead need the table.
+                const auto [in_ranges, look] = pair_window_.masks_at(i, reach);
+                std::uint64_t twos = in_ranges;
+                std::uint64_t ones = any_single_ ? singles.mask_at(i, reach) : 0;
+                std::uint64_t dropped = 0;
+                // Blocks taken by their masks one after another mark ever
+                // longer windows.
+                reach = std::min(2 * reach, window_reach);
+                for (std::uint64_t m = look; m != 0; m &= m - 1) {
+                    const int k = std::countr_zero(m);
+                    const std::uint64_t bit = std::uint64_t{1} << k;
+                    const unsigned c = pair_at(b + i + static_cast<std::size_t>(k));
+                    // Excluded pairs take two bytes as characters do.
+                    twos |= c >= double_byte ? bit : 0;
+                    ones = (ones & ~bit) | (c == single_byte ? bit : 0);
+                    dropped |= c == excluded ? bit : 0;
+                }
+                const scan::BlockRuns r = scan::block_runs(twos, ones, carry);
+                const std::uint64_t x = r.units & dropped;
+                // Runs end in order, so the first that ends past the block's
+                // first excluded pair holds it; and at the end of a piece
+                // that is not the last the pair is still unread. A run that
+                // ends at or past `stop` goes to run().
+                const std::size_t stop =
+                    x != 0 ? std::min(run_end, i + static_cast<std::size_t>(std::countr_zero(x)) + 1)
+                           : run_end;
+                const auto at = [i](std::uint64_t m) {
+                    return i + static_cast<std::size_t>(std::countr_zero(m));
+                };
+                std::uint64_t starts = r.starts;
+                std::uint64_t ends = r.ends;
+                const std::size_t next = i + vector_block;
+                std::size_t by_run_at = SIZE_MAX;
+                if (carry.open) {
+                    // The run carried in covers the block up to e.
+                    const bool goes_on = ends == 0;
+                    const std::size_t e = goes_on ? next : at(ends);
+                    if (x != 0 && i + static_cast<std::size_t>(std::countr_zero(x)) < e) {
+                        by_run_at = open_at;  // it holds an excluded pair
+                    } else if (!goes_on && e >= run_end) {
+                        by_run_at = open_at;
+                    } else {
+                        // A block is shorter than a split, so at most one
+                        // ends in it: after the character that holds the
+                        // byte split_limit bytes from where the run's
+                        // unwritten part starts.
+                        static_assert(vector_block <= split_limit);
+                        if (const std::size_t over = open_at + split_limit; over < e) {
+                            // A trail there is no unit's first byte.
+                            const std::size_t taken = (r.units >> (over - i) & 1) != 0 ? 2 : 1;
+                            hand_back();
+                            start_run(b, open_at);
+                            write_split(b, open_at, over + taken - open_at);
+                            fetch();
+                            open_at = over + taken;
+                        }
+                        if (goes_on) {
+                            carry = r.carry;
+                            i = next;
+                            continue;
+                        }
+                        ends &= ends - 1;
+                        // A split may have taken the whole run.
+                        if (e > open_at) end_run(open_at, e - open_at);
+                    }
+                }
+                // The other runs start and end in the block, and none is
+                // longer than a split; each start pairs with the next end
+                // but the last, whose run may be open at the block's end.
+                if (by_run_at == SIZE_MAX) {
+                    for (; ends != 0; starts &= starts - 1, ends &= ends - 1) {
+                        const std::size_t p = at(starts);
+                        const std::size_t e = at(ends);
+                        if (e >= stop) [[unlikely]] {
+                            by_run_at = p;
+                            break;
+                        }
+                        end_run(p, e - p);
+                    }
+                }
+                if (by_run_at == SIZE_MAX && starts != 0) {
+                    open_at = at(starts);
+                    if (x == 0) {
+                        carry = r.carry;
+                        i = next;
+                        continue;
+                    }
+                    by_run_at = open_at;
+                }
+                carry = {};
+                i = next;
+                if (by_run_at != SIZE_MAX) {
+                    i = by_run(by_run_at);
+                    if (in_run_) return i;
+                    resume = std::max(end, i);
+                }
+            }
+            hand_back();
+            return resume;
+        }
         std::size_t skip_to = 0;
         while (i < end) {
             const std::size_t base = i;
@@ -396,10 +583,7 @@ private:
     // single-byte character before any byte.
     static scan::ByteSet single_stops(const ScanTable& table) {
         std::array<unsigned char, 256> stops{};
-        for (unsigned v = 0; v < 256; ++v) {
-            for (unsigned t = 0; t < 256 && stops[v] == 0; ++t)
-                stops[v] = table.pair_class[ScanTable::index(v, t)] != single_byte;
-        }
+        for (unsigned v = 0; v < 256; ++v) stops[v] = table.always_single[v] == 0;
         return scan::ByteSet(stops);
     }
 
@@ -470,7 +654,7 @@ private:
         if (i >= limit || i > range) return i;
         const std::size_t cap = i + ((limit - i + 1) & ~std::size_t{1});
         for (;;) {
-            const std::uint64_t misses = ~pair_window_.mask_at(i) & steps;
+            const std::uint64_t misses = ~pair_window_.masks_at(i)[0] & steps;
             if (misses != 0)
                 return std::min(cap, i + static_cast<std::size_t>(std::countr_zero(misses)));
             i += scan::kernel_block;
@@ -653,11 +837,16 @@ private:
     const scan::SkipKernel& skip_kernel_;
     const scan::ByteSet lead_set_;  // the bytes that can start text
     const scan::ByteSet single_stops_;
+    const scan::ByteSet single_set_;  // single-byte characters before any byte
     // Null when the table's double-byte pairs have no usable ranges or the
     // processor has no vector kernel for them.
     const PairRanges* const ranges_;
+    // Runs are found from the block's unit masks (see by_masks()).
+    const bool by_masks_;
+    // Whether any byte is a single-byte character whatever follows it.
+    const bool any_single_;
     // The positions of the piece whose pair is in the ranges.
-    scan::PairWindow pair_window_;
+    scan::UnitWindow pair_window_;
     const std::array<bool, 256> none_stops_;
     std::size_t size_ = 0;  // of the piece being scanned
 };

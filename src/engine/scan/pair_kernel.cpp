@@ -14,9 +14,19 @@ void scalar_double_masks(const PairRanges& ranges, PaddedBytes positions, std::u
     blocks::scalar_masks(positions, masks, [&](const unsigned char* p) { return ranges.in_ranges(p[0], p[1]); });
 }
 
+void scalar_unit_masks(const PairRanges& ranges, PaddedBytes positions, std::uint64_t* masks) {
+    for (std::size_t w = 0; w < mask_words(positions.size()); ++w) {
+        const PaddedBytes block = positions.from(w * kernel_block).first(kernel_block);
+        scalar_double_masks(ranges, block, masks + 2 * w);
+        blocks::scalar_masks(block, masks + 2 * w + 1, [&](const unsigned char* p) {
+            return ranges.looked_up[p[0]] != 0 && !ranges.in_ranges(p[0], p[1]);
+        });
+    }
+}
+
 }  // namespace
 
-const PairKernel scalar_pair_kernel{Isa::scalar, scalar_double_masks};
+const PairKernel scalar_pair_kernel{Isa::scalar, scalar_double_masks, scalar_unit_masks};
 
 const PairKernel* pair_kernel_for(Isa isa) {
     if (!isa_supported(isa)) return nullptr;

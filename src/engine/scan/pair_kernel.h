@@ -31,6 +31,10 @@ struct PairKernel {
     // position takes the byte after it, and a block reads pair_block_reach
     // bytes from any position before the end.
     void (*double_masks)(const PairRanges& ranges, PaddedBytes positions, std::uint64_t* masks);
+    // Two words per word of double_masks, one after the other: that word,
+    // then the positions whose lead is looked_up and whose pair is not in
+    // the ranges, the ones a scan must look up in its table.
+    void (*unit_masks)(const PairRanges& ranges, PaddedBytes positions, std::uint64_t* masks);
 };
 static_assert(pair_block_reach - 1 <= kernel_overread, "a block from the last position stays in the padding");
 
@@ -49,5 +53,16 @@ struct PairMarks {
     }
 };
 using PairWindow = MaskWindow<PairMarks>;
+
+// Both masks of unit_masks, as the two planes of a window.
+struct UnitMarks {
+    static constexpr std::size_t planes = 2;
+    const PairKernel& kernel;
+    const PairRanges& ranges;
+    void operator()(PaddedBytes part, std::uint64_t* masks) const {
+        kernel.unit_masks(ranges, part, masks);
+    }
+};
+using UnitWindow = MaskWindow<UnitMarks>;
 
 }  // namespace kurvane::scan
