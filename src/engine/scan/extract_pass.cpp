@@ -187,18 +187,21 @@ private:
         // The plain printer's write position is kept here, in registers; it
         // is handed back before anything else writes and fetched after.
         [[maybe_unused]] OutputCursor o{};
+        // A printer that reads lead-ins takes them before each run's text.
+        constexpr bool whole_units = writes_units<Printer> && !reads_lead_in<Printer>;
+        constexpr bool holds_cursor = Printer::raw || whole_units;
         const auto fetch = [&] {
-            if constexpr (Printer::raw) o = out_.cursor();
+            if constexpr (holds_cursor) o = out_.cursor();
         };
         const auto hand_back = [&] {
-            if constexpr (Printer::raw) out_.set_cursor(o);
+            if constexpr (holds_cursor) out_.set_cursor(o);
         };
         fetch();
         // The n bytes from p are a whole run, of characters only. For the
         // plain printer they and the line break are stored whatever
         // happens, and the cursor moves past them only for a run that is
         // kept. A run below the minimum may still hold an exempt string.
-        const auto end_run = [&](std::size_t p, std::size_t n) {
+        const auto end_run = [&](std::size_t p, std::size_t n) __attribute__((always_inline)) {
             if constexpr (Printer::raw) {
                 copy_run(o.pos, b + p, n);
                 o.pos[n] = '\r';
@@ -206,9 +209,14 @@ private:
                 o.pos += n >= min_length ? n + line_break : 0;
                 if (o.full()) out_.flush(o);
             } else if (n >= min_length) {
-                hand_lead_in(b, p);
-                out_.text(b + p, n, offset + p, offset + p != split_end_);
-                out_.end(run_end_);
+                if constexpr (whole_units) {
+                    // The whole run in one call, through the cursor.
+                    out_.unit(o, b + p, n, offset + p, offset + p != split_end_, run_end_);
+                } else {
+                    hand_lead_in(b, p);
+                    out_.text(b + p, n, offset + p, offset + p != split_end_);
+                    out_.end(run_end_);
+                }
             }
             if (n < min_length && n >= exempt_floor) [[unlikely]] {
                 hand_back();
