@@ -86,6 +86,11 @@ inline std::uint64_t decimal_word(std::uint32_t v) {
 // are stored as one word, its leading zeros shifted out: 8 bytes are
 // stored whatever the count.
 [[gnu::always_inline]] inline std::size_t put_decimal(unsigned char* dst, std::uint64_t v) {
+    // Most JSON lengths are one digit: a run of a character or two.
+    if (v < 10) {
+        *dst = static_cast<unsigned char>('0' + v);
+        return 1;
+    }
     const std::size_t n = decimal_digits(v);
     if (v < powers_of_ten[8]) {
         static_assert(std::endian::native == std::endian::little, "the word's first byte is its lowest");

@@ -30,7 +30,7 @@ static_assert(copy_extent(0) >= utf8_block);
 // print_utf8 by `kernel`, for the printers: a run of one double-byte
 // character, which binary data is full of, is looked up here without a
 // call.
-inline std::size_t print_utf8_run(const Utf8Kernel& kernel, const Utf8Tables& tables, const unsigned char* src,
+[[gnu::always_inline]] inline std::size_t print_utf8_run(const Utf8Kernel& kernel, const Utf8Tables& tables, const unsigned char* src,
                                   std::size_t n, unsigned char* dst) {
     if (n == 2) {
         if (const text::Utf8Entry e = tables.pair[src[0] << 8 | src[1]]; e != 0) {
@@ -123,18 +123,18 @@ private:
     // copy, the offset formatted in place behind it (a copy through a
     // buffer on the stack would load the digits back before their stores
     // have landed). Returns its size.
-    std::size_t store_prefix(unsigned char* dst, std::uint64_t at) {
+    [[gnu::always_inline]] std::size_t store_prefix(unsigned char* dst, std::uint64_t at) {
         prefix_due_ = false;
         if (!has_prefix_) return 0;
-        std::memcpy(dst, short_name_, max_short_name);
         const std::size_t name_size = name_size_;
+        if (name_size != 0) std::memcpy(dst, short_name_, max_short_name);
         const std::size_t size =
             name_size + (radix_ != OffsetRadix::none ? put_offset(dst + name_size, at, radix_) : 0);
         if (!wrote_) lead_prefix_ = size;
         return size;
     }
     void write_long_prefix(std::uint64_t at);
-    std::size_t store_text(unsigned char* dst, const unsigned char* src, std::size_t n) const {
+    [[gnu::always_inline]] std::size_t store_text(unsigned char* dst, const unsigned char* src, std::size_t n) const {
         if (utf8_) return print_utf8_run(utf8_kernel_, utf8_tables_, src, n, dst);
         copy_run(dst, src, n);
         return n;
@@ -266,7 +266,7 @@ private:
         dst += put_decimal(dst, at);
         return dst + put_literal(dst, ",\"text\":\"");
     }
-    unsigned char* store_text(unsigned char* dst, const unsigned char* src, std::size_t n) {
+    [[gnu::always_inline]] unsigned char* store_text(unsigned char* dst, const unsigned char* src, std::size_t n) {
         const std::size_t size = print_utf8_run(utf8_kernel_, utf8_tables_, src, n, dst);
         // Runs of text hold a quote, a backslash or a control byte only
         // where the settings let them in: the rest is converted in place.
@@ -285,7 +285,7 @@ private:
     }
     // Escapes the `size` bytes of UTF-8 at dst where they lie.
     unsigned char* escape_in_place(unsigned char* dst, std::size_t size);
-    unsigned char* store_close(unsigned char* dst, std::uint64_t length) const {
+    [[gnu::always_inline]] unsigned char* store_close(unsigned char* dst, std::uint64_t length) const {
         dst += put_literal(dst, "\",\"length\":");
         dst += put_decimal(dst, length);
         if (score_ >= 0) {
