@@ -184,8 +184,9 @@ private:
         const std::size_t exempt_floor = exempt_floor_;
         const std::uint64_t offset = base_;
         const std::size_t line_break = line_break_ ? crlf_size : 0;
-        // The plain printer's write position is kept here, in registers; it
-        // is handed back before anything else writes and fetched after.
+        // The write position of the plain printer, and of one that takes
+        // whole units, is kept here, in registers; it is handed back before
+        // anything else writes and fetched after.
         [[maybe_unused]] OutputCursor o{};
         // A printer that reads lead-ins takes them before each run's text.
         constexpr bool whole_units = writes_units<Printer> && !reads_lead_in<Printer>;
