@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/print/format_printers.h"
@@ -170,6 +171,100 @@ TEST(format_printers, name_and_offset_prefixes_around_the_fixed_copy) {
                 printer.end_stretch();
                 ASSERT_TRUE(printer.flush());
                 EXPECT_EQ(as_string(sink.bytes), want) << "name of " << name_size - 2 << " bytes, capacity " << capacity;
+            }
+        }
+    }
+}
+
+// The units of a stretch as the scan hands them: text at an input offset,
+// whether it goes on from a split, and how it ends.
+struct Unit {
+    const char* text;
+    std::uint64_t at;
+    bool first;
+    detail::End end;
+};
+
+// The output of `units` through a printer of `format`, each unit handed
+// over by text() and end(), or, where the scan would (a unit that does not
+// go on from a split), by one unit() call through the cursor; with what
+// the stretch's output tells the in-order writer.
+template <class Printer, class... Args>
+std::pair<std::string, detail::StretchOutput> print_units(const std::vector<Unit>& units, bool whole,
+                                                          std::size_t capacity, Args&&... args) {
+    test::MemorySink sink;
+    Printer printer(sink, capacity, std::forward<Args>(args)...);
+    printer.begin_stretch();
+    for (const Unit& u : units) {
+        Bytes src = test::bytes(u.text);
+        const std::size_t n = src.size();
+        src.resize(detail::copy_extent(n) + 64);  // readable past the text
+        if (whole && u.first) {
+            detail::OutputCursor o = printer.cursor();
+            printer.unit(o, src.data(), n, u.at, u.first, u.end);
+            printer.set_cursor(o);
+        } else {
+            printer.text(src.data(), n, u.at, u.first);
+            printer.end(u.end);
+        }
+    }
+    const detail::StretchOutput stretch = printer.stretch_output();
+    printer.end_stretch();
+    EXPECT_TRUE(printer.flush());
+    return {as_string(sink.bytes), stretch};
+}
+
+TEST(format_printers, a_whole_unit_writes_what_its_text_and_end_write) {
+    // Lines, runs without line breaks, a split and the run that goes on
+    // from it, one that starts right behind a split (its line is open),
+    // an empty unit, and text of every kind the UTF-8 kernel and the
+    // escapes take; in every format, with names just under, at and over
+    // the size stored in one copy, into buffers that fill every few bytes
+    // and one that never does.
+    using detail::End;
+    const std::string long_text(detail::split_limit, 'L');
+    const std::vector<std::vector<Unit>> stretches = {
+        {{"A", 3, true, End::line}, {"漢字", 10, true, End::line}, {"ｶﾅ\"\\", 0x1234567, true, End::line}},
+        {{"あ", 5, true, End::run}, {"", 9, true, End::run}, {"x\ty", 12, true, End::run}},
+        {{long_text.c_str(), 100, true, End::split}, {"続き", 1100, false, End::line}, {"次", 2000, true, End::line}},
+        {{long_text.c_str(), 7, true, End::split}, {"後ろ", 1007, true, End::line}, {"B", 0xFFFFFFFFF, true, End::line}},
+    };
+    std::vector<OutputFormat> formats;
+    for (const std::size_t name_size :
+         {std::size_t{0}, std::size_t{8}, detail::TextPrinter::max_short_name - 3, detail::TextPrinter::max_short_name - 1}) {
+        for (const OffsetRadix radix : {OffsetRadix::none, OffsetRadix::decimal, OffsetRadix::hex}) {
+            for (const bool utf8 : {false, true}) {
+                OutputFormat f;
+                f.file_name = std::string(name_size, 'n');
+                f.radix = radix;
+                f.encoding = utf8 ? TextEncoding::utf8 : TextEncoding::cp932;
+                f.eol = utf8 ? LineEnd::lf : LineEnd::crlf;
+                formats.push_back(f);
+            }
+        }
+        OutputFormat json;
+        json.json = true;
+        json.file_name = std::string(name_size, 'j');  // the last two past the one copy of its start
+        formats.push_back(json);
+    }
+    for (const OutputFormat& f : formats) {
+        for (std::size_t k = 0; k < stretches.size(); ++k) {
+            for (const std::size_t capacity : {std::size_t{7}, std::size_t{1} << 16}) {
+                const bool lines = k != 1;
+                const auto print = [&](bool whole) {
+                    return f.json ? print_units<detail::JsonPrinter>(stretches[k], whole, capacity, f)
+                                  : print_units<detail::TextPrinter>(stretches[k], whole, capacity, f, lines);
+                };
+                const auto [want, want_stretch] = print(false);
+                const auto [got, got_stretch] = print(true);
+                const std::string where = "stretch " + std::to_string(k) + " name of " +
+                                          std::to_string(f.file_name.size()) + " radix " +
+                                          std::to_string(static_cast<int>(f.radix)) + (f.json ? " json" : "") +
+                                          " capacity " + std::to_string(capacity);
+                EXPECT_EQ(got, want) << where;
+                EXPECT_EQ(got_stretch.lead_prefix, want_stretch.lead_prefix) << where;
+                EXPECT_EQ(got_stretch.wrote, want_stretch.wrote) << where;
+                EXPECT_EQ(got_stretch.line_open, want_stretch.line_open) << where;
             }
         }
     }

@@ -9,7 +9,12 @@
 #include <string>
 #include <string_view>
 
+#if defined(__SSE2__) || defined(_M_X64)
+#include <emmintrin.h>
+#endif
+
 #include "engine/output_format.h"
+#include "engine/print/digits.h"
 #include "engine/print/printer.h"
 #include "engine/print/utf8_kernel.h"
 #include "text/text_encoding.h"
@@ -25,7 +30,7 @@ static_assert(copy_extent(0) >= utf8_block);
 // print_utf8 by `kernel`, for the printers: a run of one double-byte
 // character, which binary data is full of, is looked up here without a
 // call.
-inline std::size_t print_utf8_run(const Utf8Kernel& kernel, const Utf8Tables& tables, const unsigned char* src,
+[[gnu::always_inline]] inline std::size_t print_utf8_run(const Utf8Kernel& kernel, const Utf8Tables& tables, const unsigned char* src,
                                   std::size_t n, unsigned char* dst) {
     if (n == 2) {
         if (const text::Utf8Entry e = tables.pair[src[0] << 8 | src[1]]; e != 0) {
@@ -36,9 +41,12 @@ inline std::size_t print_utf8_run(const Utf8Kernel& kernel, const Utf8Tables& ta
     return kernel.print(tables, src, n, dst);
 }
 
-// The most bytes an input offset takes as a line prefix: 22 octal digits
-// hold any 64-bit offset, and a space follows them.
-inline constexpr std::size_t max_offset_prefix = 22 + 1;
+// Stores a literal of N bytes (its zero terminator dropped) at dst.
+template <std::size_t N>
+std::size_t put_literal(unsigned char* dst, const char (&text)[N]) {
+    std::memcpy(dst, text, N - 1);
+    return N - 1;
+}
 
 // Code page 932 or UTF-8 text, each line ended by the format's line break
 // and started by its prefix: the file name and ": ", then the input offset
@@ -50,39 +58,56 @@ public:
     static constexpr bool raw = false;
     // Every call starts storing before the capacity (a full buffer is
     // flushed first): a short name prefix, an offset prefix, a converted
-    // unit and a line break fit in the slack behind it. A longer name
-    // prefix is put() in before them.
+    // unit and a line break fit in the slack behind it, so a whole unit
+    // takes one room check. A longer name prefix is put() in before them.
     static constexpr std::size_t max_short_name = 64;  // stored whole up to this
-    static constexpr std::size_t slack = max_short_name + max_offset_prefix +
-                                         text::utf8_per_cp932_byte * run_capacity + utf8_store_overrun + crlf_size;
-    static_assert(copy_extent(max_split) <= text::utf8_per_cp932_byte * run_capacity);
+    static constexpr std::size_t max_text = text::utf8_per_cp932_byte * run_capacity + utf8_store_overrun;
+    static constexpr std::size_t slack = max_short_name + max_offset_prefix + max_text + crlf_size;
+    // A unit's text stores at most max_text bytes, its line break ends
+    // within them, and the fixed copy of a short name is followed by the
+    // offset stored from the name's end.
+    static_assert(copy_extent(max_split) <= max_text);
+    static_assert(text::utf8_per_cp932_byte * max_split + crlf_size <= max_text);
 
     TextPrinter(ByteSink& sink, std::size_t capacity, const OutputFormat& format, bool lines);
 
     void text(const unsigned char* src, std::size_t n, std::uint64_t at, bool) {
         if (prefix_due_) {
-            prefix_due_ = false;
-            if (has_prefix_) write_prefix(at);
+            if (long_name_)
+                write_long_prefix(at);
+            else
+                fill_ += store_prefix(buffer_.get() + fill_, at);
         }
         wrote_ = true;
-        unsigned char* dst = buffer_.get() + fill_;
-        if (utf8_) {
-            n = print_utf8_run(utf8_kernel_, utf8_tables_, src, n, dst);
-        } else {
-            copy_run(dst, src, n);
-        }
-        fill_ += n;
+        fill_ += store_text(buffer_.get() + fill_, src, n);
         if (fill_ >= capacity_) flush();
     }
     void end(End e) {
         if (e == End::line) {
-            unsigned char* dst = buffer_.get() + fill_;
-            if (!lf_) *dst++ = '\r';
-            *dst = '\n';
-            fill_ += lf_ ? 1 : 2;
+            fill_ += store_line_end(buffer_.get() + fill_);
             if (fill_ >= capacity_) flush();
         }
         prefix_due_ = e == End::line || !lines_;
+    }
+    // text() and end() in one go, with one room check: the block scan's
+    // call for most runs.
+    [[gnu::always_inline]] void unit(OutputCursor& o, const unsigned char* src, std::size_t n, std::uint64_t at,
+                                     bool first, End e) {
+        if (long_name_) [[unlikely]] {
+            set_cursor(o);
+            text(src, n, at, first);
+            end(e);
+            o = cursor();
+            return;
+        }
+        unsigned char* dst = o.pos;
+        if (prefix_due_) dst += store_prefix(dst, at);
+        wrote_ = true;
+        dst += store_text(dst, src, n);
+        if (e == End::line) dst += store_line_end(dst);
+        prefix_due_ = e == End::line || !lines_;
+        o.pos = dst;
+        if (o.full()) flush(o);
     }
     void begin_stretch() {
         prefix_due_ = true;
@@ -93,22 +118,78 @@ public:
     StretchOutput stretch_output() const { return {lead_prefix_, wrote_, !prefix_due_}; }
 
 private:
-    void write_prefix(std::uint64_t at);
+    // The prefix of a line starting at input offset `at`, if the format has
+    // one, stored at dst when the name is short: the name as one fixed-size
+    // copy, the offset formatted in place behind it (a copy through a
+    // buffer on the stack would load the digits back before their stores
+    // have landed). Returns its size.
+    [[gnu::always_inline]] std::size_t store_prefix(unsigned char* dst, std::uint64_t at) {
+        prefix_due_ = false;
+        if (!has_prefix_) return 0;
+        const std::size_t name_size = name_size_;
+        if (name_size != 0) std::memcpy(dst, short_name_, max_short_name);
+        const std::size_t size =
+            name_size + (radix_ != OffsetRadix::none ? put_offset(dst + name_size, at, radix_) : 0);
+        if (!wrote_) lead_prefix_ = size;
+        return size;
+    }
+    void write_long_prefix(std::uint64_t at);
+    [[gnu::always_inline]] std::size_t store_text(unsigned char* dst, const unsigned char* src, std::size_t n) const {
+        if (utf8_) return print_utf8_run(utf8_kernel_, utf8_tables_, src, n, dst);
+        copy_run(dst, src, n);
+        return n;
+    }
+    // The line break's bytes are stored whole whatever its size.
+    std::size_t store_line_end(unsigned char* dst) const {
+        std::memcpy(dst, line_end_, crlf_size);
+        return line_end_size_;
+    }
 
     const OffsetRadix radix_;
     const Utf8Kernel& utf8_kernel_;
     const Utf8Tables& utf8_tables_;
     const bool utf8_;
-    const bool lf_;
     const bool lines_;
     const bool has_prefix_;  // a name or an offset starts each line
     bool prefix_due_ = true;
     bool wrote_ = false;
     std::size_t lead_prefix_ = 0;
+    unsigned char line_end_[crlf_size] = {};
+    std::size_t line_end_size_ = 0;
     std::string name_prefix_;
-    // The same, zero-padded to be stored in one fixed-size copy, when it fits.
+    std::size_t name_size_ = 0;
+    bool long_name_ = false;  // the name prefix is put() in
+    // The name prefix zero-padded to be stored in one fixed-size copy, when it fits.
     unsigned char short_name_[max_short_name] = {};
 };
+static_assert(TextPrinter::max_short_name + max_offset_prefix <= TextPrinter::slack - TextPrinter::max_text);
+
+// Whether any of the n bytes at p needs an escape in a JSON string (a byte
+// below 0x20, a quote, a backslash), 16 at a time. The bytes from p + n up
+// to the next multiple of 16 are read and ignored.
+inline constexpr std::size_t escape_test_overread = 15;
+#if defined(__SSE2__) || defined(_M_X64)
+inline bool any_json_escape(const unsigned char* p, std::size_t n) {
+    const __m128i control_last = _mm_set1_epi8(0x1F);
+    const __m128i quote = _mm_set1_epi8('"');
+    const __m128i backslash = _mm_set1_epi8('\\');
+    for (std::size_t k = 0; k < n; k += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + k));
+        const __m128i control = _mm_cmpeq_epi8(_mm_max_epu8(v, control_last), control_last);
+        const __m128i hit = _mm_or_si128(control, _mm_or_si128(_mm_cmpeq_epi8(v, quote), _mm_cmpeq_epi8(v, backslash)));
+        auto mask = static_cast<unsigned>(_mm_movemask_epi8(hit));
+        if (n - k < 16) mask &= (1u << (n - k)) - 1;
+        if (mask != 0) return true;
+    }
+    return false;
+}
+#else
+inline bool any_json_escape(const unsigned char* p, std::size_t n) {
+    bool hit = false;
+    for (std::size_t k = 0; k < n; ++k) hit |= p[k] < 0x20 || p[k] == '"' || p[k] == '\\';
+    return hit;
+}
+#endif
 
 // JSON Lines: one object per run (the splits of a long run joined), with
 // the input offset of its first byte, its text in UTF-8 and the input bytes
@@ -122,8 +203,9 @@ public:
     static constexpr bool raw = false;
     // A unit's bytes become at most json_per_cp932_byte bytes each (a
     // control byte kept by an exempt string is \u00XX). One text() may close
-    // an object, open the next and write a unit: all of it is stored
-    // straight into the slack (the object start is put() in when long).
+    // an object, open the next and write a unit, and one unit() opens,
+    // writes and closes one: all of it is stored straight into the slack
+    // (the object start is put() in when long).
     static constexpr std::size_t json_per_cp932_byte = 6;
     static constexpr std::size_t max_object_start = 32;  // stored whole below this
     static constexpr std::size_t max_close = 64;         // the fields after the text
@@ -138,10 +220,30 @@ public:
         if (!open_) open(at);
         if (n == 0) return;
         last_end_ = at + n;
-        write_text(src, n);
+        fill_ = static_cast<std::size_t>(store_text(buffer_.get() + fill_, src, n) - buffer_.get());
+        if (fill_ >= capacity_) flush();
     }
     void end(End e) {
         if (e != End::split) close();
+    }
+    // A whole object in one go, with one room check: the block scan's call
+    // for most runs. A unit that goes on from a split, one that is split or
+    // one behind an object still open takes the calls above.
+    [[gnu::always_inline]] void unit(OutputCursor& o, const unsigned char* src, std::size_t n, std::uint64_t at,
+                                     bool first, End e) {
+        if (!first || open_ || long_start_ || e == End::split) [[unlikely]] {
+            set_cursor(o);
+            text(src, n, at, first);
+            end(e);
+            o = cursor();
+            return;
+        }
+        wrote_ = true;
+        unsigned char* dst = o.pos;
+        dst = store_offset(store_start(dst), at);
+        dst = store_text(dst, src, n);
+        o.pos = store_close(dst, n);
+        if (o.full()) flush(o);
     }
     void begin_stretch() { wrote_ = false; }
     void end_stretch() {
@@ -155,11 +257,49 @@ public:
 private:
     void open(std::uint64_t at);
     void close();
-    void write_text(const unsigned char* src, std::size_t n);
+    // The parts of an object, each stored at dst; each returns where it ended.
+    unsigned char* store_start(unsigned char* dst) const {
+        std::memcpy(dst, short_start_, max_object_start);
+        return dst + start_size_;
+    }
+    static unsigned char* store_offset(unsigned char* dst, std::uint64_t at) {
+        dst += put_decimal(dst, at);
+        return dst + put_literal(dst, ",\"text\":\"");
+    }
+    [[gnu::always_inline]] unsigned char* store_text(unsigned char* dst, const unsigned char* src, std::size_t n) {
+        const std::size_t size = print_utf8_run(utf8_kernel_, utf8_tables_, src, n, dst);
+        // Runs of text hold a quote, a backslash or a control byte only
+        // where the settings let them in: the rest is converted in place.
+        // Such a byte of the UTF-8 is a single-byte character of the input
+        // (a double-byte one is all bytes from 0x80), so the input is tested
+        // first: the UTF-8 was just stored in pieces, and loading it back
+        // would wait for the stores. A backslash may be a trail byte, so the
+        // UTF-8 has the last word. Both tests read up to 15 bytes past the
+        // text: the run has copy_extent(n), the buffer the slack kept for
+        // escapes.
+        static_assert(copy_extent(0) >= escape_test_overread + 1 && long_copy % 16 == 0);
+        static_assert(escape_test_overread <= (json_per_cp932_byte - text::utf8_per_cp932_byte) * run_capacity);
+        if (any_json_escape(src, n) && any_json_escape(dst, size)) [[unlikely]]
+            return escape_in_place(dst, size);
+        return dst + size;
+    }
+    // Escapes the `size` bytes of UTF-8 at dst where they lie.
+    unsigned char* escape_in_place(unsigned char* dst, std::size_t size);
+    [[gnu::always_inline]] unsigned char* store_close(unsigned char* dst, std::uint64_t length) const {
+        dst += put_literal(dst, "\",\"length\":");
+        dst += put_decimal(dst, length);
+        if (score_ >= 0) {
+            dst += put_literal(dst, ",\"score\":");
+            dst += put_decimal(dst, static_cast<std::uint64_t>(score_));
+        }
+        return dst + put_literal(dst, "}\n");
+    }
 
     const Utf8Kernel& utf8_kernel_;
     const Utf8Tables& utf8_tables_;
     std::string object_start_;  // {"file":"...","offset":
+    std::size_t start_size_ = 0;
+    bool long_start_ = false;  // object_start_ is put() in
     // The same, zero-padded to be stored in one fixed-size copy, when it fits.
     unsigned char short_start_[max_object_start] = {};
     bool open_ = false;
@@ -169,6 +309,9 @@ private:
     int score_ = -1;
     unsigned char utf8_[text::utf8_per_cp932_byte * run_capacity + utf8_store_overrun];
 };
+static_assert(sizeof "\",\"length\":" + max_decimal + sizeof ",\"score\":" + max_decimal + 2 <=
+              JsonPrinter::max_close);
+static_assert(sizeof ",\"text\":\"" + max_decimal <= JsonPrinter::max_open - JsonPrinter::max_object_start);
 
 // The text of a JSON string for UTF-8 bytes, without the quotes: quote,
 // backslash and control characters escaped, ill-formed bytes as U+FFFD.

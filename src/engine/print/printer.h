@@ -12,6 +12,12 @@
 //   end(End)                 the unit is complete (see End)
 //   begin_stretch()          a stretch starts: no line is open
 //   end_stretch()            the stretch ended; the scan state is fresh
+// A printer that writes whole units fast (writes_units below) also takes
+//   unit(cursor, src, n, at, first, End)
+//                            the same bytes as text(src, n, at, first) and
+//                            end(End), stored through the block scan's
+//                            cursor (see BlockBuffer::cursor()), which it
+//                            flushes when full
 // and for the in-order writers of the threaded drivers, what a stretch's
 // output inherits from the one before (see StretchOutput).
 #pragma once
@@ -117,6 +123,29 @@ public:
         return !failed_;
     }
 
+    // The write position, for the block scan, which keeps it in registers:
+    // a byte stored through a member pointer could alias any member, so
+    // every store would reload them. Stores through the cursor follow the
+    // printer's contract: each starts before the limit and ends within the
+    // slack. set_cursor() hands the position back before anything else
+    // appends or flushes, and cursor() is fetched again after.
+    OutputCursor cursor() const {
+        unsigned char* const start = buffer_.get();
+        return {start + fill_, start + capacity_};
+    }
+    void set_cursor(OutputCursor c) {
+        assert(c.limit == buffer_.get() + capacity_ && c.pos >= buffer_.get() &&
+               c.pos <= buffer_.get() + capacity_ + slack_);
+        fill_ = static_cast<std::size_t>(c.pos - buffer_.get());
+    }
+    // Hands the cursor back, flushes and fetches it again, from the new
+    // buffer if the sink traded it.
+    void flush(OutputCursor& c) {
+        set_cursor(c);
+        flush();
+        c = cursor();
+    }
+
 protected:
     // Any number of bytes, a buffer at a time (a file name may be long).
     void put(const unsigned char* p, std::size_t n) {
@@ -141,11 +170,17 @@ private:
     bool failed_ = false;
 };
 
+// A printer that takes a whole unit in one call, through the cursor.
+template <class Printer>
+concept writes_units = requires(Printer& p, OutputCursor& c, const unsigned char* src) {
+    p.unit(c, src, std::size_t{}, std::uint64_t{}, true, End::line);
+};
+
 // The plain printer: the runs' code page 932 bytes, each run ended by CR LF.
 // The block scan stores through its cursor, kept in registers.
 class PlainPrinter : public BlockBuffer {
 public:
-    // The scan may store through cursor() itself (see below).
+    // The scan may store through cursor() itself (see BlockBuffer).
     static constexpr bool raw = true;
     // The most bytes one append stores from the write position: the copy of
     // the run, or the run and the line break behind it. A run of one
@@ -176,29 +211,6 @@ public:
     void begin_stretch() {}
     void end_stretch() {}
     StretchOutput stretch_output() const { return {}; }
-
-    // The write position, for the block scan, which keeps it in registers:
-    // a byte stored through a member pointer could alias any member, so
-    // every store would reload them. Stores through the cursor follow the
-    // contract of text(); set_cursor() hands the position back before
-    // anything else appends or flushes, and cursor() is fetched again after.
-    OutputCursor cursor() const {
-        unsigned char* const start = buffer_.get();
-        return {start + fill_, start + capacity_};
-    }
-    void set_cursor(OutputCursor c) {
-        assert(c.limit == buffer_.get() + capacity_ && c.pos >= buffer_.get() &&
-               c.pos < buffer_.get() + capacity_ + max_store);
-        fill_ = static_cast<std::size_t>(c.pos - buffer_.get());
-    }
-    // Hands the cursor back, flushes and fetches it again, from the new
-    // buffer if the sink traded it.
-    using BlockBuffer::flush;
-    void flush(OutputCursor& c) {
-        set_cursor(c);
-        flush();
-        c = cursor();
-    }
 };
 
 }  // namespace kurvane::detail

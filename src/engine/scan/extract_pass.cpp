@@ -203,14 +203,18 @@ private:
         const std::size_t exempt_floor = exempt_floor_;
         const std::uint64_t offset = base_;
         const std::size_t line_break = line_break_ ? crlf_size : 0;
-        // The plain printer's write position is kept here, in registers; it
-        // is handed back before anything else writes and fetched after.
+        // The write position of the plain printer, and of one that takes
+        // whole units, is kept here, in registers; it is handed back before
+        // anything else writes and fetched after.
         [[maybe_unused]] OutputCursor o{};
+        // A printer that reads lead-ins takes them before each run's text.
+        constexpr bool whole_units = writes_units<Printer> && !reads_lead_in<Printer>;
+        constexpr bool holds_cursor = Printer::raw || whole_units;
         const auto fetch = [&] {
-            if constexpr (Printer::raw) o = out_.cursor();
+            if constexpr (holds_cursor) o = out_.cursor();
         };
         const auto hand_back = [&] {
-            if constexpr (Printer::raw) out_.set_cursor(o);
+            if constexpr (holds_cursor) out_.set_cursor(o);
         };
         fetch();
         // The n bytes from p are a whole run, of characters only. For the
@@ -225,9 +229,14 @@ private:
                 o.pos += n >= min_length ? n + line_break : 0;
                 if (o.full()) out_.flush(o);
             } else if (n >= min_length) {
-                hand_lead_in(b, p);
-                out_.text(b + p, n, offset + p, offset + p != split_end_);
-                out_.end(run_end_);
+                if constexpr (whole_units) {
+                    // The whole run in one call, through the cursor.
+                    out_.unit(o, b + p, n, offset + p, offset + p != split_end_, run_end_);
+                } else {
+                    hand_lead_in(b, p);
+                    out_.text(b + p, n, offset + p, offset + p != split_end_);
+                    out_.end(run_end_);
+                }
             }
             if (n < min_length && n >= exempt_floor) [[unlikely]] {
                 hand_back();

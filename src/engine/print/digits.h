@@ -1,0 +1,154 @@
+// Numbers as the printers write them: input offsets as line prefixes in
+// each radix and decimal numbers in JSON. Inline, as the printers write one
+// or two per run and a call would cost more than the digits.
+#pragma once
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "engine/output_format.h"
+
+namespace kurvane::detail {
+
+// The most bytes an input offset takes as a line prefix: 22 octal digits
+// hold any 64-bit offset, and a space follows them.
+inline constexpr std::size_t max_offset_prefix = 22 + 1;
+// The most bytes put_decimal stores: 20 digits hold any 64-bit value, and
+// the word of up to 8 digits is stored whole.
+inline constexpr std::size_t max_decimal = 20;
+
+inline constexpr char hex_digits[] = "0123456789abcdef";
+
+// Digits of a decimal number two at a time.
+inline constexpr auto digit_pairs = [] {
+    std::array<char, 200> pairs{};
+    for (std::size_t k = 0; k < 100; ++k) {
+        pairs[2 * k] = static_cast<char>('0' + k / 10);
+        pairs[2 * k + 1] = static_cast<char>('0' + k % 10);
+    }
+    return pairs;
+}();
+
+inline constexpr auto powers_of_ten = [] {
+    std::array<std::uint64_t, 20> powers{};
+    std::uint64_t p = 1;
+    for (auto& power : powers) {
+        power = p;
+        p *= 10;
+    }
+    return powers;
+}();
+
+// The count of v's decimal digits, from its bit width: 1233 / 4096 is just
+// over log10(2), so t is the count or one less.
+inline std::size_t decimal_digits(std::uint64_t v) {
+    const auto t = static_cast<std::size_t>(std::bit_width(v | 1)) * 1233 >> 12;
+    return t + ((v | 1) >= powers_of_ten[t] ? 1 : 0);
+}
+
+// Stores v's decimal digits ending before `end`.
+inline void store_decimal(unsigned char* end, std::uint64_t v) {
+    while (v >= 100) {
+        const std::uint64_t pair = v % 100;
+        v /= 100;
+        end -= 2;
+        std::memcpy(end, &digit_pairs[2 * pair], 2);
+    }
+    if (v >= 10) {
+        end -= 2;
+        std::memcpy(end, &digit_pairs[2 * v], 2);
+    } else {
+        *--end = static_cast<unsigned char>('0' + v);
+    }
+}
+
+// The eight decimal digits of v < 10^8, as the bytes of a word in memory
+// order, most significant first: the word's lanes split in halves by
+// multiplying with reciprocals, 4 digits in each 32-bit lane, then 2 in
+// each 16-bit lane, then 1 in each byte. Stored in registers only: digits
+// stored a byte pair at a time and loaded back as a word would wait for
+// the stores to land.
+inline std::uint64_t decimal_word(std::uint32_t v) {
+    const std::uint64_t fours = v / 10000 | std::uint64_t{v % 10000} << 32;
+    // x * 10486 >> 20 is x / 100 for x < 10^4; x * 103 >> 10 is x / 10 for x < 100.
+    const std::uint64_t hundreds = (fours * 10486 >> 20) & 0x0000007F0000007Fu;
+    const std::uint64_t twos = ((fours - hundreds * 100) << 16) + hundreds;
+    const std::uint64_t tens = (twos * 103 >> 10) & 0x000F000F000F000Fu;
+    const std::uint64_t ones = ((twos - tens * 10) << 8) + tens;
+    return ones + 0x3030303030303030u;
+}
+
+// Stores v in decimal at dst; returns the count of digits. Up to 8 digits
+// are stored as one word, its leading zeros shifted out: 8 bytes are
+// stored whatever the count.
+[[gnu::always_inline]] inline std::size_t put_decimal(unsigned char* dst, std::uint64_t v) {
+    // Most JSON lengths are one digit: a run of a character or two.
+    if (v < 10) {
+        *dst = static_cast<unsigned char>('0' + v);
+        return 1;
+    }
+    const std::size_t n = decimal_digits(v);
+    if (v < powers_of_ten[8]) {
+        static_assert(std::endian::native == std::endian::little, "the word's first byte is its lowest");
+        const std::uint64_t word = decimal_word(static_cast<std::uint32_t>(v)) >> 8 * (8 - n);
+        std::memcpy(dst, &word, sizeof word);
+    } else {
+        store_decimal(dst + n, v);
+    }
+    return n;
+}
+static_assert(max_decimal >= 8);
+
+// The eight hex digits of v, most significant first, as the bytes of a
+// word in memory order (little-endian, as put_short_offset asserts): each
+// nibble spread to a byte, then turned to its digit without a lookup (a
+// nibble of 10 or more carries into bit 4 when 6 is added).
+inline std::uint64_t hex_word(std::uint32_t v) {
+    constexpr std::uint64_t ones = 0x0101010101010101u;
+    std::uint64_t x = v;
+    x = (x | x << 16) & 0x0000FFFF0000FFFFu;
+    x = (x | x << 8) & 0x00FF00FF00FF00FFu;
+    x = (x | x << 4) & 0x0F0F0F0F0F0F0F0Fu;
+    const std::uint64_t letters = (x + 6 * ones) >> 4 & ones;
+    x += '0' * ones + letters * ('a' - '0' - 10);
+    return __builtin_bswap64(x);  // the lowest byte holds the lowest digit
+}
+
+// The offset prefix: v right-aligned in 7 columns and a space.
+inline constexpr std::size_t offset_width = 7;
+
+// The prefix of an offset that has at most 8 digits: its word of digits
+// with the leading zeros made spaces, the last 7 columns of it or all 8,
+// then a space: one 8-byte store and a byte.
+inline std::size_t put_short_offset(unsigned char* dst, std::uint64_t word, std::size_t digits) {
+    static_assert(std::endian::native == std::endian::little, "the word's first byte is its lowest");
+    constexpr std::uint64_t spaces = 0x2020202020202020u;
+    const std::uint64_t leading = (std::uint64_t{1} << 8 * (8 - digits) % 64) - 1;  // none for 8
+    word = (word & ~leading) | (spaces & leading);
+    if (digits <= offset_width) word = word >> 8 | std::uint64_t{' '} << 56;
+    std::memcpy(dst, &word, sizeof word);
+    dst[8] = ' ';
+    return digits <= offset_width ? 8 : 9;
+}
+
+// Any offset in any radix: the digits a character at a time.
+std::size_t put_offset_slow(unsigned char* dst, std::uint64_t v, OffsetRadix radix);
+
+// Stores the offset prefix of v at dst; returns its size, at most
+// max_offset_prefix (and stores no more).
+[[gnu::always_inline]] inline std::size_t put_offset(unsigned char* dst, std::uint64_t v, OffsetRadix radix) {
+    if (radix == OffsetRadix::hex && v <= UINT32_MAX) {
+        const std::size_t digits = std::max<std::size_t>(1, (static_cast<std::size_t>(std::bit_width(v)) + 3) / 4);
+        return put_short_offset(dst, hex_word(static_cast<std::uint32_t>(v)), digits);
+    }
+    if (radix == OffsetRadix::decimal && v < powers_of_ten[8])
+        return put_short_offset(dst, decimal_word(static_cast<std::uint32_t>(v)), decimal_digits(v));
+    return put_offset_slow(dst, v, radix);
+}
+static_assert(max_offset_prefix >= 9);  // the short prefix's word and space
+
+}  // namespace kurvane::detail
