@@ -431,7 +431,9 @@ std::int64_t evidence_bound(std::span<const unsigned char> run) {
 // is weighed with the pair the two make rather than with the most any pair
 // into it adds: machine code puts kanji side by side by the thousand, and
 // few such pairs are words. Dearer by the pair's lookups, and closer.
-std::int64_t paired_bound(std::span<const unsigned char> run) {
+// Each byte only adds to it, so it stops once it reaches `least`: a run of
+// text need not be weighed to its end to tell that it may pass.
+std::int64_t paired_bound(std::span<const unsigned char> run, std::int64_t least) {
     const BoundTable& table = bound_table();
     std::int64_t bound = 0;
     std::size_t row_single = bound::none_row, row_double = bound::none_row, double_from_last = bound::none_row;
@@ -451,6 +453,7 @@ std::int64_t paired_bound(std::span<const unsigned char> run) {
         const std::int64_t best_in =
             std::max<std::int64_t>({in[bound::start_row], in[row_single], in[row_double] + pair_in});
         bound += std::max<std::int64_t>(e.weight + best_in, 0);
+        if (bound >= least) return bound;
         row_single = e.row_after;
         row_double = double_from_last;
         double_from_last = e.row_two_after;
@@ -817,7 +820,7 @@ bool Cp932Dismissal::dismisses_exactly(std::span<const unsigned char> bytes, std
     // which it keeps with a score of 0, has a bound of 0.) The closer
     // bound is dearer but needed by few runs.
     if (!dismisses_any_) return false;
-    if (evidence_bound(bytes) >= least_ && paired_bound(bytes) >= least_) return false;
+    if (evidence_bound(bytes) >= least_ && paired_bound(bytes, least_) >= least_) return false;
     // A line after a script's command scores on its own, from its first
     // character: it cannot weigh more than the bound of the whole run, but
     // it may be a word alone there.
