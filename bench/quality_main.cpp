@@ -1,7 +1,7 @@
 // kurvane_quality: how much of what an extraction writes is the text a user
 // wants, on real Japanese lines planted in data of several shapes.
 //
-//   kurvane_quality [--host-mib N] [--dir DIR] [--encodings-only] [--misses N] [--noise N]
+//   kurvane_quality [--host-mib N] [--dir DIR] [--keep] [--encodings-only] [--misses N] [--noise N]
 //
 // The planted lines are the quarter of the Japanese Debian reference manual
 // that the text statistics leave out (scripts/gen_text_stats.py
@@ -21,8 +21,10 @@
 // on the same file (`--encodings-only` runs just these). `--misses N`
 // counts the planted lines `--text` missed by how it missed them (dropped,
 // start or end cut, split) and shows N of each kind beside what was written
-// there; `--noise N` shows N written lines that are not text. Exits with
-// status 1 when a helper program fails.
+// there; `--noise N` shows N written lines that are not text. `--keep`
+// leaves each shape's input file in the work directory (under DIR, named
+// after the shape), so that outputs can be compared across builds. Exits
+// with status 1 when a helper program fails.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -49,6 +51,8 @@ using namespace kurvane;
 using namespace kurvane::quality;
 
 namespace {
+
+bool keep_inputs = false;
 
 constexpr unsigned char bench_xor_key = 0xA7;
 // The shortest planted line: three double-byte characters.
@@ -303,6 +307,11 @@ bool report(const char* name, const PlantedInput& input, const fs::path& dir, Go
     Bytes on_disk = input.bytes;
     for (unsigned char& b : on_disk) b = static_cast<unsigned char>(b ^ xor_key);
     write_file(file, on_disk);
+    if (keep_inputs) {
+        std::string kept_name = name;
+        std::replace_if(kept_name.begin(), kept_name.end(), [](char c) { return c == ' ' || c == ','; }, '-');
+        write_file(dir / (kept_name + ".dat"), on_disk);
+    }
     const Bytes strings_out = command_output("strings -a -e S -n 8 -t x " + quoted(file));
     print_row("strings -e S -n 8", tally(ranges_of(parse_lines(strings_out)), input.planted), input.planted.size());
 
@@ -498,13 +507,15 @@ int main(int argc, char** argv) {
             host_mib = std::strtoul(argv[++k], nullptr, 10);
         } else if ((a == "--misses" || a == "--noise") && k + 1 < argc) {
             (a == "--misses" ? shown_misses : shown_noise) = std::strtoul(argv[++k], nullptr, 10);
+        } else if (a == "--keep") {
+            keep_inputs = true;
         } else if (a == "--encodings-only") {
             encodings_only = true;
         } else if (a == "--dir" && k + 1 < argc) {
             parent = argv[++k];
         } else {
-            std::fprintf(stderr, "usage: kurvane_quality [--host-mib N] [--dir DIR] [--encodings-only] [--misses N] "
-                                 "[--noise N]\n");
+            std::fprintf(stderr, "usage: kurvane_quality [--host-mib N] [--dir DIR] [--keep] [--encodings-only] "
+                                 "[--misses N] [--noise N]\n");
             return 2;
         }
     }
@@ -541,6 +552,10 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "kurvane_quality: %s\n", f.what.c_str());
         status = 1;
     }
-    fs::remove_all(dir);
+    if (keep_inputs) {
+        std::printf("inputs kept in %s\n", dir.string().c_str());
+    } else {
+        fs::remove_all(dir);
+    }
     return status;
 }

@@ -332,6 +332,10 @@ TEST(text_score, a_threshold_never_drops_what_the_full_score_keeps) {
             runs.emplace_back(std::string(tag) + word, 0);
             // and after the bytes of data the scan read before the command
             for (const char* before : {"\x01", "H", "\x8b", "$8"}) with_lead_ins(before + std::string(tag) + word);
+            // and after machine code that reads as little, where only the
+            // word after the command can reach a threshold
+            for (const char* before : {"H\x8bL$", "\x8b\x4c$@", "L\x89\xe5#"})
+                with_lead_ins(before + std::string(tag) + word);
         }
     }
     const auto code = machine_code_runs(60000);

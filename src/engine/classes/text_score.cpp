@@ -431,7 +431,9 @@ std::int64_t evidence_bound(std::span<const unsigned char> run) {
 // is weighed with the pair the two make rather than with the most any pair
 // into it adds: machine code puts kanji side by side by the thousand, and
 // few such pairs are words. Dearer by the pair's lookups, and closer.
-std::int64_t paired_bound(std::span<const unsigned char> run) {
+// Each byte only adds to it, so it stops once it reaches `least`: a run of
+// text need not be weighed to its end to tell that it may pass.
+std::int64_t paired_bound(std::span<const unsigned char> run, std::int64_t least) {
     const BoundTable& table = bound_table();
     std::int64_t bound = 0;
     std::size_t row_single = bound::none_row, row_double = bound::none_row, double_from_last = bound::none_row;
@@ -451,6 +453,7 @@ std::int64_t paired_bound(std::span<const unsigned char> run) {
         const std::int64_t best_in =
             std::max<std::int64_t>({in[bound::start_row], in[row_single], in[row_double] + pair_in});
         bound += std::max<std::int64_t>(e.weight + best_in, 0);
+        if (bound >= least) return bound;
         row_single = e.row_after;
         row_double = double_from_last;
         double_from_last = e.row_two_after;
@@ -791,22 +794,39 @@ std::size_t tag_end(std::span<const unsigned char> kept) {
     return k < kept.size() && k > 0 ? k : 0;
 }
 
+// Whether a line after a script's command in `run` may be a word alone:
+// the line is the run's bytes from where the command ends to the run's
+// end, so only its last two to four characters' worth need reading.
+bool may_end_in_word_alone(std::span<const unsigned char> run, std::size_t lead_in) {
+    for (std::size_t chars = word_alone_min_chars; chars <= word_alone_max_chars; ++chars) {
+        const std::size_t n = 2 * chars;
+        if (run.size() >= n + lead_in && reads_as_word_alone(run.last(n), 0)) return true;
+    }
+    return false;
+}
+
+// The bytes that open a script's command.
+constexpr std::array<bool, 256> sigil_bytes = [] {
+    std::array<bool, 256> t{};
+    for (const Sigil& sigil : tag_sigils) t[static_cast<unsigned char>(sigil.open)] = true;
+    return t;
+}();
+
 }  // namespace
 
 bool Cp932Dismissal::dismisses_exactly(std::span<const unsigned char> bytes, std::size_t lead_in) const {
     // As score_cp932 reads the run: a part it keeps has at least this
     // evidence, or the run is a word alone. (A run of printable ASCII,
-    // which it keeps with a score of 0, has a bound of 0.)
-    if (!dismisses_any_ || reads_as_word_alone(bytes, lead_in)) return false;
-    if (evidence_bound(bytes) < least_) return true;
-    // A line after a script's command scores on its own, and may be a word
-    // alone there: such a run is left to score_cp932 whole. Any other is
-    // weighed again by the closer bound, dearer but needed by few runs.
-    const bool sigil = std::any_of(bytes.begin(), bytes.end(), [](unsigned char b) {
-        return std::any_of(std::begin(tag_sigils), std::end(tag_sigils),
-                           [b](const Sigil& t) { return static_cast<unsigned char>(t.open) == b; });
-    });
-    return !sigil && paired_bound(bytes) < least_;
+    // which it keeps with a score of 0, has a bound of 0.) The closer
+    // bound is dearer but needed by few runs.
+    if (!dismisses_any_) return false;
+    if (evidence_bound(bytes) >= least_ && paired_bound(bytes, least_) >= least_) return false;
+    // A line after a script's command scores on its own, from its first
+    // character: it cannot weigh more than the bound of the whole run, but
+    // it may be a word alone there.
+    const bool sigil = std::any_of(bytes.begin(), bytes.end(), [](unsigned char b) { return sigil_bytes[b]; });
+    if (sigil && may_end_in_word_alone(bytes, lead_in)) return false;
+    return !reads_as_word_alone(bytes, lead_in);
 }
 
 ScoredRun score_cp932(std::span<const unsigned char> run, std::size_t lead_in, int min_score) {

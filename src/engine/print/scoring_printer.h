@@ -59,30 +59,55 @@ public:
 
     // The decoded input bytes just before a run that starts at input offset
     // `at` (at most max_lead_in), called before the first text() of a run
-    // that does not go on from a split. A run still open ended after a
+    // that does not go on from a split; they stay readable until the end()
+    // of the run's first unit, as a unit's texts do until its end(), so
+    // they are read in place, not copied. A run still open ended after a
     // split with nothing more to write: it ends here.
     void lead_in(const unsigned char* p, std::size_t n, std::uint64_t at) {
-        assert(n <= max_lead_in && at >= n);
+        assert(n <= max_lead_in && at >= n && !deferred_);
         if (collecting_) decide(true);
-        // Most lead-ins are a few bytes, for which a call to memcpy costs
-        // more than they do.
-        unsigned char* const to = pending();
-        if (n >= 4) {
-            std::memcpy(to - n, p, 4);
-            std::memcpy(to - 4, p + n - 4, 4);
-        } else {
-            for (std::size_t k = 0; k < n; ++k) (to - n)[k] = p[k];
-        }
+        lead_src_ = p;
         pending_size_ = n;
         pending_at_ = at - n;
     }
 
     void text(const unsigned char* src, std::size_t n, std::uint64_t at, bool first) {
+        if (deferred_) collect_deferred();  // the unit has more than one text
         if (first && collecting_) decide(true);
-        if (!collecting_) start_window();
+        if (!collecting_) {
+            // Most runs are one text() that lies in the input right after
+            // its lead-in: that run is weighed in place at its end(), and
+            // copied only when it may be kept.
+            const std::size_t lead = unprinted_lead();
+            if (first && n > 0 && (lead == 0 || lead_src_ + pending_size_ == src)) {
+                deferred_ = true;
+                deferred_src_ = src;
+                deferred_size_ = n;
+                deferred_at_ = at;
+                return;
+            }
+            start_window();
+        }
         append(src, n, at);
     }
     void end(End e) {
+        if (deferred_) {
+            if (e != End::split) {
+                const std::size_t lead = unprinted_lead();
+                const std::span<const unsigned char> run(deferred_src_ - lead, lead + deferred_size_);
+                if (dismissal_.dismisses(run, lead)) {
+                    // As decide() drops a run: it closes the line left open.
+                    deferred_ = false;
+                    pending_size_ = 0;
+                    close_line();
+                    return;
+                }
+                collect_deferred();
+                decide(true, false);
+                return;
+            }
+            collect_deferred();
+        }
         if (e != End::split) {
             decide(true);
         } else if (size_ + max_split > buffer_size - lead_slack) {
@@ -93,6 +118,7 @@ public:
         inner_.begin_stretch();
         collecting_ = false;
         open_ = false;
+        deferred_ = false;
         printed_end_ = 0;
         pending_size_ = 0;
     }
@@ -100,6 +126,7 @@ public:
         // A run that ended right after a split (with nothing more to write)
         // ends here, as it does where the next run starts, and so does the
         // line left open for a run that did not go on with it.
+        assert(!deferred_);
         if (collecting_) decide(true);
         close_line();
         inner_.end_stretch();
@@ -108,8 +135,8 @@ public:
 private:
     // A window holds its lead-in, its part of a run and the split that
     // takes it past score_window: at most buffer_size bytes. The lead-in
-    // waits for the window right-aligned before lead_slack, where the
-    // window starts with it in place, so the window starts at most
+    // starts the window right-aligned before lead_slack (the lead-in the
+    // window before leaves waits there in place), so the window starts at most
     // lead_slack bytes in; after it there is room for the block copies of
     // the bytes appended (copy_run) and handed to the format's printer.
     static constexpr std::size_t lead_slack = max_lead_in;
@@ -118,7 +145,7 @@ private:
     static_assert(score_window >= max_split && score_window % split_limit == 0);
     static_assert(copy_extent(max_split) <= run_capacity);
 
-    // The end of the lead-in that waits for the next window.
+    // Where the lead-in of a window ends.
     unsigned char* pending() { return bytes_.get() + lead_slack; }
 
     // A stretch of the collected bytes that lay contiguous in the input.
@@ -128,20 +155,44 @@ private:
         std::size_t size;
     };
 
+    // The bytes of the pending lead-in not written yet: a kept part may
+    // have taken the first of them.
+    std::size_t unprinted_lead() const {
+        if (printed_end_ <= pending_at_) return pending_size_;
+        return pending_size_ - static_cast<std::size_t>(std::min<std::uint64_t>(printed_end_ - pending_at_, pending_size_));
+    }
+
     // A window starts: with the run's lead-in when a run starts, else with
     // the last bytes of the window before (the bytes just before this one),
-    // but never with a byte already written.
+    // but never with a byte already written. The lead-in is moved in front
+    // of lead_slack (from where the window before left it, or from the
+    // input).
     void start_window() {
         segments_.clear();
         collecting_ = true;
-        std::size_t skip = 0;
-        if (printed_end_ > pending_at_)
-            skip = static_cast<std::size_t>(std::min<std::uint64_t>(printed_end_ - pending_at_, pending_size_));
-        lead_ = pending_size_ - skip;
+        lead_ = unprinted_lead();
         window_ = pending() - lead_;
-        if (lead_ > 0) segments_.push_back({0, pending_at_ + skip, lead_});
+        const unsigned char* const from = lead_src_ + (pending_size_ - lead_);
+        // Most lead-ins are a few bytes, for which a call to memcpy costs
+        // more than they do.
+        if (from != window_) {
+            if (lead_ >= 4) {
+                std::memcpy(window_, from, 4);
+                std::memcpy(window_ + lead_ - 4, from + lead_ - 4, 4);
+            } else {
+                for (std::size_t k = 0; k < lead_; ++k) window_[k] = from[k];
+            }
+        }
+        if (lead_ > 0) segments_.push_back({0, pending_at_ + (pending_size_ - lead_), lead_});
         size_ = lead_;
         pending_size_ = 0;
+    }
+
+    // The run put off at its text(), now collected as any other.
+    void collect_deferred() {
+        deferred_ = false;
+        start_window();
+        append(deferred_src_, deferred_size_, deferred_at_);
     }
 
     void append(const unsigned char* src, std::size_t n, std::uint64_t at) {
@@ -175,8 +226,9 @@ private:
     }
 
     // Scores the window collected and writes what it keeps. `run_ends`:
-    // the run ends with it; otherwise more of the run follows.
-    void decide(bool run_ends) {
+    // the run ends with it; otherwise more of the run follows. `dismiss`:
+    // the quick test is still to be made.
+    void decide(bool run_ends, bool dismiss = true) {
         if (!collecting_) return;
         if (size_ == lead_) {  // nothing of the run came after the lead-in
             collecting_ = false;
@@ -187,7 +239,8 @@ private:
         // score_cp932 need not look for the same bound again: with a
         // threshold of 0 it gives the same score and part to keep, and
         // only those of a run that reaches the threshold are used.
-        const ScoredRun s = dismissal_.dismisses(window, lead_) ? ScoredRun{} : score_cp932(window, lead_, 0);
+        const ScoredRun s =
+            dismiss && dismissal_.dismisses(window, lead_) ? ScoredRun{} : score_cp932(window, lead_, 0);
         const std::size_t begin = s.keep_begin;
         const std::size_t end = s.keep_end;
         // A kept part that starts where the line written last stopped goes
@@ -215,6 +268,7 @@ private:
         const Segment& last = segments_.back();
         pending_size_ = std::min(last.size, max_lead_in);
         std::memmove(pending() - pending_size_, window_ + last.pos + last.size - pending_size_, pending_size_);
+        lead_src_ = pending() - pending_size_;
         pending_at_ = last.at + last.size - pending_size_;
         start_window();
     }
@@ -276,8 +330,16 @@ private:
     bool collecting_ = false;  // a window is being collected
     bool open_ = false;        // the format's printer has a split open
     std::uint64_t printed_end_ = 0;
+    // The lead-in of the next window: pending_size_ bytes from lead_src_,
+    // the first at input offset pending_at_.
+    const unsigned char* lead_src_ = nullptr;
     std::size_t pending_size_ = 0;
     std::uint64_t pending_at_ = 0;
+    // A run's only text so far, not yet collected (see text()).
+    bool deferred_ = false;
+    const unsigned char* deferred_src_ = nullptr;
+    std::size_t deferred_size_ = 0;
+    std::uint64_t deferred_at_ = 0;
 };
 
 }  // namespace kurvane::detail

@@ -90,7 +90,8 @@ constexpr bool at_most_bits(std::uint64_t m) {
 }
 static_assert(at_most_bits<4>(0xF0) && !at_most_bits<4>(0x1F) && at_most_bits<4>(0));
 
-// A printer that reads each run with the input bytes just before it.
+// A printer that reads each run with the input bytes just before it, which
+// stay readable until the end() of the run's first unit.
 template <class Printer>
 concept reads_lead_in = requires(Printer& p, const unsigned char* b) {
     p.lead_in(b, std::size_t{}, std::uint64_t{});
@@ -682,23 +683,46 @@ private:
     // max_lead_in bytes before b + i, from this piece and the ones before,
     // back to the last byte that no character holds. The threaded drivers
     // cut the input after such a byte, so every driver hands the same bytes.
-    // A run that goes on from a split has none.
+    // A run that goes on from a split has none. The bytes are handed in
+    // place where the piece holds them all, else joined in lead_; either
+    // way they stay readable until the run's first unit is written (see
+    // keep_history).
     void hand_lead_in(const unsigned char* b, std::size_t i) {
         if constexpr (reads_lead_in<Printer>) {
             if (base_ + i == split_end_) return;
-            unsigned char lead[max_lead_in];
-            const std::size_t n = bytes_before(b, i, lead);
-            std::size_t s = n;
-            while (s > 0 && !split_[lead[s - 1]]) --s;
-            out_.lead_in(lead + s, n - s, base_ + i);
+            const unsigned char* lead = b + i - std::min(i, max_lead_in);
+            std::size_t n = std::min(i, max_lead_in);
+            if (i < max_lead_in && history_size_ > 0) {
+                n = bytes_before(b, i, lead_);
+                lead = lead_;
+            }
+            // The position after the last split byte, without a branch on
+            // each byte: in data such bytes stand anywhere. Reading all
+            // max_lead_in bytes from `lead` stays in the piece, whose data
+            // goes on past i and whose padding follows it.
+            static_assert(max_lead_in <= padding && max_lead_in <= 32);
+            std::uint32_t splits = 0;
+            for (std::size_t k = 0; k < max_lead_in; ++k) splits |= std::uint32_t{split_[lead[k]]} << k;
+            splits &= (std::uint32_t{1} << n) - 1;
+            const auto s = static_cast<std::size_t>(std::bit_width(splits));
+            lead_at_ = lead + s;
+            lead_size_ = n - s;
+            out_.lead_in(lead_at_, lead_size_, base_ + i);
         } else {
             static_cast<void>(b);
             static_cast<void>(i);
         }
     }
 
-    // The last bytes before where the next piece starts, b + resume.
+    // The last bytes before where the next piece starts, b + resume. A run
+    // suspended before anything of it was written still needs its
+    // lead-in, which may lie in this piece: it moves to lead_.
     void keep_history(const unsigned char* b, std::size_t resume) {
+        if (in_run_ && run_start_ != split_end_ && lead_at_ != lead_) {
+            std::memmove(lead_, lead_at_, lead_size_);
+            lead_at_ = lead_;
+            out_.lead_in(lead_, lead_size_, run_start_);
+        }
         unsigned char joined[max_lead_in];
         history_size_ = bytes_before(b, resume, joined);
         std::memcpy(history_, joined, history_size_);
@@ -843,6 +867,11 @@ private:
     std::array<bool, 256> split_ = {};
     unsigned char history_[max_lead_in] = {};
     std::size_t history_size_ = 0;
+    // The lead-in handed for the current run, and lead_, where it is
+    // joined from the history or kept while the run waits for a piece.
+    unsigned char lead_[max_lead_in] = {};
+    const unsigned char* lead_at_ = nullptr;
+    std::size_t lead_size_ = 0;
     const scan::SkipKernel& skip_kernel_;
     const scan::ByteSet lead_set_;  // the bytes that can start text
     const scan::ByteSet single_stops_;
