@@ -73,6 +73,7 @@ constexpr CorpusKind compared_kinds[] = {CorpusKind::mixed, CorpusKind::text,
 struct ChildRun {
     double seconds = 0;
     long max_rss_kib = 0;
+    double cpu_seconds = 0;  // user and system time of all its threads
     int status = -1;  // as wait4 reports it; -1 when the child was not started or not reaped
 };
 
@@ -120,6 +121,10 @@ ChildRun run_child(const std::vector<std::string>& args, const fs::path& dir,
     if (wait4(pid, &status, 0, &usage) != pid) return run;
     run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     run.max_rss_kib = usage.ru_maxrss;
+    const auto seconds_of = [](const timeval& t) {
+        return static_cast<double>(t.tv_sec) + 1e-6 * static_cast<double>(t.tv_usec);
+    };
+    run.cpu_seconds = seconds_of(usage.ru_utime) + seconds_of(usage.ru_stime);
     run.status = status;
     return run;
 }
@@ -508,6 +513,7 @@ bool compare_with_strings(const Programs& programs, const fs::path& dir, CorpusK
     }
 
     std::vector<std::vector<double>> seconds(count);
+    std::vector<double> cpu_ratios;  // all cores' CPU time over -j 1's, per round
     std::vector<double> pread_stretch_seconds;
     std::vector<double> pread_large_seconds;
     std::vector<double> map_copy_seconds;
@@ -526,6 +532,8 @@ bool compare_with_strings(const Programs& programs, const fs::path& dir, CorpusK
             }
         }
         for (std::size_t job = 0; job < count; ++job) seconds[job].push_back(result[job].seconds);
+        cpu_ratios.push_back(result[all_threads].cpu_seconds /
+                             std::max(result[one_thread].cpu_seconds, 1e-6));
         const InputTimes input_times = time_input(input);
         pread_stretch_seconds.push_back(input_times.pread_stretch);
         pread_large_seconds.push_back(input_times.pread_large);
@@ -574,6 +582,7 @@ bool compare_with_strings(const Programs& programs, const fs::path& dir, CorpusK
     std::printf("                    kurvane -j 1000 = %4.2fx all cores' time;"
                 " all cores to /dev/null = %4.2fx cat's read\n",
                 ratio(many_threads_job, all_threads), ratio(null_job, cat_job));
+    std::printf("                    CPU time (user + system), all cores / -j 1: %4.2fx\n", median(cpu_ratios));
     const auto over_cat = [&](const std::vector<double>& taken) {
         std::vector<double> r;
         for (int k = 0; k < runs; ++k) r.push_back(taken[k] < 0 ? -1.0 : taken[k] / seconds[cat_job][k]);

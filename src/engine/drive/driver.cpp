@@ -131,7 +131,16 @@ static_assert(max_window < decision_mask);
 constexpr std::uint64_t all_written = UINT64_MAX;
 
 // A wait for the turn spins this many times before it sleeps: about a
-// tenth of a millisecond.
+// tenth of a millisecond. A worker with two outputs waits only while the
+// stretch before its own is still being scanned, longer than any spin:
+// on Linux the spin never ended a wait and only burned a core, so only
+// Windows spins, where every sleep and wake-up is a kernel call (under
+// Wine, a round trip to its server).
+#ifdef _WIN32
+constexpr bool spin_waits = true;
+#else
+constexpr bool spin_waits = false;
+#endif
 constexpr unsigned spin_limit = 4000;
 inline void relax() {
 #if defined(__x86_64__) || defined(_M_X64) || defined(__i386__)
@@ -194,7 +203,7 @@ public:
         if (threads == 1) outputs_ = 1;
         room_ = piece_headroom + window_ + stretch_ + piece_padding;
         threads_ = threads;
-        spin_ = threads_ <= core_count();
+        spin_ = spin_waits && threads_ <= core_count();
         for (auto& d : decisions_) d.store(0, std::memory_order_relaxed);
         for (auto& w : waiting_) w.store(nullptr, std::memory_order_relaxed);
     }
@@ -566,10 +575,8 @@ private:
     template <class Done>
     void wait_until(Done done) {
         if (done()) return;
-        // The wait is mostly for another thread's write, a fraction of a
-        // millisecond: while every thread has a core it is spun out, since
-        // sleeping and waking costs as much (under Wine, round trips to its
-        // server).
+        // Where waits are spun (see spin_waits), only while every thread
+        // has a core.
         if (spin_) {
             for (unsigned k = 0; k < spin_limit; ++k) {
                 relax();
