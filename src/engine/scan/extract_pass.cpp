@@ -415,7 +415,7 @@ private:
                     if (!goes_on && e >= stop) {
                         by_run_at = open_at;
                     } else {
-                        const std::uint64_t gaps = x & span(i, i, e);
+                        const std::uint64_t gaps = x == 0 ? 0 : x & span(i, i, e);
                         if (gaps != 0 || open_at + (split_limit - fill_) < e)
                             take_on(i, r.units, gaps, e);
                         if (goes_on) {
@@ -438,7 +438,7 @@ private:
                             by_run_at = p;
                             break;
                         }
-                        const std::uint64_t gaps = x & span(i, p, e);
+                        const std::uint64_t gaps = x == 0 ? 0 : x & span(i, p, e);
                         if (gaps == 0) {
                             end_run(p, e - p);
                             continue;
@@ -451,7 +451,7 @@ private:
                 if (by_run_at == SIZE_MAX && starts != 0) {
                     open_at = at(starts);
                     // Too short to split in this block.
-                    if (const std::uint64_t gaps = x & span(i, open_at, next); gaps != 0)
+                    if (const std::uint64_t gaps = x == 0 ? 0 : x & span(i, open_at, next); gaps != 0)
                         take_on(i, r.units, gaps, next);
                     carry = r.carry;
                     i = next;
