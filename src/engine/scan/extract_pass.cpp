@@ -792,10 +792,14 @@ private:
     }
 
     // Moves [seg, seg + n) of the piece behind the run's bytes in run_,
-    // noting where in the input it lay.
+    // noting where in the input it lay. The segments between excluded
+    // pairs are short: they go by the printers' block copy, which reads
+    // into the piece's padding and writes into run_'s room behind a split.
     void spill(const unsigned char* b, std::size_t seg, std::size_t n) {
         if (n == 0) return;
-        std::memcpy(run_ + fill_, b + seg, n);
+        static_assert(run_room >= max_split + long_copy - 1 && padding >= long_copy - 1);
+        assert(fill_ + n <= max_split);
+        copy_run(run_ + fill_, b + seg, n);
         spilled_[segments_] = {fill_, base_ + seg};
         ++segments_;
         fill_ += n;
