@@ -514,6 +514,64 @@ std::vector<SettingsShape> boundary_shapes() {
     return shapes;
 }
 
+// Runs that hold excluded pairs, each a gap in the bytes written: leading,
+// trailing, back to back, only gaps, dense enough that the joined bytes
+// pass the split rule or just fall short of the minimum (where an exempt
+// string may span a gap), in both widths. Each stands at every offset to
+// the 64-byte blocks and meets piece ends; every printer writes the
+// reference's bytes and offsets.
+TEST(extract_pass, runs_holding_excluded_pairs_match_the_reference_at_every_offset) {
+    ExtractionSettings s;
+    s.half_digits = s.half_upper = s.half_lower = s.half_katakana = s.half_symbols = 1;
+    s.min_length = 8;
+    set_excluded(s, 0, '\\', 'n');
+    set_excluded(s, 1, 0x81, 0x40);  // the double-byte space
+    set_exempt(s, 0, "HP");
+    set_exempt(s, 2, "n\\");  // matches across a kept byte and a lead
+    set_exempt(s, 4, "ｱｲ");
+    const Bytes gap = bytes("\\n");
+    const std::vector<Bytes> runs = {
+        cat({bytes("ab"), gap, bytes("cd")}),                // short, no exempt
+        cat({bytes("H"), gap, bytes("Pxy")}),                // the exempt string over the gap
+        cat({gap, bytes("ABCDEFGHIJ")}),                     // a gap leads
+        cat({bytes("ABCDEFGH"), gap}),                       // a gap ends it
+        cat({gap, gap, gap}),                                // only gaps
+        cat({bytes("ABCDEFG"), gap, gap, bytes("n\\")}),     // eight written, one a gap apart
+        repeat("wxyz\\n", 300),                              // a split in the joined bytes
+        repeat("ｱ\\n\x81\x40", 700),                         // two gaps per byte written
+        repeat("あ\\n", 600),                                // double-byte, over two splits
+        cat({repeat("漢", 498), gap, bytes("字字字字")}),     // the split just past a gap
+    };
+    std::vector<OutputFormat> formats(3);
+    formats[1].encoding = TextEncoding::utf8;
+    formats[1].eol = LineEnd::lf;
+    formats[1].radix = OffsetRadix::hex;
+    formats[2].json = true;
+    for (std::size_t r = 0; r < runs.size(); ++r) {
+        for (std::size_t at = 0; at < 130; ++at) {
+            // Each run twice, the second at another block offset.
+            const Bytes data = cat({Bytes(at, 0), runs[r], Bytes(1 + at % 7, 0), runs[r], bytes("\0Q"s)});
+            std::vector<test::ReferenceWrite> writes;
+            const Bytes want_plain = test::reference_extract(data, s, &writes);
+            for (std::size_t f = 0; f < formats.size(); ++f) {
+                const Bytes want =
+                    f == 0 ? want_plain : test::formatted_reference(writes, formats[f], true);
+                for (std::size_t piece : {std::size_t{5}, std::size_t{64}, std::size_t{1001},
+                                          detail::default_piece_size}) {
+                    if (f != 0 && piece == 5 && at % 13 != 0) continue;
+                    detail::PassOptions options{piece, 4096};
+                    if (f != 0) options.format = &formats[f];
+                    const Bytes got = test::run_pass_through(test::Input::positional, data, s, options);
+                    const auto diff = std::mismatch(got.begin(), got.end(), want.begin(), want.end());
+                    ASSERT_EQ(got, want) << "run " << r << " at " << at << ", format " << f
+                                         << ", piece " << piece << ", first difference at "
+                                         << (diff.first - got.begin());
+                }
+            }
+        }
+    }
+}
+
 // Both inputs of the driver, each with one thread and with several, at
 // every stretch size from a byte up: the output is the reference's.
 TEST(extract_pass, every_boundary_with_every_input_and_thread_count_matches_the_reference) {

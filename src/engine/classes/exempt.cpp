@@ -11,14 +11,19 @@ ExemptPatterns::ExemptPatterns(const ExtractionSettings& s) : settings(&s) {
         length[k] = static_cast<std::size_t>(
             std::find(entry, entry + exempt_string_max, 0) - entry);
         any = any || length[k] != 0;
-        if (length[k] != 0) shortest = std::min(shortest, length[k]);
+        if (length[k] == 0) continue;
+        shortest = std::min(shortest, length[k]);
+        starting[entry[0]] = static_cast<std::uint8_t>(starting[entry[0]] | 1u << k);
     }
 }
 
 std::size_t ExemptPatterns::find(const unsigned char* run, std::size_t n, std::size_t& at) const {
+    unsigned seen = 0;
+    for (std::size_t j = 0; j < n; ++j) seen |= starting[run[j]];
+    if (seen == 0) return 0;
     for (std::size_t k = 0; k < exempt_string_count; ++k) {
         const std::size_t len = length[k];
-        if (len == 0 || len > n) continue;
+        if ((seen >> k & 1) == 0 || len > n) continue;
         const unsigned char* pattern = settings->exempt_strings[k];
         // Offsets one byte apart: a match may start on a trail byte.
         for (std::size_t j = 0; j + len <= n; ++j) {

@@ -18,6 +18,10 @@ struct ExemptPatterns {
     // The shortest non-empty pattern's length, SIZE_MAX without any: a
     // shorter run holds none.
     std::size_t shortest = SIZE_MAX;
+    // For each byte, the patterns (bit k for entry k) that start with it:
+    // a run none of whose bytes starts one is dismissed without a compare.
+    std::array<std::uint8_t, 256> starting{};
+    static_assert(exempt_string_count <= 8, "one bit per pattern in `starting`");
 
     explicit ExemptPatterns(const ExtractionSettings& s);
 

@@ -249,20 +249,86 @@ private:
         // A resumed run may already have gone past end.
         std::size_t resume = std::max(i, end);
         if (by_masks_) {
-            // Runs the masks cannot take whole go to run() from their start:
-            // those that hold an excluded pair or reach the end of a piece
-            // that is not the last.
+            // Runs the masks cannot take go to run(): those that reach the
+            // end of a piece that is not the last, or step past the data
+            // over an excluded pair at its last byte. A run that holds an
+            // excluded pair is taken here segment by segment: the pair is
+            // a gap in the bytes written, the bytes before it are spilled
+            // to be joined with the rest.
+            const scan::PaddedBytes data = scan::PaddedBytes::padded<padding>(b, end);
+            scan::SkipWindow singles(skip_kernel_, single_set_, data);
+            scan::RunCarry carry{};
+            // The run open at i: where its unwritten, unspilled segment
+            // starts, and whether start_run() was called for it, which the
+            // first spill or split needs. A run whose bytes are all still
+            // in one segment of the piece is written by end_run(p, n).
+            std::size_t open_at = 0;
+            bool started = false;
             const auto by_run = [&](std::size_t p) {
                 hand_back();
-                start_run(b, p);
+                if (!started) start_run(b, p);
+                started = false;
                 const std::size_t after = run(b, p, run_end);
                 if (!in_run_) fetch();
                 return after;
             };
-            const scan::PaddedBytes data = scan::PaddedBytes::padded<padding>(b, end);
-            scan::SkipWindow singles(skip_kernel_, single_set_, data);
-            scan::RunCarry carry{};
-            std::size_t open_at = 0;  // where the run open at i started
+            const auto start_once = [&] {
+                if (started) return;
+                hand_back();
+                start_run(b, open_at);
+                fetch();
+                started = true;
+            };
+            // Takes the open run on to `to` (at most the block's end):
+            // the split where its bytes pass split_limit and the excluded
+            // pairs `gaps` (bits from the block's start i). A block is
+            // shorter than a split, so a segment that starts in it splits
+            // after it; one carried in splits at most once in it.
+            static_assert(vector_block <= split_limit);
+            const auto take_on = [&](std::size_t blk, std::uint64_t units, std::uint64_t gaps,
+                                     std::size_t to) {
+                for (;;) {
+                    const std::size_t gap = gaps != 0 ? blk + static_cast<std::size_t>(std::countr_zero(gaps)) : to;
+                    // The character that holds the byte split_limit bytes
+                    // into the run's unwritten part ends the split; a
+                    // trail there is no unit's first byte.
+                    if (const std::size_t over = open_at + (split_limit - fill_); over < gap) {
+                        const std::size_t taken = (units >> (over - blk) & 1) != 0 ? 2 : 1;
+                        start_once();
+                        hand_back();
+                        write_split(b, open_at, over + taken - open_at);
+                        fetch();
+                        open_at = over + taken;
+                        continue;
+                    }
+                    if (gaps == 0) return;
+                    start_once();
+                    spill(b, open_at, gap - open_at);
+                    open_at = gap + 2;
+                    gaps &= gaps - 1;
+                }
+            };
+            // The open run ends at e, after take_on() brought it there.
+            const auto finish = [&](std::size_t e) {
+                if (started) {
+                    hand_back();
+                    this->end_run(b, open_at, e - open_at);
+                    fetch();
+                    started = false;
+                } else {
+                    end_run(open_at, e - open_at);
+                }
+            };
+            // Bits of [from, to) of a block at blk, both in it or at its end.
+            const auto span = [](std::size_t blk, std::size_t from, std::size_t to) {
+                const auto below = [blk](std::size_t k) {
+                    return k - blk >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << (k - blk)) - 1;
+                };
+                return below(to) & ~below(from);
+            };
+            // A run that ends at or past `stop` goes to run(): in the last
+            // piece only one past the data's end, after an excluded pair.
+            const std::size_t stop = std::min(run_end, end + 1);
             // The block from a candidate that starts more than a
             // one-character run is taken by its masks.
             bool by_block = false;
@@ -335,13 +401,6 @@ private:
                 }
                 const scan::BlockRuns r = scan::block_runs(twos, ones, carry);
                 const std::uint64_t x = r.units & dropped;
-                // Runs end in order, so the first that ends past the block's
-                // first excluded pair holds it; and at the end of a piece
-                // that is not the last the pair is still unread. A run that
-                // ends at or past `stop` goes to run().
-                const std::size_t stop =
-                    x != 0 ? std::min(run_end, i + static_cast<std::size_t>(std::countr_zero(x)) + 1)
-                           : run_end;
                 const auto at = [i](std::uint64_t m) {
                     return i + static_cast<std::size_t>(std::countr_zero(m));
                 };
@@ -353,38 +412,24 @@ private:
                     // The run carried in covers the block up to e.
                     const bool goes_on = ends == 0;
                     const std::size_t e = goes_on ? next : at(ends);
-                    if (x != 0 && i + static_cast<std::size_t>(std::countr_zero(x)) < e) {
-                        by_run_at = open_at;  // it holds an excluded pair
-                    } else if (!goes_on && e >= run_end) {
+                    if (!goes_on && e >= stop) {
                         by_run_at = open_at;
                     } else {
-                        // A block is shorter than a split, so at most one
-                        // ends in it: after the character that holds the
-                        // byte split_limit bytes from where the run's
-                        // unwritten part starts.
-                        static_assert(vector_block <= split_limit);
-                        if (const std::size_t over = open_at + split_limit; over < e) {
-                            // A trail there is no unit's first byte.
-                            const std::size_t taken = (r.units >> (over - i) & 1) != 0 ? 2 : 1;
-                            hand_back();
-                            start_run(b, open_at);
-                            write_split(b, open_at, over + taken - open_at);
-                            fetch();
-                            open_at = over + taken;
-                        }
+                        const std::uint64_t gaps = x == 0 ? 0 : x & span(i, i, e);
+                        if (gaps != 0 || open_at + (split_limit - fill_) < e)
+                            take_on(i, r.units, gaps, e);
                         if (goes_on) {
                             carry = r.carry;
                             i = next;
                             continue;
                         }
                         ends &= ends - 1;
-                        // A split may have taken the whole run.
-                        if (e > open_at) end_run(open_at, e - open_at);
+                        finish(e);
                     }
                 }
-                // The other runs start and end in the block, and none is
-                // longer than a split; each start pairs with the next end
-                // but the last, whose run may be open at the block's end.
+                // The other runs start and end in the block; each start
+                // pairs with the next end but the last, whose run may be
+                // open at the block's end.
                 if (by_run_at == SIZE_MAX) {
                     for (; ends != 0; starts &= starts - 1, ends &= ends - 1) {
                         const std::size_t p = at(starts);
@@ -393,17 +438,24 @@ private:
                             by_run_at = p;
                             break;
                         }
-                        end_run(p, e - p);
+                        const std::uint64_t gaps = x == 0 ? 0 : x & span(i, p, e);
+                        if (gaps == 0) {
+                            end_run(p, e - p);
+                            continue;
+                        }
+                        open_at = p;
+                        take_on(i, r.units, gaps, e);
+                        finish(e);
                     }
                 }
                 if (by_run_at == SIZE_MAX && starts != 0) {
                     open_at = at(starts);
-                    if (x == 0) {
-                        carry = r.carry;
-                        i = next;
-                        continue;
-                    }
-                    by_run_at = open_at;
+                    // Too short to split in this block.
+                    if (const std::uint64_t gaps = x == 0 ? 0 : x & span(i, open_at, next); gaps != 0)
+                        take_on(i, r.units, gaps, next);
+                    carry = r.carry;
+                    i = next;
+                    continue;
                 }
                 carry = {};
                 i = next;
@@ -740,10 +792,14 @@ private:
     }
 
     // Moves [seg, seg + n) of the piece behind the run's bytes in run_,
-    // noting where in the input it lay.
+    // noting where in the input it lay. The segments between excluded
+    // pairs are short: they go by the printers' block copy, which reads
+    // into the piece's padding and writes into run_'s room behind a split.
     void spill(const unsigned char* b, std::size_t seg, std::size_t n) {
         if (n == 0) return;
-        std::memcpy(run_ + fill_, b + seg, n);
+        static_assert(run_room >= max_split + long_copy - 1 && padding >= long_copy - 1);
+        assert(fill_ + n <= max_split);
+        copy_run(run_ + fill_, b + seg, n);
         spilled_[segments_] = {fill_, base_ + seg};
         ++segments_;
         fill_ += n;
