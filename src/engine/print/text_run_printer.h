@@ -20,6 +20,7 @@
 #include "engine/print/format_printers.h"
 #include "engine/print/printer.h"
 #include "text/cp932_encode.h"  // the substitute
+#include "text/run_convert.h"
 #include "text/text_scan.h"
 
 namespace kurvane::detail {
@@ -94,6 +95,10 @@ private:
     };
 
     void decode(const text::FoundRun& found, bool kept_only);
+    // Writes a run of kept characters only, short of a split, converted in
+    // one go; false, with nothing written, when the converter does not take
+    // its bytes.
+    bool write_whole(const text::FoundRun& found);
     void write_splits(const text::FoundRun& found);
     void write_scored(const text::FoundRun& found, const text::FoundRun* other);
     // The score of the decoded characters [from, to), keep_* counting from
@@ -125,6 +130,7 @@ private:
     const std::uint16_t* const codes_;  // code page 932 codes of the BMP
     std::uint64_t substituted_ = 0;
     const text::Decoder decoder_;
+    const text::RunConverter converter_;
     std::vector<RunChar> chars_;
     // Under the text filter, the kept parts not yet written, in input order
     // and disjoint: runs of the two UTF-16 alignments may overlap, and of
@@ -139,6 +145,11 @@ private:
     // The unit's output bytes collected for one call of the printer below.
     unsigned char chunk_[run_capacity + 4] = {};
     std::size_t chunk_size_ = 0;
+    // A whole run converted: its kept bytes, at most split_limit, grown to
+    // the output encoding, and the fixed-size copy the text printer reads.
+    static constexpr std::size_t whole_room = copy_extent(text::RunConverter::max_out(split_limit));
+    static_assert(whole_room <= TextPrinter::max_text);
+    unsigned char whole_[whole_room] = {};
 };
 
 }  // namespace kurvane::detail
