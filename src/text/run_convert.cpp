@@ -101,6 +101,21 @@ std::size_t utf8_to_cp932(const unsigned char* src, std::size_t n, unsigned char
     return static_cast<std::size_t>(dst - start);
 }
 
+// Whole UTF-8 characters are their own UTF-8: checked, then copied.
+std::size_t utf8_to_utf8(const unsigned char* src, std::size_t n, unsigned char* dst) {
+    for (std::size_t i = 0; i < n;) {
+        if (src[i] < 0x80) {
+            ++i;
+            continue;
+        }
+        const Decoded d = decode_utf8(src + i, n - i);
+        if (!d.valid()) return RunConverter::failed;
+        i += d.length;
+    }
+    std::memcpy(dst, src, n);
+    return n;
+}
+
 template <bool cp932>
 std::size_t euc_jp_to(const unsigned char* src, std::size_t n, unsigned char* dst, const std::uint16_t* codes,
                       const std::uint16_t* pairs, std::uint64_t& lacked) {
@@ -206,11 +221,7 @@ std::size_t RunConverter::convert(const unsigned char* src, std::size_t n, unsig
     std::uint64_t lacked = 0;
     std::size_t size = failed;
     switch (path_) {
-    case Path::copy:
-        // Whole UTF-8 characters are their own UTF-8.
-        std::memcpy(dst, src, n);
-        size = n;
-        break;
+    case Path::copy: size = utf8_to_utf8(src, n, dst); break;
     case Path::utf8_cp932: size = utf8_to_cp932(src, n, dst, codes_, lacked); break;
     case Path::euc_utf8: size = euc_jp_to<false>(src, n, dst, codes_, pairs_, lacked); break;
     case Path::euc_cp932: size = euc_jp_to<true>(src, n, dst, codes_, pairs_, lacked); break;
