@@ -77,9 +77,13 @@ void DecodedJsonPrinter::open(std::uint64_t at) {
     put(reinterpret_cast<const unsigned char*>(head.data()), head.size());
 }
 
-void DecodedJsonPrinter::append(std::string_view utf8, std::uint64_t end) {
-    const std::string escaped = json_escape(utf8);
-    put(reinterpret_cast<const unsigned char*>(escaped.data()), escaped.size());
+void DecodedJsonPrinter::append(std::string_view utf8, std::uint64_t end, bool plain) {
+    if (plain) {
+        put(reinterpret_cast<const unsigned char*>(utf8.data()), utf8.size());
+    } else {
+        const std::string escaped = json_escape(utf8);
+        put(reinterpret_cast<const unsigned char*>(escaped.data()), escaped.size());
+    }
     end_ = std::max(end_, end);
 }
 
@@ -209,12 +213,16 @@ void TextRunPrinter::write_splits(const text::FoundRun& found) {
 }
 
 bool TextRunPrinter::write_whole(const text::FoundRun& found) {
-    static_assert(sizeof whole_ >= text::RunConverter::max_out(split_limit));
+    static_assert(sizeof whole_ >= whole_max);
     const std::size_t n = converter_.convert(found.bytes.data(), found.bytes.size(), whole_, substituted_);
     if (n == text::RunConverter::failed) return false;
     if (json_) {
+        // The converter wrote whole characters: valid UTF-8, escaped only
+        // where it holds a byte to escape.
+        static_assert(sizeof whole_ >= whole_max + escape_test_overread);
         json_->open(found.offset);
-        json_->append(std::string_view(reinterpret_cast<const char*>(whole_), n), found.offset + found.bytes.size());
+        json_->append(std::string_view(reinterpret_cast<const char*>(whole_), n), found.offset + found.bytes.size(),
+                      !any_json_escape(whole_, n));
         json_->close(-1);
         return true;
     }

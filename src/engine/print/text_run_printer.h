@@ -8,6 +8,7 @@
 // each run is scored by its characters and trimmed to the part kept.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -35,8 +36,9 @@ public:
     // Starts an object at input offset `at`, closing one still open.
     void open(std::uint64_t at);
     // Appends UTF-8 text to the open object's text; `end` is the input
-    // offset just after the characters it comes from.
-    void append(std::string_view utf8, std::uint64_t end);
+    // offset just after the characters it comes from. `plain`: the caller
+    // knows it is valid UTF-8 with no byte to escape, and it is copied.
+    void append(std::string_view utf8, std::uint64_t end, bool plain = false);
     // Closes the open object, if any, with its score (-1: none).
     void close(int score);
     bool is_open() const { return open_; }
@@ -146,9 +148,11 @@ private:
     unsigned char chunk_[run_capacity + 4] = {};
     std::size_t chunk_size_ = 0;
     // A whole run converted: its kept bytes, at most split_limit, grown to
-    // the output encoding, and the fixed-size copy the text printer reads.
-    static constexpr std::size_t whole_room = copy_extent(text::RunConverter::max_out(split_limit));
-    static_assert(whole_room <= TextPrinter::max_text);
+    // the output encoding, with the fixed-size copy the text printer reads
+    // and the bytes the JSON escape test reads past it.
+    static constexpr std::size_t whole_max = text::RunConverter::max_out(split_limit);
+    static constexpr std::size_t whole_room = std::max(copy_extent(whole_max), whole_max + escape_test_overread);
+    static_assert(copy_extent(whole_max) <= TextPrinter::max_text);
     unsigned char whole_[whole_room] = {};
 };
 
