@@ -79,6 +79,21 @@ inline std::size_t put_code(std::uint16_t code, unsigned char* dst, std::uint64_
     return 2;
 }
 
+// The UTF-8 character at p[0, left), p[0] >= 0x80: the two- and
+// three-byte forms most of Japanese text is made of read in place, the rest
+// by the strict decoder.
+[[gnu::always_inline]] inline Decoded utf8_at(const unsigned char* p, std::size_t left) {
+    const unsigned char b = p[0];
+    if (b >= 0xC2 && b <= 0xDF && left >= 2 && (p[1] & 0xC0u) == 0x80u)
+        return {(b & 0x1Fu) << 6 | (p[1] & 0x3Fu), 2};
+    if ((b & 0xF0u) == 0xE0u && left >= 3 && ((p[1] ^ 0x80u) | (p[2] ^ 0x80u)) < 0x40u) {
+        const char32_t u = (b & 0x0Fu) << 12 | (p[1] & 0x3Fu) << 6 | (p[2] & 0x3Fu);
+        // Below U+0800 is an overlong form, and a surrogate is no character.
+        if (u >= 0x800 && (u < detail::surrogate_first || u > detail::surrogate_last)) return {u, 3};
+    }
+    return decode_utf8(p, left);
+}
+
 // Each loop below writes one character a step and stops at the first
 // sequence it does not read as one: the caller then writes the run its
 // own, slower way. `lacked` is the caller's count, added to on success.
@@ -93,7 +108,7 @@ std::size_t utf8_to_cp932(const unsigned char* src, std::size_t n, unsigned char
             ++i;
             continue;
         }
-        const Decoded d = decode_utf8(src + i, n - i);
+        const Decoded d = utf8_at(src + i, n - i);
         if (!d.valid()) return RunConverter::failed;
         dst += put_code(d.value < 0x10000 ? codes[d.value] : cp932_no_code, dst, lacked);
         i += d.length;
@@ -108,7 +123,7 @@ std::size_t utf8_to_utf8(const unsigned char* src, std::size_t n, unsigned char*
             ++i;
             continue;
         }
-        const Decoded d = decode_utf8(src + i, n - i);
+        const Decoded d = utf8_at(src + i, n - i);
         if (!d.valid()) return RunConverter::failed;
         i += d.length;
     }

@@ -162,6 +162,7 @@ TEST(RunConverter, RefusesBytesThatAreNoWholeCharacters) {
         {InputEncoding::utf8, {0xE3, 0x81}},
         {InputEncoding::utf8, {0x41, 0x80}},
         {InputEncoding::utf8, {0xC0, 0x80}},                // overlong
+        {InputEncoding::utf8, {0x41, 0xE0, 0x9F, 0xBF}},    // overlong, three bytes
         {InputEncoding::utf8, {0xF0, 0x9F, 0x98, 0x80, 0xED, 0xA0, 0x80}},  // a surrogate after U+1F600
         {InputEncoding::utf16le, {0x41, 0x00, 0x42}},       // half a unit
         {InputEncoding::utf16le, {0x3D, 0xD8, 0x00, 0xDE, 0x00, 0xD8}},  // a high surrogate at the end
