@@ -45,22 +45,6 @@ void append_number(std::string& out, std::uint64_t v) {
     out.append(digits, result.ptr);
 }
 
-// Code page 932 codes of the Basic Multilingual Plane, looked up once: the
-// search per character would cost more than the scan. no_code marks a
-// character code page 932 lacks (every code is below it).
-constexpr std::uint16_t no_code = 0xFFFF;
-const std::vector<std::uint16_t>& cp932_codes() {
-    static const std::vector<std::uint16_t> codes = [] {
-        std::vector<std::uint16_t> table(0x10000);
-        for (char32_t u = 0; u < 0x10000; ++u) {
-            const int code = text::cp932_code(u);
-            table[u] = code < 0 ? no_code : static_cast<std::uint16_t>(code);
-        }
-        return table;
-    }();
-    return codes;
-}
-
 // The text printer passes the bytes it is handed through unchanged when its
 // format says code page 932; this printer hands it bytes already encoded.
 OutputFormat pass_through(const OutputFormat& format) {
@@ -93,9 +77,13 @@ void DecodedJsonPrinter::open(std::uint64_t at) {
     put(reinterpret_cast<const unsigned char*>(head.data()), head.size());
 }
 
-void DecodedJsonPrinter::append(std::string_view utf8, std::uint64_t end) {
-    const std::string escaped = json_escape(utf8);
-    put(reinterpret_cast<const unsigned char*>(escaped.data()), escaped.size());
+void DecodedJsonPrinter::append(std::string_view utf8, std::uint64_t end, bool plain) {
+    if (plain) {
+        put(reinterpret_cast<const unsigned char*>(utf8.data()), utf8.size());
+    } else {
+        const std::string escaped = json_escape(utf8);
+        put(reinterpret_cast<const unsigned char*>(escaped.data()), escaped.size());
+    }
     end_ = std::max(end_, end);
 }
 
@@ -118,8 +106,9 @@ TextRunPrinter::TextRunPrinter(const text::ScanTables& tables, const ExtractionS
       min_zero_lines_(settings.min_length == 0 && settings.auto_newline != 0),
       run_end_(settings.auto_newline != 0 ? End::line : End::run),
       utf8_(format != nullptr && (format->json || format->encoding == TextEncoding::utf8)),
-      filter_(format != nullptr ? format->text : TextFilter{}), codes_(cp932_codes().data()),
-      decoder_(text::decoder_for(tables.spec().encoding)) {
+      filter_(format != nullptr ? format->text : TextFilter{}), codes_(text::cp932_bmp_codes()),
+      decoder_(text::decoder_for(tables.spec().encoding)),
+      converter_(tables.spec().encoding, utf8_) {
     const OutputFormat plain;
     const OutputFormat& f = format != nullptr ? *format : plain;
     if (f.json)
@@ -180,7 +169,9 @@ void TextRunPrinter::decode(const text::FoundRun& found, bool kept_only) {
 // characters after the last split are a run of their own.
 void TextRunPrinter::write_splits(const text::FoundRun& found) {
     if (found.kept_bytes <= split_limit) {
-        // Most runs: never split, and written as the scan passed them,
+        // Most runs hold no excluded character: converted in one go.
+        if (found.kept_bytes == found.bytes.size() && write_whole(found)) return;
+        // Most other runs: never split, and written as the scan passed them,
         // straight from their bytes.
         const Unit unit{0, 0, nullptr, found.offset, found.offset + found.bytes.size(), run_end_, true, -1};
         emit(unit, [&](auto&& add) {
@@ -219,6 +210,25 @@ void TextRunPrinter::write_splits(const text::FoundRun& found) {
     } else if (const std::u32string* e = exempt_in(from, chars_.size()); e != nullptr) {
         write({from, chars_.size(), e, at, run_stop, run_end_, false, -1});
     }
+}
+
+bool TextRunPrinter::write_whole(const text::FoundRun& found) {
+    static_assert(sizeof whole_ >= whole_max);
+    const std::size_t n = converter_.convert(found.bytes.data(), found.bytes.size(), whole_, substituted_);
+    if (n == text::RunConverter::failed) return false;
+    if (json_) {
+        // The converter wrote whole characters: valid UTF-8, escaped only
+        // where it holds a byte to escape.
+        static_assert(sizeof whole_ >= whole_max + escape_test_overread);
+        json_->open(found.offset);
+        json_->append(std::string_view(reinterpret_cast<const char*>(whole_), n), found.offset + found.bytes.size(),
+                      !any_json_escape(whole_, n));
+        json_->close(-1);
+        return true;
+    }
+    text_->text(whole_, n, found.offset, true);
+    text_->end(run_end_);
+    return true;
 }
 
 const std::u32string* TextRunPrinter::exempt_in(std::size_t from, std::size_t to) const {
@@ -313,8 +323,8 @@ void TextRunPrinter::put_char(char32_t u) {
         chunk_size_ += put_utf8(u, dst);
         return;
     }
-    const std::uint16_t code = u < 0x10000 ? codes_[u] : no_code;
-    if (code == no_code) {
+    const std::uint16_t code = u < 0x10000 ? codes_[u] : text::cp932_no_code;
+    if (code == text::cp932_no_code) {
         *dst = text::cp932_substitute;
         ++substituted_;
         chunk_size_ += 1;

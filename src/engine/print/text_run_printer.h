@@ -8,6 +8,7 @@
 // each run is scored by its characters and trimmed to the part kept.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -20,6 +21,7 @@
 #include "engine/print/format_printers.h"
 #include "engine/print/printer.h"
 #include "text/cp932_encode.h"  // the substitute
+#include "text/run_convert.h"
 #include "text/text_scan.h"
 
 namespace kurvane::detail {
@@ -34,8 +36,9 @@ public:
     // Starts an object at input offset `at`, closing one still open.
     void open(std::uint64_t at);
     // Appends UTF-8 text to the open object's text; `end` is the input
-    // offset just after the characters it comes from.
-    void append(std::string_view utf8, std::uint64_t end);
+    // offset just after the characters it comes from. `plain`: the caller
+    // knows it is valid UTF-8 with no byte to escape, and it is copied.
+    void append(std::string_view utf8, std::uint64_t end, bool plain = false);
     // Closes the open object, if any, with its score (-1: none).
     void close(int score);
     bool is_open() const { return open_; }
@@ -94,6 +97,10 @@ private:
     };
 
     void decode(const text::FoundRun& found, bool kept_only);
+    // Writes a run of kept characters only, short of a split, converted in
+    // one go; false, with nothing written, when the converter does not take
+    // its bytes.
+    bool write_whole(const text::FoundRun& found);
     void write_splits(const text::FoundRun& found);
     void write_scored(const text::FoundRun& found, const text::FoundRun* other);
     // The score of the decoded characters [from, to), keep_* counting from
@@ -125,6 +132,7 @@ private:
     const std::uint16_t* const codes_;  // code page 932 codes of the BMP
     std::uint64_t substituted_ = 0;
     const text::Decoder decoder_;
+    const text::RunConverter converter_;
     std::vector<RunChar> chars_;
     // Under the text filter, the kept parts not yet written, in input order
     // and disjoint: runs of the two UTF-16 alignments may overlap, and of
@@ -139,6 +147,13 @@ private:
     // The unit's output bytes collected for one call of the printer below.
     unsigned char chunk_[run_capacity + 4] = {};
     std::size_t chunk_size_ = 0;
+    // A whole run converted: its kept bytes, at most split_limit, grown to
+    // the output encoding, with the fixed-size copy the text printer reads
+    // and the bytes the JSON escape test reads past it.
+    static constexpr std::size_t whole_max = text::RunConverter::max_out(split_limit);
+    static constexpr std::size_t whole_room = std::max(copy_extent(whole_max), whole_max + escape_test_overread);
+    static_assert(copy_extent(whole_max) <= TextPrinter::max_text);
+    unsigned char whole_[whole_room] = {};
 };
 
 }  // namespace kurvane::detail

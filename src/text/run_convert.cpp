@@ -1,0 +1,252 @@
+#include "text/run_convert.h"
+
+#include <cstring>
+#include <stdexcept>
+#include <vector>
+
+#include "text/cp932_encode.h"
+#include "text/euc_jp.h"
+#include "text/text_encoding.h"
+#include "text/utf16.h"
+#include "text/utf8_decode.h"
+
+namespace kurvane::text {
+namespace {
+
+// An EUC-JP pair table's entry for two bytes that are no double-byte
+// character (every code point and code page 932 code is below it, and
+// cp932_no_code above it).
+constexpr std::uint16_t no_pair = 0xFFFE;
+constexpr std::size_t pair_count = 0x10000;
+// The two bytes of a double-byte character, as the pair tables index them.
+inline std::size_t pair_at(const unsigned char* p) { return static_cast<std::size_t>(p[0]) << 8 | p[1]; }
+
+// Entry p[0] << 8 | p[1] of each: the character of a two-byte EUC-JP code
+// (JIS X 0208 or a half-width katakana), or its code page 932 code.
+template <bool cp932>
+const std::uint16_t* euc_jp_pairs() {
+    static const std::vector<std::uint16_t> table = [] {
+        std::vector<std::uint16_t> t(pair_count, no_pair);
+        for (std::size_t k = 0; k < pair_count; ++k) {
+            const unsigned char p[2] = {static_cast<unsigned char>(k >> 8), static_cast<unsigned char>(k)};
+            const Decoded d = decode_euc_jp(p, 2);
+            if (d.length != 2) continue;
+            static_assert(cp932_no_code > no_pair);
+            t[k] = cp932 ? cp932_bmp_codes()[d.value] : static_cast<std::uint16_t>(d.value);
+        }
+        return t;
+    }();
+    return table.data();
+}
+
+inline std::size_t put_utf8_bmp(char16_t u, unsigned char* dst) {
+    if (u < 0x80) {
+        dst[0] = static_cast<unsigned char>(u);
+        return 1;
+    }
+    if (u < 0x800) {
+        dst[0] = static_cast<unsigned char>(0xC0 | u >> 6);
+        dst[1] = static_cast<unsigned char>(0x80 | (u & 0x3F));
+        return 2;
+    }
+    dst[0] = static_cast<unsigned char>(0xE0 | u >> 12);
+    dst[1] = static_cast<unsigned char>(0x80 | (u >> 6 & 0x3F));
+    dst[2] = static_cast<unsigned char>(0x80 | (u & 0x3F));
+    return 3;
+}
+
+inline std::size_t put_utf8_pair(char32_t u, unsigned char* dst) {
+    dst[0] = static_cast<unsigned char>(0xF0 | u >> 18);
+    dst[1] = static_cast<unsigned char>(0x80 | (u >> 12 & 0x3F));
+    dst[2] = static_cast<unsigned char>(0x80 | (u >> 6 & 0x3F));
+    dst[3] = static_cast<unsigned char>(0x80 | (u & 0x3F));
+    return 4;
+}
+
+// A code page 932 code, or '?' counted for cp932_no_code.
+inline std::size_t put_code(std::uint16_t code, unsigned char* dst, std::uint64_t& lacked) {
+    if (code < 0x100) {
+        dst[0] = static_cast<unsigned char>(code);
+        return 1;
+    }
+    if (code == cp932_no_code) {
+        dst[0] = cp932_substitute;
+        ++lacked;
+        return 1;
+    }
+    dst[0] = static_cast<unsigned char>(code >> 8);
+    dst[1] = static_cast<unsigned char>(code & 0xFF);
+    return 2;
+}
+
+// The UTF-8 character at p[0, left), p[0] >= 0x80: the two- and
+// three-byte forms most of Japanese text is made of read in place, the rest
+// by the strict decoder.
+[[gnu::always_inline]] inline Decoded utf8_at(const unsigned char* p, std::size_t left) {
+    const unsigned char b = p[0];
+    if (b >= 0xC2 && b <= 0xDF && left >= 2 && (p[1] & 0xC0u) == 0x80u)
+        return {(b & 0x1Fu) << 6 | (p[1] & 0x3Fu), 2};
+    if ((b & 0xF0u) == 0xE0u && left >= 3 && ((p[1] ^ 0x80u) | (p[2] ^ 0x80u)) < 0x40u) {
+        const char32_t u = (b & 0x0Fu) << 12 | (p[1] & 0x3Fu) << 6 | (p[2] & 0x3Fu);
+        // Below U+0800 is an overlong form, and a surrogate is no character.
+        if (u >= 0x800 && (u < detail::surrogate_first || u > detail::surrogate_last)) return {u, 3};
+    }
+    return decode_utf8(p, left);
+}
+
+// Each loop below writes one character a step and stops at the first
+// sequence it does not read as one: the caller then writes the run its
+// own, slower way. `lacked` is the caller's count, added to on success.
+
+std::size_t utf8_to_cp932(const unsigned char* src, std::size_t n, unsigned char* dst, const std::uint16_t* codes,
+                          std::uint64_t& lacked) {
+    unsigned char* const start = dst;
+    for (std::size_t i = 0; i < n;) {
+        const unsigned char b = src[i];
+        if (b < 0x80) {
+            dst += put_code(codes[b], dst, lacked);
+            ++i;
+            continue;
+        }
+        const Decoded d = utf8_at(src + i, n - i);
+        if (!d.valid()) return RunConverter::failed;
+        dst += put_code(d.value < 0x10000 ? codes[d.value] : cp932_no_code, dst, lacked);
+        i += d.length;
+    }
+    return static_cast<std::size_t>(dst - start);
+}
+
+// Whole UTF-8 characters are their own UTF-8: checked, then copied.
+std::size_t utf8_to_utf8(const unsigned char* src, std::size_t n, unsigned char* dst) {
+    for (std::size_t i = 0; i < n;) {
+        if (src[i] < 0x80) {
+            ++i;
+            continue;
+        }
+        const Decoded d = utf8_at(src + i, n - i);
+        if (!d.valid()) return RunConverter::failed;
+        i += d.length;
+    }
+    std::memcpy(dst, src, n);
+    return n;
+}
+
+template <bool cp932>
+std::size_t euc_jp_to(const unsigned char* src, std::size_t n, unsigned char* dst, const std::uint16_t* codes,
+                      const std::uint16_t* pairs, std::uint64_t& lacked) {
+    unsigned char* const start = dst;
+    const auto put = [&](char32_t u) {
+        if constexpr (cp932)
+            dst += put_code(u < 0x10000 ? codes[u] : cp932_no_code, dst, lacked);
+        else
+            dst += put_utf8_bmp(static_cast<char16_t>(u), dst);
+    };
+    for (std::size_t i = 0; i < n;) {
+        const unsigned char b = src[i];
+        if (b < detail::euc_jp_ss2) {
+            // One byte, itself in both outputs' first 128 codes (and in
+            // code page 932's table for 0x80-0x8D).
+            put(b);
+            ++i;
+            continue;
+        }
+        if (b != detail::euc_jp_ss3 && i + 1 < n) {
+            const std::uint16_t e = pairs[pair_at(src + i)];
+            if (e != no_pair) {
+                if constexpr (cp932)
+                    dst += put_code(e, dst, lacked);
+                else
+                    dst += put_utf8_bmp(e, dst);
+                i += 2;
+                continue;
+            }
+        }
+        // JIS X 0212, the C1 bytes, and whatever the tables do not hold.
+        const Decoded d = decode_euc_jp(src + i, n - i);
+        if (!d.valid()) return RunConverter::failed;
+        put(d.value);
+        i += d.length;
+    }
+    return static_cast<std::size_t>(dst - start);
+}
+
+template <ByteOrder order, bool cp932>
+std::size_t utf16_to(const unsigned char* src, std::size_t n, unsigned char* dst, const std::uint16_t* codes,
+                     std::uint64_t& lacked) {
+    if (n % utf16_unit != 0) return RunConverter::failed;
+    unsigned char* const start = dst;
+    for (std::size_t i = 0; i < n;) {
+        const char16_t u = detail::utf16_unit_at<order>(src + i);
+        if (u < detail::surrogate_first || u > detail::surrogate_last) {
+            if constexpr (cp932)
+                dst += put_code(codes[u], dst, lacked);
+            else
+                dst += put_utf8_bmp(u, dst);
+            i += utf16_unit;
+            continue;
+        }
+        const Decoded d = decode_utf16<order>(src + i, n - i);
+        if (!d.valid()) return RunConverter::failed;
+        if constexpr (cp932)
+            dst += put_code(cp932_no_code, dst, lacked);
+        else
+            dst += put_utf8_pair(d.value, dst);
+        i += d.length;
+    }
+    return static_cast<std::size_t>(dst - start);
+}
+
+}  // namespace
+
+const std::uint16_t* cp932_bmp_codes() {
+    // The search per character would cost more than the scan.
+    static const std::vector<std::uint16_t> codes = [] {
+        std::vector<std::uint16_t> table(0x10000);
+        for (char32_t u = 0; u < 0x10000; ++u) {
+            const int code = cp932_code(u);
+            table[u] = code < 0 ? cp932_no_code : static_cast<std::uint16_t>(code);
+        }
+        return table;
+    }();
+    return codes.data();
+}
+
+RunConverter::RunConverter(InputEncoding in, bool utf8_out) : codes_(cp932_bmp_codes()), pairs_(nullptr) {
+    switch (in) {
+    case InputEncoding::utf8:
+        path_ = utf8_out ? Path::copy : Path::utf8_cp932;
+        break;
+    case InputEncoding::euc_jp:
+        path_ = utf8_out ? Path::euc_utf8 : Path::euc_cp932;
+        pairs_ = utf8_out ? euc_jp_pairs<false>() : euc_jp_pairs<true>();
+        break;
+    case InputEncoding::utf16le:
+        path_ = utf8_out ? Path::le_utf8 : Path::le_cp932;
+        break;
+    case InputEncoding::utf16be:
+        path_ = utf8_out ? Path::be_utf8 : Path::be_cp932;
+        break;
+    default:
+        throw std::invalid_argument("no run converter for this input encoding");
+    }
+}
+
+std::size_t RunConverter::convert(const unsigned char* src, std::size_t n, unsigned char* dst,
+                                  std::uint64_t& substituted) const {
+    std::uint64_t lacked = 0;
+    std::size_t size = failed;
+    switch (path_) {
+    case Path::copy: size = utf8_to_utf8(src, n, dst); break;
+    case Path::utf8_cp932: size = utf8_to_cp932(src, n, dst, codes_, lacked); break;
+    case Path::euc_utf8: size = euc_jp_to<false>(src, n, dst, codes_, pairs_, lacked); break;
+    case Path::euc_cp932: size = euc_jp_to<true>(src, n, dst, codes_, pairs_, lacked); break;
+    case Path::le_utf8: size = utf16_to<ByteOrder::little, false>(src, n, dst, codes_, lacked); break;
+    case Path::le_cp932: size = utf16_to<ByteOrder::little, true>(src, n, dst, codes_, lacked); break;
+    case Path::be_utf8: size = utf16_to<ByteOrder::big, false>(src, n, dst, codes_, lacked); break;
+    case Path::be_cp932: size = utf16_to<ByteOrder::big, true>(src, n, dst, codes_, lacked); break;
+    }
+    if (size != failed) substituted += lacked;
+    return size;
+}
+
+}  // namespace kurvane::text
