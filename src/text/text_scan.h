@@ -323,6 +323,9 @@ public:
     // The first position at or after i where a character may start, or a
     // position at or past n when none is left.
     std::size_t next(std::size_t i) {
+        // A step past a character cut short by the end may land past n:
+        // no block there may be read.
+        if (i >= n_) return n_;
         std::size_t b = i / block_bytes;
         if (b != block_) load(b);
         std::uint64_t m = mask_ & ~std::uint64_t{0} << i % block_bytes;
