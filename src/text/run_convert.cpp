@@ -8,6 +8,7 @@
 #include "text/euc_jp.h"
 #include "text/text_encoding.h"
 #include "text/utf16.h"
+#include "text/utf8_encode.h"
 #include "text/utf8_decode.h"
 
 namespace kurvane::text {
@@ -37,30 +38,6 @@ const std::uint16_t* euc_jp_pairs() {
         return t;
     }();
     return table.data();
-}
-
-inline std::size_t put_utf8_bmp(char16_t u, unsigned char* dst) {
-    if (u < 0x80) {
-        dst[0] = static_cast<unsigned char>(u);
-        return 1;
-    }
-    if (u < 0x800) {
-        dst[0] = static_cast<unsigned char>(0xC0 | u >> 6);
-        dst[1] = static_cast<unsigned char>(0x80 | (u & 0x3F));
-        return 2;
-    }
-    dst[0] = static_cast<unsigned char>(0xE0 | u >> 12);
-    dst[1] = static_cast<unsigned char>(0x80 | (u >> 6 & 0x3F));
-    dst[2] = static_cast<unsigned char>(0x80 | (u & 0x3F));
-    return 3;
-}
-
-inline std::size_t put_utf8_pair(char32_t u, unsigned char* dst) {
-    dst[0] = static_cast<unsigned char>(0xF0 | u >> 18);
-    dst[1] = static_cast<unsigned char>(0x80 | (u >> 12 & 0x3F));
-    dst[2] = static_cast<unsigned char>(0x80 | (u >> 6 & 0x3F));
-    dst[3] = static_cast<unsigned char>(0x80 | (u & 0x3F));
-    return 4;
 }
 
 // A code page 932 code, or '?' counted for cp932_no_code.
@@ -139,7 +116,7 @@ std::size_t euc_jp_to(const unsigned char* src, std::size_t n, unsigned char* ds
         if constexpr (cp932)
             dst += put_code(u < 0x10000 ? codes[u] : cp932_no_code, dst, lacked);
         else
-            dst += put_utf8_bmp(static_cast<char16_t>(u), dst);
+            dst += put_utf8(u, dst);
     };
     for (std::size_t i = 0; i < n;) {
         const unsigned char b = src[i];
@@ -156,7 +133,7 @@ std::size_t euc_jp_to(const unsigned char* src, std::size_t n, unsigned char* ds
                 if constexpr (cp932)
                     dst += put_code(e, dst, lacked);
                 else
-                    dst += put_utf8_bmp(e, dst);
+                    dst += put_utf8(e, dst);
                 i += 2;
                 continue;
             }
@@ -181,7 +158,7 @@ std::size_t utf16_to(const unsigned char* src, std::size_t n, unsigned char* dst
             if constexpr (cp932)
                 dst += put_code(codes[u], dst, lacked);
             else
-                dst += put_utf8_bmp(u, dst);
+                dst += put_utf8(u, dst);
             i += utf16_unit;
             continue;
         }
@@ -190,7 +167,7 @@ std::size_t utf16_to(const unsigned char* src, std::size_t n, unsigned char* dst
         if constexpr (cp932)
             dst += put_code(cp932_no_code, dst, lacked);
         else
-            dst += put_utf8_pair(d.value, dst);
+            dst += put_utf8(d.value, dst);
         i += d.length;
     }
     return static_cast<std::size_t>(dst - start);

@@ -6,25 +6,10 @@
 #include <cstring>
 #include <iterator>
 
+#include "text/utf8_encode.h"
+
 namespace kurvane::text {
 namespace {
-
-std::size_t put_utf8(char32_t u, unsigned char* dst) {
-    if (u < 0x80) {
-        dst[0] = static_cast<unsigned char>(u);
-        return 1;
-    }
-    if (u < 0x800) {
-        dst[0] = static_cast<unsigned char>(0xC0 | (u >> 6));
-        dst[1] = static_cast<unsigned char>(0x80 | (u & 0x3F));
-        return 2;
-    }
-    // Code page 932 maps into the Basic Multilingual Plane only.
-    dst[0] = static_cast<unsigned char>(0xE0 | (u >> 12));
-    dst[1] = static_cast<unsigned char>(0x80 | ((u >> 6) & 0x3F));
-    dst[2] = static_cast<unsigned char>(0x80 | (u & 0x3F));
-    return 3;
-}
 
 constexpr char32_t half_katakana_first = 0xFF61;  // 0xA1 in code page 932
 constexpr unsigned char half_katakana_byte_first = 0xA1;

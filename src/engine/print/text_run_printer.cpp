@@ -9,35 +9,13 @@
 #include "engine/print/scoring_printer.h"
 #include "text/input_encoding.h"
 #include "text/text_encoding.h"
+#include "text/utf8_encode.h"
 
 namespace kurvane::detail {
 namespace {
 
 // The most bytes one character takes in either output encoding.
 constexpr std::size_t max_out_char = 4;
-
-std::size_t put_utf8(char32_t u, unsigned char* dst) {
-    if (u < 0x80) {
-        dst[0] = static_cast<unsigned char>(u);
-        return 1;
-    }
-    if (u < 0x800) {
-        dst[0] = static_cast<unsigned char>(0xC0 | u >> 6);
-        dst[1] = static_cast<unsigned char>(0x80 | (u & 0x3F));
-        return 2;
-    }
-    if (u < 0x10000) {
-        dst[0] = static_cast<unsigned char>(0xE0 | u >> 12);
-        dst[1] = static_cast<unsigned char>(0x80 | (u >> 6 & 0x3F));
-        dst[2] = static_cast<unsigned char>(0x80 | (u & 0x3F));
-        return 3;
-    }
-    dst[0] = static_cast<unsigned char>(0xF0 | u >> 18);
-    dst[1] = static_cast<unsigned char>(0x80 | (u >> 12 & 0x3F));
-    dst[2] = static_cast<unsigned char>(0x80 | (u >> 6 & 0x3F));
-    dst[3] = static_cast<unsigned char>(0x80 | (u & 0x3F));
-    return 4;
-}
 
 void append_number(std::string& out, std::uint64_t v) {
     char digits[24];
@@ -320,7 +298,7 @@ void TextRunPrinter::write_held(std::uint64_t upto) {
 void TextRunPrinter::put_char(char32_t u) {
     unsigned char* dst = chunk_ + chunk_size_;
     if (utf8_) {
-        chunk_size_ += put_utf8(u, dst);
+        chunk_size_ += text::put_utf8(u, dst);
         return;
     }
     const std::uint16_t code = u < 0x10000 ? codes_[u] : text::cp932_no_code;
