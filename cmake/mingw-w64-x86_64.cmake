@@ -12,4 +12,9 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 # One self-contained .exe: no libgcc, libstdc++ or libwinpthread DLLs beside it.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+# GCC cannot realign the stack on 64-bit Windows, so a 32- or 64-byte vector
+# it spills may sit at an address aligned to 16 only; the assembler writes
+# every aligned vector move as an unaligned one, which costs nothing when the
+# address is aligned and does not fault when it is not.
+string(APPEND CMAKE_CXX_FLAGS_INIT " -Wa,-muse-unaligned-vector-move")
 set(CMAKE_CROSSCOMPILING_EMULATOR wine)

@@ -42,9 +42,8 @@ const SkipKernel* skip_kernel_for(Isa isa) {
 #ifdef KURVANE_SCAN_X86
     case Isa::ssse3: return &ssse3_skip_kernel;
     case Isa::avx2: return &avx2_skip_kernel;
-#else
-    default: break;
 #endif
+    default: break;
     }
     return nullptr;
 }
