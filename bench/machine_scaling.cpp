@@ -28,6 +28,7 @@ namespace {
 // first level cache, well inside the second, as a stretch's working set is.
 constexpr std::size_t chunk = std::size_t{128} << 10;
 constexpr std::size_t compute_buffer = std::size_t{128} << 10;
+static_assert(compute_buffer % compute_block == 0);
 
 double thread_cpu_seconds() {
     timespec t{};
@@ -59,7 +60,7 @@ inline std::uint32_t run_edges(std::uint32_t single, std::uint32_t lead, std::ui
 }
 
 // The scalar version, for a processor without AVX2: a class table per byte.
-std::uint64_t compute_scalar(const unsigned char* data, std::uint64_t bytes) {
+std::uint64_t compute_scalar(const unsigned char* data, std::size_t size) {
     std::array<unsigned char, 256> cls{};
     for (unsigned v = 0; v < 256; ++v) {
         cls[v] = static_cast<unsigned char>(((v >= 0x20 && v <= 0x7e) || (v >= 0xa1 && v <= 0xdf) ? 1 : 0) |
@@ -67,17 +68,15 @@ std::uint64_t compute_scalar(const unsigned char* data, std::uint64_t bytes) {
                                             (v >= 0x40 && v <= 0xfc && v != 0x7f ? 4 : 0));
     }
     std::uint64_t sum = 0;
-    for (std::uint64_t done = 0; done < bytes; done += compute_buffer) {
-        for (std::size_t k = 0; k < compute_buffer; k += 32) {
-            std::uint32_t single = 0, lead = 0, trail = 0;
-            for (unsigned b = 0; b < 32; ++b) {
-                const unsigned c = cls[data[k + b]];
-                single |= (c & 1u) << b;
-                lead |= ((c >> 1) & 1u) << b;
-                trail |= ((c >> 2) & 1u) << b;
-            }
-            sum += run_edges(single, lead, trail);
+    for (std::size_t k = 0; k < size; k += 32) {
+        std::uint32_t single = 0, lead = 0, trail = 0;
+        for (unsigned b = 0; b < 32; ++b) {
+            const unsigned c = cls[data[k + b]];
+            single |= (c & 1u) << b;
+            lead |= ((c >> 1) & 1u) << b;
+            trail |= ((c >> 2) & 1u) << b;
         }
+        sum += run_edges(single, lead, trail);
     }
     return sum;
 }
@@ -96,7 +95,7 @@ __attribute__((target("avx2"))) inline std::uint32_t bits(__m256i mask) {
 // Four blocks per step, each its own chain of compares, mask arithmetic and
 // sums, as the scan's kernels keep several blocks in flight.
 __attribute__((target("avx2,popcnt"))) std::uint64_t compute_avx2(const unsigned char* data,
-                                                                   std::uint64_t bytes) {
+                                                                   std::size_t size) {
     const __m256i ascii_lo = _mm256_set1_epi8(0x20), ascii_hi = _mm256_set1_epi8(0x7e);
     const __m256i kana_lo = _mm256_set1_epi8(static_cast<char>(0xa1)),
                   kana_hi = _mm256_set1_epi8(static_cast<char>(0xdf));
@@ -106,29 +105,29 @@ __attribute__((target("avx2,popcnt"))) std::uint64_t compute_avx2(const unsigned
                   lead2_hi = _mm256_set1_epi8(static_cast<char>(0xfc));
     const __m256i trail_lo = _mm256_set1_epi8(0x40), del = _mm256_set1_epi8(0x7f);
     std::uint64_t sum[4] = {0, 0, 0, 0};
-    for (std::uint64_t done = 0; done < bytes; done += compute_buffer) {
-        for (std::size_t k = 0; k < compute_buffer; k += 4 * 32) {
-            for (unsigned c = 0; c < 4; ++c) {
-                const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(data + k + 32 * c));
-                const __m256i single = _mm256_or_si256(in_range(v, ascii_lo, ascii_hi),
-                                                       in_range(v, kana_lo, kana_hi));
-                const __m256i lead = _mm256_or_si256(in_range(v, lead1_lo, lead1_hi),
-                                                     in_range(v, lead2_lo, lead2_hi));
-                const __m256i trail = _mm256_andnot_si256(_mm256_cmpeq_epi8(v, del),
-                                                          in_range(v, trail_lo, lead2_hi));
-                sum[c] += run_edges(bits(single), bits(lead), bits(trail));
-            }
+    for (std::size_t k = 0; k < size; k += 4 * 32) {
+        for (unsigned c = 0; c < 4; ++c) {
+            const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(data + k + 32 * c));
+            const __m256i single = _mm256_or_si256(in_range(v, ascii_lo, ascii_hi),
+                                                   in_range(v, kana_lo, kana_hi));
+            const __m256i lead = _mm256_or_si256(in_range(v, lead1_lo, lead1_hi),
+                                                 in_range(v, lead2_lo, lead2_hi));
+            const __m256i trail = _mm256_andnot_si256(_mm256_cmpeq_epi8(v, del),
+                                                      in_range(v, trail_lo, lead2_hi));
+            sum[c] += run_edges(bits(single), bits(lead), bits(trail));
         }
     }
     return sum[0] + sum[1] + sum[2] + sum[3];
 }
 #endif
 
+// The loop's buffer passed over until `bytes` bytes are done.
 std::uint64_t compute(const unsigned char* data, std::uint64_t bytes) {
-#if defined(__x86_64__) || defined(__i386__)
-    if (__builtin_cpu_supports("avx2")) return compute_avx2(data, bytes);
-#endif
-    return compute_scalar(data, bytes);
+    const bool vectors = has_vector_compute();
+    std::uint64_t sum = 0;
+    for (std::uint64_t done = 0; done < bytes; done += compute_buffer)
+        sum += scan_shaped_sum(data, compute_buffer, vectors);
+    return sum;
 }
 
 // Reads [from, to) of fd in chunks, as cat does; false on an error or an
@@ -166,6 +165,22 @@ std::string scratch_name(const std::filesystem::path& scratch, unsigned thread) 
 }
 
 }  // namespace
+
+bool has_vector_compute() {
+#if defined(__x86_64__) || defined(__i386__)
+    return __builtin_cpu_supports("avx2");
+#else
+    return false;
+#endif
+}
+
+std::uint64_t scan_shaped_sum(const unsigned char* data, std::size_t size, bool vectors) {
+#if defined(__x86_64__) || defined(__i386__)
+    if (vectors && has_vector_compute()) return compute_avx2(data, size - size % compute_block);
+#endif
+    static_cast<void>(vectors);
+    return compute_scalar(data, size - size % compute_block);
+}
 
 const char* scaling_loop_name(ScalingLoop loop) {
     switch (loop) {

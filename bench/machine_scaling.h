@@ -6,6 +6,7 @@
 // what the machine gives two threads at the time.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 
@@ -26,6 +27,15 @@ struct Scaling {
     // (1.00 when running beside another thread costs nothing).
     double cpu_per_work() const { return ok() && one_cpu > 0 ? two_cpu / one_cpu : -1; }
 };
+
+// The compute loop's work over data[0, size), rounded down to whole steps
+// of compute_block bytes: each 32-byte block's single-byte text, lead and
+// trail bytes as bit masks, combined into runs as the scan does, and the
+// runs' starts and ends counted. `vectors`: the AVX2 version where the
+// processor has it (the same sum as the scalar one).
+inline constexpr std::size_t compute_block = 128;
+std::uint64_t scan_shaped_sum(const unsigned char* data, std::size_t size, bool vectors);
+bool has_vector_compute();
 
 enum class ScalingLoop { compute, read, write };
 const char* scaling_loop_name(ScalingLoop loop);
