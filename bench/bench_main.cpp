@@ -15,9 +15,9 @@
 // `kurvane -j 1000 FILE -o OUT` (threads far past the cores) and `kurvane
 // FILE -o /dev/null`, each output a new file in that directory; each round
 // also times, in this process, reading the corpus by pread and by a memory
-// map copied out, beside that round's cat, and what two threads give on
-// this machine without kurvane (see machine_scaling.h), beside that round's
-// all-cores/-j 1 ratio. With --wine, `wine KURVANE-CLI.EXE FILE -o OUT` joins them
+// map (copied out, and read in place), beside that round's cat, and what
+// two threads give on this machine without kurvane (see
+// machine_scaling.h), beside that round's all-cores/-j 1 ratio. With --wine, `wine KURVANE-CLI.EXE FILE -o OUT` joins them
 // (in the Wine prefix and locale the environment gives; its server is kept
 // running between the runs), and so does `wine KURVANE-CLI.EXE --version`,
 // the start-up any Wine process pays, which is then also taken off the
@@ -166,14 +166,18 @@ void read_through(const fs::path& path) {
 
 // Ways the pass could take its input from a regular file in the page
 // cache, timed in this process: positional reads into one reused buffer of
-// the stretch size and of 4 MiB, and a memory map copied out a stretch at
-// a time (the scan needs its padding after the data, so it cannot scan the
-// map itself). Seconds for each, or a negative value where it failed.
+// the stretch size and of 4 MiB, a memory map copied out a stretch at a
+// time (the scan needs its padding after the data, so it cannot scan the
+// map itself), and a memory map read in place, a byte of every cache line:
+// the least a scan of the map without a copy would pay for its input.
+// Seconds for each, or a negative value where it failed.
 struct InputTimes {
     double pread_stretch = -1;
     double pread_large = -1;
     double map_copy = -1;
+    double map_in_place = -1;
 };
+constexpr std::size_t cache_line = 64;
 constexpr std::size_t read_stretch = std::size_t{256} << 10;
 
 InputTimes time_input(const fs::path& path) {
@@ -206,17 +210,23 @@ InputTimes time_input(const fs::path& path) {
     };
     times.pread_stretch = by_pread(read_stretch);
     times.pread_large = by_pread(io_chunk);
-    times.map_copy = timed([&] {
-        void* map = ::mmap(nullptr, size, PROT_READ, MAP_SHARED, fd, 0);
-        if (map == MAP_FAILED) return false;
-        const auto* bytes = static_cast<const unsigned char*>(map);
-        for (std::size_t at = 0; at < size; at += read_stretch) {
-            const std::size_t n = std::min(read_stretch, size - at);
-            std::memcpy(buffer.data(), bytes + at, n);
-            sum += buffer[n - 1];
-        }
-        ::munmap(map, size);
-        return true;
+    const auto by_map = [&](auto read_stretch_of) {
+        return timed([&] {
+            void* map = ::mmap(nullptr, size, PROT_READ, MAP_SHARED, fd, 0);
+            if (map == MAP_FAILED) return false;
+            const auto* bytes = static_cast<const unsigned char*>(map);
+            for (std::size_t at = 0; at < size; at += read_stretch)
+                read_stretch_of(bytes + at, std::min(read_stretch, size - at));
+            ::munmap(map, size);
+            return true;
+        });
+    };
+    times.map_copy = by_map([&](const unsigned char* from, std::size_t n) {
+        std::memcpy(buffer.data(), from, n);
+        sum += buffer[n - 1];
+    });
+    times.map_in_place = by_map([&](const unsigned char* from, std::size_t n) {
+        for (std::size_t k = 0; k < n; k += cache_line) sum += from[k];
     });
     ::close(fd);
     if (sum == 1) std::fputc(' ', stderr);  // keeps the sum, and so every copy
@@ -545,6 +555,7 @@ bool compare_with_strings(const Programs& programs, const fs::path& dir, CorpusK
     std::vector<double> pread_stretch_seconds;
     std::vector<double> pread_large_seconds;
     std::vector<double> map_copy_seconds;
+    std::vector<double> map_in_place_seconds;
     std::vector<std::vector<kurvane::bench::Scaling>> scaling(std::size(scaling_loops));
     long one_peak_kib = 0;
     long all_peak_kib = 0;
@@ -568,6 +579,7 @@ bool compare_with_strings(const Programs& programs, const fs::path& dir, CorpusK
         pread_stretch_seconds.push_back(input_times.pread_stretch);
         pread_large_seconds.push_back(input_times.pread_large);
         map_copy_seconds.push_back(input_times.map_copy);
+        map_in_place_seconds.push_back(input_times.map_in_place);
         for (std::size_t l = 0; l < std::size(scaling_loops); ++l) {
             scaling[l].push_back(kurvane::bench::measure_scaling(
                 scaling_loops[l], scaling_bytes(scaling_loops[l], size, fs::file_size(all_out, ec)), input,
@@ -623,9 +635,9 @@ bool compare_with_strings(const Programs& programs, const fs::path& dir, CorpusK
         return median(r);
     };
     std::printf("                    input from the page cache, time / cat's read: pread 256 KiB"
-                " %4.2fx, pread 4 MiB %4.2fx, mmap copied out 256 KiB %4.2fx\n",
+                " %4.2fx, pread 4 MiB %4.2fx, mmap copied out 256 KiB %4.2fx, mmap read in place %4.2fx\n",
                 over_cat(pread_stretch_seconds), over_cat(pread_large_seconds),
-                over_cat(map_copy_seconds));
+                over_cat(map_copy_seconds), over_cat(map_in_place_seconds));
     // The machine's own two-thread figures beside the pass's; a failed loop
     // (a read or a write of its scratch file) prints as "failed".
     std::printf("                    two threads vs one, same work at once: kurvane all cores / -j 1 %4.2fx;"
