@@ -121,12 +121,16 @@ __attribute__((target("avx2,popcnt"))) std::uint64_t compute_avx2(const unsigned
 }
 #endif
 
-// The loop's buffer passed over until `bytes` bytes are done.
+// The loop's buffer passed over until `bytes` bytes are done. Every pass
+// gives the same sum: the empty asm statement tells the compiler the
+// buffer may have changed, so it computes each pass instead of one.
 std::uint64_t compute(const unsigned char* data, std::uint64_t bytes) {
     const bool vectors = has_vector_compute();
     std::uint64_t sum = 0;
-    for (std::uint64_t done = 0; done < bytes; done += compute_buffer)
+    for (std::uint64_t done = 0; done < bytes; done += compute_buffer) {
+        __asm__ __volatile__("" : : "r"(data) : "memory");
         sum += scan_shaped_sum(data, compute_buffer, vectors);
+    }
     return sum;
 }
 
@@ -257,9 +261,12 @@ LoopTime time_loop(ScalingLoop loop, unsigned threads, std::uint64_t bytes,
 
 Scaling measure_scaling(ScalingLoop loop, std::uint64_t bytes, const std::filesystem::path& input,
                         const std::filesystem::path& scratch) {
-    // One, two, two, one: a drift in the machine's load (or the kernel's
-    // writing back what the runs before left) weighs on both alike.
+    // An untimed pass first: the first write after the pass's runs costs
+    // the one thread several times the CPU of the writes after it (the
+    // kernel catching up with the files those runs left). Then one, two,
+    // two, one: a drift in the machine's load weighs on both alike.
     Scaling s;
+    if (time_loop(loop, 1, bytes, input, scratch).seconds < 0) return s;
     LoopTime one, two;
     one.seconds = one.cpu = two.seconds = two.cpu = 0;
     for (const unsigned threads : {1u, 2u, 2u, 1u}) {

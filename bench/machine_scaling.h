@@ -58,7 +58,8 @@ struct LoopTime {
 LoopTime time_loop(ScalingLoop loop, unsigned threads, std::uint64_t bytes,
                    const std::filesystem::path& input, const std::filesystem::path& scratch);
 
-// time_loop with one thread and with two, twice each (the times added up).
+// time_loop with one thread and with two, twice each (the times added up),
+// after an untimed run.
 Scaling measure_scaling(ScalingLoop loop, std::uint64_t bytes, const std::filesystem::path& input,
                         const std::filesystem::path& scratch);
 
