@@ -36,8 +36,8 @@ double thread_cpu_seconds() {
     return static_cast<double>(t.tv_sec) + 1e-9 * static_cast<double>(t.tv_nsec);
 }
 
-// The compute loop's buffer: bytes of every value, spread as a corpus's
-// are, the same for every thread.
+// A compute loop's buffer: pseudo-random bytes of every value, the same
+// for every thread.
 std::unique_ptr<unsigned char[]> compute_data() {
     std::unique_ptr<unsigned char[]> data(new unsigned char[compute_buffer]);
     std::uint32_t x = 2463534242u;
@@ -221,10 +221,13 @@ LoopTime time_loop(ScalingLoop loop, unsigned threads, std::uint64_t bytes,
     }
     std::error_code ec;
     for (unsigned t = 0; t < threads; ++t) std::filesystem::remove(scratch_name(scratch, t), ec);
-    const std::unique_ptr<unsigned char[]> data = loop == ScalingLoop::compute ? compute_data() : nullptr;
+    // Each computing thread has its buffer in its own core's caches.
+    std::vector<std::unique_ptr<unsigned char[]>> data(threads);
+    if (loop == ScalingLoop::compute)
+        for (auto& d : data) d = compute_data();
 
     // Thread t does [t * bytes / threads, (t + 1) * bytes / threads); the
-    // compute loop rounds its share to whole buffers.
+    // compute loop rounds its share up to whole passes over its buffer.
     std::vector<double> cpu(threads, 0);
     std::vector<char> ok(threads, 0);
     std::atomic<std::uint64_t> sums{0};
@@ -234,7 +237,7 @@ LoopTime time_loop(ScalingLoop loop, unsigned threads, std::uint64_t bytes,
         std::uint64_t sum = 0;
         bool done = true;
         switch (loop) {
-        case ScalingLoop::compute: sum = compute(data.get(), to - from); break;
+        case ScalingLoop::compute: sum = compute(data[t].get(), to - from); break;
         case ScalingLoop::read: done = read_part(fd, from, to, sum); break;
         case ScalingLoop::write: done = write_new(scratch_name(scratch, t), to - from); break;
         }
@@ -261,7 +264,7 @@ LoopTime time_loop(ScalingLoop loop, unsigned threads, std::uint64_t bytes,
 
 Scaling measure_scaling(ScalingLoop loop, std::uint64_t bytes, const std::filesystem::path& input,
                         const std::filesystem::path& scratch) {
-    // An untimed pass first: the first write after the pass's runs costs
+    // An untimed run first: the first write after the benchmark's runs costs
     // the one thread several times the CPU of the writes after it (the
     // kernel catching up with the files those runs left). Then one, two,
     // two, one: a drift in the machine's load weighs on both alike.
