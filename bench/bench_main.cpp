@@ -3,6 +3,7 @@
 //   kurvane_bench [--size BYTES[K|M|G]] [--runs N] [--kurvane PATH] [--dir DIR]
 //                 [--wine KURVANE-CLI.EXE]
 //                 [--no-micro | --micro-only] [Google Benchmark options]
+//   kurvane_bench --machine compute|read|write 1|2 FILE
 //
 // Generates a mixed, a text-heavy and a long-run corpus in a new directory
 // (under DIR, by default the temporary directory), warms the page cache, then
@@ -14,7 +15,9 @@
 // `kurvane -j 1000 FILE -o OUT` (threads far past the cores) and `kurvane
 // FILE -o /dev/null`, each output a new file in that directory; each round
 // also times, in this process, reading the corpus by pread and by a memory
-// map copied out, beside that round's cat. With --wine, `wine KURVANE-CLI.EXE FILE -o OUT` joins them
+// map (copied out, and read in place), beside that round's cat, and what
+// two threads give on this machine without kurvane (see
+// machine_scaling.h), beside that round's all-cores/-j 1 ratio. With --wine, `wine KURVANE-CLI.EXE FILE -o OUT` joins them
 // (in the Wine prefix and locale the environment gives; its server is kept
 // running between the runs), and so does `wine KURVANE-CLI.EXE --version`,
 // the start-up any Wine process pays, which is then also taken off the
@@ -30,6 +33,11 @@
 // reference pass over the whole corpus in that file's format. A corpus with a failed check
 // gets the failure instead of its figures, and the program then exits with
 // status 1.
+//
+// --machine times one of the machine's loops alone on one or two threads
+// over FILE's size (reading FILE, computing over four times its size, or
+// writing as many bytes beside it), so that `perf stat` can check the
+// figures the benchmark prints for it.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -55,6 +63,7 @@
 #include <unistd.h>
 
 #include "corpus.h"
+#include "machine_scaling.h"
 #include "engine/extract.h"
 #include "engine/drive/pass.h"
 #include "reference_extract.h"
@@ -157,14 +166,18 @@ void read_through(const fs::path& path) {
 
 // Ways the pass could take its input from a regular file in the page
 // cache, timed in this process: positional reads into one reused buffer of
-// the stretch size and of 4 MiB, and a memory map copied out a stretch at
-// a time (the scan needs its padding after the data, so it cannot scan the
-// map itself). Seconds for each, or a negative value where it failed.
+// the stretch size and of 4 MiB, a memory map copied out a stretch at a
+// time (the scan needs its padding after the data, so it cannot scan the
+// map itself), and a memory map read in place, a byte of every cache line:
+// the least a scan of the map without a copy would pay for its input.
+// Seconds for each, or a negative value where it failed.
 struct InputTimes {
     double pread_stretch = -1;
     double pread_large = -1;
     double map_copy = -1;
+    double map_in_place = -1;
 };
+constexpr std::size_t cache_line = 64;
 constexpr std::size_t read_stretch = std::size_t{256} << 10;
 
 InputTimes time_input(const fs::path& path) {
@@ -197,22 +210,46 @@ InputTimes time_input(const fs::path& path) {
     };
     times.pread_stretch = by_pread(read_stretch);
     times.pread_large = by_pread(io_chunk);
-    times.map_copy = timed([&] {
-        void* map = ::mmap(nullptr, size, PROT_READ, MAP_SHARED, fd, 0);
-        if (map == MAP_FAILED) return false;
-        const auto* bytes = static_cast<const unsigned char*>(map);
-        for (std::size_t at = 0; at < size; at += read_stretch) {
-            const std::size_t n = std::min(read_stretch, size - at);
-            std::memcpy(buffer.data(), bytes + at, n);
-            sum += buffer[n - 1];
-        }
-        ::munmap(map, size);
-        return true;
+    const auto by_map = [&](auto read_stretch_of) {
+        return timed([&] {
+            void* map = ::mmap(nullptr, size, PROT_READ, MAP_SHARED, fd, 0);
+            if (map == MAP_FAILED) return false;
+            const auto* bytes = static_cast<const unsigned char*>(map);
+            for (std::size_t at = 0; at < size; at += read_stretch)
+                read_stretch_of(bytes + at, std::min(read_stretch, size - at));
+            ::munmap(map, size);
+            return true;
+        });
+    };
+    times.map_copy = by_map([&](const unsigned char* from, std::size_t n) {
+        std::memcpy(buffer.data(), from, n);
+        sum += buffer[n - 1];
+    });
+    times.map_in_place = by_map([&](const unsigned char* from, std::size_t n) {
+        for (std::size_t k = 0; k < n; k += cache_line) sum += from[k];
     });
     ::close(fd);
     if (sum == 1) std::fputc(' ', stderr);  // keeps the sum, and so every copy
     return times;
 }
+
+// The machine's loops timed in each round, and how much work each does:
+// reading the corpus, writing as many bytes as kurvane's default output,
+// and computing over four times the corpus (the compute loop runs several
+// times faster than the scan; this keeps its time near the pass's).
+constexpr kurvane::bench::ScalingLoop scaling_loops[] = {
+    kurvane::bench::ScalingLoop::compute, kurvane::bench::ScalingLoop::read,
+    kurvane::bench::ScalingLoop::write};
+constexpr std::uint64_t compute_factor = 4;
+std::uint64_t scaling_bytes(kurvane::bench::ScalingLoop loop, std::uint64_t corpus, std::uint64_t output) {
+    switch (loop) {
+    case kurvane::bench::ScalingLoop::compute: return compute_factor * corpus;
+    case kurvane::bench::ScalingLoop::read: return corpus;
+    case kurvane::bench::ScalingLoop::write: return output;
+    }
+    return corpus;
+}
+using kurvane::bench::scaling_loop_name;
 
 // Empty on success, else what went wrong.
 std::string read_file(const fs::path& path, std::vector<unsigned char>& out) {
@@ -394,6 +431,7 @@ bool compare_with_strings(const Programs& programs, const fs::path& dir, CorpusK
     const fs::path settings_path = dir / (label + "-setting.dat");
     const fs::path cat_copy = dir / (label + "-cat.txt");
     const fs::path many_out = dir / (label + "-j1000.txt");
+    const fs::path scaling_scratch = dir / (label + "-scaling");
     const std::vector<TimedFormat> formats = timed_formats(dir, label, input);
     const auto format_out = [&](std::size_t k, bool all) {
         return dir / (label + (all ? "-kurvane-" : "-j1-") + std::to_string(k) + ".txt");
@@ -517,8 +555,11 @@ bool compare_with_strings(const Programs& programs, const fs::path& dir, CorpusK
     std::vector<double> pread_stretch_seconds;
     std::vector<double> pread_large_seconds;
     std::vector<double> map_copy_seconds;
+    std::vector<double> map_in_place_seconds;
+    std::vector<std::vector<kurvane::bench::Scaling>> scaling(std::size(scaling_loops));
     long one_peak_kib = 0;
     long all_peak_kib = 0;
+    std::error_code ec;
     for (int r = 0; r < runs; ++r) {
         // Rotate the order, so drift in machine load hits every command.
         // (The default output cat copies is there from the warm-up on.)
@@ -538,6 +579,12 @@ bool compare_with_strings(const Programs& programs, const fs::path& dir, CorpusK
         pread_stretch_seconds.push_back(input_times.pread_stretch);
         pread_large_seconds.push_back(input_times.pread_large);
         map_copy_seconds.push_back(input_times.map_copy);
+        map_in_place_seconds.push_back(input_times.map_in_place);
+        for (std::size_t l = 0; l < std::size(scaling_loops); ++l) {
+            scaling[l].push_back(kurvane::bench::measure_scaling(
+                scaling_loops[l], scaling_bytes(scaling_loops[l], size, fs::file_size(all_out, ec)), input,
+                scaling_scratch));
+        }
         one_peak_kib = std::max(one_peak_kib, result[one_thread].max_rss_kib);
         all_peak_kib = std::max(all_peak_kib, result[all_threads].max_rss_kib);
     }
@@ -550,7 +597,6 @@ bool compare_with_strings(const Programs& programs, const fs::path& dir, CorpusK
         for (int k = 0; k < runs; ++k) r.push_back(seconds[slower][k] / seconds[faster][k]);
         return median(r);
     };
-    std::error_code ec;
     const auto kurvane_size = fs::file_size(all_out, ec);
     const auto strings_size = fs::file_size(strings_out, ec);
     const std::string settings_note =
@@ -589,9 +635,28 @@ bool compare_with_strings(const Programs& programs, const fs::path& dir, CorpusK
         return median(r);
     };
     std::printf("                    input from the page cache, time / cat's read: pread 256 KiB"
-                " %4.2fx, pread 4 MiB %4.2fx, mmap copied out 256 KiB %4.2fx\n",
+                " %4.2fx, pread 4 MiB %4.2fx, mmap copied out 256 KiB %4.2fx, mmap read in place %4.2fx\n",
                 over_cat(pread_stretch_seconds), over_cat(pread_large_seconds),
-                over_cat(map_copy_seconds));
+                over_cat(map_copy_seconds), over_cat(map_in_place_seconds));
+    // The machine's own two-thread figures beside the pass's; a failed loop
+    // (a read or a write of its scratch file) prints as "failed".
+    std::printf("                    two threads vs one, same work at once: kurvane all cores / -j 1 %4.2fx;"
+                " the machine:", ratio(one_thread, all_threads));
+    for (std::size_t l = 0; l < std::size(scaling_loops); ++l) {
+        std::vector<double> speedups, cpu;
+        bool failed = false;
+        for (const kurvane::bench::Scaling& s : scaling[l]) {
+            failed = failed || !s.ok();
+            speedups.push_back(s.speedup());
+            cpu.push_back(s.cpu_per_work());
+        }
+        if (failed)
+            std::printf(" %s failed", scaling_loop_name(scaling_loops[l]));
+        else
+            std::printf(" %s %4.2fx (CPU per byte %4.2fx)", scaling_loop_name(scaling_loops[l]),
+                        median(speedups), median(cpu));
+        std::printf(l + 1 < std::size(scaling_loops) ? "," : "\n");
+    }
     std::printf("                    format      time / default's:  -j 1    all cores"
                 "    all cores' speed-up\n");
     for (std::size_t k = 0; k < formats.size(); ++k) {
@@ -853,6 +918,29 @@ bool parse_size(const char* text, unsigned long long& size) {
     return true;
 }
 
+// --machine LOOP THREADS FILE: one of the machine's loops alone, timed and
+// printed; the exit status says whether it ran.
+int time_machine_loop(const char* loop_name, const char* threads_text, const char* file) {
+    kurvane::bench::ScalingLoop loop{};
+    const bool threads_ok = std::strcmp(threads_text, "1") == 0 || std::strcmp(threads_text, "2") == 0;
+    std::error_code ec;
+    const std::uint64_t size = fs::file_size(file, ec);
+    if (!kurvane::bench::parse_scaling_loop(loop_name, loop) || !threads_ok || ec) {
+        std::fprintf(stderr, "kurvane_bench: --machine takes compute, read or write, 1 or 2, and an existing file\n");
+        return 2;
+    }
+    const unsigned threads = threads_text[0] == '1' ? 1 : 2;
+    const kurvane::bench::LoopTime t = kurvane::bench::time_loop(
+        loop, threads, scaling_bytes(loop, size, size), file, std::string(file) + ".scaling");
+    if (t.seconds < 0) {
+        std::fprintf(stderr, "kurvane_bench: the %s loop failed\n", loop_name);
+        return 1;
+    }
+    std::printf("%s on %u thread%s: %.3f s, CPU %.3f s\n", loop_name, threads, threads == 1 ? "" : "s",
+                t.seconds, t.cpu);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -878,6 +966,8 @@ int main(int argc, char** argv) {
             wine_cli = argv[++k];
         else if (std::strcmp(argv[k], "--dir") == 0 && k + 1 < argc)
             parent = argv[++k];
+        else if (std::strcmp(argv[k], "--machine") == 0 && k + 3 < argc)
+            return time_machine_loop(argv[k + 1], argv[k + 2], argv[k + 3]);
         else if (std::strcmp(argv[k], "--no-micro") == 0)
             micro = false;
         else if (std::strcmp(argv[k], "--micro-only") == 0)
@@ -885,7 +975,8 @@ int main(int argc, char** argv) {
         else if (std::strcmp(argv[k], "--help") == 0 || std::strcmp(argv[k], "-h") == 0) {
             std::printf("usage: kurvane_bench [--size BYTES[K|M|G]] [--runs N] [--kurvane PATH] [--dir DIR]\n"
                         "                     [--wine KURVANE-CLI.EXE]\n"
-                        "                     [--no-micro | --micro-only] [Google Benchmark options]\n");
+                        "                     [--no-micro | --micro-only] [Google Benchmark options]\n"
+                        "       kurvane_bench --machine compute|read|write 1|2 FILE\n");
             return 0;
         } else
             rest.push_back(argv[k]);
