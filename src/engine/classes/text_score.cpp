@@ -501,10 +501,8 @@ const detail::DismissalSieve& detail::dismissal_sieve() {
         const auto& step = text_stats_transition;
         const auto units = [](std::int64_t v) { return (std::max<std::int64_t>(v, 0) + sieve_unit - 1) / sieve_unit; };
         const auto share = [](std::int64_t alone, std::int64_t paired, bool two) {
-            const bool overflow = paired > sieve_share_mask;  // paired is never below alone
             return static_cast<std::uint16_t>(std::min<std::int64_t>(alone, sieve_share_mask) |
                                               std::min<std::int64_t>(paired, sieve_share_mask) << sieve_share_bits |
-                                              unsigned{overflow} << sieve_overflow_bit |
                                               unsigned{two} << sieve_double_bit);
         };
         for (unsigned b = 0; b < 256; ++b) {
@@ -549,7 +547,11 @@ const detail::DismissalSieve& detail::dismissal_sieve() {
 }
 
 Cp932Dismissal::Cp932Dismissal(int min_score)
-    : sieve_(&detail::dismissal_sieve()), least_(least_evidence(min_score)), dismisses_any_(min_score > 0) {
+    : sieve_(&detail::dismissal_sieve()), least_(least_evidence(min_score)),
+      sieve_least_(least_ > 0 && least_ <= std::int64_t{detail::sieve_share_mask} * detail::sieve_unit
+                       ? static_cast<std::uint32_t>((least_ + detail::sieve_unit - 1) / detail::sieve_unit)
+                       : 0),
+      dismisses_any_(min_score > 0) {
     static_assert(word_min_chars == word_alone_min_chars && word_max_chars == word_alone_max_chars);
 }
 
