@@ -400,13 +400,15 @@ const BoundTable& bound_table() {
     return *table;
 }
 
-// At least the `japanese` evidence of any part of any reading of `run`:
-// each character that may start at a byte adds the most it can, given the
-// characters that may end just before it, and only when that is above 0.
+// At least the `japanese` evidence of any part of any reading of `run`, or
+// a value of at least `least` once it reaches that: each character that
+// may start at a byte adds the most it can, given the characters that may
+// end just before it, and only when that is above 0.
 // The parts of one reading take each byte once, so no part weighs more.
-// Branch-free: on the short runs of data which class comes next is a coin
-// toss.
-std::int64_t evidence_bound(std::span<const unsigned char> run) {
+// Branch-free but for the stop once it reaches `least` (each byte only
+// adds to it), which data seldom takes: on the short runs of data which
+// class comes next is a coin toss.
+std::int64_t evidence_bound(std::span<const unsigned char> run, std::int64_t least) {
     const BoundTable& table = bound_table();
     std::int64_t bound = 0;
     if (run.empty()) return 0;
@@ -420,6 +422,7 @@ std::int64_t evidence_bound(std::span<const unsigned char> run) {
         const std::int32_t best_in =
             std::max({in[bound::start_row], in[row_single], in[row_double] + e.pair_in});
         bound += std::max(e.weight + best_in, 0);
+        if (bound >= least) return bound;
         row_single = e.row_after;
         row_double = double_from_last;
         double_from_last = e.row_two_after;
@@ -699,7 +702,8 @@ ScoredRun score_cp932_readings(std::span<const unsigned char> run, std::size_t l
     const bool alone = reads_as_word_alone(run, lead_in);
     // The many short runs of data fall short of any threshold by far: what
     // no reading can reach is not read in full.
-    if (!alone && min_score > 0 && evidence_bound(run) < least_evidence(min_score)) return {};
+    const std::int64_t least = least_evidence(min_score);
+    if (!alone && min_score > 0 && evidence_bound(run, least) < least) return {};
     TextScorer scorer;
     TextScorer::Path reached[3][2];
     bool reaches[3][2] = {};
@@ -822,7 +826,7 @@ bool Cp932Dismissal::dismisses_exactly(std::span<const unsigned char> bytes, std
     // which it keeps with a score of 0, has a bound of 0.) The closer
     // bound is dearer but needed by few runs.
     if (!dismisses_any_) return false;
-    if (evidence_bound(bytes) >= least_ && paired_bound(bytes, least_) >= least_) return false;
+    if (evidence_bound(bytes, least_) >= least_ && paired_bound(bytes, least_) >= least_) return false;
     // A line after a script's command scores on its own, from its first
     // character: it cannot weigh more than the bound of the whole run, but
     // it may be a word alone there.
