@@ -525,23 +525,26 @@ const detail::DismissalSieve& detail::dismissal_sieve() {
             std::fill(std::begin(t->share[none_row + 1 + cls - first_single]),
                       std::end(t->share[none_row + 1 + cls - first_single]), share(0, units(after_double), false));
         }
+        // The steps into each class of double-byte character from what
+        // may stand before it: the start or a single-byte character, and
+        // a double-byte one (to which the pair into it adds).
+        std::int64_t from_single[text_class_count], from_double[text_class_count];
+        for (std::size_t cls = 0; cls < text_class_count; ++cls) {
+            from_single[cls] = step[text_class_start][cls];
+            from_double[cls] = bound::never;
+            for (std::size_t c = 0; c < text_class_count; ++c) {
+                std::int64_t& best = single_byte(static_cast<unsigned>(c)) ? from_single[cls] : from_double[cls];
+                best = std::max<std::int64_t>(best, step[c][cls]);
+            }
+        }
         for (std::size_t row = 0; row < sieve_lead_rows; ++row) {
             for (unsigned next = 0; next < 256; ++next) {
                 const unsigned t_index = next - trail_first;
                 const BoundChar& e = table.pair[row][t_index < trail_count ? t_index : trail_count];
                 if (e.column == bound::none_column) continue;
                 const std::size_t cls = e.column - bound::double_column;
-                // The steps into it from what may stand before it.
-                std::int64_t from_single = step[text_class_start][cls], from_double = from_single;
-                for (std::size_t c = 0; c < text_class_count; ++c) {
-                    if (single_byte(static_cast<unsigned>(c))) {
-                        from_single = std::max<std::int64_t>(from_single, step[c][cls]);
-                    } else {
-                        from_double = std::max<std::int64_t>(from_double, step[c][cls] + e.pair_in);
-                    }
-                }
-                from_double = std::max(from_double, from_single);
-                t->share[row][next] = share(units(e.weight + from_single), units(e.weight + from_double), true);
+                const std::int64_t paired = std::max(from_single[cls], from_double[cls] + e.pair_in);
+                t->share[row][next] = share(units(e.weight + from_single[cls]), units(e.weight + paired), true);
             }
         }
         return t;
