@@ -400,13 +400,15 @@ const BoundTable& bound_table() {
     return *table;
 }
 
-// At least the `japanese` evidence of any part of any reading of `run`:
-// each character that may start at a byte adds the most it can, given the
-// characters that may end just before it, and only when that is above 0.
+// At least the `japanese` evidence of any part of any reading of `run`, or
+// a value of at least `least` once it reaches that: each character that
+// may start at a byte adds the most it can, given the characters that may
+// end just before it, and only when that is above 0.
 // The parts of one reading take each byte once, so no part weighs more.
-// Branch-free: on the short runs of data which class comes next is a coin
-// toss.
-std::int64_t evidence_bound(std::span<const unsigned char> run) {
+// Branch-free but for the stop once it reaches `least` (each byte only
+// adds to it), which data seldom takes: on the short runs of data which
+// class comes next is a coin toss.
+std::int64_t evidence_bound(std::span<const unsigned char> run, std::int64_t least) {
     const BoundTable& table = bound_table();
     std::int64_t bound = 0;
     if (run.empty()) return 0;
@@ -420,6 +422,7 @@ std::int64_t evidence_bound(std::span<const unsigned char> run) {
         const std::int32_t best_in =
             std::max({in[bound::start_row], in[row_single], in[row_double] + e.pair_in});
         bound += std::max(e.weight + best_in, 0);
+        if (bound >= least) return bound;
         row_single = e.row_after;
         row_double = double_from_last;
         double_from_last = e.row_two_after;
@@ -501,10 +504,8 @@ const detail::DismissalSieve& detail::dismissal_sieve() {
         const auto& step = text_stats_transition;
         const auto units = [](std::int64_t v) { return (std::max<std::int64_t>(v, 0) + sieve_unit - 1) / sieve_unit; };
         const auto share = [](std::int64_t alone, std::int64_t paired, bool two) {
-            const bool overflow = paired > sieve_share_mask;  // paired is never below alone
             return static_cast<std::uint16_t>(std::min<std::int64_t>(alone, sieve_share_mask) |
                                               std::min<std::int64_t>(paired, sieve_share_mask) << sieve_share_bits |
-                                              unsigned{overflow} << sieve_overflow_bit |
                                               unsigned{two} << sieve_double_bit);
         };
         for (unsigned b = 0; b < 256; ++b) {
@@ -524,23 +525,26 @@ const detail::DismissalSieve& detail::dismissal_sieve() {
             std::fill(std::begin(t->share[none_row + 1 + cls - first_single]),
                       std::end(t->share[none_row + 1 + cls - first_single]), share(0, units(after_double), false));
         }
+        // The steps into each class of double-byte character from what
+        // may stand before it: the start or a single-byte character, and
+        // a double-byte one (to which the pair into it adds).
+        std::int64_t from_single[text_class_count], from_double[text_class_count];
+        for (std::size_t cls = 0; cls < text_class_count; ++cls) {
+            from_single[cls] = step[text_class_start][cls];
+            from_double[cls] = bound::never;
+            for (std::size_t c = 0; c < text_class_count; ++c) {
+                std::int64_t& best = single_byte(static_cast<unsigned>(c)) ? from_single[cls] : from_double[cls];
+                best = std::max<std::int64_t>(best, step[c][cls]);
+            }
+        }
         for (std::size_t row = 0; row < sieve_lead_rows; ++row) {
             for (unsigned next = 0; next < 256; ++next) {
                 const unsigned t_index = next - trail_first;
                 const BoundChar& e = table.pair[row][t_index < trail_count ? t_index : trail_count];
                 if (e.column == bound::none_column) continue;
                 const std::size_t cls = e.column - bound::double_column;
-                // The steps into it from what may stand before it.
-                std::int64_t from_single = step[text_class_start][cls], from_double = from_single;
-                for (std::size_t c = 0; c < text_class_count; ++c) {
-                    if (single_byte(static_cast<unsigned>(c))) {
-                        from_single = std::max<std::int64_t>(from_single, step[c][cls]);
-                    } else {
-                        from_double = std::max<std::int64_t>(from_double, step[c][cls] + e.pair_in);
-                    }
-                }
-                from_double = std::max(from_double, from_single);
-                t->share[row][next] = share(units(e.weight + from_single), units(e.weight + from_double), true);
+                const std::int64_t paired = std::max(from_single[cls], from_double[cls] + e.pair_in);
+                t->share[row][next] = share(units(e.weight + from_single[cls]), units(e.weight + paired), true);
             }
         }
         return t;
@@ -549,7 +553,11 @@ const detail::DismissalSieve& detail::dismissal_sieve() {
 }
 
 Cp932Dismissal::Cp932Dismissal(int min_score)
-    : sieve_(&detail::dismissal_sieve()), least_(least_evidence(min_score)), dismisses_any_(min_score > 0) {
+    : sieve_(&detail::dismissal_sieve()), least_(least_evidence(min_score)),
+      sieve_least_(least_ > 0 && least_ <= std::int64_t{detail::sieve_share_mask} * detail::sieve_unit
+                       ? static_cast<std::uint32_t>((least_ + detail::sieve_unit - 1) / detail::sieve_unit)
+                       : 0),
+      dismisses_any_(min_score > 0) {
     static_assert(word_min_chars == word_alone_min_chars && word_max_chars == word_alone_max_chars);
 }
 
@@ -697,7 +705,8 @@ ScoredRun score_cp932_readings(std::span<const unsigned char> run, std::size_t l
     const bool alone = reads_as_word_alone(run, lead_in);
     // The many short runs of data fall short of any threshold by far: what
     // no reading can reach is not read in full.
-    if (!alone && min_score > 0 && evidence_bound(run) < least_evidence(min_score)) return {};
+    const std::int64_t least = least_evidence(min_score);
+    if (!alone && min_score > 0 && evidence_bound(run, least) < least) return {};
     TextScorer scorer;
     TextScorer::Path reached[3][2];
     bool reaches[3][2] = {};
@@ -820,7 +829,7 @@ bool Cp932Dismissal::dismisses_exactly(std::span<const unsigned char> bytes, std
     // which it keeps with a score of 0, has a bound of 0.) The closer
     // bound is dearer but needed by few runs.
     if (!dismisses_any_) return false;
-    if (evidence_bound(bytes) >= least_ && paired_bound(bytes, least_) >= least_) return false;
+    if (evidence_bound(bytes, least_) >= least_ && paired_bound(bytes, least_) >= least_) return false;
     // A line after a script's command scores on its own, from its first
     // character: it cannot weigh more than the bound of the whole run, but
     // it may be a word alone there.

@@ -128,8 +128,8 @@ namespace detail {
 // The coarse first bound of Cp932Dismissal, one load a byte: for each
 // byte's row and the byte after it, the most the character they start may
 // add, in steps of sieve_unit rounded up: when no double-byte character
-// may end just before it (bits 0-6) and when one may (bits 7-13). Bit 14:
-// more than the bits hold; bit 15: the character is double-byte. A lead
+// may end just before it (bits 0-6) and when one may (bits 7-13), at most
+// sieve_share_mask; bit 15: the character is double-byte. A lead
 // byte's row tells the character by the byte after it; the rows after the
 // lead bytes' are a single-byte character's, one per class, and no
 // character's (all 0).
@@ -138,7 +138,6 @@ inline constexpr std::size_t sieve_rows = sieve_lead_rows + 1 + 6;
 inline constexpr std::int64_t sieve_unit = 16;
 inline constexpr unsigned sieve_share_bits = 7;
 inline constexpr unsigned sieve_share_mask = (1u << sieve_share_bits) - 1;
-inline constexpr unsigned sieve_overflow_bit = 14;
 inline constexpr unsigned sieve_double_bit = 15;
 struct DismissalSieve {
     std::uint8_t row[256];
@@ -161,21 +160,9 @@ public:
     // as much as the bound of the few bytes most runs of data have.
     [[gnu::always_inline]] bool dismisses(std::span<const unsigned char> bytes, std::size_t lead_in) const {
         if (!dismisses_any_) return false;
-        const detail::DismissalSieve& sieve = *sieve_;
-        // Whether a double-byte character may start one and two bytes back.
-        unsigned double_last = 0, double_before = 0;
-        std::int64_t units = 0;
-        const std::size_t n = bytes.size();
-        for (std::size_t k = 0; k < n; ++k) {
-            const unsigned e = sieve.share[sieve.row[bytes[k]]][k + 1 < n ? bytes[k + 1] : 0];
-            units += (e >> (double_before * detail::sieve_share_bits)) & detail::sieve_share_mask;
-            units += static_cast<std::int64_t>((e >> detail::sieve_overflow_bit) & 1) << 24;
-            double_before = double_last;
-            double_last = e >> detail::sieve_double_bit;
-        }
         // A word alone scores by its shape, whatever its characters say.
-        const bool may_be_word = lead_in == 0 && n % 2 == 0 && n >= 2 * word_min_chars && n <= 2 * word_max_chars;
-        if (units * detail::sieve_unit < least_ && !may_be_word) return true;
+        const bool may_be_word = lead_in == 0 && has_word_shape(bytes.size());
+        if (sieve_units(bytes) < sieve_least_ && !may_be_word) return true;
         return dismisses_exactly(bytes, lead_in);
     }
 
@@ -184,8 +171,40 @@ private:
     static constexpr std::size_t word_max_chars = 4;
     bool dismisses_exactly(std::span<const unsigned char> bytes, std::size_t lead_in) const;
 
+    static bool has_word_shape(std::size_t n) {
+        return n % 2 == 0 && n >= 2 * word_min_chars && n <= 2 * word_max_chars;
+    }
+
+    // The coarse bound of `bytes` in sieve units: one load a byte, each
+    // byte's share taken as if the byte two before started a double-byte
+    // character wherever its own share says it may. A share past what the
+    // bits hold counts as their most, which alone reaches any threshold
+    // (see sieve_least_), so the bound needs no more than the bits.
+    [[gnu::always_inline]] std::uint32_t sieve_units(std::span<const unsigned char> bytes) const {
+        const detail::DismissalSieve& sieve = *sieve_;
+        const unsigned char* const b = bytes.data();
+        const std::size_t n = bytes.size();
+        if (n == 0) return 0;
+        // The shift that picks a byte's share: by whether a double-byte
+        // character may start one and two bytes back.
+        unsigned shift_last = 0, shift_before = 0;
+        std::uint32_t units = 0;
+        // The last byte trails nothing: it is weighed after the loop, so
+        // that the loop reads the next byte without a test.
+        for (std::size_t k = 0; k + 1 < n; ++k) {
+            const unsigned e = sieve.share[sieve.row[b[k]]][b[k + 1]];
+            units += (e >> shift_before) & detail::sieve_share_mask;
+            shift_before = shift_last;
+            shift_last = (e >> detail::sieve_double_bit) * detail::sieve_share_bits;
+        }
+        return units + ((sieve.share[sieve.row[b[n - 1]]][0] >> shift_before) & detail::sieve_share_mask);
+    }
+
     const detail::DismissalSieve* sieve_;
     std::int64_t least_;  // the least evidence that may score min_score
+    // The least sieve units that may score min_score; 0 where a share the
+    // bits cannot hold might fall short of it, so the sieve dismisses nothing.
+    std::uint32_t sieve_least_;
     bool dismisses_any_;
 };
 

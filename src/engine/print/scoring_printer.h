@@ -71,48 +71,32 @@ public:
         pending_at_ = at - n;
     }
 
-    void text(const unsigned char* src, std::size_t n, std::uint64_t at, bool first) {
-        if (deferred_) collect_deferred();  // the unit has more than one text
-        if (first && collecting_) decide(true);
-        if (!collecting_) {
-            // Most runs are one text() that lies in the input right after
-            // its lead-in: that run is weighed in place at its end(), and
-            // copied only when it may be kept.
-            const std::size_t lead = unprinted_lead();
-            if (first && n > 0 && (lead == 0 || lead_src_ + pending_size_ == src)) {
-                deferred_ = true;
-                deferred_src_ = src;
-                deferred_size_ = n;
-                deferred_at_ = at;
-                return;
-            }
-            start_window();
+    // text() and end() are inlined where the scan calls them, once a run:
+    // most runs take their first branch, which costs less than the call.
+    [[gnu::always_inline]] void text(const unsigned char* src, std::size_t n, std::uint64_t at, bool first) {
+        // Most runs are one text() that lies in the input right after its
+        // lead-in: that run is weighed in place at its end(), and copied
+        // only when it may be kept.
+        if (!deferred_ && !collecting_ && first && n > 0 &&
+            (pending_size_ == 0 || lead_src_ + pending_size_ == src || unprinted_lead() == 0)) {
+            put_off(src, n, at);
+            return;
         }
-        append(src, n, at);
+        collect(src, n, at, first);
     }
-    void end(End e) {
-        if (deferred_) {
-            if (e != End::split) {
-                const std::size_t lead = unprinted_lead();
-                const std::span<const unsigned char> run(deferred_src_ - lead, lead + deferred_size_);
-                if (dismissal_.dismisses(run, lead)) {
-                    // As decide() drops a run: it closes the line left open.
-                    deferred_ = false;
-                    pending_size_ = 0;
-                    close_line();
-                    return;
-                }
-                collect_deferred();
-                decide(true, false);
+    [[gnu::always_inline]] void end(End e) {
+        if (deferred_ && e != End::split) {
+            const std::size_t lead = unprinted_lead();
+            if (dismissal_.dismisses(std::span<const unsigned char>(deferred_src_ - lead, lead + deferred_size_),
+                                     lead)) {
+                // As decide() drops a run: it closes the line left open.
+                deferred_ = false;
+                pending_size_ = 0;
+                close_line();
                 return;
             }
-            collect_deferred();
         }
-        if (e != End::split) {
-            decide(true);
-        } else if (size_ + max_split > buffer_size - lead_slack) {
-            decide(false);
-        }
+        end_collected(e);
     }
     void begin_stretch() {
         inner_.begin_stretch();
@@ -186,6 +170,46 @@ private:
         if (lead_ > 0) segments_.push_back({0, pending_at_ + (pending_size_ - lead_), lead_});
         size_ = lead_;
         pending_size_ = 0;
+    }
+
+    // text() for any text but a run's first with nothing held: the run
+    // before is collected or ended first, and this one may still be put off.
+    [[gnu::noinline]] void collect(const unsigned char* src, std::size_t n, std::uint64_t at, bool first) {
+        if (deferred_) collect_deferred();  // the unit has more than one text
+        if (first && collecting_) decide(true);
+        if (!collecting_) {
+            const std::size_t lead = unprinted_lead();
+            if (first && n > 0 && (lead == 0 || lead_src_ + pending_size_ == src)) {
+                put_off(src, n, at);
+                return;
+            }
+            start_window();
+        }
+        append(src, n, at);
+    }
+
+    // What end() does with a run the dismissal did not drop.
+    [[gnu::noinline]] void end_collected(End e) {
+        if (deferred_) {
+            collect_deferred();
+            if (e != End::split) {
+                // The dismissal has already let the run through.
+                decide(true, false);
+                return;
+            }
+        }
+        if (e != End::split) {
+            decide(true);
+        } else if (size_ + max_split > buffer_size - lead_slack) {
+            decide(false);
+        }
+    }
+
+    void put_off(const unsigned char* src, std::size_t n, std::uint64_t at) {
+        deferred_ = true;
+        deferred_src_ = src;
+        deferred_size_ = n;
+        deferred_at_ = at;
     }
 
     // The run put off at its text(), now collected as any other.

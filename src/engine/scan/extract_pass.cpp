@@ -739,7 +739,7 @@ private:
     // place where the piece holds them all, else joined in lead_; either
     // way they stay readable until the run's first unit is written (see
     // keep_history).
-    void hand_lead_in(const unsigned char* b, std::size_t i) {
+    [[gnu::always_inline]] void hand_lead_in(const unsigned char* b, std::size_t i) {
         if constexpr (reads_lead_in<Printer>) {
             if (base_ + i == split_end_) return;
             const unsigned char* lead = b + i - std::min(i, max_lead_in);
