@@ -238,10 +238,15 @@ TEST(pair_kernel, every_kernel_agrees_with_the_scalar_one) {
 
 TEST(pair_kernel, the_vector_kernel_is_chosen_where_the_processor_runs_it) {
 #if defined(__x86_64__)
-    EXPECT_EQ(pair_kernel_for(Isa::avx2) != nullptr, __builtin_cpu_supports("avx2") != 0);
+    for (Isa isa : {Isa::avx2, Isa::avx512})
+        EXPECT_EQ(pair_kernel_for(isa) != nullptr, isa_supported(isa)) << isa_name(isa);
+    EXPECT_EQ(pair_kernel_for(Isa::avx512) != nullptr, __builtin_cpu_supports("avx512vbmi") != 0);
 #endif
     EXPECT_EQ(pair_kernel_for(Isa::ssse3), nullptr);
-    const Isa want = pair_kernel_for(Isa::avx2) != nullptr ? Isa::avx2 : Isa::scalar;
+    // The widest level that has a kernel, else the scalar one.
+    Isa want = Isa::scalar;
+    for (Isa isa : {Isa::avx2, Isa::avx512})
+        if (pair_kernel_for(isa) != nullptr) want = isa;
     EXPECT_EQ(pair_kernel().isa, want);
 }
 

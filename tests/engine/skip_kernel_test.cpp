@@ -190,7 +190,11 @@ TEST(skip_kernel, the_chosen_kernel_is_the_widest_this_processor_runs) {
     }
     EXPECT_EQ(&skip_kernel(), kernels.back()) << "chose " << isa_name(skip_kernel().isa);
 #if defined(__x86_64__)
+    // Every level has a kernel on x86-64, reached wherever the processor runs it.
+    for (Isa isa : all_isas)
+        EXPECT_EQ(skip_kernel_for(isa) != nullptr, isa_supported(isa)) << isa_name(isa);
     EXPECT_EQ(skip_kernel_for(Isa::avx2) != nullptr, __builtin_cpu_supports("avx2") != 0);
+    EXPECT_EQ(skip_kernel_for(Isa::avx512) != nullptr, __builtin_cpu_supports("avx512vbmi") != 0);
 #endif
 }
 

@@ -40,16 +40,19 @@ struct PairRanges {
     std::array<unsigned char, 256> inexact{};
     // The bytes that start text whose pairs a scan by these ranges must
     // look up in its table (set by the table's builder, see
-    // mark_looked_up): 1 in looked_up, and as nibble rows for a byte-shuffle
-    // test, bit h % 8 of row l for the byte h << 4 | l (low rows: h < 8).
+    // mark_looked_up): 1 in looked_up, as nibble rows for a byte-shuffle
+    // test, bit h % 8 of row l for the byte h << 4 | l (low rows: h < 8),
+    // and as a bitmap for a byte-permute test, bit v % 8 of byte v / 8.
     std::array<unsigned char, 256> looked_up{};
     alignas(16) std::array<unsigned char, 16> looked_up_low{};
     alignas(16) std::array<unsigned char, 16> looked_up_high{};
+    alignas(32) std::array<unsigned char, 32> looked_up_bits{};
 
     void mark_looked_up(unsigned char lead) {
         looked_up[lead] = 1;
         auto& rows = lead < 0x80 ? looked_up_low : looked_up_high;
         rows[lead & 0x0Fu] = static_cast<unsigned char>(rows[lead & 0x0Fu] | 1u << (lead >> 4 & 7));
+        looked_up_bits[lead / 8u] = static_cast<unsigned char>(looked_up_bits[lead / 8u] | 1u << lead % 8u);
     }
 
     static constexpr std::size_t row_of(unsigned char lead) {

@@ -33,6 +33,7 @@ const PairKernel* pair_kernel_for(Isa isa) {
     if (isa == Isa::scalar) return &scalar_pair_kernel;
 #ifdef KURVANE_SCAN_X86
     if (isa == Isa::avx2) return &avx2_pair_kernel;
+    if (isa == Isa::avx512) return &avx512_pair_kernel;
 #endif
     return nullptr;
 }

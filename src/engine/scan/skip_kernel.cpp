@@ -7,12 +7,13 @@
 namespace kurvane::scan {
 
 ByteSet::ByteSet(const std::array<unsigned char, 256>& membership)
-    : member{}, low_rows{}, high_rows{} {
+    : member{}, low_rows{}, high_rows{}, bits{} {
     for (unsigned v = 0; v < 256; ++v) {
         if (membership[v] == 0) continue;
         member[v] = 1;
         auto& rows = v < 0x80 ? low_rows : high_rows;
         rows[v & 0x0F] = static_cast<unsigned char>(rows[v & 0x0F] | 1u << (v >> 4 & 7));
+        bits[v / 8] = static_cast<unsigned char>(bits[v / 8] | 1u << v % 8);
     }
 }
 
@@ -42,6 +43,7 @@ const SkipKernel* skip_kernel_for(Isa isa) {
 #ifdef KURVANE_SCAN_X86
     case Isa::ssse3: return &ssse3_skip_kernel;
     case Isa::avx2: return &avx2_skip_kernel;
+    case Isa::avx512: return &avx512_skip_kernel;
 #endif
     default: break;
     }

@@ -1,8 +1,8 @@
 // The skip over bytes that cannot start text: given any set of byte values,
 // find the first byte of a range that is in it, or mark every member of a
 // range in a bitmap. Each kernel has a scalar version, which is the
-// reference and the fallback, and vector versions for SSSE3 and AVX2 on
-// x86-64; the best one the processor runs is chosen once, at run time.
+// reference and the fallback, and vector versions for SSSE3, AVX2 and
+// AVX-512 on x86-64; the best one the processor runs is chosen once, at run time.
 #pragma once
 
 #include <array>
@@ -46,9 +46,10 @@ private:
 };
 
 // A set of byte values, held both as a 256-entry table (for the scalar
-// kernels) and as nibble tables for a byte-shuffle lookup: for the low
-// nibble l of a value, bit h % 8 of the row says whether the value with
-// high nibble h is a member, in low_rows for h < 8 and high_rows for h >= 8.
+// kernels), as nibble tables for a byte-shuffle lookup (for the low nibble
+// l of a value, bit h % 8 of the row says whether the value with high
+// nibble h is a member, in low_rows for h < 8 and high_rows for h >= 8) and
+// as a bitmap for a byte-permute lookup (bit v % 8 of bits[v / 8]).
 struct ByteSet {
     // The set of every v with membership[v] != 0.
     explicit ByteSet(const std::array<unsigned char, 256>& membership);
@@ -59,6 +60,7 @@ struct ByteSet {
     std::array<unsigned char, 256> member;  // 1 for a member, else 0
     alignas(16) std::array<unsigned char, 16> low_rows;
     alignas(16) std::array<unsigned char, 16> high_rows;
+    alignas(32) std::array<unsigned char, 32> bits;
 };
 
 // One instruction set's kernels.

@@ -72,6 +72,8 @@ extern const PairKernel scalar_pair_kernel;
 extern const SkipKernel ssse3_skip_kernel;
 extern const SkipKernel avx2_skip_kernel;
 extern const PairKernel avx2_pair_kernel;
+extern const SkipKernel avx512_skip_kernel;
+extern const PairKernel avx512_pair_kernel;
 #endif
 
 }  // namespace kurvane::scan
