@@ -80,6 +80,17 @@ std::size_t utf8_to_cp932(const unsigned char* src, std::size_t n, unsigned char
     unsigned char* const start = dst;
     for (std::size_t i = 0; i < n;) {
         const unsigned char b = src[i];
+        // The three-byte form first: kana and kanji, most of the text.
+        if ((b & 0xF0u) == 0xE0u && n - i >= 3) {
+            const unsigned c1 = src[i + 1] ^ 0x80u, c2 = src[i + 2] ^ 0x80u;
+            const char32_t u = (b & 0x0Fu) << 12 | c1 << 6 | c2;
+            // Below U+0800 is an overlong form, and a surrogate is no character.
+            if ((c1 | c2) < 0x40u && u >= 0x800 && (u < detail::surrogate_first || u > detail::surrogate_last)) {
+                dst += put_code(codes[u], dst, lacked);
+                i += 3;
+                continue;
+            }
+        }
         if (b < 0x80) {
             dst += put_code(codes[b], dst, lacked);
             ++i;
@@ -119,15 +130,9 @@ std::size_t euc_jp_to(const unsigned char* src, std::size_t n, unsigned char* ds
             dst += put_utf8(u, dst);
     };
     for (std::size_t i = 0; i < n;) {
-        const unsigned char b = src[i];
-        if (b < detail::euc_jp_ss2) {
-            // One byte, itself in both outputs' first 128 codes (and in
-            // code page 932's table for 0x80-0x8D).
-            put(b);
-            ++i;
-            continue;
-        }
-        if (b != detail::euc_jp_ss3 && i + 1 < n) {
+        // A double-byte character first, most of the text: the table holds
+        // no pair for a one-byte code or SS3 before any byte.
+        if (i + 1 < n) {
             const std::uint16_t e = pairs[pair_at(src + i)];
             if (e != no_pair) {
                 if constexpr (cp932)
@@ -137,6 +142,14 @@ std::size_t euc_jp_to(const unsigned char* src, std::size_t n, unsigned char* ds
                 i += 2;
                 continue;
             }
+        }
+        const unsigned char b = src[i];
+        if (b < detail::euc_jp_ss2) {
+            // One byte, itself in both outputs' first 128 codes (and in
+            // code page 932's table for 0x80-0x8D).
+            put(b);
+            ++i;
+            continue;
         }
         // JIS X 0212, the C1 bytes, and whatever the tables do not hold.
         const Decoded d = decode_euc_jp(src + i, n - i);
