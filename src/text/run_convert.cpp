@@ -128,6 +128,15 @@ std::size_t utf8_to_cp932(const unsigned char* src, std::size_t n, unsigned char
 // Whole UTF-8 characters are their own UTF-8: checked, then copied.
 std::size_t utf8_to_utf8(const unsigned char* src, std::size_t n, unsigned char* dst) {
     for (std::size_t i = 0; i < n;) {
+        // Kana and kanji back to back in a loop of their own, as above.
+        for (; n - i >= 3; i += 3) {
+            const std::uint32_t x = std::uint32_t{src[i]} << 16 | std::uint32_t{src[i + 1]} << 8 | src[i + 2];
+            if ((x & 0xF0C0C0u) != 0xE08080u) break;
+            const std::uint32_t u = (x >> 4 & 0xF000u) | (x >> 2 & 0x0FC0u);  // the low six bits decide nothing
+            // Below U+0800 is an overlong form, and a surrogate is no character.
+            if (u < 0x800 || (u >= detail::surrogate_first && u <= detail::surrogate_last)) break;
+        }
+        if (i >= n) break;
         if (src[i] < 0x80) {
             ++i;
             continue;
