@@ -160,17 +160,22 @@ std::size_t euc_jp_to(const unsigned char* src, std::size_t n, unsigned char* ds
             dst += put_utf8(u, dst);
     };
     for (std::size_t i = 0; i < n;) {
-        if constexpr (cp932) {
-            // Double-byte codes back to back, most of the text, in a loop
-            // of their own: an entry below 0x100 is a one-byte code, and
-            // none is no_pair or cp932_no_code.
-            for (std::uint16_t e; n - i >= 2; i += 2, dst += 2) {
-                e = pairs[pair_at(src + i)];
+        // Double-byte characters back to back, most of the text, in a loop
+        // of their own. In code page 932 an entry below 0x100 is a one-byte
+        // code, and none is no_pair or cp932_no_code; in UTF-8 every
+        // character the table holds is written here.
+        for (std::uint16_t e; n - i >= 2; i += 2) {
+            e = pairs[pair_at(src + i)];
+            if constexpr (cp932) {
                 if (e < 0x100 || e >= no_pair) break;
                 put_wide(e, dst);
+                dst += 2;
+            } else {
+                if (e == no_pair) break;
+                dst += put_utf8(e, dst);
             }
-            if (i >= n) break;
         }
+        if (i >= n) break;
         // A double-byte character first: the table holds no pair for a
         // one-byte code or SS3 before any byte.
         if (i + 1 < n) {
