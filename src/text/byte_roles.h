@@ -58,8 +58,10 @@ public:
     std::uint32_t pair_role(const unsigned char* p) const { return jis0208_[p[0] << 8 | p[1]]; }
 
     // `beyond(u)` gives the role of a code point past the BMP.
+    // Inlined into the scan's loop, the four-byte form left to a call: a
+    // call per step cost the scan of UTF-8 text an eighth of its time.
     template <class Beyond>
-    CharStep utf8_at(const unsigned char* p, std::size_t left, const Beyond& beyond) const {
+    [[gnu::always_inline]] CharStep utf8_at(const unsigned char* p, std::size_t left, const Beyond& beyond) const {
         const std::uint32_t s = single_[p[0]];
         if (s < lead_2) return {s, 1};
         if (s == lead_3) return {left >= 3 ? three_role(p) : 0u, 3};
@@ -67,8 +69,7 @@ public:
             if (left < 2 || (p[1] & 0xC0u) != 0x80u) return {0, 0};
             return {bmp_[(p[0] & 0x1Fu) << 6 | (p[1] & 0x3Fu)], 2};
         }
-        const Decoded d = decode_utf8(p, left);
-        return d.valid() ? CharStep{beyond(d.value), d.length} : CharStep{0, 0};
+        return utf8_beyond(p, left, beyond);
     }
 
     // The role of p[0, 3) as a three-byte UTF-8 character, none for any
@@ -82,6 +83,11 @@ public:
     }
 
 private:
+    template <class Beyond>
+    [[gnu::noinline]] static CharStep utf8_beyond(const unsigned char* p, std::size_t left, const Beyond& beyond) {
+        const Decoded d = decode_utf8(p, left);
+        return d.valid() ? CharStep{beyond(d.value), d.length} : CharStep{0, 0};
+    }
     static constexpr std::uint32_t utf8_three_first = 0x800;
     static bool continuations(unsigned char a, unsigned char b) {
         return ((a ^ 0x80u) | (b ^ 0x80u)) < 0x40u;

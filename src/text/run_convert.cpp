@@ -75,10 +75,42 @@ inline std::size_t put_code(std::uint16_t code, unsigned char* dst, std::uint64_
 // sequence it does not read as one: the caller then writes the run its
 // own, slower way. `lacked` is the caller's count, added to on success.
 
+// Entry u: the double-byte code page 932 code of U+u where U+u is written
+// in three bytes of UTF-8 (from U+0800 on, no surrogate), else 0, which no
+// double-byte code is.
+const std::uint16_t* cp932_wide_of_three() {
+    static const std::vector<std::uint16_t> table = [] {
+        std::vector<std::uint16_t> t(0x10000);
+        const std::uint16_t* codes = cp932_bmp_codes();
+        for (char32_t u = 0x800; u < 0x10000; ++u) {
+            const bool surrogate = u >= detail::surrogate_first && u <= detail::surrogate_last;
+            if (!surrogate && codes[u] > 0xFF && codes[u] != cp932_no_code) t[u] = codes[u];
+        }
+        return t;
+    }();
+    return table.data();
+}
+
+inline void put_wide(std::uint16_t code, unsigned char* dst) {
+    dst[0] = static_cast<unsigned char>(code >> 8);
+    dst[1] = static_cast<unsigned char>(code & 0xFF);
+}
+
 std::size_t utf8_to_cp932(const unsigned char* src, std::size_t n, unsigned char* dst, const std::uint16_t* codes,
-                          std::uint64_t& lacked) {
+                          const std::uint16_t* wide, std::uint64_t& lacked) {
     unsigned char* const start = dst;
     for (std::size_t i = 0; i < n;) {
+        // Kana and kanji back to back, most of the text, in a loop of their
+        // own: one test of the three bytes' top bits, and one entry that
+        // says both that they are a character and what its code is.
+        for (; n - i >= 3; i += 3, dst += 2) {
+            const std::uint32_t x = std::uint32_t{src[i]} << 16 | std::uint32_t{src[i + 1]} << 8 | src[i + 2];
+            if ((x & 0xF0C0C0u) != 0xE08080u) break;
+            const std::uint16_t code = wide[(x >> 4 & 0xF000u) | (x >> 2 & 0x0FC0u) | (x & 0x3Fu)];
+            if (code == 0) break;
+            put_wide(code, dst);
+        }
+        if (i >= n) break;
         const unsigned char b = src[i];
         if (b < 0x80) {
             dst += put_code(codes[b], dst, lacked);
@@ -96,6 +128,15 @@ std::size_t utf8_to_cp932(const unsigned char* src, std::size_t n, unsigned char
 // Whole UTF-8 characters are their own UTF-8: checked, then copied.
 std::size_t utf8_to_utf8(const unsigned char* src, std::size_t n, unsigned char* dst) {
     for (std::size_t i = 0; i < n;) {
+        // Kana and kanji back to back in a loop of their own, as above.
+        for (; n - i >= 3; i += 3) {
+            const std::uint32_t x = std::uint32_t{src[i]} << 16 | std::uint32_t{src[i + 1]} << 8 | src[i + 2];
+            if ((x & 0xF0C0C0u) != 0xE08080u) break;
+            const std::uint32_t u = (x >> 4 & 0xF000u) | (x >> 2 & 0x0FC0u);  // the low six bits decide nothing
+            // Below U+0800 is an overlong form, and a surrogate is no character.
+            if (u < 0x800 || (u >= detail::surrogate_first && u <= detail::surrogate_last)) break;
+        }
+        if (i >= n) break;
         if (src[i] < 0x80) {
             ++i;
             continue;
@@ -119,15 +160,25 @@ std::size_t euc_jp_to(const unsigned char* src, std::size_t n, unsigned char* ds
             dst += put_utf8(u, dst);
     };
     for (std::size_t i = 0; i < n;) {
-        const unsigned char b = src[i];
-        if (b < detail::euc_jp_ss2) {
-            // One byte, itself in both outputs' first 128 codes (and in
-            // code page 932's table for 0x80-0x8D).
-            put(b);
-            ++i;
-            continue;
+        // Double-byte characters back to back, most of the text, in a loop
+        // of their own. In code page 932 an entry below 0x100 is a one-byte
+        // code, and none is no_pair or cp932_no_code; in UTF-8 every
+        // character the table holds is written here.
+        for (std::uint16_t e; n - i >= 2; i += 2) {
+            e = pairs[pair_at(src + i)];
+            if constexpr (cp932) {
+                if (e < 0x100 || e >= no_pair) break;
+                put_wide(e, dst);
+                dst += 2;
+            } else {
+                if (e == no_pair) break;
+                dst += put_utf8(e, dst);
+            }
         }
-        if (b != detail::euc_jp_ss3 && i + 1 < n) {
+        if (i >= n) break;
+        // A double-byte character first: the table holds no pair for a
+        // one-byte code or SS3 before any byte.
+        if (i + 1 < n) {
             const std::uint16_t e = pairs[pair_at(src + i)];
             if (e != no_pair) {
                 if constexpr (cp932)
@@ -137,6 +188,14 @@ std::size_t euc_jp_to(const unsigned char* src, std::size_t n, unsigned char* ds
                 i += 2;
                 continue;
             }
+        }
+        const unsigned char b = src[i];
+        if (b < detail::euc_jp_ss2) {
+            // One byte, itself in both outputs' first 128 codes (and in
+            // code page 932's table for 0x80-0x8D).
+            put(b);
+            ++i;
+            continue;
         }
         // JIS X 0212, the C1 bytes, and whatever the tables do not hold.
         const Decoded d = decode_euc_jp(src + i, n - i);
@@ -192,6 +251,7 @@ RunConverter::RunConverter(InputEncoding in, bool utf8_out) : codes_(cp932_bmp_c
     switch (in) {
     case InputEncoding::utf8:
         path_ = utf8_out ? Path::copy : Path::utf8_cp932;
+        if (!utf8_out) wide_ = cp932_wide_of_three();
         break;
     case InputEncoding::euc_jp:
         path_ = utf8_out ? Path::euc_utf8 : Path::euc_cp932;
@@ -214,7 +274,7 @@ std::size_t RunConverter::convert(const unsigned char* src, std::size_t n, unsig
     std::size_t size = failed;
     switch (path_) {
     case Path::copy: size = utf8_to_utf8(src, n, dst); break;
-    case Path::utf8_cp932: size = utf8_to_cp932(src, n, dst, codes_, lacked); break;
+    case Path::utf8_cp932: size = utf8_to_cp932(src, n, dst, codes_, wide_, lacked); break;
     case Path::euc_utf8: size = euc_jp_to<false>(src, n, dst, codes_, pairs_, lacked); break;
     case Path::euc_cp932: size = euc_jp_to<true>(src, n, dst, codes_, pairs_, lacked); break;
     case Path::le_utf8: size = utf16_to<ByteOrder::little, false>(src, n, dst, codes_, lacked); break;

@@ -42,6 +42,7 @@ private:
     Path path_;
     const std::uint16_t* codes_;  // cp932_bmp_codes()
     const std::uint16_t* pairs_;  // EUC-JP: by the two bytes of a double-byte character
+    const std::uint16_t* wide_ = nullptr;  // UTF-8 to code page 932: double-byte codes by code point
 };
 
 }  // namespace kurvane::text

@@ -47,10 +47,7 @@ ScanTables::ScanTables(ScanSpec spec) : spec_(std::move(spec)), bmp_traits_(bmp_
                            : detail::utf8_leads[c].length >= 2;
             trails[b] = euc ? detail::euc_jp_cell(c) : detail::utf8_continuation(c);
         }
-        lead_skip_ = TextSkip::of_bytes(leads);
-        trail_skip_ = TextSkip::of_bytes(trails);
-        // A lead mask that held more than the leads would drop starts.
-        if (!lead_skip_.exact()) lead_skip_ = TextSkip::of_bytes({});
+        start_classes_ = StartClasses(starts_, leads, trails);
     }
 }
 

@@ -18,6 +18,7 @@
 #include "text/cut_bytes.h"
 #include "text/euc_jp.h"
 #include "text/input_encoding.h"
+#include "text/start_mask.h"
 #include "text/text_class.h"
 #include "text/text_skip.h"
 #include "text/unicode_class.h"
@@ -70,11 +71,11 @@ public:
     const TextSkip& skip() const { return skip_; }
     // The roles read from the bytes, for EUC-JP and UTF-8.
     const ByteRoles& byte_roles() const { return byte_roles_; }
-    // EUC-JP and UTF-8: exactly the lead bytes of longer characters, and
-    // a set that holds every byte that may follow one: a lead not followed
-    // by one of those starts no character. Empty skips elsewhere.
-    const TextSkip& lead_skip() const { return lead_skip_; }
-    const TextSkip& trail_skip() const { return trail_skip_; }
+    // EUC-JP and UTF-8: the bytes that may start a character, exactly the
+    // lead bytes of longer characters, and every byte that may follow one:
+    // a lead not followed by one of those starts no character. All clear
+    // elsewhere.
+    const StartClasses& start_classes() const { return start_classes_; }
 
 private:
     static constexpr char32_t bmp_end = 0x10000;
@@ -92,8 +93,7 @@ private:
     std::array<bool, 256> starts_;
     TextSkip skip_;
     ByteRoles byte_roles_;
-    TextSkip lead_skip_ = TextSkip::of_bytes({});
-    TextSkip trail_skip_ = TextSkip::of_bytes({});
+    StartClasses start_classes_;
 };
 
 // A run found: `bytes` are the input from its first kept or excluded
@@ -318,7 +318,8 @@ inline CharStep step_at(const ScanTables& t, const unsigned char* p, std::size_t
 // most do not, and each is a branch the scan would guess wrong.
 class StartCursor {
 public:
-    StartCursor(const ScanTables& t, const unsigned char* p, std::size_t n) : t_(t), p_(p), n_(n) {}
+    StartCursor(const ScanTables& t, const unsigned char* p, std::size_t n)
+        : classes_(t.start_classes()), mask_of_(best_start_mask_kernel().mask), p_(p), n_(n) {}
 
     // The first position at or after i where a character may start, or a
     // position at or past n when none is left.
@@ -338,27 +339,23 @@ public:
     }
 
 private:
-    static constexpr std::size_t block_bytes = detail::start_mask_bytes;
+    static constexpr std::size_t block_bytes = start_block_bytes;
     void load(std::size_t b) {
         block_ = b;
         const std::size_t from = b * block_bytes;
-        // The masks read whole blocks, the trails' one byte on; the last
-        // block is read a byte at a time, and bits past n stay clear.
-        if (n_ - from > block_bytes) {
-            mask_ = t_.skip().start_mask(p_ + from);
-            if (mask_ != 0)
-                mask_ &= ~t_.lead_skip().start_mask(p_ + from) | t_.trail_skip().start_mask(p_ + from + 1);
+        // A kernel reads its block and the byte after it; the last block
+        // is read a byte at a time, and bits past n stay clear.
+        if (n_ - from >= start_block_reads) {
+            mask_ = mask_of_(classes_, p_ + from);
             return;
         }
         mask_ = 0;
-        for (std::size_t k = 0; from + k < n_; ++k) {
-            const unsigned char c = p_[from + k];
-            const bool followed = from + k + 1 < n_ && t_.trail_skip().member(p_[from + k + 1]);
-            mask_ |= std::uint64_t{t_.may_start(c) && (followed || !t_.lead_skip().member(c))} << k;
-        }
+        for (std::size_t k = 0; from + k < n_; ++k)
+            mask_ |= std::uint64_t{classes_.starts_at(p_[from + k], from + k + 1 < n_ ? p_ + from + k + 1 : nullptr)} << k;
     }
 
-    const ScanTables& t_;
+    const StartClasses& classes_;
+    std::uint64_t (*const mask_of_)(const StartClasses&, const unsigned char*);
     const unsigned char* p_;
     std::size_t n_;
     std::size_t block_ = SIZE_MAX;
