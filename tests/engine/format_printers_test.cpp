@@ -141,6 +141,14 @@ TEST(format_printers, offsets_in_every_radix_at_every_digit_count) {
                 << "offset " << at << " radix " << static_cast<int>(r.radix);
         }
     }
+    // JSON offsets are decimal numbers of any count of digits, made one or
+    // two words at a time below 10^16.
+    OutputFormat json;
+    json.json = true;
+    for (const std::uint64_t at : offsets) {
+        const std::string want = "{\"offset\":" + std::to_string(at) + ",\"text\":\"A\",\"length\":1}\n";
+        EXPECT_EQ(as_string(print_one<detail::JsonPrinter>(test::bytes("A"), at, json)), want) << "offset " << at;
+    }
 }
 
 TEST(format_printers, name_and_offset_prefixes_around_the_fixed_copy) {

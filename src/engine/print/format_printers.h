@@ -169,7 +169,7 @@ static_assert(TextPrinter::max_short_name + max_offset_prefix <= TextPrinter::sl
 // to the next multiple of 16 are read and ignored.
 inline constexpr std::size_t escape_test_overread = 15;
 #if defined(__SSE2__) || defined(_M_X64)
-inline bool any_json_escape(const unsigned char* p, std::size_t n) {
+[[gnu::always_inline]] inline bool any_json_escape(const unsigned char* p, std::size_t n) {
     const __m128i control_last = _mm_set1_epi8(0x1F);
     const __m128i quote = _mm_set1_epi8('"');
     const __m128i backslash = _mm_set1_epi8('\\');
@@ -258,11 +258,11 @@ private:
     void open(std::uint64_t at);
     void close();
     // The parts of an object, each stored at dst; each returns where it ended.
-    unsigned char* store_start(unsigned char* dst) const {
+    [[gnu::always_inline]] unsigned char* store_start(unsigned char* dst) const {
         std::memcpy(dst, short_start_, max_object_start);
         return dst + start_size_;
     }
-    static unsigned char* store_offset(unsigned char* dst, std::uint64_t at) {
+    [[gnu::always_inline]] static unsigned char* store_offset(unsigned char* dst, std::uint64_t at) {
         dst += put_decimal(dst, at);
         return dst + put_literal(dst, ",\"text\":\"");
     }
