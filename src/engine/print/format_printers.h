@@ -119,15 +119,16 @@ public:
 
 private:
     // The prefix of a line starting at input offset `at`, if the format has
-    // one, stored at dst when the name is short: the name as one fixed-size
-    // copy, the offset formatted in place behind it (a copy through a
-    // buffer on the stack would load the digits back before their stores
-    // have landed). Returns its size.
+    // one, stored at dst when the name is short: the name in the fixed-size
+    // blocks a run is copied in, the offset formatted in place behind it (a
+    // copy through a buffer on the stack would load the digits back before
+    // their stores have landed). Returns its size.
     [[gnu::always_inline]] std::size_t store_prefix(unsigned char* dst, std::uint64_t at) {
         prefix_due_ = false;
         if (!has_prefix_) return 0;
         const std::size_t name_size = name_size_;
-        if (name_size != 0) std::memcpy(dst, short_name_, max_short_name);
+        // A name of up to 16 bytes, as most are, is one 16-byte copy.
+        if (name_size != 0) copy_run(dst, short_name_, name_size);
         const std::size_t size =
             name_size + (radix_ != OffsetRadix::none ? put_offset(dst + name_size, at, radix_) : 0);
         if (!wrote_) lead_prefix_ = size;
@@ -159,10 +160,13 @@ private:
     std::string name_prefix_;
     std::size_t name_size_ = 0;
     bool long_name_ = false;  // the name prefix is put() in
-    // The name prefix zero-padded to be stored in one fixed-size copy, when it fits.
+    // The name prefix zero-padded to be stored in fixed-size blocks, when it fits.
     unsigned char short_name_[max_short_name] = {};
 };
 static_assert(TextPrinter::max_short_name + max_offset_prefix <= TextPrinter::slack - TextPrinter::max_text);
+// The short name is copied as runs are, from an array that holds the
+// whole copy.
+static_assert(copy_extent(TextPrinter::max_short_name) == TextPrinter::max_short_name);
 
 // Whether any of the n bytes at p needs an escape in a JSON string (a byte
 // below 0x20, a quote, a backslash), 16 at a time. The bytes from p + n up
