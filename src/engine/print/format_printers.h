@@ -170,22 +170,24 @@ static_assert(copy_extent(TextPrinter::max_short_name) == TextPrinter::max_short
 
 // Whether any of the n bytes at p needs an escape in a JSON string (a byte
 // below 0x20, a quote, a backslash), 16 at a time. The bytes from p + n up
-// to the next multiple of 16 are read and ignored.
+// to the next multiple of 16 are read and ignored, and 16 when n is 0.
 inline constexpr std::size_t escape_test_overread = 15;
 #if defined(__SSE2__) || defined(_M_X64)
-[[gnu::always_inline]] inline bool any_json_escape(const unsigned char* p, std::size_t n) {
+// Bit k set where p[k] needs an escape, for 16 bytes.
+[[gnu::always_inline]] inline unsigned json_escape_bits(const unsigned char* p) {
     const __m128i control_last = _mm_set1_epi8(0x1F);
-    const __m128i quote = _mm_set1_epi8('"');
-    const __m128i backslash = _mm_set1_epi8('\\');
-    for (std::size_t k = 0; k < n; k += 16) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + k));
-        const __m128i control = _mm_cmpeq_epi8(_mm_max_epu8(v, control_last), control_last);
-        const __m128i hit = _mm_or_si128(control, _mm_or_si128(_mm_cmpeq_epi8(v, quote), _mm_cmpeq_epi8(v, backslash)));
-        auto mask = static_cast<unsigned>(_mm_movemask_epi8(hit));
-        if (n - k < 16) mask &= (1u << (n - k)) - 1;
-        if (mask != 0) return true;
-    }
-    return false;
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const __m128i control = _mm_cmpeq_epi8(_mm_max_epu8(v, control_last), control_last);
+    const __m128i hit = _mm_or_si128(
+        control, _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('"')), _mm_cmpeq_epi8(v, _mm_set1_epi8('\\'))));
+    return static_cast<unsigned>(_mm_movemask_epi8(hit));
+}
+[[gnu::always_inline]] inline bool any_json_escape(const unsigned char* p, std::size_t n) {
+    // Most runs are one block: only the last block is masked, once.
+    std::size_t k = 0;
+    for (; k + 16 < n; k += 16)
+        if (json_escape_bits(p + k) != 0) return true;
+    return (json_escape_bits(p + k) & ((1u << (n - k)) - 1)) != 0;
 }
 #else
 inline bool any_json_escape(const unsigned char* p, std::size_t n) {
