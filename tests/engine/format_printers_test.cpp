@@ -141,15 +141,24 @@ TEST(format_printers, offsets_in_every_radix_at_every_digit_count) {
                 << "offset " << at << " radix " << static_cast<int>(r.radix);
         }
     }
+    // JSON offsets are decimal numbers of any count of digits, made one or
+    // two words at a time below 10^16.
+    OutputFormat json;
+    json.json = true;
+    for (const std::uint64_t at : offsets) {
+        const std::string want = "{\"offset\":" + std::to_string(at) + ",\"text\":\"A\",\"length\":1}\n";
+        EXPECT_EQ(as_string(print_one<detail::JsonPrinter>(test::bytes("A"), at, json)), want) << "offset " << at;
+    }
 }
 
 TEST(format_printers, name_and_offset_prefixes_around_the_fixed_copy) {
-    // Names whose prefix is just under, at and over the size stored in one
-    // fixed copy, with and without offsets, into a buffer that fills after
-    // every few bytes and one that never does: each line is the name, ": ",
-    // the offset as printf's "%7x " and the text.
+    // Names whose prefix is of every size up to just over the size stored
+    // in fixed copies (across the edges of the 16- and 32-byte blocks a
+    // short one is copied in), with and without offsets, into a buffer
+    // that fills after every few bytes and one that never does: each line
+    // is the name, ": ", the offset as printf's "%7x " and the text.
     for (const std::size_t capacity : {std::size_t{5}, std::size_t{4096}}) {
-        for (std::size_t name_size = detail::TextPrinter::max_short_name - 4;
+        for (std::size_t name_size = 3;
              name_size <= detail::TextPrinter::max_short_name + 2; ++name_size) {
             for (const OffsetRadix radix : {OffsetRadix::none, OffsetRadix::hex}) {
                 OutputFormat format;

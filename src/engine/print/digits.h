@@ -72,7 +72,7 @@ inline void store_decimal(unsigned char* end, std::uint64_t v) {
 // each 16-bit lane, then 1 in each byte. Stored in registers only: digits
 // stored a byte pair at a time and loaded back as a word would wait for
 // the stores to land.
-inline std::uint64_t decimal_word(std::uint32_t v) {
+[[gnu::always_inline]] inline std::uint64_t decimal_word(std::uint32_t v) {
     const std::uint64_t fours = v / 10000 | std::uint64_t{v % 10000} << 32;
     // x * 10486 >> 20 is x / 100 for x < 10^4; x * 103 >> 10 is x / 10 for x < 100.
     const std::uint64_t hundreds = (fours * 10486 >> 20) & 0x0000007F0000007Fu;
@@ -82,26 +82,32 @@ inline std::uint64_t decimal_word(std::uint32_t v) {
     return ones + 0x3030303030303030u;
 }
 
-// Stores v in decimal at dst; returns the count of digits. Up to 8 digits
-// are stored as one word, its leading zeros shifted out: 8 bytes are
-// stored whatever the count.
+// Stores v in decimal at dst; returns the count of digits. Up to 16 digits
+// are stored as one or two words, the first's leading zeros shifted out:
+// 8 or 16 bytes are stored whatever the count. Offsets in files of 100 MB
+// and more have 9 digits, so the second word is no rarity.
 [[gnu::always_inline]] inline std::size_t put_decimal(unsigned char* dst, std::uint64_t v) {
     // Most JSON lengths are one digit: a run of a character or two.
     if (v < 10) {
         *dst = static_cast<unsigned char>('0' + v);
         return 1;
     }
+    static_assert(std::endian::native == std::endian::little, "the word's first byte is its lowest");
     const std::size_t n = decimal_digits(v);
     if (v < powers_of_ten[8]) {
-        static_assert(std::endian::native == std::endian::little, "the word's first byte is its lowest");
         const std::uint64_t word = decimal_word(static_cast<std::uint32_t>(v)) >> 8 * (8 - n);
         std::memcpy(dst, &word, sizeof word);
+    } else if (v < powers_of_ten[16]) {
+        const std::uint64_t high = decimal_word(static_cast<std::uint32_t>(v / powers_of_ten[8])) >> 8 * (16 - n);
+        const std::uint64_t low = decimal_word(static_cast<std::uint32_t>(v % powers_of_ten[8]));
+        std::memcpy(dst, &high, sizeof high);
+        std::memcpy(dst + (n - 8), &low, sizeof low);
     } else {
         store_decimal(dst + n, v);
     }
     return n;
 }
-static_assert(max_decimal >= 8);
+static_assert(max_decimal >= 16);  // the two words
 
 // The eight hex digits of v, most significant first, as the bytes of a
 // word in memory order (little-endian, as put_short_offset asserts): each

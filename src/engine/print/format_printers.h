@@ -119,15 +119,16 @@ public:
 
 private:
     // The prefix of a line starting at input offset `at`, if the format has
-    // one, stored at dst when the name is short: the name as one fixed-size
-    // copy, the offset formatted in place behind it (a copy through a
-    // buffer on the stack would load the digits back before their stores
-    // have landed). Returns its size.
+    // one, stored at dst when the name is short: the name in the fixed-size
+    // blocks a run is copied in, the offset formatted in place behind it (a
+    // copy through a buffer on the stack would load the digits back before
+    // their stores have landed). Returns its size.
     [[gnu::always_inline]] std::size_t store_prefix(unsigned char* dst, std::uint64_t at) {
         prefix_due_ = false;
         if (!has_prefix_) return 0;
         const std::size_t name_size = name_size_;
-        if (name_size != 0) std::memcpy(dst, short_name_, max_short_name);
+        // A name of up to 16 bytes, as most are, is one 16-byte copy.
+        if (name_size != 0) copy_run(dst, short_name_, name_size);
         const std::size_t size =
             name_size + (radix_ != OffsetRadix::none ? put_offset(dst + name_size, at, radix_) : 0);
         if (!wrote_) lead_prefix_ = size;
@@ -159,29 +160,34 @@ private:
     std::string name_prefix_;
     std::size_t name_size_ = 0;
     bool long_name_ = false;  // the name prefix is put() in
-    // The name prefix zero-padded to be stored in one fixed-size copy, when it fits.
+    // The name prefix zero-padded to be stored in fixed-size blocks, when it fits.
     unsigned char short_name_[max_short_name] = {};
 };
 static_assert(TextPrinter::max_short_name + max_offset_prefix <= TextPrinter::slack - TextPrinter::max_text);
+// The short name is copied as runs are, from an array that holds the
+// whole copy.
+static_assert(copy_extent(TextPrinter::max_short_name) == TextPrinter::max_short_name);
 
 // Whether any of the n bytes at p needs an escape in a JSON string (a byte
 // below 0x20, a quote, a backslash), 16 at a time. The bytes from p + n up
-// to the next multiple of 16 are read and ignored.
+// to the next multiple of 16 are read and ignored, and 16 when n is 0.
 inline constexpr std::size_t escape_test_overread = 15;
 #if defined(__SSE2__) || defined(_M_X64)
-inline bool any_json_escape(const unsigned char* p, std::size_t n) {
+// Bit k set where p[k] needs an escape, for 16 bytes.
+[[gnu::always_inline]] inline unsigned json_escape_bits(const unsigned char* p) {
     const __m128i control_last = _mm_set1_epi8(0x1F);
-    const __m128i quote = _mm_set1_epi8('"');
-    const __m128i backslash = _mm_set1_epi8('\\');
-    for (std::size_t k = 0; k < n; k += 16) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + k));
-        const __m128i control = _mm_cmpeq_epi8(_mm_max_epu8(v, control_last), control_last);
-        const __m128i hit = _mm_or_si128(control, _mm_or_si128(_mm_cmpeq_epi8(v, quote), _mm_cmpeq_epi8(v, backslash)));
-        auto mask = static_cast<unsigned>(_mm_movemask_epi8(hit));
-        if (n - k < 16) mask &= (1u << (n - k)) - 1;
-        if (mask != 0) return true;
-    }
-    return false;
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const __m128i control = _mm_cmpeq_epi8(_mm_max_epu8(v, control_last), control_last);
+    const __m128i hit = _mm_or_si128(
+        control, _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('"')), _mm_cmpeq_epi8(v, _mm_set1_epi8('\\'))));
+    return static_cast<unsigned>(_mm_movemask_epi8(hit));
+}
+[[gnu::always_inline]] inline bool any_json_escape(const unsigned char* p, std::size_t n) {
+    // Most runs are one block: only the last block is masked, once.
+    std::size_t k = 0;
+    for (; k + 16 < n; k += 16)
+        if (json_escape_bits(p + k) != 0) return true;
+    return (json_escape_bits(p + k) & ((1u << (n - k)) - 1)) != 0;
 }
 #else
 inline bool any_json_escape(const unsigned char* p, std::size_t n) {
@@ -258,11 +264,11 @@ private:
     void open(std::uint64_t at);
     void close();
     // The parts of an object, each stored at dst; each returns where it ended.
-    unsigned char* store_start(unsigned char* dst) const {
+    [[gnu::always_inline]] unsigned char* store_start(unsigned char* dst) const {
         std::memcpy(dst, short_start_, max_object_start);
         return dst + start_size_;
     }
-    static unsigned char* store_offset(unsigned char* dst, std::uint64_t at) {
+    [[gnu::always_inline]] static unsigned char* store_offset(unsigned char* dst, std::uint64_t at) {
         dst += put_decimal(dst, at);
         return dst + put_literal(dst, ",\"text\":\"");
     }
