@@ -20,7 +20,6 @@ namespace kurvane::text {
 namespace detail {
 // Defined in text_skip_avx2.cpp.
 SkipNext avx2_skip(SkipUnit unit);
-StartMask avx2_start_mask();
 }  // namespace detail
 #endif
 
@@ -80,19 +79,6 @@ detail::SkipNext sse2_skip(SkipUnit unit) {
     return SkipKernels::vector_next<Sse2Block<SkipUnit::utf16be>>;
 }
 #endif
-
-detail::StartMask mask_for(SkipIsa isa) {
-    switch (isa) {
-#if defined(__SSE2__)
-        case SkipIsa::sse2: return SkipKernels::vector_mask<Sse2Block<SkipUnit::byte>>;
-#endif
-#if defined(KURVANE_TEXT_SKIP_AVX2)
-        case SkipIsa::avx2: return detail::avx2_start_mask();
-#endif
-        default: break;
-    }
-    return detail::scalar_start_mask;
-}
 
 detail::SkipNext scalar_skip(SkipUnit unit) {
     switch (unit) {
@@ -183,7 +169,7 @@ bool skip_isa_available(SkipIsa isa) {
 }
 
 TextSkip::TextSkip(SkipUnit unit, const std::vector<bool>& members)
-    : unit_(unit), next_(best(unit)), mask_(best_mask()) {
+    : unit_(unit), next_(best(unit)) {
     for (std::size_t v = 0; v < members.size(); ++v)
         if (members[v]) bits_[v / 64] |= std::uint64_t{1} << v % 64;
     const std::vector<SkipRange> ranges = covering_ranges(members, exact_);
@@ -211,8 +197,6 @@ std::size_t TextSkip::next_with(SkipIsa isa, const unsigned char* p, std::size_t
     return skip_for(isa, unit_)(*this, p, n, i);
 }
 
-std::uint64_t TextSkip::start_mask_with(SkipIsa isa, const unsigned char* p) const { return mask_for(isa)(*this, p); }
-
 namespace {
 // Chosen once per process; a function-local static is initialised once
 // even when threads race to it.
@@ -223,7 +207,5 @@ SkipIsa chosen_isa() {
 }  // namespace
 
 detail::SkipNext TextSkip::best(SkipUnit unit) { return skip_for(chosen_isa(), unit); }
-
-detail::StartMask TextSkip::best_mask() { return mask_for(chosen_isa()); }
 
 }  // namespace kurvane::text

@@ -59,9 +59,6 @@ inline std::uint32_t skip_value_at(const unsigned char* p) {
 }
 
 using SkipNext = std::size_t (*)(const TextSkip&, const unsigned char* p, std::size_t n, std::size_t i);
-inline constexpr std::size_t start_mask_bytes = 64;  // the bytes one start mask covers
-using StartMask = std::uint64_t (*)(const TextSkip&, const unsigned char* p);
-static_assert(start_mask_bytes == 8 * sizeof(std::uint64_t), "one bit of a start mask per byte");
 }  // namespace detail
 
 class TextSkip {
@@ -100,13 +97,6 @@ public:
     // available.
     std::size_t next_with(SkipIsa isa, const unsigned char* p, std::size_t n, std::size_t i) const;
 
-    // For a skip of bytes: bit k set where p[k] is a member, of the
-    // start_mask_bytes bytes at p; where the ranges are not exact() also
-    // some bits of bytes between them. A scan that reads each position the
-    // mask gives walks noise without a call per start.
-    std::uint64_t start_mask(const unsigned char* p) const { return mask_(*this, p); }
-    std::uint64_t start_mask_with(SkipIsa isa, const unsigned char* p) const;
-
 private:
     static constexpr std::size_t byte_values = 256;
     static constexpr std::size_t unit_values = 0x10000;
@@ -122,7 +112,6 @@ private:
         return next_(*this, p, n, i);
     }
     static detail::SkipNext best(SkipUnit unit);
-    static detail::StartMask best_mask();
 
     SkipUnit unit_;
     std::array<std::uint64_t, unit_values / 64> bits_{};  // bytes use the first four words
@@ -130,7 +119,6 @@ private:
     std::size_t range_count_ = 0;
     bool exact_ = true;
     detail::SkipNext next_;
-    detail::StartMask mask_;
 
     friend struct SkipKernels;
 };
@@ -144,13 +132,6 @@ inline std::size_t scalar_skip_next(const TextSkip& s, const unsigned char* p, s
     for (; i < n && n - i >= w; i += w)
         if (s.member(skip_value_at<unit>(p + i))) return i;
     return i;
-}
-
-// The plain start mask: one byte at a time.
-inline std::uint64_t scalar_start_mask(const TextSkip& s, const unsigned char* p) {
-    std::uint64_t m = 0;
-    for (std::size_t k = 0; k < start_mask_bytes; ++k) m |= std::uint64_t{s.member(p[k])} << k;
-    return m;
 }
 
 }  // namespace detail

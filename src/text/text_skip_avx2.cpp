@@ -80,8 +80,6 @@ SkipNext avx2_skip(SkipUnit unit) {
     return SkipKernels::vector_next<Avx2Block<SkipUnit::utf16be>>;
 }
 
-StartMask avx2_start_mask() { return SkipKernels::vector_mask<Avx2Block<SkipUnit::byte>>; }
-
 }  // namespace detail
 }  // namespace kurvane::text
 

@@ -42,18 +42,6 @@ struct SkipKernels {
         }
         return detail::scalar_skip_next<unit>(s, p, n, i);
     }
-
-    // The range tests of a byte skip over detail::start_mask_bytes bytes.
-    template <class Block>
-    static std::uint64_t vector_mask(const TextSkip& s, const unsigned char* p) {
-        static_assert(Block::unit == SkipUnit::byte && detail::start_mask_bytes % Block::bytes == 0);
-        if (s.range_count_ == 0) return 0;
-        const Block block(s.ranges_);
-        std::uint64_t m = 0;
-        for (std::size_t k = 0; k < detail::start_mask_bytes; k += Block::bytes)
-            m |= static_cast<std::uint64_t>(block.hits(p + k)) << k;
-        return m;
-    }
 };
 
 }  // namespace kurvane::text

@@ -193,45 +193,5 @@ TEST(text_skip, ranges_cover_the_members) {
     }
 }
 
-// Every start mask this machine runs holds a bit for each member of the
-// 64 bytes it is given and, where the ranges are exact, for nothing else
-// (else only for bytes the ranges cover), reading no byte past them.
-TEST(text_skip, start_masks_hold_the_members_of_their_block) {
-    std::mt19937 rng(64);
-    GuardedBytes guarded;
-    ASSERT_TRUE(guarded.ok());
-    constexpr std::size_t block = text::detail::start_mask_bytes;
-    for (const Encoding& e : encodings) {
-        if (utf16(e.encoding)) continue;
-        for (const Setting& s : settings()) {
-            const text::ScanTables tables({e.encoding, s.classes, 1, s.excluded, {}});
-            const TextSkip& skip = tables.skip();
-            Bytes in = edge_values(tables, rng);
-            const Bytes mixed = test::mixed_data(e.iconv_name, rng);
-            in.insert(in.end(), mixed.begin(), mixed.end());
-            for (int k = 0; k < 256; ++k) in.push_back(static_cast<unsigned char>(k));
-            for (std::size_t at = 0; at + block <= in.size(); at += 7) {
-                const unsigned char* p = guarded.place(in.data() + at, block);
-                std::uint64_t members = 0, covered = 0;
-                for (std::size_t k = 0; k < block; ++k) {
-                    members |= std::uint64_t{skip.member(p[k])} << k;
-                    const auto r = skip.ranges();
-                    covered |= std::uint64_t{std::any_of(r.begin(), r.end(), [&](const text::SkipRange& x) {
-                                   return p[k] >= x.first && p[k] <= x.last;
-                               })} << k;
-                }
-                for (const SkipIsa isa : text::all_skip_isas) {
-                    if (!text::skip_isa_available(isa)) continue;
-                    const std::uint64_t m = skip.start_mask_with(isa, p);
-                    const std::string where = std::string(e.iconv_name) + ", " + s.name + ", " +
-                                              std::string(text::skip_isa_name(isa)) + ": " + test::hex(p, block);
-                    EXPECT_EQ(m & members, members) << where;
-                    EXPECT_EQ(m & ~(skip.exact() ? members : covered), 0u) << where;
-                }
-            }
-        }
-    }
-}
-
 }  // namespace
 }  // namespace kurvane
