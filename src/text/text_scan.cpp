@@ -26,6 +26,7 @@ ScanTables::ScanTables(ScanSpec spec) : spec_(std::move(spec)), bmp_traits_(unit
     for (char32_t u = 0; u < bmp_end; ++u) bmp_traits_[u] = traits_of(u);
     for (char32_t u = detail::surrogate_first; u <= detail::surrogate_last; ++u)
         bmp_traits_[u] = u < detail::low_surrogate_first ? unit_pair : 0;
+    unit_rows_ = UnitRows(bmp_traits_.data());
     starts_ = starts_taken(spec_.encoding, spec_.classes, spec_.excluded);
     // The skip, from the tables above: a unit starts something when its
     // role is not none.
@@ -171,7 +172,7 @@ void fill_unit_masks(const ScanTables& t, const unsigned char* p, std::size_t n,
     const UnitTraitWords out{m.member.data(), m.kept.data(), m.kana.data(), m.pairs.data()};
     const UnitMaskKernel& kernel = unit_mask_kernel();
     if (kernel.isa == Isa::scalar) fill_skipping<order>(t, p, n, m, words, out);
-    else kernel(order, t.unit_table(), p + first, m.units, words, out);
+    else kernel(order, t.unit_lookup(), p + first, m.units, words, out);
     // A high surrogate: its pair is decoded, and both units take the
     // character's bits (the low one may be in the next word).
     for (std::size_t w = 0; w < words; ++w) {

@@ -68,6 +68,7 @@ public:
     // Every unit's traits, with the padding the vector kernels read past
     // the last (utf16_masks.h).
     const std::uint8_t* unit_table() const { return bmp_traits_.data(); }
+    UnitLookup unit_lookup() const { return {bmp_traits_.data(), unit_rows_}; }
     // False for a byte that starts no kept or excluded character.
     bool may_start(unsigned char b) const { return starts_[b]; }
     // The skip over what starts no kept or excluded character.
@@ -98,6 +99,7 @@ private:
     // Also the units' traits (no character is a surrogate), and
     // unit_table_padding zero bytes after them.
     std::vector<std::uint8_t> bmp_traits_;
+    UnitRows unit_rows_;  // of bmp_traits_
     std::array<bool, 256> starts_;
     TextSkip skip_;
     ByteRoles byte_roles_;

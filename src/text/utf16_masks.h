@@ -27,6 +27,29 @@ inline constexpr std::uint8_t unit_high_bit = 8;
 inline constexpr std::size_t unit_table_padding = 3;
 inline constexpr std::size_t unit_table_size = 0x10000 + unit_table_padding;
 
+// What a kernel looks units up in: `table`, every unit's traits (with the
+// padding above), and the same by rows of 256 units, for a kernel that
+// classes a unit by its high byte first: row_traits[h] is the traits of
+// every unit of row h where they are all alike, exact_row + k where row h
+// is exact_rows[k], and look_up otherwise.
+struct UnitRows {
+    static constexpr std::uint8_t exact_row = 0x80;
+    static constexpr std::uint8_t look_up = 0xC0;
+    static constexpr std::size_t max_exact_rows = 3;
+    std::uint8_t row_traits[256] = {};
+    std::uint8_t exact_rows[max_exact_rows][256] = {};
+
+    UnitRows() = default;
+    // The rows of a table of unit traits, those that are not alike held
+    // whole in preference order: kana and CJK punctuation, ASCII and
+    // Latin-1, the full-width forms, where most text of such a row lies.
+    explicit UnitRows(const std::uint8_t* units);
+};
+struct UnitLookup {
+    const std::uint8_t* table;
+    const UnitRows& rows;
+};
+
 // The words a kernel fills, bit k of word w for unit 64w + k.
 struct UnitTraitWords {
     std::uint64_t* member;  // a role bit
@@ -41,12 +64,12 @@ struct UnitTraitWords {
 // past the units.
 struct UnitMaskKernel {
     Isa isa;
-    void (*fill[2])(const std::uint8_t* table, const unsigned char* p, std::size_t units, std::size_t words,
+    void (*fill[2])(const UnitLookup& look, const unsigned char* p, std::size_t units, std::size_t words,
                     UnitTraitWords out);  // by ByteOrder
 
-    void operator()(ByteOrder order, const std::uint8_t* table, const unsigned char* p, std::size_t units,
+    void operator()(ByteOrder order, const UnitLookup& look, const unsigned char* p, std::size_t units,
                     std::size_t words, UnitTraitWords out) const {
-        fill[static_cast<std::size_t>(order)](table, p, units, words, out);
+        fill[static_cast<std::size_t>(order)](look, p, units, words, out);
     }
 };
 

@@ -20,8 +20,10 @@ namespace kurvane::text {
 namespace {
 
 template <ByteOrder order>
-struct Avx2Word {
-    static void masks(const std::uint8_t* table, const unsigned char* p, std::uint64_t (&m)[4]) {
+class Avx2Word {
+public:
+    explicit Avx2Word(const UnitLookup& look) : table_(look.table) {}
+    void masks(const unsigned char* p, std::uint64_t (&m)[4]) const {
         const __m128i swap = _mm_setr_epi8(1, 0, 3, 2, 5, 4, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14);
         const __m256i role = _mm256_set1_epi32(unit_role_bits);
         m[0] = m[1] = m[2] = m[3] = 0;
@@ -29,7 +31,7 @@ struct Avx2Word {
         for (std::size_t q = 0; q < detail::unit_word_bits / lanes; ++q) {
             __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + q * lanes * utf16_unit));
             if constexpr (order == ByteOrder::big) units = _mm_shuffle_epi8(units, swap);
-            const __m256i t = _mm256_i32gather_epi32(reinterpret_cast<const int*>(table), _mm256_cvtepu16_epi32(units), 1);
+            const __m256i t = _mm256_i32gather_epi32(reinterpret_cast<const int*>(table_), _mm256_cvtepu16_epi32(units), 1);
             // A shift puts the trait bit at the top of its lane, which the
             // sign mask gathers.
             const auto top = [&](__m256i x) {
@@ -43,14 +45,17 @@ struct Avx2Word {
             m[3] |= top(_mm256_slli_epi32(t, 28));
         }
     }
+
+private:
+    const std::uint8_t* table_;
 };
 static_assert(unit_kept_bit == 1 << 0 && unit_kana_bit == 1 << 2 && unit_high_bit == 1 << 3,
               "the shifts above take each trait bit to the top of its lane");
 
 template <ByteOrder order>
-void avx2_fill(const std::uint8_t* table, const unsigned char* p, std::size_t units, std::size_t words,
+void avx2_fill(const UnitLookup& look, const unsigned char* p, std::size_t units, std::size_t words,
                UnitTraitWords out) {
-    detail::fill_unit_words<Avx2Word<order>>(table, p, units, words, out);
+    detail::fill_unit_words<Avx2Word<order>>(look, p, units, words, out);
 }
 
 }  // namespace

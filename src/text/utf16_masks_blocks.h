@@ -1,8 +1,9 @@
 // The word loop the vector unit-mask kernels share: whole words are read
 // where they lie, the last, short one from a copy padded with zero units,
 // whose bits past the units are then cleared (a zero unit may be a member
-// when U+0000 is excluded). `Word` is a class with
-//   static std::uint64_t masks(const std::uint8_t* table, const unsigned char* p, std::uint64_t (&m)[4])
+// when U+0000 is excluded). `Word` is a class made from the UnitLookup,
+// once for the call, with
+//   void masks(const unsigned char* p, std::uint64_t (&m)[4]) const
 // filling member, kept, kana and high for the 64 units at p.
 #pragma once
 
@@ -17,12 +18,13 @@ namespace kurvane::text::detail {
 inline constexpr std::size_t unit_word_bytes = unit_word_bits * utf16_unit;
 
 template <class Word>
-inline void fill_unit_words(const std::uint8_t* table, const unsigned char* p, std::size_t units, std::size_t words,
+inline void fill_unit_words(const UnitLookup& look, const unsigned char* p, std::size_t units, std::size_t words,
                             UnitTraitWords out) {
     const std::size_t full = units / unit_word_bits;
+    const Word word(look);
     std::uint64_t m[4];
     for (std::size_t w = 0; w < full; ++w) {
-        Word::masks(table, p + w * unit_word_bytes, m);
+        word.masks( p + w * unit_word_bytes, m);
         out.member[w] = m[0];
         out.kept[w] = m[1];
         out.kana[w] = m[2];
@@ -32,7 +34,7 @@ inline void fill_unit_words(const std::uint8_t* table, const unsigned char* p, s
     if (const std::size_t left = units % unit_word_bits; left != 0) {
         alignas(64) unsigned char last[unit_word_bytes] = {};
         std::memcpy(last, p + full * unit_word_bytes, left * utf16_unit);
-        Word::masks(table, last, m);
+        word.masks( last, m);
         const std::uint64_t keep = (std::uint64_t{1} << left) - 1;
         out.member[full] = m[0] & keep;
         out.kept[full] = m[1] & keep;

@@ -62,10 +62,17 @@ std::vector<std::vector<std::uint8_t>> tables() {
         const text::ScanTables t(spec);
         out.emplace_back(t.unit_table(), t.unit_table() + text::unit_table_size);
     }
+    // Every row unlike (three held whole, the rest looked up), and every
+    // row alike but the one looked up.
     std::mt19937 rng(7);
-    std::vector<std::uint8_t> random(text::unit_table_size, 0);
-    for (std::size_t u = 0; u < 0x10000; ++u) random[u] = static_cast<std::uint8_t>(rng() & 0x0F);
+    std::vector<std::uint8_t> random(text::unit_table_size, 0), by_row(text::unit_table_size, 0);
+    for (std::size_t u = 0; u < 0x10000; ++u) {
+        random[u] = static_cast<std::uint8_t>(rng() & 0x0F);
+        by_row[u] = static_cast<std::uint8_t>((u >> 8) % 16);
+    }
+    by_row[0x4E41] = 0x0F;
     out.push_back(std::move(random));
+    out.push_back(std::move(by_row));
     return out;
 }
 
@@ -74,19 +81,21 @@ TEST(Utf16Masks, EveryKernelMatchesTheDefinitionForEveryLengthAndOrder) {
     std::mt19937 rng(19);
     // Units from the ranges the tables tell apart: ASCII, kana, kanji,
     // surrogates, zero, and any value.
-    const unsigned highs[] = {0x00, 0x30, 0x4E, 0x9F, 0xD8, 0xDC, 0xFF};
+    const unsigned highs[] = {0x00, 0x03, 0x20, 0x30, 0x4E, 0x9F, 0xD8, 0xDC, 0xFF};
     std::vector<unsigned char> data(2 * 3 * word_bits + 1);
     for (std::size_t k = 0; k < data.size(); ++k)
         data[k] = static_cast<unsigned char>(k % 3 == 0 ? highs[rng() % std::size(highs)] : rng());
     for (const UnitMaskKernel* kernel : kernels()) {
         for (std::size_t t = 0; t < all_tables.size(); ++t) {
+            const text::UnitRows rows(all_tables[t].data());
+            const text::UnitLookup look{all_tables[t].data(), rows};
             for (const ByteOrder order : {ByteOrder::little, ByteOrder::big}) {
                 for (std::size_t first = 0; first < 2; ++first) {
                     for (std::size_t units = 0; 2 * units + first <= data.size(); ++units) {
                         // One word more than the units need, to be cleared.
                         const std::size_t words = (units + word_bits - 1) / word_bits + 1;
                         Masks got(words, 0xA5A5A5A5A5A5A5A5u);
-                        (*kernel)(order, all_tables[t].data(), data.data() + first, units, words, got.words());
+                        (*kernel)(order, look, data.data() + first, units, words, got.words());
                         ASSERT_TRUE(got == plain_masks(all_tables[t].data(), order, data.data() + first, units, words))
                             << isa_name(kernel->isa) << " table " << t << " order " << static_cast<int>(order)
                             << " first " << first << " units " << units;
@@ -111,7 +120,7 @@ TEST(Utf16Masks, NoKernelReadsPastTheLastUnit) {
             const std::size_t words = (units + word_bits - 1) / word_bits;
             Masks got(words, 0);
             const unsigned char* p = base + page - 2 * units;
-            (*kernel)(ByteOrder::little, t.unit_table(), p, units, words, got.words());
+            (*kernel)(ByteOrder::little, t.unit_lookup(), p, units, words, got.words());
             EXPECT_TRUE(got == plain_masks(t.unit_table(), ByteOrder::little, p, units, words))
                 << isa_name(kernel->isa) << " units " << units;
         }
