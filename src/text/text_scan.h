@@ -608,51 +608,12 @@ void settle_group(const ScanTables& t, const unsigned char* p, std::size_t n, st
     }
 }
 
-// The member bits of one alignment's units [from, limit) for PlainRuns:
-// read from the masks where they lie, or, for a group of at most 64 units
-// of the alignment, from one word taken out of them, so that finding a run
-// is a bit scan of a register.
-class MaskBits {
-public:
-    MaskBits(const UnitMasks& m, std::size_t, std::size_t limit) : m_(m), limit_(limit) {}
-    std::size_t next(std::size_t from, std::uint64_t flip) const { return next_bit(m_.member, from, limit_, flip); }
-
-private:
-    const UnitMasks& m_;
-    const std::size_t limit_;
-};
-class WordBits {
-public:
-    static constexpr std::size_t span = mask_bits;
-    WordBits(const UnitMasks& m, std::size_t from, std::size_t limit) : base_(from), limit_(limit) {
-        const std::size_t k = from / mask_bits;
-        const unsigned shift = static_cast<unsigned>(from % mask_bits);
-        std::uint64_t w = m.member[k] >> shift;
-        if (shift != 0 && k + 1 < m.member.size()) w |= m.member[k + 1] << (mask_bits - shift);
-        const std::size_t count = limit - from;
-        bits_ = count >= mask_bits ? w : w & ((std::uint64_t{1} << count) - 1);
-    }
-    std::size_t next(std::size_t from, std::uint64_t flip) const {
-        const std::size_t r = from - base_;
-        if (r >= mask_bits) return limit_;
-        const std::uint64_t x = (bits_ ^ flip) & ~std::uint64_t{0} << r;
-        return x == 0 ? limit_ : std::min(limit_, base_ + static_cast<std::size_t>(std::countr_zero(x)));
-    }
-
-private:
-    std::size_t base_;
-    std::size_t limit_;
-    std::uint64_t bits_;
-};
-
 // One alignment's runs in a group where every unit is a kept character of
 // its own and none is a kana: a run is its bytes [start, end), and what a
 // settle leaves of it is found from its ends alone.
-template <class Bits>
 class PlainRuns {
 public:
-    PlainRuns(const UnitMasks& m, std::size_t from, std::size_t limit)
-        : bits_(m, from, limit), first_(m.first), limit_(limit), next_(from) {
+    PlainRuns(const UnitMasks& m, std::size_t from, std::size_t limit) : m_(m), limit_(limit), next_(from) {
         advance();
     }
     bool empty() const { return start == none_left; }
@@ -663,14 +624,14 @@ public:
             queued_end_ = 0;
             return;
         }
-        const std::size_t s = bits_.next(next_, 0);
+        const std::size_t s = next_bit(m_.member, next_, limit_, 0);
         if (s == limit_) {
             start = end = none_left;
             return;
         }
-        next_ = bits_.next(s, ~std::uint64_t{0});
-        start = first_ + s * utf16_unit;
-        end = first_ + next_ * utf16_unit;
+        next_ = next_bit(m_.member, s, limit_, ~std::uint64_t{0});
+        start = m_.first + s * utf16_unit;
+        end = m_.first + next_ * utf16_unit;
     }
     // The head lost to a run of the other alignment at bytes [from, to):
     // its units wholly before and wholly after that run are left, and the
@@ -697,8 +658,7 @@ public:
 
 private:
     static constexpr std::size_t none_left = SIZE_MAX;
-    const Bits bits_;
-    const std::size_t first_;
+    const UnitMasks& m_;
     const std::size_t limit_;
     std::size_t next_;
     std::size_t queued_start_ = 0;
@@ -707,17 +667,15 @@ private:
 
 // settle_group where every unit is a kept character of its own and none is
 // a kana: the longer of two overlapping runs wins, the earlier on a tie.
-template <class Bits, class Sink>
-void settle_plain_runs(const ScanTables& t, const unsigned char* p, std::uint64_t base, const UnitMasks (&masks)[2],
-                       const CoverGroup& g, Sink& sink) {
-    const auto lane = [&](std::size_t a) {
-        return PlainRuns<Bits>(masks[a], units_in(g, a).from, units_in(g, a).to);
-    };
-    PlainRuns<Bits> runs[2] = {lane(0), lane(1)};
+template <class Sink>
+void settle_plain_group(const ScanTables& t, const unsigned char* p, std::uint64_t base, const UnitMasks (&masks)[2],
+                        const CoverGroup& g, Sink& sink) {
+    const auto lane = [&](std::size_t a) { return PlainRuns(masks[a], units_in(g, a).from, units_in(g, a).to); };
+    PlainRuns runs[2] = {lane(0), lane(1)};
     while (!runs[0].empty() || !runs[1].empty()) {
         const bool a = runs[1].start < runs[0].start;
-        PlainRuns<Bits>& x = runs[a];
-        PlainRuns<Bits>& y = runs[!a];
+        PlainRuns& x = runs[a];
+        PlainRuns& y = runs[!a];
         if (y.start >= x.end) {
             report(t, p, base, Span{x.start, x.end, x.end - x.start, 0}, sink);
             x.advance();
@@ -727,15 +685,6 @@ void settle_plain_runs(const ScanTables& t, const unsigned char* p, std::uint64_
             x.lose_to(y.start, y.end);
         }
     }
-}
-
-template <class Sink>
-void settle_plain_group(const ScanTables& t, const unsigned char* p, std::uint64_t base, const UnitMasks (&masks)[2],
-                        const CoverGroup& g, Sink& sink) {
-    // Most groups among noise are a few units long: each lane's bits fit
-    // one word.
-    if (g.end - g.start <= WordBits::span * utf16_unit) return settle_plain_runs<WordBits>(t, p, base, masks, g, sink);
-    settle_plain_runs<MaskBits>(t, p, base, masks, g, sink);
 }
 
 // Both alignments, a group of runs at a time: most groups are one run, of
