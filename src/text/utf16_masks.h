@@ -1,8 +1,10 @@
 // The traits of UTF-16 code units as bit masks, 64 units to a word: the
 // first step of the UTF-16 scan, which reads every unit of both alignments.
-// A scalar kernel, which is the reference and the fallback, and kernels for
-// AVX2 and AVX-512 that look up 8 or 16 units at once with a gather; the
-// best one the processor runs is chosen once, at run time.
+// A scalar kernel, which is the reference and the fallback; one for AVX2
+// that looks up 8 units at once with a gather; one for AVX-512 that classes
+// 32 units at once by their high bytes and gathers only units of rows it
+// does not hold. The best one the processor runs is chosen once, at run
+// time.
 #pragma once
 
 #include <cstddef>
