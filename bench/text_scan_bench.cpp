@@ -33,10 +33,12 @@
 #include "reference/reference_scan.h"
 #include "text/text_encoding.h"
 #include "text/text_scan.h"
+#include "text/utf16_masks.h"
 #include "text/unicode_class.h"
 
 namespace {
 
+using kurvane::Isa;
 using kurvane::bench::CorpusKind;
 using kurvane::text::InputEncoding;
 using Bytes = std::vector<unsigned char>;
@@ -272,6 +274,23 @@ void encoded_scan(benchmark::State& state, const std::string& kind, InputEncodin
     state.counters["size_vs_cp932"] = static_cast<double>(in.data.size()) / static_cast<double>(cp932_corpus(kind).data.size());
 }
 
+// The unit masks alone, both alignments, by each kernel this processor
+// runs: the first step of the UTF-16 scan.
+void unit_masks(benchmark::State& state, const std::string& kind, InputEncoding e, const kurvane::text::UnitMaskKernel* kernel) {
+    const Encoded& in = encoded(kind, e);
+    const std::size_t words = (in.data.size() / 2 + 63) / 64;
+    std::vector<std::uint64_t> masks[4];
+    for (auto& m : masks) m.resize(words);
+    const kurvane::text::UnitTraitWords out{masks[0].data(), masks[1].data(), masks[2].data(), masks[3].data()};
+    const auto order = e == InputEncoding::utf16le ? kurvane::text::ByteOrder::little : kurvane::text::ByteOrder::big;
+    for (auto _ : state) {
+        for (std::size_t a = 0; a < 2; ++a)
+            (*kernel)(order, in.tables.unit_lookup(), in.data.data() + a, (in.data.size() - a) / 2, words, out);
+        benchmark::DoNotOptimize(masks[0].data());
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(in.data.size()));
+}
+
 void register_all() {
     const InputEncoding others[] = {InputEncoding::euc_jp, InputEncoding::utf8, InputEncoding::utf16le,
                                     InputEncoding::utf16be};
@@ -281,6 +300,11 @@ void register_all() {
             benchmark::RegisterBenchmark(
                 (std::string(kurvane::text::input_encoding_name(e)) + "_scan/" + name).c_str(), encoded_scan, name, e)
                 ->Unit(benchmark::kMillisecond);
+        for (const Isa isa : kurvane::all_isas)
+            if (const kurvane::text::UnitMaskKernel* k = kurvane::text::unit_mask_kernel_for(isa))
+                benchmark::RegisterBenchmark(("utf-16le_masks_" + std::string(kurvane::isa_name(isa)) + "/" + name).c_str(),
+                                             unit_masks, name, InputEncoding::utf16le, k)
+                    ->Unit(benchmark::kMillisecond);
     }
 }
 

@@ -20,12 +20,13 @@ bool excluded_char(const ScanSpec& spec, char32_t u) {
 
 }  // namespace
 
-ScanTables::ScanTables(ScanSpec spec) : spec_(std::move(spec)), bmp_traits_(bmp_end) {
-    static_assert(bmp_end == 0x10000, "one entry per code unit");
+ScanTables::ScanTables(ScanSpec spec) : spec_(std::move(spec)), bmp_traits_(unit_table_size) {
+    static_assert(bmp_end == 0x10000 && unit_table_size == bmp_end + unit_table_padding, "one entry per code unit");
     if (decoder_for(spec_.encoding) == nullptr) throw std::invalid_argument("ScanTables: no decoder for code page 932");
     for (char32_t u = 0; u < bmp_end; ++u) bmp_traits_[u] = traits_of(u);
     for (char32_t u = detail::surrogate_first; u <= detail::surrogate_last; ++u)
         bmp_traits_[u] = u < detail::low_surrogate_first ? unit_pair : 0;
+    unit_rows_ = UnitRows(bmp_traits_.data());
     starts_ = starts_taken(spec_.encoding, spec_.classes, spec_.excluded);
     // The skip, from the tables above: a unit starts something when its
     // role is not none.
@@ -129,6 +130,31 @@ TraitMasks trait_masks(const std::uint8_t (&traits)[mask_bits]) {
     return m;
 }
 
+// The kernel's masks, without a vector unit: a word of units is looked up
+// only where the skip finds something in it.
+template <ByteOrder order>
+void fill_skipping(const ScanTables& t, const unsigned char* p, std::size_t n, const UnitMasks& m, std::size_t words,
+                   UnitTraitWords out) {
+    const TextSkip& skip = t.skip();
+    clear_unit_words(0, words, out);
+    for (std::size_t w = 0; w < words; ++w) {
+        const std::size_t count = std::min(mask_bits, m.units - std::min(m.units, w * mask_bits));
+        const std::size_t from = m.first + w * mask_bits * utf16_unit;
+        const std::size_t to = from + count * utf16_unit;
+        // Most blocks of data start nothing, which the vector skip tells.
+        if (count == 0 || skip.next(p, std::min(n, to), from) >= to) continue;
+        // The units' traits side by side, then each trait bit of all of
+        // them gathered into a mask at once.
+        alignas(16) std::uint8_t traits[mask_bits] = {};
+        for (std::size_t k = 0; k < count; ++k) traits[k] = t.unit_traits(utf16_unit_at<order>(p + from + k * utf16_unit));
+        const TraitMasks bits = trait_masks(traits);
+        out.member[w] = bits.member;
+        out.kept[w] = bits.kept;
+        out.kana[w] = bits.kana;
+        out.high[w] = bits.pairs;
+    }
+}
+
 }  // namespace
 
 template <ByteOrder order>
@@ -136,25 +162,20 @@ void fill_unit_masks(const ScanTables& t, const unsigned char* p, std::size_t n,
     m.first = first;
     m.units = n > first ? (n - first) / utf16_unit : 0;
     const std::size_t words = unit_mask_words(n);
-    for (auto* w : {&m.member, &m.kept, &m.kana, &m.pairs}) w->assign(words, 0);
-    const TextSkip& skip = t.skip();
+    // Every word is written below.
+    for (auto* w : {&m.member, &m.kept, &m.kana, &m.pairs}) w->resize(words);
+    // The pairs mask holds every high surrogate at first, and after the
+    // walk below only those that start a kept or excluded character.
+    const UnitTraitWords out{m.member.data(), m.kept.data(), m.kana.data(), m.pairs.data()};
+    const UnitMaskKernel& kernel = unit_mask_kernel();
+    if (kernel.isa == Isa::scalar) fill_skipping<order>(t, p, n, m, words, out);
+    else kernel(order, t.unit_lookup(), p + first, m.units, words, out);
+    // A high surrogate: its pair is decoded, and both units take the
+    // character's bits (the low one may be in the next word).
     for (std::size_t w = 0; w < words; ++w) {
-        const std::size_t count = std::min(mask_bits, m.units - w * mask_bits);
-        const std::size_t from = first + w * mask_bits * utf16_unit;
-        const std::size_t to = from + count * utf16_unit;
-        // Most blocks of data start nothing, which the vector skip tells.
-        if (skip.next(p, to, from) >= to) continue;
-        // The units' traits side by side, then each trait bit of all of
-        // them gathered into a mask at once.
-        alignas(16) std::uint8_t traits[mask_bits] = {};
-        for (std::size_t k = 0; k < count; ++k) traits[k] = t.unit_traits(utf16_unit_at<order>(p + from + k * utf16_unit));
-        const TraitMasks bits = trait_masks(traits);
-        m.member[w] |= bits.member;
-        m.kept[w] |= bits.kept;
-        m.kana[w] |= bits.kana;
-        // A high surrogate: its pair is decoded, and both units take the
-        // character's bits (the low one may be in the next word).
-        for (std::uint64_t pairs = bits.pairs; pairs != 0; pairs &= pairs - 1) {
+        const std::uint64_t highs = m.pairs[w];
+        m.pairs[w] = 0;
+        for (std::uint64_t pairs = highs; pairs != 0; pairs &= pairs - 1) {
             const std::size_t k = w * mask_bits + static_cast<std::size_t>(std::countr_zero(pairs));
             const std::size_t at = first + k * utf16_unit;
             const Decoded d = decode_utf16<order>(p + at, n - at);

@@ -24,6 +24,7 @@
 #include "text/unicode_class.h"
 #include "text/utf16.h"
 #include "text/utf16_groups.h"
+#include "text/utf16_masks.h"
 #include "text/utf8_decode.h"
 
 namespace kurvane::text {
@@ -65,6 +66,10 @@ public:
     static constexpr std::uint8_t unit_kana = 4;
     static constexpr std::uint8_t unit_pair = 8;
     std::uint8_t unit_traits(char16_t unit) const { return bmp_traits_[unit]; }
+    // Every unit's traits, with the padding the vector kernels read past
+    // the last (utf16_masks.h).
+    const std::uint8_t* unit_table() const { return bmp_traits_.data(); }
+    UnitLookup unit_lookup() const { return {bmp_traits_.data(), unit_rows_}; }
     // False for a byte that starts no kept or excluded character.
     bool may_start(unsigned char b) const { return starts_[b]; }
     // The skip over what starts no kept or excluded character.
@@ -85,11 +90,17 @@ private:
     static constexpr std::uint8_t kana_flag = unit_kana;
     static_assert(static_cast<std::uint8_t>(CharRole::excluded) <= role_mask && (role_mask & kana_flag) == 0 &&
                   ((role_mask | kana_flag) & unit_pair) == 0);
+    static_assert(unit_role == unit_role_bits && static_cast<std::uint8_t>(CharRole::kept) == unit_kept_bit &&
+                      unit_kana == unit_kana_bit && unit_pair == unit_high_bit,
+                  "the unit mask kernels read these traits");
     std::uint8_t traits(char32_t u) const { return u < bmp_end ? bmp_traits_[u] : traits_of(u); }
     std::uint8_t traits_of(char32_t u) const;  // computed, for any u
 
     ScanSpec spec_;
-    std::vector<std::uint8_t> bmp_traits_;  // also the units' traits: no character is a surrogate
+    // Also the units' traits (no character is a surrogate), and
+    // unit_table_padding zero bytes after them.
+    std::vector<std::uint8_t> bmp_traits_;
+    UnitRows unit_rows_;  // of bmp_traits_
     std::array<bool, 256> starts_;
     TextSkip skip_;
     ByteRoles byte_roles_;
