@@ -113,18 +113,28 @@ struct KeptText {
 };
 
 // The sample bytes that runs scoring at least min_score keep, the samples
-// decoded with `key`.
+// decoded with `key`, when they are more than `floor`; else some count no
+// more than `floor`. A run keeps at most the bytes it was read from, so the
+// reading stops after a sample once the bytes kept and the samples left
+// cannot together pass `floor`: only a key that could still win is read to
+// the end.
 std::uint64_t kept_text_bytes(std::span<const std::span<const unsigned char>> samples,
-                              const detail::ScanTable& table, unsigned key, int min_score) {
+                              const detail::ScanTable& table, unsigned key, int min_score,
+                              std::uint64_t floor = 0) {
+    std::uint64_t left = 0;
+    for (const auto sample : samples) left += sample.size();
+    if (left <= floor) return 0;
     KeptText kept;
     std::vector<unsigned char> decoded;
     std::vector<unsigned char> run;
     bool any_double = false;
     // A run of single-byte characters alone never scores above 0, so only
     // runs holding a double-byte character are scored: most runs data gives
-    // are short ASCII.
+    // are short ASCII. Of the rest, most keep nothing, which the dismissal
+    // tells at a fraction of what scoring them costs.
+    const Cp932Dismissal dismissal(min_score);
     const auto score_run = [&] {
-        if (any_double)
+        if (any_double && !dismissal.dismisses(run, 0))
             if (const ScoredRun s = score_cp932(run, 0, min_score); s.kept(min_score)) {
                 kept.bytes += s.keep_end - s.keep_begin;
                 // The kept part starts on a character of the reading that won.
@@ -163,6 +173,8 @@ std::uint64_t kept_text_bytes(std::span<const std::span<const unsigned char>> sa
             }
         }
         score_run();
+        left -= sample.size();
+        if (kept.bytes + left <= floor) return 0;
     }
     return kept.text_bytes();
 }
@@ -208,22 +220,26 @@ XorKeyChoice find_xor_key(std::span<const std::span<const unsigned char>> sample
     for (const auto sample : samples) scored.push_back(sample.first(sample.size() / full_score_share));
     XorKeyChoice choice;
     choice.plain_text_bytes = kept_text_bytes(scored, *table, 0, min_score);
-    std::uint64_t best = choice.plain_text_bytes;
+    std::uint64_t scored_bytes = 0;
+    for (const auto sample : scored) scored_bytes += sample.size();
+    const std::uint64_t gain = std::max(clear_gain, scored_bytes / clear_gain_share);
+    // A key is taken only at `needed` or more, and then the first one with
+    // the most text: a finalist matters only when it keeps more than both
+    // the best so far and needed - 1, so its reading stops once it cannot.
+    const std::uint64_t needed =
+        std::max(clear_factor * choice.plain_text_bytes, choice.plain_text_bytes + gain);
+    std::uint64_t best = needed - 1;
     unsigned best_key = 0;
     for (std::size_t k = 0; k < finalists; ++k) {
         const unsigned key = order[k];
         if (key == 0) continue;
-        const std::uint64_t kept = kept_text_bytes(scored, *table, key, min_score);
+        const std::uint64_t kept = kept_text_bytes(scored, *table, key, min_score, best);
         if (kept > best) {
             best = kept;
             best_key = key;
         }
     }
-    std::uint64_t scored_bytes = 0;
-    for (const auto sample : scored) scored_bytes += sample.size();
-    const std::uint64_t gain = std::max(clear_gain, scored_bytes / clear_gain_share);
-    choice.found = best_key != 0 && best >= clear_factor * choice.plain_text_bytes &&
-                   best >= choice.plain_text_bytes + gain;
+    choice.found = best_key != 0;
     if (choice.found) {
         choice.key = static_cast<unsigned char>(best_key);
         choice.text_bytes = best;
