@@ -43,6 +43,7 @@ private:
     const std::uint16_t* codes_;  // cp932_bmp_codes()
     const std::uint16_t* pairs_;  // EUC-JP: by the two bytes of a double-byte character
     const std::uint16_t* wide_ = nullptr;  // UTF-8 to code page 932: double-byte codes by code point
+    const std::uint32_t* forms_ = nullptr;  // UTF-16 to code page 932: what each unit is written as
 };
 
 }  // namespace kurvane::text
