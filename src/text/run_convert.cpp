@@ -294,6 +294,16 @@ std::size_t utf16_to_utf8(const unsigned char* src, std::size_t n, unsigned char
     return static_cast<std::size_t>(dst - start);
 }
 
+template <ByteOrder order>
+RunConverter::Step utf16_step(bool utf8_out, RunConverter::Tables& tables) {
+    if (utf8_out)
+        return [](const RunConverter::Tables&, const unsigned char* src, std::size_t n, unsigned char* dst,
+                  std::uint64_t&) { return utf16_to_utf8<order>(src, n, dst); };
+    tables.forms = cp932_unit_forms();
+    return [](const RunConverter::Tables& t, const unsigned char* src, std::size_t n, unsigned char* dst,
+              std::uint64_t& l) { return utf16_to_cp932<order>(src, n, dst, t.forms, l); };
+}
+
 }  // namespace
 
 const std::uint16_t* cp932_bmp_codes() {
@@ -309,45 +319,32 @@ const std::uint16_t* cp932_bmp_codes() {
     return codes.data();
 }
 
-RunConverter::RunConverter(InputEncoding in, bool utf8_out) : codes_(cp932_bmp_codes()), pairs_(nullptr) {
+RunConverter::RunConverter(InputEncoding in, bool utf8_out) {
+    tables_.codes = cp932_bmp_codes();
     switch (in) {
     case InputEncoding::utf8:
-        path_ = utf8_out ? Path::copy : Path::utf8_cp932;
-        if (!utf8_out) wide_ = cp932_wide_of_three();
+        if (utf8_out) {
+            step_ = [](const Tables&, const unsigned char* src, std::size_t n, unsigned char* dst, std::uint64_t&) {
+                return utf8_to_utf8(src, n, dst);
+            };
+            break;
+        }
+        tables_.wide = cp932_wide_of_three();
+        step_ = [](const Tables& t, const unsigned char* src, std::size_t n, unsigned char* dst, std::uint64_t& l) {
+            return utf8_to_cp932(src, n, dst, t.codes, t.wide, l);
+        };
         break;
     case InputEncoding::euc_jp:
-        path_ = utf8_out ? Path::euc_utf8 : Path::euc_cp932;
-        pairs_ = utf8_out ? euc_jp_pairs<false>() : euc_jp_pairs<true>();
+        tables_.pairs = utf8_out ? euc_jp_pairs<false>() : euc_jp_pairs<true>();
+        step_ = utf8_out ? Step{[](const Tables& t, const unsigned char* src, std::size_t n, unsigned char* dst,
+                                   std::uint64_t& l) { return euc_jp_to<false>(src, n, dst, t.codes, t.pairs, l); }}
+                         : Step{[](const Tables& t, const unsigned char* src, std::size_t n, unsigned char* dst,
+                                   std::uint64_t& l) { return euc_jp_to<true>(src, n, dst, t.codes, t.pairs, l); }};
         break;
-    case InputEncoding::utf16le:
-        path_ = utf8_out ? Path::le_utf8 : Path::le_cp932;
-        if (!utf8_out) forms_ = cp932_unit_forms();
-        break;
-    case InputEncoding::utf16be:
-        path_ = utf8_out ? Path::be_utf8 : Path::be_cp932;
-        if (!utf8_out) forms_ = cp932_unit_forms();
-        break;
-    default:
-        throw std::invalid_argument("no run converter for this input encoding");
+    case InputEncoding::utf16le: step_ = utf16_step<ByteOrder::little>(utf8_out, tables_); break;
+    case InputEncoding::utf16be: step_ = utf16_step<ByteOrder::big>(utf8_out, tables_); break;
+    default: throw std::invalid_argument("no run converter for this input encoding");
     }
-}
-
-std::size_t RunConverter::convert(const unsigned char* src, std::size_t n, unsigned char* dst,
-                                  std::uint64_t& substituted) const {
-    std::uint64_t lacked = 0;
-    std::size_t size = failed;
-    switch (path_) {
-    case Path::copy: size = utf8_to_utf8(src, n, dst); break;
-    case Path::utf8_cp932: size = utf8_to_cp932(src, n, dst, codes_, wide_, lacked); break;
-    case Path::euc_utf8: size = euc_jp_to<false>(src, n, dst, codes_, pairs_, lacked); break;
-    case Path::euc_cp932: size = euc_jp_to<true>(src, n, dst, codes_, pairs_, lacked); break;
-    case Path::le_utf8: size = utf16_to_utf8<ByteOrder::little>(src, n, dst); break;
-    case Path::le_cp932: size = utf16_to_cp932<ByteOrder::little>(src, n, dst, forms_, lacked); break;
-    case Path::be_utf8: size = utf16_to_utf8<ByteOrder::big>(src, n, dst); break;
-    case Path::be_cp932: size = utf16_to_cp932<ByteOrder::big>(src, n, dst, forms_, lacked); break;
-    }
-    if (size != failed) substituted += lacked;
-    return size;
 }
 
 }  // namespace kurvane::text
