@@ -206,30 +206,102 @@ std::size_t euc_jp_to(const unsigned char* src, std::size_t n, unsigned char* ds
     return static_cast<std::size_t>(dst - start);
 }
 
-template <ByteOrder order, bool cp932>
-std::size_t utf16_to(const unsigned char* src, std::size_t n, unsigned char* dst, const std::uint16_t* codes,
-                     std::uint64_t& lacked) {
+// A surrogate unit: half of a pair, or no character on its own.
+inline bool is_surrogate(char16_t u) { return (u & 0xF800u) == detail::surrogate_first; }
+
+// What a UTF-16 unit becomes in code page 932, as one entry: the bytes in
+// the order they are stored (the second one of a one-byte code is any),
+// their count, and 1 where it is the '?' of a character code page 932
+// lacks. A count of 0 marks a surrogate, which a unit alone cannot say.
+namespace unit_form {
+constexpr unsigned size_shift = 16;
+constexpr unsigned lacked_shift = 24;
+constexpr std::uint32_t size_mask = 0xFF;
+}  // namespace unit_form
+
+const std::uint32_t* cp932_unit_forms() {
+    static const std::vector<std::uint32_t> table = [] {
+        std::vector<std::uint32_t> t(0x10000);
+        const std::uint16_t* codes = cp932_bmp_codes();
+        for (char32_t u = 0; u < 0x10000; ++u) {
+            const std::uint16_t code = codes[u];
+            std::uint32_t e = 0;
+            if (is_surrogate(static_cast<char16_t>(u)))
+                e = 0;
+            else if (code == cp932_no_code)
+                e = cp932_substitute | 1u << unit_form::size_shift | 1u << unit_form::lacked_shift;
+            else if (code < 0x100)
+                e = code | 1u << unit_form::size_shift;
+            else
+                e = (code >> 8 | (code & 0xFFu) << 8) | 2u << unit_form::size_shift;
+            t[u] = e;
+        }
+        return t;
+    }();
+    return table.data();
+}
+
+// UTF-16 read over data gives short runs, many of characters code page 932
+// lacks, so the step of one unit is one entry and no branch on the common
+// case: both bytes are stored and the cursor moves by the entry's count.
+// The second byte of a one-byte code lies within the room of its unit (two
+// output bytes a unit), and the next code overwrites it.
+template <ByteOrder order>
+std::size_t utf16_to_cp932(const unsigned char* src, std::size_t n, unsigned char* dst, const std::uint32_t* forms,
+                           std::uint64_t& lacked) {
+    static_assert(RunConverter::max_out(utf16_unit) >= 2);
+    if (n % utf16_unit != 0) return RunConverter::failed;
+    unsigned char* const start = dst;
+    std::uint64_t missing = 0;
+    for (std::size_t i = 0; i < n; i += utf16_unit) {
+        const char16_t u = detail::utf16_unit_at<order>(src + i);
+        const std::uint32_t e = forms[u];
+        const std::uint32_t size = e >> unit_form::size_shift & unit_form::size_mask;
+        if (size == 0) [[unlikely]] {
+            // A pair is one character, beyond the plane code page 932 covers.
+            const Decoded d = decode_utf16<order>(src + i, n - i);
+            if (!d.valid()) return RunConverter::failed;
+            *dst++ = cp932_substitute;
+            ++missing;
+            i += d.length - utf16_unit;
+            continue;
+        }
+        dst[0] = static_cast<unsigned char>(e);
+        dst[1] = static_cast<unsigned char>(e >> 8);
+        dst += size;
+        missing += e >> unit_form::lacked_shift;
+    }
+    lacked += missing;
+    return static_cast<std::size_t>(dst - start);
+}
+
+template <ByteOrder order>
+std::size_t utf16_to_utf8(const unsigned char* src, std::size_t n, unsigned char* dst) {
     if (n % utf16_unit != 0) return RunConverter::failed;
     unsigned char* const start = dst;
     for (std::size_t i = 0; i < n;) {
         const char16_t u = detail::utf16_unit_at<order>(src + i);
-        if (u < detail::surrogate_first || u > detail::surrogate_last) {
-            if constexpr (cp932)
-                dst += put_code(codes[u], dst, lacked);
-            else
-                dst += put_utf8(u, dst);
+        if (!is_surrogate(u)) {
+            dst += put_utf8(u, dst);
             i += utf16_unit;
             continue;
         }
         const Decoded d = decode_utf16<order>(src + i, n - i);
         if (!d.valid()) return RunConverter::failed;
-        if constexpr (cp932)
-            dst += put_code(cp932_no_code, dst, lacked);
-        else
-            dst += put_utf8(d.value, dst);
+        dst += put_utf8(d.value, dst);
         i += d.length;
     }
     return static_cast<std::size_t>(dst - start);
+}
+
+template <ByteOrder order>
+RunConverter::Step utf16_step(bool utf8_out, RunConverter::Tables& tables) {
+    if (utf8_out)
+        return [](const RunConverter::Tables&, const unsigned char* src, std::size_t n, unsigned char* dst,
+                  std::uint64_t&) { return utf16_to_utf8<order>(src, n, dst); };
+    tables.forms = cp932_unit_forms();
+    return [](const RunConverter::Tables& t, const unsigned char* src, std::size_t n, unsigned char* dst,
+              std::uint64_t& l) { return utf16_to_cp932<order>(src, n, dst, t.forms, l); };
 }
 
 }  // namespace
@@ -247,43 +319,32 @@ const std::uint16_t* cp932_bmp_codes() {
     return codes.data();
 }
 
-RunConverter::RunConverter(InputEncoding in, bool utf8_out) : codes_(cp932_bmp_codes()), pairs_(nullptr) {
+RunConverter::RunConverter(InputEncoding in, bool utf8_out) {
+    tables_.codes = cp932_bmp_codes();
     switch (in) {
     case InputEncoding::utf8:
-        path_ = utf8_out ? Path::copy : Path::utf8_cp932;
-        if (!utf8_out) wide_ = cp932_wide_of_three();
+        if (utf8_out) {
+            step_ = [](const Tables&, const unsigned char* src, std::size_t n, unsigned char* dst, std::uint64_t&) {
+                return utf8_to_utf8(src, n, dst);
+            };
+            break;
+        }
+        tables_.wide = cp932_wide_of_three();
+        step_ = [](const Tables& t, const unsigned char* src, std::size_t n, unsigned char* dst, std::uint64_t& l) {
+            return utf8_to_cp932(src, n, dst, t.codes, t.wide, l);
+        };
         break;
     case InputEncoding::euc_jp:
-        path_ = utf8_out ? Path::euc_utf8 : Path::euc_cp932;
-        pairs_ = utf8_out ? euc_jp_pairs<false>() : euc_jp_pairs<true>();
+        tables_.pairs = utf8_out ? euc_jp_pairs<false>() : euc_jp_pairs<true>();
+        step_ = utf8_out ? Step{[](const Tables& t, const unsigned char* src, std::size_t n, unsigned char* dst,
+                                   std::uint64_t& l) { return euc_jp_to<false>(src, n, dst, t.codes, t.pairs, l); }}
+                         : Step{[](const Tables& t, const unsigned char* src, std::size_t n, unsigned char* dst,
+                                   std::uint64_t& l) { return euc_jp_to<true>(src, n, dst, t.codes, t.pairs, l); }};
         break;
-    case InputEncoding::utf16le:
-        path_ = utf8_out ? Path::le_utf8 : Path::le_cp932;
-        break;
-    case InputEncoding::utf16be:
-        path_ = utf8_out ? Path::be_utf8 : Path::be_cp932;
-        break;
-    default:
-        throw std::invalid_argument("no run converter for this input encoding");
+    case InputEncoding::utf16le: step_ = utf16_step<ByteOrder::little>(utf8_out, tables_); break;
+    case InputEncoding::utf16be: step_ = utf16_step<ByteOrder::big>(utf8_out, tables_); break;
+    default: throw std::invalid_argument("no run converter for this input encoding");
     }
-}
-
-std::size_t RunConverter::convert(const unsigned char* src, std::size_t n, unsigned char* dst,
-                                  std::uint64_t& substituted) const {
-    std::uint64_t lacked = 0;
-    std::size_t size = failed;
-    switch (path_) {
-    case Path::copy: size = utf8_to_utf8(src, n, dst); break;
-    case Path::utf8_cp932: size = utf8_to_cp932(src, n, dst, codes_, wide_, lacked); break;
-    case Path::euc_utf8: size = euc_jp_to<false>(src, n, dst, codes_, pairs_, lacked); break;
-    case Path::euc_cp932: size = euc_jp_to<true>(src, n, dst, codes_, pairs_, lacked); break;
-    case Path::le_utf8: size = utf16_to<ByteOrder::little, false>(src, n, dst, codes_, lacked); break;
-    case Path::le_cp932: size = utf16_to<ByteOrder::little, true>(src, n, dst, codes_, lacked); break;
-    case Path::be_utf8: size = utf16_to<ByteOrder::big, false>(src, n, dst, codes_, lacked); break;
-    case Path::be_cp932: size = utf16_to<ByteOrder::big, true>(src, n, dst, codes_, lacked); break;
-    }
-    if (size != failed) substituted += lacked;
-    return size;
 }
 
 }  // namespace kurvane::text

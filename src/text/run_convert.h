@@ -35,14 +35,29 @@ public:
     // `substituted` unchanged, for bytes that are not whole characters: the
     // caller writes those its own way.
     std::size_t convert(const unsigned char* src, std::size_t n, unsigned char* dst,
-                        std::uint64_t& substituted) const;
+                        std::uint64_t& substituted) const {
+        std::uint64_t lacked = 0;
+        const std::size_t size = step_(tables_, src, n, dst, lacked);
+        if (size != failed) substituted += lacked;
+        return size;
+    }
+
+    // The tables a conversion reads; each is null where it reads none.
+    struct Tables {
+        const std::uint16_t* codes = nullptr;  // cp932_bmp_codes()
+        const std::uint16_t* pairs = nullptr;  // EUC-JP: by the two bytes of a double-byte character
+        const std::uint16_t* wide = nullptr;   // UTF-8 to code page 932: double-byte codes by code point
+        const std::uint32_t* forms = nullptr;  // UTF-16 to code page 932: what each unit is written as
+    };
+    // One conversion, chosen once: most runs are a few characters, and a
+    // call that picked its loop from all of them on every run would pay for
+    // the registers the largest one needs. It may add to `lacked` and still fail.
+    using Step = std::size_t (*)(const Tables&, const unsigned char* src, std::size_t n, unsigned char* dst,
+                                 std::uint64_t& lacked);
 
 private:
-    enum class Path : std::uint8_t { copy, utf8_cp932, euc_utf8, euc_cp932, le_utf8, le_cp932, be_utf8, be_cp932 };
-    Path path_;
-    const std::uint16_t* codes_;  // cp932_bmp_codes()
-    const std::uint16_t* pairs_;  // EUC-JP: by the two bytes of a double-byte character
-    const std::uint16_t* wide_ = nullptr;  // UTF-8 to code page 932: double-byte codes by code point
+    Tables tables_;
+    Step step_ = nullptr;
 };
 
 }  // namespace kurvane::text

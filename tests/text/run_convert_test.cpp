@@ -1,6 +1,7 @@
 #include "text/run_convert.h"
 
 #include <cstdint>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -140,6 +141,44 @@ TEST(RunConverter, WritesEveryCharacterAsThePerCharacterWriter) {
                 ASSERT_EQ(converted(c, run, got_lacked), written(in, utf8_out, run, want_lacked)) << from;
                 ASSERT_EQ(got_lacked, want_lacked) << from;
             }
+        }
+    }
+}
+
+// Every run of up to four characters drawn from each kind a step can take
+// (a one-byte code, a half-width katakana, a double-byte code, one code
+// page 932 lacks, a pair of surrogates, a control byte): a step that moves
+// the cursor or the input by the wrong count after one kind shows here as
+// the next character's bytes out of place.
+TEST(RunConverter, MixedShortRunsAsThePerCharacterWriter) {
+    constexpr char32_t kinds[] = {U'A', U'\uFF71', U'\u3042', U'\u00E9', U'\U0001F600', U'\u0001'};
+    constexpr std::size_t kind_count = std::size(kinds);
+    for (const InputEncoding in : {InputEncoding::utf8, InputEncoding::utf16le, InputEncoding::utf16be}) {
+        for (const bool utf8_out : {false, true}) {
+            SCOPED_TRACE(std::string(input_encoding_name(in)) + (utf8_out ? " to UTF-8" : " to cp932"));
+            const RunConverter c(in, utf8_out);
+            std::size_t runs = 0;
+            for (std::size_t length = 1; length <= 4; ++length) {
+                std::size_t count = 1;
+                for (std::size_t k = 0; k < length; ++k) count *= kind_count;
+                for (std::size_t pick = 0; pick < count; ++pick, ++runs) {
+                    Bytes run;
+                    std::string picked;
+                    for (std::size_t k = 0, p = pick; k < length; ++k, p /= kind_count) {
+                        const char32_t u = kinds[p % kind_count];
+                        picked += std::to_string(p % kind_count);
+                        if (in == InputEncoding::utf8)
+                            put_utf8(u, run);
+                        else
+                            put_utf16(u, in == InputEncoding::utf16be, run);
+                    }
+                    std::uint64_t want_lacked = 0, got_lacked = 0;
+                    ASSERT_EQ(converted(c, run, got_lacked), written(in, utf8_out, run, want_lacked))
+                        << "kinds " << picked;
+                    ASSERT_EQ(got_lacked, want_lacked) << "kinds " << picked;
+                }
+            }
+            EXPECT_EQ(runs, 6u + 36u + 216u + 1296u);
         }
     }
 }

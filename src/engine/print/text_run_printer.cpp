@@ -204,8 +204,11 @@ bool TextRunPrinter::write_whole(const text::FoundRun& found) {
         json_->close(-1);
         return true;
     }
-    text_->text(whole_, n, found.offset, true);
-    text_->end(run_end_);
+    // Most runs are a few characters: the prefix, the text and the line end
+    // go out with one room check.
+    OutputCursor o = text_->cursor();
+    text_->unit(o, whole_, n, found.offset, true, run_end_);
+    text_->set_cursor(o);
     return true;
 }
 
