@@ -455,5 +455,34 @@ TEST(TextPass, SearchFindsTheEncodingAndTheKey) {
     }
 }
 
+// Machine code is half zeros and small values. A key that turns its zeros
+// into the lead of a kana row (0xA4 for EUC-JP, 0xE3 for UTF-8) reads it
+// as one kana after every other byte, more characters than the text
+// planted in it holds: the search must still name the text's encoding and
+// key, with the key search on and off.
+TEST(TextPass, SearchIsNotFooledByZerosReadAsKana) {
+    const InputEncoding all[] = {InputEncoding::cp932, InputEncoding::euc_jp, InputEncoding::utf8,
+                                 InputEncoding::utf16le, InputEncoding::utf16be};
+    Setting s{"japanese and ascii", everything, 1, 0, U"", {}};
+    const ExtractionSettings record = record_of(s);
+    std::mt19937 rng(5);
+    Bytes data;
+    for (int k = 0; k < 40; ++k) {
+        for (int b = 0; b < 6000; ++b) data.push_back(static_cast<unsigned char>(rng() % 2 ? 0 : rng() % 0x60));
+        const Bytes text = encoded("CP932", sentence);
+        data.insert(data.end(), text.begin(), text.end());
+    }
+    const std::span<const unsigned char> samples[] = {data};
+    for (const int key : {0x00, 0x5A, 0xA4}) {
+        Bytes stored = data;
+        for (unsigned char& b : stored) b = static_cast<unsigned char>(b ^ key);
+        const std::span<const unsigned char> stored_samples[] = {stored};
+        const InputChoice keyed = choose_input(stored_samples, record, all, true);
+        EXPECT_EQ(keyed.encoding, InputEncoding::cp932) << "key " << key;
+        EXPECT_EQ(keyed.key, key) << "key " << key;
+    }
+    EXPECT_EQ(choose_input(samples, record, all, false).encoding, InputEncoding::cp932);
+}
+
 }  // namespace
 }  // namespace kurvane

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <atomic>
 #include <cstring>
 #include <memory>
@@ -23,15 +24,79 @@ namespace {
 constexpr std::uint64_t clear_factor = 2;
 constexpr std::uint64_t clear_gain = 16;
 
-// Counts the characters of UTF-8 lines, line breaks left out.
+// Counts the characters of UTF-8 lines, line breaks left out, and how
+// often each character stands where the one before it was another.
 class CharCounter final : public detail::ByteSink {
 public:
+    CharCounter() : seen_(bmp_values) {}
+
     bool write(const unsigned char* data, std::size_t n) override {
-        for (std::size_t k = 0; k < n; ++k) chars += (data[k] & 0xC0u) != 0x80u && data[k] != '\n';
+        for (std::size_t k = 0; k < n; ++k) {
+            const unsigned char b = data[k];
+            if ((b & 0xC0u) == 0x80u) {
+                code_ = code_ << 6 | (b & 0x3Fu);
+                continue;
+            }
+            end_character();
+            if (b == '\n') {
+                previous_ = no_character;
+            } else {
+                ++chars;
+                // The bits of the lead byte a character's code starts with.
+                code_ = b < 0x80 ? b : b & (0x7Fu >> std::countl_one(static_cast<unsigned char>(b)));
+                open_ = true;
+            }
+        }
         return true;
     }
     int error() const override { return 0; }
+
+    // Starts a new count of characters told apart.
+    void restart() {
+        end_character();
+        std::fill(seen_.begin(), seen_.end(), 0);
+        told_apart_ = 0;
+        most_seen_ = 0;
+        previous_ = no_character;
+    }
+    // Whether one character makes up more than a share of all those told
+    // apart (a run of one character counted once). Such a reading is what a
+    // key makes of data whose one frequent byte (zeros, fill) it turns into
+    // the lead of a kana row: a kana after every other byte, one far more
+    // often than any character stands in text, where the most frequent
+    // (a space, の, ー) makes up a few hundredths.
+    bool one_character_dominates() {
+        end_character();
+        return told_apart_ >= dominance_floor && most_seen_ * dominance_share > told_apart_;
+    }
+
     std::uint64_t chars = 0;
+
+private:
+    static constexpr std::size_t bmp_values = 0x10000;
+    static constexpr char32_t no_character = 0xFFFFFFFF;
+    // Too few characters to say what their mix is.
+    static constexpr std::uint64_t dominance_floor = 64;
+    // More than one character in this many.
+    static constexpr std::uint64_t dominance_share = 3;
+
+    void end_character() {
+        if (!open_) return;
+        open_ = false;
+        if (code_ == previous_) return;
+        previous_ = code_;
+        ++told_apart_;
+        // Characters past the BMP share the counts of the BMP's: they are
+        // too rare in either text or noise to matter here.
+        most_seen_ = std::max<std::uint64_t>(most_seen_, ++seen_[code_ % bmp_values]);
+    }
+
+    std::vector<std::uint32_t> seen_;
+    std::uint64_t told_apart_ = 0;
+    std::uint64_t most_seen_ = 0;
+    char32_t code_ = 0;
+    char32_t previous_ = no_character;
+    bool open_ = false;
 };
 
 // The samples cut to the budget: the start of each, in equal shares.
@@ -74,6 +139,7 @@ public:
     // the memory for the scan was not to be had.
     std::uint64_t text_in(std::span<const std::span<const unsigned char>> samples, unsigned char key) {
         if (!scanner_) return 0;
+        counter_.restart();
         const std::uint64_t before = counter_.chars;
         for (const auto& s : samples) {
             if (s.empty()) continue;
@@ -86,6 +152,13 @@ public:
         }
         scanner_->flush();
         return counter_.chars - before;
+    }
+
+    // The same as evidence of text in this encoding and key: none when one
+    // character dominates what was kept.
+    std::uint64_t evidence_in(std::span<const std::span<const unsigned char>> samples, unsigned char key) {
+        const std::uint64_t chars = text_in(samples, key);
+        return counter_.one_character_dominates() ? 0 : chars;
     }
 
 private:
@@ -160,22 +233,22 @@ InputChoice read_candidate(const std::vector<std::span<const unsigned char>>& sa
     const bool keys_on_samples = same_spans(samples, key_samples);
     const auto own_key = static_cast<unsigned char>(plain.xor_value & 0xFF);
     SampleReader reader(plain, encoding, min_score);
-    InputChoice choice{encoding, own_key, reader.text_in(samples, own_key)};
+    InputChoice choice{encoding, own_key, reader.evidence_in(samples, own_key)};
     if (!find_key) return choice;
     const std::uint64_t none = choice.text_chars;
     const std::vector<unsigned char> keys = likely_keys(key_samples, plain, encoding, min_score);
-    const std::uint64_t key_none = keys_on_samples ? none : reader.text_in(key_samples, 0);
+    const std::uint64_t key_none = keys_on_samples ? none : reader.evidence_in(key_samples, 0);
     unsigned char best_key = 0;
     std::uint64_t best_key_chars = key_none;
     for (const unsigned char key : keys) {
-        const std::uint64_t chars = reader.text_in(key_samples, key);
+        const std::uint64_t chars = reader.evidence_in(key_samples, key);
         if (chars > best_key_chars) {
             best_key = key;
             best_key_chars = chars;
         }
     }
     if (best_key != 0 && best_key_chars >= clear_factor * key_none && best_key_chars >= key_none + clear_gain) {
-        const std::uint64_t chars = keys_on_samples ? best_key_chars : reader.text_in(samples, best_key);
+        const std::uint64_t chars = keys_on_samples ? best_key_chars : reader.evidence_in(samples, best_key);
         if (chars > none) choice = {encoding, best_key, chars};
     }
     return choice;
