@@ -345,7 +345,16 @@ bool report(const char* name, const PlantedInput& input, const fs::path& dir, Go
     char key_said[32];
     std::snprintf(key_said, sizeof key_said, "XOR key 0x%02X\n", xor_key);
     const bool key_ok = key.choice.key == xor_key && (xor_key == 0 || said.ends_with(key_said));
-    const bool met = found >= goal.found && share >= goal.text && key_ok;
+    // Both searches at once must still name code page 932 and the key.
+    kurvane_text("--text --xor=auto --input-encoding=auto", file, err);
+    std::ifstream both_in(err);
+    const std::string both((std::istreambuf_iterator<char>(both_in)), std::istreambuf_iterator<char>());
+    const bool both_ok = both.find(": CP932 text\n") != std::string::npos &&
+                         (xor_key == 0 ? both.find("XOR key 0x") == std::string::npos
+                                       : both.find(key_said) != std::string::npos);
+    std::printf("  --xor=auto --input-encoding=auto said: %s  named CP932 and the key: %s\n", both.c_str(),
+                both_ok ? "yes" : "NO");
+    const bool met = found >= goal.found && share >= goal.text && key_ok && both_ok;
     std::printf("  goal: found >= %.0f%%, text >= %.0f%%%s: %s\n\n", 100 * goal.found, 100 * goal.text,
                 xor_key != 0 ? ", key found" : ", no key", met ? "met" : "MISSED");
     return met;
@@ -457,7 +466,7 @@ bool report_encoding(const EncodingShape& shape, const std::vector<std::string>&
     write_file(file, input.bytes);
     const fs::path err = dir / "err.txt";
     bool met = true;
-    for (const std::string& encoding : {std::string(shape.option), std::string("auto")}) {
+    for (const std::string& encoding : {std::string(shape.option), std::string("auto"), std::string("auto --xor=auto")}) {
         const std::string options = "--text --json --input-encoding=" + encoding;
         const Bytes out = command_output(quoted(KURVANE_CLI_BINARY) + " --defaults " + options + " -o - " +
                                          quoted(file) + " 2>" + quoted(err));
@@ -476,8 +485,10 @@ bool report_encoding(const EncodingShape& shape, const std::vector<std::string>&
         const double found = static_cast<double>(t.found) / static_cast<double>(input.planted.size());
         const double share = t.lines == 0 ? 0.0 : static_cast<double>(t.text) / static_cast<double>(t.lines);
         met &= found >= goal.found && share >= goal.text;
-        if (encoding == "auto") {
-            const bool named = said.find(std::string(": ") + shape.label + " text\n") != std::string::npos;
+        if (encoding.starts_with("auto")) {
+            // The text is stored without XOR: a key search must say so.
+            const bool named = said.find(std::string(": ") + shape.label + " text\n") != std::string::npos &&
+                               said.find("XOR key 0x") == std::string::npos;
             std::printf("  auto said: %s  auto named %s: %s\n", said.c_str(), shape.label, named ? "yes" : "NO");
             met &= named;
         }
