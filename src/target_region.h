@@ -5,6 +5,9 @@
 #pragma once
 
 #define KURVANE_PRAGMA(x) _Pragma(#x)
+// The AVX-512 level `Isa::avx512` checks for at run time (src/isa.h), and
+// BMI2, which every processor of that level has.
+#define KURVANE_AVX512_TARGET "avx512f,avx512bw,avx512vl,avx512vbmi,avx512vbmi2,bmi2"
 #if defined(__clang__)
 #define KURVANE_TARGET_BEGIN(isa) \
     KURVANE_PRAGMA(clang attribute push(__attribute__((target(isa))), apply_to = function))

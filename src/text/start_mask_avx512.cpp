@@ -11,7 +11,7 @@
 
 #include "target_region.h"
 
-KURVANE_TARGET_BEGIN("avx512f,avx512bw,avx512vl,avx512vbmi,avx512vbmi2,bmi2")
+KURVANE_TARGET_BEGIN(KURVANE_AVX512_TARGET)
 
 namespace kurvane::text {
 namespace {

@@ -21,7 +21,7 @@
 
 #include "target_region.h"
 
-KURVANE_TARGET_BEGIN("avx512f,avx512bw,avx512vl,avx512vbmi,avx512vbmi2,bmi2")
+KURVANE_TARGET_BEGIN(KURVANE_AVX512_TARGET)
 #include "engine/scan/skip_kernel_avx512_bits.h"
 #include "engine/scan/skip_kernel_blocks.h"
 
