@@ -1,0 +1,492 @@
+// The scan of UTF-16: both alignments' runs found from bit masks of their
+// units, and where two overlap, settled so that each byte is written once.
+#pragma once
+
+#include <algorithm>
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <tuple>
+#include <vector>
+
+#include "text/decoded.h"
+#include "text/scan_tables.h"
+#include "text/utf16.h"
+#include "text/utf16_groups.h"
+#include "text/utf16_masks.h"
+
+namespace kurvane::text::detail {
+
+// The byte order of a UTF-16 decoder, told apart by template matching: a
+// comparison of function addresses is no constant expression in every
+// build (the sanitizers' builds refuse it).
+template <Decoded (*decode)(const unsigned char*, std::size_t)>
+struct Utf16Order {
+    static constexpr bool utf16 = false;
+    static constexpr ByteOrder order = ByteOrder::little;
+};
+template <>
+struct Utf16Order<&decode_utf16le> {
+    static constexpr bool utf16 = true;
+    static constexpr ByteOrder order = ByteOrder::little;
+};
+template <>
+struct Utf16Order<&decode_utf16be> {
+    static constexpr bool utf16 = true;
+    static constexpr ByteOrder order = ByteOrder::big;
+};
+
+// In a run of UTF-16 every unit is a whole character or one half of a
+// surrogate pair, so the character that holds a byte is found from the unit
+// there: the start of s's character that holds byte pos - 1, for
+// s.start < pos <= s.end. Other encodings do not resynchronise backwards in
+// one step; for them it is s.start, and the walks below read the whole run.
+template <Decoded (*decode)(const unsigned char*, std::size_t)>
+inline std::size_t char_holding(const unsigned char* data, const Span& s, std::size_t pos) {
+    if constexpr (Utf16Order<decode>::utf16) {
+        constexpr ByteOrder order = Utf16Order<decode>::order;
+        std::size_t j = s.start + ((pos - 1 - s.start) & ~(utf16_unit - 1));
+        const char16_t unit = utf16_unit_at<order>(data + j);
+        if (j > s.start && unit >= low_surrogate_first && unit <= surrogate_last) j -= utf16_unit;
+        return j;
+    } else {
+        (void)data;
+        (void)pos;
+        return s.start;
+    }
+}
+
+// The kept bytes of the characters in [from, to), both character bounds.
+template <Decoded (*decode)(const unsigned char*, std::size_t)>
+inline std::uint64_t kept_between(const ScanTables& tables, const unsigned char* data, std::size_t size,
+                                  std::size_t from, std::size_t to) {
+    std::uint64_t kept = 0;
+    for (std::size_t i = from; i < to;) {
+        const Decoded d = decode(data + i, size - i);
+        kept += tables.role(d.value) == CharRole::kept ? d.length : 0;
+        i += d.length;
+    }
+    return kept;
+}
+
+// The kept kana of s's characters that touch [lo, hi), counted up to
+// `cap`: a caller that compares the count with c needs no more than c + 1.
+// A run known to hold no kana is not read.
+template <Decoded (*decode)(const unsigned char*, std::size_t)>
+inline std::uint64_t kana_touching(const ScanTables& tables, const unsigned char* data, std::size_t size,
+                                   const Span& s, std::size_t lo, std::size_t hi, std::uint64_t cap) {
+    cap = std::min(cap, s.kana);
+    if (cap == 0) return 0;
+    std::uint64_t kana = 0;
+    const std::size_t from = s.start < lo ? char_holding<decode>(data, s, lo) : s.start;
+    for (std::size_t i = from; i < s.end && i < hi && kana < cap;) {
+        const Decoded d = decode(data + i, size - i);
+        kana += i + d.length > lo && tables.kept_kana(d.value);
+        i += d.length;
+    }
+    return kana;
+}
+
+// What settling two overlapping runs leaves: the winner stays whole; of
+// the loser, its characters wholly before the winner and wholly after it
+// (each empty when start == end).
+struct Settled {
+    bool first_wins;
+    Span before;
+    Span after;
+};
+
+// Two runs of the two alignments that overlap, `first` starting before
+// `second`: the one with more kana in the overlap keeps its characters,
+// then the one with more kept bytes, then the earlier; the other loses
+// those that touch it. Only the characters near the overlap are read, and
+// of a run that reaches past both ends of the other, the shorter end: a run
+// of one alignment is often long and the other's overlaps it by a unit or
+// two.
+template <Decoded (*decode)(const unsigned char*, std::size_t)>
+inline Settled settle_pair(const ScanTables& tables, const unsigned char* data, std::size_t size, const Span& first,
+                           const Span& second) {
+    const std::size_t lo = second.start;
+    const std::size_t hi = std::min(first.end, second.end);
+    // The run that may hold fewer kana is counted whole, the other only as
+    // far as the comparison needs.
+    std::uint64_t kana_first, kana_second;
+    if (first.kana <= second.kana) {
+        kana_first = kana_touching<decode>(tables, data, size, first, lo, hi, UINT64_MAX);
+        kana_second = kana_touching<decode>(tables, data, size, second, lo, hi, kana_first + 1);
+    } else {
+        kana_second = kana_touching<decode>(tables, data, size, second, lo, hi, UINT64_MAX);
+        kana_first = kana_touching<decode>(tables, data, size, first, lo, hi, kana_second + 1);
+    }
+    // The earlier wins a tie: first.start < second.start.
+    const bool first_wins = std::tuple(kana_first, first.kept_bytes) >= std::tuple(kana_second, second.kept_bytes);
+    const Span& w = first_wins ? first : second;
+    const Span& l = first_wins ? second : first;
+    Settled out{first_wins, {l.start, l.start, 0, l.kana}, {l.end, l.end, 0, l.kana}};
+    if (l.start >= w.start && l.end <= w.end) return out;
+    if constexpr (Utf16Order<decode>::utf16) {
+        if (tables.spec().excluded.empty()) {
+            // Every character is kept, so a part keeps its length; its end
+            // is found from the character that holds the winner's first or
+            // last byte.
+            const auto after_char = [&](std::size_t c) {
+                const char16_t unit = utf16_unit_at<Utf16Order<decode>::order>(data + c);
+                return c + (unit >= surrogate_first && unit < low_surrogate_first ? 2 * utf16_unit : utf16_unit);
+            };
+            if (l.start < w.start) {
+                const std::size_t c = char_holding<decode>(data, l, w.start);
+                out.before.end = after_char(c) <= w.start ? after_char(c) : c;
+                out.before.kept_bytes = out.before.end - l.start;
+            }
+            if (w.end < l.end) {
+                out.after.start = after_char(char_holding<decode>(data, l, w.end));
+                out.after.kept_bytes = l.end - out.after.start;
+            }
+            return out;
+        }
+    }
+    // The walk reads the loser's characters that touch the winner, from
+    // the one that holds the winner's first byte; before that everything is
+    // in the part before.
+    const std::size_t from = l.start < w.start ? char_holding<decode>(data, l, w.start) : l.start;
+    out.before.end = from;
+    std::uint64_t walked_before = 0, middle = 0;
+    for (std::size_t i = from; i < l.end;) {
+        if (i >= w.end) {
+            out.after.start = i;
+            break;
+        }
+        const Decoded d = decode(data + i, size - i);
+        const std::uint64_t kept = tables.role(d.value) == CharRole::kept ? d.length : 0;
+        if (i + d.length <= w.start) {
+            out.before.end = i + d.length;
+            walked_before += kept;
+        } else {
+            middle += kept;
+        }
+        i += d.length;
+    }
+    // What was not walked is counted by difference; where both parts are
+    // left, the shorter one is walked.
+    const std::uint64_t outside = l.kept_bytes - middle - walked_before;  // [l.start, from) and after
+    if (out.after.start == out.after.end) {
+        out.before.kept_bytes = walked_before + outside;
+    } else if (from == l.start) {
+        out.before.kept_bytes = walked_before;
+        out.after.kept_bytes = outside;
+    } else if (from - l.start <= l.end - out.after.start) {
+        out.before.kept_bytes = walked_before + kept_between<decode>(tables, data, size, l.start, from);
+        out.after.kept_bytes = outside - (out.before.kept_bytes - walked_before);
+    } else {
+        out.after.kept_bytes = kept_between<decode>(tables, data, size, out.after.start, l.end);
+        out.before.kept_bytes = walked_before + outside - out.after.kept_bytes;
+    }
+    return out;
+}
+
+// The traits of one UTF-16 alignment's code units as bit masks, bit k for
+// the unit at byte first + 2k: `member` where a run may go on (both units
+// of a pair whose character is kept or excluded), `kept` the units of kept
+// characters, `kana` the first unit of a kept kana. A run is a stretch of
+// member bits, and its kept bytes and kana are counts of bits in it, so
+// each unit is looked up once, without a branch on what it holds. `pairs`
+// marks the first unit of a surrogate pair in a run. Bits from `units` on
+// are clear.
+struct UnitMasks {
+    std::size_t first = 0;
+    std::size_t units = 0;
+    std::vector<std::uint64_t> member, kept, kana, pairs;
+};
+inline constexpr std::size_t mask_bits = 64;
+
+// The words of each alignment's masks for n bytes: as many for both, so
+// the groups read them side by side.
+constexpr std::size_t unit_mask_words(std::size_t n) { return (n / utf16_unit + mask_bits - 1) / mask_bits; }
+
+// Fills m for the alignment that starts at byte `first` of p[0, n).
+template <ByteOrder order>
+void fill_unit_masks(const ScanTables& t, const unsigned char* p, std::size_t n, std::size_t first, UnitMasks& m);
+
+// The set bits of w in [from, to).
+inline std::uint64_t bits_between(const std::vector<std::uint64_t>& w, std::size_t from, std::size_t to) {
+    if (from >= to) return 0;
+    const std::size_t a = from / mask_bits;
+    const std::size_t b = (to - 1) / mask_bits;
+    const std::uint64_t head = ~std::uint64_t{0} << from % mask_bits;
+    const std::uint64_t tail = ~std::uint64_t{0} >> (mask_bits - 1 - (to - 1) % mask_bits);
+    if (a == b) return static_cast<std::uint64_t>(std::popcount(w[a] & head & tail));
+    std::uint64_t count = static_cast<std::uint64_t>(std::popcount(w[a] & head));
+    for (std::size_t k = a + 1; k < b; ++k) count += static_cast<std::uint64_t>(std::popcount(w[k]));
+    return count + static_cast<std::uint64_t>(std::popcount(w[b] & tail));
+}
+
+// Whether w has a set bit in [from, to).
+inline bool any_between(const std::vector<std::uint64_t>& w, std::size_t from, std::size_t to) {
+    if (from >= to) return false;
+    const std::size_t a = from / mask_bits;
+    const std::size_t b = (to - 1) / mask_bits;
+    const std::uint64_t head = ~std::uint64_t{0} << from % mask_bits;
+    const std::uint64_t tail = ~std::uint64_t{0} >> (mask_bits - 1 - (to - 1) % mask_bits);
+    if (a == b) return (w[a] & head & tail) != 0;
+    if ((w[a] & head) != 0 || (w[b] & tail) != 0) return true;
+    for (std::size_t k = a + 1; k < b; ++k)
+        if (w[k] != 0) return true;
+    return false;
+}
+
+inline bool bit_at(const std::vector<std::uint64_t>& w, std::size_t k) {
+    return (w[k / mask_bits] >> k % mask_bits & 1) != 0;
+}
+
+// The first bit at or after `from` that is set (flip 0) or clear (flip
+// all ones) in w, or `limit` when there is none before it.
+inline std::size_t next_bit(const std::vector<std::uint64_t>& w, std::size_t from, std::size_t limit, std::uint64_t flip) {
+    if (from >= limit) return limit;
+    std::size_t k = from / mask_bits;
+    std::uint64_t x = (w[k] ^ flip) & ~std::uint64_t{0} << from % mask_bits;
+    while (x == 0) {
+        if (++k * mask_bits >= limit) return limit;
+        x = w[k] ^ flip;
+    }
+    return std::min(limit, k * mask_bits + static_cast<std::size_t>(std::countr_zero(x)));
+}
+
+// The runs of one UTF-16 alignment in input order, read from its masks,
+// after what a settle put back in front of them.
+class AlignedRuns {
+public:
+    // The runs of units [from, limit) of m.
+    AlignedRuns(const UnitMasks& m, bool any_excluded, std::size_t from, std::size_t limit)
+        : m_(m), any_excluded_(any_excluded), limit_(limit), next_(from) {
+        advance();
+    }
+    // An empty lane's head starts and ends past every byte, so the other
+    // lane's head comes first and overlaps nothing, with no test for it.
+    bool empty() const { return head_.start == none_left; }
+    const Span& head() const { return head_; }
+    void advance() {
+        if (has_queued_) {
+            head_ = queued_;
+            has_queued_ = false;
+            return;
+        }
+        const std::size_t start = next_bit(m_.member, next_, limit_, 0);
+        if (start == limit_) {
+            head_ = {none_left, none_left, 0, 0};
+            return;
+        }
+        const std::size_t end = next_bit(m_.member, start, limit_, ~std::uint64_t{0});
+        // Without excluded characters every unit of a run is kept. A run's
+        // units bound its kana, which is all a settle needs to know
+        // before it reads them (and counting them would cost more: the
+        // build has no popcount instruction to assume).
+        const std::uint64_t units = end - start;
+        head_ = {m_.first + start * utf16_unit, m_.first + end * utf16_unit,
+                 (any_excluded_ ? bits_between(m_.kept, start, end) : units) * utf16_unit,
+                 any_between(m_.kana, start, end) ? units : 0};
+        next_ = end;
+    }
+    // Drops the head and every run after it that ends by byte `end` and
+    // holds no kana: those that a run of the other alignment reaching to
+    // `end` takes from, one by one, keeping more bytes. Only where no run
+    // waits in front of the rest, which are read from the masks.
+    void drop_kana_free_through(std::size_t end) {
+        if (has_queued_ || end < m_.first + utf16_unit) return advance();
+        // Units wholly before `end`, and of those the first kana: the runs
+        // before both go, the one that holds either is the new head.
+        const std::size_t within = std::min(limit_, (end - m_.first) / utf16_unit);
+        const std::size_t stop = next_bit(m_.kana, next_, within, 0);
+        if (stop > next_ && stop < limit_ && bit_at(m_.member, stop)) {
+            std::size_t k = stop;
+            while (k > next_ && bit_at(m_.member, k - 1)) --k;
+            next_ = k;
+        } else {
+            next_ = std::max(next_, stop);
+        }
+        advance();
+    }
+    // The head lost an overlap: what is left of it takes its place.
+    void replace_head(const Settled& s) {
+        const bool before = s.before.start < s.before.end;
+        const bool after = s.after.start < s.after.end;
+        if (before && after) {
+            // A part before the winner is written next, before the head
+            // can lose again, so one part waits at most.
+            head_ = s.before;
+            queued_ = s.after;
+            has_queued_ = true;
+        } else if (before || after) {
+            head_ = before ? s.before : s.after;
+        } else {
+            advance();
+        }
+    }
+
+private:
+    const UnitMasks& m_;
+    const bool any_excluded_;
+    const std::size_t limit_;
+    std::size_t next_;  // the unit after the last run read
+    Span head_{};
+    static constexpr std::size_t none_left = SIZE_MAX;
+    Span queued_{};
+    bool has_queued_ = false;
+};
+
+// The units [from, to) of alignment a (the one at byte a) that start in g.
+struct UnitRange {
+    std::size_t from;
+    std::size_t to;
+};
+inline UnitRange units_in(const CoverGroup& g, std::size_t a) {
+    return {(g.start + 1 - a) / utf16_unit, (g.end - a) / utf16_unit};
+}
+
+// The runs of a group that holds both alignments, in one forward pass. The
+// run that starts first is settled for good once the other alignment's next
+// run starts at or after its end: runs of one alignment never overlap, and
+// what a settle leaves of a run lies inside it.
+template <Decoded (*decode)(const unsigned char*, std::size_t), class Sink>
+void settle_group(const ScanTables& t, const unsigned char* p, std::size_t n, std::uint64_t base,
+                  const UnitMasks (&masks)[2], const CoverGroup& g, Sink& sink) {
+    const bool any_excluded = !t.spec().excluded.empty();
+    const auto lane = [&](std::size_t a) {
+        return AlignedRuns(masks[a], any_excluded, units_in(g, a).from, units_in(g, a).to);
+    };
+    AlignedRuns runs[2] = {lane(0), lane(1)};
+    while (!runs[0].empty() || !runs[1].empty()) {
+        const bool a = runs[1].head().start < runs[0].head().start;
+        AlignedRuns& x = runs[a];
+        AlignedRuns& y = runs[!a];
+        // For a printer that keeps only what reads best, overlapping runs
+        // are reported whole, in input order, and never settled.
+        if (y.head().start >= x.head().end || t.spec().keep_overlaps) {
+            report(t, p, base, x.head(), sink);
+            x.advance();
+            continue;
+        }
+        // The common case among text: the other alignment's run, read one
+        // byte off, lies inside this one and holds no kana. It loses
+        // whatever the kana here, when this one keeps as many bytes.
+        if (y.head().kana == 0 && y.head().end <= x.head().end && x.head().kept_bytes >= y.head().kept_bytes) {
+            // Without excluded characters, each run of the other alignment
+            // that lies inside this one keeps fewer bytes, so all those
+            // that hold no kana go at once.
+            if (any_excluded) y.advance();
+            else y.drop_kana_free_through(x.head().end);
+            continue;
+        }
+        const Settled s = settle_pair<decode>(t, p, n, x.head(), y.head());
+        (s.first_wins ? y : x).replace_head(s);
+    }
+}
+
+// One alignment's runs in a group where every unit is a kept character of
+// its own and none is a kana: a run is its bytes [start, end), and what a
+// settle leaves of it is found from its ends alone.
+class PlainRuns {
+public:
+    PlainRuns(const UnitMasks& m, std::size_t from, std::size_t limit) : m_(m), limit_(limit), next_(from) {
+        advance();
+    }
+    bool empty() const { return start == none_left; }
+    void advance() {
+        if (queued_end_ != 0) {
+            start = queued_start_;
+            end = queued_end_;
+            queued_end_ = 0;
+            return;
+        }
+        const std::size_t s = next_bit(m_.member, next_, limit_, 0);
+        if (s == limit_) {
+            start = end = none_left;
+            return;
+        }
+        next_ = next_bit(m_.member, s, limit_, ~std::uint64_t{0});
+        start = m_.first + s * utf16_unit;
+        end = m_.first + next_ * utf16_unit;
+    }
+    // The head lost to a run of the other alignment at bytes [from, to):
+    // its units wholly before and wholly after that run are left, and the
+    // one before is written first.
+    void lose_to(std::size_t from, std::size_t to) {
+        // The other alignment's bounds are one byte off this one's units.
+        const bool before = from >= start + 3;
+        const bool after = end >= to + 3;
+        if (before && after) {
+            queued_start_ = to + 1;
+            queued_end_ = end;
+            end = from - 1;
+        } else if (before) {
+            end = from - 1;
+        } else if (after) {
+            start = to + 1;
+        } else {
+            advance();
+        }
+    }
+
+    std::size_t start = 0;
+    std::size_t end = 0;
+
+private:
+    static constexpr std::size_t none_left = SIZE_MAX;
+    const UnitMasks& m_;
+    const std::size_t limit_;
+    std::size_t next_;
+    std::size_t queued_start_ = 0;
+    std::size_t queued_end_ = 0;  // 0: none waits
+};
+
+// settle_group where every unit is a kept character of its own and none is
+// a kana: the longer of two overlapping runs wins, the earlier on a tie.
+template <class Sink>
+void settle_plain_group(const ScanTables& t, const unsigned char* p, std::uint64_t base, const UnitMasks (&masks)[2],
+                        const CoverGroup& g, Sink& sink) {
+    const auto lane = [&](std::size_t a) { return PlainRuns(masks[a], units_in(g, a).from, units_in(g, a).to); };
+    PlainRuns runs[2] = {lane(0), lane(1)};
+    while (!runs[0].empty() || !runs[1].empty()) {
+        const bool a = runs[1].start < runs[0].start;
+        PlainRuns& x = runs[a];
+        PlainRuns& y = runs[!a];
+        if (y.start >= x.end) {
+            report(t, p, base, Span{x.start, x.end, x.end - x.start, 0}, sink);
+            x.advance();
+        } else if (x.end - x.start >= y.end - y.start) {
+            y.lose_to(x.start, x.end);
+        } else {
+            x.lose_to(y.start, y.end);
+        }
+    }
+}
+
+// Both alignments, a group of runs at a time: most groups are one run, of
+// one alignment, written without any settle.
+template <Decoded (*decode)(const unsigned char*, std::size_t), class Sink>
+void scan_utf16(const ScanTables& t, const unsigned char* p, std::size_t n, std::uint64_t base, Sink& sink) {
+    constexpr ByteOrder order = Utf16Order<decode>::order;
+    // Kept by each thread from one scan to the next, so a scan allocates
+    // only when its data is larger than any before.
+    static thread_local UnitMasks masks[2];
+    for (std::size_t a = 0; a < 2; ++a) fill_unit_masks<order>(t, p, n, a, masks[a]);
+    const bool any_excluded = !t.spec().excluded.empty();
+    for_each_cover_group(masks[0].member.data(), masks[1].member.data(), unit_mask_words(n), [&](const CoverGroup& g) {
+        if (g.lanes == 3) {
+            const auto any = [&](const std::vector<std::uint64_t> UnitMasks::*bits) {
+                const UnitRange u[2] = {units_in(g, 0), units_in(g, 1)};
+                return any_between(masks[0].*bits, u[0].from, u[0].to) || any_between(masks[1].*bits, u[1].from, u[1].to);
+            };
+            if (any_excluded || t.spec().keep_overlaps || any(&UnitMasks::kana) || any(&UnitMasks::pairs))
+                return settle_group<decode>(t, p, n, base, masks, g, sink);
+            return settle_plain_group(t, p, base, masks, g, sink);
+        }
+        const std::size_t a = g.lanes == 2;
+        const std::uint64_t kept =
+            any_excluded ? bits_between(masks[a].kept, (g.start - a) / utf16_unit, (g.end - a) / utf16_unit) * utf16_unit
+                         : g.end - g.start;
+        report(t, p, base, Span{g.start, g.end, kept, 0}, sink);
+    });
+}
+
+
+}  // namespace kurvane::text::detail
