@@ -435,8 +435,11 @@ TEST(TextPass, SearchFindsTheEncodingAndTheKey) {
                                        encodings[3]};
     for (const EncodingCase& ec : with_cp932) {
         Bytes data;
-        for (int k = 0; k < 20; ++k) {
-            const Bytes part = planted(ec.iconv_name, sentence, rng);
+        // Twenty different lines: a line said again is no more evidence.
+        for (std::size_t k = 0; k < 20; ++k) {
+            std::u32string line(sentence);
+            std::rotate(line.begin(), line.begin() + static_cast<std::ptrdiff_t>(k), line.end());
+            const Bytes part = planted(ec.iconv_name, line, rng);
             data.insert(data.end(), part.begin(), part.end());
         }
         const std::span<const unsigned char> samples[] = {data};
@@ -482,6 +485,38 @@ TEST(TextPass, SearchIsNotFooledByZerosReadAsKana) {
         EXPECT_EQ(keyed.key, key) << "key " << key;
     }
     EXPECT_EQ(choose_input(samples, record, all, false).encoding, InputEncoding::cp932);
+}
+
+// Data without any text, shaped as machine code is: small values among
+// zeros, negative numbers' 0xFF bytes. Keys that turn those bytes into the
+// lead of a kana row read it as the same few kana over and over: the
+// search takes no key for it, in any encoding, stored as it is or XORed.
+TEST(TextPass, SearchFindsNoKeyInDataWithoutText) {
+    const InputEncoding all[] = {InputEncoding::cp932, InputEncoding::euc_jp, InputEncoding::utf8,
+                                 InputEncoding::utf16le, InputEncoding::utf16be};
+    Setting s{"japanese and ascii", everything, 1, 0, U"", {}};
+    const ExtractionSettings record = record_of(s);
+    std::mt19937 rng(17);
+    Bytes data;
+    while (data.size() < 600000) {
+        if (rng() % 2 != 0) {
+            for (int b = 0; b < 64; ++b) data.push_back(static_cast<unsigned char>(rng() % 2 ? 0 : rng() % 0x60));
+        } else {
+            for (int b = 0; b < 16; ++b) {
+                const std::uint32_t v = 0u - (rng() % 0x400);
+                for (int k = 0; k < 4; ++k) data.push_back(static_cast<unsigned char>(v >> 8 * k));
+            }
+        }
+    }
+    for (const int key : {0x00, 0x5A}) {
+        Bytes stored = data;
+        for (unsigned char& b : stored) b = static_cast<unsigned char>(b ^ key);
+        const std::span<const unsigned char> samples[] = {stored};
+        EXPECT_EQ(choose_input(samples, record, all, true).key, 0) << "stored with " << key;
+        for (const InputEncoding encoding : all)
+            EXPECT_EQ(choose_input(samples, record, std::span(&encoding, 1), true).key, 0)
+                << "stored with " << key << ", " << text::input_encoding_name(encoding);
+    }
 }
 
 }  // namespace

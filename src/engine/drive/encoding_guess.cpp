@@ -7,6 +7,7 @@
 #include <cstring>
 #include <memory>
 #include <system_error>
+#include <unordered_set>
 #include <vector>
 
 #include "engine/classes/xor_key.h"
@@ -20,12 +21,18 @@ namespace kurvane {
 namespace {
 
 // A key is taken over none when it keeps this many times the characters
-// and this many more.
-constexpr std::uint64_t clear_factor = 2;
+// and this many more: at least one short line, and one character in
+// clear_gain_share bytes read. Data under the best of the wrong keys reads
+// as text in up to about one character per 1,000 bytes (machine code read
+// as UTF-16 kana by the key that makes its zeros 0x30), while text that
+// fills 2% of a file's bytes brings one per 100 under its key.
+constexpr std::uint64_t clear_factor = 4;
 constexpr std::uint64_t clear_gain = 16;
+constexpr std::uint64_t clear_gain_share = 512;
 
-// Counts the characters of UTF-8 lines, line breaks left out, and how
-// often each character stands where the one before it was another.
+// Counts the characters of UTF-8 lines, line breaks left out, how often
+// each character beyond ASCII stands among them, and the lines not seen
+// before.
 class CharCounter final : public detail::ByteSink {
 public:
     CharCounter() : seen_(bmp_values) {}
@@ -33,12 +40,14 @@ public:
     bool write(const unsigned char* data, std::size_t n) override {
         for (std::size_t k = 0; k < n; ++k) {
             const unsigned char b = data[k];
+            if (b != '\n') line_hash_ = (line_hash_ ^ b) * hash_step;
             if ((b & 0xC0u) == 0x80u) {
                 code_ = code_ << 6 | (b & 0x3Fu);
                 continue;
             }
             end_character();
             if (b == '\n') {
+                end_line();
                 previous_ = no_character;
             } else {
                 ++chars;
@@ -51,52 +60,82 @@ public:
     }
     int error() const override { return 0; }
 
-    // Starts a new count of characters told apart.
+    // Starts a new count of characters and of lines seen.
     void restart() {
         end_character();
         std::fill(seen_.begin(), seen_.end(), 0);
-        told_apart_ = 0;
+        beyond_ascii_ = 0;
         most_seen_ = 0;
         previous_ = no_character;
+        lines_seen_.clear();
+        line_hash_ = hash_start;
+        line_chars_ = 0;
     }
-    // Whether one character makes up more than a share of all those told
-    // apart (a run of one character counted once). Such a reading is what a
-    // key makes of data whose one frequent byte (zeros, fill) it turns into
-    // the lead of a kana row: a kana after every other byte, one far more
-    // often than any character stands in text, where the most frequent
-    // (a space, の, ー) makes up a few hundredths.
+    // Whether one character makes up more than a share of the characters
+    // beyond ASCII. Such a reading is what a key makes of data whose one
+    // frequent byte (zeros, fill) it turns into the lead of a kana row: a
+    // kana after every other byte, い or ゥ a third to a half of them,
+    // where in text the most frequent (の, ー, 、, …) makes up a few
+    // hundredths.
     bool one_character_dominates() {
         end_character();
-        return told_apart_ >= dominance_floor && most_seen_ * dominance_share > told_apart_;
+        return beyond_ascii_ >= dominance_floor && most_seen_ * dominance_share > beyond_ascii_;
     }
 
     std::uint64_t chars = 0;
+    // The characters of lines unlike every line before them since the
+    // restart. Data read in the wrong encoding or key yields the same few
+    // short lines over and over (a table's fill, one instruction's bytes),
+    // while a text seldom says the same line twice; and a text said twice
+    // is no more evidence than once.
+    std::uint64_t new_line_chars = 0;
 
 private:
     static constexpr std::size_t bmp_values = 0x10000;
     static constexpr char32_t no_character = 0xFFFFFFFF;
-    // Too few characters to say what their mix is.
+    // Too few characters beyond ASCII to say what their mix is.
     static constexpr std::uint64_t dominance_floor = 64;
     // More than one character in this many.
-    static constexpr std::uint64_t dominance_share = 3;
+    static constexpr std::uint64_t dominance_share = 5;
+    // FNV-1a over a line's bytes: lines told apart by a 64-bit hash, where
+    // a clash among the few thousand lines of the samples costs one line.
+    static constexpr std::uint64_t hash_start = 0xCBF29CE484222325u;
+    static constexpr std::uint64_t hash_step = 0x100000001B3u;
 
     void end_character() {
         if (!open_) return;
         open_ = false;
-        if (code_ == previous_) return;
+        // A line's evidence leaves out a character that repeats the one
+        // before it or is next to it in code (an ascending table read as
+        // kana).
+        const bool step = code_ == previous_ + 1;
+        const bool repeat = code_ == previous_;
         previous_ = code_;
-        ++told_apart_;
+        if (!step && !repeat) ++line_chars_;
+        // The mix is that of the characters beyond ASCII: a text's spaces
+        // and letters may be many, a wrong reading's kana are what
+        // crowd it.
+        if (code_ < 0x80) return;
+        ++beyond_ascii_;
         // Characters past the BMP share the counts of the BMP's: they are
         // too rare in either text or noise to matter here.
         most_seen_ = std::max<std::uint64_t>(most_seen_, ++seen_[code_ % bmp_values]);
     }
+    void end_line() {
+        if (line_chars_ != 0 && lines_seen_.insert(line_hash_).second) new_line_chars += line_chars_;
+        line_hash_ = hash_start;
+        line_chars_ = 0;
+    }
 
     std::vector<std::uint32_t> seen_;
-    std::uint64_t told_apart_ = 0;
+    std::uint64_t beyond_ascii_ = 0;
     std::uint64_t most_seen_ = 0;
     char32_t code_ = 0;
     char32_t previous_ = no_character;
     bool open_ = false;
+    std::unordered_set<std::uint64_t> lines_seen_;
+    std::uint64_t line_hash_ = hash_start;
+    std::uint64_t line_chars_ = 0;
 };
 
 // The samples cut to the budget: the start of each, in equal shares.
@@ -154,11 +193,13 @@ public:
         return counter_.chars - before;
     }
 
-    // The same as evidence of text in this encoding and key: none when one
-    // character dominates what was kept.
+    // The same as evidence of text in this encoding and key: the
+    // characters of the lines not read before, none when one character
+    // dominates what was kept.
     std::uint64_t evidence_in(std::span<const std::span<const unsigned char>> samples, unsigned char key) {
-        const std::uint64_t chars = text_in(samples, key);
-        return counter_.one_character_dominates() ? 0 : chars;
+        const std::uint64_t before = counter_.new_line_chars;
+        text_in(samples, key);
+        return counter_.one_character_dominates() ? 0 : counter_.new_line_chars - before;
     }
 
 private:
@@ -247,7 +288,10 @@ InputChoice read_candidate(const std::vector<std::span<const unsigned char>>& sa
             best_key_chars = chars;
         }
     }
-    if (best_key != 0 && best_key_chars >= clear_factor * key_none && best_key_chars >= key_none + clear_gain) {
+    std::uint64_t key_bytes = 0;
+    for (const auto& s : key_samples) key_bytes += s.size();
+    const std::uint64_t gain = std::max(clear_gain, key_bytes / clear_gain_share);
+    if (best_key != 0 && best_key_chars >= clear_factor * key_none && best_key_chars >= key_none + gain) {
         const std::uint64_t chars = keys_on_samples ? best_key_chars : reader.evidence_in(samples, best_key);
         if (chars > none) choice = {encoding, best_key, chars};
     }
