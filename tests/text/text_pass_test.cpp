@@ -488,34 +488,42 @@ TEST(TextPass, SearchIsNotFooledByZerosReadAsKana) {
 }
 
 // Data without any text, shaped as machine code is: small values among
-// zeros, negative numbers' 0xFF bytes. Keys that turn those bytes into the
-// lead of a kana row read it as the same few kana over and over: the
-// search takes no key for it, in any encoding, stored as it is or XORed.
+// zeros, negative numbers' 0xFF bytes; and bytes of any value among zeros.
+// Keys that turn zeros or 0xFF into the lead of a kana row read it as the
+// same few kana over and over, and the key that makes zeros 0x30 reads it
+// as UTF-16 kana in both byte orders alike: the search takes no key for
+// it, in any encoding, stored as it is or XORed.
 TEST(TextPass, SearchFindsNoKeyInDataWithoutText) {
     const InputEncoding all[] = {InputEncoding::cp932, InputEncoding::euc_jp, InputEncoding::utf8,
                                  InputEncoding::utf16le, InputEncoding::utf16be};
     Setting s{"japanese and ascii", everything, 1, 0, U"", {}};
     const ExtractionSettings record = record_of(s);
     std::mt19937 rng(17);
-    Bytes data;
-    while (data.size() < 600000) {
+    constexpr std::size_t size = 600000;
+    Bytes code;
+    while (code.size() < size) {
         if (rng() % 2 != 0) {
-            for (int b = 0; b < 64; ++b) data.push_back(static_cast<unsigned char>(rng() % 2 ? 0 : rng() % 0x60));
+            for (int b = 0; b < 64; ++b) code.push_back(static_cast<unsigned char>(rng() % 2 ? 0 : rng() % 0x60));
         } else {
             for (int b = 0; b < 16; ++b) {
                 const std::uint32_t v = 0u - (rng() % 0x400);
-                for (int k = 0; k < 4; ++k) data.push_back(static_cast<unsigned char>(v >> 8 * k));
+                for (int k = 0; k < 4; ++k) code.push_back(static_cast<unsigned char>(v >> 8 * k));
             }
         }
     }
-    for (const int key : {0x00, 0x5A}) {
-        Bytes stored = data;
-        for (unsigned char& b : stored) b = static_cast<unsigned char>(b ^ key);
-        const std::span<const unsigned char> samples[] = {stored};
-        EXPECT_EQ(choose_input(samples, record, all, true).key, 0) << "stored with " << key;
-        for (const InputEncoding encoding : all)
-            EXPECT_EQ(choose_input(samples, record, std::span(&encoding, 1), true).key, 0)
-                << "stored with " << key << ", " << text::input_encoding_name(encoding);
+    Bytes sparse;
+    while (sparse.size() < size) sparse.push_back(static_cast<unsigned char>(rng() % 2 ? 0 : rng()));
+    for (const Bytes* data : {&code, &sparse}) {
+        for (const int key : {0x00, 0x5A}) {
+            Bytes stored = *data;
+            for (unsigned char& b : stored) b = static_cast<unsigned char>(b ^ key);
+            const std::span<const unsigned char> samples[] = {stored};
+            const char* shape = data == &code ? "code" : "zeros among bytes";
+            EXPECT_EQ(choose_input(samples, record, all, true).key, 0) << shape << " stored with " << key;
+            for (const InputEncoding encoding : all)
+                EXPECT_EQ(choose_input(samples, record, std::span(&encoding, 1), true).key, 0)
+                    << shape << " stored with " << key << ", " << text::input_encoding_name(encoding);
+        }
     }
 }
 

@@ -29,6 +29,13 @@ namespace {
 constexpr std::uint64_t clear_factor = 4;
 constexpr std::uint64_t clear_gain = 16;
 constexpr std::uint64_t clear_gain_share = 512;
+// UTF-16 text reads better in its own byte order than in the other (1.2
+// to 2 times the characters), while data whose zero bytes a key turns into
+// 0x30, the kana row's high byte, reads alike in both (within 3%). A key is
+// taken for UTF-16 only where its order reads this many times (9/8) what
+// the other does under it.
+constexpr std::uint64_t own_order_numerator = 9;
+constexpr std::uint64_t own_order_denominator = 8;
 
 // Counts the characters of UTF-8 lines, line breaks left out, how often
 // each character beyond ASCII stands among them, and the lines not seen
@@ -83,12 +90,11 @@ public:
     }
 
     std::uint64_t chars = 0;
-    // The characters of lines unlike every line before them since the
+    // The characters of lines, a short line only the first time since the
     // restart. Data read in the wrong encoding or key yields the same few
-    // short lines over and over (a table's fill, one instruction's bytes),
-    // while a text seldom says the same line twice; and a text said twice
-    // is no more evidence than once.
-    std::uint64_t new_line_chars = 0;
+    // short lines over and over (a table's fill, one instruction's bytes:
+    // いれ-, ゥゥァア), where a text's short lines (はい, いいえ) are few.
+    std::uint64_t evidence_chars = 0;
 
 private:
     static constexpr std::size_t bmp_values = 0x10000;
@@ -97,6 +103,8 @@ private:
     static constexpr std::uint64_t dominance_floor = 64;
     // More than one character in this many.
     static constexpr std::uint64_t dominance_share = 5;
+    // Lines of fewer characters are short.
+    static constexpr std::uint64_t long_line = 8;
     // FNV-1a over a line's bytes: lines told apart by a 64-bit hash, where
     // a clash among the few thousand lines of the samples costs one line.
     static constexpr std::uint64_t hash_start = 0xCBF29CE484222325u;
@@ -122,7 +130,8 @@ private:
         most_seen_ = std::max<std::uint64_t>(most_seen_, ++seen_[code_ % bmp_values]);
     }
     void end_line() {
-        if (line_chars_ != 0 && lines_seen_.insert(line_hash_).second) new_line_chars += line_chars_;
+        if (line_chars_ >= long_line || (line_chars_ != 0 && lines_seen_.insert(line_hash_).second))
+            evidence_chars += line_chars_;
         line_hash_ = hash_start;
         line_chars_ = 0;
     }
@@ -193,13 +202,13 @@ public:
         return counter_.chars - before;
     }
 
-    // The same as evidence of text in this encoding and key: the
-    // characters of the lines not read before, none when one character
+    // The same as evidence of text in this encoding and key (a short line
+    // counted once, CharCounter::evidence_chars), none when one character
     // dominates what was kept.
     std::uint64_t evidence_in(std::span<const std::span<const unsigned char>> samples, unsigned char key) {
-        const std::uint64_t before = counter_.new_line_chars;
+        const std::uint64_t before = counter_.evidence_chars;
         text_in(samples, key);
-        return counter_.one_character_dominates() ? 0 : counter_.new_line_chars - before;
+        return counter_.one_character_dominates() ? 0 : counter_.evidence_chars - before;
     }
 
 private:
@@ -263,6 +272,20 @@ std::uint64_t text_characters(std::span<const std::span<const unsigned char>> sa
 
 namespace {
 
+// Whether `chars`, what UTF-16 in `encoding` kept under `key`, is clearly
+// more than the other byte order keeps under it, where that is itself as
+// much as a key must bring (`gain`); true for other encodings.
+bool reads_in_own_order(const std::vector<std::span<const unsigned char>>& samples, const ExtractionSettings& plain,
+                        text::InputEncoding encoding, int min_score, unsigned char key, std::uint64_t chars,
+                        std::uint64_t gain) {
+    using text::InputEncoding;
+    if (encoding != InputEncoding::utf16le && encoding != InputEncoding::utf16be) return true;
+    const InputEncoding other = encoding == InputEncoding::utf16le ? InputEncoding::utf16be : InputEncoding::utf16le;
+    SampleReader reader(plain, other, min_score);
+    const std::uint64_t other_chars = reader.evidence_in(samples, key);
+    return other_chars < gain || chars * own_order_denominator >= other_chars * own_order_numerator;
+}
+
 // The best reading of `samples` in `encoding`: with `find_key` under the
 // likely keys too, a key taken only when it keeps clearly more text.
 InputChoice read_candidate(const std::vector<std::span<const unsigned char>>& samples,
@@ -293,7 +316,8 @@ InputChoice read_candidate(const std::vector<std::span<const unsigned char>>& sa
     const std::uint64_t gain = std::max(clear_gain, key_bytes / clear_gain_share);
     if (best_key != 0 && best_key_chars >= clear_factor * key_none && best_key_chars >= key_none + gain) {
         const std::uint64_t chars = keys_on_samples ? best_key_chars : reader.evidence_in(samples, best_key);
-        if (chars > none) choice = {encoding, best_key, chars};
+        if (chars > none && reads_in_own_order(samples, plain, encoding, min_score, best_key, chars, gain))
+            choice = {encoding, best_key, chars};
     }
     return choice;
 }
