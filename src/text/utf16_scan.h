@@ -220,18 +220,30 @@ inline std::uint64_t bits_between(const std::vector<std::uint64_t>& w, std::size
     return count + static_cast<std::uint64_t>(std::popcount(w[b] & tail));
 }
 
-// Whether w has a set bit in [from, to).
-inline bool any_between(const std::vector<std::uint64_t>& w, std::size_t from, std::size_t to) {
+// Whether word(k), the kth word of a mask, has a set bit in [from, to).
+template <class Word>
+bool any_in_words(Word word, std::size_t from, std::size_t to) {
     if (from >= to) return false;
     const std::size_t a = from / mask_bits;
     const std::size_t b = (to - 1) / mask_bits;
     const std::uint64_t head = ~std::uint64_t{0} << from % mask_bits;
     const std::uint64_t tail = ~std::uint64_t{0} >> (mask_bits - 1 - (to - 1) % mask_bits);
-    if (a == b) return (w[a] & head & tail) != 0;
-    if ((w[a] & head) != 0 || (w[b] & tail) != 0) return true;
+    if (a == b) return (word(a) & head & tail) != 0;
+    if ((word(a) & head) != 0 || (word(b) & tail) != 0) return true;
     for (std::size_t k = a + 1; k < b; ++k)
-        if (w[k] != 0) return true;
+        if (word(k) != 0) return true;
     return false;
+}
+
+// Whether w has a set bit in [from, to).
+inline bool any_between(const std::vector<std::uint64_t>& w, std::size_t from, std::size_t to) {
+    return any_in_words([&](std::size_t k) { return w[k]; }, from, to);
+}
+
+// Whether units [from, to) of m hold a kana or a surrogate pair: the
+// units a plain settle cannot take, both masks read in one pass.
+inline bool any_kana_or_pair(const UnitMasks& m, std::size_t from, std::size_t to) {
+    return any_in_words([&](std::size_t k) { return m.kana[k] | m.pairs[k]; }, from, to);
 }
 
 inline bool bit_at(const std::vector<std::uint64_t>& w, std::size_t k) {
@@ -472,11 +484,9 @@ void scan_utf16(const ScanTables& t, const unsigned char* p, std::size_t n, std:
     const bool any_excluded = !t.spec().excluded.empty();
     for_each_cover_group(masks[0].member.data(), masks[1].member.data(), unit_mask_words(n), [&](const CoverGroup& g) {
         if (g.lanes == 3) {
-            const auto any = [&](const std::vector<std::uint64_t> UnitMasks::*bits) {
-                const UnitRange u[2] = {units_in(g, 0), units_in(g, 1)};
-                return any_between(masks[0].*bits, u[0].from, u[0].to) || any_between(masks[1].*bits, u[1].from, u[1].to);
-            };
-            if (any_excluded || t.spec().keep_overlaps || any(&UnitMasks::kana) || any(&UnitMasks::pairs))
+            const UnitRange u[2] = {units_in(g, 0), units_in(g, 1)};
+            if (any_excluded || t.spec().keep_overlaps || any_kana_or_pair(masks[0], u[0].from, u[0].to) ||
+                any_kana_or_pair(masks[1], u[1].from, u[1].to))
                 return settle_group<decode>(t, p, n, base, masks, g, sink);
             return settle_plain_group(t, p, base, masks, g, sink);
         }
