@@ -82,17 +82,21 @@ inline void store_decimal(unsigned char* end, std::uint64_t v) {
     return ones + 0x3030303030303030u;
 }
 
-// Stores v in decimal at dst; returns the count of digits. Up to 16 digits
-// are stored as one or two words, the first's leading zeros shifted out:
-// 8 or 16 bytes are stored whatever the count. Offsets in files of 100 MB
+// Stores v in decimal at dst; returns the count of digits. Below 100 two
+// bytes are stored; else up to 16 digits are stored as one or two words,
+// the first's leading zeros shifted out: 8 or 16 bytes whatever the count. Offsets in files of 100 MB
 // and more have 9 digits: their first one or two digits are a byte pair
 // from the table, stored before the word of the last eight, which stores
 // over the pair's second byte when there is one digit.
 [[gnu::always_inline]] inline std::size_t put_decimal(unsigned char* dst, std::uint64_t v) {
-    // Most JSON lengths are one digit: a run of a character or two.
-    if (v < 10) {
-        *dst = static_cast<unsigned char>('0' + v);
-        return 1;
+    // Most JSON lengths are one or two digits: a pair from the table, from
+    // its second byte for one digit (the byte stored behind it is not part
+    // of the number). One branch for both, as lengths of one and of two
+    // digits alternate without a pattern.
+    if (v < 100) {
+        const std::size_t two = v >= 10 ? 1 : 0;
+        std::memcpy(dst, &digit_pairs[2 * v + 1 - two], 2);
+        return 1 + two;
     }
     static_assert(std::endian::native == std::endian::little, "the word's first byte is its lowest");
     const std::size_t n = decimal_digits(v);
