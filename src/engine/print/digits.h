@@ -82,21 +82,32 @@ inline void store_decimal(unsigned char* end, std::uint64_t v) {
     return ones + 0x3030303030303030u;
 }
 
-// Stores v in decimal at dst; returns the count of digits. Up to 16 digits
-// are stored as one or two words, the first's leading zeros shifted out:
-// 8 or 16 bytes are stored whatever the count. Offsets in files of 100 MB
-// and more have 9 digits, so the second word is no rarity.
+// Stores v in decimal at dst; returns the count of digits. Below 100 two
+// bytes are stored; else up to 16 digits are stored as one or two words,
+// the first's leading zeros shifted out: 8 or 16 bytes whatever the count. Offsets in files of 100 MB
+// and more have 9 digits: their first one or two digits are a byte pair
+// from the table, stored before the word of the last eight, which stores
+// over the pair's second byte when there is one digit.
 [[gnu::always_inline]] inline std::size_t put_decimal(unsigned char* dst, std::uint64_t v) {
-    // Most JSON lengths are one digit: a run of a character or two.
-    if (v < 10) {
-        *dst = static_cast<unsigned char>('0' + v);
-        return 1;
+    // Most JSON lengths are one or two digits: a pair from the table, from
+    // its second byte for one digit (the byte stored behind it is not part
+    // of the number). One branch for both, as lengths of one and of two
+    // digits alternate without a pattern.
+    if (v < 100) {
+        const std::size_t two = v >= 10 ? 1 : 0;
+        std::memcpy(dst, &digit_pairs[2 * v + 1 - two], 2);
+        return 1 + two;
     }
     static_assert(std::endian::native == std::endian::little, "the word's first byte is its lowest");
     const std::size_t n = decimal_digits(v);
     if (v < powers_of_ten[8]) {
         const std::uint64_t word = decimal_word(static_cast<std::uint32_t>(v)) >> 8 * (8 - n);
         std::memcpy(dst, &word, sizeof word);
+    } else if (v < powers_of_ten[10]) {
+        const std::uint64_t high = v / powers_of_ten[8];  // below 100
+        const std::uint64_t low = decimal_word(static_cast<std::uint32_t>(v % powers_of_ten[8]));
+        std::memcpy(dst, &digit_pairs[2 * high + (10 - n)], 2);
+        std::memcpy(dst + (n - 8), &low, sizeof low);
     } else if (v < powers_of_ten[16]) {
         const std::uint64_t high = decimal_word(static_cast<std::uint32_t>(v / powers_of_ten[8])) >> 8 * (16 - n);
         const std::uint64_t low = decimal_word(static_cast<std::uint32_t>(v % powers_of_ten[8]));
@@ -151,10 +162,17 @@ std::size_t put_offset_slow(unsigned char* dst, std::uint64_t v, OffsetRadix rad
         const std::size_t digits = std::max<std::size_t>(1, (static_cast<std::size_t>(std::bit_width(v)) + 3) / 4);
         return put_short_offset(dst, hex_word(static_cast<std::uint32_t>(v)), digits);
     }
-    if (radix == OffsetRadix::decimal && v < powers_of_ten[8])
-        return put_short_offset(dst, decimal_word(static_cast<std::uint32_t>(v)), decimal_digits(v));
+    if (radix == OffsetRadix::decimal && v < powers_of_ten[16]) {
+        if (v < powers_of_ten[8])
+            return put_short_offset(dst, decimal_word(static_cast<std::uint32_t>(v)), decimal_digits(v));
+        // Nine digits and more fill the columns: the number, then the space.
+        const std::size_t n = put_decimal(dst, v);
+        dst[n] = ' ';
+        return n + 1;
+    }
     return put_offset_slow(dst, v, radix);
 }
 static_assert(max_offset_prefix >= 9);  // the short prefix's word and space
+static_assert(max_offset_prefix >= 16 + 1);  // put_decimal's two words and the space
 
 }  // namespace kurvane::detail

@@ -23,21 +23,29 @@ KURVANE_TARGET_BEGIN("ssse3")
 namespace kurvane::detail {
 namespace {
 
+// The entry of pair C of the block's pair indexes, in the low lane of a
+// vector: the load goes straight into it.
+template <int C>
+__m128i entry_of(const text::Utf8Entry* pair, __m128i index) {
+    return _mm_cvtsi32_si128(static_cast<int>(pair[_mm_extract_epi16(index, C)]));
+}
+
+// Four entries joined into one vector, the first in the low lane.
+inline __m128i join(__m128i e0, __m128i e1, __m128i e2, __m128i e3) {
+    return _mm_unpacklo_epi64(_mm_unpacklo_epi32(e0, e1), _mm_unpacklo_epi32(e2, e3));
+}
+
 struct Ssse3Lookup {
     static EntryLanes entries(const text::Utf8Entry* pair, __m128i block) {
         const __m128i index = pair_indexes(block);
-        alignas(16) text::Utf8Entry e[8];
         // Without a gather the loads are scalar, but none waits for another.
-        e[0] = pair[_mm_extract_epi16(index, 0)];
-        e[1] = pair[_mm_extract_epi16(index, 1)];
-        e[2] = pair[_mm_extract_epi16(index, 2)];
-        e[3] = pair[_mm_extract_epi16(index, 3)];
-        e[4] = pair[_mm_extract_epi16(index, 4)];
-        e[5] = pair[_mm_extract_epi16(index, 5)];
-        e[6] = pair[_mm_extract_epi16(index, 6)];
-        e[7] = pair[_mm_extract_epi16(index, 7)];
-        return {_mm_load_si128(reinterpret_cast<const __m128i*>(e)),
-                _mm_load_si128(reinterpret_cast<const __m128i*>(e + 4))};
+        // Each goes into a vector of its own, joined by unpacks: entries
+        // stored to memory and loaded back as vectors would wait for all
+        // eight stores to land.
+        return {join(entry_of<0>(pair, index), entry_of<1>(pair, index), entry_of<2>(pair, index),
+                     entry_of<3>(pair, index)),
+                join(entry_of<4>(pair, index), entry_of<5>(pair, index), entry_of<6>(pair, index),
+                     entry_of<7>(pair, index))};
     }
 };
 
