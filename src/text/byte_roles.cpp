@@ -1,6 +1,5 @@
 #include "text/byte_roles.h"
 
-
 namespace kurvane::text {
 
 ByteRoles ByteRoles::euc_jp(const std::vector<std::uint8_t>& bmp_roles) {
