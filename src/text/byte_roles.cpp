@@ -24,6 +24,12 @@ ByteRoles ByteRoles::euc_jp(const std::vector<std::uint8_t>& bmp_roles) {
             t.jis0212_[row * euc_cells + cell] = role(euc_jp_jis0212[row][cell]);
         }
     }
+    // Each row's kept characters from its first cell on.
+    for (std::size_t lead = first_trail; lead < byte_values; ++lead) {
+        std::size_t trail = first_trail;
+        while (trail < byte_values && t.jis0208_[lead * byte_values + trail] == 1) ++trail;
+        t.pair_limits_[lead] = trail > first_trail ? static_cast<std::uint8_t>(trail - 1) : 0;
+    }
     for (std::size_t cell = 0; cell <= euc_jp_kana_last - euc_jp_cell_first; ++cell)
         t.kana_[cell] = bmp_roles[half_katakana_first + cell];
     return t;

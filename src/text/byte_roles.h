@@ -11,6 +11,7 @@
 
 #include "text/euc_jp.h"
 #include "text/utf8_decode.h"
+#include "text/wide_runs.h"
 
 namespace kurvane::text {
 
@@ -56,6 +57,8 @@ public:
     // that are not one: one load, for the run of double-byte characters that
     // most Japanese text is.
     std::uint32_t pair_role(const unsigned char* p) const { return jis0208_[p[0] << 8 | p[1]]; }
+    // The kept JIS X 0208 characters that open each row (text/wide_runs.h).
+    const PairLimits& pair_limits() const { return pair_limits_; }
 
     // `beyond(u)` gives the role of a code point past the BMP.
     // Inlined into the scan's loop, the four-byte form left to a call: a
@@ -99,6 +102,7 @@ private:
     // row and cell, the half-width katakana by cell.
     std::vector<std::uint8_t> jis0208_, jis0212_;
     std::array<std::uint8_t, euc_cells> kana_{};
+    PairLimits pair_limits_{};
     // UTF-8: the role of every BMP code point.
     std::vector<std::uint8_t> bmp_;
 };

@@ -8,6 +8,7 @@
 
 #include "text/scan_tables.h"
 #include "text/start_mask.h"
+#include "text/wide_runs.h"
 
 namespace kurvane::text::detail {
 
@@ -82,6 +83,7 @@ void scan_bytewise(const ScanTables& t, const unsigned char* p, std::size_t n, s
     static_assert(static_cast<std::uint32_t>(CharRole::kept) == 1 && static_cast<std::uint32_t>(CharRole::excluded) == 2,
                   "a step's role counts its bytes as kept by its low bit");
     StartCursor starts(t, p, n);
+    const auto kept_pairs = best_wide_run_kernel().kept_pairs;
     for (std::size_t i = starts.next(0); i < n; i = starts.next(i)) {
         CharStep s = step_at<encoding>(t, p + i, n - i);
         if (s.role == 0) {
@@ -96,9 +98,23 @@ void scan_bytewise(const ScanTables& t, const unsigned char* p, std::size_t n, s
             // Kanji and kana back to back, without the lead byte's cases.
             constexpr std::size_t wide = encoding == InputEncoding::euc_jp ? 2 : 3;
             const ByteRoles& roles = t.byte_roles();
+            std::size_t steps = 0;
             for (std::uint32_t r; n - i >= wide; i += wide) {
-                if constexpr (encoding == InputEncoding::euc_jp) r = roles.pair_role(p + i);
-                else r = roles.three_role(p + i);
+                if constexpr (encoding == InputEncoding::euc_jp) {
+                    // Past a few pairs, the kept ones by the block: among
+                    // noise most runs end within the few, and a block
+                    // costs more than they do.
+                    if (++steps > wide_first_steps) {
+                        const std::size_t k = kept_pairs(roles.pair_limits(), p + i, n - i);
+                        i += k;
+                        kept += k;
+                        steps = 0;
+                        if (n - i < wide) break;
+                    }
+                    r = roles.pair_role(p + i);
+                } else {
+                    r = roles.three_role(p + i);
+                }
                 if (r == 0) break;
                 kept += (r & 1u) * wide;
             }
