@@ -36,6 +36,11 @@ constexpr EncodingCase encodings[] = {
     {InputEncoding::utf16le, "UTF-16LE"},
     {InputEncoding::utf16be, "UTF-16BE"},
 };
+// The same with code page 932 first, and every encoding a search may name.
+constexpr EncodingCase with_cp932[] = {{InputEncoding::cp932, "CP932"}, encodings[0], encodings[1], encodings[2],
+                                       encodings[3]};
+constexpr InputEncoding every_encoding[] = {InputEncoding::cp932, InputEncoding::euc_jp, InputEncoding::utf8,
+                                            InputEncoding::utf16le, InputEncoding::utf16be};
 
 Bytes encoded(const char* iconv_name, std::u32string_view text) {
     test::Iconv cv(iconv_name, "UTF-32LE");
@@ -347,8 +352,6 @@ TEST(TextPass, SearchCountsTheTextAPassWrites) {
     OutputFormat format = format_of(TextEncoding::utf8, LineEnd::lf, OffsetRadix::none, "", false);
     format.text.on = true;
     std::mt19937 rng(23);
-    const EncodingCase with_cp932[] = {{InputEncoding::cp932, "CP932"}, encodings[0], encodings[1], encodings[2],
-                                       encodings[3]};
     for (const EncodingCase& ec : with_cp932) {
         Bytes data;
         for (int k = 0; k < 3; ++k) {
@@ -426,13 +429,9 @@ TEST(TextPass, TextFilterKeepsEveryLineOfARunWhole) {
 // The search names the encoding the text was written in, and with a key
 // search finds the XOR too.
 TEST(TextPass, SearchFindsTheEncodingAndTheKey) {
-    const InputEncoding all[] = {InputEncoding::cp932, InputEncoding::euc_jp, InputEncoding::utf8,
-                                 InputEncoding::utf16le, InputEncoding::utf16be};
     Setting s{"japanese and ascii", everything, 1, 0, U"", {}};
     const ExtractionSettings record = record_of(s);
     std::mt19937 rng(11);
-    const EncodingCase with_cp932[] = {{InputEncoding::cp932, "CP932"}, encodings[0], encodings[1], encodings[2],
-                                       encodings[3]};
     for (const EncodingCase& ec : with_cp932) {
         Bytes data;
         // Twenty different lines: a line said again is no more evidence.
@@ -443,15 +442,15 @@ TEST(TextPass, SearchFindsTheEncodingAndTheKey) {
             data.insert(data.end(), part.begin(), part.end());
         }
         const std::span<const unsigned char> samples[] = {data};
-        const InputChoice plain = choose_input(samples, record, all, false);
+        const InputChoice plain = choose_input(samples, record, every_encoding, false);
         EXPECT_EQ(plain.encoding, ec.encoding) << ec.iconv_name;
         EXPECT_EQ(plain.key, 0) << ec.iconv_name;
         for (unsigned char& b : data) b = static_cast<unsigned char>(b ^ 0x3C);
-        const InputChoice keyed = choose_input(samples, record, all, true);
+        const InputChoice keyed = choose_input(samples, record, every_encoding, true);
         EXPECT_EQ(keyed.encoding, ec.encoding) << ec.iconv_name;
         EXPECT_EQ(keyed.key, 0x3C) << ec.iconv_name;
         // The candidates read on several threads give the same answer.
-        const InputChoice threaded = choose_input(samples, record, all, true, default_min_score, 3);
+        const InputChoice threaded = choose_input(samples, record, every_encoding, true, default_min_score, 3);
         EXPECT_TRUE(threaded.encoding == keyed.encoding && threaded.key == keyed.key &&
                     threaded.text_chars == keyed.text_chars)
             << ec.iconv_name;
@@ -464,8 +463,6 @@ TEST(TextPass, SearchFindsTheEncodingAndTheKey) {
 // planted in it holds: the search must still name the text's encoding and
 // key, with the key search on and off.
 TEST(TextPass, SearchIsNotFooledByZerosReadAsKana) {
-    const InputEncoding all[] = {InputEncoding::cp932, InputEncoding::euc_jp, InputEncoding::utf8,
-                                 InputEncoding::utf16le, InputEncoding::utf16be};
     Setting s{"japanese and ascii", everything, 1, 0, U"", {}};
     const ExtractionSettings record = record_of(s);
     std::mt19937 rng(5);
@@ -480,11 +477,11 @@ TEST(TextPass, SearchIsNotFooledByZerosReadAsKana) {
         Bytes stored = data;
         for (unsigned char& b : stored) b = static_cast<unsigned char>(b ^ key);
         const std::span<const unsigned char> stored_samples[] = {stored};
-        const InputChoice keyed = choose_input(stored_samples, record, all, true);
+        const InputChoice keyed = choose_input(stored_samples, record, every_encoding, true);
         EXPECT_EQ(keyed.encoding, InputEncoding::cp932) << "key " << key;
         EXPECT_EQ(keyed.key, key) << "key " << key;
     }
-    EXPECT_EQ(choose_input(samples, record, all, false).encoding, InputEncoding::cp932);
+    EXPECT_EQ(choose_input(samples, record, every_encoding, false).encoding, InputEncoding::cp932);
 }
 
 // Data without any text, shaped as machine code is: small values among
@@ -494,8 +491,6 @@ TEST(TextPass, SearchIsNotFooledByZerosReadAsKana) {
 // as UTF-16 kana in both byte orders alike: the search takes no key for
 // it, in any encoding, stored as it is or XORed.
 TEST(TextPass, SearchFindsNoKeyInDataWithoutText) {
-    const InputEncoding all[] = {InputEncoding::cp932, InputEncoding::euc_jp, InputEncoding::utf8,
-                                 InputEncoding::utf16le, InputEncoding::utf16be};
     Setting s{"japanese and ascii", everything, 1, 0, U"", {}};
     const ExtractionSettings record = record_of(s);
     std::mt19937 rng(17);
@@ -519,8 +514,8 @@ TEST(TextPass, SearchFindsNoKeyInDataWithoutText) {
             for (unsigned char& b : stored) b = static_cast<unsigned char>(b ^ key);
             const std::span<const unsigned char> samples[] = {stored};
             const char* shape = data == &code ? "code" : "zeros among bytes";
-            EXPECT_EQ(choose_input(samples, record, all, true).key, 0) << shape << " stored with " << key;
-            for (const InputEncoding encoding : all)
+            EXPECT_EQ(choose_input(samples, record, every_encoding, true).key, 0) << shape << " stored with " << key;
+            for (const InputEncoding encoding : every_encoding)
                 EXPECT_EQ(choose_input(samples, record, std::span(&encoding, 1), true).key, 0)
                     << shape << " stored with " << key << ", " << text::input_encoding_name(encoding);
         }
