@@ -1,5 +1,6 @@
 // The block loop of the vector UTF-8 kernels, over an instruction set's
-// lookup of the table entries of eight pairs. Each kernel file includes
+// lookup of the table entries of eight pairs and its store of a block of
+// ASCII and katakana. Each kernel file includes
 // this inside its own instruction-set region (internal linkage, as the
 // steps it falls back on).
 #pragma once
@@ -116,7 +117,7 @@ inline KanaMasks kana_masks(__m128i block) {
 // Stores the UTF-8 of a block of ASCII and katakana (U+FF61 on: EF BD
 // A1-BF, then EF BE 80-9F), each byte 1 or 3 bytes of it, by arithmetic
 // and four byte shuffles. A byte of another kind is stored as garbage.
-inline void store_kana(__m128i block, unsigned three, unsigned char* dst) {
+inline void shuffle_kana(__m128i block, unsigned three, unsigned char* dst) {
     const __m128i kana = kana_bytes(block);
     const __m128i upper = _mm_and_si128(kana, _mm_cmpgt_epi8(block, _mm_set1_epi8(static_cast<char>(0xBF))));
     // Per byte: the ASCII byte or EF, then BD or BE, then the byte less 0x40
@@ -186,7 +187,7 @@ std::size_t print_blocks(const Utf8Tables& t, const unsigned char* src, std::siz
             if (kana == 0) {
                 store16(dst, block);
             } else {
-                store_kana(block, m.kana, dst);
+                Lookup::store_kana(block, m.kana, dst);
             }
             dst += singles + 2 * static_cast<std::size_t>(std::popcount(kana));
             // A whole block moves k by a constant, as above.
@@ -223,6 +224,36 @@ std::size_t print_blocks(const Utf8Tables& t, const unsigned char* src, std::siz
 inline __m128i pair_indexes(__m128i block) {
     return _mm_shuffle_epi8(block, _mm_setr_epi8(1, 0, 3, 2, 5, 4, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14));
 }
+
+// The entry of pair C of the block's pair indexes, in the low lane of a
+// vector: the load goes straight into it.
+template <int C>
+__m128i entry_of(const text::Utf8Entry* pair, __m128i index) {
+    return _mm_cvtsi32_si128(static_cast<int>(pair[_mm_extract_epi16(index, C)]));
+}
+
+// Four entries joined into one vector, the first in the low lane.
+inline __m128i join(__m128i e0, __m128i e1, __m128i e2, __m128i e3) {
+    return _mm_unpacklo_epi64(_mm_unpacklo_epi32(e0, e1), _mm_unpacklo_epi32(e2, e3));
+}
+
+// The eight entries of a block by eight table loads.
+struct LoadLookup {
+    static void store_kana(__m128i block, unsigned kana, unsigned char* dst) {
+        shuffle_kana(block, kana, dst);
+    }
+    static EntryLanes entries(const text::Utf8Entry* pair, __m128i block) {
+        const __m128i index = pair_indexes(block);
+        // The loads are scalar, but none waits for another. Each goes into
+        // a vector of its own, joined by unpacks: entries stored to memory
+        // and loaded back as vectors would wait for all eight stores to
+        // land.
+        return {join(entry_of<0>(pair, index), entry_of<1>(pair, index), entry_of<2>(pair, index),
+                     entry_of<3>(pair, index)),
+                join(entry_of<4>(pair, index), entry_of<5>(pair, index), entry_of<6>(pair, index),
+                     entry_of<7>(pair, index))};
+    }
+};
 
 }  // namespace
 }  // namespace kurvane::detail
