@@ -2,8 +2,8 @@
 // a scalar kernel, which is the reference and the fallback, a kernel for
 // SSSE3 on x86-64 that converts sixteen input bytes at a time where they
 // are ASCII, half-width katakana or double-byte characters, and the same
-// blocks for AVX-512, whose ASCII and katakana are packed by a byte
-// compress. The best one the processor runs is chosen once, at run time.
+// blocks for AVX-512, whose ASCII and katakana, and blocks where the two
+// kinds mix, are packed by a byte compress. The best one the processor runs is chosen once, at run time.
 // (Gathers measured slower than independent loads: an AVX2 gather of a
 // block's eight entries, and an AVX-512 gather of sixteen, so there is no
 // AVX2 kernel and the AVX-512 one looks its pairs up eight at a time.)

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <concepts>
 #include <cstddef>
 #include <cstdint>
 
@@ -152,6 +153,15 @@ inline bool is_lead(unsigned char c) { return static_cast<unsigned char>((c ^ 0x
 
 constexpr unsigned all_chars = (1u << utf8_block / 2) - 1;
 
+// A lookup may convert a whole block of mixed kinds in one go:
+// mixed(t, block, k, dst) converts from src[k], a character's first byte,
+// moves k and dst past what it converted and answers true, or answers
+// false having done nothing.
+template <class Lookup>
+concept has_mixed = requires(const Utf8Tables& t, __m128i block, std::size_t& k, unsigned char*& dst) {
+    { Lookup::mixed(t, block, k, dst) } -> std::same_as<bool>;
+};
+
 template <class Lookup>
 std::size_t print_blocks(const Utf8Tables& t, const unsigned char* src, std::size_t n, unsigned char* dst) {
     unsigned char* const start = dst;
@@ -202,6 +212,13 @@ std::size_t print_blocks(const Utf8Tables& t, const unsigned char* src, std::siz
             k += utf8_block;
             continue;
         }
+        // Where the pairs give way to another kind, a lookup that converts
+        // mixed blocks takes the block whole, rather than the pairs here
+        // and the rest in the next round. (Blocks of pairs only, or that
+        // start with a single byte, cost it more than the paths above.)
+        if constexpr (has_mixed<Lookup>) {
+            if (whole && Lookup::mixed(t, block, k, dst)) continue;
+        }
         // The characters past the first pair that is none are stored as
         // well, beyond the bytes dst moves past; what comes next stores
         // over them.
@@ -243,7 +260,10 @@ struct LoadLookup {
         shuffle_kana(block, kana, dst);
     }
     static EntryLanes entries(const text::Utf8Entry* pair, __m128i block) {
-        const __m128i index = pair_indexes(block);
+        return entries_at(pair, pair_indexes(block));
+    }
+    // The entries of eight pair indexes.
+    static EntryLanes entries_at(const text::Utf8Entry* pair, __m128i index) {
         // The loads are scalar, but none waits for another. Each goes into
         // a vector of its own, joined by unpacks: entries stored to memory
         // and loaded back as vectors would wait for all eight stores to
