@@ -152,12 +152,39 @@ inline std::size_t put_short_offset(unsigned char* dst, std::uint64_t word, std:
     return digits <= offset_width ? 8 : 9;
 }
 
+// The prefix of an offset that has at most 7 digits, from the word of its
+// 8 digits (the first one 0): the last 7 columns with the leading zeros
+// made spaces, then a space, in one 8-byte store. The leading zeros are
+// found in the word itself, without counting the digits: bit 7 is set in
+// each column whose digit is not 0 and in the last column (offset 0 shows
+// one digit), and the columns below the lowest such bit are the leading ones.
+[[gnu::always_inline]] inline std::size_t put_column_offset(unsigned char* dst, std::uint64_t word) {
+    static_assert(std::endian::native == std::endian::little, "the word's first byte is its lowest");
+    constexpr std::uint64_t ones = 0x0101010101010101u;
+    constexpr std::uint64_t space_byte = std::uint64_t{0xFF} << 8 * offset_width;
+    const std::uint64_t columns = word >> 8;  // the 7 columns; the space's byte is 0
+    // Each column's digit less '0': at most 'f' - '0', so adding 0x7F
+    // carries into no other byte.
+    const std::uint64_t values = columns - ('0' * ones & ~space_byte);
+    const std::uint64_t shown =
+        (((values + 0x7F * ones) | values) & (0x80 * ones & ~space_byte)) | std::uint64_t{0x80} << 8 * (offset_width - 1);
+    const std::uint64_t leading = (((shown & (0 - shown)) >> 7) - 1) | space_byte;
+    const std::uint64_t prefix = (columns & ~leading) | (' ' * ones & leading);
+    std::memcpy(dst, &prefix, sizeof prefix);
+    return offset_width + 1;
+}
+
 // Any offset in any radix: the digits a character at a time.
 std::size_t put_offset_slow(unsigned char* dst, std::uint64_t v, OffsetRadix radix);
 
 // Stores the offset prefix of v at dst; returns its size, at most
 // max_offset_prefix (and stores no more).
 [[gnu::always_inline]] inline std::size_t put_offset(unsigned char* dst, std::uint64_t v, OffsetRadix radix) {
+    // Offsets below 256 MiB in hex, below 10 MB in decimal: 7 columns.
+    if (radix == OffsetRadix::hex && v < std::uint64_t{1} << 4 * offset_width)
+        return put_column_offset(dst, hex_word(static_cast<std::uint32_t>(v)));
+    if (radix == OffsetRadix::decimal && v < powers_of_ten[offset_width])
+        return put_column_offset(dst, decimal_word(static_cast<std::uint32_t>(v)));
     if (radix == OffsetRadix::hex && v <= UINT32_MAX) {
         const std::size_t digits = std::max<std::size_t>(1, (static_cast<std::size_t>(std::bit_width(v)) + 3) / 4);
         return put_short_offset(dst, hex_word(static_cast<std::uint32_t>(v)), digits);
