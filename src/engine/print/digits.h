@@ -10,6 +10,10 @@
 #include <cstdint>
 #include <cstring>
 
+#if defined(__SSE2__) || defined(_M_X64)
+#include <emmintrin.h>
+#endif
+
 #include "engine/output_format.h"
 
 namespace kurvane::detail {
@@ -122,8 +126,22 @@ static_assert(max_decimal >= 16);  // the two words
 
 // The eight hex digits of v, most significant first, as the bytes of a
 // word in memory order (little-endian, as put_short_offset asserts): each
-// nibble spread to a byte, then turned to its digit without a lookup (a
-// nibble of 10 or more carries into bit 4 when 6 is added).
+// nibble spread to a byte, then turned to its digit without a lookup.
+#if defined(__SSE2__) || defined(_M_X64)
+// With the bytes of v reversed, most significant first, the high and low
+// nibbles of each byte interleave into the digits' order; a nibble above 9
+// takes the gap from '9' + 1 to 'a'.
+inline std::uint64_t hex_word(std::uint32_t v) {
+    const __m128i bytes = _mm_cvtsi32_si128(static_cast<int>(__builtin_bswap32(v)));
+    const __m128i low_nibble = _mm_set1_epi8(0x0F);
+    const __m128i high = _mm_and_si128(_mm_srli_epi16(bytes, 4), low_nibble);
+    const __m128i nibbles = _mm_unpacklo_epi8(high, _mm_and_si128(bytes, low_nibble));
+    const __m128i letters = _mm_and_si128(_mm_cmpgt_epi8(nibbles, _mm_set1_epi8(9)), _mm_set1_epi8('a' - '0' - 10));
+    const __m128i digits = _mm_add_epi8(nibbles, _mm_add_epi8(letters, _mm_set1_epi8('0')));
+    return static_cast<std::uint64_t>(_mm_cvtsi128_si64(digits));
+}
+#else
+// A nibble of 10 or more carries into bit 4 when 6 is added.
 inline std::uint64_t hex_word(std::uint32_t v) {
     constexpr std::uint64_t ones = 0x0101010101010101u;
     std::uint64_t x = v;
@@ -134,6 +152,7 @@ inline std::uint64_t hex_word(std::uint32_t v) {
     x += '0' * ones + letters * ('a' - '0' - 10);
     return __builtin_bswap64(x);  // the lowest byte holds the lowest digit
 }
+#endif
 
 // The offset prefix: v right-aligned in 7 columns and a space.
 inline constexpr std::size_t offset_width = 7;
