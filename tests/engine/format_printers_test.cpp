@@ -72,12 +72,13 @@ TEST(format_printers, utf8_is_the_text_librarys_on_every_pair_at_every_place) {
 
 TEST(format_printers, utf8_is_the_text_librarys_on_mixed_text_of_every_length) {
     // Mixes of the shapes the blocks take or fall back on: runs of
-    // double-byte characters of 3 and of 2 bytes (Greek), ASCII, katakana,
-    // lone leads, bytes no character starts with, a lead whose trail is
-    // ASCII, and the longest run the scan hands over.
+    // double-byte characters of 3 and of 2 bytes (Greek), ASCII, katakana
+    // of both halves (EF BD A1-BF and EF BE 80-9F), lone leads, bytes no
+    // character starts with, a lead whose trail is ASCII, and the longest
+    // run the scan hands over.
     std::mt19937 rng(5);
     const Bytes pieces[] = {test::bytes("漢字かなカナ"), test::bytes("ASCII text 0123 and more"),
-                            test::bytes("ｱｲｳｴｵ"), test::bytes("αβγδεζ"), test::bytes("×÷あ±"), {0x82},
+                            test::bytes("ｱｲｳｴｵ"), test::bytes("ﾀﾞﾁﾂﾃﾄﾟﾝ"), test::bytes("αβγδεζ"), test::bytes("×÷あ±"), {0x82},
                             {0x80, 0xA0, 0xFD}, {0x81, 0x7F}, {0x88, 0x41},
                             test::bytes("\x82\xA0\x82\xA2\x82\xA4\x82\xA6\x82\xA8\x82\xA9\x82\xAB\x82\xAD")};
     for (const detail::Utf8Kernel* kernel : utf8_kernels()) {

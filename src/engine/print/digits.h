@@ -10,6 +10,10 @@
 #include <cstdint>
 #include <cstring>
 
+#if defined(__SSE2__) || defined(_M_X64)
+#include <emmintrin.h>
+#endif
+
 #include "engine/output_format.h"
 
 namespace kurvane::detail {
@@ -122,8 +126,22 @@ static_assert(max_decimal >= 16);  // the two words
 
 // The eight hex digits of v, most significant first, as the bytes of a
 // word in memory order (little-endian, as put_short_offset asserts): each
-// nibble spread to a byte, then turned to its digit without a lookup (a
-// nibble of 10 or more carries into bit 4 when 6 is added).
+// nibble spread to a byte, then turned to its digit without a lookup.
+#if defined(__SSE2__) || defined(_M_X64)
+// With the bytes of v reversed, most significant first, the high and low
+// nibbles of each byte interleave into the digits' order; a nibble above 9
+// takes the gap from '9' + 1 to 'a'.
+inline std::uint64_t hex_word(std::uint32_t v) {
+    const __m128i bytes = _mm_cvtsi32_si128(static_cast<int>(__builtin_bswap32(v)));
+    const __m128i low_nibble = _mm_set1_epi8(0x0F);
+    const __m128i high = _mm_and_si128(_mm_srli_epi16(bytes, 4), low_nibble);
+    const __m128i nibbles = _mm_unpacklo_epi8(high, _mm_and_si128(bytes, low_nibble));
+    const __m128i letters = _mm_and_si128(_mm_cmpgt_epi8(nibbles, _mm_set1_epi8(9)), _mm_set1_epi8('a' - '0' - 10));
+    const __m128i digits = _mm_add_epi8(nibbles, _mm_add_epi8(letters, _mm_set1_epi8('0')));
+    return static_cast<std::uint64_t>(_mm_cvtsi128_si64(digits));
+}
+#else
+// A nibble of 10 or more carries into bit 4 when 6 is added.
 inline std::uint64_t hex_word(std::uint32_t v) {
     constexpr std::uint64_t ones = 0x0101010101010101u;
     std::uint64_t x = v;
@@ -134,6 +152,7 @@ inline std::uint64_t hex_word(std::uint32_t v) {
     x += '0' * ones + letters * ('a' - '0' - 10);
     return __builtin_bswap64(x);  // the lowest byte holds the lowest digit
 }
+#endif
 
 // The offset prefix: v right-aligned in 7 columns and a space.
 inline constexpr std::size_t offset_width = 7;
@@ -152,12 +171,39 @@ inline std::size_t put_short_offset(unsigned char* dst, std::uint64_t word, std:
     return digits <= offset_width ? 8 : 9;
 }
 
+// The prefix of an offset that has at most 7 digits, from the word of its
+// 8 digits (the first one 0): the last 7 columns with the leading zeros
+// made spaces, then a space, in one 8-byte store. The leading zeros are
+// found in the word itself, without counting the digits: bit 7 is set in
+// each column whose digit is not 0 and in the last column (offset 0 shows
+// one digit), and the columns below the lowest such bit are the leading ones.
+[[gnu::always_inline]] inline std::size_t put_column_offset(unsigned char* dst, std::uint64_t word) {
+    static_assert(std::endian::native == std::endian::little, "the word's first byte is its lowest");
+    constexpr std::uint64_t ones = 0x0101010101010101u;
+    constexpr std::uint64_t space_byte = std::uint64_t{0xFF} << 8 * offset_width;
+    const std::uint64_t columns = word >> 8;  // the 7 columns; the space's byte is 0
+    // Each column's digit less '0': at most 'f' - '0', so adding 0x7F
+    // carries into no other byte.
+    const std::uint64_t values = columns - ('0' * ones & ~space_byte);
+    const std::uint64_t shown =
+        (((values + 0x7F * ones) | values) & (0x80 * ones & ~space_byte)) | std::uint64_t{0x80} << 8 * (offset_width - 1);
+    const std::uint64_t leading = (((shown & (0 - shown)) >> 7) - 1) | space_byte;
+    const std::uint64_t prefix = (columns & ~leading) | (' ' * ones & leading);
+    std::memcpy(dst, &prefix, sizeof prefix);
+    return offset_width + 1;
+}
+
 // Any offset in any radix: the digits a character at a time.
 std::size_t put_offset_slow(unsigned char* dst, std::uint64_t v, OffsetRadix radix);
 
 // Stores the offset prefix of v at dst; returns its size, at most
 // max_offset_prefix (and stores no more).
 [[gnu::always_inline]] inline std::size_t put_offset(unsigned char* dst, std::uint64_t v, OffsetRadix radix) {
+    // Offsets below 256 MiB in hex, below 10 MB in decimal: 7 columns.
+    if (radix == OffsetRadix::hex && v < std::uint64_t{1} << 4 * offset_width)
+        return put_column_offset(dst, hex_word(static_cast<std::uint32_t>(v)));
+    if (radix == OffsetRadix::decimal && v < powers_of_ten[offset_width])
+        return put_column_offset(dst, decimal_word(static_cast<std::uint32_t>(v)));
     if (radix == OffsetRadix::hex && v <= UINT32_MAX) {
         const std::size_t digits = std::max<std::size_t>(1, (static_cast<std::size_t>(std::bit_width(v)) + 3) / 4);
         return put_short_offset(dst, hex_word(static_cast<std::uint32_t>(v)), digits);

@@ -68,6 +68,7 @@ std::size_t scalar_print(const Utf8Tables& t, const unsigned char* src, std::siz
 const Utf8Kernel scalar_utf8_kernel{Isa::scalar, scalar_print};
 #if defined(__x86_64__) || defined(_M_X64)
 extern const Utf8Kernel ssse3_utf8_kernel;
+extern const Utf8Kernel avx512_utf8_kernel;
 #endif
 
 const Utf8Kernel* utf8_kernel_for(Isa isa) {
@@ -76,6 +77,7 @@ const Utf8Kernel* utf8_kernel_for(Isa isa) {
     case Isa::scalar: return &scalar_utf8_kernel;
 #if defined(__x86_64__) || defined(_M_X64)
     case Isa::ssse3: return &ssse3_utf8_kernel;
+    case Isa::avx512: return &avx512_utf8_kernel;
 #endif
     default: break;
     }

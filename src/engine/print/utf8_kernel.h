@@ -1,10 +1,12 @@
 // Code page 932 to UTF-8 for the printers, as cp932_to_utf8 converts it:
-// a scalar kernel, which is the reference and the fallback, and a kernel
-// for SSSE3 on x86-64 that converts sixteen input bytes at a time where
-// they are ASCII, half-width katakana or double-byte characters. The best
-// one the processor runs is chosen once, at run time. (An AVX2 gather of
-// the eight entries of a block measured slower than eight independent
-// loads, so there is no AVX2 kernel.)
+// a scalar kernel, which is the reference and the fallback, a kernel for
+// SSSE3 on x86-64 that converts sixteen input bytes at a time where they
+// are ASCII, half-width katakana or double-byte characters, and the same
+// blocks for AVX-512, whose ASCII and katakana, and blocks where the two
+// kinds mix, are packed by a byte compress. The best one the processor runs is chosen once, at run time.
+// (Gathers measured slower than independent loads: an AVX2 gather of a
+// block's eight entries, and an AVX-512 gather of sixteen, so there is no
+// AVX2 kernel and the AVX-512 one looks its pairs up eight at a time.)
 #pragma once
 
 #include <cstddef>

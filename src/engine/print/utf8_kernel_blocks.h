@@ -1,5 +1,6 @@
 // The block loop of the vector UTF-8 kernels, over an instruction set's
-// lookup of the table entries of eight pairs. Each kernel file includes
+// lookup of the table entries of eight pairs and its store of a block of
+// ASCII and katakana. Each kernel file includes
 // this inside its own instruction-set region (internal linkage, as the
 // steps it falls back on).
 #pragma once
@@ -9,6 +10,7 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <concepts>
 #include <cstddef>
 #include <cstdint>
 
@@ -116,7 +118,7 @@ inline KanaMasks kana_masks(__m128i block) {
 // Stores the UTF-8 of a block of ASCII and katakana (U+FF61 on: EF BD
 // A1-BF, then EF BE 80-9F), each byte 1 or 3 bytes of it, by arithmetic
 // and four byte shuffles. A byte of another kind is stored as garbage.
-inline void store_kana(__m128i block, unsigned three, unsigned char* dst) {
+inline void shuffle_kana(__m128i block, unsigned three, unsigned char* dst) {
     const __m128i kana = kana_bytes(block);
     const __m128i upper = _mm_and_si128(kana, _mm_cmpgt_epi8(block, _mm_set1_epi8(static_cast<char>(0xBF))));
     // Per byte: the ASCII byte or EF, then BD or BE, then the byte less 0x40
@@ -150,6 +152,15 @@ static_assert(3 + 11 + 16 <= text::utf8_per_cp932_byte * 1 + utf8_store_overrun)
 inline bool is_lead(unsigned char c) { return static_cast<unsigned char>((c ^ 0x20) - 0xA1) < 0x3C; }
 
 constexpr unsigned all_chars = (1u << utf8_block / 2) - 1;
+
+// A lookup may convert a whole block of mixed kinds in one go:
+// mixed(t, block, k, dst) converts from src[k], a character's first byte,
+// moves k and dst past what it converted and answers true, or answers
+// false having done nothing.
+template <class Lookup>
+concept has_mixed = requires(const Utf8Tables& t, __m128i block, std::size_t& k, unsigned char*& dst) {
+    { Lookup::mixed(t, block, k, dst) } -> std::same_as<bool>;
+};
 
 template <class Lookup>
 std::size_t print_blocks(const Utf8Tables& t, const unsigned char* src, std::size_t n, unsigned char* dst) {
@@ -186,7 +197,7 @@ std::size_t print_blocks(const Utf8Tables& t, const unsigned char* src, std::siz
             if (kana == 0) {
                 store16(dst, block);
             } else {
-                store_kana(block, m.kana, dst);
+                Lookup::store_kana(block, m.kana, dst);
             }
             dst += singles + 2 * static_cast<std::size_t>(std::popcount(kana));
             // A whole block moves k by a constant, as above.
@@ -200,6 +211,13 @@ std::size_t print_blocks(const Utf8Tables& t, const unsigned char* src, std::siz
             dst += 3 * utf8_block / 2;
             k += utf8_block;
             continue;
+        }
+        // Where the pairs give way to another kind, a lookup that converts
+        // mixed blocks takes the block whole, rather than the pairs here
+        // and the rest in the next round. (Blocks of pairs only, or that
+        // start with a single byte, cost it more than the paths above.)
+        if constexpr (has_mixed<Lookup>) {
+            if (whole && Lookup::mixed(t, block, k, dst)) continue;
         }
         // The characters past the first pair that is none are stored as
         // well, beyond the bytes dst moves past; what comes next stores
@@ -223,6 +241,39 @@ std::size_t print_blocks(const Utf8Tables& t, const unsigned char* src, std::siz
 inline __m128i pair_indexes(__m128i block) {
     return _mm_shuffle_epi8(block, _mm_setr_epi8(1, 0, 3, 2, 5, 4, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14));
 }
+
+// The entry of pair C of the block's pair indexes, in the low lane of a
+// vector: the load goes straight into it.
+template <int C>
+__m128i entry_of(const text::Utf8Entry* pair, __m128i index) {
+    return _mm_cvtsi32_si128(static_cast<int>(pair[_mm_extract_epi16(index, C)]));
+}
+
+// Four entries joined into one vector, the first in the low lane.
+inline __m128i join(__m128i e0, __m128i e1, __m128i e2, __m128i e3) {
+    return _mm_unpacklo_epi64(_mm_unpacklo_epi32(e0, e1), _mm_unpacklo_epi32(e2, e3));
+}
+
+// The eight entries of a block by eight table loads.
+struct LoadLookup {
+    static void store_kana(__m128i block, unsigned kana, unsigned char* dst) {
+        shuffle_kana(block, kana, dst);
+    }
+    static EntryLanes entries(const text::Utf8Entry* pair, __m128i block) {
+        return entries_at(pair, pair_indexes(block));
+    }
+    // The entries of eight pair indexes.
+    static EntryLanes entries_at(const text::Utf8Entry* pair, __m128i index) {
+        // The loads are scalar, but none waits for another. Each goes into
+        // a vector of its own, joined by unpacks: entries stored to memory
+        // and loaded back as vectors would wait for all eight stores to
+        // land.
+        return {join(entry_of<0>(pair, index), entry_of<1>(pair, index), entry_of<2>(pair, index),
+                     entry_of<3>(pair, index)),
+                join(entry_of<4>(pair, index), entry_of<5>(pair, index), entry_of<6>(pair, index),
+                     entry_of<7>(pair, index))};
+    }
+};
 
 }  // namespace
 }  // namespace kurvane::detail
