@@ -352,12 +352,22 @@ RunConverter::Step utf16_step(bool utf8_out, RunConverter::Tables& tables) {
 }  // namespace
 
 const std::uint16_t* cp932_bmp_codes() {
-    // The search per character would cost more than the scan.
+    // The search per character would cost more than the scan; a search for
+    // every code point cost each run of the program more than the scan of a
+    // few MiB. So the double-byte codes come from the encoding table in one
+    // walk, and the codes a single byte gives (ASCII, the katakana and the
+    // few other single bytes) from the encoder, asked for the character each
+    // byte reads as: it gives them before the table's codes.
     static const std::vector<std::uint16_t> codes = [] {
-        std::vector<std::uint16_t> table(0x10000);
-        for (char32_t u = 0; u < 0x10000; ++u) {
-            const int code = cp932_code(u);
-            table[u] = code < 0 ? cp932_no_code : static_cast<std::uint16_t>(code);
+        std::vector<std::uint16_t> table(0x10000, cp932_no_code);
+        for (const Cp932Encoding& e : cp932_encode_table) table[e.unicode] = e.code;
+        for (unsigned b = 0; b < 0x100; ++b) {
+            const auto byte = static_cast<unsigned char>(b);
+            unsigned char utf8[utf8_per_cp932_byte];
+            const Decoded d = decode_utf8(utf8, cp932_to_utf8(&byte, 1, utf8));
+            if (!d.valid() || d.value >= 0x10000) continue;
+            const int code = cp932_code(d.value);
+            table[d.value] = code < 0 ? cp932_no_code : static_cast<std::uint16_t>(code);
         }
         return table;
     }();

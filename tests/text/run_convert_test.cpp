@@ -10,6 +10,7 @@
 
 #include "text/cp932_encode.h"
 #include "text/input_encoding.h"
+#include "text/text_encoding.h"
 #include "text/utf16.h"
 #include "text/utf8_decode.h"
 
@@ -282,6 +283,20 @@ TEST(RunConverter, RefusesBytesThatAreNoWholeCharacters) {
             EXPECT_EQ(lacked, 7u);
         }
     }
+}
+
+// The table every converter and printer reads holds what the encoder gives
+// for every BMP code point, single bytes and double-byte codes alike.
+TEST(RunConverter, BmpCodesAreTheEncodersCodes) {
+    const std::uint16_t* codes = cp932_bmp_codes();
+    std::size_t bad = 0;
+    for (char32_t u = 0; u < 0x10000; ++u) {
+        const int code = cp932_code(u);
+        const std::uint16_t want = code < 0 ? cp932_no_code : static_cast<std::uint16_t>(code);
+        if (codes[u] != want && bad++ < 10)
+            ADD_FAILURE() << "U+" << std::hex << static_cast<std::uint32_t>(u) << ": " << codes[u] << ", want " << want;
+    }
+    EXPECT_EQ(bad, 0u);
 }
 
 TEST(RunConverter, TakesNoCodePage932Input) {
