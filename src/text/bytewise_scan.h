@@ -2,9 +2,11 @@
 // positions where a character may start.
 #pragma once
 
+#include <algorithm>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "text/scan_tables.h"
 #include "text/start_mask.h"
@@ -51,6 +53,24 @@ public:
         return b * block_bytes + static_cast<std::size_t>(std::countr_zero(m));
     }
 
+    // How many positions from i on, i < n, are starts at bytes below 0x80:
+    // one-byte characters, each kept or excluded, back to back.
+    std::size_t ascii_starts(std::size_t i) {
+        std::size_t b = i / block_bytes;
+        if (b != block_) load(b);
+        // The shift brings in clear bits, so the count stops at the block's end.
+        std::size_t count = static_cast<std::size_t>(std::countr_one(ascii_ >> i % block_bytes));
+        if (i % block_bytes + count < block_bytes) return count;
+        // Bits past n are clear: the count stops there too.
+        while (++b * block_bytes < n_) {
+            load(b);
+            const auto more = static_cast<std::size_t>(std::countr_one(ascii_));
+            count += more;
+            if (more < block_bytes) break;
+        }
+        return count;
+    }
+
 private:
     static constexpr std::size_t block_bytes = start_block_bytes;
     void load(std::size_t b) {
@@ -60,11 +80,34 @@ private:
         // is read a byte at a time, and bits past n stay clear.
         if (n_ - from >= start_block_reads) {
             mask_ = mask_of_(classes_, p_ + from);
+            ascii_ = mask_ & ~high_bits(p_ + from);
             return;
         }
         mask_ = 0;
         for (std::size_t k = 0; from + k < n_; ++k)
             mask_ |= std::uint64_t{classes_.starts_at(p_[from + k], from + k + 1 < n_ ? p_ + from + k + 1 : nullptr)} << k;
+        ascii_ = 0;
+        for (std::size_t k = 0; from + k < n_; ++k) ascii_ |= std::uint64_t{p_[from + k] < 0x80} << k;
+        ascii_ &= mask_;
+    }
+
+    // Bit k: the top bit of p[k], k < block_bytes; eight bytes a word, each
+    // word's top bits gathered into its top byte by one multiply.
+    static std::uint64_t high_bits(const unsigned char* p) {
+        constexpr std::size_t word = sizeof(std::uint64_t);
+        static_assert(block_bytes % word == 0);
+        static_assert(std::endian::native == std::endian::little, "byte k of a word is its bits 8k to 8k+7");
+        constexpr std::uint64_t tops = 0x8080808080808080u;
+        // Bit 8j+7 moves to bit 56+j; every product of a top bit and a bit
+        // of the multiplier lands on a bit of its own, so none carries.
+        constexpr std::uint64_t gather = 0x0002040810204081u;
+        std::uint64_t m = 0;
+        for (std::size_t k = 0; k < block_bytes; k += word) {
+            std::uint64_t w;
+            std::memcpy(&w, p + k, word);
+            m |= ((w & tops) * gather >> 56) << k;
+        }
+        return m;
     }
 
     const StartClasses& classes_;
@@ -73,6 +116,7 @@ private:
     std::size_t n_;
     std::size_t block_ = SIZE_MAX;
     std::uint64_t mask_ = 0;
+    std::uint64_t ascii_ = 0;  // the starts of mask_ at bytes below 0x80
 };
 
 // The runs of EUC-JP or UTF-8 in input order: from each position where a
@@ -84,15 +128,23 @@ void scan_bytewise(const ScanTables& t, const unsigned char* p, std::size_t n, s
                   "a step's role counts its bytes as kept by its low bit");
     StartCursor starts(t, p, n);
     const auto kept_pairs = best_wide_run_kernel().kept_pairs;
+    // Where no ASCII character is excluded, every ASCII start is a kept
+    // byte, counted from the start masks a stretch at a time: most runs
+    // found in data are a few ASCII bytes.
+    const auto& excluded = t.spec().excluded;
+    const bool ascii_kept = std::none_of(excluded.begin(), excluded.end(), [](char32_t u) { return u < 0x80; });
     for (std::size_t i = starts.next(0); i < n; i = starts.next(i)) {
-        CharStep s = step_at<encoding>(t, p + i, n - i);
-        if (s.role == 0) {
-            ++i;
-            continue;
-        }
         const std::size_t start = i;
         std::uint64_t kept = 0;
-        do {
+        for (;;) {
+            if (ascii_kept) {
+                const std::size_t ascii = starts.ascii_starts(i);
+                i += ascii;
+                kept += ascii;
+                if (i >= n) break;
+            }
+            const CharStep s = step_at<encoding>(t, p + i, n - i);
+            if (s.role == 0) break;
             kept += (s.role & 1u) * s.length;
             i += s.length;
             // Kanji and kana back to back, without the lead byte's cases.
@@ -118,9 +170,10 @@ void scan_bytewise(const ScanTables& t, const unsigned char* p, std::size_t n, s
                 if (r == 0) break;
                 kept += (r & 1u) * wide;
             }
-        } while (i < n && (s = step_at<encoding>(t, p + i, n - i)).role != 0);
-        report(t, p, base, Span{start, i, kept}, sink);
+            if (i >= n) break;
+        }
         // The character at i is none, so the next run starts after it.
+        if (i != start) report(t, p, base, Span{start, i, kept}, sink);
         ++i;
     }
 }

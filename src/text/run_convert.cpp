@@ -206,6 +206,51 @@ std::size_t euc_jp_to(const unsigned char* src, std::size_t n, unsigned char* ds
     return static_cast<std::size_t>(dst - start);
 }
 
+// The rest of a run past its opening ASCII, in a call of its own (below).
+[[gnu::noinline]] std::size_t utf8_rest_to_utf8(const RunConverter::Tables&, const unsigned char* src,
+                                                std::size_t n, unsigned char* dst, std::uint64_t&) {
+    return utf8_to_utf8(src, n, dst);
+}
+[[gnu::noinline]] std::size_t utf8_rest_to_cp932(const RunConverter::Tables& t, const unsigned char* src,
+                                                 std::size_t n, unsigned char* dst, std::uint64_t& lacked) {
+    return utf8_to_cp932(src, n, dst, t.codes, t.wide, lacked);
+}
+template <bool cp932>
+[[gnu::noinline]] std::size_t euc_jp_rest_to(const RunConverter::Tables& t, const unsigned char* src, std::size_t n,
+                                             unsigned char* dst, std::uint64_t& lacked) {
+    return euc_jp_to<cp932>(src, n, dst, t.codes, t.pairs, lacked);
+}
+
+// The ASCII that opens src[0, n), copied to dst; returns its length. In
+// EUC-JP and UTF-8 a byte below 0x80 is always a one-byte character, the
+// same byte in both outputs (code page 932 codes U+0000-U+007F as their
+// own bytes).
+inline std::size_t copy_ascii(const unsigned char* src, std::size_t n, unsigned char* dst) {
+    constexpr std::size_t word = sizeof(std::uint64_t);
+    constexpr std::uint64_t high_bits = 0x8080808080808080u;
+    std::size_t i = 0;
+    for (std::uint64_t w; n - i >= word; i += word) {
+        std::memcpy(&w, src + i, word);
+        if ((w & high_bits) != 0) break;
+        std::memcpy(dst + i, &w, word);
+    }
+    for (; i < n && src[i] < 0x80; ++i) dst[i] = src[i];
+    return i;
+}
+
+// A step of EUC-JP or UTF-8: the ASCII that opens the run copied here, the
+// rest by `rest`. Most runs found in data are a few ASCII bytes, and with
+// the rest's loop inlined each of them paid for the registers that loop
+// saves and restores.
+template <RunConverter::Step rest>
+std::size_t ascii_then(const RunConverter::Tables& t, const unsigned char* src, std::size_t n, unsigned char* dst,
+                       std::uint64_t& lacked) {
+    const std::size_t i = copy_ascii(src, n, dst);
+    if (i == n) return n;
+    const std::size_t size = rest(t, src + i, n - i, dst + i, lacked);
+    return size == RunConverter::failed ? size : i + size;
+}
+
 // A surrogate unit: half of a pair, or no character on its own.
 inline bool is_surrogate(char16_t u) { return (u & 0xF800u) == detail::surrogate_first; }
 
@@ -307,12 +352,22 @@ RunConverter::Step utf16_step(bool utf8_out, RunConverter::Tables& tables) {
 }  // namespace
 
 const std::uint16_t* cp932_bmp_codes() {
-    // The search per character would cost more than the scan.
+    // The search per character would cost more than the scan; a search for
+    // every code point cost each run of the program more than the scan of a
+    // few MiB. So the double-byte codes come from the encoding table in one
+    // walk, and the codes a single byte gives (ASCII, the katakana and the
+    // few other single bytes) from the encoder, asked for the character each
+    // byte reads as: it gives them before the table's codes.
     static const std::vector<std::uint16_t> codes = [] {
-        std::vector<std::uint16_t> table(0x10000);
-        for (char32_t u = 0; u < 0x10000; ++u) {
-            const int code = cp932_code(u);
-            table[u] = code < 0 ? cp932_no_code : static_cast<std::uint16_t>(code);
+        std::vector<std::uint16_t> table(0x10000, cp932_no_code);
+        for (const Cp932Encoding& e : cp932_encode_table) table[e.unicode] = e.code;
+        for (unsigned b = 0; b < 0x100; ++b) {
+            const auto byte = static_cast<unsigned char>(b);
+            unsigned char utf8[utf8_per_cp932_byte];
+            const Decoded d = decode_utf8(utf8, cp932_to_utf8(&byte, 1, utf8));
+            if (!d.valid() || d.value >= 0x10000) continue;
+            const int code = cp932_code(d.value);
+            table[d.value] = code < 0 ? cp932_no_code : static_cast<std::uint16_t>(code);
         }
         return table;
     }();
@@ -324,22 +379,15 @@ RunConverter::RunConverter(InputEncoding in, bool utf8_out) {
     switch (in) {
     case InputEncoding::utf8:
         if (utf8_out) {
-            step_ = [](const Tables&, const unsigned char* src, std::size_t n, unsigned char* dst, std::uint64_t&) {
-                return utf8_to_utf8(src, n, dst);
-            };
+            step_ = ascii_then<utf8_rest_to_utf8>;
             break;
         }
         tables_.wide = cp932_wide_of_three();
-        step_ = [](const Tables& t, const unsigned char* src, std::size_t n, unsigned char* dst, std::uint64_t& l) {
-            return utf8_to_cp932(src, n, dst, t.codes, t.wide, l);
-        };
+        step_ = ascii_then<utf8_rest_to_cp932>;
         break;
     case InputEncoding::euc_jp:
         tables_.pairs = utf8_out ? euc_jp_pairs<false>() : euc_jp_pairs<true>();
-        step_ = utf8_out ? Step{[](const Tables& t, const unsigned char* src, std::size_t n, unsigned char* dst,
-                                   std::uint64_t& l) { return euc_jp_to<false>(src, n, dst, t.codes, t.pairs, l); }}
-                         : Step{[](const Tables& t, const unsigned char* src, std::size_t n, unsigned char* dst,
-                                   std::uint64_t& l) { return euc_jp_to<true>(src, n, dst, t.codes, t.pairs, l); }};
+        step_ = utf8_out ? ascii_then<euc_jp_rest_to<false>> : ascii_then<euc_jp_rest_to<true>>;
         break;
     case InputEncoding::utf16le: step_ = utf16_step<ByteOrder::little>(utf8_out, tables_); break;
     case InputEncoding::utf16be: step_ = utf16_step<ByteOrder::big>(utf8_out, tables_); break;

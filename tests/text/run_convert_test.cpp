@@ -1,5 +1,6 @@
 #include "text/run_convert.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <iterator>
 #include <string>
@@ -9,6 +10,7 @@
 
 #include "text/cp932_encode.h"
 #include "text/input_encoding.h"
+#include "text/text_encoding.h"
 #include "text/utf16.h"
 #include "text/utf8_decode.h"
 
@@ -16,6 +18,17 @@ namespace kurvane::text {
 namespace {
 
 using Bytes = std::vector<unsigned char>;
+
+std::string test_hex(const Bytes& b) {
+    std::string out;
+    for (const unsigned char c : b) {
+        constexpr char digits[] = "0123456789abcdef";
+        if (!out.empty()) out += ' ';
+        out += digits[c >> 4];
+        out += digits[c & 15u];
+    }
+    return out;
+}
 
 void put_utf8(char32_t u, Bytes& out) {
     if (u < 0x80) {
@@ -183,6 +196,58 @@ TEST(RunConverter, MixedShortRunsAsThePerCharacterWriter) {
     }
 }
 
+// The ASCII that opens a run is copied a word of eight bytes at a time:
+// every length up to three words and one, then each kind of character, or
+// bytes that are none, and ASCII again after them. A prefix counted a byte
+// off, or a word copied past a byte at or above 0x80, shows as bytes out of
+// place; bytes that are none are refused however much ASCII came first.
+TEST(RunConverter, AsciiBeforeEachKindAsThePerCharacterWriter) {
+    const struct {
+        InputEncoding in;
+        std::vector<Bytes> kinds;  // whole characters
+        std::vector<Bytes> none;   // no whole characters
+    } cases[] = {
+        {InputEncoding::euc_jp,
+         {{0xA4, 0xA2}, {0x8E, 0xB1}, {0x8F, 0xAB, 0xB1}, {0x85}, {0xA2, 0xF2}, {0x01}},  // あ ｱ é C1 Å control
+         {{0xA4}, {0xA4, 0x41}, {0x8E, 0xE0}, {0xFF}, {0xA0}}},
+        {InputEncoding::utf8,
+         {{0xE3, 0x81, 0x82}, {0xEF, 0xBD, 0xB1}, {0xC3, 0xA9}, {0xF0, 0x9F, 0x98, 0x80}, {0xE2, 0x91, 0xA0}, {0x01}},
+         {{0xE3, 0x81}, {0x80}, {0xC0, 0x80}, {0xE0, 0x9F, 0xBF}, {0xED, 0xA0, 0x80}}},
+    };
+    for (const auto& c : cases) {
+        for (const bool utf8_out : {false, true}) {
+            SCOPED_TRACE(std::string(input_encoding_name(c.in)) + (utf8_out ? " to UTF-8" : " to cp932"));
+            const RunConverter converter(c.in, utf8_out);
+            for (std::size_t ascii = 0; ascii <= 25; ++ascii) {
+                Bytes prefix;
+                for (std::size_t k = 0; k < ascii; ++k) prefix.push_back(static_cast<unsigned char>(0x20 + k * 3 % 0x5F));
+                for (const Bytes& kind : c.kinds) {
+                    const Decoded d = decoder_for(c.in)(kind.data(), kind.size());
+                    ASSERT_TRUE(d.valid() && d.length == kind.size()) << test_hex(kind) << " is no one character";
+                    for (const std::size_t after : {0u, 1u, 9u}) {
+                        Bytes run = prefix;
+                        run.insert(run.end(), kind.begin(), kind.end());
+                        run.insert(run.end(), prefix.begin(), prefix.begin() + static_cast<std::ptrdiff_t>(std::min(after, ascii)));
+                        std::uint64_t want_lacked = 3, got_lacked = 3;
+                        ASSERT_EQ(converted(converter, run, got_lacked), written(c.in, utf8_out, run, want_lacked))
+                            << ascii << " ASCII bytes before " << test_hex(kind);
+                        ASSERT_EQ(got_lacked, want_lacked) << ascii << " ASCII bytes before " << test_hex(kind);
+                    }
+                }
+                for (const Bytes& none : c.none) {
+                    Bytes run = prefix;
+                    run.insert(run.end(), none.begin(), none.end());
+                    Bytes out(RunConverter::max_out(run.size()));
+                    std::uint64_t lacked = 3;
+                    EXPECT_EQ(converter.convert(run.data(), run.size(), out.data(), lacked), RunConverter::failed)
+                        << ascii << " ASCII bytes before " << test_hex(none);
+                    EXPECT_EQ(lacked, 3u);
+                }
+            }
+        }
+    }
+}
+
 // Bytes that are no whole characters are refused, and count nothing, even
 // after characters written as '?'.
 TEST(RunConverter, RefusesBytesThatAreNoWholeCharacters) {
@@ -218,6 +283,20 @@ TEST(RunConverter, RefusesBytesThatAreNoWholeCharacters) {
             EXPECT_EQ(lacked, 7u);
         }
     }
+}
+
+// The table every converter and printer reads holds what the encoder gives
+// for every BMP code point, single bytes and double-byte codes alike.
+TEST(RunConverter, BmpCodesAreTheEncodersCodes) {
+    const std::uint16_t* codes = cp932_bmp_codes();
+    std::size_t bad = 0;
+    for (char32_t u = 0; u < 0x10000; ++u) {
+        const int code = cp932_code(u);
+        const std::uint16_t want = code < 0 ? cp932_no_code : static_cast<std::uint16_t>(code);
+        if (codes[u] != want && bad++ < 10)
+            ADD_FAILURE() << "U+" << std::hex << static_cast<std::uint32_t>(u) << ": " << codes[u] << ", want " << want;
+    }
+    EXPECT_EQ(bad, 0u);
 }
 
 TEST(RunConverter, TakesNoCodePage932Input) {

@@ -184,6 +184,55 @@ TEST(text_scan, byte_runs_cross_the_blocks_of_its_starts) {
     }
 }
 
+// ASCII runs are counted from the start masks a block at a time: runs
+// just under, at and past one and two 64-byte blocks, at every offset of a
+// block, ending the data or followed by a kana, a lead byte with no trail,
+// a byte of no class or an excluded character, then more ASCII; with no
+// ASCII character excluded, and with one (which the run must still hold).
+TEST(text_scan, ascii_runs_cross_the_blocks_of_its_starts) {
+    const Setting settings[] = {{"all, a kana excluded", ClassSet::all(), 1, {U'の'}, {}},
+                                {"all, min 64, 'A' excluded", ClassSet::all(), 64, {U'A', U'の'}, {}}};
+    for (const auto& [encoding, name] : {std::pair(InputEncoding::euc_jp, "EUC-JP"), std::pair(InputEncoding::utf8, "UTF-8")}) {
+        test::Iconv encode(name, "UTF-32LE");
+        const auto encoded = [&](const std::u32string& text) {
+            Bytes out;
+            encode.all(test::utf32le(text), out);
+            return out;
+        };
+        const Bytes lone_lead = {encoding == InputEncoding::euc_jp ? static_cast<unsigned char>(0xA4)
+                                                                   : static_cast<unsigned char>(0xE3),
+                                 0x01};
+        const std::pair<const char*, Bytes> tails[] = {{"nothing", {}},
+                                                       {"a kana", encoded(U"か")},
+                                                       {"a lead with no trail", lone_lead},
+                                                       {"a byte of no class", {0x01}},
+                                                       {"an excluded kana", encoded(U"の")}};
+        for (const Setting& s : settings) {
+            const text::ScanTables tables({encoding, s.classes, s.min_length, s.excluded, s.exempt});
+            test::ScanSettings ref;
+            ref.encoding = encoding;
+            ref.classes = s.classes;
+            ref.min_length = s.min_length;
+            ref.excluded = s.excluded;
+            for (const std::size_t length : {1u, 2u, 63u, 64u, 65u, 127u, 128u, 129u}) {
+                Bytes ascii;
+                for (std::size_t k = 0; k < length; ++k) ascii.push_back(static_cast<unsigned char>('A' + k * 7 % 26));
+                for (std::size_t lead = 0; lead <= 65; ++lead) {
+                    for (const auto& [tail_name, tail] : tails) {
+                        Bytes data(lead, 0x01);
+                        data.insert(data.end(), ascii.begin(), ascii.end());
+                        data.insert(data.end(), tail.begin(), tail.end());
+                        if (!tail.empty()) data.insert(data.end(), ascii.begin(), ascii.begin() + static_cast<std::ptrdiff_t>(std::min<std::size_t>(3, length)));
+                        ASSERT_EQ(fast_runs(tables, data), test::reference_scan(data, ref))
+                            << name << ", " << s.name << ", " << length << " ASCII bytes after " << lead
+                            << ", then " << tail_name;
+                    }
+                }
+            }
+        }
+    }
+}
+
 // UTF-16 units drawn at random from kanji (read one byte off, often kanji
 // again), kana, pairs, units of no class and noise, at every mix: groups of
 // one alignment, of both without kana or pairs (settled from their ends
