@@ -503,10 +503,10 @@ const detail::DismissalSieve& detail::dismissal_sieve() {
         const BoundTable& table = bound_table();
         const auto& step = text_stats_transition;
         const auto units = [](std::int64_t v) { return (std::max<std::int64_t>(v, 0) + sieve_unit - 1) / sieve_unit; };
-        const auto share = [](std::int64_t alone, std::int64_t paired, bool two) {
+        const auto share = [](std::int64_t alone, std::int64_t paired, bool two, bool word = false) {
             return static_cast<std::uint16_t>(std::min<std::int64_t>(alone, sieve_share_mask) |
                                               std::min<std::int64_t>(paired, sieve_share_mask) << sieve_share_bits |
-                                              unsigned{two} << sieve_double_bit);
+                                              unsigned{word} << sieve_word_bit | unsigned{two} << sieve_double_bit);
         };
         for (unsigned b = 0; b < 256; ++b) {
             const std::size_t column = table.single[b].column;
@@ -544,7 +544,8 @@ const detail::DismissalSieve& detail::dismissal_sieve() {
                 if (e.column == bound::none_column) continue;
                 const std::size_t cls = e.column - bound::double_column;
                 const std::int64_t paired = std::max(from_single[cls], from_double[cls] + e.pair_in);
-                t->share[row][next] = share(units(e.weight + from_single[cls]), units(e.weight + paired), true);
+                t->share[row][next] = share(units(e.weight + from_single[cls]), units(e.weight + paired), true,
+                                            cls == static_cast<std::size_t>(TextClass::kanji1));
             }
         }
         return t;

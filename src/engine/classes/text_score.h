@@ -129,16 +129,19 @@ namespace detail {
 // byte's row and the byte after it, the most the character they start may
 // add, in steps of sieve_unit rounded up: when no double-byte character
 // may end just before it (bits 0-6) and when one may (bits 7-13), at most
-// sieve_share_mask; bit 15: the character is double-byte. A lead
-// byte's row tells the character by the byte after it; the rows after the
-// lead bytes' are a single-byte character's, one per class, and no
-// character's (all 0).
+// sieve_share_mask; bit 14: the character is a level-1 kanji, of which a
+// word alone is made; bit 15: the character is double-byte. A lead byte's
+// row tells the character by the byte after it; the rows after the lead
+// bytes' are a single-byte character's, one per class, and no character's
+// (all 0).
 inline constexpr std::size_t sieve_lead_rows = 60;
 inline constexpr std::size_t sieve_rows = sieve_lead_rows + 1 + 6;
 inline constexpr std::int64_t sieve_unit = 16;
 inline constexpr unsigned sieve_share_bits = 7;
 inline constexpr unsigned sieve_share_mask = (1u << sieve_share_bits) - 1;
+inline constexpr unsigned sieve_word_bit = 14;
 inline constexpr unsigned sieve_double_bit = 15;
+static_assert(2 * sieve_share_bits <= sieve_word_bit);
 struct DismissalSieve {
     std::uint8_t row[256];
     std::uint16_t share[sieve_rows][256];
@@ -160,8 +163,10 @@ public:
     // as much as the bound of the few bytes most runs of data have.
     [[gnu::always_inline]] bool dismisses(std::span<const unsigned char> bytes, std::size_t lead_in) const {
         if (!dismisses_any_) return false;
-        // A word alone scores by its shape, whatever its characters say.
-        const bool may_be_word = lead_in == 0 && has_word_shape(bytes.size());
+        // A word alone scores by its shape, whatever its characters say:
+        // the run, or the line after a script's command that opens it,
+        // ends in one. Either way its last two bytes are a kanji of a word.
+        const bool may_be_word = lead_in == 0 && has_word_shape(bytes.size()) && ends_in_word_char(bytes);
         if (sieve_units(bytes) < sieve_least_ && !may_be_word) return true;
         return dismisses_exactly(bytes, lead_in);
     }
@@ -173,6 +178,14 @@ private:
 
     static bool has_word_shape(std::size_t n) {
         return n % 2 == 0 && n >= 2 * word_min_chars && n <= 2 * word_max_chars;
+    }
+
+    // Whether the last two of `bytes` (at least two) are a character a
+    // word alone is made of.
+    [[gnu::always_inline]] bool ends_in_word_char(std::span<const unsigned char> bytes) const {
+        const std::size_t n = bytes.size();
+        const unsigned e = sieve_->share[sieve_->row[bytes[n - 2]]][bytes[n - 1]];
+        return (e >> detail::sieve_word_bit & 1) != 0;
     }
 
     // The coarse bound of `bytes` in sieve units: one load a byte, each
