@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <fstream>
 #include <iterator>
 #include <random>
@@ -368,6 +370,22 @@ TEST(text_score, a_threshold_never_drops_what_the_full_score_keeps) {
     }
     EXPECT_GT(kept, 1000u);  // the sweep holds runs that are kept
     EXPECT_GT(dismissed, runs.size());  // and most others are dismissed quickly
+}
+
+// Runs of at most two bytes are dismissed by the sieve's most for them
+// alone: it must bound the sieve of every such run, and be reached by one.
+TEST(text_score, the_sieve_bounds_every_run_of_two_bytes) {
+    const detail::DismissalSieve& sieve = detail::dismissal_sieve();
+    std::uint32_t most = 0;
+    for (unsigned pair = 0; pair < 0x10000; ++pair) {
+        const unsigned char run[2] = {static_cast<unsigned char>(pair >> 8), static_cast<unsigned char>(pair)};
+        for (std::size_t n = 1; n <= 2; ++n) {
+            const std::uint32_t units = detail::sieve_units(sieve, std::span<const unsigned char>(run, n));
+            ASSERT_LE(units, sieve.most_of_two) << test::hex(std::span<const unsigned char>(run, n));
+            most = std::max(most, units);
+        }
+    }
+    EXPECT_EQ(most, sieve.most_of_two);
 }
 
 TEST(text_score, threshold_edges) {

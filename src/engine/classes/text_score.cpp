@@ -548,9 +548,37 @@ const detail::DismissalSieve& detail::dismissal_sieve() {
                                             cls == static_cast<std::size_t>(TextClass::kanji1));
             }
         }
+        // A run of two bytes x y adds the share of x before y and that of
+        // y as the last byte, both alone; one byte only the latter.
+        std::uint32_t before[256] = {};
+        for (const auto& by_next : t->share)
+            for (unsigned next = 0; next < 256; ++next)
+                before[next] = std::max<std::uint32_t>(before[next], by_next[next] & sieve_share_mask);
+        t->most_of_two = 0;
+        for (unsigned b = 0; b < 256; ++b)
+            t->most_of_two = std::max<std::uint32_t>(t->most_of_two, before[b] + (t->share[t->row[b]][0] & sieve_share_mask));
         return t;
     }();
     return *sieve;
+}
+
+std::uint32_t detail::sieve_units(const DismissalSieve& sieve, std::span<const unsigned char> bytes) {
+    const unsigned char* const b = bytes.data();
+    const std::size_t n = bytes.size();
+    if (n == 0) return 0;
+    // The shift that picks a byte's share: by whether a double-byte
+    // character may start one and two bytes back.
+    unsigned shift_last = 0, shift_before = 0;
+    std::uint32_t units = 0;
+    // The last byte trails nothing: it is weighed after the loop, so that
+    // the loop reads the next byte without a test.
+    for (std::size_t k = 0; k + 1 < n; ++k) {
+        const unsigned e = sieve.share[sieve.row[b[k]]][b[k + 1]];
+        units += (e >> shift_before) & sieve_share_mask;
+        shift_before = shift_last;
+        shift_last = (e >> sieve_double_bit) * sieve_share_bits;
+    }
+    return units + ((sieve.share[sieve.row[b[n - 1]]][0] >> shift_before) & sieve_share_mask);
 }
 
 Cp932Dismissal::Cp932Dismissal(int min_score)
@@ -558,7 +586,7 @@ Cp932Dismissal::Cp932Dismissal(int min_score)
       sieve_least_(least_ > 0 && least_ <= std::int64_t{detail::sieve_share_mask} * detail::sieve_unit
                        ? static_cast<std::uint32_t>((least_ + detail::sieve_unit - 1) / detail::sieve_unit)
                        : 0),
-      dismisses_any_(min_score > 0) {
+      short_run_(sieve_->most_of_two < sieve_least_ ? two_bytes : 0), dismisses_any_(min_score > 0) {
     static_assert(word_min_chars == word_alone_min_chars && word_max_chars == word_alone_max_chars);
 }
 

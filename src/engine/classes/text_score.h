@@ -145,8 +145,18 @@ static_assert(2 * sieve_share_bits <= sieve_word_bit);
 struct DismissalSieve {
     std::uint8_t row[256];
     std::uint16_t share[sieve_rows][256];
+    // The most units a run of at most two bytes has: neither byte has a
+    // character before it to pair with.
+    std::uint32_t most_of_two;
 };
 const DismissalSieve& dismissal_sieve();
+// The coarse bound of a run in sieve units: one load a byte, each byte's
+// share taken as if the byte two before started a double-byte character
+// wherever its own share says it may. A share past what the bits hold
+// counts as their most, which alone reaches any threshold a sieve is used
+// for, so the bound needs no more than the bits. Out of line: its loop
+// then keeps its state in registers, which it cannot when inlined in a scan.
+std::uint32_t sieve_units(const DismissalSieve& sieve, std::span<const unsigned char> bytes);
 }  // namespace detail
 
 // A test quicker than score_cp932 that a run of code page 932 bytes, with
@@ -159,15 +169,16 @@ class Cp932Dismissal {
 public:
     explicit Cp932Dismissal(int min_score);
 
-    // Inlined where the printer calls it, once a run: a call costs about
-    // as much as the bound of the few bytes most runs of data have.
+    // Inlined where the printer calls it, once a run: most runs of data
+    // are a byte or two, which it dismisses without a call.
     [[gnu::always_inline]] bool dismisses(std::span<const unsigned char> bytes, std::size_t lead_in) const {
         if (!dismisses_any_) return false;
+        if (bytes.size() <= short_run_) return true;
         // A word alone scores by its shape, whatever its characters say:
         // the run, or the line after a script's command that opens it,
         // ends in one. Either way its last two bytes are a kanji of a word.
         const bool may_be_word = lead_in == 0 && has_word_shape(bytes.size()) && ends_in_word_char(bytes);
-        if (sieve_units(bytes) < sieve_least_ && !may_be_word) return true;
+        if (!may_be_word && detail::sieve_units(*sieve_, bytes) < sieve_least_) return true;
         return dismisses_exactly(bytes, lead_in);
     }
 
@@ -188,36 +199,16 @@ private:
         return (e >> detail::sieve_word_bit & 1) != 0;
     }
 
-    // The coarse bound of `bytes` in sieve units: one load a byte, each
-    // byte's share taken as if the byte two before started a double-byte
-    // character wherever its own share says it may. A share past what the
-    // bits hold counts as their most, which alone reaches any threshold
-    // (see sieve_least_), so the bound needs no more than the bits.
-    [[gnu::always_inline]] std::uint32_t sieve_units(std::span<const unsigned char> bytes) const {
-        const detail::DismissalSieve& sieve = *sieve_;
-        const unsigned char* const b = bytes.data();
-        const std::size_t n = bytes.size();
-        if (n == 0) return 0;
-        // The shift that picks a byte's share: by whether a double-byte
-        // character may start one and two bytes back.
-        unsigned shift_last = 0, shift_before = 0;
-        std::uint32_t units = 0;
-        // The last byte trails nothing: it is weighed after the loop, so
-        // that the loop reads the next byte without a test.
-        for (std::size_t k = 0; k + 1 < n; ++k) {
-            const unsigned e = sieve.share[sieve.row[b[k]]][b[k + 1]];
-            units += (e >> shift_before) & detail::sieve_share_mask;
-            shift_before = shift_last;
-            shift_last = (e >> detail::sieve_double_bit) * detail::sieve_share_bits;
-        }
-        return units + ((sieve.share[sieve.row[b[n - 1]]][0] >> shift_before) & detail::sieve_share_mask);
-    }
-
     const detail::DismissalSieve* sieve_;
     std::int64_t least_;  // the least evidence that may score min_score
     // The least sieve units that may score min_score; 0 where a share the
     // bits cannot hold might fall short of it, so the sieve dismisses nothing.
     std::uint32_t sieve_least_;
+    // The longest runs (with their lead-in) the sieve's most for them
+    // leaves short of sieve_least_: 0 or two bytes, fewer than a word's.
+    static constexpr std::size_t two_bytes = 2;
+    static_assert(two_bytes < 2 * word_min_chars);
+    std::size_t short_run_;
     bool dismisses_any_;
 };
 
