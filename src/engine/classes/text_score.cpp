@@ -60,13 +60,16 @@ const CharStats* bmp_stats() {
             std::int16_t& in = t[p.pair & 0xFFFF].pair_in_bound;
             in = std::max(in, p.bonus);
         }
+        // The most what two kanji say adds into each class of kanji.
+        std::int16_t most[detail::text_stats_kanji_classes] = {};
+        for (const auto& by_word : detail::text_stats_kanji_pair)
+            for (const auto& row : by_word)
+                for (std::size_t cls = 0; cls < detail::text_stats_kanji_classes; ++cls)
+                    most[cls] = std::max(most[cls], row[cls]);
         for (std::size_t u = 0; u < bmp_size; ++u) {
             const unsigned cls = t[u].text_class;
             if (!is_kanji(cls)) continue;
-            std::int16_t most = 0;
-            for (const auto& by_word : detail::text_stats_kanji_pair)
-                for (const auto& row : by_word) most = std::max(most, row[cls - kanji_base]);
-            t[u].pair_in_bound = static_cast<std::int16_t>(t[u].pair_in_bound + most);
+            t[u].pair_in_bound = static_cast<std::int16_t>(t[u].pair_in_bound + most[cls - kanji_base]);
         }
         return t;
     }();
@@ -101,7 +104,8 @@ bool echoes(char32_t c, const CharStats& s, char32_t previous, unsigned previous
 // Where the entries of a table of pairs, sorted by the first character's
 // code point << 16 | the second's, start for each first character: a pair
 // is then looked for among the few of its first character.
-std::vector<std::uint32_t> by_first(std::size_t count, std::uint32_t (*key_at)(std::size_t)) {
+template <class KeyAt>
+std::vector<std::uint32_t> by_first(std::size_t count, KeyAt key_at) {
     std::vector<std::uint32_t> at(bmp_size + 1);
     std::size_t k = 0;
     for (std::size_t u = 0; u <= bmp_size; ++u) {
