@@ -872,7 +872,13 @@ bool Cp932Dismissal::dismisses_exactly(std::span<const unsigned char> bytes, std
 }
 
 ScoredRun score_cp932(std::span<const unsigned char> run, std::size_t lead_in, int min_score) {
-    const ScoredRun result = score_cp932_readings(run, lead_in, min_score);
+    // The line after a script's command may be a word alone, which scores
+    // by its shape, not by what bounds the run's evidence: such a run is
+    // read in full.
+    const bool command_word =
+        min_score > 0 && std::any_of(run.begin(), run.end(), [](unsigned char b) { return sigil_bytes[b]; }) &&
+        may_end_in_word_alone(run, lead_in);
+    const ScoredRun result = score_cp932_readings(run, lead_in, command_word ? 0 : min_score);
     if (result.keep_end <= result.keep_begin) return result;
     // A tag before a line goes when the line stands as text without it: it
     // is then scored from its own first character, not from the tag's space.

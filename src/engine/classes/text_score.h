@@ -174,10 +174,12 @@ public:
     [[gnu::always_inline]] bool dismisses(std::span<const unsigned char> bytes, std::size_t lead_in) const {
         if (!dismisses_any_) return false;
         if (bytes.size() <= short_run_) return true;
-        // A word alone scores by its shape, whatever its characters say:
-        // the run, or the line after a script's command that opens it,
-        // ends in one. Either way its last two bytes are a kanji of a word.
-        const bool may_be_word = lead_in == 0 && has_word_shape(bytes.size()) && ends_in_word_char(bytes);
+        // A word alone scores by its shape, whatever its characters say,
+        // and so does one after a script's command, wherever the run
+        // starts: a run that may end in one goes to the close test, which
+        // looks for both. Either way its last two bytes are a kanji of a
+        // word.
+        const bool may_be_word = bytes.size() >= 2 * word_min_chars && ends_in_word_char(bytes);
         if (!may_be_word && detail::sieve_units(*sieve_, bytes) < sieve_least_) return true;
         return dismisses_exactly(bytes, lead_in);
     }
@@ -186,10 +188,6 @@ private:
     static constexpr std::size_t word_min_chars = 2;
     static constexpr std::size_t word_max_chars = 4;
     bool dismisses_exactly(std::span<const unsigned char> bytes, std::size_t lead_in) const;
-
-    static bool has_word_shape(std::size_t n) {
-        return n % 2 == 0 && n >= 2 * word_min_chars && n <= 2 * word_max_chars;
-    }
 
     // Whether the last two of `bytes` (at least two) are a character a
     // word alone is made of.
