@@ -148,6 +148,7 @@ struct DismissalSieve {
     // The most units a run of at most two bytes has: neither byte has a
     // character before it to pair with.
     std::uint32_t most_of_two;
+    bool opens_command[256];  // the byte may open a script's command
 };
 const DismissalSieve& dismissal_sieve();
 // The coarse bound of a run in sieve units: one load a byte, each byte's
@@ -179,7 +180,9 @@ public:
         // starts: a run that may end in one goes to the close test, which
         // looks for both. Either way its last two bytes are a kanji of a
         // word.
-        const bool may_be_word = bytes.size() >= 2 * word_min_chars && ends_in_word_char(bytes);
+        const std::size_t n = bytes.size();
+        const bool may_be_word = n >= 2 * word_min_chars && ends_in_word_char(bytes) &&
+                                 ((lead_in == 0 && n <= 2 * word_max_chars) || may_hold_command(bytes));
         if (!may_be_word && detail::sieve_units(*sieve_, bytes) < sieve_least_) return true;
         return dismisses_exactly(bytes, lead_in);
     }
@@ -188,6 +191,12 @@ private:
     static constexpr std::size_t word_min_chars = 2;
     static constexpr std::size_t word_max_chars = 4;
     bool dismisses_exactly(std::span<const unsigned char> bytes, std::size_t lead_in) const;
+
+    bool may_hold_command(std::span<const unsigned char> bytes) const {
+        for (const unsigned char b : bytes)
+            if (sieve_->opens_command[b]) return true;
+        return false;
+    }
 
     // Whether the last two of `bytes` (at least two) are a character a
     // word alone is made of.
