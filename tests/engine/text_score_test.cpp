@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <fstream>
 #include <iterator>
 #include <random>
@@ -325,7 +327,9 @@ TEST(text_score, a_threshold_never_drops_what_the_full_score_keeps) {
         with_lead_ins("H\x8bL$" + s + "\x8b\x4c");
         runs.emplace_back("@sel 12 " + s, 0);
     }
-    for (const char* word : {"宝箱", "設定", "日本語", "剣章"}) {
+    // 丁丑, a year's name: a pair of the word list whose kanji alone say
+    // too little for any bound to reach a threshold.
+    for (const char* word : {"宝箱", "設定", "日本語", "剣章", "丁丑"}) {
         with_lead_ins(word);
         // A word alone after a script's command scores on its own.
         for (const char* tag : {"@sel ", "#voice v0012 ", "<w 40>", "[name=C2]", "{p}"}) {
@@ -368,6 +372,22 @@ TEST(text_score, a_threshold_never_drops_what_the_full_score_keeps) {
     }
     EXPECT_GT(kept, 1000u);  // the sweep holds runs that are kept
     EXPECT_GT(dismissed, runs.size());  // and most others are dismissed quickly
+}
+
+// Runs of at most two bytes are dismissed by the sieve's most for them
+// alone: it must bound the sieve of every such run, and be reached by one.
+TEST(text_score, the_sieve_bounds_every_run_of_two_bytes) {
+    const detail::DismissalSieve& sieve = detail::dismissal_sieve();
+    std::uint32_t most = 0;
+    for (unsigned pair = 0; pair < 0x10000; ++pair) {
+        const unsigned char run[2] = {static_cast<unsigned char>(pair >> 8), static_cast<unsigned char>(pair)};
+        for (std::size_t n = 1; n <= 2; ++n) {
+            const std::uint32_t units = detail::sieve_units(sieve, std::span<const unsigned char>(run, n));
+            ASSERT_LE(units, sieve.most_of_two) << test::hex(std::span<const unsigned char>(run, n));
+            most = std::max(most, units);
+        }
+    }
+    EXPECT_EQ(most, sieve.most_of_two);
 }
 
 TEST(text_score, threshold_edges) {

@@ -60,13 +60,16 @@ const CharStats* bmp_stats() {
             std::int16_t& in = t[p.pair & 0xFFFF].pair_in_bound;
             in = std::max(in, p.bonus);
         }
+        // The most what two kanji say adds into each class of kanji.
+        std::int16_t most[detail::text_stats_kanji_classes] = {};
+        for (const auto& by_word : detail::text_stats_kanji_pair)
+            for (const auto& row : by_word)
+                for (std::size_t cls = 0; cls < detail::text_stats_kanji_classes; ++cls)
+                    most[cls] = std::max(most[cls], row[cls]);
         for (std::size_t u = 0; u < bmp_size; ++u) {
             const unsigned cls = t[u].text_class;
             if (!is_kanji(cls)) continue;
-            std::int16_t most = 0;
-            for (const auto& by_word : detail::text_stats_kanji_pair)
-                for (const auto& row : by_word) most = std::max(most, row[cls - kanji_base]);
-            t[u].pair_in_bound = static_cast<std::int16_t>(t[u].pair_in_bound + most);
+            t[u].pair_in_bound = static_cast<std::int16_t>(t[u].pair_in_bound + most[cls - kanji_base]);
         }
         return t;
     }();
@@ -101,7 +104,8 @@ bool echoes(char32_t c, const CharStats& s, char32_t previous, unsigned previous
 // Where the entries of a table of pairs, sorted by the first character's
 // code point << 16 | the second's, start for each first character: a pair
 // is then looked for among the few of its first character.
-std::vector<std::uint32_t> by_first(std::size_t count, std::uint32_t (*key_at)(std::size_t)) {
+template <class KeyAt>
+std::vector<std::uint32_t> by_first(std::size_t count, KeyAt key_at) {
     std::vector<std::uint32_t> at(bmp_size + 1);
     std::size_t k = 0;
     for (std::size_t u = 0; u <= bmp_size; ++u) {
@@ -491,76 +495,6 @@ bool reads_as_word_alone(std::span<const unsigned char> run, std::size_t lead_in
 
 }  // namespace
 
-const detail::DismissalSieve& detail::dismissal_sieve() {
-    // The single-byte characters' rows follow the lead bytes' and the row
-    // of no character, one per class from space to half_kana.
-    constexpr std::size_t none_row = sieve_lead_rows;
-    constexpr auto first_single = static_cast<std::size_t>(TextClass::space);
-    static_assert(sieve_lead_rows == lead_rows);
-    static_assert(sieve_rows == none_row + 1 + static_cast<std::size_t>(TextClass::half_kana) - first_single + 1);
-    static const std::unique_ptr<DismissalSieve> sieve = [] {
-        auto t = std::make_unique<DismissalSieve>();
-        const BoundTable& table = bound_table();
-        const auto& step = text_stats_transition;
-        const auto units = [](std::int64_t v) { return (std::max<std::int64_t>(v, 0) + sieve_unit - 1) / sieve_unit; };
-        const auto share = [](std::int64_t alone, std::int64_t paired, bool two) {
-            return static_cast<std::uint16_t>(std::min<std::int64_t>(alone, sieve_share_mask) |
-                                              std::min<std::int64_t>(paired, sieve_share_mask) << sieve_share_bits |
-                                              unsigned{two} << sieve_double_bit);
-        };
-        for (unsigned b = 0; b < 256; ++b) {
-            const std::size_t column = table.single[b].column;
-            t->row[b] = static_cast<std::uint8_t>(
-                table.lead_row[b] < lead_rows ? table.lead_row[b]
-                : column == bound::none_column
-                    ? none_row
-                    : none_row + 1 + (column - bound::single_column) - first_single);
-        }
-        // A single-byte character adds only after a double-byte one: the
-        // most any step into its class from one adds.
-        for (std::size_t cls = first_single; cls <= static_cast<std::size_t>(TextClass::half_kana); ++cls) {
-            std::int64_t after_double = 0;
-            for (std::size_t c = 0; c < text_class_count; ++c)
-                if (!single_byte(static_cast<unsigned>(c))) after_double = std::max<std::int64_t>(after_double, step[c][cls]);
-            std::fill(std::begin(t->share[none_row + 1 + cls - first_single]),
-                      std::end(t->share[none_row + 1 + cls - first_single]), share(0, units(after_double), false));
-        }
-        // The steps into each class of double-byte character from what
-        // may stand before it: the start or a single-byte character, and
-        // a double-byte one (to which the pair into it adds).
-        std::int64_t from_single[text_class_count], from_double[text_class_count];
-        for (std::size_t cls = 0; cls < text_class_count; ++cls) {
-            from_single[cls] = step[text_class_start][cls];
-            from_double[cls] = bound::never;
-            for (std::size_t c = 0; c < text_class_count; ++c) {
-                std::int64_t& best = single_byte(static_cast<unsigned>(c)) ? from_single[cls] : from_double[cls];
-                best = std::max<std::int64_t>(best, step[c][cls]);
-            }
-        }
-        for (std::size_t row = 0; row < sieve_lead_rows; ++row) {
-            for (unsigned next = 0; next < 256; ++next) {
-                const unsigned t_index = next - trail_first;
-                const BoundChar& e = table.pair[row][t_index < trail_count ? t_index : trail_count];
-                if (e.column == bound::none_column) continue;
-                const std::size_t cls = e.column - bound::double_column;
-                const std::int64_t paired = std::max(from_single[cls], from_double[cls] + e.pair_in);
-                t->share[row][next] = share(units(e.weight + from_single[cls]), units(e.weight + paired), true);
-            }
-        }
-        return t;
-    }();
-    return *sieve;
-}
-
-Cp932Dismissal::Cp932Dismissal(int min_score)
-    : sieve_(&detail::dismissal_sieve()), least_(least_evidence(min_score)),
-      sieve_least_(least_ > 0 && least_ <= std::int64_t{detail::sieve_share_mask} * detail::sieve_unit
-                       ? static_cast<std::uint32_t>((least_ + detail::sieve_unit - 1) / detail::sieve_unit)
-                       : 0),
-      dismisses_any_(min_score > 0) {
-    static_assert(word_min_chars == word_alone_min_chars && word_max_chars == word_alone_max_chars);
-}
-
 TextScorer::Path TextScorer::extend(const Path& path, char32_t c, std::size_t at,
                                     std::size_t width) {
     const CharStats s = stats_of(c);
@@ -823,6 +757,106 @@ constexpr std::array<bool, 256> sigil_bytes = [] {
 
 }  // namespace
 
+const detail::DismissalSieve& detail::dismissal_sieve() {
+    // The single-byte characters' rows follow the lead bytes' and the row
+    // of no character, one per class from space to half_kana.
+    constexpr std::size_t none_row = sieve_lead_rows;
+    constexpr auto first_single = static_cast<std::size_t>(TextClass::space);
+    static_assert(sieve_lead_rows == lead_rows);
+    static_assert(sieve_rows == none_row + 1 + static_cast<std::size_t>(TextClass::half_kana) - first_single + 1);
+    static const std::unique_ptr<DismissalSieve> sieve = [] {
+        auto t = std::make_unique<DismissalSieve>();
+        const BoundTable& table = bound_table();
+        const auto& step = text_stats_transition;
+        const auto units = [](std::int64_t v) { return (std::max<std::int64_t>(v, 0) + sieve_unit - 1) / sieve_unit; };
+        const auto share = [](std::int64_t alone, std::int64_t paired, bool two, bool word = false) {
+            return static_cast<std::uint16_t>(std::min<std::int64_t>(alone, sieve_share_mask) |
+                                              std::min<std::int64_t>(paired, sieve_share_mask) << sieve_share_bits |
+                                              unsigned{word} << sieve_word_bit | unsigned{two} << sieve_double_bit);
+        };
+        for (unsigned b = 0; b < 256; ++b) {
+            const std::size_t column = table.single[b].column;
+            t->row[b] = static_cast<std::uint8_t>(
+                table.lead_row[b] < lead_rows ? table.lead_row[b]
+                : column == bound::none_column
+                    ? none_row
+                    : none_row + 1 + (column - bound::single_column) - first_single);
+        }
+        // A single-byte character adds only after a double-byte one: the
+        // most any step into its class from one adds.
+        for (std::size_t cls = first_single; cls <= static_cast<std::size_t>(TextClass::half_kana); ++cls) {
+            std::int64_t after_double = 0;
+            for (std::size_t c = 0; c < text_class_count; ++c)
+                if (!single_byte(static_cast<unsigned>(c))) after_double = std::max<std::int64_t>(after_double, step[c][cls]);
+            std::fill(std::begin(t->share[none_row + 1 + cls - first_single]),
+                      std::end(t->share[none_row + 1 + cls - first_single]), share(0, units(after_double), false));
+        }
+        // The steps into each class of double-byte character from what
+        // may stand before it: the start or a single-byte character, and
+        // a double-byte one (to which the pair into it adds).
+        std::int64_t from_single[text_class_count], from_double[text_class_count];
+        for (std::size_t cls = 0; cls < text_class_count; ++cls) {
+            from_single[cls] = step[text_class_start][cls];
+            from_double[cls] = bound::never;
+            for (std::size_t c = 0; c < text_class_count; ++c) {
+                std::int64_t& best = single_byte(static_cast<unsigned>(c)) ? from_single[cls] : from_double[cls];
+                best = std::max<std::int64_t>(best, step[c][cls]);
+            }
+        }
+        for (std::size_t row = 0; row < sieve_lead_rows; ++row) {
+            for (unsigned next = 0; next < 256; ++next) {
+                const unsigned t_index = next - trail_first;
+                const BoundChar& e = table.pair[row][t_index < trail_count ? t_index : trail_count];
+                if (e.column == bound::none_column) continue;
+                const std::size_t cls = e.column - bound::double_column;
+                const std::int64_t paired = std::max(from_single[cls], from_double[cls] + e.pair_in);
+                t->share[row][next] = share(units(e.weight + from_single[cls]), units(e.weight + paired), true,
+                                            cls == static_cast<std::size_t>(TextClass::kanji1));
+            }
+        }
+        // A run of two bytes x y adds the share of x before y and that of
+        // y as the last byte, both alone; one byte only the latter.
+        std::uint32_t before[256] = {};
+        for (const auto& by_next : t->share)
+            for (unsigned next = 0; next < 256; ++next)
+                before[next] = std::max<std::uint32_t>(before[next], by_next[next] & sieve_share_mask);
+        for (unsigned b = 0; b < 256; ++b) t->opens_command[b] = sigil_bytes[b];
+        t->most_of_two = 0;
+        for (unsigned b = 0; b < 256; ++b)
+            t->most_of_two = std::max<std::uint32_t>(t->most_of_two, before[b] + (t->share[t->row[b]][0] & sieve_share_mask));
+        return t;
+    }();
+    return *sieve;
+}
+
+std::uint32_t detail::sieve_units(const DismissalSieve& sieve, std::span<const unsigned char> bytes) {
+    const unsigned char* const b = bytes.data();
+    const std::size_t n = bytes.size();
+    if (n == 0) return 0;
+    // The shift that picks a byte's share: by whether a double-byte
+    // character may start one and two bytes back.
+    unsigned shift_last = 0, shift_before = 0;
+    std::uint32_t units = 0;
+    // The last byte trails nothing: it is weighed after the loop, so that
+    // the loop reads the next byte without a test.
+    for (std::size_t k = 0; k + 1 < n; ++k) {
+        const unsigned e = sieve.share[sieve.row[b[k]]][b[k + 1]];
+        units += (e >> shift_before) & sieve_share_mask;
+        shift_before = shift_last;
+        shift_last = (e >> sieve_double_bit) * sieve_share_bits;
+    }
+    return units + ((sieve.share[sieve.row[b[n - 1]]][0] >> shift_before) & sieve_share_mask);
+}
+
+Cp932Dismissal::Cp932Dismissal(int min_score)
+    : sieve_(&detail::dismissal_sieve()), least_(least_evidence(min_score)),
+      sieve_least_(least_ > 0 && least_ <= std::int64_t{detail::sieve_share_mask} * detail::sieve_unit
+                       ? static_cast<std::uint32_t>((least_ + detail::sieve_unit - 1) / detail::sieve_unit)
+                       : 0),
+      short_run_(sieve_->most_of_two < sieve_least_ ? two_bytes : 0), dismisses_any_(min_score > 0) {
+    static_assert(word_min_chars == word_alone_min_chars && word_max_chars == word_alone_max_chars);
+}
+
 bool Cp932Dismissal::dismisses_exactly(std::span<const unsigned char> bytes, std::size_t lead_in) const {
     // As score_cp932 reads the run: a part it keeps has at least this
     // evidence, or the run is a word alone. (A run of printable ASCII,
@@ -839,7 +873,13 @@ bool Cp932Dismissal::dismisses_exactly(std::span<const unsigned char> bytes, std
 }
 
 ScoredRun score_cp932(std::span<const unsigned char> run, std::size_t lead_in, int min_score) {
-    const ScoredRun result = score_cp932_readings(run, lead_in, min_score);
+    // The line after a script's command may be a word alone, which scores
+    // by its shape, not by what bounds the run's evidence: such a run is
+    // read in full.
+    const bool command_word =
+        min_score > 0 && std::any_of(run.begin(), run.end(), [](unsigned char b) { return sigil_bytes[b]; }) &&
+        may_end_in_word_alone(run, lead_in);
+    const ScoredRun result = score_cp932_readings(run, lead_in, command_word ? 0 : min_score);
     if (result.keep_end <= result.keep_begin) return result;
     // A tag before a line goes when the line stands as text without it: it
     // is then scored from its own first character, not from the tag's space.

@@ -129,21 +129,35 @@ namespace detail {
 // byte's row and the byte after it, the most the character they start may
 // add, in steps of sieve_unit rounded up: when no double-byte character
 // may end just before it (bits 0-6) and when one may (bits 7-13), at most
-// sieve_share_mask; bit 15: the character is double-byte. A lead
-// byte's row tells the character by the byte after it; the rows after the
-// lead bytes' are a single-byte character's, one per class, and no
-// character's (all 0).
+// sieve_share_mask; bit 14: the character is a level-1 kanji, of which a
+// word alone is made; bit 15: the character is double-byte. A lead byte's
+// row tells the character by the byte after it; the rows after the lead
+// bytes' are a single-byte character's, one per class, and no character's
+// (all 0).
 inline constexpr std::size_t sieve_lead_rows = 60;
 inline constexpr std::size_t sieve_rows = sieve_lead_rows + 1 + 6;
 inline constexpr std::int64_t sieve_unit = 16;
 inline constexpr unsigned sieve_share_bits = 7;
 inline constexpr unsigned sieve_share_mask = (1u << sieve_share_bits) - 1;
+inline constexpr unsigned sieve_word_bit = 14;
 inline constexpr unsigned sieve_double_bit = 15;
+static_assert(2 * sieve_share_bits <= sieve_word_bit);
 struct DismissalSieve {
     std::uint8_t row[256];
     std::uint16_t share[sieve_rows][256];
+    // The most units a run of at most two bytes has: neither byte has a
+    // character before it to pair with.
+    std::uint32_t most_of_two;
+    bool opens_command[256];  // the byte may open a script's command
 };
 const DismissalSieve& dismissal_sieve();
+// The coarse bound of a run in sieve units: one load a byte, each byte's
+// share taken as if the byte two before started a double-byte character
+// wherever its own share says it may. A share past what the bits hold
+// counts as their most, which alone reaches any threshold a sieve is used
+// for, so the bound needs no more than the bits. Out of line: its loop
+// then keeps its state in registers, which it cannot when inlined in a scan.
+std::uint32_t sieve_units(const DismissalSieve& sieve, std::span<const unsigned char> bytes);
 }  // namespace detail
 
 // A test quicker than score_cp932 that a run of code page 932 bytes, with
@@ -156,13 +170,20 @@ class Cp932Dismissal {
 public:
     explicit Cp932Dismissal(int min_score);
 
-    // Inlined where the printer calls it, once a run: a call costs about
-    // as much as the bound of the few bytes most runs of data have.
+    // Inlined where the printer calls it, once a run: most runs of data
+    // are a byte or two, which it dismisses without a call.
     [[gnu::always_inline]] bool dismisses(std::span<const unsigned char> bytes, std::size_t lead_in) const {
         if (!dismisses_any_) return false;
-        // A word alone scores by its shape, whatever its characters say.
-        const bool may_be_word = lead_in == 0 && has_word_shape(bytes.size());
-        if (sieve_units(bytes) < sieve_least_ && !may_be_word) return true;
+        if (bytes.size() <= short_run_) return true;
+        // A word alone scores by its shape, whatever its characters say,
+        // and so does one after a script's command, wherever the run
+        // starts: a run that may end in one goes to the close test, which
+        // looks for both. Either way its last two bytes are a kanji of a
+        // word.
+        const std::size_t n = bytes.size();
+        const bool may_be_word = n >= 2 * word_min_chars && ends_in_word_char(bytes) &&
+                                 ((lead_in == 0 && n <= 2 * word_max_chars) || may_hold_command(bytes));
+        if (!may_be_word && detail::sieve_units(*sieve_, bytes) < sieve_least_) return true;
         return dismisses_exactly(bytes, lead_in);
     }
 
@@ -171,33 +192,18 @@ private:
     static constexpr std::size_t word_max_chars = 4;
     bool dismisses_exactly(std::span<const unsigned char> bytes, std::size_t lead_in) const;
 
-    static bool has_word_shape(std::size_t n) {
-        return n % 2 == 0 && n >= 2 * word_min_chars && n <= 2 * word_max_chars;
+    bool may_hold_command(std::span<const unsigned char> bytes) const {
+        for (const unsigned char b : bytes)
+            if (sieve_->opens_command[b]) return true;
+        return false;
     }
 
-    // The coarse bound of `bytes` in sieve units: one load a byte, each
-    // byte's share taken as if the byte two before started a double-byte
-    // character wherever its own share says it may. A share past what the
-    // bits hold counts as their most, which alone reaches any threshold
-    // (see sieve_least_), so the bound needs no more than the bits.
-    [[gnu::always_inline]] std::uint32_t sieve_units(std::span<const unsigned char> bytes) const {
-        const detail::DismissalSieve& sieve = *sieve_;
-        const unsigned char* const b = bytes.data();
+    // Whether the last two of `bytes` (at least two) are a character a
+    // word alone is made of.
+    [[gnu::always_inline]] bool ends_in_word_char(std::span<const unsigned char> bytes) const {
         const std::size_t n = bytes.size();
-        if (n == 0) return 0;
-        // The shift that picks a byte's share: by whether a double-byte
-        // character may start one and two bytes back.
-        unsigned shift_last = 0, shift_before = 0;
-        std::uint32_t units = 0;
-        // The last byte trails nothing: it is weighed after the loop, so
-        // that the loop reads the next byte without a test.
-        for (std::size_t k = 0; k + 1 < n; ++k) {
-            const unsigned e = sieve.share[sieve.row[b[k]]][b[k + 1]];
-            units += (e >> shift_before) & detail::sieve_share_mask;
-            shift_before = shift_last;
-            shift_last = (e >> detail::sieve_double_bit) * detail::sieve_share_bits;
-        }
-        return units + ((sieve.share[sieve.row[b[n - 1]]][0] >> shift_before) & detail::sieve_share_mask);
+        const unsigned e = sieve_->share[sieve_->row[bytes[n - 2]]][bytes[n - 1]];
+        return (e >> detail::sieve_word_bit & 1) != 0;
     }
 
     const detail::DismissalSieve* sieve_;
@@ -205,6 +211,11 @@ private:
     // The least sieve units that may score min_score; 0 where a share the
     // bits cannot hold might fall short of it, so the sieve dismisses nothing.
     std::uint32_t sieve_least_;
+    // The longest runs (with their lead-in) the sieve's most for them
+    // leaves short of sieve_least_: 0 or two bytes, fewer than a word's.
+    static constexpr std::size_t two_bytes = 2;
+    static_assert(two_bytes < 2 * word_min_chars);
+    std::size_t short_run_;
     bool dismisses_any_;
 };
 
