@@ -9,6 +9,7 @@
 
 #include "text/cp932_encode.h"
 #include "text/input_encoding.h"
+#include "text/text_encoding.h"
 #include "text/utf16.h"
 #include "text/utf8_decode.h"
 
@@ -218,6 +219,21 @@ TEST(RunConverter, RefusesBytesThatAreNoWholeCharacters) {
             EXPECT_EQ(lacked, 7u);
         }
     }
+}
+
+// The table of the plane's codes, built from the characters code page 932
+// holds rather than a search for every code point, against that search for
+// each: a character the build leaves out reads as one it lacks.
+TEST(RunConverter, BmpCodesAreTheCodeOfEveryCodePoint) {
+    const std::uint16_t* codes = cp932_bmp_codes();
+    std::size_t bad = 0;
+    for (char32_t u = 0; u < 0x10000; ++u) {
+        const int want = cp932_code(u);
+        if (codes[u] != (want < 0 ? cp932_no_code : want)) {
+            if (++bad <= 5) ADD_FAILURE() << "U+" << std::hex << static_cast<unsigned>(u) << ": " << codes[u];
+        }
+    }
+    EXPECT_EQ(bad, 0u);
 }
 
 TEST(RunConverter, TakesNoCodePage932Input) {
