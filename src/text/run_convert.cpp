@@ -265,25 +265,28 @@ constexpr std::uint32_t size_mask = 0xFF;
 }  // namespace unit_form
 
 const std::uint32_t* cp932_unit_forms() {
-    static const std::vector<std::uint32_t> table = [] {
-        std::vector<std::uint32_t> t(0x10000);
+    // One entry per unit without a branch, so the loop is a few
+    // instructions a unit (it is made once a process, for every pass of
+    // UTF-16 written as code page 932); the surrogates are cleared after.
+    constexpr std::size_t units = 0x10000;
+    // Static storage: no fill of zeros before the loop writes each entry.
+    static std::uint32_t t[units];
+    static const std::uint32_t* const table = [] {
         const std::uint16_t* codes = cp932_bmp_codes();
-        for (char32_t u = 0; u < 0x10000; ++u) {
-            const std::uint16_t code = codes[u];
-            std::uint32_t e = 0;
-            if (is_surrogate(static_cast<char16_t>(u)))
-                e = 0;
-            else if (code == cp932_no_code)
-                e = cp932_substitute | 1u << unit_form::size_shift | 1u << unit_form::lacked_shift;
-            else if (code < 0x100)
-                e = code | 1u << unit_form::size_shift;
-            else
-                e = (code >> 8 | (code & 0xFFu) << 8) | 2u << unit_form::size_shift;
-            t[u] = e;
+        std::uint32_t* out = t;
+        for (std::size_t u = 0; u < units; ++u) {
+            const std::uint32_t code = codes[u];
+            const std::uint32_t lacked = code == cp932_no_code ? ~0u : 0u;
+            const std::uint32_t single = code < 0x100 ? ~0u : 0u;
+            const std::uint32_t stored = (code & single) | ((code >> 8 | (code & 0xFFu) << 8) & ~single);
+            const std::uint32_t size = 2u - (single & 1u) - (lacked & 1u);
+            out[u] = (stored & ~lacked) | (cp932_substitute & lacked) | size << unit_form::size_shift |
+                     (lacked & 1u) << unit_form::lacked_shift;
         }
+        std::fill(t + detail::surrogate_first, t + detail::surrogate_last + 1, 0u);
         return t;
     }();
-    return table.data();
+    return table;
 }
 
 // UTF-16 read over data gives short runs, many of characters code page 932

@@ -87,6 +87,7 @@ private:
                   "the unit mask kernels read these traits");
     std::uint8_t traits(char32_t u) const { return u < bmp_end ? bmp_traits_[u] : traits_of(u); }
     std::uint8_t traits_of(char32_t u) const;  // computed, for any u
+    void fill_bmp_traits();                     // traits_of for each of the BMP, at once
 
     ScanSpec spec_;
     // Also the units' traits (no character is a surrogate), and

@@ -6,6 +6,8 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <vector>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -109,33 +111,73 @@ SkipIsa best_isa() {
     return SkipIsa::scalar;
 }
 
-// The runs of members, the nearest merged until at most skip_ranges are left.
-std::vector<SkipRange> covering_ranges(const std::vector<bool>& members, bool& exact) {
+// The first value at or after v, below `values`, whose bit is `set`; else
+// `values`. Whole words at a time: a skip over 2^16 units is made for
+// every pass, and a value at a time it was most of a small file's run.
+std::size_t next_bit(const std::uint64_t* bits, std::size_t values, std::size_t v, bool set) {
+    constexpr std::size_t w = 64;
+    const std::uint64_t flip = set ? 0 : ~std::uint64_t{0};
+    if (v >= values) return values;
+    std::size_t k = v / w;
+    std::uint64_t x = (bits[k] ^ flip) & ~std::uint64_t{0} << v % w;
+    while (x == 0) {
+        if (++k == values / w) return values;
+        x = bits[k] ^ flip;
+    }
+    return std::min(values, k * w + static_cast<std::size_t>(std::countr_zero(x)));
+}
+
+// The runs of members, the nearest merged until at most skip_ranges are
+// left. `values` is a multiple of 64.
+std::vector<SkipRange> covering_ranges(const std::uint64_t* bits, std::size_t values, bool& exact) {
     std::vector<SkipRange> runs;
-    for (std::size_t v = 0; v < members.size(); ++v) {
-        if (!members[v]) continue;
-        const auto u = static_cast<std::uint16_t>(v);
-        if (!runs.empty() && runs.back().last + 1u == v) runs.back().last = u;
-        else runs.push_back({u, u});
+    for (std::size_t v = next_bit(bits, values, 0, true); v < values;) {
+        const std::size_t end = next_bit(bits, values, v, false);
+        runs.push_back({static_cast<std::uint16_t>(v), static_cast<std::uint16_t>(end - 1)});
+        v = next_bit(bits, values, end, true);
     }
     exact = runs.size() <= skip_ranges;
     if (exact) return runs;
     // Keep the widest skip_ranges - 1 gaps between runs (the earlier of
-    // equal ones) and close the others.
-    std::vector<std::size_t> gaps(runs.size() - 1);
-    for (std::size_t k = 0; k < gaps.size(); ++k) gaps[k] = k;
+    // equal ones) and close the others: one pass that keeps the widest
+    // found so far, widest first, a later gap going after the equal ones.
+    constexpr std::size_t keep = skip_ranges - 1;
     const auto width = [&](std::size_t k) { return runs[k + 1].first - runs[k].last; };
-    std::stable_sort(gaps.begin(), gaps.end(), [&](std::size_t a, std::size_t b) { return width(a) > width(b); });
-    gaps.resize(skip_ranges - 1);
-    std::sort(gaps.begin(), gaps.end());
+    std::array<std::size_t, keep> widest{};
+    std::size_t kept = 0;
+    for (std::size_t k = 0; k + 1 < runs.size(); ++k) {
+        if (kept == keep && width(k) <= width(widest[keep - 1])) continue;
+        std::size_t at = kept < keep ? kept++ : keep - 1;
+        for (; at > 0 && width(widest[at - 1]) < width(k); --at) widest[at] = widest[at - 1];
+        widest[at] = k;
+    }
+    // More than skip_ranges runs have at least `keep` gaps: all are kept.
+    std::sort(widest.begin(), widest.end());
     std::vector<SkipRange> merged;
     std::size_t from = 0;
-    for (const std::size_t k : gaps) {
-        merged.push_back({runs[from].first, runs[k].last});
-        from = k + 1;
+    for (std::size_t g = 0; g < keep; ++g) {
+        merged.push_back({runs[from].first, runs[widest[g]].last});
+        from = widest[g] + 1;
     }
     merged.push_back({runs[from].first, runs.back().last});
     return merged;
+}
+
+// A bit for each nonzero byte of the eight at p, the first byte's lowest.
+std::uint64_t nonzero_bytes(const unsigned char* p) {
+    if constexpr (std::endian::native == std::endian::little) {
+        std::uint64_t x;
+        std::memcpy(&x, p, sizeof x);
+        constexpr std::uint64_t low7 = 0x7F7F7F7F7F7F7F7Full;
+        // Each byte's top bit is set when any of its bits is, then the
+        // multiply gathers the eight top bits into the highest byte.
+        const std::uint64_t top = (((x & low7) + low7) | x) & ~low7;
+        return (top * 0x0002040810204081ull) >> 56;
+    } else {
+        std::uint64_t m = 0;
+        for (unsigned k = 0; k < 8; ++k) m |= std::uint64_t{p[k] != 0} << k;
+        return m;
+    }
 }
 
 }  // namespace
@@ -168,11 +210,10 @@ bool skip_isa_available(SkipIsa isa) {
     return false;
 }
 
-TextSkip::TextSkip(SkipUnit unit, const std::vector<bool>& members)
-    : unit_(unit), next_(best(unit)) {
-    for (std::size_t v = 0; v < members.size(); ++v)
-        if (members[v]) bits_[v / 64] |= std::uint64_t{1} << v % 64;
-    const std::vector<SkipRange> ranges = covering_ranges(members, exact_);
+TextSkip::TextSkip(SkipUnit unit, const Bits& members, std::size_t values)
+    : unit_(unit), bits_(members), next_(best(unit)) {
+    static_assert(byte_values % word_bits == 0 && unit_values % word_bits == 0);
+    const std::vector<SkipRange> ranges = covering_ranges(bits_.data(), values, exact_);
     range_count_ = ranges.size();
     std::copy(ranges.begin(), ranges.end(), ranges_.begin());
     // A repeated range changes no test, so the vector loop tests all of
@@ -180,17 +221,35 @@ TextSkip::TextSkip(SkipUnit unit, const std::vector<bool>& members)
     if (range_count_ != 0) std::fill(ranges_.begin() + static_cast<std::ptrdiff_t>(range_count_), ranges_.end(), ranges_[0]);
 }
 
+TextSkip::TextSkip() : TextSkip(SkipUnit::byte, [] {
+    Bits all{};
+    std::fill_n(all.begin(), byte_values / word_bits, ~std::uint64_t{0});
+    return all;
+}(), byte_values) {}
+
 TextSkip TextSkip::of_bytes(const std::array<bool, 256>& starts) {
-    return TextSkip(SkipUnit::byte, std::vector<bool>(starts.begin(), starts.end()));
+    static_assert(sizeof(starts) == byte_values);
+    Bits members{};
+    for (std::size_t v = 0; v < byte_values; ++v)
+        if (starts[v]) members[v / word_bits] |= std::uint64_t{1} << v % word_bits;
+    return TextSkip(SkipUnit::byte, members, byte_values);
 }
 
 TextSkip TextSkip::of_units(ByteOrder order, std::span<const std::uint8_t> bmp_roles) {
-    std::vector<bool> members(unit_values);
-    for (std::size_t u = 0; u < unit_values; ++u) {
-        const bool high_surrogate = u >= detail::surrogate_first && u < detail::low_surrogate_first;
-        members[u] = high_surrogate || (u < bmp_roles.size() && bmp_roles[u] != 0);
+    Bits members{};
+    const std::size_t roles = std::min(bmp_roles.size(), unit_values);
+    std::size_t u = 0;
+    for (; u + word_bits <= roles; u += word_bits) {
+        std::uint64_t m = 0;
+        for (unsigned k = 0; k < word_bits; k += 8) m |= nonzero_bytes(bmp_roles.data() + u + k) << k;
+        members[u / word_bits] = m;
     }
-    return TextSkip(order == ByteOrder::little ? SkipUnit::utf16le : SkipUnit::utf16be, members);
+    for (; u < roles; ++u)
+        if (bmp_roles[u] != 0) members[u / word_bits] |= std::uint64_t{1} << u % word_bits;
+    static_assert(detail::surrogate_first % word_bits == 0 && detail::low_surrogate_first % word_bits == 0);
+    std::fill(members.begin() + detail::surrogate_first / word_bits,
+              members.begin() + detail::low_surrogate_first / word_bits, ~std::uint64_t{0});
+    return TextSkip(order == ByteOrder::little ? SkipUnit::utf16le : SkipUnit::utf16be, members, unit_values);
 }
 
 std::size_t TextSkip::next_with(SkipIsa isa, const unsigned char* p, std::size_t n, std::size_t i) const {

@@ -17,7 +17,6 @@
 #include <cstdint>
 #include <span>
 #include <string_view>
-#include <vector>
 
 #include "text/utf16.h"
 
@@ -64,7 +63,7 @@ using SkipNext = std::size_t (*)(const TextSkip&, const unsigned char* p, std::s
 class TextSkip {
 public:
     // Every byte may start something: the skip stops at once.
-    TextSkip() : TextSkip(SkipUnit::byte, std::vector<bool>(byte_values, true)) {}
+    TextSkip();
 
     // The byte values that may start a character, for EUC-JP and UTF-8.
     static TextSkip of_bytes(const std::array<bool, 256>& starts);
@@ -100,7 +99,10 @@ public:
 private:
     static constexpr std::size_t byte_values = 256;
     static constexpr std::size_t unit_values = 0x10000;
-    TextSkip(SkipUnit unit, const std::vector<bool>& members);
+    static constexpr std::size_t word_bits = 64;
+    using Bits = std::array<std::uint64_t, unit_values / word_bits>;
+    // From the members' bits among the first `values` values.
+    TextSkip(SkipUnit unit, const Bits& members, std::size_t values);
 
     template <SkipUnit unit>
     std::size_t probe_then_skip(const unsigned char* p, std::size_t n, std::size_t i) const {
@@ -114,7 +116,7 @@ private:
     static detail::SkipNext best(SkipUnit unit);
 
     SkipUnit unit_;
-    std::array<std::uint64_t, unit_values / 64> bits_{};  // bytes use the first four words
+    Bits bits_{};  // bytes use the first four words
     std::array<SkipRange, skip_ranges> ranges_{};  // unused ones repeat the first
     std::size_t range_count_ = 0;
     bool exact_ = true;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <stdexcept>
 #include <vector>
@@ -9,6 +10,7 @@
 #include "iconv_util.h"
 #include "mixed_data.h"
 #include "reference/reference_scan.h"
+#include "text/unicode_class.h"
 
 namespace kurvane {
 namespace {
@@ -59,6 +61,51 @@ std::vector<Setting> settings() {
             {"all, min 9, exempt", ClassSet::all(), 9, {}, {U"漢", U"ｶﾀ"}},
             {"japanese, excluded", japanese, 4, {U'の', U'\t', U'😀'}, {U"テキ"}},
             {"none, excluded only, min 0", ClassSet{}, 0, {U'a', U'字'}, {}}};
+}
+
+// A character's traits the way the tables were first filled, one
+// character at a time: excluded first, then kept by its class, with the
+// kana flag for the three kana classes; a high surrogate is a pair's first
+// half, a low one nothing.
+std::uint8_t traits_one_at_a_time(const Setting& s, char32_t u) {
+    using T = text::ScanTables;
+    if (u >= 0xD800 && u <= 0xDFFF) return u < 0xDC00 ? T::unit_pair : 0;
+    if (std::find(s.excluded.begin(), s.excluded.end(), u) != s.excluded.end())
+        return static_cast<std::uint8_t>(text::CharRole::excluded);
+    const TextClass c = text::unicode_class(u);
+    if (!s.classes.contains(c)) return 0;
+    const bool kana = c == TextClass::hiragana || c == TextClass::katakana || c == TextClass::half_kana;
+    return static_cast<std::uint8_t>(static_cast<std::uint8_t>(text::CharRole::kept) | (kana ? T::unit_kana : 0));
+}
+
+// The table of every code unit's traits, filled a block of classes at a
+// time, holds what the one at a time way gives, for every unit, under
+// every setting (classes that share blocks, excluded characters inside
+// and beyond the BMP) and in every encoding the tables are made for; and
+// the characters beyond it get their role and kana as before.
+TEST(text_scan, unit_traits_are_those_of_each_character) {
+    std::vector<Setting> all = settings();
+    ClassSet kana;
+    kana.add(TextClass::hiragana).add(TextClass::katakana).add(TextClass::half_kana);
+    all.push_back({"kana, excluded at the ends of the plane", kana, 1, {0, 0xFFFF, U'あ', 0xFF71, 0x10000}, {}});
+    for (const InputEncoding e : {InputEncoding::euc_jp, InputEncoding::utf8, InputEncoding::utf16le,
+                                  InputEncoding::utf16be}) {
+        for (const Setting& s : all) {
+            const text::ScanTables tables({e, s.classes, s.min_length, s.excluded, s.exempt});
+            std::size_t wrong = 0;
+            char32_t first_wrong = 0;
+            for (char32_t u = 0; u < 0x10000; ++u) {
+                if (tables.unit_traits(static_cast<char16_t>(u)) == traits_one_at_a_time(s, u)) continue;
+                if (wrong++ == 0) first_wrong = u;
+            }
+            EXPECT_EQ(wrong, 0u) << s.name << ", first at U+" << std::hex << static_cast<std::uint32_t>(first_wrong);
+            for (char32_t u = 0x10000; u < 0x110000; u += 97) {
+                const std::uint8_t t = traits_one_at_a_time(s, u);
+                ASSERT_EQ(static_cast<std::uint8_t>(tables.role(u)), t & text::ScanTables::unit_role) << std::hex << static_cast<std::uint32_t>(u);
+                ASSERT_EQ(tables.kept_kana(u), (t & text::ScanTables::unit_kana) != 0) << std::hex << static_cast<std::uint32_t>(u);
+            }
+        }
+    }
 }
 
 // The fast scan writes the reference scan's runs, in every encoding, under

@@ -6,6 +6,7 @@
 #include <array>
 #include <cstring>
 #include <random>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -191,6 +192,112 @@ TEST(text_skip, ranges_cover_the_members) {
             }
         }
     }
+}
+
+// The way the skip was first built, a value at a time: the members as
+// bools, their runs, then the widest skip_ranges - 1 gaps between runs
+// kept (the earlier of equal ones, by a stable sort) and the others closed.
+std::vector<text::SkipRange> old_ranges(const std::vector<bool>& members, bool& exact) {
+    std::vector<text::SkipRange> runs;
+    for (std::size_t v = 0; v < members.size(); ++v) {
+        if (!members[v]) continue;
+        const auto u = static_cast<std::uint16_t>(v);
+        if (!runs.empty() && runs.back().last + 1u == v) runs.back().last = u;
+        else runs.push_back({u, u});
+    }
+    exact = runs.size() <= text::skip_ranges;
+    if (exact) return runs;
+    std::vector<std::size_t> gaps(runs.size() - 1);
+    for (std::size_t k = 0; k < gaps.size(); ++k) gaps[k] = k;
+    const auto width = [&](std::size_t k) { return runs[k + 1].first - runs[k].last; };
+    std::stable_sort(gaps.begin(), gaps.end(), [&](std::size_t a, std::size_t b) { return width(a) > width(b); });
+    gaps.resize(text::skip_ranges - 1);
+    std::sort(gaps.begin(), gaps.end());
+    std::vector<text::SkipRange> merged;
+    std::size_t from = 0;
+    for (const std::size_t k : gaps) {
+        merged.push_back({runs[from].first, runs[k].last});
+        from = k + 1;
+    }
+    merged.push_back({runs[from].first, runs.back().last});
+    return merged;
+}
+
+// Role bytes of many shapes: a few runs far apart, runs whose gaps tie,
+// single values at random, dense noise, all and none, across word edges.
+std::vector<std::vector<std::uint8_t>> role_shapes(std::size_t size, std::mt19937& rng) {
+    std::vector<std::vector<std::uint8_t>> out;
+    for (const unsigned density : {0u, 1u, 3u, 50u, 97u, 100u}) {
+        std::vector<std::uint8_t> r(size);
+        for (std::uint8_t& b : r) b = rng() % 100 < density ? static_cast<std::uint8_t>(1 + rng() % 255) : 0;
+        out.push_back(std::move(r));
+    }
+    for (const std::size_t runs : {1u, 3u, 4u, 5u, 9u, 40u}) {
+        std::vector<std::uint8_t> r(size);
+        for (std::size_t k = 0; k < runs; ++k) {
+            const std::size_t at = rng() % size, len = 1 + rng() % 130;
+            for (std::size_t v = at; v < std::min(size, at + len); ++v) r[v] = 0x80;
+        }
+        out.push_back(std::move(r));
+    }
+    // Evenly spaced members: every gap ties, so the earliest are kept.
+    for (const std::size_t step : {2u, 7u, 64u, 65u}) {
+        std::vector<std::uint8_t> r(size);
+        for (std::size_t v = step / 2; v < size; v += step) r[v] = 4;
+        out.push_back(std::move(r));
+    }
+    return out;
+}
+
+// The skips built from role bytes a word at a time hold exactly the
+// members and the ranges of the way they were first built, for every
+// value, from tables of every length (a part of a word at the end).
+TEST(text_skip, built_as_the_value_at_a_time_way) {
+    std::mt19937 rng(23);
+    for (const std::size_t size : {std::size_t{0x10000}, std::size_t{0x10000 + 64}, std::size_t{0xD7FF},
+                                   std::size_t{300}, std::size_t{0}}) {
+        for (const std::vector<std::uint8_t>& roles : role_shapes(std::max<std::size_t>(size, 1), rng)) {
+            const std::span<const std::uint8_t> span(roles.data(), size);
+            std::vector<bool> members(0x10000);
+            for (std::size_t u = 0; u < members.size(); ++u)
+                members[u] = (u >= 0xD800 && u < 0xDC00) || (u < size && roles[u] != 0);
+            bool want_exact = false;
+            const std::vector<text::SkipRange> want = old_ranges(members, want_exact);
+            for (const text::ByteOrder order : {text::ByteOrder::little, text::ByteOrder::big}) {
+                const TextSkip skip = TextSkip::of_units(order, span);
+                std::size_t wrong = 0;
+                for (std::uint32_t u = 0; u < members.size(); ++u) wrong += skip.member(u) != members[u];
+                ASSERT_EQ(wrong, 0u) << "size " << size;
+                ASSERT_EQ(skip.exact(), want_exact) << "size " << size;
+                ASSERT_EQ(skip.ranges().size(), want.size()) << "size " << size;
+                for (std::size_t k = 0; k < want.size(); ++k) {
+                    EXPECT_EQ(skip.ranges()[k].first, want[k].first) << "size " << size << ", range " << k;
+                    EXPECT_EQ(skip.ranges()[k].last, want[k].last) << "size " << size << ", range " << k;
+                }
+            }
+        }
+    }
+    for (const std::vector<std::uint8_t>& roles : role_shapes(256, rng)) {
+        std::array<bool, 256> starts{};
+        for (std::size_t b = 0; b < 256; ++b) starts[b] = roles[b] != 0;
+        const std::vector<bool> members(starts.begin(), starts.end());
+        bool want_exact = false;
+        const std::vector<text::SkipRange> want = old_ranges(members, want_exact);
+        const TextSkip skip = TextSkip::of_bytes(starts);
+        for (std::uint32_t b = 0; b < 256; ++b) ASSERT_EQ(skip.member(b), starts[b]) << b;
+        ASSERT_EQ(skip.exact(), want_exact);
+        ASSERT_EQ(skip.ranges().size(), want.size());
+        for (std::size_t k = 0; k < want.size(); ++k) {
+            EXPECT_EQ(skip.ranges()[k].first, want[k].first) << k;
+            EXPECT_EQ(skip.ranges()[k].last, want[k].last) << k;
+        }
+    }
+    // Every byte, as the skip that stops at once is made.
+    const TextSkip all;
+    for (std::uint32_t b = 0; b < 256; ++b) EXPECT_TRUE(all.member(b)) << b;
+    EXPECT_TRUE(all.exact());
+    ASSERT_EQ(all.ranges().size(), 1u);
+    EXPECT_EQ(all.ranges()[0].last - all.ranges()[0].first, 255);
 }
 
 }  // namespace
