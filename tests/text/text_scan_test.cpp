@@ -49,6 +49,20 @@ struct Setting {
     std::vector<std::u32string> exempt;
 };
 
+// The scan's tables and the reference's settings for one setting.
+text::ScanTables tables_of(InputEncoding encoding, const Setting& s) {
+    return text::ScanTables({encoding, s.classes, s.min_length, s.excluded, s.exempt});
+}
+test::ScanSettings reference_of(InputEncoding encoding, const Setting& s) {
+    test::ScanSettings ref;
+    ref.encoding = encoding;
+    ref.classes = s.classes;
+    ref.min_length = s.min_length;
+    ref.excluded = s.excluded;
+    ref.exempt = s.exempt;
+    return ref;
+}
+
 std::vector<Setting> settings() {
     ClassSet japanese;
     japanese.add(TextClass::hiragana).add(TextClass::katakana).add(TextClass::kanji);
@@ -91,7 +105,7 @@ TEST(text_scan, unit_traits_are_those_of_each_character) {
     for (const InputEncoding e : {InputEncoding::euc_jp, InputEncoding::utf8, InputEncoding::utf16le,
                                   InputEncoding::utf16be}) {
         for (const Setting& s : all) {
-            const text::ScanTables tables({e, s.classes, s.min_length, s.excluded, s.exempt});
+            const text::ScanTables tables = tables_of(e, s);
             std::size_t wrong = 0;
             char32_t first_wrong = 0;
             for (char32_t u = 0; u < 0x10000; ++u) {
@@ -118,13 +132,8 @@ TEST(text_scan, writes_the_reference_runs) {
                                                                {InputEncoding::utf16be, "UTF-16BE"}};
     for (const auto& [encoding, name] : encodings) {
         for (const Setting& s : settings()) {
-            test::ScanSettings ref;
-            ref.encoding = encoding;
-            ref.classes = s.classes;
-            ref.min_length = s.min_length;
-            ref.excluded = s.excluded;
-            ref.exempt = s.exempt;
-            const text::ScanTables tables({encoding, s.classes, s.min_length, s.excluded, s.exempt});
+            const test::ScanSettings ref = reference_of(encoding, s);
+            const text::ScanTables tables = tables_of(encoding, s);
             const bool unicode = encoding != InputEncoding::euc_jp;
             for (int round = 0; round < (unicode ? 24 : 20); ++round) {
                 Bytes data = test::mixed_data(name, rng);
@@ -176,12 +185,8 @@ TEST(text_scan, utf16_runs_cross_the_words_of_its_unit_masks) {
             Bytes line;
             encode.all(test::utf32le(text), line);
             for (const Setting& s : settings) {
-                const text::ScanTables tables({encoding, s.classes, s.min_length, s.excluded, s.exempt});
-                test::ScanSettings ref;
-                ref.encoding = encoding;
-                ref.classes = s.classes;
-                ref.min_length = s.min_length;
-                ref.excluded = s.excluded;
+                const text::ScanTables tables = tables_of(encoding, s);
+                const test::ScanSettings ref = reference_of(encoding, s);
                 // Every offset of the line in a mask word, both alignments.
                 for (std::size_t lead = 0; lead < 2 * 64 + 1; lead += 9) {
                     Bytes data(lead, 0x01);
@@ -209,12 +214,8 @@ TEST(text_scan, byte_runs_cross_the_blocks_of_its_starts) {
         Bytes line;
         encode.all(test::utf32le(U"漢字かなAカナ"), line);
         for (const Setting& s : settings) {
-            const text::ScanTables tables({encoding, s.classes, s.min_length, s.excluded, s.exempt});
-            test::ScanSettings ref;
-            ref.encoding = encoding;
-            ref.classes = s.classes;
-            ref.min_length = s.min_length;
-            ref.excluded = s.excluded;
+            const text::ScanTables tables = tables_of(encoding, s);
+            const test::ScanSettings ref = reference_of(encoding, s);
             for (std::size_t lead = 0; lead <= 2 * 64 + 2; ++lead) {
                 // Filler that starts nothing; a lead byte alone before the
                 // line, so the byte after a lead is tested at every offset.
@@ -255,12 +256,8 @@ TEST(text_scan, ascii_runs_cross_the_blocks_of_its_starts) {
                                                        {"a byte of no class", {0x01}},
                                                        {"an excluded kana", encoded(U"の")}};
         for (const Setting& s : settings) {
-            const text::ScanTables tables({encoding, s.classes, s.min_length, s.excluded, s.exempt});
-            test::ScanSettings ref;
-            ref.encoding = encoding;
-            ref.classes = s.classes;
-            ref.min_length = s.min_length;
-            ref.excluded = s.excluded;
+            const text::ScanTables tables = tables_of(encoding, s);
+            const test::ScanSettings ref = reference_of(encoding, s);
             for (const std::size_t length : {1u, 2u, 63u, 64u, 65u, 127u, 128u, 129u}) {
                 Bytes ascii;
                 for (std::size_t k = 0; k < length; ++k) ascii.push_back(static_cast<unsigned char>('A' + k * 7 % 26));
@@ -303,13 +300,8 @@ TEST(text_scan, utf16_unit_mixes_match_the_reference) {
     for (const auto& [encoding, order] : {std::pair(InputEncoding::utf16le, text::ByteOrder::little),
                                           std::pair(InputEncoding::utf16be, text::ByteOrder::big)}) {
         for (const Setting& s : settings) {
-            const text::ScanTables tables({encoding, s.classes, s.min_length, s.excluded, s.exempt});
-            test::ScanSettings ref;
-            ref.encoding = encoding;
-            ref.classes = s.classes;
-            ref.min_length = s.min_length;
-            ref.excluded = s.excluded;
-            ref.exempt = s.exempt;
+            const text::ScanTables tables = tables_of(encoding, s);
+            const test::ScanSettings ref = reference_of(encoding, s);
             for (const Mix& m : mixes) {
                 std::discrete_distribution<unsigned> pick({double(m.kanji), double(m.kana), double(m.pair),
                                                            double(m.none), double(m.noise)});
