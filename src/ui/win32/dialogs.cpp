@@ -27,7 +27,7 @@ namespace {
 
 // Posted by an extract walk to the main dialog, in this order per entry.
 constexpr UINT walk_file_message = WM_APP + 1;      // wparam: entry index, lparam: entry count
-constexpr UINT walk_progress_message = WM_APP + 2;  // wparam: steps of the current file read
+constexpr UINT walk_progress_message = WM_APP + 2;  // the step is taken from the walk
 constexpr UINT walk_done_message = WM_APP + 3;      // the walk has ended; its thread is ending
 // Posted at initialisation: the command line's files and folders are taken
 // once the dialog shows, so that a message of the search they start has a
@@ -176,7 +176,15 @@ public:
     bool stop_requested() override { return stop_; }
     void file_started(int index, int count, std::string_view) override {
         started_ = index;
+        latest_step_ = 0;
         PostMessageW(dialog_, walk_file_message, static_cast<WPARAM>(index), count);
+    }
+
+    // The step to show, called when a walk_progress_message arrives. Clearing
+    // the flag before reading lets a later step post the next message.
+    WPARAM take_progress() {
+        progress_posted_ = false;
+        return latest_step_;
     }
 
 private:
@@ -204,10 +212,18 @@ private:
             const auto step = static_cast<WPARAM>(size == 0 ? 0 : read * progress_steps / size);
             if (step != shown) {
                 shown = step;
-                PostMessageW(dialog_, walk_progress_message, step, 0);
+                show_progress(step);
             }
         };
         return extract_beside(path.c_str(), settings_.record, options);
+    }
+
+    // At most one progress message waits in the dialog's queue: a queue of
+    // them would fall behind a fast read, and a close posted behind them
+    // would be seen only after the walk had gone on to the next file.
+    void show_progress(WPARAM step) {
+        latest_step_ = step;
+        if (!progress_posted_.exchange(true)) PostMessageW(dialog_, walk_progress_message, 0, 0);
     }
 
     HWND dialog_;
@@ -222,6 +238,8 @@ private:
     std::vector<std::string> written_;
     std::atomic<bool> stop_{false};
     std::atomic<int> started_{-1};
+    std::atomic<WPARAM> latest_step_{0};
+    std::atomic<bool> progress_posted_{false};
     HANDLE thread_ = nullptr;
 };
 
@@ -616,7 +634,8 @@ INT_PTR CALLBACK main_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPAR
         show_walk_file(dialog, static_cast<int>(wparam), static_cast<int>(lparam));
         return TRUE;
     case walk_progress_message:
-        SendDlgItemMessageW(dialog, IDC_WALK_PROGRESS, PBM_SETPOS, wparam, 0);
+        if (state != nullptr && state->walk)
+            SendDlgItemMessageW(dialog, IDC_WALK_PROGRESS, PBM_SETPOS, state->walk->take_progress(), 0);
         return TRUE;
     case walk_done_message:
         if (state != nullptr) end_walk(dialog, *state);
