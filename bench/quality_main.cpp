@@ -525,9 +525,9 @@ int main(int argc, char** argv) {
         } else if (a == "--dir" && k + 1 < argc) {
             parent = argv[++k];
         } else {
-            std::fprintf(stderr, "usage: kurvane_quality [--host-mib N] [--dir DIR] [--keep] [--encodings-only] "
-                                 "[--misses N] [--noise N]\n");
-            return 2;
+                std::fprintf(stderr, "usage: kurvane_quality [--host-mib N] [--dir DIR] [--keep] [--encodings-only] "
+                                     "[--misses N] [--noise N]\n");
+                return 2;
         }
     }
     const fs::path dir = parent / ("kurvane-quality-" + std::to_string(::getpid()));
@@ -543,22 +543,21 @@ int main(int argc, char** argv) {
             for (const EncodingShape& shape : encoding_shapes)
                 met &= report_encoding(shape, lines, code, dir, lines_goal);
             std::printf("%s\n", met ? "every goal met" : "some goals missed");
-            fs::remove_all(dir);
-            return 0;
+        } else {
+            Bytes packed = command_output("gzip -9 -c " + quoted(dir / "code.bin"));
+            const Bytes xz = command_output("xz -c " + quoted(dir / "code.bin"));
+            packed.insert(packed.end(), xz.begin(), xz.end());
+            const std::vector<std::string> words = short_words(lines);
+            const Goal words_goal{0.95, 0.90};
+            const PlantedInput in_code = plant_in(code, lines, 1);
+            bool met = report("machine code", in_code, dir, lines_goal);
+            met &= report("compressed data", plant_in(packed, lines, 2), dir, lines_goal);
+            met &= report("script shape", script_shape(lines, 3), dir, lines_goal);
+            met &= report("short words", word_table(words, 4), dir, words_goal);
+            met &= report("machine code, XORed", in_code, dir, lines_goal, bench_xor_key);
+            for (const EncodingShape& shape : encoding_shapes) met &= report_encoding(shape, lines, code, dir, lines_goal);
+            std::printf("%s\n", met ? "every goal met" : "some goals missed");
         }
-        Bytes packed = command_output("gzip -9 -c " + quoted(dir / "code.bin"));
-        const Bytes xz = command_output("xz -c " + quoted(dir / "code.bin"));
-        packed.insert(packed.end(), xz.begin(), xz.end());
-        const std::vector<std::string> words = short_words(lines);
-        const Goal words_goal{0.95, 0.90};
-        const PlantedInput in_code = plant_in(code, lines, 1);
-        bool met = report("machine code", in_code, dir, lines_goal);
-        met &= report("compressed data", plant_in(packed, lines, 2), dir, lines_goal);
-        met &= report("script shape", script_shape(lines, 3), dir, lines_goal);
-        met &= report("short words", word_table(words, 4), dir, words_goal);
-        met &= report("machine code, XORed", in_code, dir, lines_goal, bench_xor_key);
-        for (const EncodingShape& shape : encoding_shapes) met &= report_encoding(shape, lines, code, dir, lines_goal);
-        std::printf("%s\n", met ? "every goal met" : "some goals missed");
     } catch (const Failure& f) {
         std::fprintf(stderr, "kurvane_quality: %s\n", f.what.c_str());
         status = 1;
