@@ -5,20 +5,13 @@
 
 #if defined(__x86_64__) || defined(_M_X64)
 
-// GCC 12 starts some AVX-512 intrinsics' results from an undefined
-// register, which its flow analysis then reports as read uninitialised.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wuninitialized"
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#include <immintrin.h>
-#pragma GCC diagnostic pop
-
 #include <algorithm>
 #include <array>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
 
+#include "quiet_immintrin.h"
 #include "target_region.h"
 
 KURVANE_TARGET_BEGIN(KURVANE_AVX512_TARGET)
