@@ -56,8 +56,11 @@ bool choose_reading(const Options& options, const std::string& input, Extraction
     const InputChoice choice = choose_input(spans, search_settings(options, settings), candidates, options.xor_auto,
                                             options.format.text.min_score, options.jobs);
     how.input_encoding = choice.encoding;
+    // A file with no text in any reading is read as the first candidate;
+    // naming that as its text's encoding would be a guess.
     if (options.input_auto)
-        say(err, format_message(language, msg::input_encoding_found, {input, encoding_label(choice.encoding)}));
+        say(err, format_message(language, choice.text_chars == 0 ? msg::input_encoding_none : msg::input_encoding_found,
+                                {input, encoding_label(choice.encoding)}));
     if (options.xor_auto) {
         settings.xor_value = choice.key;
         say_key(err, input, choice.key != 0, choice.key, language);

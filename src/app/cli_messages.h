@@ -58,6 +58,9 @@ inline constexpr Message xor_key_none{"{0}: no XOR key reads clearly better than
 inline constexpr Message xor_auto_needs_file{"{0}: --xor=auto needs a regular file, which it samples at offsets",
                                              "{0}: --xor=auto には途中を読める通常のファイルが必要です"};
 inline constexpr Message input_encoding_found{"{0}: {1} text", "{0}: {1} のテキスト"};
+inline constexpr Message input_encoding_none{
+    "{0}: no text found in any encoding; read as {1}",
+    "{0}: どのエンコーディングでもテキストが見つかりません。{1} として読みます"};
 inline constexpr Message input_auto_needs_file{
     "{0}: --input-encoding=auto needs a regular file, which it samples at offsets",
     "{0}: --input-encoding=auto には途中を読める通常のファイルが必要です"};

@@ -1197,6 +1197,14 @@ TEST_F(cli_binary, input_encoding_reads_and_finds_each_encoding) {
     Result r = run({"--defaults", "--text", "--input-encoding=auto", "-o", "-", "a.dat"});
     EXPECT_EQ(r.err, "kurvane: a.dat: CP932 text\n");
     EXPECT_EQ(r.out, want);
+    // With no text in any reading, the file is read as code page 932 and
+    // no encoding is named as its text's.
+    put("z.dat", std::string(1 << 16, '\0'));
+    r = run({"--defaults", "--text", "--input-encoding=auto", "--xor=auto", "-o", "-", "z.dat"});
+    EXPECT_RUN(r, 0);
+    EXPECT_EQ(r.err, "kurvane: z.dat: no text found in any encoding; read as CP932\n"
+                     "kurvane: z.dat: no XOR key reads clearly better than none; no XOR is used\n");
+    EXPECT_EQ(r.out, "");
 
     // A character code page 932 lacks is '?' and counted; UTF-8 has it.
     put("u.dat", iconv_from_cp932(sentence, "UTF-8") + "\xF0\xA0\xAE\x9F" + std::string(4, '\0'));
