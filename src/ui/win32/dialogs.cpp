@@ -220,10 +220,12 @@ private:
 
     // At most one progress message waits in the dialog's queue: a queue of
     // them would fall behind a fast read, and a close posted behind them
-    // would be seen only after the walk had gone on to the next file.
+    // would be seen only after the walk had gone on to the next file. A
+    // message that could not be posted leaves the next step to try again.
     void show_progress(WPARAM step) {
         latest_step_ = step;
-        if (!progress_posted_.exchange(true)) PostMessageW(dialog_, walk_progress_message, 0, 0);
+        if (!progress_posted_.exchange(true) && !PostMessageW(dialog_, walk_progress_message, 0, 0))
+            progress_posted_ = false;
     }
 
     HWND dialog_;
