@@ -462,7 +462,8 @@ bool report_encoding(const EncodingShape& shape, const std::vector<std::string>&
     std::printf("machine code, %s, %.1f MiB, %zu planted lines\n", shape.label,
                 static_cast<double>(input.bytes.size()) / (1 << 20), input.planted.size());
     std::printf("  %-34s %9s %9s %9s\n", "setting", "lines out", "found", "text");
-    const fs::path file = dir / "encoded.dat";
+    // One file per encoding, so that --keep keeps each of them.
+    const fs::path file = dir / (std::string(shape.option) + ".dat");
     write_file(file, input.bytes);
     const fs::path err = dir / "err.txt";
     bool met = true;
