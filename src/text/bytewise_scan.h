@@ -71,6 +71,16 @@ public:
         return count;
     }
 
+    // The block the last call of next() ended in, when it returned a
+    // position below n: its starts, and those at bytes below 0x80.
+    std::uint64_t block_starts() const { return mask_; }
+    std::uint64_t block_ascii() const { return ascii_; }
+
+    // Whether a character may start at i, i < n, in the block the last
+    // call of ascii_starts() ended in: where none may, the character at i
+    // is none.
+    bool starts_after_ascii(std::size_t i) const { return (mask_ >> i % block_bytes & 1u) != 0; }
+
 private:
     static constexpr std::size_t block_bytes = start_block_bytes;
     void load(std::size_t b) {
@@ -134,17 +144,53 @@ void scan_bytewise(const ScanTables& t, const unsigned char* p, std::size_t n, s
     const auto& excluded = t.spec().excluded;
     const bool ascii_kept = std::none_of(excluded.begin(), excluded.end(), [](char32_t u) { return u < 0x80; });
     for (std::size_t i = starts.next(0); i < n; i = starts.next(i)) {
+        // Up to the block's first start of a longer character, a run of kept
+        // ASCII that ends before it is that ASCII whole: the byte after it
+        // starts no character. Such runs are found from the masks, with no
+        // step; among noise most runs are such. The run that reaches the
+        // limit, and what starts there, go to the steps below.
+        if (ascii_kept) {
+            constexpr std::size_t block_bytes = start_block_bytes;
+            const std::size_t block = i - i % block_bytes;
+            const std::uint64_t from = ~std::uint64_t{0} << i % block_bytes;
+            const std::uint64_t ascii = starts.block_ascii() & from;
+            const std::uint64_t longer = starts.block_starts() & ~ascii & from;
+            // Below the limit: the lowest bit of `longer`, or none.
+            const std::uint64_t below = (longer - 1) & ~longer;
+            const std::uint64_t kept = ascii & below;
+            // Bit k set where a run opens at k, and where one ends at k; the
+            // last run's end is left out when it reaches the limit.
+            std::uint64_t opens = kept & ~(kept << 1);
+            const std::uint64_t ends = kept & ~(kept >> 1) & (below >> 1);
+            std::uint64_t closed = ends;
+            for (; closed != 0; opens &= opens - 1, closed &= closed - 1) {
+                const auto at = static_cast<std::size_t>(std::countr_zero(opens));
+                const auto last = static_cast<std::size_t>(std::countr_zero(closed));
+                report(t, p, base, Span{block + at, block + last + 1, last + 1 - at, 0, true}, sink);
+            }
+            // What is left: the run that reaches the limit, or the limit.
+            const std::size_t next =
+                opens != 0 ? static_cast<std::size_t>(std::countr_zero(opens))
+                           : static_cast<std::size_t>(std::countr_zero(longer));  // block_bytes when none
+            i = block + next;
+            if (next == block_bytes) continue;
+        }
         const std::size_t start = i;
         std::uint64_t kept = 0;
+        // Whether the run so far is only the kept ASCII counted by the masks.
+        bool ascii = ascii_kept;
         for (;;) {
             if (ascii_kept) {
-                const std::size_t ascii = starts.ascii_starts(i);
-                i += ascii;
-                kept += ascii;
+                const std::size_t count = starts.ascii_starts(i);
+                i += count;
+                kept += count;
                 if (i >= n) break;
+                // In data most ASCII runs end at a byte that starts nothing.
+                if (!starts.starts_after_ascii(i)) break;
             }
             const CharStep s = step_at<encoding>(t, p + i, n - i);
             if (s.role == 0) break;
+            ascii = false;
             kept += (s.role & 1u) * s.length;
             i += s.length;
             // Kanji and kana back to back, without the lead byte's cases.
@@ -173,7 +219,7 @@ void scan_bytewise(const ScanTables& t, const unsigned char* p, std::size_t n, s
             if (i >= n) break;
         }
         // The character at i is none, so the next run starts after it.
-        if (i != start) report(t, p, base, Span{start, i, kept}, sink);
+        if (i != start) report(t, p, base, Span{start, i, kept, 0, ascii}, sink);
         ++i;
     }
 }

@@ -103,12 +103,15 @@ private:
 // A run found: `bytes` are the input from its first kept or excluded
 // character to its end, at input offset `offset`; `kept_bytes` counts its
 // kept characters' bytes. exempt is -1 when the run is written as it is,
-// else the index of the exempt string written in its place.
+// else the index of the exempt string written in its place. `ascii`: every
+// byte is a kept character below 0x80, which EUC-JP and UTF-8 write as its
+// own byte in either output encoding (false says nothing).
 struct FoundRun {
     std::uint64_t offset;
     std::span<const unsigned char> bytes;
     std::uint64_t kept_bytes;
     int exempt;
+    bool ascii = false;
 };
 
 // The characters a run writes: its kept characters, or its exempt string.
@@ -124,6 +127,7 @@ struct Span {
     std::size_t end;
     std::uint64_t kept_bytes;
     std::uint64_t kana = 0;
+    bool ascii = false;  // as FoundRun::ascii
 };
 
 // The length test and the exempt rule; false when the run is not written.
@@ -132,10 +136,11 @@ bool passes(const ScanTables& tables, const unsigned char* data, Span span, int&
 // The span goes by reference: a copy made in two 8-byte stores and read
 // back as one 16-byte load stalls on the store forwarding, once a run.
 template <class Sink>
-void report(const ScanTables& tables, const unsigned char* data, std::uint64_t base, const Span& span, Sink& sink) {
+[[gnu::always_inline]] inline void report(const ScanTables& tables, const unsigned char* data, std::uint64_t base, const Span& span, Sink& sink) {
     int exempt = -1;
     if (span.kept_bytes >= tables.spec().min_length || passes(tables, data, span, exempt))
-        sink(FoundRun{base + span.start, {data + span.start, span.end - span.start}, span.kept_bytes, exempt});
+        sink(FoundRun{base + span.start, {data + span.start, span.end - span.start}, span.kept_bytes, exempt,
+                      span.ascii && exempt < 0});
 }
 
 }  // namespace detail
