@@ -109,6 +109,32 @@ public:
         o.pos = dst;
         if (o.full()) flush(o);
     }
+    // unit() for text that store(dst) writes at dst itself, at most
+    // max_text bytes, and returns the size of: no copy through a buffer,
+    // whose narrow stores a wide load would wait on. False, with nothing
+    // written, when the name prefix is long or store() returns no_text.
+    static constexpr std::size_t no_text = SIZE_MAX;
+    template <class Store>
+    [[gnu::always_inline]] bool stored_unit(OutputCursor& o, std::uint64_t at, End e, Store&& store) {
+        if (long_name_) return false;
+        unsigned char* dst = o.pos;
+        const bool due = prefix_due_;
+        const std::size_t lead = lead_prefix_;
+        if (due) dst += store_prefix(dst, at);
+        const std::size_t n = store(dst);
+        if (n == no_text) {
+            prefix_due_ = due;
+            lead_prefix_ = lead;
+            return false;
+        }
+        wrote_ = true;
+        dst += n;
+        if (e == End::line) dst += store_line_end(dst);
+        prefix_due_ = e == End::line || !lines_;
+        o.pos = dst;
+        if (o.full()) flush(o);
+        return true;
+    }
     void begin_stretch() {
         prefix_due_ = true;
         wrote_ = false;

@@ -84,7 +84,8 @@ TextRunPrinter::TextRunPrinter(const text::ScanTables& tables, const ExtractionS
       min_zero_lines_(settings.min_length == 0 && settings.auto_newline != 0),
       run_end_(settings.auto_newline != 0 ? End::line : End::run),
       utf8_(format != nullptr && (format->json || format->encoding == TextEncoding::utf8)),
-      filter_(format != nullptr ? format->text : TextFilter{}), codes_(text::cp932_bmp_codes()),
+      filter_(format != nullptr ? format->text : TextFilter{}),
+      plain_text_(!filter_.on && (format == nullptr || !format->json)), codes_(text::cp932_bmp_codes()),
       decoder_(text::decoder_for(tables.spec().encoding)),
       converter_(tables.spec().encoding, utf8_) {
     const OutputFormat plain;
@@ -116,7 +117,7 @@ void TextRunPrinter::end_stretch() {
     if (json_) json_->close(-1);
 }
 
-void TextRunPrinter::run(const text::FoundRun& found, const text::FoundRun* other) {
+void TextRunPrinter::run_any(const text::FoundRun& found, const text::FoundRun* other) {
     if (filter_.on) {
         write_scored(found, other);
         return;
@@ -148,7 +149,9 @@ void TextRunPrinter::decode(const text::FoundRun& found, bool kept_only) {
 void TextRunPrinter::write_splits(const text::FoundRun& found) {
     if (found.kept_bytes <= split_limit) {
         // Most runs hold no excluded character: converted in one go.
-        if (found.kept_bytes == found.bytes.size() && write_whole(found)) return;
+        if (found.kept_bytes == found.bytes.size() &&
+            ((text_ && write_whole_in_place(found)) || write_whole(found)))
+            return;
         // Most other runs: never split, and written as the scan passed them,
         // straight from their bytes.
         const Unit unit{0, 0, nullptr, found.offset, found.offset + found.bytes.size(), run_end_, true, -1};
@@ -210,6 +213,17 @@ bool TextRunPrinter::write_whole(const text::FoundRun& found) {
     text_->unit(o, whole_, n, found.offset, true, run_end_);
     text_->set_cursor(o);
     return true;
+}
+
+bool TextRunPrinter::write_whole_in_place(const text::FoundRun& found) {
+    static_assert(text::RunConverter::failed == TextPrinter::no_text);
+    static_assert(whole_max <= TextPrinter::max_text, "the converted run fits where the printer stores text");
+    OutputCursor o = text_->cursor();
+    const bool wrote = text_->stored_unit(o, found.offset, run_end_, [&](unsigned char* dst) {
+        return converter_.convert(found.bytes.data(), found.bytes.size(), dst, substituted_);
+    });
+    text_->set_cursor(o);
+    return wrote;
 }
 
 const std::u32string* TextRunPrinter::exempt_in(std::size_t from, std::size_t to) const {

@@ -71,8 +71,19 @@ public:
     // One run as the scan reports it (text/text_scan.h), in input order.
     // `other`, when given, is the run read one byte later (EUC-JP, whose
     // double-byte characters can be read from either byte of a text): the
-    // text filter keeps the reading that scores better.
-    void run(const text::FoundRun& found, const text::FoundRun* other = nullptr);
+    // text filter keeps the reading that scores better. A run marked
+    // `ascii` has copy_extent(its size) bytes readable from its first.
+    [[gnu::always_inline]] void run(const text::FoundRun& found, const text::FoundRun* other = nullptr) {
+        // Most runs found in data are a few ASCII bytes: those go from the
+        // input to the output as they are, with one room check.
+        if (found.ascii && plain_text_ && found.bytes.size() <= split_limit) {
+            OutputCursor o = text_->cursor();
+            text_->unit(o, found.bytes.data(), found.bytes.size(), found.offset, true, run_end_);
+            text_->set_cursor(o);
+            return;
+        }
+        run_any(found, other);
+    }
     void begin_stretch();
     void end_stretch();
     bool flush();
@@ -96,11 +107,14 @@ private:
         int score;   // -1 without the text filter
     };
 
+    void run_any(const text::FoundRun& found, const text::FoundRun* other);
     void decode(const text::FoundRun& found, bool kept_only);
     // Writes a run of kept characters only, short of a split, converted in
     // one go; false, with nothing written, when the converter does not take
     // its bytes.
     bool write_whole(const text::FoundRun& found);
+    // write_whole() converting into the text printer's buffer itself.
+    bool write_whole_in_place(const text::FoundRun& found);
     void write_splits(const text::FoundRun& found);
     void write_scored(const text::FoundRun& found, const text::FoundRun* other);
     // The score of the decoded characters [from, to), keep_* counting from
@@ -129,6 +143,7 @@ private:
     const TextFilter filter_;
     std::optional<TextPrinter> text_;
     std::optional<DecodedJsonPrinter> json_;
+    const bool plain_text_;  // text_ without the text filter
     const std::uint16_t* const codes_;  // code page 932 codes of the BMP
     std::uint64_t substituted_ = 0;
     const text::Decoder decoder_;

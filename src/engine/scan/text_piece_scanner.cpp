@@ -54,6 +54,10 @@ std::u32string exempt_chars(const unsigned char (&entry)[exempt_string_width]) {
     return chars;
 }
 
+// The printer copies a run marked ascii in fixed-size blocks from the
+// input, past the run's end into the padding behind every range scanned.
+static_assert(copy_extent(split_limit) - split_limit <= piece_padding);
+
 // A split is what the whole run writes when it keeps more than split_limit
 // bytes, whatever the minimum: the scan passes such runs to the printer,
 // which applies the minimum to what follows the last split.
@@ -132,11 +136,20 @@ private:
         held_.insert(held_.end(), b, b + n);
     }
     void scan_held() {
-        scan_range(held_.data(), held_.size(), held_base_);
+        // Held bytes are scanned with the padding a piece has after them.
+        const std::size_t n = held_.size();
+        held_.resize(n + piece_padding);
+        scan_range(held_.data(), n, held_base_);
         held_.clear();
     }
     void scan_range(const unsigned char* p, std::size_t n, std::uint64_t base) {
-        text::scan_text(tables_, {p, n}, base, [this, p, n, base](const text::FoundRun& run) {
+        // Inlined into the scan's loop: most runs are a few bytes, and a
+        // call each cost a fifth of the pass.
+        text::scan_text(tables_, {p, n}, base, [this, p, n, base](const text::FoundRun& run) __attribute__((always_inline)) {
+            if (!other_readings_) {
+                out_.run(run);
+                return;
+            }
             text::FoundRun other;
             out_.run(run, other_reading(p, n, base, run, other) ? &other : nullptr);
         });
