@@ -159,19 +159,25 @@ void scan_bytewise(const ScanTables& t, const unsigned char* p, std::size_t n, s
             const std::uint64_t below = (longer - 1) & ~longer;
             const std::uint64_t kept = ascii & below;
             // Bit k set where a run opens at k, and where one ends at k; the
-            // last run's end is left out when it reaches the limit.
+            // run that reaches the limit is left out.
             std::uint64_t opens = kept & ~(kept << 1);
             const std::uint64_t ends = kept & ~(kept >> 1) & (below >> 1);
-            std::uint64_t closed = ends;
-            for (; closed != 0; opens &= opens - 1, closed &= closed - 1) {
-                const auto at = static_cast<std::size_t>(std::countr_zero(opens));
-                const auto last = static_cast<std::size_t>(std::countr_zero(closed));
-                report(t, p, base, Span{block + at, block + last + 1, last + 1 - at, 0, true}, sink);
+            const bool reaches = (kept & ~(below >> 1)) != 0;
+            const std::uint64_t last_open =
+                reaches ? std::uint64_t{1} << (block_bytes - 1 - static_cast<std::size_t>(std::countl_zero(opens))) : 0;
+            opens &= ~last_open;
+            const auto one = [&](std::size_t at, std::size_t end) {
+                report(t, p, base, Span{at, end, end - at, 0, true}, sink);
+            };
+            if constexpr (takes_ascii_runs<Sink>) {
+                sink.ascii_runs(p, base, AsciiRuns{block, opens, ends, t.spec().min_length}, one);
+            } else {
+                for (std::uint64_t e = ends; opens != 0; opens &= opens - 1, e &= e - 1)
+                    one(block + static_cast<std::size_t>(std::countr_zero(opens)),
+                        block + static_cast<std::size_t>(std::countr_zero(e)) + 1);
             }
             // What is left: the run that reaches the limit, or the limit.
-            const std::size_t next =
-                opens != 0 ? static_cast<std::size_t>(std::countr_zero(opens))
-                           : static_cast<std::size_t>(std::countr_zero(longer));  // block_bytes when none
+            const std::size_t next = static_cast<std::size_t>(std::countr_zero(reaches ? last_open : longer));
             i = block + next;
             if (next == block_bytes) continue;
         }

@@ -114,6 +114,25 @@ struct FoundRun {
     bool ascii = false;
 };
 
+// Runs of kept ASCII in one block of the data, all of them that the scan
+// finds there up to some point: bit k of `opens` is set where a run starts
+// at data[block + k], bit k of `ends` where one has its last byte, as many
+// of each and in input order. Each is a run marked ascii.
+struct AsciiRuns {
+    std::size_t block;
+    std::uint64_t opens;
+    std::uint64_t ends;
+    std::uint32_t min_length;
+};
+
+// A sink that takes such runs a block at a time, with its output state in
+// registers: sink.ascii_runs(data, base, runs, one) writes each run of at
+// least min_length bytes as the sink would the run reported, and hands
+// each other to one(start, end), offsets of the data, which reports it.
+template <class Sink>
+concept takes_ascii_runs = requires(Sink& sink, const unsigned char* data, std::uint64_t base, const AsciiRuns& runs,
+                                    void (*one)(std::size_t, std::size_t)) { sink.ascii_runs(data, base, runs, one); };
+
 // The characters a run writes: its kept characters, or its exempt string.
 std::u32string run_text(const ScanTables& tables, const FoundRun& run);
 

@@ -241,6 +241,30 @@ TEST(TextPass, MatchesTheReferenceInEveryEncodingFormatAndPieceSize) {
     }
 }
 
+// Runs of ASCII shorter than the minimum, which the scan finds a block at a
+// time, are written as the exempt string they hold, in every encoding, at a
+// block's start, middle and end.
+TEST(TextPass, ShortAsciiRunsMeetTheExemptStrings) {
+    const Setting s{"ascii, -n 4, exempt", {TextClass::half_digit, TextClass::half_upper, TextClass::half_lower},
+                    4, 0, U"", {U"1", U"A"}};
+    const std::u32string text = U"b1\x01" U"xyz\x02" U"AB\x03" U"longer\x04" U"A";
+    for (const EncodingCase& ec : encodings) {
+        for (const std::size_t lead : {0, 1, 60, 62, 63, 64}) {
+            Bytes data(lead * encoded(ec.iconv_name, U"\x01").size(), 0);
+            const Bytes body = encoded(ec.iconv_name, text);
+            data.insert(data.end(), body.begin(), body.end());
+            ExtractionSettings record = record_of(s);
+            // -n counts bytes of the input encoding: four characters.
+            record.min_length = static_cast<std::uint32_t>(4 * encoded(ec.iconv_name, U"a").size());
+            for (const std::size_t piece : {std::size_t{1}, std::size_t{5}, std::size_t{4096}}) {
+                EXPECT_EQ(run_engine(data, record, ec.encoding, nullptr, 1, piece, test::both_inputs[0]),
+                          "1\r\nA\r\nlonger\r\nA\r\n")
+                    << ec.iconv_name << ", lead " << lead << ", piece " << piece;
+            }
+        }
+    }
+}
+
 // The cp932 pass's line rule for long runs holds in input bytes: past 1000
 // kept bytes a split goes out with no line break, and the rest is a run of
 // its own that the length test may drop, leaving the line open.

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <algorithm>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -83,6 +84,36 @@ public:
             return;
         }
         run_any(found, other);
+    }
+    // Runs of kept ASCII a block at a time (text/scan_tables.h), with the
+    // output cursor held across them: the few-byte runs of noise cost a
+    // copy and a line end each.
+    template <class One>
+    [[gnu::always_inline]] void ascii_runs(const unsigned char* data, std::uint64_t base, const text::AsciiRuns& runs,
+                                           One&& one) {
+        static_assert(text::start_block_bytes <= split_limit, "a run within a block is never split");
+        std::uint64_t opens = runs.opens;
+        std::uint64_t ends = runs.ends;
+        if (!plain_text_) {
+            for (; opens != 0; opens &= opens - 1, ends &= ends - 1)
+                one(runs.block + static_cast<std::size_t>(std::countr_zero(opens)),
+                    runs.block + static_cast<std::size_t>(std::countr_zero(ends)) + 1);
+            return;
+        }
+        OutputCursor o = text_->cursor();
+        for (; opens != 0; opens &= opens - 1, ends &= ends - 1) {
+            const std::size_t at = runs.block + static_cast<std::size_t>(std::countr_zero(opens));
+            const std::size_t end = runs.block + static_cast<std::size_t>(std::countr_zero(ends)) + 1;
+            if (end - at < runs.min_length) [[unlikely]] {
+                // Written only as an exempt string holds it, if any does.
+                text_->set_cursor(o);
+                one(at, end);
+                o = text_->cursor();
+                continue;
+            }
+            text_->unit(o, data + at, end - at, base + at, true, run_end_);
+        }
+        text_->set_cursor(o);
     }
     void begin_stretch();
     void end_stretch();

@@ -142,17 +142,30 @@ private:
         scan_range(held_.data(), n, held_base_);
         held_.clear();
     }
-    void scan_range(const unsigned char* p, std::size_t n, std::uint64_t base) {
-        // Inlined into the scan's loop: most runs are a few bytes, and a
-        // call each cost a fifth of the pass.
-        text::scan_text(tables_, {p, n}, base, [this, p, n, base](const text::FoundRun& run) __attribute__((always_inline)) {
-            if (!other_readings_) {
-                out_.run(run);
+    // The scan's sink, inlined into its loop: most runs are a few bytes, and
+    // a call each cost a fifth of the pass.
+    struct Sink {
+        TextPieceScanner& scanner;
+        const unsigned char* p;
+        std::size_t n;
+        std::uint64_t base;
+        [[gnu::always_inline]] void operator()(const text::FoundRun& run) {
+            if (!scanner.other_readings_) {
+                scanner.out_.run(run);
                 return;
             }
             text::FoundRun other;
-            out_.run(run, other_reading(p, n, base, run, other) ? &other : nullptr);
-        });
+            scanner.out_.run(run, scanner.other_reading(p, n, base, run, other) ? &other : nullptr);
+        }
+        // A run of ASCII has no other reading: none of its bytes is a lead.
+        template <class One>
+        [[gnu::always_inline]] void ascii_runs(const unsigned char* data, std::uint64_t at, const text::AsciiRuns& runs,
+                                               One&& one) {
+            scanner.out_.ascii_runs(data, at, runs, one);
+        }
+    };
+    void scan_range(const unsigned char* p, std::size_t n, std::uint64_t base) {
+        text::scan_text(tables_, {p, n}, base, Sink{*this, p, n, base});
     }
     // In EUC-JP a byte of data before a text may take its first byte as a
     // trail, and every character after is read across two. The other
