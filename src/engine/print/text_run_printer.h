@@ -77,11 +77,15 @@ public:
     [[gnu::always_inline]] void run(const text::FoundRun& found, const text::FoundRun* other = nullptr) {
         // Most runs found in data are a few ASCII bytes: those go from the
         // input to the output as they are, with one room check.
-        if (found.ascii && plain_text_ && found.bytes.size() <= split_limit) {
-            OutputCursor o = text_->cursor();
-            text_->unit(o, found.bytes.data(), found.bytes.size(), found.offset, true, run_end_);
-            text_->set_cursor(o);
-            return;
+        if (plain_text_ && found.bytes.size() <= split_limit) {
+            if (found.ascii) {
+                OutputCursor o = text_->cursor();
+                text_->unit(o, found.bytes.data(), found.bytes.size(), found.offset, true, run_end_);
+                text_->set_cursor(o);
+                return;
+            }
+            // Most others hold no excluded character: converted in one go.
+            if (found.exempt < 0 && found.kept_bytes == found.bytes.size() && write_whole_in_place(found)) return;
         }
         run_any(found, other);
     }
