@@ -109,6 +109,32 @@ public:
         o.pos = dst;
         if (o.full()) flush(o);
     }
+    // Units with no prefix whose bytes are stored as they are, for a batch
+    // of them with the line break in registers: bare() says whether the
+    // format is such, bare_end() is the break of a unit ending `e`,
+    // bare_unit() stores one unit through the cursor, and end_bare() follows
+    // the last, if any was stored.
+    struct BareEnd {
+        unsigned char bytes[crlf_size];
+        std::size_t size;
+    };
+    bool bare() const { return !has_prefix_ && !utf8_ && !long_name_; }
+    BareEnd bare_end(End e) const {
+        BareEnd b{};
+        std::memcpy(b.bytes, line_end_, crlf_size);
+        b.size = e == End::line ? line_end_size_ : 0;
+        return b;
+    }
+    [[gnu::always_inline]] static void bare_unit(OutputCursor& o, const unsigned char* src, std::size_t n,
+                                                 const BareEnd& end) {
+        copy_run(o.pos, src, n);
+        std::memcpy(o.pos + n, end.bytes, crlf_size);
+        o.pos += n + end.size;
+    }
+    void end_bare(End e) {
+        wrote_ = true;
+        prefix_due_ = e == End::line || !lines_;
+    }
     // unit() for text that store(dst) writes at dst itself, at most
     // max_text bytes, and returns the size of: no copy through a buffer,
     // whose narrow stores a wide load would wait on. False, with nothing

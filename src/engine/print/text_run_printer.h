@@ -105,6 +105,29 @@ public:
             return;
         }
         OutputCursor o = text_->cursor();
+        if (text_->bare()) {
+            // The default format: each run is its bytes and a line break.
+            const TextPrinter::BareEnd line_end = text_->bare_end(run_end_);
+            bool stored = false;
+            for (; opens != 0; opens &= opens - 1, ends &= ends - 1) {
+                const std::size_t at = runs.block + static_cast<std::size_t>(std::countr_zero(opens));
+                const std::size_t end = runs.block + static_cast<std::size_t>(std::countr_zero(ends)) + 1;
+                if (end - at < runs.min_length) [[unlikely]] {
+                    if (stored) text_->end_bare(run_end_);
+                    stored = false;
+                    text_->set_cursor(o);
+                    one(at, end);
+                    o = text_->cursor();
+                    continue;
+                }
+                TextPrinter::bare_unit(o, data + at, end - at, line_end);
+                stored = true;
+                if (o.full()) text_->flush(o);
+            }
+            if (stored) text_->end_bare(run_end_);
+            text_->set_cursor(o);
+            return;
+        }
         for (; opens != 0; opens &= opens - 1, ends &= ends - 1) {
             const std::size_t at = runs.block + static_cast<std::size_t>(std::countr_zero(opens));
             const std::size_t end = runs.block + static_cast<std::size_t>(std::countr_zero(ends)) + 1;
