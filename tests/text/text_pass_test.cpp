@@ -368,6 +368,30 @@ TEST(TextPass, TextFilterKeepsTheSentenceAndDropsTheNoise) {
     }
 }
 
+// ASCII strings read as UTF-16 give ideographs ("ckag" of "package" is 正条)
+// that the text filter drops, at either alignment, in either byte order.
+TEST(TextPass, TextFilterDropsAsciiReadAsUtf16) {
+    Setting s{"japanese and ascii", everything, 1, 0, U"", {}};
+    OutputFormat format = format_of(TextEncoding::utf8, LineEnd::lf, OffsetRadix::none, "", false);
+    format.text.on = true;
+    const std::string strings =
+        "No suitable package manager was found.\n\0Please check the package list.\0Updating the package "
+        "cache (%s)\n\0";
+    for (const EncodingCase& ec : {encodings[2], encodings[3]}) {
+        for (std::size_t lead = 0; lead < 4; ++lead) {
+            Bytes data(lead, 0);
+            for (int k = 0; k < 8; ++k) data.insert(data.end(), strings.begin(), strings.end());
+            data.insert(data.end(), 2, 0);
+            const Bytes text = encoded(ec.iconv_name, sentence);
+            data.insert(data.end(), text.begin(), text.end());
+            data.insert(data.end(), 2, 0);
+            EXPECT_EQ(run_engine(data, record_of(s), ec.encoding, &format, 1, 4096, test::Input::positional),
+                      utf8_of(sentence) + "\n")
+                << ec.iconv_name << ", lead " << lead;
+        }
+    }
+}
+
 // The search reads each sample as a pass over it alone would, under any
 // key: its count of text characters is the count in the pass's --text
 // output, here written in tiny pieces from a stream.

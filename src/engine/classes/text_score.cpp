@@ -568,10 +568,11 @@ TextScorer::TextScorer(text::InputEncoding encoding) : extra_prior_nats_(noise_p
 
 ScoredRun TextScorer::result() const { return result_among(1); }
 
-ScoredRun TextScorer::result_among(std::size_t placements) const {
+ScoredRun TextScorer::result_among(std::size_t placements, double extra_nats) const {
     if (best_.end == best_.begin) return {};
     const double nats = static_cast<double>(edge_free_japanese(best_)) / detail::text_stats_units_per_nat -
-                        extra_prior_nats_ - std::log(static_cast<double>(std::max<std::size_t>(placements, 1)));
+                        extra_prior_nats_ - extra_nats -
+                        std::log(static_cast<double>(std::max<std::size_t>(placements, 1)));
     return ScoredRun{score_from_evidence(nats), best_.begin, best_.end};
 }
 
@@ -619,6 +620,17 @@ double noise_prior_nats(text::InputEncoding encoding) {
         case text::InputEncoding::utf8: break;
     }
     return 0.0;
+}
+
+bool is_printable_ascii_pair(char32_t c) {
+    const auto printable = [](char32_t b) { return b >= 0x20 && b <= 0x7E; };
+    return c <= 0xFFFF && printable(c >> 8) && printable(c & 0xFF);
+}
+
+double ascii_read_as_utf16_nats(std::size_t characters) {
+    constexpr double printable = 0x7E - 0x20 + 1;
+    static const double per_character = std::log(65536.0 / (printable * printable));
+    return per_character * static_cast<double>(characters);
 }
 
 ScoredRun score_text(std::span<const char32_t> run) {

@@ -87,7 +87,9 @@ public:
     // parts of its length that the run offers (its characters less the
     // part's, plus one): by chance alone, the best of many parts of data
     // reads better than one does, by the log of their number.
-    ScoredRun result_among(std::size_t placements) const;
+    // `extra_nats`: more evidence the kept part needs, for what the caller
+    // knows of where it was read (see ascii_read_as_utf16_nats).
+    ScoredRun result_among(std::size_t placements, double extra_nats = 0.0) const;
     void reset() {
         const double extra = extra_prior_nats_;
         *this = TextScorer{};
@@ -227,5 +229,16 @@ int score_from_evidence(double nats);
 // one of code page 932 bytes for the same score: the log of how much more
 // often the encoding's noise gives the shortest runs that pass.
 double noise_prior_nats(text::InputEncoding encoding);
+
+// Data holds ASCII strings, and UTF-16 read over them gives units whose two
+// bytes are both printable ASCII, mostly ideographs (U+4E00-U+7E7E) and kana
+// of the printable rows: 正条 is "ckag" of "package". Such a unit is one of
+// 95 x 95 that ASCII text gives, not one of the 65,536 random bytes give,
+// so where every character of a part is one, the part needs ln(65536 / 9025)
+// nats more evidence per character to read as text rather than as ASCII.
+// (A line of real Japanese made of such units alone is rare: most kana and
+// half the kanji have a byte outside the printable range.)
+bool is_printable_ascii_pair(char32_t c);
+double ascii_read_as_utf16_nats(std::size_t characters);
 
 }  // namespace kurvane

@@ -85,7 +85,10 @@ TextRunPrinter::TextRunPrinter(const text::ScanTables& tables, const ExtractionS
       run_end_(settings.auto_newline != 0 ? End::line : End::run),
       utf8_(format != nullptr && (format->json || format->encoding == TextEncoding::utf8)),
       filter_(format != nullptr ? format->text : TextFilter{}),
-      plain_text_(!filter_.on && (format == nullptr || !format->json)), codes_(text::cp932_bmp_codes()),
+      plain_text_(!filter_.on && (format == nullptr || !format->json)),
+      utf16_(tables.spec().encoding == text::InputEncoding::utf16le ||
+             tables.spec().encoding == text::InputEncoding::utf16be),
+      codes_(text::cp932_bmp_codes()),
       decoder_(text::decoder_for(tables.spec().encoding)),
       converter_(tables.spec().encoding, utf8_) {
     const OutputFormat plain;
@@ -245,7 +248,13 @@ ScoredRun TextRunPrinter::score(std::size_t from, std::size_t to) const {
     // read over ASCII strings gives runs of ideographs as long as the
     // strings), so its kept part is the best of as many as it offers.
     const ScoredRun best = scorer.result();
-    ScoredRun s = scorer.result_among(to - from - (best.keep_end - best.keep_begin) + 1);
+    double extra = 0.0;
+    if (utf16_ && best.keep_end > best.keep_begin &&
+        std::all_of(chars_.begin() + static_cast<std::ptrdiff_t>(from + best.keep_begin),
+                    chars_.begin() + static_cast<std::ptrdiff_t>(from + best.keep_end),
+                    [](const RunChar& c) { return is_printable_ascii_pair(c.value); }))
+        extra = ascii_read_as_utf16_nats(best.keep_end - best.keep_begin);
+    ScoredRun s = scorer.result_among(to - from - (best.keep_end - best.keep_begin) + 1, extra);
     s.keep_begin += from;
     s.keep_end += from;
     return s;

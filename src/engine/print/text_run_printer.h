@@ -202,6 +202,7 @@ private:
     std::optional<TextPrinter> text_;
     std::optional<DecodedJsonPrinter> json_;
     const bool plain_text_;  // text_ without the text filter
+    const bool utf16_;       // the input is UTF-16
     const std::uint16_t* const codes_;  // code page 932 codes of the BMP
     std::uint64_t substituted_ = 0;
     const text::Decoder decoder_;
