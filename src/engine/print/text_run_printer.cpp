@@ -85,7 +85,12 @@ TextRunPrinter::TextRunPrinter(const text::ScanTables& tables, const ExtractionS
       run_end_(settings.auto_newline != 0 ? End::line : End::run),
       utf8_(format != nullptr && (format->json || format->encoding == TextEncoding::utf8)),
       filter_(format != nullptr ? format->text : TextFilter{}),
-      plain_text_(!filter_.on && (format == nullptr || !format->json)), codes_(text::cp932_bmp_codes()),
+      plain_text_(!filter_.on && (format == nullptr || !format->json)),
+      unit_forms_(plain_text_ && !utf8_ && (tables.spec().encoding == text::InputEncoding::utf16le ||
+                                                      tables.spec().encoding == text::InputEncoding::utf16be)
+                      ? text::cp932_unit_forms()
+                      : nullptr),
+      big_endian_(tables.spec().encoding == text::InputEncoding::utf16be), codes_(text::cp932_bmp_codes()),
       decoder_(text::decoder_for(tables.spec().encoding)),
       converter_(tables.spec().encoding, utf8_) {
     const OutputFormat plain;
