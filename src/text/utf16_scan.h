@@ -456,11 +456,12 @@ template <class Sink>
 void settle_plain_group(const ScanTables& t, const unsigned char* p, std::uint64_t base, const UnitMasks (&masks)[2],
                         const CoverGroup& g, Sink& sink) {
     const auto lane = [&](std::size_t a) { return PlainRuns(masks[a], units_in(g, a).from, units_in(g, a).to); };
-    PlainRuns runs[2] = {lane(0), lane(1)};
-    while (!runs[0].empty() || !runs[1].empty()) {
-        const bool a = runs[1].start < runs[0].start;
-        PlainRuns& x = runs[a];
-        PlainRuns& y = runs[!a];
+    // Two lanes by name, not an array indexed by which starts first: the
+    // index kept them in memory, and a run's bounds, stored one by one,
+    // were read back as one wide load that waited on both stores.
+    PlainRuns even = lane(0), odd = lane(1);
+    // x starts first.
+    const auto step = [&](PlainRuns& x, PlainRuns& y) __attribute__((always_inline)) {
         if (y.start >= x.end) {
             report(t, p, base, Span{x.start, x.end, x.end - x.start, 0}, sink);
             x.advance();
@@ -469,6 +470,10 @@ void settle_plain_group(const ScanTables& t, const unsigned char* p, std::uint64
         } else {
             x.lose_to(y.start, y.end);
         }
+    };
+    while (!even.empty() || !odd.empty()) {
+        if (odd.start < even.start) step(odd, even);
+        else step(even, odd);
     }
 }
 
