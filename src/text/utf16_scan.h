@@ -454,12 +454,14 @@ private:
 // a kana: the longer of two overlapping runs wins, the earlier on a tie.
 template <class Sink>
 void settle_plain_group(const ScanTables& t, const unsigned char* p, std::uint64_t base, const UnitMasks (&masks)[2],
-                        const CoverGroup& g, Sink& sink) {
-    const auto lane = [&](std::size_t a) { return PlainRuns(masks[a], units_in(g, a).from, units_in(g, a).to); };
+                        UnitRange in_even, UnitRange in_odd, Sink& sink) {
+    // The units come by value, in registers: a group stored field by field
+    // just before the call and read back as one wide load waited on both.
+    const auto lane = [&](std::size_t a, UnitRange u) { return PlainRuns(masks[a], u.from, u.to); };
     // Two lanes by name, not an array indexed by which starts first: the
     // index kept them in memory, and a run's bounds, stored one by one,
     // were read back as one wide load that waited on both stores.
-    PlainRuns even = lane(0), odd = lane(1);
+    PlainRuns even = lane(0, in_even), odd = lane(1, in_odd);
     // x starts first.
     const auto step = [&](PlainRuns& x, PlainRuns& y) __attribute__((always_inline)) {
         if (y.start >= x.end) {
@@ -487,13 +489,14 @@ void scan_utf16(const ScanTables& t, const unsigned char* p, std::size_t n, std:
     static thread_local UnitMasks masks[2];
     for (std::size_t a = 0; a < 2; ++a) fill_unit_masks<order>(t, p, n, a, masks[a]);
     const bool any_excluded = !t.spec().excluded.empty();
-    for_each_cover_group(masks[0].member.data(), masks[1].member.data(), unit_mask_words(n), [&](const CoverGroup& g) {
+    for_each_cover_group(masks[0].member.data(), masks[1].member.data(), unit_mask_words(n),
+                         [&](const CoverGroup& g) __attribute__((always_inline)) {
         if (g.lanes == 3) {
             const UnitRange u[2] = {units_in(g, 0), units_in(g, 1)};
             if (any_excluded || t.spec().keep_overlaps || any_kana_or_pair(masks[0], u[0].from, u[0].to) ||
                 any_kana_or_pair(masks[1], u[1].from, u[1].to))
                 return settle_group<decode>(t, p, n, base, masks, g, sink);
-            return settle_plain_group(t, p, base, masks, g, sink);
+            return settle_plain_group(t, p, base, masks, u[0], u[1], sink);
         }
         const std::size_t a = g.lanes == 2;
         const std::uint64_t kept =
