@@ -243,6 +243,12 @@ inline bool any_between(const std::vector<std::uint64_t>& w, std::size_t from, s
 // Whether units [from, to) of m hold a kana or a surrogate pair: the
 // units a plain settle cannot take, both masks read in one pass.
 inline bool any_kana_or_pair(const UnitMasks& m, std::size_t from, std::size_t to) {
+    if (from >= to) return false;
+    // Most groups of data lie in one word or two that hold neither, which
+    // the words tell whole, before any bound is cut out of them.
+    const std::size_t a = from / mask_bits;
+    const std::size_t b = (to - 1) / mask_bits;
+    if (b <= a + 1 && (m.kana[a] | m.pairs[a] | m.kana[b] | m.pairs[b]) == 0) return false;
     return any_in_words([&](std::size_t k) { return m.kana[k] | m.pairs[k]; }, from, to);
 }
 

@@ -179,6 +179,9 @@ TEST(text_scan, utf16_runs_cross_the_words_of_its_unit_masks) {
         {"63 units of a kanji read alike one byte off", times(U"乎", 63)},
         {"64 units of a kanji read alike one byte off", times(U"乎", 64)},
         {"65 units of a kanji read alike one byte off", times(U"乎", 65)},
+        // The only kana, one byte off, in a middle word of a group of four
+        // or more: the words at the group's ends hold none.
+        {"kana one byte off amid 200 kanji read alike", times(U"乎", 100) + kana_off + times(U"乎", 100)},
         {"pairs and kana one byte off every 61 units", times(times(U"ひ", 57) + U"𠀋" + kana_off, 5)},
     };
     ClassSet japanese;
