@@ -8,6 +8,7 @@
 #include "text/euc_jp.h"
 #include "text/text_encoding.h"
 #include "text/utf16.h"
+#include "text/utf16_to_cp932.h"
 #include "text/utf8_encode.h"
 #include "text/utf8_decode.h"
 
@@ -254,75 +255,6 @@ std::size_t ascii_then(const RunConverter::Tables& t, const unsigned char* src, 
 // A surrogate unit: half of a pair, or no character on its own.
 inline bool is_surrogate(char16_t u) { return (u & 0xF800u) == detail::surrogate_first; }
 
-// What a UTF-16 unit becomes in code page 932, as one entry: the bytes in
-// the order they are stored (the second one of a one-byte code is any),
-// their count, and 1 where it is the '?' of a character code page 932
-// lacks. A count of 0 marks a surrogate, which a unit alone cannot say.
-namespace unit_form {
-constexpr unsigned size_shift = 16;
-constexpr unsigned lacked_shift = 24;
-constexpr std::uint32_t size_mask = 0xFF;
-}  // namespace unit_form
-
-const std::uint32_t* cp932_unit_forms() {
-    // One entry per unit without a branch, so the loop is a few
-    // instructions a unit (it is made once a process, for every pass of
-    // UTF-16 written as code page 932); the surrogates are cleared after.
-    constexpr std::size_t units = 0x10000;
-    // Static storage: no fill of zeros before the loop writes each entry.
-    static std::uint32_t t[units];
-    static const std::uint32_t* const table = [] {
-        const std::uint16_t* codes = cp932_bmp_codes();
-        std::uint32_t* out = t;
-        for (std::size_t u = 0; u < units; ++u) {
-            const std::uint32_t code = codes[u];
-            const std::uint32_t lacked = code == cp932_no_code ? ~0u : 0u;
-            const std::uint32_t single = code < 0x100 ? ~0u : 0u;
-            const std::uint32_t stored = (code & single) | ((code >> 8 | (code & 0xFFu) << 8) & ~single);
-            const std::uint32_t size = 2u - (single & 1u) - (lacked & 1u);
-            out[u] = (stored & ~lacked) | (cp932_substitute & lacked) | size << unit_form::size_shift |
-                     (lacked & 1u) << unit_form::lacked_shift;
-        }
-        std::fill(t + detail::surrogate_first, t + detail::surrogate_last + 1, 0u);
-        return t;
-    }();
-    return table;
-}
-
-// UTF-16 read over data gives short runs, many of characters code page 932
-// lacks, so the step of one unit is one entry and no branch on the common
-// case: both bytes are stored and the cursor moves by the entry's count.
-// The second byte of a one-byte code lies within the room of its unit (two
-// output bytes a unit), and the next code overwrites it.
-template <ByteOrder order>
-std::size_t utf16_to_cp932(const unsigned char* src, std::size_t n, unsigned char* dst, const std::uint32_t* forms,
-                           std::uint64_t& lacked) {
-    static_assert(RunConverter::max_out(utf16_unit) >= 2);
-    if (n % utf16_unit != 0) return RunConverter::failed;
-    unsigned char* const start = dst;
-    std::uint64_t missing = 0;
-    for (std::size_t i = 0; i < n; i += utf16_unit) {
-        const char16_t u = detail::utf16_unit_at<order>(src + i);
-        const std::uint32_t e = forms[u];
-        const std::uint32_t size = e >> unit_form::size_shift & unit_form::size_mask;
-        if (size == 0) [[unlikely]] {
-            // A pair is one character, beyond the plane code page 932 covers.
-            const Decoded d = decode_utf16<order>(src + i, n - i);
-            if (!d.valid()) return RunConverter::failed;
-            *dst++ = cp932_substitute;
-            ++missing;
-            i += d.length - utf16_unit;
-            continue;
-        }
-        dst[0] = static_cast<unsigned char>(e);
-        dst[1] = static_cast<unsigned char>(e >> 8);
-        dst += size;
-        missing += e >> unit_form::lacked_shift;
-    }
-    lacked += missing;
-    return static_cast<std::size_t>(dst - start);
-}
-
 template <ByteOrder order>
 std::size_t utf16_to_utf8(const unsigned char* src, std::size_t n, unsigned char* dst) {
     if (n % utf16_unit != 0) return RunConverter::failed;
@@ -347,6 +279,8 @@ RunConverter::Step utf16_step(bool utf8_out, RunConverter::Tables& tables) {
     if (utf8_out)
         return [](const RunConverter::Tables&, const unsigned char* src, std::size_t n, unsigned char* dst,
                   std::uint64_t&) { return utf16_to_utf8<order>(src, n, dst); };
+    static_assert(utf16_not_whole == RunConverter::failed);
+    static_assert(RunConverter::max_out(utf16_unit) >= utf16_unit, "utf16_to_cp932 writes at most its input's size");
     tables.forms = cp932_unit_forms();
     return [](const RunConverter::Tables& t, const unsigned char* src, std::size_t n, unsigned char* dst,
               std::uint64_t& l) { return utf16_to_cp932<order>(src, n, dst, t.forms, l); };
@@ -375,6 +309,31 @@ const std::uint16_t* cp932_bmp_codes() {
         return table;
     }();
     return codes.data();
+}
+
+const std::uint32_t* cp932_unit_forms() {
+    // One entry per unit without a branch, so the loop is a few
+    // instructions a unit (it is made once a process, for every pass of
+    // UTF-16 written as code page 932); the surrogates are cleared after.
+    constexpr std::size_t units = 0x10000;
+    // Static storage: no fill of zeros before the loop writes each entry.
+    static std::uint32_t t[units];
+    static const std::uint32_t* const table = [] {
+        const std::uint16_t* codes = cp932_bmp_codes();
+        std::uint32_t* out = t;
+        for (std::size_t u = 0; u < units; ++u) {
+            const std::uint32_t code = codes[u];
+            const std::uint32_t lacked = code == cp932_no_code ? ~0u : 0u;
+            const std::uint32_t single = code < 0x100 ? ~0u : 0u;
+            const std::uint32_t stored = (code & single) | ((code >> 8 | (code & 0xFFu) << 8) & ~single);
+            const std::uint32_t size = 2u - (single & 1u) - (lacked & 1u);
+            out[u] = (stored & ~lacked) | (cp932_substitute & lacked) | size << unit_form::size_shift |
+                     (lacked & 1u) << unit_form::lacked_shift;
+        }
+        std::fill(t + detail::surrogate_first, t + detail::surrogate_last + 1, 0u);
+        return t;
+    }();
+    return table;
 }
 
 RunConverter::RunConverter(InputEncoding in, bool utf8_out) {

@@ -243,6 +243,12 @@ inline bool any_between(const std::vector<std::uint64_t>& w, std::size_t from, s
 // Whether units [from, to) of m hold a kana or a surrogate pair: the
 // units a plain settle cannot take, both masks read in one pass.
 inline bool any_kana_or_pair(const UnitMasks& m, std::size_t from, std::size_t to) {
+    if (from >= to) return false;
+    // Most groups of data lie in one word or two that hold neither, which
+    // the words tell whole, before any bound is cut out of them.
+    const std::size_t a = from / mask_bits;
+    const std::size_t b = (to - 1) / mask_bits;
+    if (b <= a + 1 && (m.kana[a] | m.pairs[a] | m.kana[b] | m.pairs[b]) == 0) return false;
     return any_in_words([&](std::size_t k) { return m.kana[k] | m.pairs[k]; }, from, to);
 }
 
@@ -393,14 +399,65 @@ void settle_group(const ScanTables& t, const unsigned char* p, std::size_t n, st
     }
 }
 
+// The runs of one alignment's member bits over units [from, limit) of m,
+// read from the masks as they are.
+class MaskRunSource {
+public:
+    MaskRunSource(const UnitMasks& m, UnitRange u) : m_(m), limit_(u.to), next_(u.from) {}
+    // The next run's bytes [start, end), or false when none is left.
+    bool next(std::size_t& start, std::size_t& end) {
+        const std::size_t s = next_bit(m_.member, next_, limit_, 0);
+        if (s == limit_) return false;
+        next_ = next_bit(m_.member, s, limit_, ~std::uint64_t{0});
+        start = m_.first + s * utf16_unit;
+        end = m_.first + next_ * utf16_unit;
+        return true;
+    }
+
+private:
+    const UnitMasks& m_;
+    const std::size_t limit_;
+    std::size_t next_;
+};
+
+// The same for fewer than mask_bits units, which most groups of data
+// are: their member bits held in one register, each run found by two
+// counts of zeros, with no bound to test.
+class WindowRunSource {
+public:
+    static constexpr std::size_t max_units = mask_bits - 1;
+    // u holds 1 to max_units units.
+    WindowRunSource(const UnitMasks& m, UnitRange u) : first_(m.first + u.from * utf16_unit) {
+        const std::size_t k = u.from / mask_bits;
+        const unsigned shift = u.from % mask_bits;
+        std::uint64_t w = m.member[k] >> shift;
+        // The units past the first word, if any, are in the next one.
+        if (shift != 0 && (u.to - 1) / mask_bits != k) w |= m.member[k + 1] << (mask_bits - shift);
+        bits_ = w & ((std::uint64_t{1} << (u.to - u.from)) - 1);
+    }
+    bool next(std::size_t& start, std::size_t& end) {
+        if (bits_ == 0) return false;
+        const unsigned s = static_cast<unsigned>(std::countr_zero(bits_));
+        // Bit max_units and above are clear, so the run ends below bit 64.
+        const unsigned e = s + static_cast<unsigned>(std::countr_one(bits_ >> s));
+        bits_ &= ~std::uint64_t{0} << e;
+        start = first_ + s * utf16_unit;
+        end = first_ + e * utf16_unit;
+        return true;
+    }
+
+private:
+    const std::size_t first_;  // the byte of bit 0's unit
+    std::uint64_t bits_;       // the units not yet read
+};
+
 // One alignment's runs in a group where every unit is a kept character of
 // its own and none is a kana: a run is its bytes [start, end), and what a
 // settle leaves of it is found from its ends alone.
+template <class Source>
 class PlainRuns {
 public:
-    PlainRuns(const UnitMasks& m, std::size_t from, std::size_t limit) : m_(m), limit_(limit), next_(from) {
-        advance();
-    }
+    PlainRuns(const UnitMasks& m, UnitRange u) : source_(m, u) { advance(); }
     bool empty() const { return start == none_left; }
     void advance() {
         if (queued_end_ != 0) {
@@ -409,14 +466,7 @@ public:
             queued_end_ = 0;
             return;
         }
-        const std::size_t s = next_bit(m_.member, next_, limit_, 0);
-        if (s == limit_) {
-            start = end = none_left;
-            return;
-        }
-        next_ = next_bit(m_.member, s, limit_, ~std::uint64_t{0});
-        start = m_.first + s * utf16_unit;
-        end = m_.first + next_ * utf16_unit;
+        if (!source_.next(start, end)) start = end = none_left;
     }
     // The head lost to a run of the other alignment at bytes [from, to):
     // its units wholly before and wholly after that run are left, and the
@@ -443,24 +493,22 @@ public:
 
 private:
     static constexpr std::size_t none_left = SIZE_MAX;
-    const UnitMasks& m_;
-    const std::size_t limit_;
-    std::size_t next_;
+    Source source_;
     std::size_t queued_start_ = 0;
     std::size_t queued_end_ = 0;  // 0: none waits
 };
 
 // settle_group where every unit is a kept character of its own and none is
 // a kana: the longer of two overlapping runs wins, the earlier on a tie.
-template <class Sink>
-void settle_plain_group(const ScanTables& t, const unsigned char* p, std::uint64_t base, const UnitMasks (&masks)[2],
-                        const CoverGroup& g, Sink& sink) {
-    const auto lane = [&](std::size_t a) { return PlainRuns(masks[a], units_in(g, a).from, units_in(g, a).to); };
-    PlainRuns runs[2] = {lane(0), lane(1)};
-    while (!runs[0].empty() || !runs[1].empty()) {
-        const bool a = runs[1].start < runs[0].start;
-        PlainRuns& x = runs[a];
-        PlainRuns& y = runs[!a];
+template <class Source, class Sink>
+void settle_plain_lanes(const ScanTables& t, const unsigned char* p, std::uint64_t base, const UnitMasks (&masks)[2],
+                        UnitRange in_even, UnitRange in_odd, Sink& sink) {
+    // Two lanes by name, not an array indexed by which starts first: the
+    // index kept them in memory, and a run's bounds, stored one by one,
+    // were read back as one wide load that waited on both stores.
+    PlainRuns<Source> even(masks[0], in_even), odd(masks[1], in_odd);
+    // x starts first.
+    const auto step = [&](PlainRuns<Source>& x, PlainRuns<Source>& y) __attribute__((always_inline)) {
         if (y.start >= x.end) {
             report(t, p, base, Span{x.start, x.end, x.end - x.start, 0}, sink);
             x.advance();
@@ -469,7 +517,22 @@ void settle_plain_group(const ScanTables& t, const unsigned char* p, std::uint64
         } else {
             x.lose_to(y.start, y.end);
         }
+    };
+    while (!even.empty() || !odd.empty()) {
+        if (odd.start < even.start) step(odd, even);
+        else step(even, odd);
     }
+}
+
+// The units come by value, in registers: a group stored field by field
+// just before the call and read back as one wide load waited on both.
+template <class Sink>
+void settle_plain_group(const ScanTables& t, const unsigned char* p, std::uint64_t base, const UnitMasks (&masks)[2],
+                        UnitRange in_even, UnitRange in_odd, Sink& sink) {
+    constexpr std::size_t window = WindowRunSource::max_units;
+    if (in_even.to - in_even.from <= window && in_odd.to - in_odd.from <= window)
+        return settle_plain_lanes<WindowRunSource>(t, p, base, masks, in_even, in_odd, sink);
+    settle_plain_lanes<MaskRunSource>(t, p, base, masks, in_even, in_odd, sink);
 }
 
 // Both alignments, a group of runs at a time: most groups are one run, of
@@ -482,13 +545,14 @@ void scan_utf16(const ScanTables& t, const unsigned char* p, std::size_t n, std:
     static thread_local UnitMasks masks[2];
     for (std::size_t a = 0; a < 2; ++a) fill_unit_masks<order>(t, p, n, a, masks[a]);
     const bool any_excluded = !t.spec().excluded.empty();
-    for_each_cover_group(masks[0].member.data(), masks[1].member.data(), unit_mask_words(n), [&](const CoverGroup& g) {
+    for_each_cover_group(masks[0].member.data(), masks[1].member.data(), unit_mask_words(n),
+                         [&](const CoverGroup& g) __attribute__((always_inline)) {
         if (g.lanes == 3) {
             const UnitRange u[2] = {units_in(g, 0), units_in(g, 1)};
             if (any_excluded || t.spec().keep_overlaps || any_kana_or_pair(masks[0], u[0].from, u[0].to) ||
                 any_kana_or_pair(masks[1], u[1].from, u[1].to))
                 return settle_group<decode>(t, p, n, base, masks, g, sink);
-            return settle_plain_group(t, p, base, masks, g, sink);
+            return settle_plain_group(t, p, base, masks, u[0], u[1], sink);
         }
         const std::size_t a = g.lanes == 2;
         const std::uint64_t kept =

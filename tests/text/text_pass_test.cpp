@@ -137,6 +137,9 @@ const FormatCase formats[] = {
     {"json with name", format_of(TextEncoding::cp932, LineEnd::crlf, OffsetRadix::none, "f.dat", true), true},
     {"decimal offsets, no line breaks",
      format_of(TextEncoding::cp932, LineEnd::crlf, OffsetRadix::decimal, "", false), false},
+    // A name longer than the printer stores with a run goes its own way.
+    {"long name", format_of(TextEncoding::cp932, LineEnd::crlf, OffsetRadix::none, std::string(100, 'n'), false),
+     true},
 };
 
 std::string padded_offset(std::uint64_t v, OffsetRadix radix) {

@@ -172,6 +172,16 @@ TEST(text_scan, utf16_runs_cross_the_words_of_its_unit_masks) {
         {"a pair that ends the first word", times(U"あ", 62) + U"𠀋" + times(U"か", 3)},
         {"a kana one byte off near a word's end", times(U"あ", 60) + kana_off + times(U"あ", 70)},
         {"kanji only, so the run one byte off holds no kana", times(U"漢", 200)},
+        // 乎 is U+4E4E, so the run one byte off is the same kanji: a group
+        // of both alignments with no kana, whose lanes one register holds
+        // up to 63 units.
+        {"62 units of a kanji read alike one byte off", times(U"乎", 62)},
+        {"63 units of a kanji read alike one byte off", times(U"乎", 63)},
+        {"64 units of a kanji read alike one byte off", times(U"乎", 64)},
+        {"65 units of a kanji read alike one byte off", times(U"乎", 65)},
+        // The only kana, one byte off, in a middle word of a group of four
+        // or more: the words at the group's ends hold none.
+        {"kana one byte off amid 200 kanji read alike", times(U"乎", 100) + kana_off + times(U"乎", 100)},
         {"pairs and kana one byte off every 61 units", times(times(U"ひ", 57) + U"𠀋" + kana_off, 5)},
     };
     ClassSet japanese;

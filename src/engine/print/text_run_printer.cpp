@@ -88,7 +88,8 @@ TextRunPrinter::TextRunPrinter(const text::ScanTables& tables, const ExtractionS
       plain_text_(!filter_.on && (format == nullptr || !format->json)),
       utf16_(tables.spec().encoding == text::InputEncoding::utf16le ||
              tables.spec().encoding == text::InputEncoding::utf16be),
-      codes_(text::cp932_bmp_codes()),
+      unit_forms_(plain_text_ && !utf8_ && utf16_ ? text::cp932_unit_forms() : nullptr),
+      big_endian_(tables.spec().encoding == text::InputEncoding::utf16be), codes_(text::cp932_bmp_codes()),
       decoder_(text::decoder_for(tables.spec().encoding)),
       converter_(tables.spec().encoding, utf8_) {
     const OutputFormat plain;

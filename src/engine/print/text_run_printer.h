@@ -24,6 +24,7 @@
 #include "text/cp932_encode.h"  // the substitute
 #include "text/run_convert.h"
 #include "text/text_scan.h"
+#include "text/utf16_to_cp932.h"
 
 namespace kurvane::detail {
 
@@ -84,8 +85,12 @@ public:
                 text_->set_cursor(o);
                 return;
             }
-            // Most others hold no excluded character: converted in one go.
-            if (found.exempt < 0 && found.kept_bytes == found.bytes.size() && write_whole_in_place(found)) return;
+            // Most others hold no excluded character: converted in one go;
+            // UTF-16 in code page 932, whose runs over data are a character
+            // or two, many of them written as '?', right here.
+            if (found.exempt < 0 && found.kept_bytes == found.bytes.size() &&
+                (unit_forms_ != nullptr ? write_utf16_whole(found) : write_whole_in_place(found)))
+                return;
         }
         run_any(found, other);
     }
@@ -166,6 +171,20 @@ private:
     };
 
     void run_any(const text::FoundRun& found, const text::FoundRun* other);
+    // write_whole_in_place() for UTF-16 in code page 932, inlined.
+    [[gnu::always_inline]] bool write_utf16_whole(const text::FoundRun& found) {
+        static_assert(text::utf16_not_whole == TextPrinter::no_text);
+        static_assert(split_limit <= TextPrinter::max_text, "a run converted stores at most its own size");
+        OutputCursor o = text_->cursor();
+        const bool wrote = text_->stored_unit(o, found.offset, run_end_, [&](unsigned char* dst) __attribute__((always_inline)) {
+            const unsigned char* src = found.bytes.data();
+            const std::size_t n = found.bytes.size();
+            return big_endian_ ? text::utf16_to_cp932<text::ByteOrder::big>(src, n, dst, unit_forms_, substituted_)
+                               : text::utf16_to_cp932<text::ByteOrder::little>(src, n, dst, unit_forms_, substituted_);
+        });
+        text_->set_cursor(o);
+        return wrote;
+    }
     void decode(const text::FoundRun& found, bool kept_only);
     // Writes a run of kept characters only, short of a split, converted in
     // one go; false, with nothing written, when the converter does not take
@@ -203,6 +222,10 @@ private:
     std::optional<DecodedJsonPrinter> json_;
     const bool plain_text_;  // text_ without the text filter
     const bool utf16_;       // the input is UTF-16
+    // UTF-16 input written plain in code page 932: every unit's form, and
+    // the byte order. Null otherwise.
+    const std::uint32_t* const unit_forms_;
+    const bool big_endian_;
     const std::uint16_t* const codes_;  // code page 932 codes of the BMP
     std::uint64_t substituted_ = 0;
     const text::Decoder decoder_;
