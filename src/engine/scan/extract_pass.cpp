@@ -244,12 +244,16 @@ private:
                 } else {
                     const bool first = offset + p != split_end_;
                     if constexpr (takes_runs_without_lead_in<Printer>) {
-                        if (first && find_lead_in(b, p) == 0) {
-                            out_.run_without_lead_in(b + p, n, offset + p, run_end_);
-                            return;
+                        if (first) {
+                            if (find_lead_in(b, p) == 0) {
+                                out_.run_without_lead_in(b + p, n, offset + p, run_end_);
+                                return;
+                            }
+                            out_.lead_in(lead_at_, lead_size_, offset + p);
                         }
+                    } else {
+                        hand_lead_in(b, p);
                     }
-                    hand_lead_in(b, p);
                     out_.text(b + p, n, offset + p, first);
                     out_.end(run_end_);
                 }
