@@ -276,8 +276,11 @@ private:
     }
 
     void close_line() {
-        if (open_) inner_.end(run_end_);
-        open_ = false;
+        // Most runs close no line: they store nothing.
+        if (open_) {
+            inner_.end(run_end_);
+            open_ = false;
+        }
     }
 
     // Scores the window collected and writes what it keeps. `run_ends`:

@@ -245,11 +245,14 @@ private:
                     const bool first = offset + p != split_end_;
                     if constexpr (takes_runs_without_lead_in<Printer>) {
                         if (first) {
-                            if (find_lead_in(b, p) == 0) {
+                            // The run ends here, so keep_history() never
+                            // needs its lead-in: it is not kept.
+                            const LeadIn lead = find_lead_in(b, p);
+                            if (lead.size == 0) {
                                 out_.run_without_lead_in(b + p, n, offset + p, run_end_);
                                 return;
                             }
-                            out_.lead_in(lead_at_, lead_size_, offset + p);
+                            out_.lead_in(lead.at, lead.size, offset + p);
                         }
                     } else {
                         hand_lead_in(b, p);
@@ -761,7 +764,9 @@ private:
     [[gnu::always_inline]] void hand_lead_in(const unsigned char* b, std::size_t i) {
         if constexpr (reads_lead_in<Printer>) {
             if (base_ + i == split_end_) return;
-            find_lead_in(b, i);
+            const LeadIn lead = find_lead_in(b, i);
+            lead_at_ = lead.at;
+            lead_size_ = lead.size;
             out_.lead_in(lead_at_, lead_size_, base_ + i);
         } else {
             static_cast<void>(b);
@@ -769,17 +774,19 @@ private:
         }
     }
 
-    // Sets lead_at_ and lead_size_ to the lead-in of a run at b + i that
-    // does not go on from a split (see hand_lead_in), and returns its size.
-    [[gnu::always_inline]] std::size_t find_lead_in(const unsigned char* b, std::size_t i) {
+    // The lead-in of a run: `size` bytes from `at`, in the piece or in lead_.
+    struct LeadIn {
+        const unsigned char* at;
+        std::size_t size;
+    };
+
+    // The lead-in of a run at b + i that does not go on from a split (see
+    // hand_lead_in).
+    [[gnu::always_inline]] LeadIn find_lead_in(const unsigned char* b, std::size_t i) {
         // Most runs of data follow a byte no character holds: their
         // lead-in is empty, which the byte before tells alone. (From the
         // piece or the history, the lead-in's last byte is b[i - 1].)
-        if (i > 0 && split_[b[i - 1]]) {
-            lead_at_ = b + i;
-            lead_size_ = 0;
-            return 0;
-        }
+        if (i > 0 && split_[b[i - 1]]) return {b + i, 0};
         const unsigned char* lead = b + i - std::min(i, max_lead_in);
         std::size_t n = std::min(i, max_lead_in);
         if (i < max_lead_in && history_size_ > 0) {
@@ -795,9 +802,7 @@ private:
         for (std::size_t k = 0; k < max_lead_in; ++k) splits |= std::uint32_t{split_[lead[k]]} << k;
         splits &= (std::uint32_t{1} << n) - 1;
         const auto s = static_cast<std::size_t>(std::bit_width(splits));
-        lead_at_ = lead + s;
-        lead_size_ = n - s;
-        return lead_size_;
+        return {lead + s, n - s};
     }
 
     // The last bytes before where the next piece starts, b + resume. A run
