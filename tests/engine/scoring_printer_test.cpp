@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdio>
 #include <random>
 #include <string>
 #include <vector>
@@ -295,6 +296,57 @@ TEST(scoring_printer, trims_noise_and_takes_back_a_first_character) {
     for (const Case& c : cases)
         EXPECT_EQ(filtered(c.data, c.settings, default_min_score, OffsetRadix::decimal), c.want)
             << c.name;
+}
+
+// A run after a byte no character holds has no lead-in: whether it is
+// kept or dropped, the line the run before left open ends there, and a run
+// still being collected (a long one, or one that ended right after a
+// split) is decided first.
+TEST(scoring_printer, a_run_without_lead_in_ends_the_line_before) {
+    const std::string first = "次のステージへ進みますか？";
+    const std::string second = "設定ファイルを読み込めませんでした。";
+    // Longer than a score window, so that it is scored in windows and is
+    // still being collected when the next run starts.
+    std::string long_run;
+    while (long_run.size() <= detail::score_window) long_run += first;
+    // Ends right after a split: a split takes the character that holds
+    // its split_limit-th byte, so this run is one split and nothing after
+    // it, and the printer still holds it when the next run starts.
+    std::string split_run;
+    while (split_run.size() < detail::split_limit) split_run += "日本語の";
+    split_run += "日";
+    const std::string noise = "H\x8bL$";
+    struct Case {
+        const char* name;
+        std::string data;
+        std::string want;
+    };
+    const auto at = [](std::size_t offset, const std::string& text) {
+        char prefix[16];
+        std::snprintf(prefix, sizeof prefix, "%7zu ", offset);
+        return prefix + text + "\n";
+    };
+    const Case cases[] = {
+        {"two kept runs", "\x01" + first + "\x01" + second, at(1, first) + at(2 + first.size(), second)},
+        {"a dropped run between kept ones", "\x01" + first + "\x01" + noise + "\x01" + second,
+         at(1, first) + at(3 + first.size() + noise.size(), second)},
+        {"a long run before", "\x01" + long_run + "\x01" + second,
+         at(1, long_run) + at(2 + long_run.size(), second)},
+        {"a run that ended on a split before", split_run + "\x01" + second,
+         at(0, split_run) + at(1 + split_run.size(), second)},
+        {"a dropped run after a long one", long_run + "\x01" + noise, at(0, long_run)},
+    };
+    for (const Case& c : cases) {
+        const Bytes data(c.data.begin(), c.data.end());
+        for (const bool line_break : {true, false}) {
+            ExtractionSettings settings = text_classes();
+            settings.auto_newline = line_break ? 1 : 0;
+            std::string want = c.want;
+            if (!line_break) std::erase(want, '\n');
+            EXPECT_EQ(filtered(data, settings, default_min_score, OffsetRadix::decimal), want)
+                << c.name << ", line break " << line_break;
+        }
+    }
 }
 
 // Machine code with text among it: most runs are dismissed by a bound

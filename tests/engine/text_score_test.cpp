@@ -390,6 +390,42 @@ TEST(text_score, the_sieve_bounds_every_run_of_two_bytes) {
     EXPECT_EQ(most, sieve.most_of_two);
 }
 
+// The sieve as its definition reads, a byte a step: each byte's share
+// before the byte after it (0 after the last), taken paired where the
+// byte two back may start a double-byte character.
+std::uint32_t sieve_by_definition(const detail::DismissalSieve& sieve, std::span<const unsigned char> run) {
+    std::uint32_t units = 0;
+    for (std::size_t k = 0; k < run.size(); ++k) {
+        const unsigned e = sieve.share[sieve.row[run[k]]][k + 1 < run.size() ? run[k + 1] : 0];
+        const bool paired =
+            k >= 2 && (sieve.share[sieve.row[run[k - 2]]][run[k - 1]] >> detail::sieve_double_bit & 1) != 0;
+        units += (e >> (paired ? detail::sieve_share_bits : 0)) & detail::sieve_share_mask;
+    }
+    return units;
+}
+
+// The sieve takes two bytes a step: swept against its definition over
+// runs of every length up to past a few steps, of noise, of lead bytes
+// (each may pair with the next) and of machine code.
+TEST(text_score, the_sieve_reads_as_its_definition) {
+    const detail::DismissalSieve& sieve = detail::dismissal_sieve();
+    std::mt19937_64 rng(9);
+    std::vector<std::pair<std::string, std::size_t>> runs = machine_code_runs(20000);
+    for (int k = 0; k < 30000; ++k) {
+        std::string run;
+        const std::size_t n = 1 + static_cast<std::size_t>(k) % 21;
+        const bool leads = k % 3 == 0;
+        for (std::size_t j = 0; j < n; ++j)
+            run.push_back(static_cast<char>(leads ? 0x81 + rng() % 31 : rng()));
+        runs.emplace_back(run, 0);
+    }
+    for (const auto& [run, lead_in] : runs) {
+        static_cast<void>(lead_in);
+        ASSERT_EQ(detail::sieve_units(sieve, bytes_of(run)), sieve_by_definition(sieve, bytes_of(run)))
+            << test::hex(bytes_of(run));
+    }
+}
+
 TEST(text_score, threshold_edges) {
     EXPECT_EQ(score_from_evidence(-1000.0), 0);
     EXPECT_EQ(score_from_evidence(1000.0), 100);

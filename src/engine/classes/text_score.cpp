@@ -846,18 +846,30 @@ std::uint32_t detail::sieve_units(const DismissalSieve& sieve, std::span<const u
     const std::size_t n = bytes.size();
     if (n == 0) return 0;
     // The shift that picks a byte's share: by whether a double-byte
-    // character may start one and two bytes back.
-    unsigned shift_last = 0, shift_before = 0;
+    // character may start two bytes back (shift_before) and one byte back
+    // (shift_last).
+    unsigned shift_before = 0, shift_last = 0;
     std::uint32_t units = 0;
-    // The last byte trails nothing: it is weighed after the loop, so that
-    // the loop reads the next byte without a test.
-    for (std::size_t k = 0; k + 1 < n; ++k) {
-        const unsigned e = sieve.share[sieve.row[b[k]]][b[k + 1]];
+    const auto share_of = [&](std::size_t k, unsigned char next) { return sieve.share[sieve.row[b[k]]][next]; };
+    const auto shift_after = [](unsigned e) { return (e >> sieve_double_bit) * sieve_share_bits; };
+    // The last byte trails nothing: it is weighed after the loops, so that
+    // they read the next byte without a test. Two bytes a step: each
+    // byte's share is picked by the one two bytes back, so the two shifts
+    // trade places instead of moving down one a byte.
+    std::size_t k = 0;
+    for (; k + 2 < n; k += 2) {
+        const unsigned e0 = share_of(k, b[k + 1]);
+        const unsigned e1 = share_of(k + 1, b[k + 2]);
+        units += ((e0 >> shift_before) & sieve_share_mask) + ((e1 >> shift_last) & sieve_share_mask);
+        shift_before = shift_after(e0);
+        shift_last = shift_after(e1);
+    }
+    if (k + 1 < n) {
+        const unsigned e = share_of(k, b[k + 1]);
         units += (e >> shift_before) & sieve_share_mask;
         shift_before = shift_last;
-        shift_last = (e >> sieve_double_bit) * sieve_share_bits;
     }
-    return units + ((sieve.share[sieve.row[b[n - 1]]][0] >> shift_before) & sieve_share_mask);
+    return units + ((share_of(n - 1, 0) >> shift_before) & sieve_share_mask);
 }
 
 Cp932Dismissal::Cp932Dismissal(int min_score)

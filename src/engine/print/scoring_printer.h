@@ -71,6 +71,25 @@ public:
         pending_at_ = at - n;
     }
 
+    // A whole run, one text() that a split does not go on, with no bytes
+    // before it to read with it: what lead_in() with none, text() and
+    // end(e) do with it. A kept part of it starts in the run, after the
+    // byte no character holds that ended the run before, so it never goes
+    // on with the line that run left open: the line is closed whether the
+    // run is kept or dropped. Most runs of data come so and are dismissed
+    // here, without the state of a run put off.
+    [[gnu::always_inline]] void run_without_lead_in(const unsigned char* src, std::size_t n, std::uint64_t at,
+                                                    End e) {
+        assert(!deferred_ && e != End::split);
+        if (collecting_) [[unlikely]] decide(true);
+        pending_size_ = 0;
+        if (n > 0 && dismissal_.dismisses(std::span<const unsigned char>(src, n), 0)) {
+            close_line();
+            return;
+        }
+        keep_without_lead_in(src, n, at, e);
+    }
+
     // text() and end() are inlined where the scan calls them, once a run:
     // most runs take their first branch, which costs less than the call.
     [[gnu::always_inline]] void text(const unsigned char* src, std::size_t n, std::uint64_t at, bool first) {
@@ -188,6 +207,18 @@ private:
         append(src, n, at);
     }
 
+    // What run_without_lead_in() does with a run the dismissal did not drop.
+    [[gnu::noinline]] void keep_without_lead_in(const unsigned char* src, std::size_t n, std::uint64_t at, End e) {
+        lead_in(src, 0, at);
+        if (n == 0) {
+            text(src, n, at, true);
+            end(e);
+            return;
+        }
+        put_off(src, n, at);
+        end_collected(e);
+    }
+
     // What end() does with a run the dismissal did not drop.
     [[gnu::noinline]] void end_collected(End e) {
         if (deferred_) {
@@ -245,8 +276,11 @@ private:
     }
 
     void close_line() {
-        if (open_) inner_.end(run_end_);
-        open_ = false;
+        // Most runs close no line: they store nothing.
+        if (open_) {
+            inner_.end(run_end_);
+            open_ = false;
+        }
     }
 
     // Scores the window collected and writes what it keeps. `run_ends`:

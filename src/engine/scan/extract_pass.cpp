@@ -97,6 +97,14 @@ concept reads_lead_in = requires(Printer& p, const unsigned char* b) {
     p.lead_in(b, std::size_t{}, std::uint64_t{});
 };
 
+// A printer that reads lead-ins and takes a whole run without one in one
+// call: most runs of data have none, the byte before them holding no
+// character.
+template <class Printer>
+concept takes_runs_without_lead_in = reads_lead_in<Printer> && requires(Printer& p, const unsigned char* b) {
+    p.run_without_lead_in(b, std::size_t{}, std::uint64_t{}, End::line);
+};
+
 // Walks pieces of the input and keeps the state of a run that crosses from
 // one piece into the next, reporting each unit written to the printer (see
 // print/printer.h). Positions are indices into the current piece.
@@ -234,8 +242,22 @@ private:
                     // The whole run in one call, through the cursor.
                     out_.unit(o, b + p, n, offset + p, offset + p != split_end_, run_end_);
                 } else {
-                    hand_lead_in(b, p);
-                    out_.text(b + p, n, offset + p, offset + p != split_end_);
+                    const bool first = offset + p != split_end_;
+                    if constexpr (takes_runs_without_lead_in<Printer>) {
+                        if (first) {
+                            // The run ends here, so keep_history() never
+                            // needs its lead-in: it is not kept.
+                            const LeadIn lead = find_lead_in(b, p);
+                            if (lead.size == 0) {
+                                out_.run_without_lead_in(b + p, n, offset + p, run_end_);
+                                return;
+                            }
+                            out_.lead_in(lead.at, lead.size, offset + p);
+                        }
+                    } else {
+                        hand_lead_in(b, p);
+                    }
+                    out_.text(b + p, n, offset + p, first);
                     out_.end(run_end_);
                 }
             }
@@ -742,28 +764,45 @@ private:
     [[gnu::always_inline]] void hand_lead_in(const unsigned char* b, std::size_t i) {
         if constexpr (reads_lead_in<Printer>) {
             if (base_ + i == split_end_) return;
-            const unsigned char* lead = b + i - std::min(i, max_lead_in);
-            std::size_t n = std::min(i, max_lead_in);
-            if (i < max_lead_in && history_size_ > 0) {
-                n = bytes_before(b, i, lead_);
-                lead = lead_;
-            }
-            // The position after the last split byte, without a branch on
-            // each byte: in data such bytes stand anywhere. Reading all
-            // max_lead_in bytes from `lead` stays in the piece, whose data
-            // goes on past i and whose padding follows it.
-            static_assert(max_lead_in <= padding && max_lead_in <= 32);
-            std::uint32_t splits = 0;
-            for (std::size_t k = 0; k < max_lead_in; ++k) splits |= std::uint32_t{split_[lead[k]]} << k;
-            splits &= (std::uint32_t{1} << n) - 1;
-            const auto s = static_cast<std::size_t>(std::bit_width(splits));
-            lead_at_ = lead + s;
-            lead_size_ = n - s;
+            const LeadIn lead = find_lead_in(b, i);
+            lead_at_ = lead.at;
+            lead_size_ = lead.size;
             out_.lead_in(lead_at_, lead_size_, base_ + i);
         } else {
             static_cast<void>(b);
             static_cast<void>(i);
         }
+    }
+
+    // The lead-in of a run: `size` bytes from `at`, in the piece or in lead_.
+    struct LeadIn {
+        const unsigned char* at;
+        std::size_t size;
+    };
+
+    // The lead-in of a run at b + i that does not go on from a split (see
+    // hand_lead_in).
+    [[gnu::always_inline]] LeadIn find_lead_in(const unsigned char* b, std::size_t i) {
+        // Most runs of data follow a byte no character holds: their
+        // lead-in is empty, which the byte before tells alone. (From the
+        // piece or the history, the lead-in's last byte is b[i - 1].)
+        if (i > 0 && split_[b[i - 1]]) return {b + i, 0};
+        const unsigned char* lead = b + i - std::min(i, max_lead_in);
+        std::size_t n = std::min(i, max_lead_in);
+        if (i < max_lead_in && history_size_ > 0) {
+            n = bytes_before(b, i, lead_);
+            lead = lead_;
+        }
+        // The position after the last split byte, without a branch on
+        // each byte: in data such bytes stand anywhere. Reading all
+        // max_lead_in bytes from `lead` stays in the piece, whose data
+        // goes on past i and whose padding follows it.
+        static_assert(max_lead_in <= padding && max_lead_in <= 32);
+        std::uint32_t splits = 0;
+        for (std::size_t k = 0; k < max_lead_in; ++k) splits |= std::uint32_t{split_[lead[k]]} << k;
+        splits &= (std::uint32_t{1} << n) - 1;
+        const auto s = static_cast<std::size_t>(std::bit_width(splits));
+        return {lead + s, n - s};
     }
 
     // The last bytes before where the next piece starts, b + resume. A run
