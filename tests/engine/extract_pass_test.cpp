@@ -529,10 +529,12 @@ TEST(extract_pass, runs_holding_excluded_pairs_match_the_reference_at_every_offs
     set_exempt(s, 0, "HP");
     set_exempt(s, 2, "n\\");  // matches across a kept byte and a lead
     set_exempt(s, 4, "ｱｲ");
+    set_exempt(s, 5, "\x92\x92");  // a double-byte character, from a trail byte and a lead
     const Bytes gap = bytes("\\n");
     const std::vector<Bytes> runs = {
         cat({bytes("ab"), gap, bytes("cd")}),                // short, no exempt
         cat({bytes("H"), gap, bytes("Pxy")}),                // the exempt string over the gap
+        cat({bytes("\x8A\x92"), gap, bytes("\x92\x40")}),    // a double-byte one over the gap
         cat({gap, bytes("ABCDEFGHIJ")}),                     // a gap leads
         cat({bytes("ABCDEFGH"), gap}),                       // a gap ends it
         cat({gap, gap, gap}),                                // only gaps

@@ -284,6 +284,9 @@ public:
     void end(End e) {
         if (e != End::split) close();
     }
+    // The open object's input span reaches at least to `end`: its text came
+    // in one call from bytes the input held apart.
+    void extend_to(std::uint64_t end) { last_end_ = std::max(last_end_, end); }
     // A whole object in one go, with one room check: the block scan's call
     // for most runs. A unit that goes on from a split, one that is split or
     // one behind an object still open takes the calls above.

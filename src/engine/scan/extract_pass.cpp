@@ -896,6 +896,23 @@ private:
         out_.end(run_end_);
     }
 
+    // The exempt string found at run_[at, at + n), written in the run's
+    // place: in one call, so that a converting printer sees its characters
+    // whole even where an excluded character parted its bytes in the input
+    // (a string may begin on a trail byte). A printer that reports the
+    // input span is told where the string's last byte lay.
+    void print_exempt(std::size_t at, std::size_t n) {
+        out_.text(run_ + at, n, run_offset(at), run_start_ != split_end_);
+        if constexpr (requires(std::uint64_t end) { out_.extend_to(end); }) out_.extend_to(run_offset(at + n - 1) + 1);
+    }
+
+    // The input offset of run_[pos], from the spilled segment that holds it.
+    std::uint64_t run_offset(std::size_t pos) const {
+        std::size_t k = 0;
+        while (k + 1 < segments_ && spilled_[k + 1].pos <= pos) ++k;
+        return spilled_[k].at + (pos - spilled_[k].pos);
+    }
+
     // End of a run on a byte that is not text: run_ then [seg, seg + n).
     void end_run(const unsigned char* b, std::size_t seg, std::size_t n) {
         const std::size_t length = fill_ + n;
@@ -905,8 +922,7 @@ private:
             spill(b, seg, n);
             std::size_t at = 0;
             if (const std::size_t kept = exempt_.find(run_, length, at); kept != 0) {
-                bool first = run_start_ != split_end_;
-                print_spilled(at, at + kept, first);
+                print_exempt(at, kept);
                 out_.end(run_end_);
             }
         }
