@@ -6,6 +6,7 @@
 
 #include "text/cp932_encode.h"
 #include "text/euc_jp.h"
+#include "text/euc_jp_to_cp932.h"
 #include "text/text_encoding.h"
 #include "text/utf16.h"
 #include "text/utf16_to_cp932.h"
@@ -18,7 +19,7 @@ namespace {
 // An EUC-JP pair table's entry for two bytes that are no double-byte
 // character (every code point and code page 932 code is below it, and
 // cp932_no_code above it).
-constexpr std::uint16_t no_pair = 0xFFFE;
+constexpr std::uint16_t no_pair = euc_jp_no_pair;
 constexpr std::size_t pair_count = 0x10000;
 // The two bytes of a double-byte character, as the pair tables index them.
 inline std::size_t pair_at(const unsigned char* p) { return static_cast<std::size_t>(p[0]) << 8 | p[1]; }
@@ -40,6 +41,12 @@ const std::uint16_t* euc_jp_pairs() {
     }();
     return table.data();
 }
+
+}  // namespace
+
+const std::uint16_t* euc_jp_cp932_pairs() { return euc_jp_pairs<true>(); }
+
+namespace {
 
 // A code page 932 code, or '?' counted for cp932_no_code.
 inline std::size_t put_code(std::uint16_t code, unsigned char* dst, std::uint64_t& lacked) {

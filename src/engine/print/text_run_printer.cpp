@@ -89,7 +89,11 @@ TextRunPrinter::TextRunPrinter(const text::ScanTables& tables, const ExtractionS
       utf16_(tables.spec().encoding == text::InputEncoding::utf16le ||
              tables.spec().encoding == text::InputEncoding::utf16be),
       unit_forms_(plain_text_ && !utf8_ && utf16_ ? text::cp932_unit_forms() : nullptr),
-      big_endian_(tables.spec().encoding == text::InputEncoding::utf16be), codes_(text::cp932_bmp_codes()),
+      big_endian_(tables.spec().encoding == text::InputEncoding::utf16be),
+      euc_pairs_(plain_text_ && !utf8_ && tables.spec().encoding == text::InputEncoding::euc_jp
+                     ? text::euc_jp_cp932_pairs()
+                     : nullptr),
+      codes_(text::cp932_bmp_codes()),
       decoder_(text::decoder_for(tables.spec().encoding)),
       converter_(tables.spec().encoding, utf8_) {
     const OutputFormat plain;

@@ -22,6 +22,7 @@
 #include "engine/print/format_printers.h"
 #include "engine/print/printer.h"
 #include "text/cp932_encode.h"  // the substitute
+#include "text/euc_jp_to_cp932.h"
 #include "text/run_convert.h"
 #include "text/text_scan.h"
 #include "text/utf16_to_cp932.h"
@@ -88,9 +89,7 @@ public:
             // Most others hold no excluded character: converted in one go;
             // UTF-16 in code page 932, whose runs over data are a character
             // or two, many of them written as '?', right here.
-            if (found.exempt < 0 && found.kept_bytes == found.bytes.size() &&
-                (unit_forms_ != nullptr ? write_utf16_whole(found) : write_whole_in_place(found)))
-                return;
+            if (found.exempt < 0 && found.kept_bytes == found.bytes.size() && write_whole_run(found)) return;
         }
         run_any(found, other);
     }
@@ -171,6 +170,13 @@ private:
     };
 
     void run_any(const text::FoundRun& found, const text::FoundRun* other);
+    // A whole run of kept characters, short of a split, converted into the
+    // text printer's buffer by the quickest way its encodings have.
+    [[gnu::always_inline]] bool write_whole_run(const text::FoundRun& found) {
+        if (unit_forms_ != nullptr) return write_utf16_whole(found);
+        if (euc_pairs_ != nullptr && write_euc_jp_whole(found)) return true;
+        return write_whole_in_place(found);
+    }
     // write_whole_in_place() for UTF-16 in code page 932, inlined.
     [[gnu::always_inline]] bool write_utf16_whole(const text::FoundRun& found) {
         static_assert(text::utf16_not_whole == TextPrinter::no_text);
@@ -181,6 +187,18 @@ private:
             const std::size_t n = found.bytes.size();
             return big_endian_ ? text::utf16_to_cp932<text::ByteOrder::big>(src, n, dst, unit_forms_, substituted_)
                                : text::utf16_to_cp932<text::ByteOrder::little>(src, n, dst, unit_forms_, substituted_);
+        });
+        text_->set_cursor(o);
+        return wrote;
+    }
+    // The same for EUC-JP in code page 932, for runs of ASCII and
+    // double-byte characters only; false, with nothing written, for others.
+    [[gnu::always_inline]] bool write_euc_jp_whole(const text::FoundRun& found) {
+        static_assert(text::euc_jp_not_plain == TextPrinter::no_text);
+        static_assert(split_limit <= TextPrinter::max_text, "a run converted keeps its size");
+        OutputCursor o = text_->cursor();
+        const bool wrote = text_->stored_unit(o, found.offset, run_end_, [&](unsigned char* dst) __attribute__((always_inline)) {
+            return text::euc_jp_plain_to_cp932(found.bytes.data(), found.bytes.size(), dst, euc_pairs_);
         });
         text_->set_cursor(o);
         return wrote;
@@ -226,6 +244,9 @@ private:
     // the byte order. Null otherwise.
     const std::uint32_t* const unit_forms_;
     const bool big_endian_;
+    // EUC-JP input written plain in code page 932: the codes of its pairs.
+    // Null otherwise.
+    const std::uint16_t* const euc_pairs_;
     const std::uint16_t* const codes_;  // code page 932 codes of the BMP
     std::uint64_t substituted_ = 0;
     const text::Decoder decoder_;
