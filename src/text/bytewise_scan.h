@@ -176,22 +176,19 @@ void scan_bytewise(const ScanTables& t, const unsigned char* p, std::size_t n, s
             const std::uint64_t kept = ascii & below;
             // Bit k set where a run opens at k, and where one ends at k; the
             // run that reaches the limit is left out.
-            std::uint64_t opens = kept & ~(kept << 1);
+            const std::uint64_t opens = kept & ~(kept << 1);
             const std::uint64_t ends = kept & ~(kept >> 1) & (below >> 1);
             const bool reaches = (kept & ~(below >> 1)) != 0;
             const std::uint64_t last_open =
                 reaches ? std::uint64_t{1} << (block_bytes - 1 - static_cast<std::size_t>(std::countl_zero(opens))) : 0;
-            opens &= ~last_open;
             const auto one = [&](std::size_t at, std::size_t end) {
                 report(t, p, base, Span{at, end, end - at, 0, true}, sink);
             };
-            if constexpr (takes_ascii_runs<Sink>) {
-                sink.ascii_runs(p, base, AsciiRuns{block, opens, ends, t.spec().min_length}, one);
-            } else {
-                for (std::uint64_t e = ends; opens != 0; opens &= opens - 1, e &= e - 1)
-                    one(block + static_cast<std::size_t>(std::countr_zero(opens)),
-                        block + static_cast<std::size_t>(std::countr_zero(e)) + 1);
-            }
+            const AsciiRuns runs{block, opens & ~last_open, ends, t.spec().min_length};
+            if constexpr (takes_ascii_runs<Sink>)
+                sink.ascii_runs(p, base, runs, one);
+            else
+                for_each_ascii_run(runs, one);
             // What is left: the run that reaches the limit, or the limit.
             const std::size_t next = static_cast<std::size_t>(std::countr_zero(reaches ? last_open : longer));
             i = block + next;

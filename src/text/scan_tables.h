@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -125,6 +126,14 @@ struct AsciiRuns {
     std::uint32_t min_length;
 };
 
+// Calls f(start, end), offsets of the data, for each of the runs in order.
+template <class F>
+[[gnu::always_inline]] inline void for_each_ascii_run(const AsciiRuns& runs, F&& f) {
+    for (std::uint64_t opens = runs.opens, ends = runs.ends; opens != 0; opens &= opens - 1, ends &= ends - 1)
+        f(runs.block + static_cast<std::size_t>(std::countr_zero(opens)),
+          runs.block + static_cast<std::size_t>(std::countr_zero(ends)) + 1);
+}
+
 // A sink that takes such runs a block at a time, with its output state in
 // registers: sink.ascii_runs(data, base, runs, one) writes each run of at
 // least min_length bytes as the sink would the run reported, and hands
@@ -155,7 +164,8 @@ bool passes(const ScanTables& tables, const unsigned char* data, Span span, int&
 // The span goes by reference: a copy made in two 8-byte stores and read
 // back as one 16-byte load stalls on the store forwarding, once a run.
 template <class Sink>
-[[gnu::always_inline]] inline void report(const ScanTables& tables, const unsigned char* data, std::uint64_t base, const Span& span, Sink& sink) {
+[[gnu::always_inline]] inline void report(const ScanTables& tables, const unsigned char* data, std::uint64_t base,
+                                          const Span& span, Sink& sink) {
     int exempt = -1;
     if (span.kept_bytes >= tables.spec().min_length || passes(tables, data, span, exempt))
         sink(FoundRun{base + span.start, {data + span.start, span.end - span.start}, span.kept_bytes, exempt,

@@ -100,49 +100,42 @@ public:
     [[gnu::always_inline]] void ascii_runs(const unsigned char* data, std::uint64_t base, const text::AsciiRuns& runs,
                                            One&& one) {
         static_assert(text::start_block_bytes <= split_limit, "a run within a block is never split");
-        std::uint64_t opens = runs.opens;
-        std::uint64_t ends = runs.ends;
         if (!plain_text_) {
-            for (; opens != 0; opens &= opens - 1, ends &= ends - 1)
-                one(runs.block + static_cast<std::size_t>(std::countr_zero(opens)),
-                    runs.block + static_cast<std::size_t>(std::countr_zero(ends)) + 1);
+            text::for_each_ascii_run(runs, one);
             return;
         }
         OutputCursor o = text_->cursor();
+        // A run shorter than the minimum is written only as an exempt string
+        // it holds, if any does, by the report it goes back to.
+        const auto hand_back = [&](std::size_t at, std::size_t end) {
+            text_->set_cursor(o);
+            one(at, end);
+            o = text_->cursor();
+        };
         if (text_->bare()) {
             // The default format: each run is its bytes and a line break.
             const TextPrinter::BareEnd line_end = text_->bare_end(run_end_);
             bool stored = false;
-            for (; opens != 0; opens &= opens - 1, ends &= ends - 1) {
-                const std::size_t at = runs.block + static_cast<std::size_t>(std::countr_zero(opens));
-                const std::size_t end = runs.block + static_cast<std::size_t>(std::countr_zero(ends)) + 1;
+            text::for_each_ascii_run(runs, [&](std::size_t at, std::size_t end) __attribute__((always_inline)) {
                 if (end - at < runs.min_length) [[unlikely]] {
                     if (stored) text_->end_bare(run_end_);
                     stored = false;
-                    text_->set_cursor(o);
-                    one(at, end);
-                    o = text_->cursor();
-                    continue;
+                    hand_back(at, end);
+                    return;
                 }
                 TextPrinter::bare_unit(o, data + at, end - at, line_end);
                 stored = true;
                 if (o.full()) text_->flush(o);
-            }
+            });
             if (stored) text_->end_bare(run_end_);
-            text_->set_cursor(o);
-            return;
-        }
-        for (; opens != 0; opens &= opens - 1, ends &= ends - 1) {
-            const std::size_t at = runs.block + static_cast<std::size_t>(std::countr_zero(opens));
-            const std::size_t end = runs.block + static_cast<std::size_t>(std::countr_zero(ends)) + 1;
-            if (end - at < runs.min_length) [[unlikely]] {
-                // Written only as an exempt string holds it, if any does.
-                text_->set_cursor(o);
-                one(at, end);
-                o = text_->cursor();
-                continue;
-            }
-            text_->unit(o, data + at, end - at, base + at, true, run_end_);
+        } else {
+            text::for_each_ascii_run(runs, [&](std::size_t at, std::size_t end) __attribute__((always_inline)) {
+                if (end - at < runs.min_length) [[unlikely]] {
+                    hand_back(at, end);
+                    return;
+                }
+                text_->unit(o, data + at, end - at, base + at, true, run_end_);
+            });
         }
         text_->set_cursor(o);
     }
@@ -182,12 +175,13 @@ private:
         static_assert(text::utf16_not_whole == TextPrinter::no_text);
         static_assert(split_limit <= TextPrinter::max_text, "a run converted stores at most its own size");
         OutputCursor o = text_->cursor();
-        const bool wrote = text_->stored_unit(o, found.offset, run_end_, [&](unsigned char* dst) __attribute__((always_inline)) {
+        const auto store = [&](unsigned char* dst) __attribute__((always_inline)) {
             const unsigned char* src = found.bytes.data();
             const std::size_t n = found.bytes.size();
             return big_endian_ ? text::utf16_to_cp932<text::ByteOrder::big>(src, n, dst, unit_forms_, substituted_)
                                : text::utf16_to_cp932<text::ByteOrder::little>(src, n, dst, unit_forms_, substituted_);
-        });
+        };
+        const bool wrote = text_->stored_unit(o, found.offset, run_end_, store);
         text_->set_cursor(o);
         return wrote;
     }
@@ -197,9 +191,10 @@ private:
         static_assert(text::euc_jp_not_plain == TextPrinter::no_text);
         static_assert(split_limit <= TextPrinter::max_text, "a run converted keeps its size");
         OutputCursor o = text_->cursor();
-        const bool wrote = text_->stored_unit(o, found.offset, run_end_, [&](unsigned char* dst) __attribute__((always_inline)) {
+        const auto store = [&](unsigned char* dst) __attribute__((always_inline)) {
             return text::euc_jp_plain_to_cp932(found.bytes.data(), found.bytes.size(), dst, euc_pairs_);
-        });
+        };
+        const bool wrote = text_->stored_unit(o, found.offset, run_end_, store);
         text_->set_cursor(o);
         return wrote;
     }
