@@ -157,9 +157,8 @@ void TextRunPrinter::decode(const text::FoundRun& found, bool kept_only) {
 void TextRunPrinter::write_splits(const text::FoundRun& found) {
     if (found.kept_bytes <= split_limit) {
         // Most runs hold no excluded character: converted in one go.
-        if (found.kept_bytes == found.bytes.size() &&
-            ((text_ && write_whole_in_place(found)) || write_whole(found)))
-            return;
+        // (run() has tried the text printer's own ways already.)
+        if (found.kept_bytes == found.bytes.size() && write_whole(found)) return;
         // Most other runs: never split, and written as the scan passed them,
         // straight from their bytes.
         const Unit unit{0, 0, nullptr, found.offset, found.offset + found.bytes.size(), run_end_, true, -1};
