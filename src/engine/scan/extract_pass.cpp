@@ -839,8 +839,12 @@ private:
         static_assert(run_room >= max_split + long_copy - 1 && padding >= long_copy - 1);
         assert(fill_ + n <= max_split);
         copy_run(run_ + fill_, b + seg, n);
-        spilled_[segments_] = {fill_, base_ + seg};
-        ++segments_;
+        // The plain printer writes the bytes in one call and has no use
+        // for where they lay.
+        if constexpr (!Printer::raw) {
+            spilled_[segments_] = {fill_, base_ + seg};
+            ++segments_;
+        }
         fill_ += n;
     }
 
@@ -908,6 +912,7 @@ private:
 
     // The input offset of run_[pos], from the spilled segment that holds it.
     std::uint64_t run_offset(std::size_t pos) const {
+        if constexpr (Printer::raw) return 0;
         std::size_t k = 0;
         while (k + 1 < segments_ && spilled_[k + 1].pos <= pos) ++k;
         return spilled_[k].at + (pos - spilled_[k].pos);
