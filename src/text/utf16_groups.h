@@ -25,12 +25,17 @@ static_assert(spread_to_even_bits(0xFFFFFFFFu) == 0x5555555555555555ull && sprea
 
 inline constexpr std::uint64_t even_bits = 0x5555555555555555ull;
 
+inline constexpr std::size_t grid_bits = 64;
+
 // A group: bytes [start, end) of the data, and the alignments with units in
-// it (bit 0 for the one at even bytes, bit 1 for the other).
+// it (bit 0 for the one at even bytes, bit 1 for the other). `grid`: where
+// the whole group lies in one grid word (below), its units there, bit b for
+// the unit that starts at byte start - start % grid_bits + b; 0 otherwise.
 struct CoverGroup {
     std::size_t start;
     std::size_t end;
     unsigned lanes;
+    std::uint64_t grid;
 };
 
 // Calls f(const CoverGroup&) for each group in input order, from the member
@@ -41,9 +46,8 @@ struct CoverGroup {
 // and the next, and a group ends at the first byte no unit covers.
 template <class F>
 void for_each_cover_group(const std::uint64_t* even, const std::uint64_t* odd, std::size_t words, F&& f) {
-    constexpr std::size_t grid_bits = 64;
     bool open = false;
-    CoverGroup g{0, 0, 0};
+    CoverGroup g{0, 0, 0, 0};
     std::uint64_t carry = 0;  // the last grid bit of the word before
     // One grid word more than the masks fill, all clear, ends a group
     // still open at the end of the data.
@@ -65,7 +69,7 @@ void for_each_cover_group(const std::uint64_t* even, const std::uint64_t* odd, s
                 const std::uint64_t x = covered & rest;
                 if (x == 0) break;
                 const unsigned b = static_cast<unsigned>(std::countr_zero(x));
-                g = {base + b, 0, 0};
+                g = {base + b, 0, 0, 0};
                 open = true;
                 rest = ~std::uint64_t{0} << b;
             }
@@ -76,6 +80,8 @@ void for_each_cover_group(const std::uint64_t* even, const std::uint64_t* odd, s
             if (gap == 0) break;
             const unsigned e = static_cast<unsigned>(std::countr_zero(gap));
             g.end = base + e;
+            // A group opened in this word has all its units in `units`.
+            g.grid = g.start >= base ? units : 0;
             f(static_cast<const CoverGroup&>(g));
             open = false;
             if (e + 1 >= grid_bits) break;

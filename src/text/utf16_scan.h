@@ -535,6 +535,52 @@ void settle_plain_group(const ScanTables& t, const unsigned char* p, std::uint64
     settle_plain_lanes<MaskRunSource>(t, p, base, masks, in_even, in_odd, sink);
 }
 
+// Whether the set bits of grid units, all of one alignment (every other
+// bit), are one run: with each bit's gap to the next filled, the bits from
+// the lowest on are all ones.
+inline bool one_run(std::uint64_t units) {
+    const std::uint64_t u = units >> std::countr_zero(units);
+    const std::uint64_t filled = u | u >> 1;
+    return (filled & (filled + 1)) == 0;
+}
+
+// settle_plain_lanes for a group that holds one run of each alignment, its
+// units read from the group's grid word: most groups that hold both are
+// two runs of a unit or a few, and this settles them from their ends, with
+// no walk. False, with nothing written, for any other group.
+template <class Sink>
+[[gnu::always_inline]] inline bool settle_two_runs(const ScanTables& t, const unsigned char* p, std::uint64_t base,
+                                                   const CoverGroup& g, Sink& sink) {
+    const std::uint64_t even = g.grid & even_bits;
+    const std::uint64_t odd = g.grid & ~even_bits;
+    if (!one_run(even) || !one_run(odd)) return false;
+    const std::size_t at = g.start - g.start % grid_bits;
+    // A run's last unit starts at its highest bit and covers the next byte.
+    const auto bounds = [&](std::uint64_t units) __attribute__((always_inline)) {
+        return Span{at + static_cast<std::size_t>(std::countr_zero(units)),
+                    at + grid_bits + 1 - static_cast<std::size_t>(std::countl_zero(units)), 0, 0};
+    };
+    const Span e = bounds(even), o = bounds(odd);
+    // x starts first; the longer wins, x on a tie. The loser keeps its units
+    // wholly before and after the winner, whose bounds are one byte off its
+    // units: a part is left where a unit fits beside that byte.
+    const bool odd_first = o.start < e.start;
+    const Span& x = odd_first ? o : e;
+    const Span& y = odd_first ? e : o;
+    const auto put = [&](std::size_t from, std::size_t to) __attribute__((always_inline)) {
+        report(t, p, base, Span{from, to, to - from, 0}, sink);
+    };
+    if (x.end - x.start >= y.end - y.start) {
+        put(x.start, x.end);
+        if (y.end >= x.end + 3) put(x.end + 1, y.end);
+    } else {
+        if (y.start >= x.start + 3) put(x.start, y.start - 1);
+        put(y.start, y.end);
+        if (x.end >= y.end + 3) put(y.end + 1, x.end);
+    }
+    return true;
+}
+
 // Both alignments, a group of runs at a time: most groups are one run, of
 // one alignment, written without any settle.
 template <Decoded (*decode)(const unsigned char*, std::size_t), class Sink>
@@ -552,6 +598,7 @@ void scan_utf16(const ScanTables& t, const unsigned char* p, std::size_t n, std:
             if (any_excluded || t.spec().keep_overlaps || any_kana_or_pair(masks[0], u[0].from, u[0].to) ||
                 any_kana_or_pair(masks[1], u[1].from, u[1].to))
                 return settle_group<decode>(t, p, n, base, masks, g, sink);
+            if (g.grid != 0 && settle_two_runs(t, p, base, g, sink)) return;
             return settle_plain_group(t, p, base, masks, u[0], u[1], sink);
         }
         const std::size_t a = g.lanes == 2;
