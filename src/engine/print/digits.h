@@ -103,11 +103,18 @@ inline void store_decimal(unsigned char* end, std::uint64_t v) {
         return 1 + two;
     }
     static_assert(std::endian::native == std::endian::little, "the word's first byte is its lowest");
-    const std::size_t n = decimal_digits(v);
     if (v < powers_of_ten[8]) {
-        const std::uint64_t word = decimal_word(static_cast<std::uint32_t>(v)) >> 8 * (8 - n);
-        std::memcpy(dst, &word, sizeof word);
-    } else if (v < powers_of_ten[10]) {
+        // The leading zeros are the word's low bytes that are '0', found in
+        // the word rather than counted from v: v >= 100 has a digit other
+        // than 0 in it, so the XOR is not 0.
+        const std::uint64_t word = decimal_word(static_cast<std::uint32_t>(v));
+        const auto zero_bits = static_cast<unsigned>(std::countr_zero(word ^ 0x3030303030303030u)) & ~7u;
+        const std::uint64_t digits = word >> zero_bits;
+        std::memcpy(dst, &digits, sizeof digits);
+        return 8 - zero_bits / 8;
+    }
+    const std::size_t n = decimal_digits(v);
+    if (v < powers_of_ten[10]) {
         const std::uint64_t high = v / powers_of_ten[8];  // below 100
         const std::uint64_t low = decimal_word(static_cast<std::uint32_t>(v % powers_of_ten[8]));
         std::memcpy(dst, &digit_pairs[2 * high + (10 - n)], 2);
