@@ -179,10 +179,8 @@ private:
         prefix_due_ = false;
         if (!has_prefix_) return 0;
         const std::size_t name_size = name_size_;
-        // The whole zero-padded array is copied, whatever the name's size:
-        // fixed-size moves with no branch on the size, which is the same for
-        // every line of a file.
-        if (name_size != 0) std::memcpy(dst, short_name_, max_short_name);
+        // A name of up to 16 bytes, as most are, is one 16-byte copy.
+        if (name_size != 0) copy_run(dst, short_name_, name_size);
         const std::size_t size =
             name_size + (radix_ != OffsetRadix::none ? put_offset(dst + name_size, at, radix_) : 0);
         if (!wrote_) lead_prefix_ = size;
@@ -218,9 +216,9 @@ private:
     unsigned char short_name_[max_short_name] = {};
 };
 static_assert(TextPrinter::max_short_name + max_offset_prefix <= TextPrinter::slack - TextPrinter::max_text);
-// The short name's array is copied whole, into the room kept for it in
-// the slack, and the offset is stored over its padding.
-static_assert(TextPrinter::max_short_name <= TextPrinter::slack - TextPrinter::max_text - crlf_size);
+// The short name is copied as runs are, from an array that holds the
+// whole copy.
+static_assert(copy_extent(TextPrinter::max_short_name) == TextPrinter::max_short_name);
 
 // Whether any of the n bytes at p needs an escape in a JSON string (a byte
 // below 0x20, a quote, a backslash), 16 at a time. The bytes from p + n up
