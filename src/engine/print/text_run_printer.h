@@ -174,26 +174,28 @@ private:
     [[gnu::always_inline]] bool write_utf16_whole(const text::FoundRun& found) {
         static_assert(text::utf16_not_whole == TextPrinter::no_text);
         static_assert(split_limit <= TextPrinter::max_text, "a run converted stores at most its own size");
-        OutputCursor o = text_->cursor();
-        const auto store = [&](unsigned char* dst) __attribute__((always_inline)) {
+        return store_whole(found, [&](unsigned char* dst) __attribute__((always_inline)) {
             const unsigned char* src = found.bytes.data();
             const std::size_t n = found.bytes.size();
             return big_endian_ ? text::utf16_to_cp932<text::ByteOrder::big>(src, n, dst, unit_forms_, substituted_)
                                : text::utf16_to_cp932<text::ByteOrder::little>(src, n, dst, unit_forms_, substituted_);
-        };
-        const bool wrote = text_->stored_unit(o, found.offset, run_end_, store);
-        text_->set_cursor(o);
-        return wrote;
+        });
     }
     // The same for EUC-JP in code page 932, for runs of ASCII and
     // double-byte characters only; false, with nothing written, for others.
     [[gnu::always_inline]] bool write_euc_jp_whole(const text::FoundRun& found) {
         static_assert(text::euc_jp_not_plain == TextPrinter::no_text);
         static_assert(split_limit <= TextPrinter::max_text, "a run converted keeps its size");
-        OutputCursor o = text_->cursor();
-        const auto store = [&](unsigned char* dst) __attribute__((always_inline)) {
+        return store_whole(found, [&](unsigned char* dst) __attribute__((always_inline)) {
             return text::euc_jp_plain_to_cp932(found.bytes.data(), found.bytes.size(), dst, euc_pairs_);
-        };
+        });
+    }
+    // One whole run that store(dst) converts into the text printer's
+    // buffer, through its cursor; false, with nothing written, where store
+    // returns TextPrinter::no_text.
+    template <class Store>
+    [[gnu::always_inline]] bool store_whole(const text::FoundRun& found, Store&& store) {
+        OutputCursor o = text_->cursor();
         const bool wrote = text_->stored_unit(o, found.offset, run_end_, store);
         text_->set_cursor(o);
         return wrote;
