@@ -451,6 +451,12 @@ private:
     std::uint64_t bits_;       // the units not yet read
 };
 
+// The bytes a run's part beside the other alignment's winning run needs
+// from that run's edge: the other alignment's bounds are one byte off this
+// one's units, so the byte at the edge is half of a unit of neither, and a
+// whole unit must fit beyond it.
+inline constexpr std::size_t loser_part_room = 1 + utf16_unit;
+
 // One alignment's runs in a group where every unit is a kept character of
 // its own and none is a kana: a run is its bytes [start, end), and what a
 // settle leaves of it is found from its ends alone.
@@ -472,9 +478,8 @@ public:
     // its units wholly before and wholly after that run are left, and the
     // one before is written first.
     void lose_to(std::size_t from, std::size_t to) {
-        // The other alignment's bounds are one byte off this one's units.
-        const bool before = from >= start + 3;
-        const bool after = end >= to + 3;
+        const bool before = from >= start + loser_part_room;
+        const bool after = end >= to + loser_part_room;
         if (before && after) {
             queued_start_ = to + 1;
             queued_end_ = end;
@@ -563,7 +568,8 @@ template <class Sink>
     const Span e = bounds(even), o = bounds(odd);
     // x starts first; the longer wins, x on a tie. The loser keeps its units
     // wholly before and after the winner, whose bounds are one byte off its
-    // units: a part is left where a unit fits beside that byte.
+    // units: a part is left where a unit fits beside that byte
+    // (loser_part_room).
     const bool odd_first = o.start < e.start;
     const Span& x = odd_first ? o : e;
     const Span& y = odd_first ? e : o;
@@ -572,11 +578,11 @@ template <class Sink>
     };
     if (x.end - x.start >= y.end - y.start) {
         put(x.start, x.end);
-        if (y.end >= x.end + 3) put(x.end + 1, y.end);
+        if (y.end >= x.end + loser_part_room) put(x.end + 1, y.end);
     } else {
-        if (y.start >= x.start + 3) put(x.start, y.start - 1);
+        if (y.start >= x.start + loser_part_room) put(x.start, y.start - 1);
         put(y.start, y.end);
-        if (x.end >= y.end + 3) put(y.end + 1, x.end);
+        if (x.end >= y.end + loser_part_room) put(y.end + 1, x.end);
     }
     return true;
 }
