@@ -309,26 +309,55 @@ private:
             static_assert(vector_block <= split_limit);
             const auto take_on = [&](std::size_t blk, std::uint64_t units, std::uint64_t gaps,
                                      std::size_t to) {
+                // What the loop reads is held in locals between the gaps of
+                // a block: the spilled bytes stored could alias the members
+                // and the captures but not these.
+                const unsigned char* const piece = b;
+                unsigned char* const spilled = run_;
+                std::size_t seg = open_at;
+                std::size_t filled = fill_;
+                bool is_started = started;
                 for (;;) {
                     const std::size_t gap = gaps != 0 ? blk + static_cast<std::size_t>(std::countr_zero(gaps)) : to;
                     // The character that holds the byte split_limit bytes
                     // into the run's unwritten part ends the split; a
                     // trail there is no unit's first byte.
-                    if (const std::size_t over = open_at + (split_limit - fill_); over < gap) {
+                    if (const std::size_t over = seg + (split_limit - filled); over < gap) [[unlikely]] {
                         const std::size_t taken = (units >> (over - blk) & 1) != 0 ? 2 : 1;
+                        open_at = seg;
+                        fill_ = filled;
                         start_once();
+                        is_started = true;
                         hand_back();
-                        write_split(b, open_at, over + taken - open_at);
+                        write_split(b, seg, over + taken - seg);
                         fetch();
-                        open_at = over + taken;
+                        seg = over + taken;
+                        filled = fill_;
                         continue;
                     }
-                    if (gaps == 0) return;
-                    start_once();
-                    spill(b, open_at, gap - open_at);
-                    open_at = gap + 2;
+                    if (gaps == 0) break;
+                    if (!is_started) [[unlikely]] {
+                        open_at = seg;
+                        fill_ = filled;
+                        start_once();
+                        is_started = true;
+                    }
+                    if constexpr (Printer::raw) {
+                        // Where a segment lies in the input is of no use to
+                        // the plain printer, so its bytes go on at once.
+                        const std::size_t n = gap - seg;
+                        spill_bytes(spilled + filled, piece + seg, n);
+                        filled += n;
+                    } else {
+                        fill_ = filled;
+                        spill(piece, seg, gap - seg);
+                        filled = fill_;
+                    }
+                    seg = gap + 2;
                     gaps &= gaps - 1;
                 }
+                open_at = seg;
+                fill_ = filled;
             };
             // The open run ends at e, after take_on() brought it there.
             const auto finish = [&](std::size_t e) {
@@ -830,15 +859,28 @@ private:
         return from_history + from_piece;
     }
 
+    // Copies n bytes from src to dst, which is run_ + k with k + n at most
+    // max_split. The segments between excluded pairs are short: nearly all
+    // go by one fixed-size copy, the longer ones by the printers' block
+    // copy; either reads into the piece's padding and writes into run_'s
+    // room behind a split.
+    static constexpr std::size_t spill_block = 2 * long_copy;
+    static void spill_bytes(unsigned char* dst, const unsigned char* src, std::size_t n) {
+        static_assert(run_room >= max_split + spill_block - 1 && padding >= spill_block - 1);
+        if (n <= spill_block)
+            std::memcpy(dst, src, spill_block);
+        else
+            copy_run(dst, src, n);
+    }
+
     // Moves [seg, seg + n) of the piece behind the run's bytes in run_,
     // noting where in the input it lay. The segments between excluded
     // pairs are short: they go by the printers' block copy, which reads
     // into the piece's padding and writes into run_'s room behind a split.
     void spill(const unsigned char* b, std::size_t seg, std::size_t n) {
         if (n == 0) return;
-        static_assert(run_room >= max_split + long_copy - 1 && padding >= long_copy - 1);
         assert(fill_ + n <= max_split);
-        copy_run(run_ + fill_, b + seg, n);
+        spill_bytes(run_ + fill_, b + seg, n);
         // The plain printer writes the bytes in one call and has no use
         // for where they lay.
         if constexpr (!Printer::raw) {
@@ -961,8 +1003,9 @@ private:
     const bool one_char_runs_;
     // Zero-initialised so the fixed-size copy of a short run never reads
     // indeterminate bytes. A block copy of a part of it from any position
-    // reads at most long_copy - 1 bytes past the run's max_split.
-    static constexpr std::size_t run_room = run_capacity + long_copy;
+    // reads, and a spill writes, less than spill_block bytes past the
+    // run's max_split.
+    static constexpr std::size_t run_room = run_capacity + spill_block;
     unsigned char run_[run_room] = {};
     std::size_t fill_ = 0;
     // Where each non-empty segment of the bytes in run_ starts there and in
