@@ -417,8 +417,14 @@ struct Programs {
 // One corpus: generate, compute the reference, warm, alternate, check every
 // run, report. False when any check failed; the failure is printed in place
 // of the figures.
+// A corpus's medians in MB/s, for the comparison of corpora per byte.
+struct CorpusSpeed {
+    double one_thread = 0;
+    double all_cores = 0;
+};
+
 bool compare_with_strings(const Programs& programs, const fs::path& dir, CorpusKind kind,
-                          unsigned long long size, int runs) {
+                          unsigned long long size, int runs, CorpusSpeed& speeds) {
     const std::string label(kurvane::bench::corpus_kind_name(kind));
     const double mib = static_cast<double>(size) / 1048576.0;
     const std::string input_name = label + ".dat";
@@ -597,6 +603,7 @@ bool compare_with_strings(const Programs& programs, const fs::path& dir, CorpusK
         for (int k = 0; k < runs; ++k) r.push_back(seconds[slower][k] / seconds[faster][k]);
         return median(r);
     };
+    speeds = {speed(one_thread), speed(all_threads)};
     const auto kurvane_size = fs::file_size(all_out, ec);
     const auto strings_size = fs::file_size(strings_out, ec);
     const std::string settings_note =
@@ -1046,8 +1053,21 @@ int compare_in_new_dir(const Programs& programs, const fs::path& parent,
         std::printf("and wine %s [-s SETTINGS] FILE -o OUT, checked like kurvane\n",
                     programs.wine_cli.c_str());
     int failed = 0;
+    std::map<CorpusKind, CorpusSpeed> speeds;
     for (const CorpusKind kind : compared_kinds) {
-        if (!compare_with_strings(programs, dir, kind, size, runs)) ++failed;
+        CorpusSpeed speed;
+        if (compare_with_strings(programs, dir, kind, size, runs, speed))
+            speeds[kind] = speed;
+        else
+            ++failed;
+    }
+    // The long runs with their exempt strings and excluded pairs against
+    // the mixed corpus, byte for byte.
+    if (speeds.contains(CorpusKind::mixed) && speeds.contains(CorpusKind::long_runs)) {
+        const CorpusSpeed& mixed = speeds[CorpusKind::mixed];
+        const CorpusSpeed& long_runs = speeds[CorpusKind::long_runs];
+        std::printf("long-runs time per byte / mixed's: -j 1 %4.2fx, all cores %4.2fx\n",
+                    mixed.one_thread / long_runs.one_thread, mixed.all_cores / long_runs.all_cores);
     }
     std::error_code ec;
     fs::remove_all(dir, ec);
