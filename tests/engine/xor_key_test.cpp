@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
 #include <vector>
@@ -61,6 +62,50 @@ TEST(xor_key, finds_the_key_of_xored_text) {
         EXPECT_TRUE(c.found) << "key " << key;
         EXPECT_EQ(c.key, key);
         EXPECT_GT(c.text_bytes, c.plain_text_bytes);
+    }
+}
+
+// The records padded with zeros between them, as data files are: the
+// padding is then their fill.
+std::vector<unsigned char> padded(bool text, unsigned char key, std::size_t size) {
+    std::vector<unsigned char> records = data(text, key, size / 2);
+    std::vector<unsigned char> out;
+    for (std::size_t k = 0; k < records.size(); k += 24) {
+        out.insert(out.end(), records.begin() + static_cast<std::ptrdiff_t>(k),
+                   records.begin() + static_cast<std::ptrdiff_t>(std::min(k + 24, records.size())));
+        out.insert(out.end(), 24, key);
+    }
+    return out;
+}
+
+std::vector<std::span<const unsigned char>> whole(const std::vector<unsigned char>& bytes) {
+    return {std::span<const unsigned char>(bytes)};
+}
+
+TEST(xor_key, the_fill_is_the_byte_of_the_most_common_repeat) {
+    for (const unsigned key : {0x00u, 0x5Au, 0x83u}) {
+        const auto bytes = padded(true, static_cast<unsigned char>(key), 64 << 10);
+        EXPECT_EQ(fill_byte(whole(bytes)), static_cast<int>(key));
+    }
+    // Text and records without padding have no fill.
+    std::string prose;
+    for (int k = 0; k < 50; ++k) prose += lines[k % std::size(lines)];
+    const std::vector<unsigned char> text(prose.begin(), prose.end());
+    EXPECT_EQ(fill_byte(whole(text)), -1);
+    EXPECT_EQ(fill_byte({}), -1);
+}
+
+// A key that makes the fill a lead byte is never taken, but the right key
+// turns the fill back into zeros whatever it is, a lead byte included.
+TEST(xor_key, the_right_key_of_padded_data_is_found) {
+    for (const unsigned key : {0x01u, 0x5Au, 0x81u, 0x82u, 0x83u, 0xE0u}) {
+        const XorKeyChoice c = search(padded(true, static_cast<unsigned char>(key), 256 << 10));
+        EXPECT_TRUE(c.found) << "key " << key;
+        EXPECT_EQ(c.key, key);
+    }
+    for (const unsigned key : {0x00u, 0x82u}) {
+        const XorKeyChoice none = search(padded(false, static_cast<unsigned char>(key), 256 << 10));
+        EXPECT_FALSE(none.found) << "key " << key << " took " << int{none.key};
     }
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <limits>
 #include <memory>
 
 #include "engine/classes/text_stats.h"
@@ -179,7 +180,32 @@ std::uint64_t kept_text_bytes(std::span<const std::span<const unsigned char>> sa
     return kept.text_bytes();
 }
 
+// The byte whose repeat is the most common pair counted, -1 when that pair
+// is no repeat.
+int fill_of(const PairCounts& counts) {
+    const auto most = std::max_element(counts.begin(), counts.end());
+    if (*most == 0) return -1;
+    const auto pair = static_cast<std::size_t>(most - counts.begin());
+    return (pair >> 8) == (pair & 0xFF) ? static_cast<int>(pair & 0xFF) : -1;
+}
+
+// The bytes that lead a double-byte character under the settings.
+std::array<bool, 256> lead_bytes(const detail::ScanTable& table) {
+    std::array<bool, 256> leads{};
+    for (unsigned lead = 0; lead < 256; ++lead)
+        for (unsigned trail = 0; trail < 256 && !leads[lead]; ++trail)
+            leads[lead] = table.at(static_cast<unsigned char>(lead), static_cast<unsigned char>(trail)) ==
+                          CharClass::Double;
+    return leads;
+}
+
 }  // namespace
+
+int fill_byte(std::span<const std::span<const unsigned char>> samples) {
+    const auto counts = std::make_unique<PairCounts>();
+    count_pairs(samples, *counts);
+    return fill_of(*counts);
+}
 
 std::vector<XorSample> plan_xor_samples(std::uint64_t file_size) {
     if (file_size <= xor_sample_budget) {
@@ -204,10 +230,19 @@ XorKeyChoice find_xor_key(std::span<const std::span<const unsigned char>> sample
     count_pairs(samples, *counts);
     const std::vector<TextPair> pairs = text_pairs(*table);
 
+    // A key that turns the samples' fill into a lead byte is never taken
+    // (see fill_byte): in a library it would keep tens of thousands of
+    // bytes of such katakana, more than the text of a sparse file keeps.
+    const int fill = fill_of(*counts);
+    const std::array<bool, 256> leads = lead_bytes(*table);
+    const auto fills_with_characters = [&](unsigned key) {
+        return key != 0 && fill >= 0 && leads[static_cast<unsigned>(fill) ^ key];
+    };
     std::array<double, key_count> quick{};
     std::array<unsigned, key_count> order{};
     for (unsigned key = 0; key < key_count; ++key) {
-        quick[key] = quick_measure(*counts, pairs, key);
+        quick[key] = fills_with_characters(key) ? -std::numeric_limits<double>::infinity()
+                                                : quick_measure(*counts, pairs, key);
         order[key] = key;
     }
     std::partial_sort(order.begin(), order.begin() + finalists, order.end(),
@@ -232,7 +267,7 @@ XorKeyChoice find_xor_key(std::span<const std::span<const unsigned char>> sample
     unsigned best_key = 0;
     for (std::size_t k = 0; k < finalists; ++k) {
         const unsigned key = order[k];
-        if (key == 0) continue;
+        if (key == 0 || fills_with_characters(key)) continue;
         const std::uint64_t kept = kept_text_bytes(scored, *table, key, min_score, best);
         if (kept > best) {
             best = kept;

@@ -35,6 +35,15 @@ struct XorKeyChoice {
     std::uint64_t plain_text_bytes = 0;  // the same with no XOR
 };
 
+// The byte that fills the data of `samples`: the one whose repeat (00 00)
+// is their most common pair of bytes, as in files of padding, tables and
+// numbers with zero high bytes; -1 when that pair is no repeat, as in text.
+// A key that turns it into the first byte of a character of the encoding
+// read turns the data's fill into characters (under the key that makes
+// zeros 0x83, zero-padded numbers read as runs of katakana), so no such key
+// is taken: the right key turns the fill back into what the data holds.
+int fill_byte(std::span<const std::span<const unsigned char>> samples);
+
 // Tries the 256 keys on `samples` under the classes and excluded pairs of
 // `settings` (its own XOR and minimum length are ignored) and picks one: the
 // key under which the runs scoring at least `min_score` keep the most bytes,

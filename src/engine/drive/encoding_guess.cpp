@@ -16,6 +16,7 @@
 #include "engine/drive/pass_scan.h"
 #include "engine/drive/threads.h"
 #include "engine/scan/extract_pass.h"
+#include "text/text_encoding.h"
 
 namespace kurvane {
 namespace {
@@ -233,10 +234,25 @@ unsigned char typical_byte(text::InputEncoding encoding) {
     return 0x82;
 }
 
+// Whether `b` starts a character beyond ASCII in `encoding` (UTF-16: none,
+// its units take two bytes either way).
+bool starts_wide_character(text::InputEncoding encoding, unsigned char b) {
+    switch (encoding) {
+    case text::InputEncoding::euc_jp: return (b >= 0xA1 && b <= 0xFE) || b == 0x8E || b == 0x8F;
+    case text::InputEncoding::utf8: return b >= 0xC2 && b <= 0xF4;
+    case text::InputEncoding::cp932: return text::is_cp932_lead(b);
+    case text::InputEncoding::utf16le:
+    case text::InputEncoding::utf16be: break;
+    }
+    return false;
+}
+
 // The keys worth trying in `encoding`: for code page 932 the one its own
 // search finds; else those that turn the most frequent stored bytes into
-// zeros (data is full of them) or into the encoding's typical byte.
-std::vector<unsigned char> likely_keys(std::span<const std::span<const unsigned char>> samples,
+// zeros (data is full of them) or into the encoding's typical byte, but
+// none that turns the data's fill into the first byte of a character (see
+// fill_byte).
+std::vector<unsigned char> likely_keys(std::span<const std::span<const unsigned char>> samples, int fill,
                                        const ExtractionSettings& settings, text::InputEncoding encoding,
                                        int min_score) {
     std::vector<unsigned char> keys;
@@ -257,6 +273,10 @@ std::vector<unsigned char> likely_keys(std::span<const std::span<const unsigned 
         *top = 0;
     }
     std::erase(keys, 0);
+    if (fill >= 0)
+        std::erase_if(keys, [&](unsigned char key) {
+            return starts_wide_character(encoding, static_cast<unsigned char>(fill ^ key));
+        });
     std::sort(keys.begin(), keys.end());
     keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
     return keys;
@@ -287,9 +307,10 @@ bool reads_in_own_order(const std::vector<std::span<const unsigned char>>& sampl
 }
 
 // The best reading of `samples` in `encoding`: with `find_key` under the
-// likely keys too, a key taken only when it keeps clearly more text.
+// likely keys too (`fill`: the key samples' fill_byte), a key taken only
+// when it keeps clearly more text.
 InputChoice read_candidate(const std::vector<std::span<const unsigned char>>& samples,
-                           const std::vector<std::span<const unsigned char>>& key_samples,
+                           const std::vector<std::span<const unsigned char>>& key_samples, int fill,
                            const ExtractionSettings& plain, text::InputEncoding encoding, bool find_key,
                            int min_score) {
     // A small file's samples are the key samples: what was read once is
@@ -300,7 +321,7 @@ InputChoice read_candidate(const std::vector<std::span<const unsigned char>>& sa
     InputChoice choice{encoding, own_key, reader.evidence_in(samples, own_key)};
     if (!find_key) return choice;
     const std::uint64_t none = choice.text_chars;
-    const std::vector<unsigned char> keys = likely_keys(key_samples, plain, encoding, min_score);
+    const std::vector<unsigned char> keys = likely_keys(key_samples, fill, plain, encoding, min_score);
     const std::uint64_t key_none = keys_on_samples ? none : reader.evidence_in(key_samples, 0);
     unsigned char best_key = 0;
     std::uint64_t best_key_chars = key_none;
@@ -332,12 +353,13 @@ InputChoice choose_input(std::span<const std::span<const unsigned char>> all_sam
     const std::vector<std::span<const unsigned char>> key_samples = trimmed(all_samples, guess_sample_budget / 4);
     ExtractionSettings plain = settings;
     if (find_key) plain.xor_value = 0;
+    const int fill = find_key ? fill_byte(key_samples) : -1;
     // Each candidate is read on its own, on whichever thread takes it.
     std::vector<InputChoice> choices(candidates.size());
     std::atomic<std::size_t> next{0};
     const auto work = [&] {
         for (std::size_t i; (i = next.fetch_add(1, std::memory_order_relaxed)) < candidates.size();)
-            choices[i] = read_candidate(samples, key_samples, plain, candidates[i], find_key, min_score);
+            choices[i] = read_candidate(samples, key_samples, fill, plain, candidates[i], find_key, min_score);
     };
     std::vector<detail::Thread> helpers;
 #if KURVANE_ENGINE_THREADS
