@@ -628,11 +628,13 @@ template <Decoded (*decode)(const unsigned char*, std::size_t), class Sink>
     const std::uint64_t firsts = w.firsts();
     const std::uint64_t lasts = w.lasts();
     std::uint64_t opens = firsts, ends = lasts;
+    static_assert(grid_bits == utf16_runs_block, "a word's runs go to the sink as one block");
     const auto write = [&](std::uint64_t o, std::uint64_t e) __attribute__((always_inline)) {
-        for (; o != 0; o &= o - 1, e &= e - 1) {
-            const std::size_t from = w.at + static_cast<std::size_t>(std::countr_zero(o));
-            const std::size_t to = w.at + static_cast<std::size_t>(std::countr_zero(e)) + 1;
-            report(t, p, base, Span{from, to, to - from, 0}, sink);
+        const auto one = [&](std::size_t from, std::size_t to) { report(t, p, base, Span{from, to, to - from, 0}, sink); };
+        if constexpr (takes_utf16_runs<Sink>) {
+            if (o != 0) sink.utf16_runs(p, base, Utf16Runs{w.at, o, e, t.spec().min_length}, one);
+        } else {
+            for_each_block_run(w.at, o, e, one);
         }
     };
     // A unit of each alignment side by side: a group that holds both.
