@@ -523,11 +523,21 @@ private:
     std::uint64_t lasts_;   // the last unit of each run
 };
 
-// settle_group where every unit is a kept character of its own and none is
-// a kana: the longer of two overlapping runs wins, the earlier on a tie.
-// Calls put(start, end) for each run left, in input order.
-template <class Source, class Put>
-[[gnu::always_inline]] inline void settle_plain_lanes(Source in_even, Source in_odd, Put&& put) {
+// Whether the first of two overlapping runs of kept characters of one unit
+// each, none a kana, wins: the longer does, the earlier on a tie.
+struct LongerWins {
+    [[gnu::always_inline]] bool operator()(std::size_t x_start, std::size_t x_end, std::size_t y_start,
+                                           std::size_t y_end) const {
+        return x_end - x_start >= y_end - y_start;
+    }
+};
+
+// settle_group where every unit is a kept character of its own: of two
+// overlapping runs, x starting first, x keeps its characters where
+// wins(x.start, x.end, y.start, y.end), else y does. Calls put(start, end)
+// for each run left, in input order.
+template <class Source, class Put, class Wins = LongerWins>
+[[gnu::always_inline]] inline void settle_plain_lanes(Source in_even, Source in_odd, Put&& put, Wins wins = {}) {
     // Two lanes by name, not an array indexed by which starts first: the
     // index kept them in memory, and a run's bounds, stored one by one,
     // were read back as one wide load that waited on both stores.
@@ -537,7 +547,7 @@ template <class Source, class Put>
         if (y.start >= x.end) {
             put(x.start, x.end);
             x.advance();
-        } else if (x.end - x.start >= y.end - y.start) {
+        } else if (wins(x.start, x.end, y.start, y.end)) {
             y.lose_to(x.start, x.end);
         } else {
             x.lose_to(y.start, y.end);
@@ -604,15 +614,36 @@ template <class Put>
     }
 }
 
-// The kana and first units of surrogate pairs of both alignments in grid
-// word gw, as grid bits: the units a group's plain settle cannot take.
-inline std::uint64_t kana_or_pair_grid(const UnitMasks (&masks)[2], std::size_t gw) {
+// The same where some units are kana, `kana` their bits: of two overlapping
+// runs the one with more kana among its characters that touch the overlap
+// wins, then the longer, then the earlier. A unit touches the overlap
+// [y.start, min(x.end, y.end)) where it starts a byte before it or inside
+// it, and the units of a lane there are all the run's own.
+template <class Put>
+[[gnu::always_inline]] inline void settle_kana_units(std::uint64_t units, std::uint64_t kana, Put&& put) {
+    const auto wins = [kana](std::size_t x_start, std::size_t x_end, std::size_t y_start,
+                             std::size_t y_end) __attribute__((always_inline)) {
+        const std::uint64_t touching =
+            kana & bits_through(static_cast<unsigned>(y_start - 1), static_cast<unsigned>(std::min(x_end, y_end) - 1));
+        const std::uint64_t x_lane = x_start % 2 == 0 ? even_bits : ~even_bits;
+        const int kana_x = std::popcount(touching & x_lane);
+        const int kana_y = std::popcount(touching & ~x_lane);
+        return kana_x != kana_y ? kana_x > kana_y : x_end - x_start >= y_end - y_start;
+    };
+    settle_plain_lanes(GridRunSource(units & even_bits), GridRunSource(units & ~even_bits), put, wins);
+}
+
+// The units of both alignments in grid word gw whose bits of = of(m, w)
+// gives for mask word w of each, as grid bits.
+template <class Of>
+[[gnu::always_inline]] inline std::uint64_t unit_grid(const UnitMasks (&masks)[2], std::size_t gw, Of&& of) {
     const std::size_t w = gw / 2;
     const unsigned shift = gw % 2 == 0 ? 0 : 32;
-    const auto lane = [&](const UnitMasks& m) {
-        return spread_to_even_bits(static_cast<std::uint32_t>((m.kana[w] | m.pairs[w]) >> shift));
-    };
-    return lane(masks[0]) | lane(masks[1]) << 1;
+    const std::uint32_t even = static_cast<std::uint32_t>(of(masks[0], w) >> shift);
+    const std::uint32_t odd = static_cast<std::uint32_t>(of(masks[1], w) >> shift);
+    // Most words hold none of the rarer units.
+    if ((even | odd) == 0) return 0;
+    return spread_to_even_bits(even) | spread_to_even_bits(odd) << 1;
 }
 
 // The groups that lie in one grid word, where no character is excluded and
@@ -640,7 +671,10 @@ template <Decoded (*decode)(const unsigned char*, std::size_t), class Sink>
     // A unit of each alignment side by side: a group that holds both.
     std::uint64_t both = w.grid & w.grid >> 1 & w.inside;
     if (both != 0) {
-        const std::uint64_t slow = kana_or_pair_grid(masks, w.at / grid_bits);
+        // Only a pair takes the walk over characters; kana are counted from
+        // their bits.
+        const std::size_t gw = w.at / grid_bits;
+        const std::uint64_t special = unit_grid(masks, gw, [](const UnitMasks& m, std::size_t k) { return m.kana[k] | m.pairs[k]; });
         do {
             const unsigned x = static_cast<unsigned>(std::countr_zero(both));
             const unsigned s =
@@ -650,7 +684,8 @@ template <Decoded (*decode)(const unsigned char*, std::size_t), class Sink>
             both &= ~group;
             opens &= ~group;
             ends &= ~group;
-            if ((slow & group) != 0) {
+            const std::uint64_t kana = special & group;
+            if (kana != 0 && (unit_grid(masks, gw, [](const UnitMasks& m, std::size_t k) { return m.pairs[k]; }) & group) != 0) {
                 // The runs before it are written first.
                 const std::uint64_t before = (std::uint64_t{1} << s) - 1;
                 write(opens & before, ends & before);
@@ -659,10 +694,13 @@ template <Decoded (*decode)(const unsigned char*, std::size_t), class Sink>
                 settle_group<decode>(t, p, n, base, masks, CoverGroup{w.at + s, w.at + l + 1, 3, w.grid & group}, sink);
                 continue;
             }
-            settle_plain_units(w.grid & group, [&](std::size_t from, std::size_t to) __attribute__((always_inline)) {
+            const auto put = [&](std::size_t from, std::size_t to) __attribute__((always_inline)) {
                 opens |= std::uint64_t{1} << from;
                 ends |= std::uint64_t{1} << (to - 1);
-            });
+            };
+            // Without pairs, the group's special units are all kana.
+            if (kana != 0) settle_kana_units(w.grid & group, kana, put);
+            else settle_plain_units(w.grid & group, put);
         } while (both != 0);
     }
     write(opens, ends);

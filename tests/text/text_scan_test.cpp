@@ -302,6 +302,10 @@ TEST(text_scan, utf16_groups_of_a_grid_word_keep_their_order) {
         {"a kana between plain groups", U"乎乎" + gap + U"漢" + kana_off + U"漢" + gap + U"漢乎乎乎"},
         {"a pair between plain groups", U"乎乎乎" + gap + U"乎𠀋乎" + gap + U"乎乎"},
         {"a chain of runs in one group", U"乎漢乎乎字乎乎乎"},
+        // The kana starts a byte before the other alignment's run, whose
+        // overlap it touches.
+        {"a kana before alike kanji", U"乎乎あ乎乎乎"},
+        {"kana on both sides of alike kanji", U"字あ乎乎乎か漢"},
     };
     ClassSet japanese;
     japanese.add(TextClass::hiragana).add(TextClass::katakana).add(TextClass::kanji);
