@@ -191,7 +191,8 @@ inline Settled settle_pair(const ScanTables& tables, const unsigned char* data, 
 // member bits, and its kept bytes and kana are counts of bits in it, so
 // each unit is looked up once, without a branch on what it holds. `pairs`
 // marks the first unit of a surrogate pair in a run. Bits from `units` on
-// are clear.
+// are clear up to the end of the scan's words (unit_mask_words); the words
+// past those, left from a larger scan, are never read.
 struct UnitMasks {
     std::size_t first = 0;
     std::size_t units = 0;
