@@ -126,12 +126,21 @@ struct AsciiRuns {
     std::uint32_t min_length;
 };
 
+// Calls f(start, end), offsets of the data, for each run of a block whose
+// first bytes are the bits of `opens` and last bytes those of `ends`, in
+// order.
+template <class F>
+[[gnu::always_inline]] inline void for_each_block_run(std::size_t block, std::uint64_t opens, std::uint64_t ends,
+                                                      F&& f) {
+    for (; opens != 0; opens &= opens - 1, ends &= ends - 1)
+        f(block + static_cast<std::size_t>(std::countr_zero(opens)),
+          block + static_cast<std::size_t>(std::countr_zero(ends)) + 1);
+}
+
 // Calls f(start, end), offsets of the data, for each of the runs in order.
 template <class F>
 [[gnu::always_inline]] inline void for_each_ascii_run(const AsciiRuns& runs, F&& f) {
-    for (std::uint64_t opens = runs.opens, ends = runs.ends; opens != 0; opens &= opens - 1, ends &= ends - 1)
-        f(runs.block + static_cast<std::size_t>(std::countr_zero(opens)),
-          runs.block + static_cast<std::size_t>(std::countr_zero(ends)) + 1);
+    for_each_block_run(runs.block, runs.opens, runs.ends, f);
 }
 
 // A sink that takes such runs a block at a time, with its output state in
@@ -141,6 +150,27 @@ template <class F>
 template <class Sink>
 concept takes_ascii_runs = requires(Sink& sink, const unsigned char* data, std::uint64_t base, const AsciiRuns& runs,
                                     void (*one)(std::size_t, std::size_t)) { sink.ascii_runs(data, base, runs, one); };
+
+// Runs of UTF-16 in one block of the data, each of whole characters, all
+// kept, and none longer than the block: bit k of `opens` is set where a run
+// starts at data[block + k], bit k of `ends` where one has its last byte,
+// as many of each and in input order. Each is a run whose kept bytes are
+// all its bytes.
+struct Utf16Runs {
+    std::size_t block;
+    std::uint64_t opens;
+    std::uint64_t ends;
+    std::uint32_t min_length;
+};
+inline constexpr std::size_t utf16_runs_block = 64;
+
+// A sink that takes such runs a block at a time: sink.utf16_runs(data,
+// base, runs, one) writes each run of at least min_length bytes as the sink
+// would the run reported, and hands each other, or any it does not take,
+// to one(start, end), offsets of the data, which reports it.
+template <class Sink>
+concept takes_utf16_runs = requires(Sink& sink, const unsigned char* data, std::uint64_t base, const Utf16Runs& runs,
+                                    void (*one)(std::size_t, std::size_t)) { sink.utf16_runs(data, base, runs, one); };
 
 // The characters a run writes: its kept characters, or its exempt string.
 std::u32string run_text(const ScanTables& tables, const FoundRun& run);

@@ -76,8 +76,10 @@ void fill_unit_masks(const ScanTables& t, const unsigned char* p, std::size_t n,
     m.first = first;
     m.units = n > first ? (n - first) / utf16_unit : 0;
     const std::size_t words = unit_mask_words(n);
-    // Every word is written below.
-    for (auto* w : {&m.member, &m.kept, &m.kana, &m.pairs}) w->resize(words);
+    // Every word the scan reads is written below, so the masks only grow:
+    // a resize after a smaller scan would clear the words first.
+    for (auto* w : {&m.member, &m.kept, &m.kana, &m.pairs})
+        if (w->size() < words) w->resize(words);
     // The pairs mask holds every high surrogate at first, and after the
     // walk below only those that start a kept or excluded character.
     const UnitTraitWords out{m.member.data(), m.kept.data(), m.kana.data(), m.pairs.data()};

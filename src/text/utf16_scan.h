@@ -191,7 +191,8 @@ inline Settled settle_pair(const ScanTables& tables, const unsigned char* data, 
 // member bits, and its kept bytes and kana are counts of bits in it, so
 // each unit is looked up once, without a branch on what it holds. `pairs`
 // marks the first unit of a surrogate pair in a run. Bits from `units` on
-// are clear.
+// are clear up to the end of the scan's words (unit_mask_words); the words
+// past those, left from a larger scan, are never read.
 struct UnitMasks {
     std::size_t first = 0;
     std::size_t units = 0;
@@ -463,7 +464,7 @@ inline constexpr std::size_t loser_part_room = 1 + utf16_unit;
 template <class Source>
 class PlainRuns {
 public:
-    PlainRuns(const UnitMasks& m, UnitRange u) : source_(m, u) { advance(); }
+    explicit PlainRuns(Source source) : source_(source) { advance(); }
     bool empty() const { return start == none_left; }
     void advance() {
         if (queued_end_ != 0) {
@@ -503,21 +504,51 @@ private:
     std::size_t queued_end_ = 0;  // 0: none waits
 };
 
-// settle_group where every unit is a kept character of its own and none is
-// a kana: the longer of two overlapping runs wins, the earlier on a tie.
-template <class Source, class Sink>
-void settle_plain_lanes(const ScanTables& t, const unsigned char* p, std::uint64_t base, const UnitMasks (&masks)[2],
-                        UnitRange in_even, UnitRange in_odd, Sink& sink) {
+// The runs of one alignment's units as grid bits (all at even bits or all
+// at odd ones), bytes counted from bit 0's.
+class GridRunSource {
+public:
+    explicit GridRunSource(std::uint64_t units)
+        : starts_(units & ~(units << utf16_unit)), lasts_(units & ~(units >> utf16_unit)) {}
+    bool next(std::size_t& start, std::size_t& end) {
+        if (starts_ == 0) return false;
+        start = static_cast<std::size_t>(std::countr_zero(starts_));
+        end = static_cast<std::size_t>(std::countr_zero(lasts_)) + utf16_unit;
+        starts_ &= starts_ - 1;
+        lasts_ &= lasts_ - 1;
+        return true;
+    }
+
+private:
+    std::uint64_t starts_;  // the first unit of each run
+    std::uint64_t lasts_;   // the last unit of each run
+};
+
+// Whether the first of two overlapping runs of kept characters of one unit
+// each, none a kana, wins: the longer does, the earlier on a tie.
+struct LongerWins {
+    [[gnu::always_inline]] bool operator()(std::size_t x_start, std::size_t x_end, std::size_t y_start,
+                                           std::size_t y_end) const {
+        return x_end - x_start >= y_end - y_start;
+    }
+};
+
+// settle_group where every unit is a kept character of its own: of two
+// overlapping runs, x starting first, x keeps its characters where
+// wins(x.start, x.end, y.start, y.end), else y does. Calls put(start, end)
+// for each run left, in input order.
+template <class Source, class Put, class Wins = LongerWins>
+[[gnu::always_inline]] inline void settle_plain_lanes(Source in_even, Source in_odd, Put&& put, Wins wins = {}) {
     // Two lanes by name, not an array indexed by which starts first: the
     // index kept them in memory, and a run's bounds, stored one by one,
     // were read back as one wide load that waited on both stores.
-    PlainRuns<Source> even(masks[0], in_even), odd(masks[1], in_odd);
+    PlainRuns<Source> even(in_even), odd(in_odd);
     // x starts first.
     const auto step = [&](PlainRuns<Source>& x, PlainRuns<Source>& y) __attribute__((always_inline)) {
         if (y.start >= x.end) {
-            report(t, p, base, Span{x.start, x.end, x.end - x.start, 0}, sink);
+            put(x.start, x.end);
             x.advance();
-        } else if (x.end - x.start >= y.end - y.start) {
+        } else if (wins(x.start, x.end, y.start, y.end)) {
             y.lose_to(x.start, x.end);
         } else {
             x.lose_to(y.start, y.end);
@@ -535,9 +566,12 @@ template <class Sink>
 void settle_plain_group(const ScanTables& t, const unsigned char* p, std::uint64_t base, const UnitMasks (&masks)[2],
                         UnitRange in_even, UnitRange in_odd, Sink& sink) {
     constexpr std::size_t window = WindowRunSource::max_units;
+    const auto put = [&](std::size_t from, std::size_t to) __attribute__((always_inline)) {
+        report(t, p, base, Span{from, to, to - from, 0}, sink);
+    };
     if (in_even.to - in_even.from <= window && in_odd.to - in_odd.from <= window)
-        return settle_plain_lanes<WindowRunSource>(t, p, base, masks, in_even, in_odd, sink);
-    settle_plain_lanes<MaskRunSource>(t, p, base, masks, in_even, in_odd, sink);
+        return settle_plain_lanes(WindowRunSource(masks[0], in_even), WindowRunSource(masks[1], in_odd), put);
+    settle_plain_lanes(MaskRunSource(masks[0], in_even), MaskRunSource(masks[1], in_odd), put);
 }
 
 // Whether the set bits of grid units, all of one alignment (every other
@@ -549,21 +583,19 @@ inline bool one_run(std::uint64_t units) {
     return (filled & (filled + 1)) == 0;
 }
 
-// settle_plain_lanes for a group that holds one run of each alignment, its
-// units read from the group's grid word: most groups that hold both are
-// two runs of a unit or a few, and this settles them from their ends, with
-// no walk. False, with nothing written, for any other group.
-template <class Sink>
-[[gnu::always_inline]] inline bool settle_two_runs(const ScanTables& t, const unsigned char* p, std::uint64_t base,
-                                                   const CoverGroup& g, Sink& sink) {
-    const std::uint64_t even = g.grid & even_bits;
-    const std::uint64_t odd = g.grid & ~even_bits;
-    if (!one_run(even) || !one_run(odd)) return false;
-    const std::size_t at = g.start - g.start % grid_bits;
+// settle_plain_lanes for the units of a group at most a grid word long, as
+// grid bits, bytes counted from bit 0's. Most groups that hold both
+// alignments are one run of each, a unit or a few long, settled from their
+// ends with no walk.
+template <class Put>
+[[gnu::always_inline]] inline void settle_plain_units(std::uint64_t units, Put&& put) {
+    const std::uint64_t even = units & even_bits;
+    const std::uint64_t odd = units & ~even_bits;
+    if (!one_run(even) || !one_run(odd)) return settle_plain_lanes(GridRunSource(even), GridRunSource(odd), put);
     // A run's last unit starts at its highest bit and covers the next byte.
-    const auto bounds = [&](std::uint64_t units) __attribute__((always_inline)) {
-        return Span{at + static_cast<std::size_t>(std::countr_zero(units)),
-                    at + grid_bits + 1 - static_cast<std::size_t>(std::countl_zero(units)), 0, 0};
+    const auto bounds = [&](std::uint64_t lane) __attribute__((always_inline)) {
+        return Span{static_cast<std::size_t>(std::countr_zero(lane)),
+                    grid_bits + 1 - static_cast<std::size_t>(std::countl_zero(lane)), 0, 0};
     };
     const Span e = bounds(even), o = bounds(odd);
     // x starts first; the longer wins, x on a tie. The loser keeps its units
@@ -573,9 +605,6 @@ template <class Sink>
     const bool odd_first = o.start < e.start;
     const Span& x = odd_first ? o : e;
     const Span& y = odd_first ? e : o;
-    const auto put = [&](std::size_t from, std::size_t to) __attribute__((always_inline)) {
-        report(t, p, base, Span{from, to, to - from, 0}, sink);
-    };
     if (x.end - x.start >= y.end - y.start) {
         put(x.start, x.end);
         if (y.end >= x.end + loser_part_room) put(x.end + 1, y.end);
@@ -584,7 +613,98 @@ template <class Sink>
         put(y.start, y.end);
         if (x.end >= y.end + loser_part_room) put(y.end + 1, x.end);
     }
-    return true;
+}
+
+// The same where some units are kana, `kana` their bits: of two overlapping
+// runs the one with more kana among its characters that touch the overlap
+// wins, then the longer, then the earlier. A unit touches the overlap
+// [y.start, min(x.end, y.end)) where it starts a byte before it or inside
+// it, and the units of a lane there are all the run's own.
+template <class Put>
+[[gnu::always_inline]] inline void settle_kana_units(std::uint64_t units, std::uint64_t kana, Put&& put) {
+    const auto wins = [kana](std::size_t x_start, std::size_t x_end, std::size_t y_start,
+                             std::size_t y_end) __attribute__((always_inline)) {
+        const std::uint64_t touching =
+            kana & bits_through(static_cast<unsigned>(y_start - 1), static_cast<unsigned>(std::min(x_end, y_end) - 1));
+        const std::uint64_t x_lane = x_start % 2 == 0 ? even_bits : ~even_bits;
+        const int kana_x = std::popcount(touching & x_lane);
+        const int kana_y = std::popcount(touching & ~x_lane);
+        return kana_x != kana_y ? kana_x > kana_y : x_end - x_start >= y_end - y_start;
+    };
+    settle_plain_lanes(GridRunSource(units & even_bits), GridRunSource(units & ~even_bits), put, wins);
+}
+
+// The units of both alignments in grid word gw whose bits of = of(m, w)
+// gives for mask word w of each, as grid bits.
+template <class Of>
+[[gnu::always_inline]] inline std::uint64_t unit_grid(const UnitMasks (&masks)[2], std::size_t gw, Of&& of) {
+    const std::size_t w = gw / 2;
+    const unsigned shift = gw % 2 == 0 ? 0 : 32;
+    const std::uint32_t even = static_cast<std::uint32_t>(of(masks[0], w) >> shift);
+    const std::uint32_t odd = static_cast<std::uint32_t>(of(masks[1], w) >> shift);
+    // Most words hold none of the rarer units.
+    if ((even | odd) == 0) return 0;
+    return spread_to_even_bits(even) | spread_to_even_bits(odd) << 1;
+}
+
+// The groups that lie in one grid word, where no character is excluded and
+// overlaps are settled:
+// a group of one alignment is one run, written as it is; a group of both
+// without kana or pairs is settled from its units' bits; any other goes to
+// settle_group. The runs left are gathered as bits of their first and last
+// bytes and written in input order.
+template <Decoded (*decode)(const unsigned char*, std::size_t), class Sink>
+[[gnu::always_inline]] inline void settle_word(const ScanTables& t, const unsigned char* p, std::size_t n,
+                                               std::uint64_t base, const UnitMasks (&masks)[2], const CoverWord& w,
+                                               Sink& sink) {
+    const std::uint64_t firsts = w.firsts();
+    const std::uint64_t lasts = w.lasts();
+    std::uint64_t opens = firsts, ends = lasts;
+    static_assert(grid_bits == utf16_runs_block, "a word's runs go to the sink as one block");
+    const auto write = [&](std::uint64_t o, std::uint64_t e) __attribute__((always_inline)) {
+        const auto one = [&](std::size_t from, std::size_t to) { report(t, p, base, Span{from, to, to - from, 0}, sink); };
+        if constexpr (takes_utf16_runs<Sink>) {
+            if (o != 0) sink.utf16_runs(p, base, Utf16Runs{w.at, o, e, t.spec().min_length}, one);
+        } else {
+            for_each_block_run(w.at, o, e, one);
+        }
+    };
+    // A unit of each alignment side by side: a group that holds both.
+    std::uint64_t both = w.grid & w.grid >> 1 & w.inside;
+    if (both != 0) {
+        // Only a pair takes the walk over characters; kana are counted from
+        // their bits.
+        const std::size_t gw = w.at / grid_bits;
+        const std::uint64_t special = unit_grid(masks, gw, [](const UnitMasks& m, std::size_t k) { return m.kana[k] | m.pairs[k]; });
+        do {
+            const unsigned x = static_cast<unsigned>(std::countr_zero(both));
+            const unsigned s =
+                static_cast<unsigned>(grid_bits - 1 - static_cast<std::size_t>(std::countl_zero(firsts & bits_through(0, x))));
+            const unsigned l = static_cast<unsigned>(std::countr_zero(lasts & ~std::uint64_t{0} << x));
+            const std::uint64_t group = bits_through(s, l);
+            both &= ~group;
+            opens &= ~group;
+            ends &= ~group;
+            const std::uint64_t kana = special & group;
+            if (kana != 0 && (unit_grid(masks, gw, [](const UnitMasks& m, std::size_t k) { return m.pairs[k]; }) & group) != 0) {
+                // The runs before it are written first.
+                const std::uint64_t before = (std::uint64_t{1} << s) - 1;
+                write(opens & before, ends & before);
+                opens &= ~before;
+                ends &= ~before;
+                settle_group<decode>(t, p, n, base, masks, CoverGroup{w.at + s, w.at + l + 1, 3, w.grid & group}, sink);
+                continue;
+            }
+            const auto put = [&](std::size_t from, std::size_t to) __attribute__((always_inline)) {
+                opens |= std::uint64_t{1} << from;
+                ends |= std::uint64_t{1} << (to - 1);
+            };
+            // Without pairs, the group's special units are all kana.
+            if (kana != 0) settle_kana_units(w.grid & group, kana, put);
+            else settle_plain_units(w.grid & group, put);
+        } while (both != 0);
+    }
+    write(opens, ends);
 }
 
 // Both alignments, a group of runs at a time: most groups are one run, of
@@ -597,14 +717,16 @@ void scan_utf16(const ScanTables& t, const unsigned char* p, std::size_t n, std:
     static thread_local UnitMasks masks[2];
     for (std::size_t a = 0; a < 2; ++a) fill_unit_masks<order>(t, p, n, a, masks[a]);
     const bool any_excluded = !t.spec().excluded.empty();
-    for_each_cover_group(masks[0].member.data(), masks[1].member.data(), unit_mask_words(n),
-                         [&](const CoverGroup& g) __attribute__((always_inline)) {
+    const auto group = [&](const CoverGroup& g) __attribute__((always_inline)) {
         if (g.lanes == 3) {
             const UnitRange u[2] = {units_in(g, 0), units_in(g, 1)};
             if (any_excluded || t.spec().keep_overlaps || any_kana_or_pair(masks[0], u[0].from, u[0].to) ||
                 any_kana_or_pair(masks[1], u[1].from, u[1].to))
                 return settle_group<decode>(t, p, n, base, masks, g, sink);
-            if (g.grid != 0 && settle_two_runs(t, p, base, g, sink)) return;
+            if (g.grid != 0)
+                return settle_plain_units(g.grid, [&](std::size_t from, std::size_t to) __attribute__((always_inline)) {
+                    report(t, p, base, Span{g.start + from, g.start + to, to - from, 0}, sink);
+                });
             return settle_plain_group(t, p, base, masks, u[0], u[1], sink);
         }
         const std::size_t a = g.lanes == 2;
@@ -612,6 +734,12 @@ void scan_utf16(const ScanTables& t, const unsigned char* p, std::size_t n, std:
             any_excluded ? bits_between(masks[a].kept, (g.start - a) / utf16_unit, (g.end - a) / utf16_unit) * utf16_unit
                          : g.end - g.start;
         report(t, p, base, Span{g.start, g.end, kept, 0}, sink);
+    };
+    const bool plain = !any_excluded && !t.spec().keep_overlaps;
+    for_each_cover_word(masks[0].member.data(), masks[1].member.data(), unit_mask_words(n), group,
+                        [&](const CoverWord& w) __attribute__((always_inline)) {
+        if (plain) settle_word<decode>(t, p, n, base, masks, w, sink);
+        else for_each_group_in(w, group);
     });
 }
 

@@ -5,6 +5,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <bit>
 #include <limits>
 
 #include "text/cp932_encode.h"
@@ -58,8 +60,11 @@ template <ByteOrder order>
             i += d.length - utf16_unit;
             continue;
         }
-        dst[0] = static_cast<unsigned char>(e);
-        dst[1] = static_cast<unsigned char>(e >> 8);
+        // Both bytes in one store: the entry's low half holds them in
+        // memory order.
+        static_assert(std::endian::native == std::endian::little, "byte 0 of the entry is its low byte");
+        const std::uint16_t bytes = static_cast<std::uint16_t>(e);
+        std::memcpy(dst, &bytes, sizeof bytes);
         dst += size;
         missing += e >> unit_form::lacked_shift;
     }

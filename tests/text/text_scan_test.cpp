@@ -287,6 +287,50 @@ TEST(text_scan, ascii_runs_cross_the_blocks_of_its_starts) {
     }
 }
 
+// Groups of both alignments side by side, several to a 64-byte word of the
+// scan's grid and astride its edges, at every offset: groups settled from
+// their units' bits alone, and between them one that a kana or a pair
+// decides, so the runs before, inside and after it keep their order.
+TEST(text_scan, utf16_groups_of_a_grid_word_keep_their_order) {
+    // U+4230 then U+5730 read one byte off hold a kana in either byte
+    // order; U+4E4E (乎) reads as itself one byte off.
+    const std::u32string kana_off = U"\u4230\u5730";
+    const std::u32string gap = U"\u0001";
+    const std::pair<const char*, std::u32string> texts[] = {
+        {"runs alike one byte off, a tie", U"乎乎乎" + gap + U"乎乎乎乎"},
+        {"the later run longer", U"漢乎乎" + gap + U"漢乎乎乎乎"},
+        {"a kana between plain groups", U"乎乎" + gap + U"漢" + kana_off + U"漢" + gap + U"漢乎乎乎"},
+        {"a pair between plain groups", U"乎乎乎" + gap + U"乎𠀋乎" + gap + U"乎乎"},
+        {"a chain of runs in one group", U"乎漢乎乎字乎乎乎"},
+        // The kana starts a byte before the other alignment's run, whose
+        // overlap it touches.
+        {"a kana before alike kanji", U"乎乎あ乎乎乎"},
+        {"kana on both sides of alike kanji", U"字あ乎乎乎か漢"},
+    };
+    ClassSet japanese;
+    japanese.add(TextClass::hiragana).add(TextClass::katakana).add(TextClass::kanji);
+    const Setting settings[] = {{"japanese", japanese, 1, {}, {}},
+                                {"japanese, min 5, exempt", japanese, 5, {}, {U"乎"}},
+                                {"all", ClassSet::all(), 1, {}, {}}};
+    for (const auto& [encoding, name] : {std::pair(InputEncoding::utf16le, "UTF-16LE"), std::pair(InputEncoding::utf16be, "UTF-16BE")}) {
+        test::Iconv encode(name, "UTF-32LE");
+        for (const auto& [why, text] : texts) {
+            Bytes line;
+            encode.all(test::utf32le(text + gap + text + gap + text), line);
+            for (const Setting& s : settings) {
+                const text::ScanTables tables = tables_of(encoding, s);
+                const test::ScanSettings ref = reference_of(encoding, s);
+                for (std::size_t lead = 0; lead <= 2 * 64 + 1; ++lead) {
+                    Bytes data(lead, 0x01);
+                    data.insert(data.end(), line.begin(), line.end());
+                    ASSERT_EQ(fast_runs(tables, data), test::reference_scan(data, ref))
+                        << name << ", " << why << ", " << s.name << ", " << lead << " bytes before";
+                }
+            }
+        }
+    }
+}
+
 // UTF-16 units drawn at random from kanji (read one byte off, often kanji
 // again), kana, pairs, units of no class and noise, at every mix: groups of
 // one alignment, of both without kana or pairs (settled from their ends

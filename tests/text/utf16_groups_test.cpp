@@ -13,11 +13,13 @@ using text::detail::CoverGroup;
 struct Group {
     std::size_t start, end;
     unsigned lanes;
+    std::uint64_t units;  // bit b for a unit at start + b, for a group of at most 64 bytes
     bool operator==(const Group&) const = default;
 };
 
 void PrintTo(const Group& g, std::ostream* out) {
-    *out << "{" << g.start << ", " << g.end << ", lanes " << g.lanes << "}";
+    *out << "{" << g.start << ", " << g.end << ", lanes " << g.lanes << ", units 0x" << std::hex << g.units
+         << std::dec << "}";
 }
 
 // The groups from a byte-by-byte cover: unit k of alignment a covers bytes
@@ -40,8 +42,11 @@ std::vector<Group> plain_groups(const std::vector<std::uint64_t> (&masks)[2], st
             ++b;
             continue;
         }
-        Group g{b, b, 0};
+        Group g{b, b, 0, 0};
         for (; g.end < bytes && cover[g.end] != 0; ++g.end) g.lanes |= starts[g.end];
+        if (g.end - g.start <= 64)
+            for (std::size_t k = g.start; k < g.end; ++k)
+                if (starts[k] != 0) g.units |= std::uint64_t{1} << (k - g.start);
         out.push_back(g);
         b = g.end;
     }
@@ -69,6 +74,14 @@ TEST(cover_groups, match_a_byte_by_byte_cover) {
         {"alternate units of each: gaps of one byte", 2, {-1, -1}, {0x5555555555555555ull, 0x5555555555555555ull}},
         {"a unit at each word's edge", 3, {-1, -1}, {0x8000000000000001ull, 0x8000000000000000ull}},
         {"the other alignment's last unit only", 2, {-1, -1}, {0, 0x8000000000000000ull}},
+        // Groups of 62, 64 and 66 bytes across the edges of grid words
+        // (units 32 and 64): the units of one that spans at most 64 bytes
+        // come from both words.
+        {"31 units astride each grid edge", 3, {-1, -1}, {0x00007FFFFFFF0000ull, 0xF000000007FFFFFFull}},
+        {"32 units astride each grid edge", 3, {-1, -1}, {0x0000FFFFFFFF0000ull, 0xF00000000FFFFFFFull}},
+        {"33 units astride each grid edge", 3, {-1, -1}, {0x0001FFFFFFFF0000ull, 0xF00000001FFFFFFFull}},
+        {"both alignments, 63 bytes astride each edge", 3, {-1, -1}, {0xF000000007FFFFFFull, 0xF000000007FFFFFFull}},
+        {"both alignments, 65 bytes astride each edge", 3, {-1, -1}, {0xF00000000FFFFFFFull, 0xF00000000FFFFFFFull}},
     };
     for (const Case& c : cases) {
         for (int round = 0; round < 20; ++round) {
@@ -82,7 +95,7 @@ TEST(cover_groups, match_a_byte_by_byte_cover) {
             }
             std::vector<Group> got;
             text::detail::for_each_cover_group(masks[0].data(), masks[1].data(), c.words,
-                                               [&](const CoverGroup& g) { got.push_back({g.start, g.end, g.lanes}); });
+                                               [&](const CoverGroup& g) { got.push_back({g.start, g.end, g.lanes, g.grid}); });
             ASSERT_EQ(got, plain_groups(masks, c.words)) << c.name << ", round " << round;
         }
     }

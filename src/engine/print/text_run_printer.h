@@ -12,6 +12,7 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <vector>
@@ -139,6 +140,21 @@ public:
         }
         text_->set_cursor(o);
     }
+    // Runs of UTF-16 a block at a time (text/scan_tables.h), converted to
+    // code page 932 with the output cursor held across them: over data
+    // most are a character or two, and each costs the conversion and a
+    // line end.
+    template <class One>
+    [[gnu::always_inline]] void utf16_runs(const unsigned char* data, std::uint64_t base, const text::Utf16Runs& runs,
+                                           One&& one) {
+        static_assert(text::utf16_runs_block <= split_limit, "a run within a block is never split");
+        if (!plain_text_ || unit_forms_ == nullptr) {
+            text::for_each_block_run(runs.block, runs.opens, runs.ends, one);
+            return;
+        }
+        if (big_endian_) utf16_block<text::ByteOrder::big>(data, base, runs, one);
+        else utf16_block<text::ByteOrder::little>(data, base, runs, one);
+    }
     void begin_stretch();
     void end_stretch();
     bool flush();
@@ -163,6 +179,53 @@ private:
     };
 
     void run_any(const text::FoundRun& found, const text::FoundRun* other);
+    template <text::ByteOrder order, class One>
+    [[gnu::always_inline]] void utf16_block(const unsigned char* data, std::uint64_t base, const text::Utf16Runs& runs,
+                                            One&& one) {
+        static_assert(text::utf16_runs_block <= TextPrinter::max_text, "a run converted stores at most its own size");
+        OutputCursor o = text_->cursor();
+        // A run shorter than the minimum is written only as an exempt string
+        // it holds, if any does, by the report it goes back to.
+        const auto hand_back = [&](std::size_t at, std::size_t end) {
+            text_->set_cursor(o);
+            one(at, end);
+            o = text_->cursor();
+        };
+        if (text_->bare()) {
+            // The default format: each run is its characters and a line break.
+            const TextPrinter::BareEnd line_end = text_->bare_end(run_end_);
+            bool stored = false;
+            text::for_each_block_run(runs.block, runs.opens, runs.ends,
+                                     [&](std::size_t at, std::size_t end) __attribute__((always_inline)) {
+                const std::size_t n = end - at < runs.min_length
+                                          ? text::utf16_not_whole
+                                          : text::utf16_to_cp932<order>(data + at, end - at, o.pos, unit_forms_,
+                                                                        substituted_);
+                if (n == text::utf16_not_whole) [[unlikely]] {
+                    if (stored) text_->end_bare(run_end_);
+                    stored = false;
+                    hand_back(at, end);
+                    return;
+                }
+                std::memcpy(o.pos + n, line_end.bytes, crlf_size);
+                o.pos += n + line_end.size;
+                stored = true;
+                if (o.full()) text_->flush(o);
+            });
+            if (stored) text_->end_bare(run_end_);
+        } else {
+            text::for_each_block_run(runs.block, runs.opens, runs.ends,
+                                     [&](std::size_t at, std::size_t end) __attribute__((always_inline)) {
+                const bool wrote = end - at >= runs.min_length &&
+                                   text_->stored_unit(o, base + at, run_end_, [&](unsigned char* dst) __attribute__((always_inline)) {
+                                       return text::utf16_to_cp932<order>(data + at, end - at, dst, unit_forms_,
+                                                                          substituted_);
+                                   });
+                if (!wrote) [[unlikely]] hand_back(at, end);
+            });
+        }
+        text_->set_cursor(o);
+    }
     // A whole run of kept characters, short of a split, converted into the
     // text printer's buffer by the quickest way its encodings have.
     [[gnu::always_inline]] bool write_whole_run(const text::FoundRun& found) {

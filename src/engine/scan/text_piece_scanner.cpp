@@ -163,6 +163,11 @@ private:
                                                One&& one) {
             scanner.out_.ascii_runs(data, at, runs, one);
         }
+        template <class One>
+        [[gnu::always_inline]] void utf16_runs(const unsigned char* data, std::uint64_t at, const text::Utf16Runs& runs,
+                                               One&& one) {
+            scanner.out_.utf16_runs(data, at, runs, one);
+        }
     };
     void scan_range(const unsigned char* p, std::size_t n, std::uint64_t base) {
         text::scan_text(tables_, {p, n}, base, Sink{*this, p, n, base});
