@@ -3,6 +3,8 @@
 // scan's units as PlainPrinter does (see print/printer.h).
 #pragma once
 
+#include <array>
+#include <cassert>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -299,11 +301,24 @@ public:
             o = cursor();
             return;
         }
+        if (!offsets_.covers(at)) [[unlikely]] {
+            set_cursor(o);
+            text(src, n, at, first);
+            end(e);
+            o = cursor();
+            return;
+        }
         wrote_ = true;
-        unsigned char* dst = o.pos;
-        dst = store_offset(store_start(dst), at);
+        // The offset's last four digits and the length are made in one go;
+        // the offset's count of digits is kept, so the text is placed
+        // without waiting for them.
+        static_assert(max_split < four_digits);
+        const std::uint64_t digits = decimal_fours(offsets_.last_four(at), static_cast<std::uint32_t>(n));
+        unsigned char* dst = store_start(o.pos);
+        dst += offsets_.store(dst, static_cast<std::uint32_t>(digits));
+        dst += put_literal(dst, ",\"text\":\"");
         dst = store_text(dst, src, n);
-        o.pos = store_close(dst, n);
+        o.pos = store_short_close(dst, static_cast<std::uint32_t>(digits >> 32), n);
         if (o.full()) flush(o);
     }
     void begin_stretch() { wrote_ = false; }
@@ -323,8 +338,11 @@ private:
         std::memcpy(dst, short_start_, max_object_start);
         return dst + start_size_;
     }
-    [[gnu::always_inline]] static unsigned char* store_offset(unsigned char* dst, std::uint64_t at) {
-        dst += put_decimal(dst, at);
+    unsigned char* store_offset(unsigned char* dst, std::uint64_t at) {
+        if (offsets_.covers(at))
+            dst += offsets_.store(dst, static_cast<std::uint32_t>(decimal_fours(offsets_.last_four(at), 0)));
+        else
+            dst += put_decimal(dst, at);
         return dst + put_literal(dst, ",\"text\":\"");
     }
     [[gnu::always_inline]] unsigned char* store_text(unsigned char* dst, const unsigned char* src, std::size_t n) {
@@ -355,6 +373,30 @@ private:
         }
         return dst + put_literal(dst, "}\n");
     }
+    // The count of decimal digits of each length of a unit.
+    static constexpr auto length_digits = [] {
+        std::array<unsigned char, max_split + 1> count{};
+        for (std::size_t n = 0; n <= max_split; ++n) count[n] = static_cast<unsigned char>(n < 10 ? 1 : n < 100 ? 2 : n < 1000 ? 3 : 4);
+        return count;
+    }();
+    // The same for the length of a unit, from the word of its four digits:
+    // its digits and the object's end are one store without a score.
+    [[gnu::always_inline]] unsigned char* store_short_close(unsigned char* dst, std::uint32_t four, std::size_t length) const {
+        assert(length <= max_split);
+        dst += put_literal(dst, "\",\"length\":");
+        const std::size_t count = length_digits[length];
+        std::uint64_t word = four >> 8 * (4 - count);
+        if (score_ >= 0) {
+            std::memcpy(dst, &word, sizeof word);
+            dst += count;
+            dst += put_literal(dst, ",\"score\":");
+            dst += put_decimal(dst, static_cast<std::uint64_t>(score_));
+            return dst + put_literal(dst, "}\n");
+        }
+        word |= std::uint64_t{'}' | '\n' << 8} << 8 * count;
+        std::memcpy(dst, &word, sizeof word);
+        return dst + count + 2;
+    }
 
     const Utf8Kernel& utf8_kernel_;
     const Utf8Tables& utf8_tables_;
@@ -367,6 +409,7 @@ private:
     bool wrote_ = false;
     std::uint64_t first_ = 0;
     std::uint64_t last_end_ = 0;
+    OffsetDecimal offsets_;
     int score_ = -1;
     unsigned char utf8_[text::utf8_per_cp932_byte * run_capacity + utf8_store_overrun];
 };
