@@ -29,17 +29,21 @@ std::size_t print_utf8(const unsigned char* src, std::size_t n, unsigned char* d
 // What the printers hand the kernels: copy_extent(n) bytes are readable.
 static_assert(copy_extent(0) >= utf8_block);
 
-// print_utf8 by `kernel`, for the printers: a run of one double-byte
-// character, which binary data is full of, is looked up here without a
-// call.
+// The UTF-8 of a run of one double-byte character, which binary data is
+// full of, looked up without a call and stored at dst; or 0 (with garbage
+// stored) when the run is none. Its bytes are all from 0x80.
+[[gnu::always_inline]] inline std::size_t print_utf8_pair(const Utf8Tables& tables, const unsigned char* src,
+                                                           std::size_t n, unsigned char* dst) {
+    if (n != 2) return 0;
+    const text::Utf8Entry e = tables.pair[src[0] << 8 | src[1]];
+    std::memcpy(dst, &e, sizeof e);
+    return e >> text::utf8_length_shift;
+}
+// print_utf8 by `kernel`, for the printers, a run of one double-byte
+// character by the lookup above.
 [[gnu::always_inline]] inline std::size_t print_utf8_run(const Utf8Kernel& kernel, const Utf8Tables& tables, const unsigned char* src,
                                   std::size_t n, unsigned char* dst) {
-    if (n == 2) {
-        if (const text::Utf8Entry e = tables.pair[src[0] << 8 | src[1]]; e != 0) {
-            std::memcpy(dst, &e, sizeof e);
-            return e >> text::utf8_length_shift;
-        }
-    }
+    if (const std::size_t size = print_utf8_pair(tables, src, n, dst); size != 0) return size;
     return kernel.print(tables, src, n, dst);
 }
 
@@ -346,7 +350,10 @@ private:
         return dst + put_literal(dst, ",\"text\":\"");
     }
     [[gnu::always_inline]] unsigned char* store_text(unsigned char* dst, const unsigned char* src, std::size_t n) {
-        const std::size_t size = print_utf8_run(utf8_kernel_, utf8_tables_, src, n, dst);
+        // A run of one double-byte character, as binary data is full of,
+        // has nothing to escape.
+        if (const std::size_t pair = print_utf8_pair(utf8_tables_, src, n, dst); pair != 0) return dst + pair;
+        const std::size_t size = utf8_kernel_.print(utf8_tables_, src, n, dst);
         // Runs of text hold a quote, a backslash or a control byte only
         // where the settings let them in: the rest is converted in place.
         // Such a byte of the UTF-8 is a single-byte character of the input
