@@ -88,6 +88,7 @@ TextPrinter::TextPrinter(ByteSink& sink, std::size_t capacity, const OutputForma
     name_size_ = name_prefix_.size();
     long_name_ = name_size_ > max_short_name;
     if (!long_name_) std::memcpy(short_name_, name_prefix_.data(), name_size_);
+    name_only_ = name_size_ != 0 && !long_name_ && radix_ == OffsetRadix::none;
 }
 
 // The name and ": ", then the offset; both as given, neither converted.

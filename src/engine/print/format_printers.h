@@ -107,6 +107,19 @@ public:
             return;
         }
         unsigned char* dst = o.pos;
+        if (name_only_ && prefix_due_ && e == End::line) {
+            // A line behind a short name alone, as -f writes most: the name
+            // in one fixed copy, the same prefix on every line (so also the
+            // stretch's first), and the next line's prefix due again.
+            std::memcpy(dst, short_name_, max_short_name);
+            lead_prefix_ = name_size_;
+            wrote_ = true;
+            dst += name_size_;
+            dst += store_text(dst, src, n);
+            o.pos = dst + store_line_end(dst);
+            if (o.full()) flush(o);
+            return;
+        }
         if (prefix_due_) dst += store_prefix(dst, at);
         wrote_ = true;
         dst += store_text(dst, src, n);
@@ -218,6 +231,7 @@ private:
     std::string name_prefix_;
     std::size_t name_size_ = 0;
     bool long_name_ = false;  // the name prefix is put() in
+    bool name_only_ = false;  // a short name prefix and no offset
     // The name prefix zero-padded to be stored in fixed-size blocks, when it fits.
     unsigned char short_name_[max_short_name] = {};
 };
