@@ -280,6 +280,42 @@ TEST(format_printers, a_whole_unit_writes_what_its_text_and_end_write) {
     }
 }
 
+TEST(format_printers, offset_columns_as_one_printers_offsets_rise_and_fall) {
+    // One printer keeps the mask of an offset's leading columns from one
+    // line to the next: offsets across every count of digits in hex and
+    // decimal, up to past the 7 columns, rising as runs do, then falling
+    // back; whole and in pieces, as printf's "%7x " or "%7d " each.
+    std::vector<std::uint64_t> edges = {0, UINT64_MAX};
+    for (const std::uint64_t base : {std::uint64_t{10}, std::uint64_t{16}})
+        for (std::uint64_t p = base; p <= std::uint64_t{1} << 32; p *= base) edges.insert(edges.end(), {p - 2, p - 1, p, p + 1});
+    std::sort(edges.begin(), edges.end());
+    std::vector<std::uint64_t> offsets = edges;
+    offsets.insert(offsets.end(), edges.rbegin(), edges.rend());
+    const struct {
+        OffsetRadix radix;
+        const char* conversion;
+    } radixes[] = {{OffsetRadix::decimal, "%7" PRIu64 " A\r\n"}, {OffsetRadix::hex, "%7" PRIx64 " A\r\n"}};
+    for (const auto& r : radixes) {
+        OutputFormat format;
+        format.radix = r.radix;
+        std::vector<Unit> units;
+        std::string want;
+        for (const std::uint64_t at : offsets) {
+            units.push_back({"A", at, true, detail::End::line});
+            char line[64];
+            std::snprintf(line, sizeof line, r.conversion, at);
+            want += line;
+        }
+        for (const bool whole : {true, false}) {
+            const std::string got = print_units<detail::TextPrinter>(units, whole, 1 << 16, format, true).first;
+            const auto differ = std::mismatch(got.begin(), got.end(), want.begin(), want.end());
+            const std::size_t line = want.rfind('\n', static_cast<std::size_t>(differ.second - want.begin())) + 1;
+            EXPECT_TRUE(got == want) << "radix " << static_cast<int>(r.radix) << (whole ? " whole" : " in pieces")
+                                     << ": want " << want.substr(line, 40) << " got " << got.substr(line, 40);
+        }
+    }
+}
+
 TEST(format_printers, json_numbers_as_one_printers_offsets_rise_and_fall) {
     // One printer keeps an offset's digits above its last four from one
     // object to the next: offsets across every count of digits, the

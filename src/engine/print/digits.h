@@ -222,7 +222,7 @@ static_assert(max_decimal >= 16);  // the two words
 // With the bytes of v reversed, most significant first, the high and low
 // nibbles of each byte interleave into the digits' order; a nibble above 9
 // takes the gap from '9' + 1 to 'a'.
-inline std::uint64_t hex_word(std::uint32_t v) {
+[[gnu::always_inline]] inline std::uint64_t hex_word(std::uint32_t v) {
     const __m128i bytes = _mm_cvtsi32_si128(static_cast<int>(__builtin_bswap32(v)));
     const __m128i low_nibble = _mm_set1_epi8(0x0F);
     const __m128i high = _mm_and_si128(_mm_srli_epi16(bytes, 4), low_nibble);
@@ -233,7 +233,7 @@ inline std::uint64_t hex_word(std::uint32_t v) {
 }
 #else
 // A nibble of 10 or more carries into bit 4 when 6 is added.
-inline std::uint64_t hex_word(std::uint32_t v) {
+[[gnu::always_inline]] inline std::uint64_t hex_word(std::uint32_t v) {
     constexpr std::uint64_t ones = 0x0101010101010101u;
     std::uint64_t x = v;
     x = (x | x << 16) & 0x0000FFFF0000FFFFu;
@@ -283,6 +283,57 @@ inline std::size_t put_short_offset(unsigned char* dst, std::uint64_t word, std:
     std::memcpy(dst, &prefix, sizeof prefix);
     return offset_width + 1;
 }
+
+// The leading columns of the offset prefixes put_column_offset makes, for
+// offsets that mostly keep their count of digits from one to the next, as
+// a stretch's runs do: the mask of the columns shown as spaces is kept with
+// the range of offsets that have it, so an offset in that range takes it
+// without looking at its digits. Hex and decimal only.
+class ColumnMask {
+public:
+    explicit ColumnMask(OffsetRadix radix) : hex_(radix == OffsetRadix::hex) {}
+
+    // Whether at fits the 7 columns; the mask is then at's.
+    [[gnu::always_inline]] bool covers(std::uint64_t at) { return at - low_ < span_ || recount(at); }
+    // The prefix of a covered offset from the word of its 8 digits (the
+    // first one 0), as put_column_offset stores it: the 7 columns with the
+    // leading zeros made spaces, then a space.
+    [[gnu::always_inline]] std::size_t store(unsigned char* dst, std::uint64_t word) const {
+        static_assert(std::endian::native == std::endian::little, "the word's first byte is its lowest");
+        constexpr std::uint64_t spaces = 0x2020202020202020u;
+        const std::uint64_t prefix = (word >> 8 & ~leading_) | (spaces & leading_);
+        std::memcpy(dst, &prefix, sizeof prefix);
+        return offset_width + 1;
+    }
+
+private:
+    [[gnu::noinline]] bool recount(std::uint64_t at) {
+        const std::uint64_t base = hex_ ? 16 : 10;
+        std::uint64_t limit = 1;
+        for (std::size_t k = 0; k < offset_width; ++k) limit *= base;
+        if (at >= limit) {
+            span_ = 0;  // every offset asks again
+            return false;
+        }
+        std::size_t digits = 1;
+        std::uint64_t low = 1;  // base^(digits - 1)
+        while (low * base <= at) {
+            low *= base;
+            ++digits;
+        }
+        low_ = digits == 1 ? 0 : low;
+        span_ = low * base - low_;
+        // The columns before the digits, and the space's byte behind them.
+        leading_ = ((std::uint64_t{1} << 8 * (offset_width - digits)) - 1) | std::uint64_t{0xFF} << 8 * offset_width;
+        return true;
+    }
+
+    const bool hex_;
+    // The range the mask holds for, empty until the first offset.
+    std::uint64_t low_ = 0;
+    std::uint64_t span_ = 0;
+    std::uint64_t leading_ = 0;
+};
 
 // Any offset in any radix: the digits a character at a time.
 std::size_t put_offset_slow(unsigned char* dst, std::uint64_t v, OffsetRadix radix);

@@ -77,7 +77,7 @@ std::size_t json_escape_byte(unsigned char c, unsigned char* dst) {
 }
 
 TextPrinter::TextPrinter(ByteSink& sink, std::size_t capacity, const OutputFormat& format, bool lines)
-    : BlockBuffer(sink, capacity, slack), radix_(format.radix), utf8_kernel_(utf8_kernel()),
+    : BlockBuffer(sink, capacity, slack), radix_(format.radix), columns_(format.radix), utf8_kernel_(utf8_kernel()),
       utf8_tables_(utf8_tables()), utf8_(format.encoding == TextEncoding::utf8), lines_(lines),
       has_prefix_(format.radix != OffsetRadix::none || !format.file_name.empty()) {
     const bool lf = format.eol == LineEnd::lf;
@@ -89,6 +89,7 @@ TextPrinter::TextPrinter(ByteSink& sink, std::size_t capacity, const OutputForma
     long_name_ = name_size_ > max_short_name;
     if (!long_name_) std::memcpy(short_name_, name_prefix_.data(), name_size_);
     name_only_ = name_size_ != 0 && !long_name_ && radix_ == OffsetRadix::none;
+    offset_only_ = name_size_ == 0 && (radix_ == OffsetRadix::hex || radix_ == OffsetRadix::decimal);
 }
 
 // The name and ": ", then the offset; both as given, neither converted.

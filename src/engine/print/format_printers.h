@@ -120,6 +120,20 @@ public:
             if (o.full()) flush(o);
             return;
         }
+        if (offset_only_ && prefix_due_ && e == End::line && columns_.covers(at)) {
+            // A line behind an offset alone in its 7 columns, as -t writes
+            // most: the columns' mask kept from the lines before, so the
+            // prefix is one store of the offset's digits.
+            const auto v = static_cast<std::uint32_t>(at);
+            const std::size_t size = columns_.store(dst, radix_ == OffsetRadix::hex ? hex_word(v) : decimal_word(v));
+            if (!wrote_) lead_prefix_ = size;
+            wrote_ = true;
+            dst += size;
+            dst += store_text(dst, src, n);
+            o.pos = dst + store_line_end(dst);
+            if (o.full()) flush(o);
+            return;
+        }
         if (prefix_due_) dst += store_prefix(dst, at);
         wrote_ = true;
         dst += store_text(dst, src, n);
@@ -218,6 +232,7 @@ private:
     }
 
     const OffsetRadix radix_;
+    ColumnMask columns_;
     const Utf8Kernel& utf8_kernel_;
     const Utf8Tables& utf8_tables_;
     const bool utf8_;
@@ -232,6 +247,7 @@ private:
     std::size_t name_size_ = 0;
     bool long_name_ = false;  // the name prefix is put() in
     bool name_only_ = false;  // a short name prefix and no offset
+    bool offset_only_ = false;  // no name, the offset in hex or decimal
     // The name prefix zero-padded to be stored in fixed-size blocks, when it fits.
     unsigned char short_name_[max_short_name] = {};
 };
