@@ -88,8 +88,15 @@ TextPrinter::TextPrinter(ByteSink& sink, std::size_t capacity, const OutputForma
     name_size_ = name_prefix_.size();
     long_name_ = name_size_ > max_short_name;
     if (!long_name_) std::memcpy(short_name_, name_prefix_.data(), name_size_);
-    name_only_ = name_size_ != 0 && !long_name_ && radix_ == OffsetRadix::none;
-    offset_only_ = name_size_ == 0 && (radix_ == OffsetRadix::hex || radix_ == OffsetRadix::decimal);
+    const bool columns = radix_ == OffsetRadix::hex || radix_ == OffsetRadix::decimal;
+    if (long_name_)
+        line_prefix_ = LinePrefix::long_name;
+    else if (!has_prefix_)
+        line_prefix_ = LinePrefix::none;
+    else if (name_size_ != 0 && !long_name_ && radix_ == OffsetRadix::none)
+        line_prefix_ = LinePrefix::name;
+    else if (name_size_ == 0 && columns)
+        line_prefix_ = LinePrefix::offset;
 }
 
 // The name and ": ", then the offset; both as given, neither converted.

@@ -99,7 +99,36 @@ public:
     // call for most runs.
     [[gnu::always_inline]] void unit(OutputCursor& o, const unsigned char* src, std::size_t n, std::uint64_t at,
                                      bool first, End e) {
-        if (long_name_) [[unlikely]] {
+        // A line whose prefix is one of the kinds most lines have takes a
+        // path of its own: the prefix, the text and the line break, after
+        // which the next line's prefix is due again.
+        const LinePrefix kind = line_prefix_;
+        const auto line = [&](unsigned char* dst) __attribute__((always_inline)) {
+            wrote_ = true;
+            dst += store_text(dst, src, n);
+            o.pos = dst + store_line_end(dst);
+            if (o.full()) flush(o);
+        };
+        if (prefix_due_ && e == End::line) {
+            if (kind == LinePrefix::none) return line(o.pos);
+            if (kind == LinePrefix::name) {
+                // A short name alone, as -f writes: one fixed copy, the
+                // same size on every line (so also the stretch's first).
+                std::memcpy(o.pos, short_name_, max_short_name);
+                lead_prefix_ = name_size_;
+                return line(o.pos + name_size_);
+            }
+            if (kind == LinePrefix::offset && columns_.covers(at)) {
+                // An offset alone in its 7 columns, as -t writes: the
+                // columns' mask is kept from the lines before, so the
+                // prefix is one store of the offset's digits.
+                const auto v = static_cast<std::uint32_t>(at);
+                const std::size_t prefix = columns_.store(o.pos, radix_ == OffsetRadix::hex ? hex_word(v) : decimal_word(v));
+                if (!wrote_) lead_prefix_ = prefix;
+                return line(o.pos + prefix);
+            }
+        }
+        if (kind == LinePrefix::long_name) [[unlikely]] {
             set_cursor(o);
             text(src, n, at, first);
             end(e);
@@ -107,33 +136,6 @@ public:
             return;
         }
         unsigned char* dst = o.pos;
-        if (name_only_ && prefix_due_ && e == End::line) {
-            // A line behind a short name alone, as -f writes most: the name
-            // in one fixed copy, the same prefix on every line (so also the
-            // stretch's first), and the next line's prefix due again.
-            std::memcpy(dst, short_name_, max_short_name);
-            lead_prefix_ = name_size_;
-            wrote_ = true;
-            dst += name_size_;
-            dst += store_text(dst, src, n);
-            o.pos = dst + store_line_end(dst);
-            if (o.full()) flush(o);
-            return;
-        }
-        if (offset_only_ && prefix_due_ && e == End::line && columns_.covers(at)) {
-            // A line behind an offset alone in its 7 columns, as -t writes
-            // most: the columns' mask kept from the lines before, so the
-            // prefix is one store of the offset's digits.
-            const auto v = static_cast<std::uint32_t>(at);
-            const std::size_t size = columns_.store(dst, radix_ == OffsetRadix::hex ? hex_word(v) : decimal_word(v));
-            if (!wrote_) lead_prefix_ = size;
-            wrote_ = true;
-            dst += size;
-            dst += store_text(dst, src, n);
-            o.pos = dst + store_line_end(dst);
-            if (o.full()) flush(o);
-            return;
-        }
         if (prefix_due_) dst += store_prefix(dst, at);
         wrote_ = true;
         dst += store_text(dst, src, n);
@@ -246,8 +248,10 @@ private:
     std::string name_prefix_;
     std::size_t name_size_ = 0;
     bool long_name_ = false;  // the name prefix is put() in
-    bool name_only_ = false;  // a short name prefix and no offset
-    bool offset_only_ = false;  // no name, the offset in hex or decimal
+    // The kinds of line prefix unit() writes by a path of its own.
+    // (A long name is put() in by text() and end().)
+    enum class LinePrefix : unsigned char { long_name, general, none, name, offset };
+    LinePrefix line_prefix_ = LinePrefix::general;
     // The name prefix zero-padded to be stored in fixed-size blocks, when it fits.
     unsigned char short_name_[max_short_name] = {};
 };
