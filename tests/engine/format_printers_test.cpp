@@ -280,6 +280,90 @@ TEST(format_printers, a_whole_unit_writes_what_its_text_and_end_write) {
     }
 }
 
+TEST(format_printers, offset_columns_as_one_printers_offsets_rise_and_fall) {
+    // One printer keeps the mask of an offset's leading columns from one
+    // line to the next: offsets across every count of digits in hex and
+    // decimal, up to past the 7 columns, rising as runs do, then falling
+    // back; whole and in pieces, as printf's "%7x " or "%7d " each.
+    std::vector<std::uint64_t> edges = {0, UINT64_MAX};
+    for (const std::uint64_t base : {std::uint64_t{10}, std::uint64_t{16}})
+        for (std::uint64_t p = base; p <= std::uint64_t{1} << 32; p *= base) edges.insert(edges.end(), {p - 2, p - 1, p, p + 1});
+    std::sort(edges.begin(), edges.end());
+    std::vector<std::uint64_t> offsets = edges;
+    offsets.insert(offsets.end(), edges.rbegin(), edges.rend());
+    const struct {
+        OffsetRadix radix;
+        const char* conversion;
+    } radixes[] = {{OffsetRadix::decimal, "%7" PRIu64 " A\r\n"}, {OffsetRadix::hex, "%7" PRIx64 " A\r\n"}};
+    for (const auto& r : radixes) {
+        OutputFormat format;
+        format.radix = r.radix;
+        std::vector<Unit> units;
+        std::string want;
+        for (const std::uint64_t at : offsets) {
+            units.push_back({"A", at, true, detail::End::line});
+            char line[64];
+            std::snprintf(line, sizeof line, r.conversion, at);
+            want += line;
+        }
+        for (const bool whole : {true, false}) {
+            const std::string got = print_units<detail::TextPrinter>(units, whole, 1 << 16, format, true).first;
+            const auto differ = std::mismatch(got.begin(), got.end(), want.begin(), want.end());
+            const std::size_t line = want.rfind('\n', static_cast<std::size_t>(differ.second - want.begin())) + 1;
+            EXPECT_TRUE(got == want) << "radix " << static_cast<int>(r.radix) << (whole ? " whole" : " in pieces")
+                                     << ": want " << want.substr(line, 40) << " got " << got.substr(line, 40);
+        }
+    }
+}
+
+TEST(format_printers, json_numbers_as_one_printers_offsets_rise_and_fall) {
+    // One printer keeps an offset's digits above its last four from one
+    // object to the next: offsets across every count of digits, the
+    // multiples of 10^4 and the largest offset whose digits it keeps,
+    // rising as runs do, then falling back; and units of every length a
+    // unit has, laid behind each other from just under a multiple of 10^4
+    // and of 10^8 and under that largest offset; whole and in pieces, into
+    // a buffer that fills every few bytes and one that never does.
+    std::vector<std::uint64_t> edges;
+    for (std::uint64_t p = 10; p <= UINT64_MAX / 10; p *= 10) edges.insert(edges.end(), {p - 2, p - 1, p, p + 1});
+    for (const std::uint64_t k : {std::uint64_t{1}, std::uint64_t{2}, std::uint64_t{9999}, std::uint64_t{10000},
+                                  std::uint64_t{12345678}, detail::OffsetDecimal::limit / 10000 - 1})
+        edges.insert(edges.end(), {k * 10000 - 1, k * 10000, k * 10000 + 1});
+    edges.insert(edges.end(), {0, 1, detail::OffsetDecimal::limit, detail::OffsetDecimal::limit + 1, UINT64_MAX});
+    std::sort(edges.begin(), edges.end());
+    std::vector<std::pair<std::uint64_t, std::size_t>> objects;  // offset, length
+    for (const std::uint64_t at : edges) objects.emplace_back(at, 1);
+    for (auto at = edges.rbegin(); at != edges.rend(); ++at) objects.emplace_back(*at, 2);
+    for (const std::uint64_t start :
+         {std::uint64_t{9000}, std::uint64_t{99999000}, detail::OffsetDecimal::limit - 5000}) {
+        std::uint64_t at = start;
+        for (std::size_t n = 0; n <= detail::max_split; ++n) {
+            objects.emplace_back(at, n);
+            at += n + 1;
+        }
+    }
+    const std::string text(detail::max_split, 'a');
+    std::vector<Unit> units;
+    std::string want;
+    for (const auto& [at, n] : objects) {
+        units.push_back({text.c_str() + (text.size() - n), at, true, detail::End::line});
+        want += "{\"offset\":" + std::to_string(at) + ",\"text\":\"" + text.substr(0, n) +
+                "\",\"length\":" + std::to_string(n) + "}\n";
+    }
+    OutputFormat json;
+    json.json = true;
+    for (const bool whole : {true, false}) {
+        for (const std::size_t capacity : {std::size_t{7}, std::size_t{1} << 24}) {
+            const std::string got = print_units<detail::JsonPrinter>(units, whole, capacity, json).first;
+            // The object that differs first, rather than the whole output.
+            const auto differ = std::mismatch(got.begin(), got.end(), want.begin(), want.end());
+            const std::size_t line = want.rfind('\n', static_cast<std::size_t>(differ.second - want.begin())) + 1;
+            EXPECT_TRUE(got == want) << (whole ? "whole" : "in pieces") << ", capacity " << capacity
+                                     << ": want " << want.substr(line, 64) << " got " << got.substr(line, 64);
+        }
+    }
+}
+
 // What JSON makes of one byte inside a string.
 std::string json_of(unsigned char c) {
     switch (c) {

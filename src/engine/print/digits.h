@@ -22,7 +22,7 @@ namespace kurvane::detail {
 // hold any 64-bit offset, and a space follows them.
 inline constexpr std::size_t max_offset_prefix = 22 + 1;
 // The most bytes put_decimal stores: 20 digits hold any 64-bit value, and
-// the word of up to 8 digits is stored whole.
+// the words of up to 16 digits are stored whole.
 inline constexpr std::size_t max_decimal = 20;
 
 inline constexpr char hex_digits[] = "0123456789abcdef";
@@ -70,14 +70,31 @@ inline void store_decimal(unsigned char* end, std::uint64_t v) {
     }
 }
 
-// The eight decimal digits of v < 10^8, as the bytes of a word in memory
-// order, most significant first: the word's lanes split in halves by
-// multiplying with reciprocals, 4 digits in each 32-bit lane, then 2 in
-// each 16-bit lane, then 1 in each byte. Stored in registers only: digits
-// stored a byte pair at a time and loaded back as a word would wait for
-// the stores to land.
-[[gnu::always_inline]] inline std::uint64_t decimal_word(std::uint32_t v) {
-    const std::uint64_t fours = v / 10000 | std::uint64_t{v % 10000} << 32;
+// The decimal digits of two numbers below 10^4 as the bytes of a word in
+// memory order: the first's four digits, then the second's, each most
+// significant first (the first in the low 32-bit half). Made in
+// registers only: digits stored a byte pair at a time and loaded back as a
+// word would wait for the stores to land.
+#if defined(__SSE2__) || defined(_M_X64)
+// Each number four times over in 16-bit lanes, times 4; a high-half
+// multiply by about 2^(16+k)/10^j, then one by 2^(16-k), leaves each lane
+// the number divided by 1000, 100, 10 and 1; less ten times the lane
+// before, the lanes are the digits.
+[[gnu::always_inline]] inline std::uint64_t decimal_fours(std::uint32_t first, std::uint32_t second) {
+    const __m128i times_four = _mm_slli_epi16(_mm_cvtsi32_si128(static_cast<int>(first | second << 16)), 2);
+    const __m128i pairs = _mm_unpacklo_epi16(times_four, times_four);
+    const __m128i lanes = _mm_unpacklo_epi32(pairs, pairs);
+    const __m128i scaled = _mm_mulhi_epu16(lanes, _mm_setr_epi16(8389, 5243, 13108, -32768, 8389, 5243, 13108, -32768));
+    const __m128i quotients = _mm_mulhi_epu16(scaled, _mm_setr_epi16(1 << 7, 1 << 11, 1 << 13, -32768, 1 << 7, 1 << 11, 1 << 13, -32768));
+    const __m128i tens = _mm_slli_epi64(_mm_mullo_epi16(quotients, _mm_set1_epi16(10)), 16);
+    const __m128i digits = _mm_packus_epi16(_mm_sub_epi16(quotients, tens), _mm_setzero_si128());
+    return static_cast<std::uint64_t>(_mm_cvtsi128_si64(_mm_add_epi8(digits, _mm_set1_epi8('0'))));
+}
+#else
+// The lanes are split in halves by multiplying with reciprocals, 2 digits
+// in each 16-bit lane, then 1 in each byte.
+[[gnu::always_inline]] inline std::uint64_t decimal_fours(std::uint32_t first, std::uint32_t second) {
+    const std::uint64_t fours = first | std::uint64_t{second} << 32;
     // x * 10486 >> 20 is x / 100 for x < 10^4; x * 103 >> 10 is x / 10 for x < 100.
     const std::uint64_t hundreds = (fours * 10486 >> 20) & 0x0000007F0000007Fu;
     const std::uint64_t twos = ((fours - hundreds * 100) << 16) + hundreds;
@@ -85,13 +102,38 @@ inline void store_decimal(unsigned char* end, std::uint64_t v) {
     const std::uint64_t ones = ((twos - tens * 10) << 8) + tens;
     return ones + 0x3030303030303030u;
 }
+#endif
+inline constexpr std::uint64_t four_digits = 10000;  // the numbers of a half of decimal_fours
 
-// Stores v in decimal at dst; returns the count of digits. Below 100 two
-// bytes are stored; else up to 16 digits are stored as one or two words,
-// the first's leading zeros shifted out: 8 or 16 bytes whatever the count. Offsets in files of 100 MB
-// and more have 9 digits: their first one or two digits are a byte pair
-// from the table, stored before the word of the last eight, which stores
-// over the pair's second byte when there is one digit.
+// The eight decimal digits of v < 10^8, as the bytes of a word in memory
+// order, most significant first: its first and last four digits as the
+// halves of decimal_fours.
+[[gnu::always_inline]] inline std::uint64_t decimal_word(std::uint32_t v) {
+    return decimal_fours(v / four_digits, v % four_digits);
+}
+
+// Stores the n decimal digits of v at dst, n being decimal_digits(v): up
+// to 8 as one word, up to 16 as two, the first's leading zeros shifted
+// out, each word stored whole (so up to 16 bytes, whatever n). With the
+// count given, only the stores wait for the digits' arithmetic; whatever
+// moves by n does not.
+[[gnu::always_inline]] inline void put_decimal_digits(unsigned char* dst, std::uint64_t v, std::size_t n) {
+    static_assert(std::endian::native == std::endian::little, "the word's first byte is its lowest");
+    if (n <= 8) {
+        const std::uint64_t digits = decimal_word(static_cast<std::uint32_t>(v)) >> 8 * (8 - n);
+        std::memcpy(dst, &digits, sizeof digits);
+    } else if (n <= 16) {
+        // The low word stores over the high one's shifted-in zeros.
+        const std::uint64_t high = decimal_word(static_cast<std::uint32_t>(v / powers_of_ten[8])) >> 8 * (16 - n);
+        const std::uint64_t low = decimal_word(static_cast<std::uint32_t>(v % powers_of_ten[8]));
+        std::memcpy(dst, &high, sizeof high);
+        std::memcpy(dst + (n - 8), &low, sizeof low);
+    } else {
+        store_decimal(dst + n, v);
+    }
+}
+
+// Stores v in decimal at dst; returns the count of digits.
 [[gnu::always_inline]] inline std::size_t put_decimal(unsigned char* dst, std::uint64_t v) {
     // Most JSON lengths are one or two digits: a pair from the table, from
     // its second byte for one digit (the byte stored behind it is not part
@@ -102,33 +144,75 @@ inline void store_decimal(unsigned char* end, std::uint64_t v) {
         std::memcpy(dst, &digit_pairs[2 * v + 1 - two], 2);
         return 1 + two;
     }
-    static_assert(std::endian::native == std::endian::little, "the word's first byte is its lowest");
-    if (v < powers_of_ten[8]) {
-        // The leading zeros are the word's low bytes that are '0', found in
-        // the word rather than counted from v: v >= 100 has a digit other
-        // than 0 in it, so the XOR is not 0.
-        const std::uint64_t word = decimal_word(static_cast<std::uint32_t>(v));
-        const auto zero_bits = static_cast<unsigned>(std::countr_zero(word ^ 0x3030303030303030u)) & ~7u;
-        const std::uint64_t digits = word >> zero_bits;
-        std::memcpy(dst, &digits, sizeof digits);
-        return 8 - zero_bits / 8;
-    }
+    // The count from the bit width is done before the digits are.
     const std::size_t n = decimal_digits(v);
-    if (v < powers_of_ten[10]) {
-        const std::uint64_t high = v / powers_of_ten[8];  // below 100
-        const std::uint64_t low = decimal_word(static_cast<std::uint32_t>(v % powers_of_ten[8]));
-        std::memcpy(dst, &digit_pairs[2 * high + (10 - n)], 2);
-        std::memcpy(dst + (n - 8), &low, sizeof low);
-    } else if (v < powers_of_ten[16]) {
-        const std::uint64_t high = decimal_word(static_cast<std::uint32_t>(v / powers_of_ten[8])) >> 8 * (16 - n);
-        const std::uint64_t low = decimal_word(static_cast<std::uint32_t>(v % powers_of_ten[8]));
-        std::memcpy(dst, &high, sizeof high);
-        std::memcpy(dst + (n - 8), &low, sizeof low);
-    } else {
-        store_decimal(dst + n, v);
-    }
+    put_decimal_digits(dst, v, n);
     return n;
 }
+
+// The decimal digits of offsets that mostly rise by less than 10^4 from
+// one to the next, as a stretch's runs do, each made with a number below
+// 10^4 beside it in one decimal_fours: the digits above an offset's last
+// four are kept with the range of offsets that share them and their count.
+// A caller asks covers(at), formats last_four(at) as the first number of
+// decimal_fours and hands the low half of its word to store().
+class OffsetDecimal {
+public:
+    // The offsets whose digits above the last four fit one word.
+    static constexpr std::uint64_t limit = four_digits * powers_of_ten[8];
+
+    // Whether at is below limit; the kept digits are then at's.
+    [[gnu::always_inline]] bool covers(std::uint64_t at) { return at - low_ < span_ || recount(at); }
+    // The value of at's last four digits, at being covered.
+    [[gnu::always_inline]] std::uint32_t last_four(std::uint64_t at) const { return static_cast<std::uint32_t>(at - cut_); }
+    // Stores the covered offset's digits at dst, from the word of its last
+    // four: the kept digits as a word, then the last four's word over its
+    // zeros, with the leading zeros of an offset below 10^4 shifted out.
+    // Returns the count of digits; stores up to max_store bytes.
+    static constexpr std::size_t max_store = 8 + 4;
+    [[gnu::always_inline]] std::size_t store(unsigned char* dst, std::uint32_t last_four_digits) const {
+        std::memcpy(dst, &upper_, sizeof upper_);
+        const std::uint32_t last = last_four_digits >> low_shift_;
+        std::memcpy(dst + upper_size_, &last, sizeof last);
+        return count_;
+    }
+
+private:
+    [[gnu::noinline]] bool recount(std::uint64_t at) {
+        if (at >= limit) {
+            span_ = 0;  // every offset asks again
+            return false;
+        }
+        if (at < four_digits) {
+            // No digits are kept: the offsets of each count share them.
+            count_ = decimal_digits(at);
+            cut_ = 0;
+            low_ = count_ == 1 ? 0 : powers_of_ten[count_ - 1];
+            span_ = powers_of_ten[count_] - low_;
+            upper_ = 0;
+            upper_size_ = 0;
+        } else {
+            const std::uint64_t upper = at / four_digits;
+            upper_size_ = decimal_digits(upper);
+            upper_ = decimal_word(static_cast<std::uint32_t>(upper)) >> 8 * (8 - upper_size_);
+            cut_ = low_ = upper * four_digits;
+            span_ = four_digits;
+            count_ = upper_size_ + 4;
+        }
+        low_shift_ = static_cast<unsigned>(8 * (4 - (count_ - upper_size_)));
+        return true;
+    }
+
+    // The range the kept digits hold for, empty until the first offset.
+    std::uint64_t low_ = 0;
+    std::uint64_t span_ = 0;
+    std::uint64_t cut_ = 0;    // what the last four digits' value is above
+    std::uint64_t upper_ = 0;  // the digits above the last four
+    std::size_t upper_size_ = 0;
+    std::size_t count_ = 0;
+    unsigned low_shift_ = 0;   // bits of the last four's word not shown
+};
+static_assert(OffsetDecimal::max_store <= max_decimal);
 static_assert(max_decimal >= 16);  // the two words
 
 // The eight hex digits of v, most significant first, as the bytes of a
@@ -138,7 +222,7 @@ static_assert(max_decimal >= 16);  // the two words
 // With the bytes of v reversed, most significant first, the high and low
 // nibbles of each byte interleave into the digits' order; a nibble above 9
 // takes the gap from '9' + 1 to 'a'.
-inline std::uint64_t hex_word(std::uint32_t v) {
+[[gnu::always_inline]] inline std::uint64_t hex_word(std::uint32_t v) {
     const __m128i bytes = _mm_cvtsi32_si128(static_cast<int>(__builtin_bswap32(v)));
     const __m128i low_nibble = _mm_set1_epi8(0x0F);
     const __m128i high = _mm_and_si128(_mm_srli_epi16(bytes, 4), low_nibble);
@@ -149,7 +233,7 @@ inline std::uint64_t hex_word(std::uint32_t v) {
 }
 #else
 // A nibble of 10 or more carries into bit 4 when 6 is added.
-inline std::uint64_t hex_word(std::uint32_t v) {
+[[gnu::always_inline]] inline std::uint64_t hex_word(std::uint32_t v) {
     constexpr std::uint64_t ones = 0x0101010101010101u;
     std::uint64_t x = v;
     x = (x | x << 16) & 0x0000FFFF0000FFFFu;
@@ -199,6 +283,57 @@ inline std::size_t put_short_offset(unsigned char* dst, std::uint64_t word, std:
     std::memcpy(dst, &prefix, sizeof prefix);
     return offset_width + 1;
 }
+
+// The leading columns of the offset prefixes put_column_offset makes, for
+// offsets that mostly keep their count of digits from one to the next, as
+// a stretch's runs do: the mask of the columns shown as spaces is kept with
+// the range of offsets that have it, so an offset in that range takes it
+// without looking at its digits. Hex and decimal only.
+class ColumnMask {
+public:
+    explicit ColumnMask(OffsetRadix radix) : hex_(radix == OffsetRadix::hex) {}
+
+    // Whether at fits the 7 columns; the mask is then at's.
+    [[gnu::always_inline]] bool covers(std::uint64_t at) { return at - low_ < span_ || recount(at); }
+    // The prefix of a covered offset from the word of its 8 digits (the
+    // first one 0), as put_column_offset stores it: the 7 columns with the
+    // leading zeros made spaces, then a space.
+    [[gnu::always_inline]] std::size_t store(unsigned char* dst, std::uint64_t word) const {
+        static_assert(std::endian::native == std::endian::little, "the word's first byte is its lowest");
+        constexpr std::uint64_t spaces = 0x2020202020202020u;
+        const std::uint64_t prefix = (word >> 8 & ~leading_) | (spaces & leading_);
+        std::memcpy(dst, &prefix, sizeof prefix);
+        return offset_width + 1;
+    }
+
+private:
+    [[gnu::noinline]] bool recount(std::uint64_t at) {
+        const std::uint64_t base = hex_ ? 16 : 10;
+        std::uint64_t limit = 1;
+        for (std::size_t k = 0; k < offset_width; ++k) limit *= base;
+        if (at >= limit) {
+            span_ = 0;  // every offset asks again
+            return false;
+        }
+        std::size_t digits = 1;
+        std::uint64_t low = 1;  // base^(digits - 1)
+        while (low * base <= at) {
+            low *= base;
+            ++digits;
+        }
+        low_ = digits == 1 ? 0 : low;
+        span_ = low * base - low_;
+        // The columns before the digits, and the space's byte behind them.
+        leading_ = ((std::uint64_t{1} << 8 * (offset_width - digits)) - 1) | std::uint64_t{0xFF} << 8 * offset_width;
+        return true;
+    }
+
+    const bool hex_;
+    // The range the mask holds for, empty until the first offset.
+    std::uint64_t low_ = 0;
+    std::uint64_t span_ = 0;
+    std::uint64_t leading_ = 0;
+};
 
 // Any offset in any radix: the digits a character at a time.
 std::size_t put_offset_slow(unsigned char* dst, std::uint64_t v, OffsetRadix radix);

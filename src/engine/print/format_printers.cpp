@@ -77,7 +77,7 @@ std::size_t json_escape_byte(unsigned char c, unsigned char* dst) {
 }
 
 TextPrinter::TextPrinter(ByteSink& sink, std::size_t capacity, const OutputFormat& format, bool lines)
-    : BlockBuffer(sink, capacity, slack), radix_(format.radix), utf8_kernel_(utf8_kernel()),
+    : BlockBuffer(sink, capacity, slack), radix_(format.radix), columns_(format.radix), utf8_kernel_(utf8_kernel()),
       utf8_tables_(utf8_tables()), utf8_(format.encoding == TextEncoding::utf8), lines_(lines),
       has_prefix_(format.radix != OffsetRadix::none || !format.file_name.empty()) {
     const bool lf = format.eol == LineEnd::lf;
@@ -88,6 +88,15 @@ TextPrinter::TextPrinter(ByteSink& sink, std::size_t capacity, const OutputForma
     name_size_ = name_prefix_.size();
     long_name_ = name_size_ > max_short_name;
     if (!long_name_) std::memcpy(short_name_, name_prefix_.data(), name_size_);
+    const bool columns = radix_ == OffsetRadix::hex || radix_ == OffsetRadix::decimal;
+    if (long_name_)
+        line_prefix_ = LinePrefix::long_name;
+    else if (!has_prefix_)
+        line_prefix_ = LinePrefix::none;
+    else if (name_size_ != 0 && !long_name_ && radix_ == OffsetRadix::none)
+        line_prefix_ = LinePrefix::name;
+    else if (name_size_ == 0 && columns)
+        line_prefix_ = LinePrefix::offset;
 }
 
 // The name and ": ", then the offset; both as given, neither converted.

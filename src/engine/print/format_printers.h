@@ -3,6 +3,8 @@
 // scan's units as PlainPrinter does (see print/printer.h).
 #pragma once
 
+#include <array>
+#include <cassert>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -27,17 +29,21 @@ std::size_t print_utf8(const unsigned char* src, std::size_t n, unsigned char* d
 // What the printers hand the kernels: copy_extent(n) bytes are readable.
 static_assert(copy_extent(0) >= utf8_block);
 
-// print_utf8 by `kernel`, for the printers: a run of one double-byte
-// character, which binary data is full of, is looked up here without a
-// call.
+// The UTF-8 of a run of one double-byte character, which binary data is
+// full of, looked up without a call and stored at dst; or 0 (with garbage
+// stored) when the run is none. Its bytes are all from 0x80.
+[[gnu::always_inline]] inline std::size_t print_utf8_pair(const Utf8Tables& tables, const unsigned char* src,
+                                                           std::size_t n, unsigned char* dst) {
+    if (n != 2) return 0;
+    const text::Utf8Entry e = tables.pair[src[0] << 8 | src[1]];
+    std::memcpy(dst, &e, sizeof e);
+    return e >> text::utf8_length_shift;
+}
+// print_utf8 by `kernel`, for the printers, a run of one double-byte
+// character by the lookup above.
 [[gnu::always_inline]] inline std::size_t print_utf8_run(const Utf8Kernel& kernel, const Utf8Tables& tables, const unsigned char* src,
                                   std::size_t n, unsigned char* dst) {
-    if (n == 2) {
-        if (const text::Utf8Entry e = tables.pair[src[0] << 8 | src[1]]; e != 0) {
-            std::memcpy(dst, &e, sizeof e);
-            return e >> text::utf8_length_shift;
-        }
-    }
+    if (const std::size_t size = print_utf8_pair(tables, src, n, dst); size != 0) return size;
     return kernel.print(tables, src, n, dst);
 }
 
@@ -93,7 +99,36 @@ public:
     // call for most runs.
     [[gnu::always_inline]] void unit(OutputCursor& o, const unsigned char* src, std::size_t n, std::uint64_t at,
                                      bool first, End e) {
-        if (long_name_) [[unlikely]] {
+        // A line whose prefix is one of the kinds most lines have takes a
+        // path of its own: the prefix, the text and the line break, after
+        // which the next line's prefix is due again.
+        const LinePrefix kind = line_prefix_;
+        const auto line = [&](unsigned char* dst) __attribute__((always_inline)) {
+            wrote_ = true;
+            dst += store_text(dst, src, n);
+            o.pos = dst + store_line_end(dst);
+            if (o.full()) flush(o);
+        };
+        if (prefix_due_ && e == End::line) {
+            if (kind == LinePrefix::none) return line(o.pos);
+            if (kind == LinePrefix::name) {
+                // A short name alone, as -f writes: one fixed copy, the
+                // same size on every line (so also the stretch's first).
+                std::memcpy(o.pos, short_name_, max_short_name);
+                lead_prefix_ = name_size_;
+                return line(o.pos + name_size_);
+            }
+            if (kind == LinePrefix::offset && columns_.covers(at)) {
+                // An offset alone in its 7 columns, as -t writes: the
+                // columns' mask is kept from the lines before, so the
+                // prefix is one store of the offset's digits.
+                const auto v = static_cast<std::uint32_t>(at);
+                const std::size_t prefix = columns_.store(o.pos, radix_ == OffsetRadix::hex ? hex_word(v) : decimal_word(v));
+                if (!wrote_) lead_prefix_ = prefix;
+                return line(o.pos + prefix);
+            }
+        }
+        if (kind == LinePrefix::long_name) [[unlikely]] {
             set_cursor(o);
             text(src, n, at, first);
             end(e);
@@ -199,6 +234,7 @@ private:
     }
 
     const OffsetRadix radix_;
+    ColumnMask columns_;
     const Utf8Kernel& utf8_kernel_;
     const Utf8Tables& utf8_tables_;
     const bool utf8_;
@@ -212,6 +248,10 @@ private:
     std::string name_prefix_;
     std::size_t name_size_ = 0;
     bool long_name_ = false;  // the name prefix is put() in
+    // The kinds of line prefix unit() writes by a path of its own.
+    // (A long name is put() in by text() and end().)
+    enum class LinePrefix : unsigned char { long_name, general, none, name, offset };
+    LinePrefix line_prefix_ = LinePrefix::general;
     // The name prefix zero-padded to be stored in fixed-size blocks, when it fits.
     unsigned char short_name_[max_short_name] = {};
 };
@@ -299,11 +339,24 @@ public:
             o = cursor();
             return;
         }
+        if (!offsets_.covers(at)) [[unlikely]] {
+            set_cursor(o);
+            text(src, n, at, first);
+            end(e);
+            o = cursor();
+            return;
+        }
         wrote_ = true;
-        unsigned char* dst = o.pos;
-        dst = store_offset(store_start(dst), at);
+        // The offset's last four digits and the length are made in one go;
+        // the offset's count of digits is kept, so the text is placed
+        // without waiting for them.
+        static_assert(max_split < four_digits);
+        const std::uint64_t digits = decimal_fours(offsets_.last_four(at), static_cast<std::uint32_t>(n));
+        unsigned char* dst = store_start(o.pos);
+        dst += offsets_.store(dst, static_cast<std::uint32_t>(digits));
+        dst += put_literal(dst, ",\"text\":\"");
         dst = store_text(dst, src, n);
-        o.pos = store_close(dst, n);
+        o.pos = store_short_close(dst, static_cast<std::uint32_t>(digits >> 32), n);
         if (o.full()) flush(o);
     }
     void begin_stretch() { wrote_ = false; }
@@ -323,12 +376,18 @@ private:
         std::memcpy(dst, short_start_, max_object_start);
         return dst + start_size_;
     }
-    [[gnu::always_inline]] static unsigned char* store_offset(unsigned char* dst, std::uint64_t at) {
-        dst += put_decimal(dst, at);
+    unsigned char* store_offset(unsigned char* dst, std::uint64_t at) {
+        if (offsets_.covers(at))
+            dst += offsets_.store(dst, static_cast<std::uint32_t>(decimal_fours(offsets_.last_four(at), 0)));
+        else
+            dst += put_decimal(dst, at);
         return dst + put_literal(dst, ",\"text\":\"");
     }
     [[gnu::always_inline]] unsigned char* store_text(unsigned char* dst, const unsigned char* src, std::size_t n) {
-        const std::size_t size = print_utf8_run(utf8_kernel_, utf8_tables_, src, n, dst);
+        // A run of one double-byte character, as binary data is full of,
+        // has nothing to escape.
+        if (const std::size_t pair = print_utf8_pair(utf8_tables_, src, n, dst); pair != 0) return dst + pair;
+        const std::size_t size = utf8_kernel_.print(utf8_tables_, src, n, dst);
         // Runs of text hold a quote, a backslash or a control byte only
         // where the settings let them in: the rest is converted in place.
         // Such a byte of the UTF-8 is a single-byte character of the input
@@ -355,6 +414,30 @@ private:
         }
         return dst + put_literal(dst, "}\n");
     }
+    // The count of decimal digits of each length of a unit.
+    static constexpr auto length_digits = [] {
+        std::array<unsigned char, max_split + 1> count{};
+        for (std::size_t n = 0; n <= max_split; ++n) count[n] = static_cast<unsigned char>(n < 10 ? 1 : n < 100 ? 2 : n < 1000 ? 3 : 4);
+        return count;
+    }();
+    // The same for the length of a unit, from the word of its four digits:
+    // its digits and the object's end are one store without a score.
+    [[gnu::always_inline]] unsigned char* store_short_close(unsigned char* dst, std::uint32_t four, std::size_t length) const {
+        assert(length <= max_split);
+        dst += put_literal(dst, "\",\"length\":");
+        const std::size_t count = length_digits[length];
+        std::uint64_t word = four >> 8 * (4 - count);
+        if (score_ >= 0) {
+            std::memcpy(dst, &word, sizeof word);
+            dst += count;
+            dst += put_literal(dst, ",\"score\":");
+            dst += put_decimal(dst, static_cast<std::uint64_t>(score_));
+            return dst + put_literal(dst, "}\n");
+        }
+        word |= std::uint64_t{'}' | '\n' << 8} << 8 * count;
+        std::memcpy(dst, &word, sizeof word);
+        return dst + count + 2;
+    }
 
     const Utf8Kernel& utf8_kernel_;
     const Utf8Tables& utf8_tables_;
@@ -367,6 +450,7 @@ private:
     bool wrote_ = false;
     std::uint64_t first_ = 0;
     std::uint64_t last_end_ = 0;
+    OffsetDecimal offsets_;
     int score_ = -1;
     unsigned char utf8_[text::utf8_per_cp932_byte * run_capacity + utf8_store_overrun];
 };

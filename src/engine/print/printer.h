@@ -53,7 +53,7 @@ constexpr std::size_t copy_extent(std::size_t n) {
     return n <= short_copy ? short_copy : round_up(n, long_copy);
 }
 
-inline void copy_run(unsigned char* dst, const unsigned char* src, std::size_t n) {
+[[gnu::always_inline]] inline void copy_run(unsigned char* dst, const unsigned char* src, std::size_t n) {
     // A fixed-size copy is one vector move; most runs in binary data are a
     // few bytes long, where a variable-length memcpy costs more than the run.
     if (n <= short_copy) {
