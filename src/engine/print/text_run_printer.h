@@ -106,13 +106,7 @@ public:
             return;
         }
         OutputCursor o = text_->cursor();
-        // A run shorter than the minimum is written only as an exempt string
-        // it holds, if any does, by the report it goes back to.
-        const auto hand_back = [&](std::size_t at, std::size_t end) {
-            text_->set_cursor(o);
-            one(at, end);
-            o = text_->cursor();
-        };
+        const auto hand_back = handing_back(o, one);
         if (text_->bare()) {
             // The default format: each run is its bytes and a line break.
             const TextPrinter::BareEnd line_end = text_->bare_end(run_end_);
@@ -178,19 +172,25 @@ private:
         int score;   // -1 without the text filter
     };
 
+    // A run shorter than the minimum is written only as an exempt string it
+    // holds, if any does, by the report it goes back to: the cursor held in
+    // `o` is handed back around it.
+    template <class One>
+    auto handing_back(OutputCursor& o, One& one) {
+        return [this, &o, &one](std::size_t at, std::size_t end) {
+            text_->set_cursor(o);
+            one(at, end);
+            o = text_->cursor();
+        };
+    }
+
     void run_any(const text::FoundRun& found, const text::FoundRun* other);
     template <text::ByteOrder order, class One>
     [[gnu::always_inline]] void utf16_block(const unsigned char* data, std::uint64_t base, const text::Utf16Runs& runs,
                                             One&& one) {
         static_assert(text::utf16_runs_block <= TextPrinter::max_text, "a run converted stores at most its own size");
         OutputCursor o = text_->cursor();
-        // A run shorter than the minimum is written only as an exempt string
-        // it holds, if any does, by the report it goes back to.
-        const auto hand_back = [&](std::size_t at, std::size_t end) {
-            text_->set_cursor(o);
-            one(at, end);
-            o = text_->cursor();
-        };
+        const auto hand_back = handing_back(o, one);
         if (text_->bare()) {
             // The default format: each run is its characters and a line break.
             const TextPrinter::BareEnd line_end = text_->bare_end(run_end_);
