@@ -132,8 +132,9 @@ void for_each_cover_word(const std::uint64_t* even, const std::uint64_t* odd, st
             // A group reaches the word's last bit: it starts after the
             // highest gap, or where the rest does.
             const std::uint64_t gaps = ~covered & rest;
+            const auto high_clear = static_cast<std::size_t>(std::countl_zero(gaps));
             const unsigned s = gaps == 0 ? static_cast<unsigned>(std::countr_zero(rest))
-                                         : static_cast<unsigned>(grid_bits - std::countl_zero(gaps));
+                                         : static_cast<unsigned>(grid_bits - high_clear);
             g = {base + s, 0, lanes_of(grid & ~std::uint64_t{0} << s), 0};
             open = true;
             inside = rest & ((std::uint64_t{1} << s) - 1);

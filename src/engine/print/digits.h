@@ -109,7 +109,7 @@ inline constexpr std::uint64_t four_digits = 10000;  // the numbers of a half of
 // order, most significant first: its first and last four digits as the
 // halves of decimal_fours.
 [[gnu::always_inline]] inline std::uint64_t decimal_word(std::uint32_t v) {
-    return decimal_fours(v / four_digits, v % four_digits);
+    return decimal_fours(static_cast<std::uint32_t>(v / four_digits), static_cast<std::uint32_t>(v % four_digits));
 }
 
 // Stores the n decimal digits of v at dst, n being decimal_digits(v): up
