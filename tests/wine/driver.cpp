@@ -854,11 +854,16 @@ void scenario_walk(const wchar_t* exe) {
     std::wstring status, label;
     std::vector<std::wstring> undone;
     const auto ended = [] { return WaitForSingleObject(g_child.process.hProcess, 0) == WAIT_OBJECT_0; };
+    // The label and the list count only when the status says so before and
+    // after they are read: big.bin may end, and the window close, between
+    // two reads.
     wait_until(walk_timeout_ms, [&] {
         if (ended() || !GetDlgItem(g_child.main, IDC_WALK_COUNT)) return true;
         status = window_text(GetDlgItem(g_child.main, IDC_WALK_COUNT));
+        if (status != stopping) return false;
         label = item_text(g_child.main, IDC_LIST_LABEL);
         undone = list_entries(main_list());
+        status = window_text(GetDlgItem(g_child.main, IDC_WALK_COUNT));
         return status == stopping;
     });
     if (status == stopping) {
