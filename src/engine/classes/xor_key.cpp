@@ -21,18 +21,25 @@ constexpr std::size_t finalists = 6;
 constexpr std::size_t full_score_share = 4;
 
 // A key is taken only when it keeps this many times the text that no XOR
-// keeps. The right key keeps the file's text, the wrong ones only the data
-// that passes for text: at most 5% of what is kept, by the score's aim, so
-// the two differ by a factor of 20 or more. A factor of 4 lies halfway
-// between them on a log scale (sqrt(20) = 4.5, rounded down), leaving room
-// for either side to miss its mark by that much.
+// keeps, and this many times what any other key among the finalists keeps.
+// The right key keeps the file's text, the wrong ones only the data that
+// passes for text: at most 5% of what is kept, by the score's aim, so the
+// two differ by a factor of 20 or more. A factor of 4 lies halfway between
+// them on a log scale (sqrt(20) = 4.5, rounded down), leaving room for
+// either side to miss its mark by that much. Where no key is right, the
+// best wrong ones read alike (prose in ASCII under keys that turn its
+// letters into kanji, one key beside its neighbours), so no key wins.
 constexpr std::uint64_t clear_factor = 4;
-// ... and by more than data alone yields: under the best of 255 wrong keys,
-// record-shaped data passes for text in up to about 0.1% of its bytes, so a
-// key must bring four times that, 1/256 of the bytes scored, and at least
-// one short line (eight double-byte characters).
+// ... and the best key must bring at least one short line (eight
+// double-byte characters), and one byte in clear_gain_share of the bytes
+// scored. Counted as kept_text_bytes counts a key's text (lines, not what
+// the key makes of ASCII), the best wrong key that no other finalist comes
+// near keeps up to about 0.09% of the bytes of libraries, fonts, sources
+// and message catalogues (199 of them; one, whose table of kana codes in
+// order reads as a line of kana, reaches 0.4%), and text that fills 0.25%
+// of a sparse file must still be found: 1/1024, just above the one.
 constexpr std::uint64_t clear_gain = 16;
-constexpr std::uint64_t clear_gain_share = 256;
+constexpr std::uint64_t clear_gain_share = 1024;
 
 using PairCounts = std::array<std::uint32_t, 65536>;
 
@@ -99,9 +106,28 @@ double quick_measure(const PairCounts& counts, const std::vector<TextPair>& pair
 // text gives, at the least) lie off its most common lead byte.
 constexpr std::uint64_t off_lead_share = 10;
 
+// Data whose one frequent byte (zeros) a key turns into the lead or the
+// trail of kana reads as text where that kana stands every other character
+// (モこモさモ: little-endian numbers under the key that makes 01 00 a モ);
+// in text the most frequent character (の, ー, 、) makes up a few
+// hundredths of the double-byte ones. So the text a key keeps counts only
+// when no one character makes up more than one in dominance_share of at
+// least dominance_floor double-byte characters.
+constexpr std::uint64_t dominance_share = 5;
+constexpr std::uint64_t dominance_floor = 64;
+// A line of text under a key: see kept_text_bytes.
+constexpr std::size_t long_part_chars = 8;
+
 struct KeptText {
     std::uint64_t bytes = 0;
     std::array<std::uint64_t, 256> leads{};  // kept double-byte characters by lead byte
+    std::vector<std::uint32_t> chars = std::vector<std::uint32_t>(std::size_t{1} << 16);
+    std::uint64_t most_char = 0;
+
+    void add_double(unsigned char lead, unsigned char trail) {
+        ++leads[lead];
+        most_char = std::max<std::uint64_t>(most_char, ++chars[pair_index(lead, trail)]);
+    }
 
     std::uint64_t text_bytes() const {
         std::uint64_t all = 0, most = 0;
@@ -109,22 +135,15 @@ struct KeptText {
             all += n;
             most = std::max(most, n);
         }
-        return off_lead_share * (all - most) >= all ? bytes : 0;
+        const bool one_dominates = all >= dominance_floor && most_char * dominance_share > all;
+        return off_lead_share * (all - most) >= all && !one_dominates ? bytes : 0;
     }
 };
 
 // The sample bytes that runs scoring at least min_score keep, the samples
-// decoded with `key`, when they are more than `floor`; else some count no
-// more than `floor`. A run keeps at most the bytes it was read from, so the
-// reading stops after a sample once the bytes kept and the samples left
-// cannot together pass `floor`: only a key that could still win is read to
-// the end.
+// decoded with `key`.
 std::uint64_t kept_text_bytes(std::span<const std::span<const unsigned char>> samples,
-                              const detail::ScanTable& table, unsigned key, int min_score,
-                              std::uint64_t floor = 0) {
-    std::uint64_t left = 0;
-    for (const auto sample : samples) left += sample.size();
-    if (left <= floor) return 0;
+                              const detail::ScanTable& table, unsigned key, int min_score) {
     KeptText kept;
     std::vector<unsigned char> decoded;
     std::vector<unsigned char> run;
@@ -134,14 +153,39 @@ std::uint64_t kept_text_bytes(std::span<const std::span<const unsigned char>> sa
     // are short ASCII. Of the rest, most keep nothing, which the dismissal
     // tells at a fraction of what scoring them costs.
     const Cp932Dismissal dismissal(min_score);
+    // What a key makes of the file's own bytes that are no text counts for
+    // nothing: under keys with the high bit set, English prose and names
+    // read as kanji, a character for every two letters, and some of it
+    // passes; and data's short runs pass by the dozen under some key or
+    // other. So under a key, a kept part counts only when its stored bytes
+    // are not all ASCII text (printable, tabs and line breaks: Japanese
+    // under such a key is stored with a control byte every few characters),
+    // and only with at least long_part_chars characters: a line of text,
+    // not a word that chance gives. With no XOR everything kept counts, so
+    // that a key must beat all the text a plain reading gives.
+    const auto stored_as_ascii = [&](std::size_t begin, std::size_t end) {
+        for (std::size_t k = begin; k < end; ++k) {
+            const unsigned stored = run[k] ^ key;
+            if (stored >= 0x7F || (stored < 0x20 && (stored < '\t' || stored > '\r'))) return false;
+        }
+        return true;
+    };
+    const auto count_part = [&](std::size_t begin, std::size_t end) {
+        // The kept part starts on a character of the reading that won.
+        const auto width_at = [&](std::size_t k) -> std::size_t { return text::is_cp932_lead(run[k]) ? 2 : 1; };
+        if (key != 0) {
+            std::size_t chars = 0;
+            for (std::size_t k = begin; k < end; k += width_at(k)) ++chars;
+            if (chars < long_part_chars || stored_as_ascii(begin, end)) return;
+        }
+        kept.bytes += end - begin;
+        for (std::size_t k = begin; k < end; k += width_at(k))
+            if (width_at(k) == 2) kept.add_double(run[k], run[k + 1]);
+    };
     const auto score_run = [&] {
         if (any_double && !dismissal.dismisses(run, 0))
-            if (const ScoredRun s = score_cp932(run, 0, min_score); s.kept(min_score)) {
-                kept.bytes += s.keep_end - s.keep_begin;
-                // The kept part starts on a character of the reading that won.
-                for (std::size_t k = s.keep_begin; k < s.keep_end; k += text::is_cp932_lead(run[k]) ? 2 : 1)
-                    if (text::is_cp932_lead(run[k])) ++kept.leads[run[k]];
-            }
+            if (const ScoredRun s = score_cp932(run, 0, min_score); s.kept(min_score))
+                count_part(s.keep_begin, s.keep_end);
         run.clear();
         any_double = false;
     };
@@ -174,8 +218,6 @@ std::uint64_t kept_text_bytes(std::span<const std::span<const unsigned char>> sa
             }
         }
         score_run();
-        left -= sample.size();
-        if (kept.bytes + left <= floor) return 0;
     }
     return kept.text_bytes();
 }
@@ -259,21 +301,24 @@ XorKeyChoice find_xor_key(std::span<const std::span<const unsigned char>> sample
     for (const auto sample : scored) scored_bytes += sample.size();
     const std::uint64_t gain = std::max(clear_gain, scored_bytes / clear_gain_share);
     // A key is taken only at `needed` or more, and then the first one with
-    // the most text: a finalist matters only when it keeps more than both
-    // the best so far and needed - 1, so its reading stops once it cannot.
+    // the most text, when no other finalist keeps a clear_factor-th of it.
     const std::uint64_t needed =
         std::max(clear_factor * choice.plain_text_bytes, choice.plain_text_bytes + gain);
-    std::uint64_t best = needed - 1;
+    std::uint64_t best = 0, runner_up = 0;
     unsigned best_key = 0;
     for (std::size_t k = 0; k < finalists; ++k) {
         const unsigned key = order[k];
         if (key == 0 || fills_with_characters(key)) continue;
-        const std::uint64_t kept = kept_text_bytes(scored, *table, key, min_score, best);
+        const std::uint64_t kept = kept_text_bytes(scored, *table, key, min_score);
         if (kept > best) {
+            runner_up = best;
             best = kept;
             best_key = key;
+        } else {
+            runner_up = std::max(runner_up, kept);
         }
     }
+    if (best < needed || best < clear_factor * runner_up) best_key = 0;
     choice.found = best_key != 0;
     if (choice.found) {
         choice.key = static_cast<unsigned char>(best_key);
