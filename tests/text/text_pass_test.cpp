@@ -573,5 +573,35 @@ TEST(TextPass, SearchFindsNoKeyInDataWithoutText) {
     }
 }
 
+// Text that is text as it is stored, in scripts other than Japanese: a
+// key turns English into EUC-JP hiragana (its "e" into 0xA4), Cyrillic
+// UTF-8 into EUC-JP kana and Burmese UTF-8 into UTF-8 kana, and some of
+// that passes; the search takes no key for any of it, strings between
+// zeros (a message catalogue) or lines.
+TEST(TextPass, SearchTakesNoKeyForTextOfOtherScripts) {
+    Setting s{"japanese and ascii", everything, 1, 0, U"", {}};
+    const ExtractionSettings record = record_of(s);
+    const std::u32string words[][8] = {
+        {U"the", U"file", U"cannot", U"be", U"opened", U"when", U"value", U"default"},
+        {U"файл", U"не", U"может", U"быть", U"открыт", U"значение", U"по", U"умолчанию"},
+        {U"ဖိုင်", U"ဖွင့်", U"မရ", U"ပါ", U"တန်ဖိုး", U"မူလ", U"အမှား", U"စနစ်"},
+    };
+    std::mt19937 rng(23);
+    for (const auto& script : words) {
+        for (const char32_t end : {U'\0', U'\n'}) {
+            std::u32string prose;
+            while (prose.size() < 100000) {
+                for (std::size_t n = 3 + rng() % 8; n > 0; --n) prose += script[rng() % 8] + U" ";
+                prose.back() = end;
+            }
+            const Bytes data = encoded("UTF-8", prose);
+            const std::span<const unsigned char> samples[] = {data};
+            const InputChoice choice = choose_input(samples, record, every_encoding, true);
+            EXPECT_EQ(choice.key, 0) << utf8_of(script[0]) << " took " << int{choice.key} << " as "
+                                     << text::input_encoding_name(choice.encoding);
+        }
+    }
+}
+
 }  // namespace
 }  // namespace kurvane

@@ -17,6 +17,7 @@
 #include "engine/drive/threads.h"
 #include "engine/scan/extract_pass.h"
 #include "text/text_encoding.h"
+#include "text/utf8_decode.h"
 
 namespace kurvane {
 namespace {
@@ -163,6 +164,57 @@ bool same_spans(std::span<const std::span<const unsigned char>> a, std::span<con
                       [](const auto& x, const auto& y) { return x.data() == y.data() && x.size() == y.size(); });
 }
 
+// What a key makes of bytes that are text as they are stored is no text:
+// English under the key that turns its "e" into 0xA4 reads as EUC-JP
+// hiragana, Cyrillic UTF-8 under another, Burmese UTF-8 (E1 80 xx) under
+// 0x02 as UTF-8 kana, UTF-16 names under 0x30 as kana. So under a key the
+// stored bytes' stretches of words read as zeros: at least
+// stored_text_least bytes of ASCII text, UTF-8 characters and the zeros
+// between strings, two thirds of them (zeros aside) letters or characters
+// beyond ASCII, as in words and names. Japanese stored with a key seldom
+// gives such a stretch: under most keys its bytes are as good as random,
+// which seldom form UTF-8 for long, and where a key makes it 7-bit (EUC-JP
+// under 0x80 is JIS code: $"$k$s) its bytes are letters less than half
+// the time.
+constexpr std::size_t stored_text_least = 16;
+constexpr std::size_t word_letters_numerator = 2;
+constexpr std::size_t word_letters_denominator = 3;
+
+// The length of the text character that `p` starts, 0 for none, and
+// whether it is a letter or beyond ASCII.
+struct StoredChar {
+    std::size_t length = 0;
+    bool letter = false;
+};
+StoredChar stored_text_char(const unsigned char* p, std::size_t left) {
+    const unsigned char b = *p;
+    if (b < 0x80) {
+        const bool letter = (b | 0x20) >= 'a' && (b | 0x20) <= 'z';
+        return b == 0 || (b >= '\t' && b <= '\r') || (b >= 0x20 && b < 0x7F) ? StoredChar{1, letter} : StoredChar{};
+    }
+    const text::Decoded d = text::decode_utf8(p, left);
+    return d.valid() ? StoredChar{d.length, true} : StoredChar{};
+}
+
+// Zeros `decoded` (the samples' bytes under a key) where `stored` holds a
+// stretch of words, as above.
+void blank_stored_text(std::span<const unsigned char> stored, unsigned char* decoded) {
+    std::size_t k = 0;
+    while (k < stored.size()) {
+        const std::size_t begin = k;
+        std::size_t text_bytes = 0, letter_bytes = 0;
+        for (StoredChar c; k < stored.size() && (c = stored_text_char(stored.data() + k, stored.size() - k)).length != 0;
+             k += c.length) {
+            if (stored[k] != 0) text_bytes += c.length;
+            if (c.letter) letter_bytes += c.length;
+        }
+        if (text_bytes >= stored_text_least &&
+            word_letters_denominator * letter_bytes >= word_letters_numerator * text_bytes)
+            std::fill(decoded + begin, decoded + k, 0);
+        if (k == begin) ++k;
+    }
+}
+
 // One encoding's reading of samples under any XOR key. The scan and its
 // scanner are made once, for every sample and key: each sample is copied
 // into a piece of its own, the key applied on the way, and scanned as a
@@ -197,6 +249,7 @@ public:
             piece_.resize(detail::piece_headroom + s.size() + detail::piece_padding);
             unsigned char* const b = piece_.data() + detail::piece_headroom;
             for (std::size_t k = 0; k < s.size(); ++k) b[k] = static_cast<unsigned char>(s[k] ^ key);
+            if (key != 0) blank_stored_text(s, b);
             scanner_->scan(b, 0, s.size(), true, s.size() + detail::piece_padding, 0);
         }
         scanner_->flush();
