@@ -39,9 +39,14 @@ struct CoverGroup {
     std::uint64_t grid;
 };
 
+// CoverGroup::lanes: a bit for each alignment with units in the group.
+inline constexpr unsigned even_lane = 1;
+inline constexpr unsigned odd_lane = 2;
+inline constexpr unsigned both_lanes = even_lane | odd_lane;
+
 // The lanes with units in `units`, grid bits, as CoverGroup::lanes.
 constexpr unsigned lanes_of(std::uint64_t units) {
-    return ((units & even_bits) != 0 ? 1u : 0u) | ((units & ~even_bits) != 0 ? 2u : 0u);
+    return ((units & even_bits) != 0 ? even_lane : 0u) | ((units & ~even_bits) != 0 ? odd_lane : 0u);
 }
 
 // The groups that lie wholly in one grid word, at bits `inside` of the word

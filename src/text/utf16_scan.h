@@ -259,7 +259,8 @@ inline bool bit_at(const std::vector<std::uint64_t>& w, std::size_t k) {
 
 // The first bit at or after `from` that is set (flip 0) or clear (flip
 // all ones) in w, or `limit` when there is none before it.
-inline std::size_t next_bit(const std::vector<std::uint64_t>& w, std::size_t from, std::size_t limit, std::uint64_t flip) {
+inline std::size_t next_bit(const std::vector<std::uint64_t>& w, std::size_t from, std::size_t limit,
+                            std::uint64_t flip) {
     if (from >= limit) return limit;
     std::size_t k = from / mask_bits;
     std::uint64_t x = (w[k] ^ flip) & ~std::uint64_t{0} << from % mask_bits;
@@ -662,7 +663,9 @@ template <Decoded (*decode)(const unsigned char*, std::size_t), class Sink>
     std::uint64_t opens = firsts, ends = lasts;
     static_assert(grid_bits == utf16_runs_block, "a word's runs go to the sink as one block");
     const auto write = [&](std::uint64_t o, std::uint64_t e) __attribute__((always_inline)) {
-        const auto one = [&](std::size_t from, std::size_t to) { report(t, p, base, Span{from, to, to - from, 0}, sink); };
+        const auto one = [&](std::size_t from, std::size_t to) {
+            report(t, p, base, Span{from, to, to - from, 0}, sink);
+        };
         if constexpr (takes_utf16_runs<Sink>) {
             if (o != 0) sink.utf16_runs(p, base, Utf16Runs{w.at, o, e, t.spec().min_length}, one);
         } else {
@@ -675,24 +678,27 @@ template <Decoded (*decode)(const unsigned char*, std::size_t), class Sink>
         // Only a pair takes the walk over characters; kana are counted from
         // their bits.
         const std::size_t gw = w.at / grid_bits;
-        const std::uint64_t special = unit_grid(masks, gw, [](const UnitMasks& m, std::size_t k) { return m.kana[k] | m.pairs[k]; });
+        const std::uint64_t pairs = unit_grid(masks, gw, [](const UnitMasks& m, std::size_t k) { return m.pairs[k]; });
+        const std::uint64_t special =
+            pairs | unit_grid(masks, gw, [](const UnitMasks& m, std::size_t k) { return m.kana[k]; });
         do {
             const unsigned x = static_cast<unsigned>(std::countr_zero(both));
-            const unsigned s =
-                static_cast<unsigned>(grid_bits - 1 - static_cast<std::size_t>(std::countl_zero(firsts & bits_through(0, x))));
+            const auto opening = static_cast<std::size_t>(std::countl_zero(firsts & bits_through(0, x)));
+            const auto s = static_cast<unsigned>(grid_bits - 1 - opening);
             const unsigned l = static_cast<unsigned>(std::countr_zero(lasts & ~std::uint64_t{0} << x));
             const std::uint64_t group = bits_through(s, l);
             both &= ~group;
             opens &= ~group;
             ends &= ~group;
             const std::uint64_t kana = special & group;
-            if (kana != 0 && (unit_grid(masks, gw, [](const UnitMasks& m, std::size_t k) { return m.pairs[k]; }) & group) != 0) {
+            if (kana != 0 && (pairs & group) != 0) {
                 // The runs before it are written first.
                 const std::uint64_t before = (std::uint64_t{1} << s) - 1;
                 write(opens & before, ends & before);
                 opens &= ~before;
                 ends &= ~before;
-                settle_group<decode>(t, p, n, base, masks, CoverGroup{w.at + s, w.at + l + 1, 3, w.grid & group}, sink);
+                const CoverGroup g{w.at + s, w.at + l + 1, both_lanes, w.grid & group};
+                settle_group<decode>(t, p, n, base, masks, g, sink);
                 continue;
             }
             const auto put = [&](std::size_t from, std::size_t to) __attribute__((always_inline)) {
@@ -718,7 +724,7 @@ void scan_utf16(const ScanTables& t, const unsigned char* p, std::size_t n, std:
     for (std::size_t a = 0; a < 2; ++a) fill_unit_masks<order>(t, p, n, a, masks[a]);
     const bool any_excluded = !t.spec().excluded.empty();
     const auto group = [&](const CoverGroup& g) __attribute__((always_inline)) {
-        if (g.lanes == 3) {
+        if (g.lanes == both_lanes) {
             const UnitRange u[2] = {units_in(g, 0), units_in(g, 1)};
             if (any_excluded || t.spec().keep_overlaps || any_kana_or_pair(masks[0], u[0].from, u[0].to) ||
                 any_kana_or_pair(masks[1], u[1].from, u[1].to))
@@ -729,10 +735,11 @@ void scan_utf16(const ScanTables& t, const unsigned char* p, std::size_t n, std:
                 });
             return settle_plain_group(t, p, base, masks, u[0], u[1], sink);
         }
-        const std::size_t a = g.lanes == 2;
+        const std::size_t a = g.lanes == odd_lane;
         const std::uint64_t kept =
-            any_excluded ? bits_between(masks[a].kept, (g.start - a) / utf16_unit, (g.end - a) / utf16_unit) * utf16_unit
-                         : g.end - g.start;
+            any_excluded
+                ? bits_between(masks[a].kept, (g.start - a) / utf16_unit, (g.end - a) / utf16_unit) * utf16_unit
+                : g.end - g.start;
         report(t, p, base, Span{g.start, g.end, kept, 0}, sink);
     };
     const bool plain = !any_excluded && !t.spec().keep_overlaps;
