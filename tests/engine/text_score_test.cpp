@@ -194,6 +194,28 @@ TEST(text_score, trims_a_command_before_a_line) {
     }
 }
 
+// Menu and button labels end in their access key, which stays with them;
+// a key after data, or the same brackets after ASCII, are no label's.
+const char* const labels[] = {"開く(_O)", "閉じる(_C)", "保存(_S)", "ヘルプ(_H)", "印刷(_P)...",
+                              "はい(&Y)", "いいえ(&N)", "次へ(&N) >", "ファイルにコピー(&C)"};
+
+TEST(text_score, keeps_a_label_with_its_access_key) {
+    for (const char* label : labels) {
+        const std::string run = label;
+        const ScoredRun r = score(run);
+        EXPECT_TRUE(r.kept(default_min_score)) << utf8(run) << " score " << r.score;
+        EXPECT_EQ(r.keep_begin, 0u) << utf8(run);
+        EXPECT_EQ(r.keep_end, run.size()) << utf8(run);
+        EXPECT_FALSE(Cp932Dismissal(default_min_score).dismisses(bytes_of(run), 0)) << utf8(run);
+    }
+    for (const char* other : {"H\x8bL$(_O)", "open(_O)", "\x8b(&)"}) {
+        EXPECT_EQ(cp932_access_key_at(bytes_of(other)), std::string_view(other).size()) << other;
+    }
+    // More than a short tail after the key: the key is inside the line.
+    EXPECT_EQ(cp932_access_key_at(bytes_of("開く(_O)....")), std::string_view("開く(_O)....").size());
+    EXPECT_EQ(cp932_access_key_at(bytes_of("開く(_O)...")), std::string_view("開く").size());
+}
+
 TEST(text_score, keeps_a_command_its_line_needs) {
     // A word the text rarely uses does not stand alone, so it keeps the
     // command's space before it: the run is kept as it was.
@@ -326,6 +348,10 @@ TEST(text_score, a_threshold_never_drops_what_the_full_score_keeps) {
         with_lead_ins(s);
         with_lead_ins("H\x8bL$" + s + "\x8b\x4c");
         runs.emplace_back("@sel 12 " + s, 0);
+    }
+    for (const char* label : labels) {
+        with_lead_ins(label);
+        with_lead_ins("H\x8bL$" + std::string(label));
     }
     // 丁丑, a year's name: a pair of the word list whose kanji alone say
     // too little for any bound to reach a threshold.

@@ -371,6 +371,28 @@ TEST(TextPass, TextFilterKeepsTheSentenceAndDropsTheNoise) {
     }
 }
 
+// A menu's labels, each between zeros as a resource holds them, are
+// written whole with their access keys, in every encoding.
+TEST(TextPass, TextFilterKeepsLabelsWithTheirAccessKeys) {
+    Setting s{"japanese and ascii", everything, 1, 0, U"", {}};
+    OutputFormat format = format_of(TextEncoding::utf8, LineEnd::lf, OffsetRadix::none, "", false);
+    format.text.on = true;
+    const std::u32string labels[] = {U"閉じる(_C)", U"保存(_S)", U"印刷(_P)...", U"次へ(&N) >",
+                                     U"ファイルにコピー(&C)"};
+    for (const EncodingCase& ec : with_cp932) {
+        Bytes data(4, 0);
+        std::string want;
+        for (const std::u32string& label : labels) {
+            const Bytes b = encoded(ec.iconv_name, label);
+            data.insert(data.end(), b.begin(), b.end());
+            data.insert(data.end(), 4, 0);
+            want += utf8_of(label) + "\n";
+        }
+        EXPECT_EQ(run_engine(data, record_of(s), ec.encoding, &format, 1, 4096, test::Input::positional), want)
+            << ec.iconv_name;
+    }
+}
+
 // ASCII strings read as UTF-16 give ideographs ("ckag" of "package" is 正条)
 // that the text filter drops, at either alignment, in either byte order.
 TEST(TextPass, TextFilterDropsAsciiReadAsUtf16) {

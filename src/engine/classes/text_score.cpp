@@ -896,7 +896,31 @@ bool Cp932Dismissal::dismisses_exactly(std::span<const unsigned char> bytes, std
     return !reads_as_word_alone(bytes, lead_in);
 }
 
+std::size_t cp932_access_key_at(std::span<const unsigned char> bytes) {
+    return access_key_at(
+        bytes.size(), [&](std::size_t k) -> char32_t { return bytes[k]; },
+        [&](std::size_t k) { return k >= 2 && text::cp932_double_char(bytes[k - 2], bytes[k - 1]) != 0; });
+}
+
+namespace {
+
+ScoredRun score_cp932_unkeyed(std::span<const unsigned char> run, std::size_t lead_in, int min_score);
+
+}  // namespace
+
 ScoredRun score_cp932(std::span<const unsigned char> run, std::size_t lead_in, int min_score) {
+    const std::size_t key = run.size() > access_key_size ? cp932_access_key_at(run) : run.size();
+    if (key == run.size() || key < lead_in + 2) return score_cp932_unkeyed(run, lead_in, min_score);
+    std::vector<unsigned char> label(run.begin(), run.begin() + static_cast<std::ptrdiff_t>(key));
+    label.insert(label.end(), run.begin() + static_cast<std::ptrdiff_t>(key + access_key_size), run.end());
+    ScoredRun s = score_cp932_unkeyed(label, lead_in, 0);
+    if (s.keep_end >= key && s.keep_end > s.keep_begin) s.keep_end += access_key_size;
+    return s;
+}
+
+namespace {
+
+ScoredRun score_cp932_unkeyed(std::span<const unsigned char> run, std::size_t lead_in, int min_score) {
     // The line after a script's command may be a word alone, which scores
     // by its shape, not by what bounds the run's evidence: such a run is
     // read in full.
@@ -926,5 +950,7 @@ ScoredRun score_cp932(std::span<const unsigned char> run, std::size_t lead_in, i
     return ScoredRun{rest.score, ascii_kept ? cut : cut + rest.keep_begin,
                      std::max(result.keep_end, cut + rest.keep_end)};
 }
+
+}  // namespace
 
 }  // namespace kurvane

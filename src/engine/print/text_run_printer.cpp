@@ -246,21 +246,46 @@ const std::u32string* TextRunPrinter::exempt_in(std::size_t from, std::size_t to
 // and the part that reads as text is written as one line if it keeps at
 // least the minimum length in input bytes.
 ScoredRun TextRunPrinter::score(std::size_t from, std::size_t to) const {
+    // A label is scored without its access key (see access_key_at).
+    const std::size_t key =
+        from + access_key_at(
+                   to - from, [&](std::size_t k) { return chars_[from + k].value; },
+                   [&](std::size_t k) { return chars_[from + k - 1].value >= 0x80; });
+    if (key != to) {
+        // A part that ends with the label takes its key.
+        ScoredRun s = score_chars(from, to, key);
+        if (s.keep_end == key && s.keep_end > s.keep_begin) s.keep_end += access_key_size;
+        return s;
+    }
+    return score_chars(from, to, to);
+}
+
+ScoredRun TextRunPrinter::score_chars(std::size_t from, std::size_t to, std::size_t key) const {
+    // The characters scored: chars_[from, to) but the access key's at
+    // `key`, if any (key == to: none). Units of the scorer's result are
+    // characters scored; kept parts end at or before the key.
+    const std::size_t skip = key == to ? 0 : access_key_size;
+    const auto index = [&](std::size_t scored) { return scored < key - from ? from + scored : from + scored + skip; };
     TextScorer scorer(tables_.spec().encoding);
-    for (std::size_t k = from; k < to; ++k) scorer.add(chars_[k].value);
+    for (std::size_t k = from; k < to; ++k)
+        if (k < key || k >= key + skip) scorer.add(chars_[k].value);
     // The scan hands a decoded run over whole however long it is (UTF-16
     // read over ASCII strings gives runs of ideographs as long as the
     // strings), so its kept part is the best of as many as it offers.
     const ScoredRun best = scorer.result();
     double extra = 0.0;
     if (utf16_ && best.keep_end > best.keep_begin &&
-        std::all_of(chars_.begin() + static_cast<std::ptrdiff_t>(from + best.keep_begin),
-                    chars_.begin() + static_cast<std::ptrdiff_t>(from + best.keep_end),
+        std::all_of(chars_.begin() + static_cast<std::ptrdiff_t>(index(best.keep_begin)),
+                    chars_.begin() + static_cast<std::ptrdiff_t>(index(best.keep_end - 1) + 1),
                     [](const RunChar& c) { return is_printable_ascii_pair(c.value); }))
         extra = ascii_read_as_utf16_nats(best.keep_end - best.keep_begin);
-    ScoredRun s = scorer.result_among(to - from - (best.keep_end - best.keep_begin) + 1, extra);
-    s.keep_begin += from;
-    s.keep_end += from;
+    ScoredRun s = scorer.result_among(to - from - skip - (best.keep_end - best.keep_begin) + 1, extra);
+    if (s.keep_end > s.keep_begin) {
+        s.keep_begin = index(s.keep_begin);
+        s.keep_end = index(s.keep_end - 1) + 1;
+    } else {
+        s.keep_begin = s.keep_end = from;
+    }
     return s;
 }
 
