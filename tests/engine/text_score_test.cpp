@@ -194,12 +194,14 @@ TEST(text_score, trims_a_command_before_a_line) {
     }
 }
 
-// Menu and button labels end in their access key, which stays with them;
-// a key after data, or the same brackets after ASCII, are no label's.
-const char* const labels[] = {"開く(_O)", "閉じる(_C)", "保存(_S)", "ヘルプ(_H)", "印刷(_P)...",
-                              "はい(&Y)", "いいえ(&N)", "次へ(&N) >", "ファイルにコピー(&C)"};
+// Menu and button labels end in their access key or in "...", which stay
+// with them; a key after data, or the same brackets after ASCII, are no
+// label's.
+const char* const labels[] = {"開く(_O)",   "閉じる(_C)", "保存(_S)",   "ヘルプ(_H)",          "印刷(_P)...",
+                              "開く(_O)...", "開く...",    "はい(&Y)",   "いいえ(&N)", "次へ(&N) >",
+                              "ファイルにコピー(&C)"};
 
-TEST(text_score, keeps_a_label_with_its_access_key) {
+TEST(text_score, keeps_a_label_with_its_tail) {
     for (const char* label : labels) {
         const std::string run = label;
         const ScoredRun r = score(run);
@@ -208,12 +210,13 @@ TEST(text_score, keeps_a_label_with_its_access_key) {
         EXPECT_EQ(r.keep_end, run.size()) << utf8(run);
         EXPECT_FALSE(Cp932Dismissal(default_min_score).dismisses(bytes_of(run), 0)) << utf8(run);
     }
-    for (const char* other : {"H\x8bL$(_O)", "open(_O)", "\x8b(&)"}) {
-        EXPECT_EQ(cp932_access_key_at(bytes_of(other)), std::string_view(other).size()) << other;
-    }
-    // More than a short tail after the key: the key is inside the line.
-    EXPECT_EQ(cp932_access_key_at(bytes_of("開く(_O)....")), std::string_view("開く(_O)....").size());
-    EXPECT_EQ(cp932_access_key_at(bytes_of("開く(_O)...")), std::string_view("開く").size());
+    const auto tail_at = [](std::string_view run) { return cp932_label_tail_at(bytes_of(run)); };
+    for (const char* other : {"H\x8bL$(_O)", "open(_O)", "\x8b(&)", "Loading...", "開く(_O)....", "開く..(_O)"})
+        EXPECT_EQ(tail_at(other).size, 0u) << other;
+    EXPECT_EQ(tail_at("開く(_O)...").at, std::string_view("開く").size());
+    EXPECT_EQ(tail_at("開く(_O)...").size, access_key_size + ellipsis_size);
+    EXPECT_EQ(tail_at("次へ(&N) >").size, access_key_size);
+    EXPECT_EQ(tail_at("設定...").size, ellipsis_size);
 }
 
 TEST(text_score, keeps_a_command_its_line_needs) {

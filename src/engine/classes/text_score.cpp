@@ -896,8 +896,8 @@ bool Cp932Dismissal::dismisses_exactly(std::span<const unsigned char> bytes, std
     return !reads_as_word_alone(bytes, lead_in);
 }
 
-std::size_t cp932_access_key_at(std::span<const unsigned char> bytes) {
-    return access_key_at(
+LabelTail cp932_label_tail_at(std::span<const unsigned char> bytes) {
+    return label_tail_at(
         bytes.size(), [&](std::size_t k) -> char32_t { return bytes[k]; },
         [&](std::size_t k) { return k >= 2 && text::cp932_double_char(bytes[k - 2], bytes[k - 1]) != 0; });
 }
@@ -909,13 +909,22 @@ ScoredRun score_cp932_unkeyed(std::span<const unsigned char> run, std::size_t le
 }  // namespace
 
 ScoredRun score_cp932(std::span<const unsigned char> run, std::size_t lead_in, int min_score) {
-    const std::size_t key = run.size() > access_key_size ? cp932_access_key_at(run) : run.size();
-    if (key == run.size() || key < lead_in + 2) return score_cp932_unkeyed(run, lead_in, min_score);
-    std::vector<unsigned char> label(run.begin(), run.begin() + static_cast<std::ptrdiff_t>(key));
-    label.insert(label.end(), run.begin() + static_cast<std::ptrdiff_t>(key + access_key_size), run.end());
-    ScoredRun s = score_cp932_unkeyed(label, lead_in, 0);
-    if (s.keep_end >= key && s.keep_end > s.keep_begin) s.keep_end += access_key_size;
-    return s;
+    const LabelTail tail = cp932_label_tail_at(run);
+    if (tail.size == 0 || tail.at < lead_in + 2) return score_cp932_unkeyed(run, lead_in, min_score);
+    const auto without = [&](std::size_t size) {
+        std::vector<unsigned char> label(run.begin(), run.begin() + static_cast<std::ptrdiff_t>(tail.at));
+        label.insert(label.end(), run.begin() + static_cast<std::ptrdiff_t>(tail.at + size), run.end());
+        ScoredRun s = score_cp932_unkeyed(label, lead_in, 0);
+        if (s.keep_end >= tail.at && s.keep_end > s.keep_begin) s.keep_end += size;
+        return s;
+    };
+    // Dots may read better with the label than without it ("印刷..."):
+    // the label is then scored with them.
+    const ScoredRun s = without(tail.size);
+    if (tail.size == access_key_size) return s;
+    const ScoredRun with_dots = tail.size == ellipsis_size ? score_cp932_unkeyed(run, lead_in, 0)
+                                                           : without(access_key_size);
+    return with_dots.score > s.score ? with_dots : s;
 }
 
 namespace {

@@ -106,39 +106,51 @@ private:
 // The score of a whole run of characters; keep_* count characters.
 ScoredRun score_text(std::span<const char32_t> run);
 
-// A menu's or a button's label ends in its access key: the key's letter
+// A menu's or a button's label ends in its access key, the key's letter
 // in brackets after the label's last character ("開く(_O)", "はい(&Y)"),
-// with at most access_key_tail bytes of ASCII after it ("印刷(_P)...").
-// The key says nothing of the label, yet as ASCII right after a Japanese
-// character it would count against it, and the trimming would cut its
-// bracket off. So a run that ends in one is scored without it, and the
-// kept part takes it with the character before it.
+// with at most access_key_tail bytes of ASCII after it ("次へ(&N) >"), or
+// in "..." for a label that opens a dialog ("保存...", "印刷(_P)...").
+// Neither says anything of the label, yet as ASCII right after a Japanese
+// character each would count against it, and the trimming would cut the
+// key's bracket off. So a run that ends in them is scored without them
+// (the key, and the dots that end the run right after the label or its
+// key), and the kept part takes them with the character before them.
 inline constexpr std::size_t access_key_size = 4;  // "(_O)"
-inline constexpr std::size_t access_key_tail = 3;  // "..."
-// Where the access key of `chars` starts (see above; `at(k)` is the k-th
-// of `n` characters, `beyond_ascii(k)` whether the one before the key is
-// a character beyond ASCII), or n for none.
+inline constexpr std::size_t access_key_tail = 3;
+inline constexpr std::size_t ellipsis_size = 3;    // "..."
+struct LabelTail {
+    std::size_t at;    // where the characters left out start; n for none
+    std::size_t size;  // how many
+};
+// The tail of `n` characters (see above; `at(k)` is the k-th, and
+// `beyond_ascii(k)` whether the one before the k-th is a character beyond
+// ASCII).
 template <class At, class BeyondAscii>
-std::size_t access_key_at(std::size_t n, At at, BeyondAscii beyond_ascii) {
+LabelTail label_tail_at(std::size_t n, At at, BeyondAscii beyond_ascii) {
     const auto alnum = [](char32_t c) {
         return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
     };
     const auto printable = [](char32_t c) { return c >= 0x20 && c < 0x7F; };
+    const auto dots_at = [&](std::size_t k) {
+        return k + ellipsis_size == n && at(k) == '.' && at(k + 1) == '.' && at(k + 2) == '.';
+    };
     for (std::size_t tail = 0; tail <= access_key_tail && access_key_size + tail < n; ++tail) {
         const std::size_t k = n - tail - access_key_size;
-        if (k > 0 && at(k) == '(' && (at(k + 1) == '_' || at(k + 1) == '&') && alnum(at(k + 2)) &&
-            at(k + 3) == ')' && beyond_ascii(k)) {
+        if (at(k) == '(' && (at(k + 1) == '_' || at(k + 1) == '&') && alnum(at(k + 2)) && at(k + 3) == ')' &&
+            beyond_ascii(k)) {
             bool ascii = true;
             for (std::size_t j = k + access_key_size; j < n; ++j) ascii = ascii && printable(at(j));
-            if (ascii) return k;
+            if (ascii) return {k, dots_at(k + access_key_size) ? access_key_size + ellipsis_size : access_key_size};
         }
         if (!printable(at(n - tail - 1))) break;
     }
-    return n;
+    if (n > ellipsis_size && dots_at(n - ellipsis_size) && beyond_ascii(n - ellipsis_size))
+        return {n - ellipsis_size, ellipsis_size};
+    return {n, 0};
 }
-// The same for code page 932 bytes, where the character before the key
+// The same for code page 932 bytes, where the character before the tail
 // is double-byte.
-std::size_t cp932_access_key_at(std::span<const unsigned char> bytes);
+LabelTail cp932_label_tail_at(std::span<const unsigned char> bytes);
 
 // The most input bytes before a run worth reading with it: a sentence whose
 // first character the scan read as the trail of a byte before it has lost
@@ -211,9 +223,8 @@ public:
     [[gnu::always_inline]] bool dismisses(std::span<const unsigned char> bytes, std::size_t lead_in) const {
         if (!dismisses_any_) return false;
         if (bytes.size() <= short_run_) return true;
-        // A label scores without its access key, which no bound here
-        // leaves out.
-        if (ends_near_bracket(bytes) && cp932_access_key_at(bytes) != bytes.size()) return false;
+        // A label scores without its tail, which no bound here leaves out.
+        if (may_end_in_label_tail(bytes) && cp932_label_tail_at(bytes).size != 0) return false;
         // A word alone scores by its shape, whatever its characters say,
         // and so does one after a script's command, wherever the run
         // starts: a run that may end in one goes to the close test, which
@@ -237,12 +248,14 @@ private:
         return false;
     }
 
-    // Whether a ")" lies where an access key's would (see access_key_at).
-    [[gnu::always_inline]] static bool ends_near_bracket(std::span<const unsigned char> bytes) {
+    // Whether a ")" or a "." lies where a label's tail would have one (see
+    // label_tail_at).
+    [[gnu::always_inline]] static bool may_end_in_label_tail(std::span<const unsigned char> bytes) {
         const std::size_t n = bytes.size();
         static_assert(access_key_tail + 1 == 4, "the last four bytes hold the bracket");
-        return n > access_key_size && (bytes[n - 1] == ')' || bytes[n - 2] == ')' || bytes[n - 3] == ')' ||
-                                       bytes[n - 4] == ')');
+        return n > ellipsis_size + 1 &&
+               (bytes[n - 1] == '.' || (n > access_key_size && (bytes[n - 1] == ')' || bytes[n - 2] == ')' ||
+                                                               bytes[n - 3] == ')' || bytes[n - 4] == ')')));
     }
 
     // Whether the last two of `bytes` (at least two) are a character a

@@ -246,25 +246,29 @@ const std::u32string* TextRunPrinter::exempt_in(std::size_t from, std::size_t to
 // and the part that reads as text is written as one line if it keeps at
 // least the minimum length in input bytes.
 ScoredRun TextRunPrinter::score(std::size_t from, std::size_t to) const {
-    // A label is scored without its access key (see access_key_at).
-    const std::size_t key =
-        from + access_key_at(
-                   to - from, [&](std::size_t k) { return chars_[from + k].value; },
-                   [&](std::size_t k) { return chars_[from + k - 1].value >= 0x80; });
-    if (key != to) {
-        // A part that ends with the label takes its key.
-        ScoredRun s = score_chars(from, to, key);
-        if (s.keep_end == key && s.keep_end > s.keep_begin) s.keep_end += access_key_size;
+    // A label is scored without its tail (see label_tail_at).
+    const LabelTail tail = label_tail_at(
+        to - from, [&](std::size_t k) { return chars_[from + k].value; },
+        [&](std::size_t k) { return k > 0 && chars_[from + k - 1].value >= 0x80; });
+    if (tail.size == 0) return score_chars(from, to, to, 0);
+    // A part that ends with the label takes its tail.
+    const std::size_t at = from + tail.at;
+    const auto without = [&](std::size_t size) {
+        ScoredRun s = score_chars(from, to, at, size);
+        if (s.keep_end == at && s.keep_end > s.keep_begin) s.keep_end += size;
         return s;
-    }
-    return score_chars(from, to, to);
+    };
+    // Dots may read better with the label than without it (as in
+    // score_cp932).
+    const ScoredRun s = without(tail.size);
+    if (tail.size == access_key_size) return s;
+    const ScoredRun with_dots = without(tail.size - ellipsis_size);
+    return with_dots.score > s.score ? with_dots : s;
 }
 
-ScoredRun TextRunPrinter::score_chars(std::size_t from, std::size_t to, std::size_t key) const {
-    // The characters scored: chars_[from, to) but the access key's at
-    // `key`, if any (key == to: none). Units of the scorer's result are
-    // characters scored; kept parts end at or before the key.
-    const std::size_t skip = key == to ? 0 : access_key_size;
+ScoredRun TextRunPrinter::score_chars(std::size_t from, std::size_t to, std::size_t key, std::size_t skip) const {
+    // The characters scored: chars_[from, to) but the `skip` of a label's
+    // tail at `key`. Units of the scorer's result are characters scored.
     const auto index = [&](std::size_t scored) { return scored < key - from ? from + scored : from + scored + skip; };
     TextScorer scorer(tables_.spec().encoding);
     for (std::size_t k = from; k < to; ++k)

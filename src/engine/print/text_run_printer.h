@@ -275,7 +275,7 @@ private:
     // The score of the decoded characters [from, to), keep_* counting from
     // the first of chars_.
     ScoredRun score(std::size_t from, std::size_t to) const;
-    ScoredRun score_chars(std::size_t from, std::size_t to, std::size_t key) const;
+    ScoredRun score_chars(std::size_t from, std::size_t to, std::size_t key, std::size_t skip) const;
     void write_parts(std::size_t from, std::size_t to, ScoredRun s);
     // A part kept, written once no part of a later run can overlap it.
     void offer(std::size_t from, std::size_t to, int score);
