@@ -377,8 +377,10 @@ TEST(TextPass, TextFilterKeepsLabelsWithTheirAccessKeys) {
     Setting s{"japanese and ascii", everything, 1, 0, U"", {}};
     OutputFormat format = format_of(TextEncoding::utf8, LineEnd::lf, OffsetRadix::none, "", false);
     format.text.on = true;
+    // いいえ in UTF-16 is units of two printable ASCII bytes, as ASCII read
+    // as UTF-16 gives; its key, which such ASCII never gives, tells it apart.
     const std::u32string labels[] = {U"閉じる(_C)", U"保存(_S)", U"印刷(_P)...", U"次へ(&N) >",
-                                     U"ファイルにコピー(&C)"};
+                                     U"ファイルにコピー(&C)", U"いいえ(&N)"};
     for (const EncodingCase& ec : with_cp932) {
         Bytes data(4, 0);
         std::string want;

@@ -278,11 +278,16 @@ ScoredRun TextRunPrinter::score_chars(std::size_t from, std::size_t to, std::siz
     // strings), so its kept part is the best of as many as it offers.
     const ScoredRun best = scorer.result();
     double extra = 0.0;
-    if (utf16_ && best.keep_end > best.keep_begin &&
-        std::all_of(chars_.begin() + static_cast<std::ptrdiff_t>(index(best.keep_begin)),
-                    chars_.begin() + static_cast<std::ptrdiff_t>(index(best.keep_end - 1) + 1),
-                    [](const RunChar& c) { return is_printable_ascii_pair(c.value); }))
-        extra = ascii_read_as_utf16_nats(best.keep_end - best.keep_begin);
+    if (utf16_ && best.keep_end > best.keep_begin) {
+        // A label's tail that the part would take is part of what it was
+        // read from: ASCII read as UTF-16 gives no "(&N)".
+        const std::size_t end = index(best.keep_end - 1) + 1;
+        const std::size_t read_to = end == key ? key + skip : end;
+        if (std::all_of(chars_.begin() + static_cast<std::ptrdiff_t>(index(best.keep_begin)),
+                        chars_.begin() + static_cast<std::ptrdiff_t>(read_to),
+                        [](const RunChar& c) { return is_printable_ascii_pair(c.value); }))
+            extra = ascii_read_as_utf16_nats(best.keep_end - best.keep_begin);
+    }
     ScoredRun s = scorer.result_among(to - from - skip - (best.keep_end - best.keep_begin) + 1, extra);
     if (s.keep_end > s.keep_begin) {
         s.keep_begin = index(s.keep_begin);
