@@ -918,13 +918,7 @@ ScoredRun score_cp932(std::span<const unsigned char> run, std::size_t lead_in, i
         if (s.keep_end >= tail.at && s.keep_end > s.keep_begin) s.keep_end += size;
         return s;
     };
-    // Dots may read better with the label than without it ("印刷..."):
-    // the label is then scored with them.
-    const ScoredRun s = without(tail.size);
-    if (tail.size == access_key_size) return s;
-    const ScoredRun with_dots = tail.size == ellipsis_size ? score_cp932_unkeyed(run, lead_in, 0)
-                                                           : without(access_key_size);
-    return with_dots.score > s.score ? with_dots : s;
+    return score_label(tail, without);
 }
 
 namespace {

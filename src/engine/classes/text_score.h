@@ -151,6 +151,17 @@ LabelTail label_tail_at(std::size_t n, At at, BeyondAscii beyond_ascii) {
 // The same for code page 932 bytes, where the character before the tail
 // is double-byte.
 LabelTail cp932_label_tail_at(std::span<const unsigned char> bytes);
+// The score of a run that ends in `tail`, where `without(size)` scores it
+// with the first `size` characters of the tail left out: without the
+// whole tail, or, where dots may read better with the label than without
+// it ("印刷..."), without the key alone, whichever scores higher.
+template <class Without>
+ScoredRun score_label(const LabelTail& tail, Without without) {
+    const ScoredRun s = without(tail.size);
+    if (tail.size == access_key_size) return s;
+    const ScoredRun with_dots = without(tail.size - ellipsis_size);
+    return with_dots.score > s.score ? with_dots : s;
+}
 
 // The most input bytes before a run worth reading with it: a sentence whose
 // first character the scan read as the trail of a byte before it has lost

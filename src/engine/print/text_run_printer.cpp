@@ -258,12 +258,7 @@ ScoredRun TextRunPrinter::score(std::size_t from, std::size_t to) const {
         if (s.keep_end == at && s.keep_end > s.keep_begin) s.keep_end += size;
         return s;
     };
-    // Dots may read better with the label than without it (as in
-    // score_cp932).
-    const ScoredRun s = without(tail.size);
-    if (tail.size == access_key_size) return s;
-    const ScoredRun with_dots = without(tail.size - ellipsis_size);
-    return with_dots.score > s.score ? with_dots : s;
+    return score_label(tail, without);
 }
 
 ScoredRun TextRunPrinter::score_chars(std::size_t from, std::size_t to, std::size_t key, std::size_t skip) const {
