@@ -197,7 +197,7 @@ template <class Sink>
 [[gnu::always_inline]] inline void report(const ScanTables& tables, const unsigned char* data, std::uint64_t base,
                                           const Span& span, Sink& sink) {
     int exempt = -1;
-    if (span.kept_bytes >= tables.spec().min_length || passes(tables, data, span, exempt))
+    if (span.kept_bytes >= tables.spec().min_length || (!tables.spec().exempt.empty() && passes(tables, data, span, exempt)))
         sink(FoundRun{base + span.start, {data + span.start, span.end - span.start}, span.kept_bytes, exempt,
                       span.ascii && exempt < 0});
 }

@@ -86,6 +86,7 @@ TextRunPrinter::TextRunPrinter(const text::ScanTables& tables, const ExtractionS
       utf8_(format != nullptr && (format->json || format->encoding == TextEncoding::utf8)),
       filter_(format != nullptr ? format->text : TextFilter{}),
       plain_text_(!filter_.on && (format == nullptr || !format->json)),
+      short_runs_dropped_(tables.spec().exempt.empty()),
       utf16_(tables.spec().encoding == text::InputEncoding::utf16le ||
              tables.spec().encoding == text::InputEncoding::utf16be),
       unit_forms_(plain_text_ && !utf8_ && utf16_ ? text::cp932_unit_forms() : nullptr),

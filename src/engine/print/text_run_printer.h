@@ -113,6 +113,7 @@ public:
             bool stored = false;
             text::for_each_ascii_run(runs, [&](std::size_t at, std::size_t end) __attribute__((always_inline)) {
                 if (end - at < runs.min_length) [[unlikely]] {
+                    if (short_runs_dropped_) return;
                     if (stored) text_->end_bare(run_end_);
                     stored = false;
                     hand_back(at, end);
@@ -126,7 +127,7 @@ public:
         } else {
             text::for_each_ascii_run(runs, [&](std::size_t at, std::size_t end) __attribute__((always_inline)) {
                 if (end - at < runs.min_length) [[unlikely]] {
-                    hand_back(at, end);
+                    if (!short_runs_dropped_) hand_back(at, end);
                     return;
                 }
                 text_->unit(o, data + at, end - at, base + at, true, run_end_);
@@ -197,6 +198,7 @@ private:
             bool stored = false;
             text::for_each_block_run(runs.block, runs.opens, runs.ends,
                                      [&](std::size_t at, std::size_t end) __attribute__((always_inline)) {
+                if (end - at < runs.min_length && short_runs_dropped_) return;
                 const std::size_t n = end - at < runs.min_length
                                           ? text::utf16_not_whole
                                           : text::utf16_to_cp932<order>(data + at, end - at, o.pos, unit_forms_,
@@ -216,6 +218,7 @@ private:
         } else {
             text::for_each_block_run(runs.block, runs.opens, runs.ends,
                                      [&](std::size_t at, std::size_t end) __attribute__((always_inline)) {
+                if (end - at < runs.min_length && short_runs_dropped_) return;
                 const bool wrote = end - at >= runs.min_length &&
                                    text_->stored_unit(o, base + at, run_end_, [&](unsigned char* dst) __attribute__((always_inline)) {
                                        return text::utf16_to_cp932<order>(data + at, end - at, dst, unit_forms_,
@@ -300,6 +303,9 @@ private:
     std::optional<TextPrinter> text_;
     std::optional<DecodedJsonPrinter> json_;
     const bool plain_text_;  // text_ without the text filter
+    // No exempt string can keep a run shorter than the minimum, so the
+    // block writers drop such runs rather than hand them back.
+    const bool short_runs_dropped_;
     const bool utf16_;       // the input is UTF-16
     // UTF-16 input written plain in code page 932: every unit's form, and
     // the byte order. Null otherwise.

@@ -4,6 +4,8 @@
 #include <atomic>
 #include <cstring>
 #include <new>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/print/text_run_printer.h"
@@ -241,7 +243,13 @@ text::ScanSpec scan_spec_for(const ExtractionSettings& settings, text::InputEnco
     spec.excluded = excluded_of(settings);
     spec.keep_overlaps = text_filter;
     if (!text_filter) {
-        for (const auto& entry : settings.exempt_strings) spec.exempt.push_back(exempt_chars(entry));
+        // The settings file holds a slot for every exempt string, most of
+        // them empty; an empty one matches nothing, and leaving it out lets
+        // a scan with none at all drop short runs without reading them.
+        for (const auto& entry : settings.exempt_strings) {
+            std::u32string chars = exempt_chars(entry);
+            if (!chars.empty()) spec.exempt.push_back(std::move(chars));
+        }
     }
     return spec;
 }
