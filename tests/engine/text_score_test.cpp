@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <random>
@@ -217,6 +218,43 @@ TEST(text_score, keeps_a_label_with_its_tail) {
     EXPECT_EQ(tail_at("開く(_O)...").size, access_key_size + ellipsis_size);
     EXPECT_EQ(tail_at("次へ(&N) >").size, access_key_size);
     EXPECT_EQ(tail_at("設定...").size, ellipsis_size);
+}
+
+// C++ names as stored in machine code, read as text's neighbours: where
+// the names of the ASCII before a part end, and where those after it start.
+TEST(text_score, finds_the_names_of_a_symbol_beside_text) {
+    struct Case {
+        const char* ascii;
+        std::size_t prefix_end;    // symbol_prefix_end
+        std::size_t suffix_start;  // symbol_suffix_start
+    };
+    constexpr std::size_t none = SIZE_MAX;  // the ASCII's size
+    const Case cases[] = {
+        {"_ZN5clang12ast_matchers8internal", 23, 3},  // a last name up to the text stays
+        {"izeAnalysisERNS_12PassRegistryE", 0, none},  // one name alone is no symbol
+        {"lvm2cl15OptionValueBase", 6, 3},
+        {"N5clang7toolingX", 15, 1},        // a name ends before a capital
+        {"N5clang7toolingx", 0, none},      // not before a small letter
+        {"96detail5writeIcNS0_8appenderEf", 29, 8},  // a length at the token's start counts for nothing
+        {"tune2fs mke2fs ip6tables e2fsprogs", 0, none},  // prose: one name a token at most
+        {"x N4llvm5Value4dump y", 19, 3},
+        {"x N4llvm5Value4dump .", 14, 3},  // the last name ends the last token
+        {"A4llvm5Value 7abcdefg8abcdefgh", 12, 1},  // the last (first) token that holds two
+        {"N123abc45defgh", 0, none},       // a length of three digits is none
+        {"", 0, none},
+    };
+    for (const Case& c : cases) {
+        const std::span<const char> ascii(c.ascii, std::strlen(c.ascii));
+        EXPECT_EQ(symbol_prefix_end(ascii), c.prefix_end) << c.ascii;
+        EXPECT_EQ(symbol_suffix_start(ascii), c.suffix_start == none ? ascii.size() : c.suffix_start) << c.ascii;
+    }
+    // A part keeps its text but not the names; after it, the letters
+    // before the first name's length stay.
+    const std::string line = "ネットワークを";
+    const std::string run = "_ZN4llvm5Value6Config1x" + line + "ERNS_12PassRegistry9internalE";
+    const ScoredRun r = score(run);
+    ASSERT_TRUE(r.kept(default_min_score));
+    EXPECT_EQ(run.substr(r.keep_begin, r.keep_end - r.keep_begin), line + "ERNS_");
 }
 
 TEST(text_score, keeps_a_command_its_line_needs) {

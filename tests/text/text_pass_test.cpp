@@ -395,6 +395,26 @@ TEST(TextPass, TextFilterKeepsLabelsWithTheirAccessKeys) {
     }
 }
 
+// Text that lies next to the C++ names of machine code is written without
+// them, in every encoding: but for the last name before the text, which
+// may be the text's own letters.
+TEST(TextPass, TextFilterLeavesOutSymbolsBesideText) {
+    Setting s{"japanese and ascii", everything, 1, 0, U"", {}};
+    OutputFormat format = format_of(TextEncoding::utf8, LineEnd::lf, OffsetRadix::none, "", false);
+    format.text.on = true;
+    const std::u32string line = U"ファイルを開けませんでした。";
+    const std::u32string run = U"_ZNK5clang12ast_matchers8internal" + line + U"N4llvm2cl6parserE";
+    for (const EncodingCase& ec : with_cp932) {
+        Bytes data(4, 0);
+        const Bytes b = encoded(ec.iconv_name, run);
+        data.insert(data.end(), b.begin(), b.end());
+        data.insert(data.end(), 4, 0);
+        EXPECT_EQ(run_engine(data, record_of(s), ec.encoding, &format, 1, 4096, test::Input::positional),
+                  utf8_of(U"8internal" + line + U"N") + "\n")
+            << ec.iconv_name;
+    }
+}
+
 // ASCII strings read as UTF-16 give ideographs ("ckag" of "package" is 正条)
 // that the text filter drops, at either alignment, in either byte order.
 TEST(TextPass, TextFilterDropsAsciiReadAsUtf16) {

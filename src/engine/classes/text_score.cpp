@@ -908,9 +908,132 @@ ScoredRun score_cp932_unkeyed(std::span<const unsigned char> run, std::size_t le
 
 }  // namespace
 
+namespace {
+
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+bool is_letter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+bool in_token(char c) { return is_letter(c) || is_digit(c) || c == '_'; }
+
+// The names that stand whole in a token (see symbol_prefix_end): how
+// many, where the first one's length starts and where the last one ends.
+struct TokenNames {
+    std::size_t count = 0;
+    std::size_t first = 0;
+    std::size_t end = 0;
+    std::size_t end_before = 0;  // of the name before the last
+    std::size_t size = 0;        // the token's
+};
+TokenNames names_in(std::span<const char> token) {
+    constexpr std::size_t most_digits = 2;
+    TokenNames names;
+    names.size = token.size();
+    for (std::size_t k = 1; k < token.size(); ++k) {
+        const char before = token[k - 1];
+        if (!is_digit(token[k]) || !(is_letter(before) || before == '_')) continue;
+        std::size_t digits = 1;
+        while (k + digits < token.size() && is_digit(token[k + digits])) ++digits;
+        if (digits > most_digits) continue;
+        std::size_t length = 0;
+        for (std::size_t j = 0; j < digits; ++j) length = 10 * length + static_cast<std::size_t>(token[k + j] - '0');
+        const std::size_t from = k + digits;
+        const std::size_t end = from + length;
+        if (length < 2 || end > token.size() || !(is_letter(token[from]) || token[from] == '_')) continue;
+        if (end < token.size()) {
+            const char next = token[end];
+            if (!(is_digit(next) || (next >= 'A' && next <= 'Z') || next == '_')) continue;
+        }
+        if (names.count++ == 0) names.first = k;
+        names.end_before = names.end;
+        names.end = end;
+    }
+    return names;
+}
+
+// Calls f(start, names) for each token of `ascii` that holds two names or
+// more, in order, until f returns false.
+template <class F>
+void for_each_symbol(std::span<const char> ascii, F&& f) {
+    constexpr std::size_t least_names = 2;
+    for (std::size_t k = 0; k < ascii.size();) {
+        if (!in_token(ascii[k])) {
+            ++k;
+            continue;
+        }
+        std::size_t end = k;
+        while (end < ascii.size() && in_token(ascii[end])) ++end;
+        const TokenNames names = names_in(ascii.subspan(k, end - k));
+        if (names.count >= least_names && !f(k, names)) return;
+        k = end;
+    }
+}
+
+}  // namespace
+
+std::size_t symbol_prefix_end(std::span<const char> ascii) {
+    std::size_t start = 0;
+    TokenNames last;
+    for_each_symbol(ascii, [&](std::size_t at, const TokenNames& names) {
+        start = at;
+        last = names;
+        return true;
+    });
+    if (last.count == 0) return 0;
+    // A last name that ends the last token before the text may be a word
+    // of the text whose letters happen to fill the length ("18_Rb_tree_"
+    // before "Shoreline ..."): the cut is then made after the name before.
+    const auto rest = ascii.subspan(start + last.size);
+    const bool reaches_text = last.end == last.size && std::none_of(rest.begin(), rest.end(), in_token);
+    return start + (reaches_text ? last.end_before : last.end);
+}
+
+std::size_t symbol_suffix_start(std::span<const char> ascii) {
+    std::size_t cut = ascii.size();
+    for_each_symbol(ascii, [&](std::size_t start, const TokenNames& names) {
+        cut = start + names.first;
+        return false;
+    });
+    return cut;
+}
+
+namespace {
+
+// A kept part of code page 932 bytes without the names at its ends, read
+// character by character: a trail byte may be ASCII. The ASCII before the
+// part is read byte by byte back from it.
+ScoredRun cp932_without_symbol_edges(std::span<const unsigned char> run, const ScoredRun& s) {
+    if (s.keep_end <= s.keep_begin || (run[s.keep_begin] >= 0x80 && run[s.keep_end - 1] >= 0x80)) return s;
+    std::vector<char32_t> chars;
+    std::vector<std::size_t> at;  // each character's first byte, and the end of the last
+    std::size_t k = s.keep_begin;
+    while (k > 0 && s.keep_begin - k < score_symbol_room && run[k - 1] >= 0x20 && run[k - 1] < 0x7F) --k;
+    for (; k < s.keep_begin; ++k) {
+        at.push_back(k);
+        chars.push_back(run[k]);
+    }
+    const std::size_t begin = chars.size();
+    std::size_t end = 0;
+    for (k = s.keep_begin; k < run.size();) {
+        if (k == s.keep_end) end = chars.size();
+        const Read r = read_at(run, k);
+        // Past the part, only the ASCII that goes on from it is read.
+        if (k >= s.keep_end && (r.c == 0 || r.c >= 0x80 || k - s.keep_end >= score_symbol_room)) break;
+        at.push_back(k);
+        chars.push_back(r.c);
+        k += r.c == 0 ? 1 : r.width;
+    }
+    if (k == s.keep_end) end = chars.size();
+    at.push_back(k);
+    const ScoredRun t =
+        without_symbol_edges(ScoredRun{s.score, begin, end}, chars.size(), [&](std::size_t j) { return chars[j]; });
+    return {s.score, at[t.keep_begin], at[t.keep_end]};
+}
+
+}  // namespace
+
 ScoredRun score_cp932(std::span<const unsigned char> run, std::size_t lead_in, int min_score) {
     const LabelTail tail = cp932_label_tail_at(run);
-    if (tail.size == 0 || tail.at < lead_in + 2) return score_cp932_unkeyed(run, lead_in, min_score);
+    if (tail.size == 0 || tail.at < lead_in + 2)
+        return cp932_without_symbol_edges(run, score_cp932_unkeyed(run, lead_in, min_score));
     const auto without = [&](std::size_t size) {
         std::vector<unsigned char> label(run.begin(), run.begin() + static_cast<std::ptrdiff_t>(tail.at));
         label.insert(label.end(), run.begin() + static_cast<std::ptrdiff_t>(tail.at + size), run.end());
@@ -918,7 +1041,7 @@ ScoredRun score_cp932(std::span<const unsigned char> run, std::size_t lead_in, i
         if (s.keep_end >= tail.at && s.keep_end > s.keep_begin) s.keep_end += size;
         return s;
     };
-    return score_label(tail, without);
+    return cp932_without_symbol_edges(run, score_label(tail, without));
 }
 
 namespace {

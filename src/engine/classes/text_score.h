@@ -4,6 +4,7 @@
 // keeps the part this marks, or drops the run.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -161,6 +162,64 @@ ScoredRun score_label(const LabelTail& tail, Without without) {
     if (tail.size == access_key_size) return s;
     const ScoredRun with_dots = without(tail.size - ellipsis_size);
     return with_dots.score > s.score ? with_dots : s;
+}
+
+inline constexpr std::size_t score_symbol_room = 256;
+// The ASCII strings of machine code hold C++ names as the compilers of
+// Unix-like systems store them, each name its length and then its letters
+// ("_ZN4llvm18initializeAnalysisERNS_12PassRegistryE"). Text that lies
+// next to such a string reads with it as one run, yet the names are no
+// part of it, and they make most of the line. A token of ASCII letters,
+// digits and underscores holds such names where two of them stand whole
+// in it: a length of 2 or more after a letter or an underscore, that many
+// characters from a letter or an underscore on, and after them the token's
+// end, a digit, a capital or an underscore, which a mangled name puts next
+// ("4llvm" before "18"). Prose gives hardly one ("tune2fs" has one; of the
+// 2,317 lines of the statistics' text none has two in a token).
+//
+// symbol_prefix_end(ascii): in the ASCII before a part's first character
+// beyond ASCII, where the names of its last such token end (but for a
+// last name that ends the last token), 0 for none.
+// symbol_suffix_start(ascii): in the ASCII after the part's last such
+// character, where the names of its first such token start, ascii.size()
+// for none.
+std::size_t symbol_prefix_end(std::span<const char> ascii);
+std::size_t symbol_suffix_start(std::span<const char> ascii);
+// A part [keep_begin, keep_end) of a run of n characters, char_at(k) the
+// k-th, without the names at its ends. The names are read in the run's
+// ASCII on either side of the part's text: the score may have cut a
+// symbol's first names off already.
+template <class CharAt>
+ScoredRun without_symbol_edges(ScoredRun s, std::size_t n, CharAt char_at) {
+    // The shortest token with two names: "2ab2cd".
+    constexpr std::size_t least = 6;
+    if (s.keep_end <= s.keep_begin || (char_at(s.keep_begin) >= 0x80 && char_at(s.keep_end - 1) >= 0x80)) return s;
+    const auto ascii_char = [&](std::size_t k) { return char_at(k) >= 0x20 && char_at(k) < 0x7F; };
+    std::size_t first = s.keep_begin;
+    while (first < s.keep_end && char_at(first) < 0x80) ++first;
+    if (first == s.keep_end) return s;  // no character beyond ASCII
+    std::size_t last = s.keep_end;
+    while (char_at(last - 1) < 0x80) --last;
+    // The ASCII read: at most the room, nearest the text.
+    char buffer[score_symbol_room];
+    const auto ascii = [&](std::size_t from, std::size_t to) {
+        for (std::size_t k = from; k < to; ++k) buffer[k - from] = static_cast<char>(char_at(k));
+        return std::span<const char>(buffer, to - from);
+    };
+    std::size_t from = first;
+    while (from > 0 && first - from < sizeof buffer && ascii_char(from - 1)) --from;
+    if (first - from >= least) {
+        const std::size_t end = symbol_prefix_end(ascii(from, first));
+        if (end != 0) s.keep_begin = std::max(s.keep_begin, from + end);
+    }
+    std::size_t to = last;
+    while (to < n && to - last < sizeof buffer && ascii_char(to)) ++to;
+    if (to - last >= least) {
+        const std::span<const char> after = ascii(last, to);
+        const std::size_t start = symbol_suffix_start(after);
+        if (start != after.size()) s.keep_end = std::min(s.keep_end, last + start);
+    }
+    return s;
 }
 
 // The most input bytes before a run worth reading with it: a sentence whose

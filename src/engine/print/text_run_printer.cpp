@@ -251,7 +251,14 @@ ScoredRun TextRunPrinter::score(std::size_t from, std::size_t to) const {
     const LabelTail tail = label_tail_at(
         to - from, [&](std::size_t k) { return chars_[from + k].value; },
         [&](std::size_t k) { return k > 0 && chars_[from + k - 1].value >= 0x80; });
-    if (tail.size == 0) return score_chars(from, to, to, 0);
+    // The names at the part's ends are read in chars_[from, to).
+    const auto without_names = [&](ScoredRun s) {
+        if (s.keep_end <= s.keep_begin) return s;
+        s = without_symbol_edges(ScoredRun{s.score, s.keep_begin - from, s.keep_end - from}, to - from,
+                                 [&](std::size_t k) { return chars_[from + k].value; });
+        return ScoredRun{s.score, s.keep_begin + from, s.keep_end + from};
+    };
+    if (tail.size == 0) return without_names(score_chars(from, to, to, 0));
     // A part that ends with the label takes its tail.
     const std::size_t at = from + tail.at;
     const auto without = [&](std::size_t size) {
@@ -259,7 +266,7 @@ ScoredRun TextRunPrinter::score(std::size_t from, std::size_t to) const {
         if (s.keep_end == at && s.keep_end > s.keep_begin) s.keep_end += size;
         return s;
     };
-    return score_label(tail, without);
+    return without_names(score_label(tail, without));
 }
 
 ScoredRun TextRunPrinter::score_chars(std::size_t from, std::size_t to, std::size_t key, std::size_t skip) const {
