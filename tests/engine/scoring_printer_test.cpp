@@ -82,8 +82,9 @@ private:
     void decide(bool run_ends) {
         const ScoredRun s = score_cp932(window_, window_lead_);
         const bool goes_on = open_ && s.keep_end > s.keep_begin && window_at_ + s.keep_begin == printed_end_;
+        const auto part = std::span<const unsigned char>(window_).subspan(s.keep_begin, s.keep_end - s.keep_begin);
         const bool keep = s.kept(format_.text.min_score) &&
-                          (goes_on || s.keep_end - s.keep_begin >= min_length_);
+                          (goes_on || (s.keep_end - s.keep_begin >= min_length_ && cp932_holds_word(part)));
         if (!(keep && goes_on)) close_line();
         if (keep) {
             ReferenceWrite w;

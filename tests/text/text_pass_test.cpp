@@ -415,6 +415,33 @@ TEST(TextPass, TextFilterLeavesOutSymbolsBesideText) {
     }
 }
 
+// A character and a mark is no word, whatever the score says of it; two
+// characters of words are, and so is a longer part among ASCII words.
+TEST(TextPass, TextFilterWritesNoMarkBesideOneCharacter) {
+    Setting s{"japanese and ascii", everything, 1, 0, U"", {}};
+    OutputFormat format = format_of(TextEncoding::utf8, LineEnd::lf, OffsetRadix::none, "", false);
+    format.text.on = true;
+    const std::u32string dropped[] = {U"要、", U"。上"};
+    const std::u32string kept[] = {U"人々", U"時計", U"http://www.google.com/ を URL"};
+    for (const EncodingCase& ec : with_cp932) {
+        Bytes data(4, 0);
+        std::string want;
+        for (const std::u32string& w : dropped) {
+            const Bytes b = encoded(ec.iconv_name, w);
+            data.insert(data.end(), b.begin(), b.end());
+            data.insert(data.end(), 4, 0);
+        }
+        for (const std::u32string& w : kept) {
+            const Bytes b = encoded(ec.iconv_name, w);
+            data.insert(data.end(), b.begin(), b.end());
+            data.insert(data.end(), 4, 0);
+            want += utf8_of(w) + "\n";
+        }
+        EXPECT_EQ(run_engine(data, record_of(s), ec.encoding, &format, 1, 4096, test::Input::positional), want)
+            << ec.iconv_name;
+    }
+}
+
 // ASCII strings read as UTF-16 give ideographs ("ckag" of "package" is 正条)
 // that the text filter drops, at either alignment, in either byte order.
 TEST(TextPass, TextFilterDropsAsciiReadAsUtf16) {

@@ -969,6 +969,36 @@ void for_each_symbol(std::span<const char> ascii, F&& f) {
 
 }  // namespace
 
+bool is_word_char(char32_t c) {
+    // The half-width forms' own marks come before their katakana.
+    constexpr char32_t half_marks_last = 0xFF65;
+    // The marks that repeat or stand for a character of a word, which the
+    // statistics class with the symbols: 々 〆 〇, ゝ ゞ, ヽ ヾ.
+    if ((c >= 0x3005 && c <= 0x3007) || c == 0x309D || c == 0x309E || c == 0x30FD || c == 0x30FE) return true;
+    switch (static_cast<TextClass>(stats_of(c).text_class)) {
+        case TextClass::half_kana: return c > half_marks_last;
+        case TextClass::hiragana:
+        case TextClass::katakana:
+        case TextClass::kanji1:
+        case TextClass::kanji2:
+        case TextClass::rare_kanji:
+        case TextClass::full_alnum:
+        case TextClass::greek_cyrillic: return true;
+        default: return false;
+    }
+}
+
+bool cp932_holds_word(std::span<const unsigned char> part) {
+    std::size_t chars = 0, words = 0;
+    for (std::size_t k = 0; k < part.size() && !holds_word(chars, words);) {
+        const Read r = read_at(part, k);
+        ++chars;
+        words += r.c != 0 && is_word_char(r.c);
+        k += r.c == 0 ? 1 : r.width;
+    }
+    return holds_word(chars, words);
+}
+
 std::size_t symbol_prefix_end(std::span<const char> ascii) {
     std::size_t start = 0;
     TokenNames last;

@@ -164,6 +164,26 @@ ScoredRun score_label(const LabelTail& tail, Without without) {
     return with_dots.score > s.score ? with_dots : s;
 }
 
+// A mark says how text goes on, not that there is text: a part of one
+// character of words and a mark ("要、", "。上") is what data gives by the
+// thousand, and no word. So a part of fewer than short_part_chars
+// characters is written only where it holds least_word_chars characters of
+// words (kana, kanji and the marks that repeat them, full-width letters and
+// digits, Greek and Cyrillic), the fewest a word has, unless it goes on
+// with the line written before. (A longer part with one such character is
+// text among ASCII words: "WPA と WPA2".)
+inline constexpr std::size_t least_word_chars = 2;
+inline constexpr std::size_t short_part_chars = 4;
+bool is_word_char(char32_t c);
+// Whether a part of `chars` characters holding `words` characters of words
+// may be written.
+constexpr bool holds_word(std::size_t chars, std::size_t words) {
+    return chars >= short_part_chars || words >= least_word_chars;
+}
+// The same over the characters of code page 932 bytes, read in step from
+// the first.
+bool cp932_holds_word(std::span<const unsigned char> part);
+
 inline constexpr std::size_t score_symbol_room = 256;
 // The ASCII strings of machine code hold C++ names as the compilers of
 // Unix-like systems store them, each name its length and then its letters

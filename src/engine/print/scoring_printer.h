@@ -307,8 +307,9 @@ private:
         // step (the part kept then starts in the lead-in, and the one before
         // may end short of its run's end).
         const bool goes_on = open_ && s.kept(0) && offset_of(begin) == printed_end_;
-        const bool keep =
-            s.kept(stage_.min_score) && (goes_on || end - begin >= stage_.min_length);
+        const bool keep = s.kept(stage_.min_score) &&
+                          (goes_on || (end - begin >= stage_.min_length &&
+                                       cp932_holds_word(window.subspan(begin, end - begin))));
         if (!(keep && goes_on)) close_line();
         if (keep) {
             const bool prefixed = !goes_on && write_score(s.score, offset_of(begin));
