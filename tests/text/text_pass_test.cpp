@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <initializer_list>
 #include <random>
 #include <span>
 #include <string>
@@ -371,73 +372,47 @@ TEST(TextPass, TextFilterKeepsTheSentenceAndDropsTheNoise) {
     }
 }
 
-// A menu's labels, each between zeros as a resource holds them, are
-// written whole with their access keys, in every encoding.
-TEST(TextPass, TextFilterKeepsLabelsWithTheirAccessKeys) {
+// What the text filter writes of strings, each between zeros as a
+// resource holds them, in one encoding, as UTF-8 lines.
+std::string filtered_strings(const EncodingCase& ec, std::initializer_list<std::u32string> strings) {
     Setting s{"japanese and ascii", everything, 1, 0, U"", {}};
     OutputFormat format = format_of(TextEncoding::utf8, LineEnd::lf, OffsetRadix::none, "", false);
     format.text.on = true;
-    // いいえ in UTF-16 is units of two printable ASCII bytes, as ASCII read
-    // as UTF-16 gives; its key, which such ASCII never gives, tells it apart.
-    const std::u32string labels[] = {U"閉じる(_C)", U"保存(_S)", U"印刷(_P)...", U"次へ(&N) >",
-                                     U"ファイルにコピー(&C)", U"いいえ(&N)"};
-    for (const EncodingCase& ec : with_cp932) {
-        Bytes data(4, 0);
-        std::string want;
-        for (const std::u32string& label : labels) {
-            const Bytes b = encoded(ec.iconv_name, label);
-            data.insert(data.end(), b.begin(), b.end());
-            data.insert(data.end(), 4, 0);
-            want += utf8_of(label) + "\n";
-        }
-        EXPECT_EQ(run_engine(data, record_of(s), ec.encoding, &format, 1, 4096, test::Input::positional), want)
-            << ec.iconv_name;
-    }
-}
-
-// Text that lies next to the C++ names of machine code is written without
-// them, in every encoding: but for the last name before the text, which
-// may be the text's own letters.
-TEST(TextPass, TextFilterLeavesOutSymbolsBesideText) {
-    Setting s{"japanese and ascii", everything, 1, 0, U"", {}};
-    OutputFormat format = format_of(TextEncoding::utf8, LineEnd::lf, OffsetRadix::none, "", false);
-    format.text.on = true;
-    const std::u32string line = U"ファイルを開けませんでした。";
-    const std::u32string run = U"_ZNK5clang12ast_matchers8internal" + line + U"N4llvm2cl6parserE";
-    for (const EncodingCase& ec : with_cp932) {
-        Bytes data(4, 0);
-        const Bytes b = encoded(ec.iconv_name, run);
+    Bytes data(4, 0);
+    for (const std::u32string& string : strings) {
+        const Bytes b = encoded(ec.iconv_name, string);
         data.insert(data.end(), b.begin(), b.end());
         data.insert(data.end(), 4, 0);
-        EXPECT_EQ(run_engine(data, record_of(s), ec.encoding, &format, 1, 4096, test::Input::positional),
-                  utf8_of(U"8internal" + line + U"N") + "\n")
-            << ec.iconv_name;
     }
+    return run_engine(data, record_of(s), ec.encoding, &format, 1, 4096, test::Input::positional);
 }
 
-// A character and a mark is no word, whatever the score says of it; two
-// characters of words are, and so is a longer part among ASCII words.
-TEST(TextPass, TextFilterWritesNoMarkBesideOneCharacter) {
-    Setting s{"japanese and ascii", everything, 1, 0, U"", {}};
-    OutputFormat format = format_of(TextEncoding::utf8, LineEnd::lf, OffsetRadix::none, "", false);
-    format.text.on = true;
-    const std::u32string dropped[] = {U"要、", U"。上"};
-    const std::u32string kept[] = {U"人々", U"時計", U"http://www.google.com/ を URL"};
+std::string utf8_lines(std::initializer_list<std::u32string> lines) {
+    std::string out;
+    for (const std::u32string& line : lines) out += utf8_of(line) + "\n";
+    return out;
+}
+
+// In every encoding: a menu's labels are written whole with their access
+// keys; text next to the C++ names of machine code is written without
+// them, but for the last name before the text, which may be the text's
+// own letters; a character and a mark is no word, whatever the score says
+// of it, while two characters of words are, and so is a longer part among
+// ASCII words.
+TEST(TextPass, TextFilterWritesWhatReadsAsText) {
+    // いいえ in UTF-16 is units of two printable ASCII bytes, as ASCII read
+    // as UTF-16 gives; its key, which such ASCII never gives, tells it apart.
+    const std::initializer_list<std::u32string> labels = {U"閉じる(_C)",           U"保存(_S)",  U"印刷(_P)...",
+                                                          U"次へ(&N) >",           U"いいえ(&N)",
+                                                          U"ファイルにコピー(&C)"};
+    const std::u32string line = U"ファイルを開けませんでした。";
     for (const EncodingCase& ec : with_cp932) {
-        Bytes data(4, 0);
-        std::string want;
-        for (const std::u32string& w : dropped) {
-            const Bytes b = encoded(ec.iconv_name, w);
-            data.insert(data.end(), b.begin(), b.end());
-            data.insert(data.end(), 4, 0);
-        }
-        for (const std::u32string& w : kept) {
-            const Bytes b = encoded(ec.iconv_name, w);
-            data.insert(data.end(), b.begin(), b.end());
-            data.insert(data.end(), 4, 0);
-            want += utf8_of(w) + "\n";
-        }
-        EXPECT_EQ(run_engine(data, record_of(s), ec.encoding, &format, 1, 4096, test::Input::positional), want)
+        EXPECT_EQ(filtered_strings(ec, labels), utf8_lines(labels)) << ec.iconv_name;
+        EXPECT_EQ(filtered_strings(ec, {U"_ZNK5clang12ast_matchers8internal" + line + U"N4llvm2cl6parserE"}),
+                  utf8_lines({U"8internal" + line + U"N"}))
+            << ec.iconv_name;
+        EXPECT_EQ(filtered_strings(ec, {U"要、", U"。上", U"人々", U"時計", U"http://www.google.com/ を URL"}),
+                  utf8_lines({U"人々", U"時計", U"http://www.google.com/ を URL"}))
             << ec.iconv_name;
     }
 }
