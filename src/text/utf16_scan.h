@@ -713,6 +713,23 @@ template <Decoded (*decode)(const unsigned char*, std::size_t), class Sink>
     write(opens, ends);
 }
 
+// The covered bits of w's groups inside that are `least` bytes or longer.
+// A group inside ends before the word's last bit, so adding its first bit
+// clears it with no carry out of the word.
+inline std::uint64_t groups_of_at_least(const CoverWord& w, std::uint32_t least) {
+    const std::uint64_t covered = w.covered & w.inside;
+    if (least > grid_bits) return 0;
+    // Bit b of `starts`: bits [b, b + least) are all covered.
+    std::uint64_t starts = covered;
+    for (std::uint32_t span = 1; span < least;) {
+        const std::uint32_t step = std::min(span, least - span);
+        starts &= starts >> step;
+        span += step;
+    }
+    const std::uint64_t firsts = w.firsts() & starts;
+    return covered & ~(covered + firsts);
+}
+
 // Both alignments, a group of runs at a time: most groups are one run, of
 // one alignment, written without any settle.
 template <Decoded (*decode)(const unsigned char*, std::size_t), class Sink>
@@ -743,10 +760,16 @@ void scan_utf16(const ScanTables& t, const unsigned char* p, std::size_t n, std:
         report(t, p, base, Span{g.start, g.end, kept, 0}, sink);
     };
     const bool plain = !any_excluded && !t.spec().keep_overlaps;
+    // Without exempt strings a run shorter than the minimum is dropped,
+    // and a group's runs are no longer than the group: the groups of a word
+    // shorter than the minimum go before any settle.
+    const std::uint32_t least = plain && t.spec().exempt.empty() ? t.spec().min_length : 1;
     for_each_cover_word(masks[0].member.data(), masks[1].member.data(), unit_mask_words(n), group,
                         [&](const CoverWord& w) __attribute__((always_inline)) {
-        if (plain) settle_word<decode>(t, p, n, base, masks, w, sink);
-        else for_each_group_in(w, group);
+        if (!plain) return for_each_group_in(w, group);
+        if (least <= 1) return settle_word<decode>(t, p, n, base, masks, w, sink);
+        const std::uint64_t kept = groups_of_at_least(w, least);
+        if (kept != 0) settle_word<decode>(t, p, n, base, masks, CoverWord{w.at, w.grid & kept, kept, w.inside}, sink);
     });
 }
 

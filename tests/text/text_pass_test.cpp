@@ -215,6 +215,7 @@ TEST(TextPass, MatchesTheReferenceInEveryEncodingFormatAndPieceSize) {
         {"japanese", japanese, 1, 0, U"", {}},
         {"everything, -n 5, excluded, exempt", everything, 5, 0, U"の字", {U"漢", U"ｶﾀ"}},
         {"japanese, xor 0x5a, -n 3", japanese, 3, 0x5A, U"", {}},
+        {"everything, -n 9", everything, 9, 0, U"", {}},
     };
     const std::size_t pieces[] = {1, 2, 3, 5, 8, 61, 4096};
     const unsigned thread_counts[] = {1, 2, 3};
