@@ -188,8 +188,9 @@ struct Span {
     bool ascii = false;  // as FoundRun::ascii
 };
 
-// The length test and the exempt rule; false when the run is not written.
-bool passes(const ScanTables& tables, const unsigned char* data, Span span, int& exempt);
+// The exempt rule for a run shorter than the minimum: whether it holds an
+// exempt string, the first of which it sets `exempt` to.
+bool exempt_passes(const ScanTables& tables, const unsigned char* data, Span span, int& exempt);
 
 // The span goes by reference: a copy made in two 8-byte stores and read
 // back as one 16-byte load stalls on the store forwarding, once a run.
@@ -197,7 +198,8 @@ template <class Sink>
 [[gnu::always_inline]] inline void report(const ScanTables& tables, const unsigned char* data, std::uint64_t base,
                                           const Span& span, Sink& sink) {
     int exempt = -1;
-    if (span.kept_bytes >= tables.spec().min_length || (!tables.spec().exempt.empty() && passes(tables, data, span, exempt)))
+    const ScanSpec& spec = tables.spec();
+    if (span.kept_bytes >= spec.min_length || (!spec.exempt.empty() && exempt_passes(tables, data, span, exempt)))
         sink(FoundRun{base + span.start, {data + span.start, span.end - span.start}, span.kept_bytes, exempt,
                       span.ascii && exempt < 0});
 }

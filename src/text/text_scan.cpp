@@ -130,11 +130,9 @@ std::u32string run_text(const ScanTables& tables, const FoundRun& run) {
 }
 
 namespace detail {
-bool passes(const ScanTables& tables, const unsigned char* data, Span span, int& exempt) {
+bool exempt_passes(const ScanTables& tables, const unsigned char* data, Span span, int& exempt) {
     exempt = -1;
     const ScanSpec& spec = tables.spec();
-    if (span.kept_bytes >= spec.min_length) return true;
-    if (spec.exempt.empty()) return false;
     const std::u32string text = run_text(tables, {0, {data + span.start, span.end - span.start}, 0, -1});
     for (std::size_t k = 0; k < spec.exempt.size(); ++k) {
         if (!spec.exempt[k].empty() && text.find(spec.exempt[k]) != std::u32string::npos) {

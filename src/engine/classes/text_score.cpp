@@ -912,7 +912,7 @@ namespace {
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 bool is_letter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
-bool in_token(char c) { return is_letter(c) || is_digit(c) || c == '_'; }
+bool in_token(char c) { return is_ascii_alnum(static_cast<unsigned char>(c)) || c == '_'; }
 
 // The names that stand whole in a token (see symbol_prefix_end): how
 // many, where the first one's length starts and where the last one ends.

@@ -107,6 +107,10 @@ private:
 // The score of a whole run of characters; keep_* count characters.
 ScoredRun score_text(std::span<const char32_t> run);
 
+constexpr bool is_ascii_alnum(char32_t c) {
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+
 // A menu's or a button's label ends in its access key, the key's letter
 // in brackets after the label's last character ("開く(_O)", "はい(&Y)"),
 // with at most access_key_tail bytes of ASCII after it ("次へ(&N) >"), or
@@ -128,16 +132,13 @@ struct LabelTail {
 // ASCII).
 template <class At, class BeyondAscii>
 LabelTail label_tail_at(std::size_t n, At at, BeyondAscii beyond_ascii) {
-    const auto alnum = [](char32_t c) {
-        return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
-    };
     const auto printable = [](char32_t c) { return c >= 0x20 && c < 0x7F; };
     const auto dots_at = [&](std::size_t k) {
         return k + ellipsis_size == n && at(k) == '.' && at(k + 1) == '.' && at(k + 2) == '.';
     };
     for (std::size_t tail = 0; tail <= access_key_tail && access_key_size + tail < n; ++tail) {
         const std::size_t k = n - tail - access_key_size;
-        if (at(k) == '(' && (at(k + 1) == '_' || at(k + 1) == '&') && alnum(at(k + 2)) && at(k + 3) == ')' &&
+        if (at(k) == '(' && (at(k + 1) == '_' || at(k + 1) == '&') && is_ascii_alnum(at(k + 2)) && at(k + 3) == ')' &&
             beyond_ascii(k)) {
             bool ascii = true;
             for (std::size_t j = k + access_key_size; j < n; ++j) ascii = ascii && printable(at(j));
@@ -184,7 +185,6 @@ constexpr bool holds_word(std::size_t chars, std::size_t words) {
 // the first.
 bool cp932_holds_word(std::span<const unsigned char> part);
 
-inline constexpr std::size_t score_symbol_room = 256;
 // The ASCII strings of machine code hold C++ names as the compilers of
 // Unix-like systems store them, each name its length and then its letters
 // ("_ZN4llvm18initializeAnalysisERNS_12PassRegistryE"). Text that lies
@@ -205,6 +205,8 @@ inline constexpr std::size_t score_symbol_room = 256;
 // for none.
 std::size_t symbol_prefix_end(std::span<const char> ascii);
 std::size_t symbol_suffix_start(std::span<const char> ascii);
+// The most ASCII read for names on either side of a part.
+inline constexpr std::size_t score_symbol_room = 256;
 // A part [keep_begin, keep_end) of a run of n characters, char_at(k) the
 // k-th, without the names at its ends. The names are read in the run's
 // ASCII on either side of the part's text: the score may have cut a

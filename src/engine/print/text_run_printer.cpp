@@ -332,10 +332,14 @@ void TextRunPrinter::write_parts(std::size_t from, std::size_t to, ScoredRun s) 
         if (s.keep_begin > from) write_parts(from, s.keep_begin, score(from, s.keep_begin));
         std::uint64_t kept = 0;
         for (std::size_t k = s.keep_begin; k < s.keep_end; ++k) kept += chars_[k].length;
-        const auto words = std::count_if(chars_.begin() + static_cast<std::ptrdiff_t>(s.keep_begin),
-                                         chars_.begin() + static_cast<std::ptrdiff_t>(s.keep_end),
-                                         [](const RunChar& c) { return c.kept && is_word_char(c.value); });
-        if (kept >= min_length_ && holds_word(s.keep_end - s.keep_begin, static_cast<std::size_t>(words)))
+        // Only a short part needs its characters of words counted.
+        const std::size_t chars = s.keep_end - s.keep_begin;
+        const auto words = chars >= short_part_chars
+                               ? 0
+                               : std::count_if(chars_.begin() + static_cast<std::ptrdiff_t>(s.keep_begin),
+                                               chars_.begin() + static_cast<std::ptrdiff_t>(s.keep_end),
+                                               [](const RunChar& c) { return c.kept && is_word_char(c.value); });
+        if (kept >= min_length_ && holds_word(chars, static_cast<std::size_t>(words)))
             offer(s.keep_begin, s.keep_end, s.score);
         from = s.keep_end;
         if (from < to) s = score(from, to);
