@@ -495,8 +495,7 @@ bool reads_as_word_alone(std::span<const unsigned char> run, std::size_t lead_in
 
 }  // namespace
 
-TextScorer::Path TextScorer::extend(const Path& path, char32_t c, std::size_t at,
-                                    std::size_t width) {
+void TextScorer::extend_into(const Path& path, char32_t c, std::size_t at, std::size_t width, Path& out) {
     const CharStats s = stats_of(c);
     const unsigned cls = s.text_class;
     const bool single = single_byte(cls);
@@ -507,12 +506,12 @@ TextScorer::Path TextScorer::extend(const Path& path, char32_t c, std::size_t at
     const std::int64_t fresh_japanese = japanese_part(weight, single) + japanese_part(start, single);
     const std::int64_t fresh_edge = ascii ? fresh_japanese : 0;
     const Segment fresh{fresh_full, fresh_full, fresh_japanese, fresh_edge, fresh_edge, at, at + width, !ascii};
-    Path next{path.current, path.later, c, s.code, static_cast<unsigned char>(cls), true};
-    Segment& current = next.current;
-    Segment& later = next.later;
-    if (!path.any) {
-        current = later = fresh;
-    } else {
+    // The parts are worked on as locals and stored once, at the end: `out`
+    // may be `path`.
+    Segment current = fresh, later = fresh;
+    if (path.any) {
+        current = path.current;
+        later = path.later;
         const std::int64_t step = detail::text_stats_transition[path.last_class][cls];
         std::int64_t full = weight + step;
         std::int64_t japanese =
@@ -561,7 +560,12 @@ TextScorer::Path TextScorer::extend(const Path& path, char32_t c, std::size_t at
     } else if (current.full > best_.peak) {
         best_ = current;
     }
-    return next;
+    out.current = current;
+    out.later = later;
+    out.last_char = c;
+    out.last_code = s.code;
+    out.last_class = static_cast<unsigned char>(cls);
+    out.any = true;
 }
 
 TextScorer::TextScorer(text::InputEncoding encoding) : extra_prior_nats_(noise_prior_nats(encoding)) {}
@@ -654,7 +658,14 @@ ScoredRun score_cp932_readings(std::span<const unsigned char> run, std::size_t l
     const std::int64_t least = least_evidence(min_score);
     if (!alone && min_score > 0 && evidence_bound(run, least) < least) return {};
     TextScorer scorer;
-    TextScorer::Path reached[3][2];
+    // The best path that reaches each of the next three bytes after a
+    // character of one byte and of two: slot[at % 3][width - 1] of pool.
+    // A path is made in the spare and, where it beats the one in its slot,
+    // trades places with it; none is copied.
+    TextScorer::Path pool[3 * 2 + 1];
+    std::uint8_t slot[3][2] = {{0, 1}, {2, 3}, {4, 5}};
+    std::uint8_t spare = 6;
+    static const TextScorer::Path start{};
     bool reaches[3][2] = {};
     // Of two readings whose parts start at different bytes, the one that
     // starts later wins only by the tolerance a cut start needs: its first
@@ -665,19 +676,27 @@ ScoredRun score_cp932_readings(std::span<const unsigned char> run, std::size_t l
         if (a.begin < b.begin) return a.full + end_tolerance >= b.full;
         return a.full > b.full;
     };
-    const auto offer = [&](std::size_t at, std::size_t width, const TextScorer::Path& path) {
+    // Offers the spare, a path that reads a character of `width` bytes
+    // up to byte `at`.
+    const auto offer = [&](std::size_t at, std::size_t width) {
         const std::size_t kind = width - 1;
-        TextScorer::Path& slot = reached[at % 3][kind];
-        if (!reaches[at % 3][kind] || better(path.current, slot.current)) slot = path;
+        std::uint8_t& held = slot[at % 3][kind];
+        if (!reaches[at % 3][kind] || better(pool[spare].current, pool[held].current)) std::swap(held, spare);
         reaches[at % 3][kind] = true;
     };
     for (std::size_t k = 0; k < run.size(); ++k) {
         const auto [c, width] = read_at(run, k);
         bool* const here = reaches[k % 3];
         if (c != 0) {
-            if (!here[0] && !here[1]) offer(k + width, width, scorer.extend(TextScorer::Path{}, c, k, width));
-            for (std::size_t kind = 0; kind < 2; ++kind)
-                if (here[kind]) offer(k + width, width, scorer.extend(reached[k % 3][kind], c, k, width));
+            if (!here[0] && !here[1]) {
+                scorer.extend_into(start, c, k, width, pool[spare]);
+                offer(k + width, width);
+            }
+            for (std::size_t kind = 0; kind < 2; ++kind) {
+                if (!here[kind]) continue;
+                scorer.extend_into(pool[slot[k % 3][kind]], c, k, width, pool[spare]);
+                offer(k + width, width);
+            }
         }
         here[0] = here[1] = false;
     }

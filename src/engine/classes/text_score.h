@@ -71,17 +71,18 @@ public:
     // Adds the next character, which takes `width` units of the run (1 for
     // a character count, its byte length for a byte count).
     void add(char32_t c, std::size_t width = 1) {
-        path_ = extend(path_, c, position_, width);
+        extend_into(path_, c, position_, width, path_);
         position_ += width;
     }
     void add(std::span<const char32_t> chars) {
         for (const char32_t c : chars) add(c);
     }
-    // Reads `c`, `width` units at unit `at`, after `path`, and returns the
-    // longer path; the best part so far takes it into account. For a byte
-    // encoding where a character may start at more than one place, so that
-    // every reading can be followed at once.
-    Path extend(const Path& path, char32_t c, std::size_t at, std::size_t width);
+    // Reads `c`, `width` units at unit `at`, after `path`, and stores the
+    // longer path in `out`, which may be `path`; the best part so far takes
+    // it into account. For a byte encoding where a character may start at
+    // more than one place, so that every reading can be followed at once,
+    // each in a place of its own: no path is copied.
+    void extend_into(const Path& path, char32_t c, std::size_t at, std::size_t width, Path& out);
 
     ScoredRun result() const;
     // The result when the kept part was chosen as the best of `placements`
