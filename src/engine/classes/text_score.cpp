@@ -115,26 +115,57 @@ std::vector<std::uint32_t> by_first(std::size_t count, KeyAt key_at) {
     return at;
 }
 
+std::uint32_t pair_key(char32_t first, char32_t second) {
+    return static_cast<std::uint32_t>(first) << 16 | static_cast<std::uint32_t>(second);
+}
+
+// The pairs prose holds as words, by open addressing over twice as many
+// slots as pairs or more: text asks for nearly every pair of double-byte
+// characters it holds, and a pair is found, or found missing, in a probe
+// or two rather than by a search. (No pair is 0: no character is U+0000.)
+class ProsePairs {
+public:
+    ProsePairs() {
+        for (const detail::TextStatsPair& p : detail::text_stats_pairs) {
+            std::size_t k = home(p.pair);
+            while (keys_[k] != 0) k = (k + 1) & (slots - 1);
+            keys_[k] = p.pair;
+            bonus_[k] = p.bonus;
+        }
+    }
+    std::int16_t bonus(std::uint32_t key) const {
+        for (std::size_t k = home(key);; k = (k + 1) & (slots - 1)) {
+            if (keys_[k] == key) return bonus_[k];
+            if (keys_[k] == 0) return 0;
+        }
+    }
+
+private:
+    static constexpr unsigned slot_bits = 14;
+    static constexpr std::size_t slots = std::size_t{1} << slot_bits;
+    static_assert(2 * detail::text_stats_pair_count <= slots);
+    // Fibonacci hashing: the multiplier's top bits mix both characters.
+    static std::size_t home(std::uint32_t key) {
+        return static_cast<std::size_t>((key * std::uint64_t{0x9E3779B97F4A7C15u}) >> (64 - slot_bits));
+    }
+    std::array<std::uint32_t, slots> keys_{};
+    std::array<std::int16_t, slots> bonus_{};
+};
+
 // The extra evidence of a pair of double-byte characters that prose holds
 // as a word, 0 for any other pair.
 std::int64_t pair_bonus(char32_t first, char32_t second) {
     if (first >= bmp_size || second >= bmp_size) return 0;
-    static const std::vector<std::uint32_t> at = by_first(
-        detail::text_stats_pair_count, [](std::size_t k) { return detail::text_stats_pairs[k].pair; });
-    const std::uint32_t key = static_cast<std::uint32_t>(first) << 16 | static_cast<std::uint32_t>(second);
-    const auto* end = detail::text_stats_pairs + at[first + 1];
-    const auto* hit = std::lower_bound(detail::text_stats_pairs + at[first], end, key,
-                                       [](const detail::TextStatsPair& p, std::uint32_t k) { return p.pair < k; });
-    return hit != end && hit->pair == key ? hit->bonus : 0;
+    static const std::unique_ptr<const ProsePairs> pairs = std::make_unique<const ProsePairs>();
+    return pairs->bonus(pair_key(first, second));
 }
 
 bool is_word_pair(char32_t first, char32_t second) {
     if (first >= bmp_size || second >= bmp_size) return false;
     static const std::vector<std::uint32_t> at = by_first(
         detail::text_stats_word_pair_count, [](std::size_t k) { return detail::text_stats_word_pairs[k]; });
-    const std::uint32_t key = static_cast<std::uint32_t>(first) << 16 | static_cast<std::uint32_t>(second);
     return std::binary_search(detail::text_stats_word_pairs + at[first], detail::text_stats_word_pairs + at[first + 1],
-                              key);
+                              pair_key(first, second));
 }
 
 // What two kanji side by side say: real words are made of pairs the word
