@@ -31,7 +31,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <span>
@@ -520,11 +519,14 @@ bool report_encoding(const EncodingShape& shape, const std::vector<std::string>&
     // The same file read as code page 932 and in its own encoding: bytes
     // per second of the plain pass, as a ratio measured in this run; also
     // with a minimum length, under which most runs of data are dropped.
-    for (const char* jobs : {"-j 1", "", "-j 1 -n 8"}) {
-        const double own = plain_seconds(shape.option, jobs, file);
-        const double cp932 = plain_seconds("cp932", jobs, file);
-        const char* label = *jobs == '\0' ? "all cores" : std::strlen(jobs) > 4 ? "-j 1 -n 8" : "-j 1     ";
-        std::printf("  speed %s: %s plain %.3f s, cp932 plain %.3f s: %.2fx the cp932 pass's bytes/s\n", label,
+    struct Timing {
+        const char* options;
+        const char* label;
+    };
+    for (const Timing& timing : {Timing{"-j 1", "-j 1     "}, Timing{"", "all cores"}, Timing{"-j 1 -n 8", "-j 1 -n 8"}}) {
+        const double own = plain_seconds(shape.option, timing.options, file);
+        const double cp932 = plain_seconds("cp932", timing.options, file);
+        std::printf("  speed %s: %s plain %.3f s, cp932 plain %.3f s: %.2fx the cp932 pass's bytes/s\n", timing.label,
                     shape.label, own, cp932, cp932 / own);
     }
     std::printf("  goal: found >= %.0f%%, text >= %.0f%%, auto names %s: %s\n\n", 100 * goal.found,
