@@ -1082,8 +1082,12 @@ namespace {
 // part is read byte by byte back from it.
 ScoredRun cp932_without_symbol_edges(std::span<const unsigned char> run, const ScoredRun& s) {
     if (s.keep_end <= s.keep_begin || (run[s.keep_begin] >= 0x80 && run[s.keep_end - 1] >= 0x80)) return s;
-    std::vector<char32_t> chars;
-    std::vector<std::size_t> at;  // each character's first byte, and the end of the last
+    // Kept by each thread from one run to the next: most runs scored have
+    // ASCII at an end, and an allocation apiece cost more than the read.
+    static thread_local std::vector<char32_t> chars;
+    static thread_local std::vector<std::size_t> at;  // each character's first byte, and the end of the last
+    chars.clear();
+    at.clear();
     std::size_t k = s.keep_begin;
     while (k > 0 && s.keep_begin - k < score_symbol_room && run[k - 1] >= 0x20 && run[k - 1] < 0x7F) --k;
     for (; k < s.keep_begin; ++k) {
