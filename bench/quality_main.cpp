@@ -2,10 +2,13 @@
 // wants, on real Japanese lines planted in data of several shapes.
 //
 //   kurvane_quality [--host-mib N] [--dir DIR] [--keep] [--encodings-only] [--misses N] [--noise N]
+//                   [--planting-source TEXT]
 //
 // The planted lines are the quarter of the Japanese Debian reference manual
 // that the text statistics leave out (scripts/gen_text_stats.py
-// --planting-lines). The shapes: machine code (the ELF files of /usr/bin,
+// --planting-lines), or with --planting-source the prose lines of another
+// document of Japanese text (UTF-8, gzipped or not), to see how the score
+// does on text of another hand. The shapes: machine code (the ELF files of /usr/bin,
 // N MiB, 8 by default), compressed data (that machine code through gzip and
 // xz), a game script with ASCII tags, a table of records named with 2-4
 // character words, and the machine code XORed with one byte. For each it
@@ -78,9 +81,11 @@ Bytes command_output(const std::string& command) {
 
 std::string quoted(const fs::path& path) { return "'" + path.string() + "'"; }
 
-std::vector<std::string> planting_lines(const fs::path& source_dir) {
-    const Bytes utf8 =
-        command_output("python3 " + quoted(source_dir / "scripts" / "gen_text_stats.py") + " --planting-lines");
+// The held-out lines of the statistics' source, or with `other` the prose
+// lines of that document, which the statistics never saw.
+std::vector<std::string> planting_lines(const fs::path& source_dir, const std::string& other) {
+    const Bytes utf8 = command_output("python3 " + quoted(source_dir / "scripts" / "gen_text_stats.py") +
+                                      " --planting-lines" + (other.empty() ? "" : " --planting-source " + quoted(fs::path(other))));
     std::vector<std::string> lines;
     std::string_view rest(reinterpret_cast<const char*>(utf8.data()), utf8.size());
     while (!rest.empty()) {
@@ -539,6 +544,7 @@ bool report_encoding(const EncodingShape& shape, const std::vector<std::string>&
 int main(int argc, char** argv) {
     std::size_t host_mib = 8;
     bool encodings_only = false;
+    std::string planting_source;
     fs::path parent = fs::temp_directory_path();
     for (int k = 1; k < argc; ++k) {
         const std::string_view a = argv[k];
@@ -552,9 +558,11 @@ int main(int argc, char** argv) {
             encodings_only = true;
         } else if (a == "--dir" && k + 1 < argc) {
             parent = argv[++k];
+        } else if (a == "--planting-source" && k + 1 < argc) {
+            planting_source = argv[++k];
         } else {
                 std::fprintf(stderr, "usage: kurvane_quality [--host-mib N] [--dir DIR] [--keep] [--encodings-only] "
-                                     "[--misses N] [--noise N]\n");
+                                     "[--misses N] [--noise N] [--planting-source TEXT]\n");
                 return 2;
         }
     }
@@ -562,7 +570,7 @@ int main(int argc, char** argv) {
     fs::create_directories(dir);
     int status = 0;
     try {
-        const std::vector<std::string> lines = planting_lines(KURVANE_SOURCE_DIR);
+        const std::vector<std::string> lines = planting_lines(KURVANE_SOURCE_DIR, planting_source);
         const Bytes code = machine_code(host_mib << 20);
         write_file(dir / "code.bin", code);
         const Goal lines_goal{0.98, 0.95};

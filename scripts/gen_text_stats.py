@@ -36,7 +36,9 @@ Values are written in 1/32 nat, rounded.
 
 Run from the repository root: python3 scripts/gen_text_stats.py
 (--source FILE reads another copy of the manual, --output FILE writes
-elsewhere, --planting-lines prints the benchmark's lines as UTF-8.)
+elsewhere, --planting-lines prints the benchmark's lines as UTF-8;
+--planting-source FILE makes them the prose lines of all of FILE instead, a
+text file, gzipped or not: another document the statistics never saw.)
 """
 
 import argparse
@@ -450,6 +452,7 @@ def main():
     parser.add_argument("--source", default=SOURCE)
     parser.add_argument("--output", default=OUTPUT)
     parser.add_argument("--planting-lines", action="store_true")
+    parser.add_argument("--planting-source")
     parser.add_argument("--check", action="store_true",
                         help="regenerate into a scratch file and compare with --output; "
                              "exit 77 when the source is missing")
@@ -462,6 +465,11 @@ def main():
             print("%s: missing (Debian package %s)" % (path, package), file=sys.stderr)
             sys.exit(77 if args.check else 1)
     chars = repertoire()
+    if args.planting_lines and args.planting_source:
+        opener = gzip.open if args.planting_source.endswith(".gz") else open
+        with opener(args.planting_source, "rt", encoding="utf-8") as f:
+            sys.stdout.write("".join(line + "\n" for line in text_lines(f.read().split("\n"), chars)))
+        return
     derive_raw, plant_raw = read_blocks(args.source)
     with gzip.open(MORE_PROSE, "rt", encoding="utf-8") as f:
         more_raw = f.read().split("\n")
