@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "cp932.h"
@@ -172,6 +173,39 @@ TEST(xor_key, ascii_text_takes_no_key) {
         }
         const XorKeyChoice c = search(prose);
         EXPECT_FALSE(c.found) << "zeros " << zeros << " took " << int{c.key} << " text bytes " << c.text_bytes;
+    }
+}
+
+// Libraries hold tables of the kana's codes in order. Stored as they are
+// or with some bits flipped, a key turns them into lines of kana that
+// score as text ("ぁあぃいぅう", or "えぉうぇいぅあぃ" a few bits off);
+// they are no text stored with a key. Text that is, among such tables,
+// still has its key found.
+TEST(xor_key, tables_of_kana_codes_take_no_key) {
+    const auto tables = [](unsigned char flip) {
+        std::vector<unsigned char> out;
+        for (const auto& [lead, first, last] : {std::tuple{0x82u, 0x9Fu, 0xF1u}, std::tuple{0x83u, 0x40u, 0x96u}}) {
+            for (unsigned trail = first; trail <= last; ++trail) {
+                if (trail == 0x7F) continue;
+                out.push_back(static_cast<unsigned char>(lead ^ flip));
+                out.push_back(static_cast<unsigned char>(trail ^ flip));
+            }
+            out.push_back(0);
+        }
+        return out;
+    };
+    for (const unsigned flip : {0x00u, 0x80u, 0x86u, 0x06u}) {
+        for (const unsigned text_key : {0x00u, 0x5Au}) {
+            std::vector<unsigned char> bytes = text_key != 0 ? sparse(static_cast<unsigned char>(text_key), 256 << 10, 8 << 10)
+                                                             : data(false, 0, 256 << 10, false);
+            // Within the part of the file the search scores in full.
+            const std::vector<unsigned char> t = tables(static_cast<unsigned char>(flip));
+            for (std::size_t at = 1000; at + t.size() < (32u << 10); at += 6000)
+                std::copy(t.begin(), t.end(), bytes.begin() + static_cast<std::ptrdiff_t>(at));
+            const XorKeyChoice c = search(bytes);
+            EXPECT_EQ(c.found, text_key != 0) << "flip " << flip << " took " << int{c.key};
+            EXPECT_EQ(c.key, text_key) << "flip " << flip;
+        }
     }
 }
 
