@@ -214,10 +214,11 @@ std::uint64_t kept_text_bytes(std::span<const std::span<const unsigned char>> sa
     // other. So under a key, a kept part counts only when its stored bytes
     // are not all ASCII text (printable, tabs and line breaks: Japanese
     // under such a key is stored with a control byte every few characters),
-    // and only with at least long_part_chars characters: a line of text,
-    // not a word that chance gives. With no XOR everything kept counts but
-    // a table of codes, so that a key must beat all the text a plain
-    // reading gives.
+    // and only with at least long_part_chars double-byte characters: a
+    // line of text, not a word that chance gives (nor the ASCII that every
+    // key makes of binary bytes). With no XOR everything kept counts but a
+    // table of codes, so that a key must beat all the text a plain reading
+    // gives.
     const auto stored_as_ascii = [&](std::size_t begin, std::size_t end) {
         for (std::size_t k = begin; k < end; ++k) {
             const unsigned stored = run[k] ^ key;
@@ -231,9 +232,9 @@ std::uint64_t kept_text_bytes(std::span<const std::span<const unsigned char>> sa
         // A table of codes is no text under any key, none included.
         if (reads_as_code_table(std::span<const unsigned char>(run).subspan(begin, end - begin))) return;
         if (key != 0) {
-            std::size_t chars = 0;
-            for (std::size_t k = begin; k < end; k += width_at(k)) ++chars;
-            if (chars < long_part_chars || stored_as_ascii(begin, end)) return;
+            std::size_t doubles = 0;
+            for (std::size_t k = begin; k < end; k += width_at(k)) doubles += width_at(k) == 2 ? 1 : 0;
+            if (doubles < long_part_chars || stored_as_ascii(begin, end)) return;
         }
         kept.bytes += end - begin;
         for (std::size_t k = begin; k < end; k += width_at(k))
