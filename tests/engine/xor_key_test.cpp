@@ -58,7 +58,7 @@ XorKeyChoice search(const std::vector<unsigned char>& bytes) {
 }
 
 TEST(xor_key, finds_the_key_of_xored_text) {
-    for (const unsigned key : {0x01u, 0x5Au, 0x80u, 0xC3u, 0xFFu}) {
+    for (const unsigned key : {0x01u, 0x5Au, 0x80u, 0x81u, 0x82u, 0x86u, 0x87u, 0xC3u, 0xFFu}) {
         const XorKeyChoice c = search(data(true, static_cast<unsigned char>(key), 256 << 10));
         EXPECT_TRUE(c.found) << "key " << key;
         EXPECT_EQ(c.key, key);
@@ -145,7 +145,7 @@ std::vector<unsigned char> sparse(unsigned char key, std::size_t size, std::size
 
 TEST(xor_key, finds_the_key_of_sparse_text) {
     // One line in 12 KiB: text fills 0.3% of the bytes.
-    for (const unsigned key : {0x5Au, 0xA7u, 0xE0u}) {
+    for (const unsigned key : {0x5Au, 0x86u, 0xA7u, 0xE0u}) {
         const XorKeyChoice c = search(sparse(static_cast<unsigned char>(key), 1 << 20, 12 << 10));
         EXPECT_TRUE(c.found) << "key " << key << " text bytes " << c.text_bytes;
         EXPECT_EQ(c.key, key);
@@ -207,6 +207,32 @@ TEST(xor_key, tables_of_kana_codes_take_no_key) {
             EXPECT_EQ(c.key, text_key) << "flip " << flip;
         }
     }
+}
+
+// Resources hold their strings in UTF-16 (a dialog's controls: a few
+// small numbers, then a caption ending in a zero unit). A key that turns
+// a script's row into the lead of a kana row reads them as kana (Hebrew
+// under 0x86 as katakana, Cyrillic as hiragana); they are no text stored
+// with a key.
+TEST(xor_key, utf16_strings_of_other_scripts_take_no_key) {
+    const std::u16string captions[] = {u"אפשרויות",        u"גודל הסמן",      u"היסטוריית הפקודות", u"התפריט הקובץ",
+                                       u"Параметры",       u"Размер курсора", u"История команд",    u"Сохранить файл",
+                                       u"Имя пользователя", u"Отмена"};
+    const unsigned char control[] = {0x09, 0x00, 0x01, 0x50, 0x00, 0x00, 0x00, 0x00, 0x09, 0x00, 0x12, 0x00,
+                                     0x32, 0x00, 0x0A, 0x00, 0x01, 0x01, 0xFF, 0xFF, 0x80, 0x00, 0x26, 0x00};
+    std::mt19937_64 rng(3);
+    std::vector<unsigned char> bytes;
+    while (bytes.size() < (128u << 10)) {
+        bytes.insert(bytes.end(), std::begin(control), std::end(control));
+        bytes[bytes.size() - 8] = static_cast<unsigned char>(rng());
+        for (const char16_t u : captions[rng() % std::size(captions)]) {
+            bytes.push_back(static_cast<unsigned char>(u & 0xFF));
+            bytes.push_back(static_cast<unsigned char>(u >> 8));
+        }
+        bytes.insert(bytes.end(), {0, 0, 0, 0});
+    }
+    const XorKeyChoice c = search(bytes);
+    EXPECT_FALSE(c.found) << "took " << int{c.key} << " text bytes " << c.text_bytes;
 }
 
 TEST(xor_key, samples_spread_over_the_file_within_the_budget) {

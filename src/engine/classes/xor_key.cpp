@@ -117,6 +117,14 @@ constexpr std::uint64_t dominance_share = 5;
 constexpr std::uint64_t dominance_floor = 64;
 // A line of text under a key: see kept_text_bytes.
 constexpr std::size_t long_part_chars = 8;
+// The high bytes of the UTF-16 of Greek, Cyrillic and Hebrew letters, and
+// the share of a part's double-byte characters stored in those rows that
+// makes it stored text: see kept_text_bytes.
+constexpr unsigned utf16_script_rows_first = 0x03;
+constexpr unsigned utf16_script_rows_last = 0x05;
+constexpr std::size_t utf16_row_share_num = 3;
+constexpr std::size_t utf16_row_share_den = 4;
+
 // Libraries hold tables of character codes in order (the kana of code
 // page 932, 82 9F, 82 A0, 82 A1, ...) and of numbers that count up, which
 // some key reads as characters a code or a few apart: "ぁあぃいぅう", or
@@ -226,6 +234,30 @@ std::uint64_t kept_text_bytes(std::span<const std::span<const unsigned char>> sa
         }
         return true;
     };
+    // Resources hold strings in UTF-16, and a key that turns the high byte
+    // of a script's row into a lead byte reads them as kana: Cyrillic
+    // (04 xx) under 0x86 as hiragana, Hebrew (05 xx) as katakana. So under
+    // a key a part whose double-byte characters are nearly all stored as
+    // units of such rows is stored text too (the bytes around a string add
+    // a character or two of any kind). Japanese stored with a key gives
+    // that only under the keys 0x80, 0x81, 0x86 and 0x87, in a line of
+    // kana and punctuation alone; its lines with kanji still count. The
+    // rows of Latin letters are left out: under 0x82 and 0x83 the kana
+    // are stored in them, and lines of kana alone are too many to lose.
+    const auto stored_as_utf16 = [&](std::size_t begin, std::size_t end) {
+        std::size_t doubles = 0, in_rows = 0;
+        for (std::size_t k = begin; k < end;) {
+            if (!text::is_cp932_lead(run[k])) {
+                ++k;
+                continue;
+            }
+            ++doubles;
+            const unsigned row = run[k] ^ key;
+            in_rows += row >= utf16_script_rows_first && row <= utf16_script_rows_last ? 1 : 0;
+            k += 2;
+        }
+        return in_rows * utf16_row_share_den >= doubles * utf16_row_share_num;
+    };
     const auto count_part = [&](std::size_t begin, std::size_t end) {
         // The kept part starts on a character of the reading that won.
         const auto width_at = [&](std::size_t k) -> std::size_t { return text::is_cp932_lead(run[k]) ? 2 : 1; };
@@ -234,7 +266,7 @@ std::uint64_t kept_text_bytes(std::span<const std::span<const unsigned char>> sa
         if (key != 0) {
             std::size_t doubles = 0;
             for (std::size_t k = begin; k < end; k += width_at(k)) doubles += width_at(k) == 2 ? 1 : 0;
-            if (doubles < long_part_chars || stored_as_ascii(begin, end)) return;
+            if (doubles < long_part_chars || stored_as_ascii(begin, end) || stored_as_utf16(begin, end)) return;
         }
         kept.bytes += end - begin;
         for (std::size_t k = begin; k < end; k += width_at(k))
