@@ -658,5 +658,38 @@ TEST(TextPass, SearchTakesNoKeyForTextOfOtherScripts) {
     }
 }
 
+// A library's resources: short English strings in UTF-16, each after its
+// length in a unit of its own, among a few Japanese ones. Under the key
+// that turns their zeros into 0x30 each letter reads as a hiragana; the
+// search takes no key for them and names the Japanese strings' encoding.
+TEST(TextPass, SearchTakesNoKeyForUtf16Resources) {
+    Setting s{"japanese and ascii", everything, 1, 0, U"", {}};
+    const ExtractionSettings record = record_of(s);
+    const std::u32string words[] = {U"Password", U"User name", U"Network", U"Cancel", U"Connect", U"Retry",
+                                    U"Remember", U"Printer", U"Options", U"Close",   U"Browse",  U"Help"};
+    const std::u32string japanese_strings[] = {U"設定を保存できませんでした", U"印刷中に問題が発生しました",
+                                               U"接続先の名前を入力してください"};
+    std::mt19937 rng(29);
+    for (const EncodingCase& ec : {encodings[2], encodings[3]}) {
+        const bool little = ec.encoding == InputEncoding::utf16le;
+        Bytes data;
+        const auto string = [&](const std::u32string& text) {
+            const Bytes units = encoded(ec.iconv_name, text);
+            const auto n = static_cast<unsigned char>(units.size() / 2);
+            data.insert(data.end(), {little ? n : std::uint8_t{0}, little ? std::uint8_t{0} : n});
+            data.insert(data.end(), units.begin(), units.end());
+        };
+        for (std::size_t k = 0; data.size() < 60000; ++k) {
+            string(words[rng() % std::size(words)] + (k % 3 == 0 ? U"..." : U""));
+            if (k % 50 == 0) string(japanese_strings[k / 50 % std::size(japanese_strings)]);
+        }
+        const std::span<const unsigned char> samples[] = {data};
+        const InputChoice choice = choose_input(samples, record, every_encoding, true);
+        EXPECT_EQ(choice.key, 0) << ec.iconv_name << " took " << int{choice.key} << " as "
+                                 << text::input_encoding_name(choice.encoding);
+        EXPECT_EQ(choice.encoding, ec.encoding) << ec.iconv_name;
+    }
+}
+
 }  // namespace
 }  // namespace kurvane

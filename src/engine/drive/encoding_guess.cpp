@@ -196,9 +196,44 @@ StoredChar stored_text_char(const unsigned char* p, std::size_t left) {
     return d.valid() ? StoredChar{d.length, true} : StoredChar{};
 }
 
+// Resources hold their strings in UTF-16, each after its length in a
+// unit of its own ("Password" is 08 00 50 00 61 00 ...), so most are
+// stretches of fewer than stored_text_least letters; under the key that
+// makes their zeros 0x30 they read as UTF-16 hiragana, one for each
+// letter. So a stretch of stored_utf16_least units or more of printable
+// ASCII, each with a zero after it, two thirds of them letters, is stored
+// text too: in either byte order, the units of one are those of the
+// other a byte on. Japanese under a key seldom gives one. Under 0x30 a
+// UTF-16 kana's second byte is 0, but its first is printable for 14 of
+// the 83 hiragana and no katakana; under 0x82 a code page 932 hiragana's
+// lead byte is 0, but its trail a letter for 37 of the 83.
+constexpr std::size_t stored_utf16_least = 4;
+
+// Zeros `decoded` where `stored` holds such a stretch of UTF-16.
+void blank_stored_utf16(std::span<const unsigned char> stored, unsigned char* decoded) {
+    const auto ascii_unit = [&](std::size_t k) {
+        return k + 1 < stored.size() && stored[k] >= 0x20 && stored[k] < 0x7F && stored[k + 1] == 0;
+    };
+    for (std::size_t k = 0; k < stored.size();) {
+        if (!ascii_unit(k)) {
+            ++k;
+            continue;
+        }
+        const std::size_t begin = k;
+        std::size_t units = 0, letters = 0;
+        for (; ascii_unit(k); k += 2) {
+            ++units;
+            letters += (stored[k] | 0x20) >= 'a' && (stored[k] | 0x20) <= 'z' ? 1 : 0;
+        }
+        if (units >= stored_utf16_least && word_letters_denominator * letters >= word_letters_numerator * units)
+            std::fill(decoded + begin, decoded + k, 0);
+    }
+}
+
 // Zeros `decoded` (the samples' bytes under a key) where `stored` holds a
 // stretch of words, as above.
 void blank_stored_text(std::span<const unsigned char> stored, unsigned char* decoded) {
+    blank_stored_utf16(stored, decoded);
     std::size_t k = 0;
     while (k < stored.size()) {
         const std::size_t begin = k;
