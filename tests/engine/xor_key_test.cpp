@@ -209,6 +209,30 @@ TEST(xor_key, tables_of_kana_codes_take_no_key) {
     }
 }
 
+// Tables of values each a few times over read under some key as kana
+// repeated ("ををををじじじじ"); they are no text either.
+TEST(xor_key, tables_of_repeated_values_take_no_key) {
+    std::mt19937_64 rng(7);
+    for (const unsigned flip : {0x80u, 0x86u}) {
+        std::vector<unsigned char> bytes = data(false, 0, 256 << 10, false);
+        for (std::size_t at = 1000; at + 400 < (32u << 10); at += 3000) {
+            std::size_t k = at;
+            for (int value = 0; value < 12; ++value) {
+                // Hiragana and katakana: values of two rows.
+                const bool kata = rng() % 2 != 0;
+                const auto trail = static_cast<unsigned char>(kata ? 0x40 + rng() % 0x3F : 0x9F + rng() % 0x53);
+                for (int copy = 0; copy < 4; ++copy) {
+                    bytes[k++] = static_cast<unsigned char>((kata ? 0x83 : 0x82) ^ flip);
+                    bytes[k++] = static_cast<unsigned char>(trail ^ flip);
+                }
+            }
+            bytes[k] = 0;
+        }
+        const XorKeyChoice c = search(bytes);
+        EXPECT_FALSE(c.found) << "flip " << flip << " took " << int{c.key};
+    }
+}
+
 // Resources hold their strings in UTF-16 (a dialog's controls: a few
 // small numbers, then a caption ending in a zero unit). A key that turns
 // a script's row into the lead of a kana row reads them as kana (Hebrew

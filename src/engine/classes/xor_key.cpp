@@ -145,9 +145,15 @@ constexpr unsigned in_order_span = 15;
 constexpr std::size_t in_order_share_num = 4;
 constexpr std::size_t in_order_share_den = 5;
 constexpr std::size_t in_order_strides = 2;
+// Tables of values each a few times over read as a character repeated,
+// then the next ("ををををじじじじ"). In the same prose at most 15% of
+// the characters repeat the one before; a part where half of them do is a
+// table too.
+constexpr std::size_t repeat_share_num = 1;
+constexpr std::size_t repeat_share_den = 2;
 
 // Whether the double-byte characters of `part`, read from its first byte,
-// run in code order as those of a table do.
+// run in code order or repeat as those of a table do.
 bool reads_as_code_table(std::span<const unsigned char> part) {
     struct Code {
         bool any = false;
@@ -156,6 +162,7 @@ bool reads_as_code_table(std::span<const unsigned char> part) {
     // The characters 1 and 2 before, [0] the nearer.
     Code before[in_order_strides];
     std::size_t followers[in_order_strides] = {}, in_order[in_order_strides] = {};
+    std::size_t repeats = 0;
     for (std::size_t k = 0; k < part.size();) {
         Code here;
         std::size_t width = 1;
@@ -169,6 +176,7 @@ bool reads_as_code_table(std::span<const unsigned char> part) {
             ++followers[s];
             const unsigned gap = here.trail > b.trail ? here.trail - b.trail : b.trail - here.trail;
             in_order[s] += here.lead == b.lead && (gap > 0 || s > 0) && gap <= in_order_span ? 1 : 0;
+            if (s == 0) repeats += here.lead == b.lead && gap == 0 ? 1 : 0;
         }
         before[1] = before[0];
         before[0] = here;
@@ -177,7 +185,7 @@ bool reads_as_code_table(std::span<const unsigned char> part) {
     for (std::size_t s = 0; s < in_order_strides; ++s)
         if (followers[s] >= long_part_chars && in_order[s] * in_order_share_den >= followers[s] * in_order_share_num)
             return true;
-    return false;
+    return followers[0] >= long_part_chars && repeats * repeat_share_den >= followers[0] * repeat_share_num;
 }
 
 struct KeptText {
